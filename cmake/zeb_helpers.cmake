@@ -1,0 +1,65 @@
+# Helpers shared by every subsystem folder.
+
+function(zeb_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+endfunction()
+
+# zeb_library(<name> SOURCES ... [DEPS ...] [PRIVATE_DEPS ...])
+# Builds the static library zeb_<name> for one subsystem folder and adds it
+# to the umbrella target zeb.
+function(zeb_library name)
+  cmake_parse_arguments(L "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+  set(target zeb_${name})
+  add_library(${target} STATIC ${L_SOURCES})
+  add_library(zeb::${name} ALIAS ${target})
+  target_include_directories(${target} PUBLIC
+    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
+    $<INSTALL_INTERFACE:include/zeb>)
+  target_link_libraries(${target} PUBLIC ${L_DEPS} PRIVATE ${L_PRIVATE_DEPS})
+  set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  zeb_warnings(${target})
+  set_property(GLOBAL APPEND PROPERTY ZEB_COMPONENTS ${target})
+endfunction()
+
+# zeb_test(<name> SOURCES ... [DEPS ...]): one GoogleTest binary, one CTest test.
+function(zeb_test name)
+  if(NOT ZEB_BUILD_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_DEPS} GTest::gmock GTest::gtest GTest::gtest_main)
+  zeb_warnings(${name})
+  add_test(NAME ${name} COMMAND ${name})
+endfunction()
+
+# zeb_bench(<name> SOURCES ... [DEPS ...]): one Google Benchmark binary.
+function(zeb_bench name)
+  if(NOT ZEB_BUILD_BENCH)
+    return()
+  endif()
+  cmake_parse_arguments(B "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${B_SOURCES})
+  target_link_libraries(${name} PRIVATE ${B_DEPS} benchmark::benchmark benchmark::benchmark_main)
+  zeb_warnings(${name})
+endfunction()
+
+# zeb_fuzz(<name> SOURCES ... [DEPS ...] CORPUS <dir>)
+# Every configuration builds <name>_replay, which runs the target over each
+# saved input of CORPUS (a CTest test when tests are on). With ZEB_FUZZ and
+# clang, <name>_fuzzer is the libFuzzer binary.
+function(zeb_fuzz name)
+  cmake_parse_arguments(F "" "CORPUS" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name}_replay ${F_SOURCES} ${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp)
+  target_link_libraries(${name}_replay PRIVATE ${F_DEPS})
+  zeb_warnings(${name}_replay)
+  if(ZEB_BUILD_TESTS)
+    add_test(NAME ${name}_replay COMMAND ${name}_replay ${F_CORPUS})
+  endif()
+  if(ZEB_FUZZ)
+    add_executable(${name}_fuzzer ${F_SOURCES})
+    target_compile_options(${name}_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_options(${name}_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
+    target_link_libraries(${name}_fuzzer PRIVATE ${F_DEPS})
+  endif()
+endfunction()

@@ -1,0 +1,33 @@
+// The processor clock and the Julian timestamps derived from it.
+#pragma once
+
+#include <cstdint>
+
+// Microseconds since 00:00 local civil time on 31 December 1974. A monotonic
+// clock is anchored to the wall clock once per process, so two readings never
+// go backwards and their difference is a true interval.
+int64_t PROCESSOR_CLOCK();
+
+// Julian timestamps in microseconds. Type 0: the current Greenwich time.
+// Other types are not kept on this host and give the current Greenwich time
+// as well.
+int64_t JULIANTIMESTAMP(int16_t type = 0);
+
+// Microseconds of processor time this process has used.
+int64_t MYPROCESSTIME();
+
+namespace zeb {
+// The Julian timestamp of the processor clock's zero: midnight at the start
+// of 31 December 1974 (Julian day 2442412.5) in microseconds.
+constexpr int64_t kJulianEpochOffset = 211024440000000000LL;
+}  // namespace zeb
+
+namespace zeb::platform {
+// Test seam: while frozen, the processor clock and JULIANTIMESTAMP stand
+// still except when a test advances them; tests of timers and samplers drive
+// time this way instead of sleeping.
+void clock_freeze();
+void clock_advance(int64_t microseconds);
+void clock_release();
+bool clock_frozen();
+}  // namespace zeb::platform

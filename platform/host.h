@@ -1,0 +1,50 @@
+// Internal interface between the platform's own source files (volumes, file
+// table, segments). Not part of the library's public interface.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zeb::platform {
+
+// A volume of the device table.
+struct Volume {
+  std::string name;       // "$NAME"
+  std::string root;       // host directory (empty for a simulated disk)
+  int32_t ldev = 0;       // logical device number, positive
+  int16_t subtype = 0;    // device subtype; 36: not to be surveyed
+  bool simulated = false;
+  int32_t rpm = 0;        // simulated disk: revolutions per minute
+  int32_t fail_at = 0;    // simulated disk: the write (1-based) that fails; 0 none
+};
+
+// The volume of that name (case-insensitive, with or without "$"), or null.
+const Volume* find_volume(std::string_view name);
+
+// The host file descriptor of an open file number, or -1.
+int host_fd(int16_t filenum);
+
+// Opens the file named by a 24-byte internal name for reading and writing
+// (not O_DSYNC) and returns a new host file descriptor, or -1 with *error set.
+// The caller owns the descriptor.
+int open_internal_for_mapping(const char* internal_name, int16_t* error);
+
+}  // namespace zeb::platform
+
+namespace zeb::platform {
+
+// Reserved device names of the standard streams. The home terminal of a
+// program started from a shell is its standard output.
+inline constexpr std::string_view kHomeTerminalName = "$ZHOME";
+inline constexpr std::string_view kStdinName = "$ZIN";
+inline constexpr std::string_view kStdoutName = "$ZOUT";
+
+// This process's name ("$" and up to five letters or digits) from
+// ZEB_PROCESS_NAME, or empty for an unnamed process.
+std::string process_name();
+
+// The external name of the volume that holds this process's swap files.
+std::string swap_volume();
+
+}  // namespace zeb::platform

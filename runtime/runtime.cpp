@@ -1,0 +1,1 @@
+// Placeholder until the log stand-in lands.

@@ -1,0 +1,25 @@
+// The library's umbrella header: every public procedure and record.
+#pragma once
+
+#include "platform/platform.h"
+#include "platform/convert.h"
+#include "platform/cpuinfo.h"
+#include "platform/procinfo.h"
+#include "platform/segment.h"
+
+#include "format/format.h"
+
+#include "containers/pool.h"
+#include "containers/queue.h"
+#include "containers/timer.h"
+
+#include "util/checksum.h"
+#include "msg/msg.h"
+#include "cipher/des.h"
+#include "cpu/cpu.h"
+
+#include "runtime/context.h"
+#include "runtime/segment.h"
+#include "runtime/runtime.h"
+
+#include "survey/survey.h"
