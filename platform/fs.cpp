@@ -1,1 +1,686 @@
-// Placeholder until the file system lands.
+// File-system procedures on Linux.
+//
+// Open files live in one table indexed by file number. Every open file has a
+// host descriptor: a directory volume's files are host files below the
+// volume's root, a simulated volume's files are in-memory files (memfd), and
+// the reserved stream names are duplicates of the standard descriptors.
+// Disk files are opened O_DSYNC, so a write returns when its data is on
+// stable storage and a timed rewrite measures the device.
+#include "platform/fs.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/host.h"
+#include "platform/simdisk.h"
+#include "platform/syscalls.h"
+#include "platform/types.h"
+#include "platform/volumes.h"
+
+using zeb::present;
+namespace err = zeb::err;
+
+namespace zeb::platform {
+namespace {
+
+constexpr int kMaxFiles = 256;
+constexpr int64_t kPageBytes = 2048;
+
+// A file that lives only as long as someone holds it: a temporary file, or
+// any file of a simulated volume. The creator's descriptor keeps it alive
+// until its last open is closed.
+struct HeldFile {
+  int fd = -1;
+  int opens = 0;
+  bool temporary = true;
+  ~HeldFile() {
+    if (fd >= 0) syscalls().close(fd);
+  }
+};
+
+enum class Kind { kDisk, kStream };
+
+struct OpenFile {
+  bool used = false;
+  Kind kind = Kind::kDisk;
+  int fd = -1;
+  const Volume* volume = nullptr;
+  long long position = 0;
+  int16_t last_error = 0;
+  std::string name;  // external name
+  std::shared_ptr<HeldFile> held;
+};
+
+// Parsed file name.
+struct Name {
+  std::string volume;   // "$VOL", upper case
+  std::string subvol;   // upper case; "#nnnnnnn" for a temporary file
+  std::string file;     // upper case
+  bool temporary() const { return !subvol.empty() && subvol[0] == '#' && file.empty(); }
+  bool volume_only() const { return subvol.empty() && file.empty(); }
+  std::string external() const {
+    std::string text = volume;
+    if (!subvol.empty()) text += "." + subvol;
+    if (!file.empty()) text += "." + file;
+    return text;
+  }
+};
+
+OpenFile g_files[kMaxFiles];
+int16_t g_last_error_no_file = 0;  // the last error of file number -1
+int g_temp_counter = 0;
+// Files held by name: temporary files and the files of simulated volumes.
+std::map<std::string, std::shared_ptr<HeldFile>> g_held;
+
+bool is_alnum(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
+char to_upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+char to_lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+// A part of a name: a letter then up to seven letters or digits ("#" and
+// seven digits for a temporary file's part).
+bool valid_part(const std::string& part, bool allow_temp) {
+  if (part.empty() || part.size() > 8) return false;
+  if (allow_temp && part[0] == '#') {
+    if (part.size() != 8) return false;
+    return std::all_of(part.begin() + 1, part.end(),
+                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
+  }
+  if (!std::isalpha(static_cast<unsigned char>(part[0]))) return false;
+  return std::all_of(part.begin(), part.end(), is_alnum);
+}
+
+// Parses "$VOL[.SUB[.FILE]]" or "$VOL.#nnnnnnn"; false when malformed.
+bool parse_name(std::string_view text, Name* name) {
+  std::vector<std::string> parts;
+  std::string current;
+  for (char c : text) {
+    if (c == '.') {
+      parts.push_back(current);
+      current.clear();
+    } else {
+      current.push_back(to_upper(c));
+    }
+  }
+  parts.push_back(current);
+  if (parts.size() > 3) return false;
+  const std::string& vol = parts[0];
+  if (vol.size() < 2 || vol.size() > 8 || vol[0] != '$' ||
+      !std::isalpha(static_cast<unsigned char>(vol[1])) ||
+      !std::all_of(vol.begin() + 1, vol.end(), is_alnum)) {
+    return false;
+  }
+  *name = Name{vol, "", ""};
+  if (parts.size() >= 2) {
+    if (!valid_part(parts[1], parts.size() == 2)) return false;
+    name->subvol = parts[1];
+  }
+  if (parts.size() == 3) {
+    if (!valid_part(parts[2], false)) return false;
+    name->file = parts[2];
+  }
+  return true;
+}
+
+// The 24-byte internal form of a parsed name.
+void to_internal(const Name& name, char* internal) {
+  std::memset(internal, ' ', 24);
+  std::memcpy(internal, name.volume.data(), name.volume.size());
+  std::memcpy(internal + 8, name.subvol.data(), name.subvol.size());
+  std::memcpy(internal + 16, name.file.data(), name.file.size());
+}
+
+std::string trimmed_part(const char* part) {
+  std::string text(part, 8);
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+bool from_internal(const char* internal, Name* name) {
+  Name result{trimmed_part(internal), trimmed_part(internal + 8), trimmed_part(internal + 16)};
+  if (result.subvol.empty() && !result.file.empty()) return false;
+  return parse_name(result.external(), name);
+}
+
+bool is_stream_name(const std::string& volume) {
+  return volume == kHomeTerminalName || volume == kStdinName || volume == kStdoutName ||
+         volume == kStderrName;
+}
+
+// Host path of a named file on a directory volume: subvolume and file are
+// lower-case directory and file names below the root.
+std::string host_path(const Volume& v, const Name& name) {
+  std::string sub = name.subvol, file = name.file;
+  std::transform(sub.begin(), sub.end(), sub.begin(), to_lower);
+  std::transform(file.begin(), file.end(), file.begin(), to_lower);
+  std::string root = v.root;
+  if (root.empty() || root.back() != '/') root.push_back('/');
+  return root + sub + "/" + file;
+}
+
+int16_t errno_error() { return error_from_errno(errno); }
+
+OpenFile* file_at(int16_t filenum) {
+  if (filenum < 0 || filenum >= kMaxFiles || !g_files[filenum].used) return nullptr;
+  return &g_files[filenum];
+}
+
+int16_t record_no_file(int16_t error) {
+  g_last_error_no_file = error;
+  return error;
+}
+
+int16_t device_type_word(const OpenFile& f) {
+  if (f.kind == Kind::kStream) return static_cast<int16_t>(6 << 6);
+  return static_cast<int16_t>((kDeviceTypeDisk << 6) | (f.volume->subtype & 0x3F));
+}
+
+// Creates a temporary file on volume v; returns its held record.
+int16_t create_temporary(const Volume& v, Name* name, std::shared_ptr<HeldFile>* held) {
+  auto file = std::make_shared<HeldFile>();
+  if (v.simulated) {
+    file->fd = ::memfd_create("zeb-sim", MFD_CLOEXEC);
+    if (file->fd < 0) return errno_error();
+  } else {
+    file->fd = syscalls().open(v.root.c_str(), O_TMPFILE | O_RDWR | O_DSYNC | O_CLOEXEC, 0600);
+    if (file->fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+      // No O_TMPFILE on this file system: an exclusive new file, unlinked at
+      // once, is the nearest equivalent.
+      for (int attempt = 0; attempt < 100 && file->fd < 0; ++attempt) {
+        std::string path = v.root + "/.zeb-" + std::to_string(::getpid()) + "-" +
+                           std::to_string(g_temp_counter + attempt);
+        file->fd = syscalls().open(path.c_str(),
+                                   O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_DSYNC | O_CLOEXEC,
+                                   0600);
+        if (file->fd >= 0) ::unlink(path.c_str());
+        else if (errno != EEXIST) break;
+      }
+    }
+    if (file->fd < 0) return errno_error();
+  }
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "#%07d", ++g_temp_counter % 10000000);
+  *name = Name{v.name, digits, ""};
+  g_held[name->external()] = file;
+  *held = file;
+  return 0;
+}
+
+// Creates a named disk file of size bytes (0: empty).
+int16_t create_named(const Volume& v, const Name& name, long long size) {
+  if (v.simulated) {
+    if (g_held.count(name.external()) != 0) return err::kAlreadyExists;
+    auto file = std::make_shared<HeldFile>();
+    file->temporary = false;
+    file->fd = ::memfd_create("zeb-sim", MFD_CLOEXEC);
+    if (file->fd < 0) return errno_error();
+    if (size > 0 && syscalls().ftruncate(file->fd, size) != 0) return errno_error();
+    g_held[name.external()] = file;
+    return 0;
+  }
+  std::string path = host_path(v, name);
+  std::string dir = path.substr(0, path.find_last_of('/'));
+  if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return errno_error();
+  int fd = syscalls().open(path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) return errno_error();
+  int16_t error = 0;
+  if (size > 0 && syscalls().ftruncate(fd, size) != 0) error = errno_error();
+  syscalls().close(fd);
+  if (error != 0) ::unlink(path.c_str());
+  return error;
+}
+
+// Opens a host descriptor for a parsed name; *held is set for held files.
+int16_t open_descriptor(const Name& name, const Volume** volume, int* fd,
+                        std::shared_ptr<HeldFile>* held, int extra_flags) {
+  const Volume* v = find_volume(name.volume);
+  if (v == nullptr) return err::kNoSuchDevice;
+  *volume = v;
+  if (name.volume_only()) return err::kBadName;
+  auto it = g_held.find(name.external());
+  if (it != g_held.end()) {
+    *fd = ::fcntl(it->second->fd, F_DUPFD_CLOEXEC, 0);
+    if (*fd < 0) return errno_error();
+    *held = it->second;
+    return 0;
+  }
+  if (v->simulated || name.temporary()) return err::kNotFound;
+  *fd = syscalls().open(host_path(*v, name).c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | extra_flags, 0);
+  if (*fd < 0) return errno_error();
+  return 0;
+}
+
+int16_t allocate_file_number() {
+  for (int16_t i = 0; i < kMaxFiles; ++i) {
+    if (!g_files[i].used) return i;
+  }
+  return -1;
+}
+
+}  // namespace
+
+int host_fd(int16_t filenum) {
+  OpenFile* f = file_at(filenum);
+  return f != nullptr ? f->fd : -1;
+}
+
+int open_internal_for_mapping(const char* internal_name, int16_t* error) {
+  Name name;
+  if (!from_internal(internal_name, &name)) {
+    *error = err::kBadName;
+    return -1;
+  }
+  const Volume* v = nullptr;
+  int fd = -1;
+  std::shared_ptr<HeldFile> held;
+  *error = open_descriptor(name, &v, &fd, &held, 0);
+  return *error == 0 ? fd : -1;
+}
+
+}  // namespace zeb::platform
+
+using namespace zeb::platform;
+
+int16_t DEVICE_GETINFOBYLDEV_(uint32_t mask, int32_t ldev, void* logical_info, int16_t logical_max,
+                              int16_t* logical_len, void* /*primary_info*/, int16_t /*primary_max*/,
+                              int16_t* primary_len, void* /*backup_info*/, int16_t /*backup_max*/,
+                              int16_t* backup_len, int32_t /*timeout*/, int16_t options,
+                              int16_t match_type, int16_t match_subtype, char* devname,
+                              int16_t devname_max, int16_t* devname_len) {
+  if (!zeb::mask_fits(mask, 17)) return err::kInvalidOperation;
+  if (!present(mask, 1)) return err::kMissingParameter;
+  int16_t opts = present(mask, 12) ? options : 0;
+  const Volume* found = nullptr;
+  for (const Volume& v : volumes()) {
+    bool position_ok = (opts & 1) != 0 ? v.ldev > ldev : v.ldev == ldev;
+    if (!position_ok) continue;
+    if ((opts & 2) != 0) {
+      if (present(mask, 13) && match_type != zeb::kDeviceTypeDisk) continue;
+      if (present(mask, 14) && match_subtype != v.subtype) continue;
+    }
+    found = &v;
+    break;
+  }
+  if (found == nullptr) return err::kNoMoreDevices;
+  if (present(mask, 2) && logical_info != nullptr) {
+    DeviceLogicalInfo info{};
+    info.ldev = found->ldev;
+    info.devtype = zeb::kDeviceTypeDisk;
+    info.record_size = 512;
+    info.subtype = found->subtype;
+    int16_t n = std::min<int16_t>(present(mask, 3) ? logical_max : 0, sizeof info);
+    if (n < 0) n = 0;
+    std::memcpy(logical_info, &info, static_cast<size_t>(n));
+    if (present(mask, 4) && logical_len != nullptr) *logical_len = n;
+  }
+  if (present(mask, 7) && primary_len != nullptr) *primary_len = 0;
+  if (present(mask, 10) && backup_len != nullptr) *backup_len = 0;
+  if (present(mask, 15) && devname != nullptr) {
+    int16_t max = present(mask, 16) ? devname_max : 0;
+    if (static_cast<size_t>(std::max<int16_t>(max, 0)) < found->name.size()) return err::kOutOfBounds;
+    std::memcpy(devname, found->name.data(), found->name.size());
+    if (present(mask, 17) && devname_len != nullptr) {
+      *devname_len = static_cast<int16_t>(found->name.size());
+    }
+  }
+  return 0;
+}
+
+int16_t FILE_CREATE_(uint32_t mask, char* filename, int16_t maxlen, int16_t* filenamelen,
+                     int16_t /*filecode*/, int32_t primary_extent, int32_t secondary_extent,
+                     int16_t maxextents, int16_t /*filetype*/, int16_t /*options*/,
+                     int16_t /*recordlen*/, int16_t /*blocklen*/) {
+  if (!zeb::mask_fits(mask, 11)) return record_no_file(err::kInvalidOperation);
+  if (!present(mask, 1) || !present(mask, 2) || !present(mask, 3) || filename == nullptr ||
+      filenamelen == nullptr) {
+    return record_no_file(err::kMissingParameter);
+  }
+  if (*filenamelen < 0 || *filenamelen > maxlen) return record_no_file(err::kOutOfBounds);
+  Name name;
+  if (!parse_name(std::string_view(filename, static_cast<size_t>(*filenamelen)), &name) ||
+      name.temporary() || (!name.volume_only() && name.file.empty())) {
+    return record_no_file(err::kBadName);
+  }
+  const Volume* v = find_volume(name.volume);
+  if (v == nullptr) return record_no_file(err::kNoSuchDevice);
+  if (name.volume_only()) {
+    std::shared_ptr<HeldFile> held;
+    int16_t error = create_temporary(*v, &name, &held);
+    if (error != 0) return record_no_file(error);
+    std::string text = name.external();
+    if (static_cast<size_t>(maxlen) < text.size()) {
+      g_held.erase(text);
+      return record_no_file(err::kOutOfBounds);
+    }
+    std::memcpy(filename, text.data(), text.size());
+    *filenamelen = static_cast<int16_t>(text.size());
+    return 0;
+  }
+  long long pages = present(mask, 5) ? primary_extent : 0;
+  if (present(mask, 7) && maxextents > 1) {
+    pages += static_cast<long long>(present(mask, 6) ? secondary_extent : 0) * (maxextents - 1);
+  }
+  return record_no_file(create_named(*v, name, pages * kPageBytes));
+}
+
+int16_t CREATE(uint32_t mask, char* internal_name, int32_t primary_extent, int16_t /*filecode*/,
+               int32_t secondary_extent, int16_t /*filetype*/, int16_t /*recordlen*/,
+               int16_t /*blocklen*/, int16_t /*keyseqinfo*/, int16_t /*altkeyinfo*/,
+               int16_t /*partitioninfo*/, int16_t maxextents) {
+  if (!zeb::mask_fits(mask, 11)) return record_no_file(err::kInvalidOperation);
+  if (!present(mask, 1) || internal_name == nullptr) return record_no_file(err::kMissingParameter);
+  Name name;
+  if (!from_internal(internal_name, &name) || name.temporary() ||
+      (!name.volume_only() && name.file.empty())) {
+    return record_no_file(err::kBadName);
+  }
+  const Volume* v = find_volume(name.volume);
+  if (v == nullptr) return record_no_file(err::kNoSuchDevice);
+  // Extents are in 2048-byte pages; a file gets its primary extent and
+  // maxextents - 1 secondary extents at once (defaults 1 page, 16 extents).
+  long long primary = present(mask, 2) && primary_extent > 0 ? primary_extent : 1;
+  long long secondary = present(mask, 4) && secondary_extent > 0 ? secondary_extent : primary;
+  long long extents = present(mask, 11) && maxextents > 0 ? maxextents : 16;
+  long long size = (primary + secondary * (extents - 1)) * kPageBytes;
+  if (name.volume_only()) {
+    std::shared_ptr<HeldFile> held;
+    int16_t error = create_temporary(*v, &name, &held);
+    if (error != 0) return record_no_file(error);
+    if (syscalls().ftruncate(held->fd, size) != 0) {
+      error = errno_error();
+      g_held.erase(name.external());
+      return record_no_file(error);
+    }
+    // A temporary made by CREATE lives until the process ends: nothing
+    // closes it by file number.
+    held->opens = 1;
+    to_internal(name, internal_name);
+    return 0;
+  }
+  return record_no_file(create_named(*v, name, size));
+}
+
+int16_t FILE_OPEN_(uint32_t mask, const char* filename, int16_t length, int16_t* filenum,
+                   int16_t access, int16_t /*exclusion*/, int16_t nowait_depth,
+                   int16_t /*sync_or_receive_depth*/, int16_t /*options*/) {
+  if (!zeb::mask_fits(mask, 8)) return record_no_file(err::kInvalidOperation);
+  if (!present(mask, 1) || !present(mask, 2) || !present(mask, 3) || filename == nullptr ||
+      filenum == nullptr) {
+    return record_no_file(err::kMissingParameter);
+  }
+  *filenum = zeb::kNotOpen;
+  if (present(mask, 6) && nowait_depth != 0) return record_no_file(err::kInvalidOperation);
+  if (length < 0) return record_no_file(err::kOutOfBounds);
+  Name name;
+  if (!parse_name(std::string_view(filename, static_cast<size_t>(length)), &name)) {
+    return record_no_file(err::kBadName);
+  }
+  int16_t number = allocate_file_number();
+  if (number < 0) return record_no_file(err::kNoControlBlock);
+  OpenFile f;
+  f.name = name.external();
+  if (is_stream_name(name.volume) && name.volume_only()) {
+    int source = name.volume == kStdinName ? 0 : name.volume == kStderrName ? 2 : 1;
+    f.kind = Kind::kStream;
+    f.fd = ::fcntl(source, F_DUPFD_CLOEXEC, 0);
+    if (f.fd < 0) return record_no_file(errno_error());
+  } else {
+    int16_t error = open_descriptor(name, &f.volume, &f.fd, &f.held, O_DSYNC);
+    if (error != 0) return record_no_file(error);
+    (void)access;
+    if (f.held) ++f.held->opens;
+  }
+  f.used = true;
+  g_files[number] = f;
+  *filenum = number;
+  return record_no_file(0);
+}
+
+int16_t FILE_CLOSE_(uint32_t mask, int16_t filenum, int16_t /*tape_disposition*/) {
+  if (!zeb::mask_fits(mask, 2)) return err::kInvalidOperation;
+  if (!present(mask, 1)) return err::kMissingParameter;
+  OpenFile* f = file_at(filenum);
+  if (f == nullptr) return err::kNotOpenFile;
+  syscalls().close(f->fd);
+  if (f->held && --f->held->opens <= 0 && f->held->temporary) {
+    // The last open of a temporary file is gone: discard it.
+    for (auto it = g_held.begin(); it != g_held.end(); ++it) {
+      if (it->second == f->held) {
+        g_held.erase(it);
+        break;
+      }
+    }
+  }
+  *f = OpenFile{};
+  return 0;
+}
+
+int16_t POSITION(int16_t filenum, int32_t record_address) {
+  OpenFile* f = file_at(filenum);
+  if (f == nullptr) return err::kNotOpenFile;
+  if (f->kind == Kind::kStream) return f->last_error = err::kInvalidOperation;
+  if (record_address == -1) {
+    long long size = 0;
+    if (syscalls().fstat_size(f->fd, &size) != 0) return f->last_error = errno_error();
+    f->position = size;
+  } else if (record_address < 0) {
+    return f->last_error = err::kOutOfBounds;
+  } else {
+    f->position = record_address;
+  }
+  return f->last_error = 0;
+}
+
+int16_t WRITEX(uint32_t mask, int16_t filenum, const void* buffer, int16_t write_count,
+               int16_t* count_written, int32_t /*tag*/) {
+  if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
+  OpenFile* f = present(mask, 1) ? file_at(filenum) : nullptr;
+  if (f == nullptr) return present(mask, 1) ? err::kNotOpenFile : err::kMissingParameter;
+  if (!present(mask, 2) || !present(mask, 3) || (buffer == nullptr && write_count > 0)) {
+    return f->last_error = err::kMissingParameter;
+  }
+  if (write_count < 0) return f->last_error = err::kBadCount;
+  size_t count = static_cast<size_t>(write_count);
+  if (f->kind == Kind::kStream) {
+    // Each write to a terminal or stream is one line.
+    char line[32768 + 1];
+    if (count > 0) std::memcpy(line, buffer, count);
+    line[count] = '\n';
+    size_t done = 0;
+    while (done < count + 1) {
+      long n = syscalls().write(f->fd, line + done, count + 1 - done);
+      if (n < 0) return f->last_error = errno_error();
+      done += static_cast<size_t>(n);
+    }
+  } else {
+    if (f->volume->simulated) {
+      int16_t error = simdisk_write(*f->volume, f->position);
+      if (error != 0) return f->last_error = error;
+    }
+    if (count > 0) {
+      long n = syscalls().pwrite(f->fd, buffer, count, f->position);
+      if (n < 0) return f->last_error = errno_error();
+      if (static_cast<size_t>(n) != count) return f->last_error = err::kNoDiscSpace;
+      f->position += n;
+    }
+  }
+  if (present(mask, 4) && count_written != nullptr) *count_written = write_count;
+  return f->last_error = 0;
+}
+
+int16_t READX(uint32_t mask, int16_t filenum, void* buffer, int16_t read_count,
+              int16_t* count_read, int32_t /*tag*/) {
+  if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
+  OpenFile* f = present(mask, 1) ? file_at(filenum) : nullptr;
+  if (f == nullptr) return present(mask, 1) ? err::kNotOpenFile : err::kMissingParameter;
+  if (!present(mask, 2) || !present(mask, 3) || buffer == nullptr) {
+    return f->last_error = err::kMissingParameter;
+  }
+  if (read_count < 0) return f->last_error = err::kBadCount;
+  long n;
+  if (f->kind == Kind::kStream) {
+    n = ::read(f->fd, buffer, static_cast<size_t>(read_count));
+    // A line read from a stream arrives without its line feed.
+    if (n > 0 && static_cast<char*>(buffer)[n - 1] == '\n') --n;
+  } else {
+    n = syscalls().pread(f->fd, buffer, static_cast<size_t>(read_count), f->position);
+  }
+  if (n < 0) return f->last_error = errno_error();
+  if (n == 0 && read_count > 0 && f->kind == Kind::kDisk) return f->last_error = err::kEndOfFile;
+  if (f->kind == Kind::kDisk) f->position += n;
+  if (present(mask, 4) && count_read != nullptr) *count_read = static_cast<int16_t>(n);
+  return f->last_error = 0;
+}
+
+int16_t FILE_GETINFO_(uint32_t mask, int16_t filenum, int16_t* lasterror, char* filename,
+                      int16_t maxlen, int16_t* length, int16_t* typeinfo, int16_t /*flags*/) {
+  if (!zeb::mask_fits(mask, 7)) return err::kInvalidOperation;
+  if (!present(mask, 1)) return err::kMissingParameter;
+  if (filenum == -1) {
+    if (present(mask, 2) && lasterror != nullptr) *lasterror = g_last_error_no_file;
+    return 0;
+  }
+  OpenFile* f = file_at(filenum);
+  if (f == nullptr) return err::kNotOpenFile;
+  if (present(mask, 2) && lasterror != nullptr) *lasterror = f->last_error;
+  if (present(mask, 3) && filename != nullptr) {
+    if (!present(mask, 4) || static_cast<size_t>(std::max<int16_t>(maxlen, 0)) < f->name.size()) {
+      return err::kOutOfBounds;
+    }
+    std::memcpy(filename, f->name.data(), f->name.size());
+    if (present(mask, 5) && length != nullptr) *length = static_cast<int16_t>(f->name.size());
+  }
+  if (present(mask, 6) && typeinfo != nullptr) *typeinfo = device_type_word(*f);
+  return 0;
+}
+
+int16_t FILEINFO(uint32_t mask, int16_t filenum, int16_t* error, char* filename, int16_t* ldevnum,
+                 int16_t* devtype, void*, void*, void*, void*, void*, void*, void*, void*, void*,
+                 void*, void*, void*, int32_t* capacity) {
+  if (!zeb::mask_fits(mask, 18)) return err::kInvalidOperation;
+  auto set = [&](int n, auto* target, auto value) {
+    if (present(mask, n) && target != nullptr) *target = value;
+  };
+  auto size_of = [](int fd) -> int32_t {
+    long long size = 0;
+    if (syscalls().fstat_size(fd, &size) != 0) return -1;
+    return size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(size);
+  };
+  if (present(mask, 1)) {
+    if (filenum == -1) {
+      set(2, error, g_last_error_no_file);
+      return 0;
+    }
+    OpenFile* f = file_at(filenum);
+    if (f == nullptr) return err::kNotOpenFile;
+    set(2, error, f->last_error);
+    if (present(mask, 3) && filename != nullptr) {
+      Name name;
+      if (parse_name(f->name, &name)) to_internal(name, filename);
+    }
+    set(4, ldevnum, static_cast<int16_t>(f->volume != nullptr ? f->volume->ldev : 0));
+    set(5, devtype, device_type_word(*f));
+    if (present(mask, 18) && capacity != nullptr) {
+      if (f->kind == Kind::kStream) *capacity = 0;
+      else if ((*capacity = size_of(f->fd)) < 0) return errno_error();
+    }
+    return 0;
+  }
+  if (!present(mask, 3) || filename == nullptr) return err::kMissingParameter;
+  // By name: look the file up without opening it for the caller.
+  Name name;
+  int16_t result = 0;
+  if (!from_internal(filename, &name)) result = err::kBadName;
+  const Volume* v = nullptr;
+  int fd = -1;
+  std::shared_ptr<HeldFile> held;
+  if (result == 0) result = open_descriptor(name, &v, &fd, &held, 0);
+  set(2, error, result);
+  if (result != 0) return result;
+  set(4, ldevnum, static_cast<int16_t>(v->ldev));
+  set(5, devtype, static_cast<int16_t>((zeb::kDeviceTypeDisk << 6) | (v->subtype & 0x3F)));
+  if (present(mask, 18) && capacity != nullptr) *capacity = size_of(fd);
+  syscalls().close(fd);
+  return 0;
+}
+
+int16_t FNAMECOLLAPSE(const char* internal_name, char* external_name) {
+  std::string text;
+  if (internal_name[0] == '\\') {
+    // A name on another system: this host knows no system names.
+    text = "\\??";
+    std::string volume = trimmed_part(internal_name).substr(std::min<size_t>(2, trimmed_part(internal_name).size()));
+    text += ".$" + volume;
+  } else {
+    text = trimmed_part(internal_name);
+  }
+  std::string sub = trimmed_part(internal_name + 8), file = trimmed_part(internal_name + 16);
+  if (!sub.empty()) text += "." + sub;
+  if (!file.empty()) text += "." + file;
+  std::memcpy(external_name, text.data(), text.size());
+  return static_cast<int16_t>(text.size());
+}
+
+int16_t FNAMEEXPAND(const char* external_name, int16_t length, char* internal_name,
+                    const char* defaults) {
+  if (length <= 0) return 0;
+  std::string text(external_name, static_cast<size_t>(length));
+  std::vector<std::string> parts;
+  std::string current;
+  for (char c : text) {
+    if (c == '.') {
+      parts.push_back(current);
+      current.clear();
+    } else {
+      current.push_back(to_upper(c));
+    }
+  }
+  parts.push_back(current);
+  Name name;
+  if (!parts[0].empty() && parts[0][0] == '$') {
+    if (!parse_name(text, &name)) return 0;
+  } else {
+    // A name without a volume takes the default volume (and subvolume when
+    // only a file is named).
+    if (defaults == nullptr || parts.size() > 2) return 0;
+    std::string vol = trimmed_part(defaults), sub = trimmed_part(defaults + 8);
+    std::string full = parts.size() == 1 ? vol + "." + sub + "." + parts[0]
+                                         : vol + "." + parts[0] + "." + parts[1];
+    if (!parse_name(full, &name)) return 0;
+  }
+  to_internal(name, internal_name);
+  return length;
+}
+
+int16_t FILENAME_DECOMPOSE_(uint32_t mask, const char* filename, int16_t length, char* piece,
+                            int16_t maxlen, int16_t* piecelen, int16_t level) {
+  if (!zeb::mask_fits(mask, 6)) return err::kInvalidOperation;
+  if (!present(mask, 1) || !present(mask, 2) || !present(mask, 3) || !present(mask, 4) ||
+      !present(mask, 5) || filename == nullptr || piece == nullptr || piecelen == nullptr) {
+    return err::kMissingParameter;
+  }
+  if (length < 0) return err::kOutOfBounds;
+  Name name;
+  if (!parse_name(std::string_view(filename, static_cast<size_t>(length)), &name)) {
+    return err::kBadName;
+  }
+  int16_t which = present(mask, 6) ? level : 0;
+  const std::string& part = which == 0 ? name.volume : which == 1 ? name.subvol : name.file;
+  if (which < 0 || which > 2) return err::kOutOfBounds;
+  if (static_cast<size_t>(std::max<int16_t>(maxlen, 0)) < part.size()) return err::kOutOfBounds;
+  std::memcpy(piece, part.data(), part.size());
+  *piecelen = static_cast<int16_t>(part.size());
+  return 0;
+}

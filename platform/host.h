@@ -39,6 +39,7 @@ namespace zeb::platform {
 inline constexpr std::string_view kHomeTerminalName = "$ZHOME";
 inline constexpr std::string_view kStdinName = "$ZIN";
 inline constexpr std::string_view kStdoutName = "$ZOUT";
+inline constexpr std::string_view kStderrName = "$ZERR";
 
 // This process's name ("$" and up to five letters or digits) from
 // ZEB_PROCESS_NAME, or empty for an unnamed process.

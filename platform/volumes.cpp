@@ -1,5 +1,281 @@
-// Placeholder until the volume table lands.
+// The volume table: the disk volumes of this host, in logical-device order.
+//
+// Without configuration every mounted file system whose source is a block
+// device is a volume, once per device, named from the device's kernel name.
+// ZEB_VOLUMES replaces discovery with an explicit table (see README.md).
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/fs.h"
 #include "platform/host.h"
+#include "platform/volumes.h"
+
 namespace zeb::platform {
-std::string swap_volume() { return "$TMP"; }
+namespace {
+
+bool valid_volume_name(const std::string& name) {
+  if (name.size() < 2 || name.size() > 8 || name[0] != '$') return false;
+  if (!std::isalpha(static_cast<unsigned char>(name[1]))) return false;
+  for (size_t i = 2; i < name.size(); ++i) {
+    if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
+  }
+  return true;
+}
+
+std::string upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool is_directory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+void warn(const std::string& text) { std::fprintf(stderr, "ZEB_VOLUMES: %s\n", text.c_str()); }
+
+// Parses "N" as a positive decimal number that fits 31 bits.
+bool parse_number(const std::string& text, int32_t* value) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  }
+  *value = static_cast<int32_t>(std::stol(text));
+  return true;
+}
+
+// "sim:rpm=N[,subtype=N][,fail=K]"
+bool parse_simulated(const std::string& options, Volume* volume) {
+  std::stringstream in(options);
+  std::string item;
+  while (std::getline(in, item, ',')) {
+    size_t eq = item.find('=');
+    if (eq == std::string::npos) return false;
+    std::string key = item.substr(0, eq);
+    int32_t value = 0;
+    if (!parse_number(item.substr(eq + 1), &value)) return false;
+    if (key == "rpm") {
+      volume->rpm = value;
+    } else if (key == "subtype") {
+      if (value > 63) return false;
+      volume->subtype = static_cast<int16_t>(value);
+    } else if (key == "fail") {
+      volume->fail_at = value;
+    } else {
+      return false;
+    }
+  }
+  return volume->rpm > 0;
+}
+
+std::vector<Volume> parse_table(const std::string& table) {
+  std::vector<Volume> volumes;
+  std::set<std::string> names;
+  std::stringstream in(table);
+  std::string entry;
+  while (std::getline(in, entry, ';')) {
+    if (entry.empty()) continue;
+    size_t eq = entry.find('=');
+    if (eq == std::string::npos) {
+      warn("entry \"" + entry + "\" has no '='; ignored");
+      continue;
+    }
+    Volume volume;
+    volume.name = upper(entry.substr(0, eq));
+    std::string target = entry.substr(eq + 1);
+    if (!valid_volume_name(volume.name)) {
+      warn("\"" + volume.name + "\" is not a volume name ($ and a letter, then up to six letters or digits); ignored");
+      continue;
+    }
+    if (!names.insert(volume.name).second) {
+      warn("volume " + volume.name + " is named twice; the second is ignored");
+      continue;
+    }
+    if (target.rfind("sim:", 0) == 0) {
+      volume.simulated = true;
+      if (!parse_simulated(target.substr(4), &volume)) {
+        warn("bad simulated disk \"" + target + "\" for " + volume.name + " (sim:rpm=N[,subtype=N][,fail=K]); ignored");
+        continue;
+      }
+    } else {
+      if (!is_directory(target)) {
+        warn(volume.name + ": \"" + target + "\" is not an existing directory; ignored");
+        continue;
+      }
+      volume.root = target;
+    }
+    volumes.push_back(volume);
+  }
+  return volumes;
+}
+
+// Undoes the octal escapes (\040 and the like) of /proc/self/mountinfo.
+std::string unescape_mount_field(const std::string& field) {
+  std::string out;
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 3 < field.size() &&
+        std::isdigit(static_cast<unsigned char>(field[i + 1]))) {
+      out.push_back(static_cast<char>(std::stoi(field.substr(i + 1, 3), nullptr, 8)));
+      i += 3;
+    } else {
+      out.push_back(field[i]);
+    }
+  }
+  return out;
+}
+
+std::vector<Volume> discover() {
+  std::ifstream mountinfo("/proc/self/mountinfo");
+  struct Mount {
+    std::string device;  // "major:minor"
+    std::string root;
+    std::string mount_point;
+    bool read_only;
+  };
+  std::vector<Mount> mounts;
+  std::string line;
+  while (std::getline(mountinfo, line)) {
+    std::istringstream fields(line);
+    std::string id, parent, device, root, mount_point, options;
+    if (!(fields >> id >> parent >> device >> root >> mount_point >> options)) continue;
+    // Only block devices appear below /sys/dev/block.
+    if (::access(("/sys/dev/block/" + device).c_str(), F_OK) != 0) continue;
+    bool read_only = options == "ro" || options.rfind("ro,", 0) == 0;
+    mounts.push_back({device, unescape_mount_field(root), unescape_mount_field(mount_point), read_only});
+  }
+  std::vector<Volume> volumes;
+  std::set<std::string> seen_devices;
+  std::vector<std::string> kernel_names;
+  for (size_t i = 0; i < mounts.size(); ++i) {
+    if (seen_devices.count(mounts[i].device) != 0) continue;
+    // Prefer a mount of the file system's own root over a bind mount of a
+    // directory inside it, and a writable mount over a read-only one.
+    const Mount* best = &mounts[i];
+    for (size_t j = i; j < mounts.size(); ++j) {
+      const Mount& m = mounts[j];
+      if (m.device != mounts[i].device) continue;
+      auto rank = [](const Mount& x) { return (x.root == "/" ? 2 : 0) + (x.read_only ? 0 : 1); };
+      if (rank(m) > rank(*best)) best = &m;
+    }
+    seen_devices.insert(mounts[i].device);
+    char link[4096];
+    ssize_t n = ::readlink(("/sys/dev/block/" + best->device).c_str(), link, sizeof link - 1);
+    std::string kernel_name = best->device;
+    if (n > 0) {
+      std::string target(link, static_cast<size_t>(n));
+      kernel_name = target.substr(target.find_last_of('/') + 1);
+    }
+    Volume volume;
+    volume.root = best->mount_point;
+    volume.subtype = best->read_only ? kSubtypeNoSurvey : 0;
+    volumes.push_back(volume);
+    kernel_names.push_back(kernel_name);
+  }
+  std::set<std::string> taken;
+  for (size_t i = 0; i < volumes.size(); ++i) {
+    volumes[i].name = volume_name_for_device(kernel_names[i], taken);
+    taken.insert(volumes[i].name);
+  }
+  return volumes;
+}
+
+struct Table {
+  std::vector<Volume> volumes;  // the device table, in logical-device order
+  Volume swap;                  // the swap volume when no table volume holds TMPDIR
+};
+
+std::string temp_directory() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
+  char resolved[4096];
+  if (::realpath(dir.c_str(), resolved) != nullptr) dir = resolved;
+  return dir;
+}
+
+const Table& table() {
+  static const Table t = [] {
+    Table result;
+    const char* configured = std::getenv("ZEB_VOLUMES");
+    result.volumes = configured != nullptr ? parse_table(configured) : discover();
+    for (size_t i = 0; i < result.volumes.size(); ++i) {
+      result.volumes[i].ldev = static_cast<int32_t>(i + 1);
+    }
+    result.swap.name = "$TMP";
+    result.swap.root = temp_directory();
+    return result;
+  }();
+  return t;
+}
+
+}  // namespace
+
+// Kernel device names become volume names: upper case, letters and digits
+// only, "D" in front when the name does not begin with a letter. A name of
+// more than seven characters keeps its first three and last four ("nvme0n1p2"
+// is $NVMN1P2). A name already taken ends in a counter instead ($SDA1, then
+// $SDA2 for a second "sda1"-like clash: the last characters give way to the
+// smallest number that makes it unique).
+std::string volume_name_for_device(const std::string& kernel_name,
+                                   const std::set<std::string>& taken) {
+  std::string base;
+  for (char c : kernel_name) {
+    if (std::isalnum(static_cast<unsigned char>(c))) {
+      base.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+    }
+  }
+  if (base.empty() || !std::isalpha(static_cast<unsigned char>(base[0]))) base.insert(0, "D");
+  if (base.size() > 7) base = base.substr(0, 3) + base.substr(base.size() - 4);
+  std::string name = "$" + base;
+  for (int counter = 1; taken.count(name) != 0; ++counter) {
+    std::string digits = std::to_string(counter);
+    std::string stem = base.substr(0, std::min(base.size(), 7 - digits.size()));
+    name = "$" + stem + digits;
+  }
+  return name;
+}
+
+const std::vector<Volume>& volumes() { return table().volumes; }
+
+const Volume* find_volume(std::string_view name) {
+  std::string wanted = upper(std::string(name));
+  if (wanted.empty() || wanted[0] != '$') wanted.insert(wanted.begin(), '$');
+  for (const Volume& v : table().volumes) {
+    if (v.name == wanted) return &v;
+  }
+  if (table().swap.name == wanted) return &table().swap;
+  return nullptr;
+}
+
+// The swap volume: ZEB_SWAPVOL when it names a volume, else the volume of
+// the table that holds the temporary directory (the longest root that
+// contains it), else $TMP, a volume rooted at the temporary directory itself
+// that is not part of the device table.
+std::string swap_volume() {
+  const char* configured = std::getenv("ZEB_SWAPVOL");
+  if (configured != nullptr) {
+    const Volume* v = find_volume(configured);
+    if (v != nullptr) return v->name;
+  }
+  std::string tmp = temp_directory();
+  const Volume* best = nullptr;
+  for (const Volume& v : table().volumes) {
+    if (v.simulated || v.root.empty()) continue;
+    std::string root = v.root == "/" ? "/" : v.root + "/";
+    bool holds = tmp == v.root || tmp.rfind(root, 0) == 0;
+    if (holds && (best == nullptr || v.root.size() > best->root.size())) best = &v;
+  }
+  return best != nullptr ? best->name : table().swap.name;
+}
+
+std::vector<Volume> parse_volume_table(const std::string& text) { return parse_table(text); }
+
 }  // namespace zeb::platform

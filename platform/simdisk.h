@@ -1,0 +1,19 @@
+// The simulated rotating disk (internal to the platform).
+#pragma once
+
+#include <cstdint>
+
+#include "platform/host.h"
+
+namespace zeb::platform {
+
+// One write to the simulated volume v at byte offset: counts the write and,
+// when it is the volume's failing write, returns the I/O error at once;
+// otherwise waits until the offset's block next passes under the head and
+// returns 0. The disk turns at v.rpm with 32 blocks of 512 bytes a track, so
+// back-to-back rewrites of one block take exactly one revolution each. While
+// the processor clock is frozen (tests) the wait advances the clock instead
+// of sleeping.
+int16_t simdisk_write(const Volume& v, long long offset);
+
+}  // namespace zeb::platform
