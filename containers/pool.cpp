@@ -1,1 +1,293 @@
-// Placeholder until this component lands.
+// The memory pool: boundary-tag blocks, one circular free list searched
+// first fit, and an uncarved region behind a movable end block.
+//
+// All words of the area are read and written through memcpy so that a pool
+// works over any area; on the usual 8-aligned areas this compiles to plain
+// loads and stores.
+#include "containers/pool.h"
+
+#include <cstring>
+
+#include "platform/clock.h"
+#include "platform/errors.h"
+#include "platform/types.h"
+
+namespace {
+
+namespace err = zeb::err;
+using zeb::kBlockHeaderSize;
+using zeb::kMinBlockSize;
+using zeb::kPoolHeaderSize;
+using zeb::kSplitThreshold;
+
+// Byte offsets of the header fields (the layout of PoolHeader).
+constexpr uint32_t kExtent = offsetof(PoolHeader, extent);
+constexpr uint32_t kUnextended = offsetof(PoolHeader, unextended);
+constexpr uint32_t kResetTime = offsetof(PoolHeader, reset_time);
+constexpr uint32_t kAllocRequests = offsetof(PoolHeader, alloc_requests);
+constexpr uint32_t kFreeRequests = offsetof(PoolHeader, free_requests);
+constexpr uint32_t kSplits = offsetof(PoolHeader, splits);
+constexpr uint32_t kExtends = offsetof(PoolHeader, extends);
+constexpr uint32_t kWholeAllocs = offsetof(PoolHeader, whole_allocs);
+constexpr uint32_t kJoins = offsetof(PoolHeader, joins);
+constexpr uint32_t kReleases = offsetof(PoolHeader, releases);
+constexpr uint32_t kUsed = offsetof(PoolHeader, used);
+constexpr uint32_t kMaxused = offsetof(PoolHeader, maxused);
+constexpr uint32_t kFailsize = offsetof(PoolHeader, failsize);
+constexpr uint32_t kReserved = offsetof(PoolHeader, reserved);
+// The free-list links stand 8 bytes into a free block and into the header
+// alike, so the header (offset 0) is the list's anchor.
+static_assert(offsetof(PoolHeader, free_fwd) == 8 && offsetof(PoolHeader, free_bwd) == 12);
+constexpr uint32_t kAnchor = 0;
+
+// Largest block size a 32-bit count can hold (kept as failsize for requests
+// beyond it).
+constexpr int64_t kLargestBlock = 0x7FFFFFF8;
+
+class Pool {
+ public:
+  explicit Pool(void* area) : p_(static_cast<char*>(area)) {}
+
+  int32_t i32(uint32_t off) const {
+    int32_t v;
+    std::memcpy(&v, p_ + off, sizeof v);
+    return v;
+  }
+  void set_i32(uint32_t off, int32_t v) { std::memcpy(p_ + off, &v, sizeof v); }
+  uint32_t u32(uint32_t off) const { return static_cast<uint32_t>(i32(off)); }
+  void set_u32(uint32_t off, uint32_t v) { set_i32(off, static_cast<int32_t>(v)); }
+  int64_t i64(uint32_t off) const {
+    int64_t v;
+    std::memcpy(&v, p_ + off, sizeof v);
+    return v;
+  }
+  void set_i64(uint32_t off, int64_t v) { std::memcpy(p_ + off, &v, sizeof v); }
+  void bump(uint32_t off) { set_i64(off, i64(off) + 1); }
+
+  // Block header words and free-list links of the block at offset b.
+  int32_t prev_tag(uint32_t b) const { return i32(b); }
+  int32_t size_tag(uint32_t b) const { return i32(b + 4); }
+  void set_prev_tag(uint32_t b, int32_t v) { set_i32(b, v); }
+  void set_size_tag(uint32_t b, int32_t v) { set_i32(b + 4, v); }
+  uint32_t fwd(uint32_t b) const { return u32(b + 8); }
+  uint32_t bwd(uint32_t b) const { return u32(b + 12); }
+  void set_fwd(uint32_t b, uint32_t v) { set_u32(b + 8, v); }
+  void set_bwd(uint32_t b, uint32_t v) { set_u32(b + 12, v); }
+
+  void unlink(uint32_t b) {
+    uint32_t f = fwd(b), k = bwd(b);
+    set_fwd(k, f);
+    set_bwd(f, k);
+  }
+  void push_front(uint32_t b) {
+    uint32_t first = fwd(kAnchor);
+    set_fwd(b, first);
+    set_bwd(b, kAnchor);
+    set_bwd(first, b);
+    set_fwd(kAnchor, b);
+  }
+
+  uint32_t extent() const { return u32(kExtent); }
+  void recompute_used() {
+    int32_t used = static_cast<int32_t>(extent()) - kPoolHeaderSize;
+    set_i32(kUsed, used);
+    if (used > i32(kMaxused)) set_i32(kMaxused, used);
+  }
+
+  char* at(uint32_t off) const { return p_ + off; }
+  char* base() const { return p_; }
+
+ private:
+  char* p_;
+};
+
+}  // namespace
+
+int16_t MEM_DEFINEPOOL(void* pool, int32_t size) {
+  if (pool == nullptr || size < zeb::kMinPoolSize) return err::kBadPoolSize;
+  Pool p(pool);
+  int32_t region = size - kPoolHeaderSize;
+  int32_t unextended = region & ~15;
+  // The end block must stay inside the area even when every carvable byte is
+  // carved: keep 8 bytes back when the rounding left fewer than 8 behind.
+  if (region - unextended < kBlockHeaderSize) unextended -= kBlockHeaderSize;
+  p.set_u32(kExtent, kPoolHeaderSize);
+  p.set_i32(kUnextended, unextended);
+  p.set_fwd(kAnchor, kAnchor);
+  p.set_bwd(kAnchor, kAnchor);
+  p.set_prev_tag(kPoolHeaderSize, 0);
+  p.set_size_tag(kPoolHeaderSize, 0);
+  p.set_i32(kReserved, 0);
+  return MEM_STATS(0xA0000000u, pool, nullptr, 1);
+}
+
+int16_t MEM_ALLOC(void* pool, void** buffer, int32_t size) {
+  Pool p(pool);
+  p.bump(kAllocRequests);
+  if (buffer == nullptr) return err::kMissingParameter;
+
+  int64_t want = (static_cast<int64_t>(size) + 15) & ~int64_t{7};
+  if (want < kMinBlockSize) want = kMinBlockSize;
+
+  uint32_t block = 0;
+  // First fit over the free list.
+  uint32_t b = p.fwd(kAnchor);
+  while (b != kAnchor && p.size_tag(b) < want) b = p.fwd(b);
+  if (b != kAnchor) {
+    int32_t bs = static_cast<int32_t>(want);
+    int32_t free_size = p.size_tag(b);
+    if (want + kSplitThreshold < free_size) {
+      // Cut the new block from the top; the rest stays free where it is.
+      int32_t rest = free_size - bs;
+      p.set_size_tag(b, rest);
+      block = b + static_cast<uint32_t>(rest);
+      p.set_prev_tag(block, rest);
+      p.set_size_tag(block, -bs);
+      p.set_prev_tag(block + static_cast<uint32_t>(bs), -bs);
+      p.bump(kSplits);
+    } else {
+      p.unlink(b);
+      p.set_size_tag(b, -free_size);
+      p.set_prev_tag(b + static_cast<uint32_t>(free_size), -free_size);
+      block = b;
+      p.bump(kWholeAllocs);
+    }
+  } else {
+    int32_t unextended = p.i32(kUnextended);
+    if (want > unextended) {
+      p.set_i32(kFailsize, static_cast<int32_t>(want < kLargestBlock ? want : kLargestBlock));
+      return err::kPoolExhausted;
+    }
+    int32_t bs = static_cast<int32_t>(want);
+    block = p.extent();
+    uint32_t end = block + static_cast<uint32_t>(bs);
+    p.set_size_tag(block, -bs);
+    p.set_prev_tag(end, -bs);
+    p.set_size_tag(end, 0);
+    p.set_u32(kExtent, end);
+    p.set_i32(kUnextended, unextended - bs);
+    p.bump(kExtends);
+    p.recompute_used();
+  }
+  *buffer = p.at(block + kBlockHeaderSize);
+  return err::kOk;
+}
+
+int16_t MEM_FREE(void* pool, void* buffer) {
+  Pool p(pool);
+  p.bump(kFreeRequests);
+
+  // Everything is checked before anything changes, so a refused buffer
+  // (freed twice, never allocated, tags overwritten) leaves the pool as it is.
+  const uint32_t extent = p.extent();
+  const uintptr_t buf = reinterpret_cast<uintptr_t>(buffer);
+  const uintptr_t base = reinterpret_cast<uintptr_t>(p.base());
+  if (buf < base + kPoolHeaderSize + kBlockHeaderSize || buf > base + extent) {
+    return err::kNotPoolBuffer;
+  }
+  const uint32_t block = static_cast<uint32_t>(buf - base) - kBlockHeaderSize;
+  if ((block - kPoolHeaderSize) % 8 != 0) return err::kNotPoolBuffer;
+  const int32_t size_tag = p.size_tag(block);
+  if (size_tag >= 0) return err::kNotPoolBuffer;
+  const int64_t block_size = -static_cast<int64_t>(size_tag);
+  if (block_size < kMinBlockSize || block_size % 8 != 0 || block + block_size > extent) {
+    return err::kPoolTags;
+  }
+  const uint32_t next = block + static_cast<uint32_t>(block_size);
+  if (p.prev_tag(next) != size_tag) return err::kPoolTags;
+
+  // The tag pair in front of the block must agree with its predecessor too.
+  const int32_t prev_tag = p.prev_tag(block);
+  if (prev_tag == 0) {
+    if (block != static_cast<uint32_t>(kPoolHeaderSize)) return err::kPoolTags;
+  } else {
+    int64_t prev_size = prev_tag > 0 ? prev_tag : -static_cast<int64_t>(prev_tag);
+    if (prev_size % 8 != 0 || prev_size < kMinBlockSize ||
+        block - kPoolHeaderSize < prev_size ||
+        p.size_tag(block - static_cast<uint32_t>(prev_size)) != prev_tag) {
+      return err::kPoolTags;
+    }
+  }
+  const int32_t next_tag = p.size_tag(next);
+  if (next_tag > 0) {
+    if (next + static_cast<int64_t>(next_tag) > extent ||
+        p.prev_tag(next + static_cast<uint32_t>(next_tag)) != next_tag) {
+      return err::kPoolTags;
+    }
+  }
+
+  uint32_t start = block;
+  int32_t merged = static_cast<int32_t>(block_size);
+  bool in_list = false;
+  if (prev_tag > 0) {
+    start = block - static_cast<uint32_t>(prev_tag);  // already on the free list
+    merged += prev_tag;
+    in_list = true;
+    p.bump(kJoins);
+  }
+  if (next_tag > 0) {
+    p.unlink(next);
+    merged += next_tag;
+    p.bump(kJoins);
+  }
+  const uint32_t after = start + static_cast<uint32_t>(merged);
+  if (after == extent) {
+    // The merged block ends the carved part: hand it back to the uncarved
+    // region. Its previous tag (an in-use block, or 0) stays.
+    if (in_list) p.unlink(start);
+    p.set_size_tag(start, 0);
+    p.set_u32(kExtent, start);
+    p.set_i32(kUnextended, p.i32(kUnextended) + merged);
+    p.bump(kReleases);
+    p.recompute_used();
+    return err::kOk;
+  }
+  if (!in_list) p.push_front(start);  // most recently released first
+  p.set_size_tag(start, merged);
+  p.set_prev_tag(after, merged);
+  return err::kOk;
+}
+
+int16_t MEM_BUFFERLEN(const void* buffer, int32_t* length) {
+  if (buffer == nullptr) return err::kNotPoolBuffer;
+  const char* header = static_cast<const char*>(buffer) - kBlockHeaderSize;
+  int32_t size_tag;
+  std::memcpy(&size_tag, header + 4, sizeof size_tag);
+  if (size_tag >= 0) return err::kNotPoolBuffer;
+  int64_t block_size = -static_cast<int64_t>(size_tag);
+  if (block_size < kMinBlockSize || block_size % 8 != 0) return err::kPoolTags;
+  int32_t end_tag;
+  std::memcpy(&end_tag, header + block_size, sizeof end_tag);
+  if (end_tag != size_tag) return err::kPoolTags;
+  if (length == nullptr) return err::kMissingParameter;
+  *length = static_cast<int32_t>(block_size) - kBlockHeaderSize;
+  return err::kOk;
+}
+
+int16_t MEM_STATS(uint32_t mask, void* pool, PoolStats* stats, int16_t reset) {
+  if (!zeb::mask_fits(mask, 3)) return err::kInvalidOperation;
+  if (!zeb::present(mask, 1) || pool == nullptr) return err::kMissingParameter;
+  Pool p(pool);
+  if (zeb::present(mask, 2) && stats != nullptr) {
+    stats->elapsed = PROCESSOR_CLOCK() - p.i64(kResetTime);
+    stats->alloc_requests = p.i64(kAllocRequests);
+    stats->free_requests = p.i64(kFreeRequests);
+    stats->splits = p.i64(kSplits);
+    stats->extends = p.i64(kExtends);
+    stats->whole_allocs = p.i64(kWholeAllocs);
+    stats->joins = p.i64(kJoins);
+    stats->releases = p.i64(kReleases);
+    stats->used = p.i32(kUsed);
+    stats->maxused = p.i32(kMaxused);
+    stats->failsize = p.i32(kFailsize);
+  }
+  if (zeb::present(mask, 3) && reset != 0) {
+    p.set_i64(kResetTime, PROCESSOR_CLOCK());
+    for (uint32_t off = kAllocRequests; off <= kReleases; off += 8) p.set_i64(off, 0);
+    int32_t carved = static_cast<int32_t>(p.extent()) - kPoolHeaderSize;
+    p.set_i32(kUsed, carved);
+    p.set_i32(kMaxused, carved);
+    p.set_i32(kFailsize, 0);
+  }
+  return err::kOk;
+}

@@ -1,1 +1,67 @@
+// The library context: the process-wide record at the base of the library's
+// segment, and the start-up flags that choose how a run behaves.
+//
+// Library segment (segment id 101, at least pages * 2048 bytes):
+//   bytes 0-23   the library context (LibraryContext)
+//   from 24      the memory pool, pages * 2048 - 24 bytes
+// The context's address fields are 32-bit offsets from the segment base
+// (0: not set), so the record keeps its 24 bytes on a 64-bit host. Every
+// entry point reaches the context through library_context(); nothing is
+// passed around. Written only during start-up, then only read.
 #pragma once
+
+#include <cstdint>
+
+struct LibraryContext {
+  uint32_t pool;    // the pool: base + 24
+  uint32_t env;     // the environment record, set by ENV_STARTUP
+  uint32_t timers;  // the timer list, set by TIMER_INIT
+  uint32_t term;    // the terminal session record (flag 0x1000 only)
+  uint16_t flags;   // the start-up flags, stored as the last step of start-up
+  uint16_t reserved1;
+  uint32_t reserved2;
+};
+static_assert(sizeof(LibraryContext) == 24);
+
+namespace zeb {
+
+constexpr int32_t kLibraryPoolOffset = 24;
+
+// Start-up flags.
+constexpr uint16_t kFlagStartupProtocol = 0x0001;  // read start-up, ASSIGN, PARAM messages
+constexpr uint16_t kFlagOpenIn = 0x0002;           // open the IN file
+constexpr uint16_t kFlagOpenOut = 0x0004;          // open the OUT file
+constexpr uint16_t kFlagOpenHomeTerm = 0x0008;     // open the home terminal
+constexpr uint16_t kFlagLogToOut = 0x0010;         // log lines go to the OUT file
+constexpr uint16_t kFlagLogToTerm = 0x0020;        // log lines go to the home terminal
+constexpr uint16_t kFlagLogStarted = 0x0040;       // "\p\ started." at the end of start-up
+constexpr uint16_t kFlagLogStopped = 0x0080;       // CPU time, elapsed time, "Stopped." at shut-down
+constexpr uint16_t kFlagLogPrefix = 0x0100;        // time and process name before each line
+constexpr uint16_t kFlagAbendOnLogError = 0x0200;  // abend when a log line cannot be written
+constexpr uint16_t kFlagTermSession = 0x1000;      // terminal session from start-up to shut-down
+constexpr uint16_t kFlagMemStats = 0x2000;         // pool statistics at shut-down
+
+// The process's fixed segment base, where the library context lives; null
+// when the process could not reserve one. ZEB_STARTUP compares the base that
+// UTIL_ALLOCATESEGMENT reports with this.
+char* library_base();
+
+// The library context at the fixed base, or null when no segment is in use
+// at the base (before start-up).
+LibraryContext* library_context();
+
+// Conversions between addresses inside the segment and the 32-bit offsets
+// that the context stores. to_segment_offset(nullptr) is 0 and
+// from_segment_offset(0) is null.
+uint32_t to_segment_offset(const void* address);
+void* from_segment_offset(uint32_t offset);
+
+// The addresses the context holds, or null when not set (or no context).
+void* library_pool();
+void* library_env();
+void* library_timers();
+void* library_term();
+// The start-up flags, 0 when there is no context.
+uint16_t library_flags();
+
+}  // namespace zeb

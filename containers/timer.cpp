@@ -1,0 +1,253 @@
+// The timer list: a doubly linked ring of pool buffers through a list
+// header, kept in ascending order of expiry.
+//
+// Links are offsets relative to the record holding them, so an entry alone
+// leads to its neighbours, to its list header and, through the header's own
+// offset inside the pool, to the pool that owns it.
+#include "containers/timer.h"
+
+#include <cstring>
+#include <limits>
+
+#include "containers/pool.h"
+#include "platform/clock.h"
+#include "platform/errors.h"
+#include "platform/types.h"
+
+namespace {
+
+namespace err = zeb::err;
+using zeb::TimerEntry;
+using zeb::TimerListHeader;
+
+// The header and every entry begin with the same two links.
+struct Node {
+  int32_t forward;
+  int32_t backward;
+};
+static_assert(offsetof(TimerEntry, forward) == offsetof(TimerListHeader, forward));
+static_assert(offsetof(TimerEntry, backward) == offsetof(TimerListHeader, backward));
+
+Node* node(void* p) { return static_cast<Node*>(p); }
+char* bytes(void* p) { return static_cast<char*>(p); }
+int32_t rel(void* from, void* to) { return static_cast<int32_t>(bytes(to) - bytes(from)); }
+void* follow(void* from, int32_t offset) { return bytes(from) + offset; }
+
+TimerListHeader* header_of(void* list) { return static_cast<TimerListHeader*>(list); }
+TimerEntry* entry_of(void* p) { return static_cast<TimerEntry*>(p); }
+void* next_of(void* n) { return follow(n, node(n)->forward); }
+void* prev_of(void* n) { return follow(n, node(n)->backward); }
+void* pool_of(TimerListHeader* h) { return bytes(h) - h->pool; }
+TimerListHeader* list_of(TimerEntry* e) {
+  return static_cast<TimerListHeader*>(follow(e, e->list));
+}
+
+TimerProc procedure_of(const TimerEntry* e) {
+  TimerProc proc;
+  std::memcpy(&proc, e->procedure, sizeof proc);
+  return proc;
+}
+
+// Deletes an entry of list h. An entry whose procedure is running right now
+// is only unlinked; TIMER_DELAY gives it back once the procedure returns, so
+// it never touches freed memory.
+int16_t delete_entry(TimerListHeader* h, TimerEntry* e) {
+  TIMER_REMOVE_(e);
+  if (h->running != 0 && follow(h, h->running) == e) {
+    h->running_deleted = 1;
+    return err::kOk;
+  }
+  return MEM_FREE(pool_of(h), e);
+}
+
+// Checks that a handle names an entry that is still linked into a list:
+// a live pool buffer whose neighbours point back at it.
+int16_t check_handle(TimerEntry* e) {
+  int32_t length = 0;
+  int16_t error = MEM_BUFFERLEN(e, &length);
+  if (error != err::kOk) return error;
+  if (length < zeb::kTimerRecordSize) return err::kNotPoolBuffer;
+  if (node(next_of(e))->backward != rel(next_of(e), e)) return err::kBadTimer;
+  if (node(prev_of(e))->forward != rel(prev_of(e), e)) return err::kBadTimer;
+  return err::kOk;
+}
+
+// Clears the running mark when a timer procedure returns or unwinds, and
+// gives back an entry that was deleted during its run.
+class RunningGuard {
+ public:
+  RunningGuard(TimerListHeader* h, TimerEntry* e) : h_(h), e_(e) {
+    h_->running = rel(h_, e_);
+    h_->running_deleted = 0;
+  }
+  ~RunningGuard() {
+    if (h_ == nullptr) return;
+    bool deleted = h_->running_deleted != 0;
+    h_->running = 0;
+    h_->running_deleted = 0;
+    if (deleted) MEM_FREE(pool_of(h_), e_);
+  }
+  // Ends the run normally; returns true when the entry was deleted during it
+  // (it is unlinked, and *error holds the result of giving it back).
+  bool finish(int16_t* error) {
+    bool deleted = h_->running_deleted != 0;
+    h_->running = 0;
+    h_->running_deleted = 0;
+    *error = deleted ? MEM_FREE(pool_of(h_), e_) : err::kOk;
+    h_ = nullptr;
+    return deleted;
+  }
+  RunningGuard(const RunningGuard&) = delete;
+  RunningGuard& operator=(const RunningGuard&) = delete;
+
+ private:
+  TimerListHeader* h_;
+  TimerEntry* e_;
+};
+
+}  // namespace
+
+int16_t TIMER_INIT(void** list, void* pool) {
+  if (list == nullptr || pool == nullptr) return err::kMissingParameter;
+  void* buffer = nullptr;
+  int16_t error = MEM_ALLOC(pool, &buffer, zeb::kTimerRecordSize);
+  if (error != err::kOk) return error;
+  auto* h = header_of(buffer);
+  std::memset(h, 0, sizeof *h);  // forward = backward = 0: the header itself
+  h->pool = rel(pool, h);
+  *list = h;
+  return err::kOk;
+}
+
+int16_t TIMER_INSERT(uint32_t mask, void* list, void** timer, TimerProc procedure, int32_t ticks,
+                     int16_t type, int16_t arg1, int16_t arg2, int32_t arg3) {
+  if (!zeb::mask_fits(mask, 8)) return err::kInvalidOperation;
+  if (!zeb::present(mask, 1) || !zeb::present(mask, 3) || !zeb::present(mask, 4) ||
+      list == nullptr || procedure == nullptr) {
+    return err::kMissingParameter;
+  }
+  if (!zeb::present(mask, 5)) type = 0;
+  if (!zeb::present(mask, 6)) arg1 = 0;
+  if (!zeb::present(mask, 7)) arg2 = 0;
+  if (!zeb::present(mask, 8)) arg3 = 0;
+  // A periodic timer must move forward when it re-arms, or TIMER_DELAY would
+  // run it for ever.
+  if (type == zeb::kTimerPeriodic && ticks < 0) return err::kOutOfBounds;
+
+  auto* h = header_of(list);
+  void* buffer = nullptr;
+  int16_t error = MEM_ALLOC(pool_of(h), &buffer, zeb::kTimerRecordSize);
+  if (error != err::kOk) return error;
+  auto* e = entry_of(buffer);
+  std::memset(e, 0, sizeof *e);
+  if (zeb::present(mask, 2) && timer != nullptr) *timer = e;
+  e->type = type;
+  std::memcpy(e->procedure, &procedure, sizeof procedure);
+  e->arg1 = arg1;
+  e->arg2 = arg2;
+  e->arg3 = arg3;
+  e->interval = static_cast<int64_t>(ticks) * zeb::kTickMicros + zeb::kTimerSlackMicros;
+  e->expiry = PROCESSOR_CLOCK() + e->interval;
+  return TIMER_INSERT_(h, e);
+}
+
+int16_t TIMER_INSERT_(void* list, void* entry) {
+  auto* e = entry_of(entry);
+  // Walk back from the latest entry past every later one; equal expiries
+  // keep their order of arrival.
+  void* after = prev_of(list);
+  while (after != list && e->expiry < entry_of(after)->expiry) after = prev_of(after);
+  void* before = next_of(after);
+  e->forward = rel(e, before);
+  e->backward = rel(e, after);
+  e->list = rel(e, list);
+  node(after)->forward = rel(after, e);
+  node(before)->backward = rel(before, e);
+  return err::kOk;
+}
+
+int16_t TIMER_REMOVE_(void* entry) {
+  void* after = prev_of(entry);
+  void* before = next_of(entry);
+  node(after)->forward = rel(after, before);
+  node(before)->backward = rel(before, after);
+  return err::kOk;
+}
+
+int16_t TIMER_DELETE(uint32_t mask, void* list, void* timer, int16_t arg1, int16_t arg2,
+                     int32_t arg3) {
+  if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
+  if (zeb::present(mask, 2) && timer != nullptr) {
+    auto* e = entry_of(timer);
+    int16_t error = check_handle(e);
+    if (error != err::kOk) return error;
+    return delete_entry(list_of(e), e);
+  }
+  if (!zeb::present(mask, 1) || list == nullptr) return err::kMissingParameter;
+  auto* h = header_of(list);
+  const bool by1 = zeb::present(mask, 3);
+  const bool by2 = zeb::present(mask, 4);
+  const bool by3 = zeb::present(mask, 5);
+  void* p = next_of(h);
+  while (p != h) {
+    void* following = next_of(p);
+    auto* e = entry_of(p);
+    if ((!by1 || e->arg1 == arg1) && (!by2 || e->arg2 == arg2) && (!by3 || e->arg3 == arg3)) {
+      int16_t error = delete_entry(h, e);
+      if (error != err::kOk) return error;
+    }
+    p = following;
+  }
+  return err::kOk;
+}
+
+int16_t TIMER_DELAY(void* list, int32_t* delay) {
+  if (list == nullptr || delay == nullptr) return err::kMissingParameter;
+  auto* h = header_of(list);
+  // Called again from inside one of this list's timer procedures: the
+  // running timer is still first and due, so running timers here would
+  // recurse without end.
+  if (h->running != 0) return err::kInvalidOperation;
+  for (;;) {
+    void* first = next_of(h);
+    if (first == h) {
+      *delay = -1;
+      return err::kOk;
+    }
+    auto* e = entry_of(first);
+    int64_t remaining = (e->expiry - PROCESSOR_CLOCK()) / zeb::kTickMicros;
+    if (remaining > std::numeric_limits<int32_t>::max()) {
+      remaining = std::numeric_limits<int32_t>::max();
+    }
+    if (remaining < std::numeric_limits<int32_t>::min()) {
+      remaining = std::numeric_limits<int32_t>::min();
+    }
+    *delay = static_cast<int32_t>(remaining);
+    if (remaining > 0) return err::kOk;
+
+    int16_t error = err::kOk;
+    {
+      RunningGuard guard(h, e);
+      procedure_of(e)(e->arg1, e->arg2, e->arg3);
+      if (guard.finish(&error)) {
+        if (error != err::kOk) return error;
+        continue;
+      }
+    }
+    switch (e->type) {
+      case zeb::kTimerOneShot:
+        error = delete_entry(h, e);
+        if (error != err::kOk) return error;
+        break;
+      case zeb::kTimerPeriodic:
+        // The next expiry counts from the previous one, so a late caller
+        // catches up by running the timer again at once.
+        TIMER_REMOVE_(e);
+        e->expiry += e->interval;
+        TIMER_INSERT_(h, e);
+        break;
+      default:
+        return err::kBadTimer;
+    }
+  }
+}
