@@ -1,1 +1,40 @@
+// The library's entry points for programs: start-up, logging and shut-down.
 #pragma once
+
+#include <cstdint>
+
+// Start-up flags.
+namespace zeb::startup {
+constexpr uint16_t kReadStartup = 0x0001;   // read the start-up messages
+constexpr uint16_t kOpenIn = 0x0002;        // open the IN file
+constexpr uint16_t kOpenOut = 0x0004;       // open the OUT file
+constexpr uint16_t kOpenTerm = 0x0008;      // open the home terminal
+constexpr uint16_t kLogToOut = 0x0010;      // write log lines to the OUT file
+constexpr uint16_t kLogToTerm = 0x0020;     // write log lines to the home terminal
+constexpr uint16_t kLogStarted = 0x0040;    // log "\p\ started."
+constexpr uint16_t kLogStopped = 0x0080;    // log CPU time, elapsed time and "\p\ Stopped."
+constexpr uint16_t kLogPrefix = 0x0100;     // date, time and process name before each line
+constexpr uint16_t kAbendOnLogFailure = 0x0200;
+constexpr uint16_t kTerminalSession = 0x1000;
+constexpr uint16_t kShowPoolStats = 0x2000;
+}  // namespace zeb::startup
+
+// Starts the library: pages (bit 31, segment size in 2048-byte pages,
+// default 1000), flags (bit 30, required), lconf (bit 29, the configuration
+// file's logical name, default "=lconf"). Returns 0 or the error of the step
+// that failed.
+int16_t ZEB_STARTUP(uint32_t mask, int16_t pages = 1000, uint16_t flags = 0,
+                    const char* lconf = nullptr);
+
+// Writes one log line: format (bit 31) expanded with up to twelve arguments
+// (bits 30 to 19), each the address of the value a directive shows. Returns
+// the error of the write, 0 on success.
+int16_t ZEB_LOG(uint32_t mask, const char* format = nullptr, const void* a1 = nullptr,
+                const void* a2 = nullptr, const void* a3 = nullptr, const void* a4 = nullptr,
+                const void* a5 = nullptr, const void* a6 = nullptr, const void* a7 = nullptr,
+                const void* a8 = nullptr, const void* a9 = nullptr, const void* a10 = nullptr,
+                const void* a11 = nullptr, const void* a12 = nullptr);
+
+// Ends the library and the process: code (bit 31) 0 or absent stops the
+// process normally, any other code ends it abnormally. Does not return.
+[[noreturn]] void ZEB_SHUTDOWN(uint32_t mask, int16_t code = 0);

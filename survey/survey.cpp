@@ -1,1 +1,151 @@
-// Placeholder until the survey lands.
+// The survey driver and the rotation measurement.
+#include "survey/survey.h"
+
+#include <array>
+#include <cstring>
+
+#include "format/format.h"
+#include "platform/platform.h"
+#include "runtime/runtime.h"
+
+namespace {
+
+constexpr int16_t kNameMax = 50;
+constexpr int16_t kBlock = 512;
+
+// The block rewritten by every pass: 512 bytes of "X", never modified.
+constexpr std::array<char, kBlock> kBlockOfX = [] {
+  std::array<char, kBlock> block{};
+  for (char& c : block) c = 'X';
+  return block;
+}();
+
+constexpr const char* kBanner[] = {
+    "VORN disk rotation survey.  Copyright (c) 2026 the zeb project developers.",
+    "",
+    "VORN reports the effective RPM of each disk on the HP NonStop",
+    "system.  Effective RPM is the rate at which a program can",
+    "repeatedly write to the same physical sector on a disk drive.",
+    "",
+    "mEffective RPM may be 1/2 actual RPM on some drives such as",
+    "4250's on K series.  It may be reported lower than actual on",
+    "a busy drive.  In some cases it has been shown reduced on",
+    "mirrored drives, such as mirrored 4250's where it shows as 1/3",
+    "the physical RPM of the drive.",
+    "",
+    "This information should be useful in tuning an application by",
+    "moving high activity files to faster access drives.",
+    "",
+    "Part of the zeb runtime library's sample utilities, ported to Linux.",
+    "Source, documentation and issues: see the zeb project's README.",
+    "",
+};
+static_assert(sizeof kBanner / sizeof kBanner[0] == 18);
+
+// Tells the operator on standard error that the library could not start.
+[[noreturn]] void startup_failed(int16_t error) {
+  char line[160];
+  int16_t length = UTIL_FORMAT(0xF0000000, "vorn: library start-up failed: error \\e\\",
+                               line, static_cast<int16_t>(sizeof line), &error);
+  int16_t fnum = zeb::kNotOpen;
+  if (FILE_OPEN_(0xE0000000, "$ZERR", 5, &fnum) == 0) {
+    WRITEX(0xE0000000, fnum, line, length);
+    FILE_CLOSE_(0x80000000, fnum);
+  }
+  ABEND();
+}
+
+}  // namespace
+
+int16_t COMPARE(const void* a, const void* b) {
+  return *static_cast<const int32_t*>(a) < *static_cast<const int32_t*>(b) ? zeb::kTrue
+                                                                          : zeb::kFalse;
+}
+
+namespace zeb {
+
+int32_t survey_rpm(int32_t* intervals) {
+  HEAPSORTX_(0xF0000000, intervals, kSurveyPasses, 2, COMPARE);
+  // Summed in 64 bits: forty intervals near the 32-bit limit do not overflow.
+  int64_t total = 0;
+  for (int i = kSurveyTrim; i < kSurveyPasses - kSurveyTrim; ++i) total += intervals[i];
+  int64_t average = total / (kSurveyPasses - 2 * kSurveyTrim);
+  if (average < 1) return 60000000;
+  return static_cast<int32_t>(60000000 / average);
+}
+
+}  // namespace zeb
+
+int16_t VORNIO(int16_t filenum, int32_t* rpm) {
+  int32_t intervals[zeb::kSurveyPasses];
+  int16_t last_error = 0;
+  int64_t previous = PROCESSOR_CLOCK();
+  for (int pass = 0; pass < zeb::kSurveyPasses; ++pass) {
+    POSITION(filenum, 0);
+    FILE_GETINFO_(0xC0000000, filenum, &last_error);
+    if (last_error != 0) return last_error;
+    int16_t written = 0;
+    WRITEX(0xF0000000, filenum, kBlockOfX.data(), kBlock, &written);
+    FILE_GETINFO_(0xC0000000, filenum, &last_error);
+    if (last_error != 0) return last_error;
+    int64_t now = PROCESSOR_CLOCK();
+    int64_t interval = now - previous;
+    // A pass longer than the 32-bit range (about 35 minutes) counts as the
+    // longest interval that fits.
+    intervals[pass] = interval > INT32_MAX ? INT32_MAX : static_cast<int32_t>(interval);
+    previous = now;
+  }
+  *rpm = zeb::survey_rpm(intervals);
+  return 0;
+}
+
+int16_t VORN(const char* name, int16_t length, int32_t* rpm) {
+  // Negative lengths are refused like over-long ones.
+  if (length > kNameMax || length < 0) return zeb::err::kOutOfBounds;
+  char filename[kNameMax];
+  std::memcpy(filename, name, static_cast<size_t>(length));
+  int16_t filename_length = length;
+  int16_t error = FILE_CREATE_(0xE0200000, filename, kNameMax, &filename_length, 0, 0, 0, 0, 0, 0,
+                               0, kBlock);
+  if (error != 0) return error;
+  int16_t filenum = zeb::kNotOpen;
+  error = FILE_OPEN_(0xE0000000, filename, filename_length, &filenum);
+  if (error != 0) return error;
+  error = VORNIO(filenum, rpm);
+  FILE_CLOSE_(0x80000000, filenum);
+  return error;
+}
+
+void INTRO() {
+  for (const char* line : kBanner) ZEB_LOG(0x80000000, line);
+}
+
+void TEST() {
+  int16_t error = ZEB_STARTUP(0xC0000000, 4000, 0x29);
+  if (error != 0) startup_failed(error);
+  INTRO();
+  int32_t ldev = 0;
+  for (;;) {
+    DeviceLogicalInfo info{};
+    int16_t info_length = 0;
+    char devname[10];
+    int16_t devname_length = 0;
+    error = DEVICE_GETINFOBYLDEV_(0xF01B8000, ldev, &info, 32, &info_length, nullptr, 0, nullptr,
+                                  nullptr, 0, nullptr, 0, 3, 3, 0, devname, 10, &devname_length);
+    if (error != 0) break;
+    if (info.subtype != zeb::kSubtypeNoSurvey) {
+      int32_t rpm = 0;
+      error = VORN(devname, devname_length, &rpm);
+      if (error == 0) {
+        ZEB_LOG(0xF0000000, "Drive: \\a8.%\\ Effective RPM: \\d\\", devname, &devname_length, &rpm);
+      } else {
+        // A drive whose measurement failed still gets its line, with the
+        // error number and its text.
+        ZEB_LOG(0xF0000000, "Drive: \\a8.%\\ Error: \\e\\", devname, &devname_length, &error);
+      }
+    }
+    ldev = info.ldev;
+  }
+  ZEB_SHUTDOWN(0);
+  STOP();
+}

@@ -1,2 +1,298 @@
+// The survey: the ordering, the trimmed mean, one measurement on simulated
+// and real volumes with injected faults, and the whole program's output.
+#include <dirent.h>
 #include <gtest/gtest.h>
-TEST(Survey, Placeholder) {}
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/host.h"
+#include "platform/syscalls.h"
+#include "zeb.h"
+
+namespace {
+
+std::string make_dir() {
+  char templ[] = "/tmp/zeb-survey-test-XXXXXX";
+  return mkdtemp(templ);
+}
+
+const std::string& real_dir() {
+  static const std::string dir = make_dir();
+  return dir;
+}
+
+const bool g_table_set = [] {
+  std::string table = "$S72=sim:rpm=7200;$S54=sim:rpm=5400;$BAD=sim:rpm=7200,fail=31;$REAL=" +
+                      real_dir();
+  setenv("ZEB_VOLUMES", table.c_str(), 1);
+  return true;
+}();
+
+int entries_in(const std::string& dir) {
+  int count = 0;
+  DIR* d = opendir(dir.c_str());
+  while (dirent* e = readdir(d)) {
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) ++count;
+  }
+  closedir(d);
+  return count;
+}
+
+bool file_number_open(int16_t filenum) {
+  int16_t last = 0;
+  return FILE_GETINFO_(0xC0000000, filenum, &last) == 0;
+}
+
+TEST(Compare, SignedAndStrict) {
+  int32_t a = 5, b = 5, minus = -1, zero = 0, low = INT32_MIN, high = INT32_MAX;
+  EXPECT_EQ(COMPARE(&a, &b), 0);
+  EXPECT_EQ(COMPARE(&minus, &zero), -1);
+  EXPECT_EQ(COMPARE(&zero, &minus), 0);
+  EXPECT_EQ(COMPARE(&low, &high), -1);
+  EXPECT_EQ(COMPARE(&high, &low), 0);
+}
+
+// Forty middle intervals of the given value, with ten below and ten above.
+std::vector<int32_t> table_with_middle(int32_t middle, int32_t low, int32_t high) {
+  std::vector<int32_t> t(60, middle);
+  for (int i = 0; i < 10; ++i) {
+    t[i] = low;
+    t[59 - i] = high;
+  }
+  std::shuffle(t.begin(), t.end(), std::mt19937(42));
+  return t;
+}
+
+TEST(TrimmedMean, MiddleFortyGiveTheRpm) {
+  auto t = table_with_middle(8333, 8333, 8333);
+  EXPECT_EQ(zeb::survey_rpm(t.data()), 7200);
+  t = table_with_middle(8334, 8334, 8334);
+  EXPECT_EQ(zeb::survey_rpm(t.data()), 7199);
+  t = table_with_middle(11111, 11111, 11111);
+  EXPECT_EQ(zeb::survey_rpm(t.data()), 5400);
+  t = table_with_middle(16667, 16667, 16667);
+  EXPECT_EQ(zeb::survey_rpm(t.data()), 3599);
+  // The table ends sorted ascending.
+  EXPECT_TRUE(std::is_sorted(t.begin(), t.end()));
+}
+
+TEST(TrimmedMean, OutliersChangeNothing) {
+  auto t = table_with_middle(8333, 0, INT32_MAX);
+  EXPECT_EQ(zeb::survey_rpm(t.data()), 7200);
+  t = table_with_middle(8333, -5, 8333);
+  EXPECT_EQ(zeb::survey_rpm(t.data()), 7200);
+  t = table_with_middle(8334, 1, 2000000000);
+  EXPECT_EQ(zeb::survey_rpm(t.data()), 7199);
+}
+
+TEST(TrimmedMean, NoDivisionByZeroAndNoOverflow) {
+  // A volume whose writes never reach a device: the mean is below 1 us.
+  auto t = table_with_middle(0, 0, 5);
+  EXPECT_EQ(zeb::survey_rpm(t.data()), 60000000);
+  // Forty intervals near the 32-bit limit: the mean is still right.
+  t = table_with_middle(INT32_MAX, INT32_MAX, INT32_MAX);
+  EXPECT_EQ(zeb::survey_rpm(t.data()), 0);
+  t = table_with_middle(60000000, 1, INT32_MAX);
+  EXPECT_EQ(zeb::survey_rpm(t.data()), 1);
+}
+
+class Measurement : public ::testing::Test {
+ protected:
+  void SetUp() override { zeb::platform::clock_freeze(); }
+  void TearDown() override { zeb::platform::clock_release(); }
+};
+
+TEST_F(Measurement, SimulatedDisksGiveTheirExactSpeed) {
+  int32_t rpm = -1;
+  ASSERT_EQ(VORN("$S72", 4, &rpm), 0);
+  EXPECT_EQ(rpm, 7200);
+  ASSERT_EQ(VORN("$S54", 4, &rpm), 0);
+  EXPECT_EQ(rpm, 5400);
+  EXPECT_FALSE(file_number_open(0));
+}
+
+TEST_F(Measurement, NameLengthLimit) {
+  int32_t rpm = -1;
+  char name[51];
+  std::memset(name, 'A', sizeof name);
+  name[0] = '$';
+  // 50 bytes reach the file system, which refuses the name; 51 do not.
+  EXPECT_EQ(VORN(name, 50, &rpm), 13);
+  EXPECT_EQ(VORN(name, 51, &rpm), 22);
+  EXPECT_EQ(VORN(name, -1, &rpm), 22);
+  EXPECT_EQ(VORN("$NONE", 5, &rpm), 14);
+  EXPECT_EQ(rpm, -1);
+}
+
+TEST_F(Measurement, FailureInPassThirtyLeavesTheResultAlone) {
+  int32_t rpm = 1234;
+  // The 31st write on $BAD (pass 30) fails with an I/O error.
+  EXPECT_EQ(VORN("$BAD", 4, &rpm), 190);
+  EXPECT_EQ(rpm, 1234);
+  EXPECT_FALSE(file_number_open(0));  // the scratch file was closed
+}
+
+struct WriteLog {
+  std::vector<long long> offsets;
+  std::vector<size_t> sizes;
+  int fail_at = 0;
+};
+WriteLog g_writes;
+
+long recording_pwrite(int fd, const void* buf, size_t count, long long offset) {
+  g_writes.offsets.push_back(offset);
+  g_writes.sizes.push_back(count);
+  if (static_cast<int>(g_writes.offsets.size()) == g_writes.fail_at) {
+    errno = EIO;
+    return -1;
+  }
+  return zeb::platform::real_syscalls().pwrite(fd, buf, count, offset);
+}
+
+TEST(RealVolume, SixtyWritesOf512BytesAtByteZero) {
+  zeb::platform::SyscallOverride restore;
+  g_writes = WriteLog{};
+  zeb::platform::syscalls().pwrite = recording_pwrite;
+  int32_t rpm = -1;
+  ASSERT_EQ(VORN("$REAL", 5, &rpm), 0);
+  EXPECT_GT(rpm, 0);
+  ASSERT_EQ(g_writes.offsets.size(), 60u);
+  EXPECT_TRUE(std::all_of(g_writes.offsets.begin(), g_writes.offsets.end(),
+                          [](long long o) { return o == 0; }));
+  EXPECT_TRUE(std::all_of(g_writes.sizes.begin(), g_writes.sizes.end(),
+                          [](size_t s) { return s == 512; }));
+  EXPECT_EQ(entries_in(real_dir()), 0);
+}
+
+TEST(RealVolume, InjectedFailureInPassThirty) {
+  zeb::platform::SyscallOverride restore;
+  g_writes = WriteLog{};
+  g_writes.fail_at = 31;
+  zeb::platform::syscalls().pwrite = recording_pwrite;
+  int32_t rpm = 4321;
+  EXPECT_EQ(VORN("$REAL", 5, &rpm), 190);
+  EXPECT_EQ(rpm, 4321);
+  EXPECT_EQ(g_writes.offsets.size(), 31u);  // nothing after the failed pass
+  EXPECT_FALSE(file_number_open(0));
+  EXPECT_EQ(entries_in(real_dir()), 0);
+}
+
+// Runs the vorn program with a volume table; returns its output and status.
+std::string run_vorn(const std::string& table, int* status) {
+  std::string command = "ZEB_VOLUMES='" + table + "' " VORN_PATH " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  std::string output;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+  *status = pclose(pipe);
+  return output;
+}
+
+const char* const kHelp[] = {
+    "",
+    "VORN reports the effective RPM of each disk on the HP NonStop",
+    "system.  Effective RPM is the rate at which a program can",
+    "repeatedly write to the same physical sector on a disk drive.",
+    "",
+    "mEffective RPM may be 1/2 actual RPM on some drives such as",
+    "4250's on K series.  It may be reported lower than actual on",
+    "a busy drive.  In some cases it has been shown reduced on",
+    "mirrored drives, such as mirrored 4250's where it shows as 1/3",
+    "the physical RPM of the drive.",
+    "",
+    "This information should be useful in tuning an application by",
+    "moving high activity files to faster access drives.",
+    "",
+};
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+TEST(Program, BannerHelpAndOneLinePerMeasuredDisk) {
+  int status = -1;
+  std::string out = run_vorn(
+      "$S72=sim:rpm=7200;$S54=sim:rpm=5400;$SKIP=sim:rpm=7200,subtype=36;"
+      "$BAD=sim:rpm=7200,fail=31;$SEVENCH=sim:rpm=6000",
+      &status);
+  EXPECT_EQ(status, 0);
+  auto lines = lines_of(out);
+  ASSERT_EQ(lines.size(), 22u) << out;
+  EXPECT_FALSE(lines[0].empty());
+  for (int i = 0; i < 14; ++i) EXPECT_EQ(lines[1 + i], kHelp[i]) << "line " << i + 2;
+  EXPECT_FALSE(lines[15].empty());
+  EXPECT_FALSE(lines[16].empty());
+  EXPECT_EQ(lines[17], "");
+  // Real sleeping: a little less than the disk's speed is possible, more never.
+  EXPECT_TRUE(lines[18] == "Drive: $S72     Effective RPM: 7200" ||
+              lines[18] == "Drive: $S72     Effective RPM: 7199")
+      << lines[18];
+  EXPECT_TRUE(lines[19] == "Drive: $S54     Effective RPM: 5400" ||
+              lines[19] == "Drive: $S54     Effective RPM: 5399")
+      << lines[19];
+  EXPECT_EQ(lines[20].rfind("Drive: $BAD     Error: 190", 0), 0u) << lines[20];
+  // Seven characters: the padding blank and the format's own blank.
+  EXPECT_TRUE(lines[21] == "Drive: $SEVENCH  Effective RPM: 6000" ||
+              lines[21] == "Drive: $SEVENCH  Effective RPM: 5999")
+      << lines[21];
+}
+
+TEST(Program, AllDisksSkippedPrintsOnlyTheBanner) {
+  int status = -1;
+  std::string out = run_vorn("$A=sim:rpm=7200,subtype=36;$B=sim:rpm=7200,subtype=36", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(lines_of(out).size(), 18u) << out;
+}
+
+TEST(Program, NoScratchFileSurvivesKill) {
+  // Many volumes on one real directory keep the program measuring for a while.
+  std::string table;
+  for (char c = 'A'; c <= 'T'; ++c) table += std::string("$V") + c + "=" + real_dir() + ";";
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    setenv("ZEB_VOLUMES", table.c_str(), 1);
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    execl(VORN_PATH, VORN_PATH, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  usleep(30000);
+  kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(entries_in(real_dir()), 0);
+}
+
+TEST(Program, LongNamesAreCutInTheLine) {
+  char line[160];
+  const char name[] = "$ABCDEFGHIJ";
+  int16_t length = 11;
+  int32_t rpm = 7200;
+  int16_t n = UTIL_FORMAT(0xF0000000 | 0x0C000000, "Drive: \\a8.%\\ Effective RPM: \\d\\", line,
+                          160, name, &length, &rpm);
+  EXPECT_EQ(std::string(line, static_cast<size_t>(n)), "Drive: $ABCDEFG Effective RPM: 7200");
+}
+
+}  // namespace

@@ -1,1 +1,4 @@
-int main() { return 0; }
+// vorn: surveys the effective rotational speed of every disk volume.
+#include "zeb.h"
+
+int main() { TEST(); }
