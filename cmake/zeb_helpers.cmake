@@ -33,14 +33,18 @@ function(zeb_test name)
   add_test(NAME ${name} COMMAND ${name})
 endfunction()
 
-# zeb_bench(<name> SOURCES ... [DEPS ...]): one Google Benchmark binary.
+# zeb_bench(<name> SOURCES ... [DEPS ...] [CUSTOM_MAIN]): one Google Benchmark
+# binary; CUSTOM_MAIN when the sources bring their own main().
 function(zeb_bench name)
   if(NOT ZEB_BUILD_BENCH)
     return()
   endif()
-  cmake_parse_arguments(B "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(B "CUSTOM_MAIN" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${B_SOURCES})
-  target_link_libraries(${name} PRIVATE ${B_DEPS} benchmark::benchmark benchmark::benchmark_main)
+  target_link_libraries(${name} PRIVATE ${B_DEPS} benchmark::benchmark)
+  if(NOT B_CUSTOM_MAIN)
+    target_link_libraries(${name} PRIVATE benchmark::benchmark_main)
+  endif()
   zeb_warnings(${name})
 endfunction()
 
