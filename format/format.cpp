@@ -1,1 +1,318 @@
-// Placeholder until this component lands.
+// The format engine: one scanner over the format string that hands each
+// directive to the handler of its letter; the field writer; the numeric
+// fields and the tab.
+//
+// Everything a call needs lives in its State on the stack: no allocation, no
+// global state, and output goes straight into the caller's buffer, never
+// beyond its limit. Ranges the grammar leaves open are settled here:
+//  - a written number keeps its low twelve bits' meaning (value modulo 4096);
+//  - widths, lengths and counts are clamped to 0..150 (the field work area),
+//    tab columns to 0..limit, and places so that at least one digit stands
+//    in front of the point;
+//  - a directive whose argument slot was not passed takes 0 (or an empty
+//    text) without reading the slot;
+//  - an escaped NUL ends the format for good, also inside a directive.
+#include "format/format.h"
+
+#include "format/format_internal.h"
+#include "platform/types.h"
+
+namespace zeb::format {
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+constexpr unsigned char kEnd[1] = {0};
+
+int hexdigit(unsigned c) {
+  if (c >= '0' && c <= '9') return static_cast<int>(c - '0');
+  c |= 0x20;
+  if (c >= 'a' && c <= 'f') return static_cast<int>(c - 'a' + 10);
+  return -1;
+}
+
+bool printable(unsigned char c) { return c >= 0x20 && c <= 0x7E; }
+
+}  // namespace
+
+// Entered just behind an "@".
+unsigned State::escape() {
+  if (fmt[0] == '@') {
+    ++fmt;
+    return '@';
+  }
+  int hi = hexdigit(fmt[0]);
+  if (hi < 0) return '@';
+  int lo = hexdigit(fmt[1]);
+  if (lo < 0) return '@';
+  fmt += 2;
+  unsigned c = static_cast<unsigned>(hi * 16 + lo);
+  if (c == 0) fmt = kEnd;  // every later read gives 0 again
+  return c;
+}
+
+void State::output(int width, const char* text, int length, unsigned flags) {
+  width = clamp_field(width);
+  if (text == nullptr) {
+    length = 0;
+  } else if (flags & kNulEnds) {
+    length = static_cast<int>(std::strlen(text));
+  } else if (length <= 0) {
+    length = width;
+  }
+  if (flags & kTrim) {
+    while (length > 0 && text[length - 1] == ' ') --length;
+    while (length > 0 && text[0] == ' ') {
+      ++text;
+      --length;
+    }
+  }
+  if (width == 0) width = length > kMaxField ? kMaxField : length;
+  if (length > width) length = width;
+  int before = 0;
+  int after = 0;
+  switch (flags & 3) {
+    case 2:
+      before = width - length;
+      break;
+    case 3:
+      before = (width - length) / 2;
+      after = width - length - before;
+      break;
+    default:
+      after = width - length;
+      break;
+  }
+  put_blanks(before);
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  const unsigned char* end = p + length;
+  const bool upshift = (flags & kUpshift) != 0;
+  while (p < end && remaining > 0) {
+    if (!upshift) {
+      // Copy the run of printable bytes in one step.
+      const unsigned char* run = p;
+      while (run < end && printable(*run)) ++run;
+      int n = static_cast<int>(run - p);
+      if (n > remaining) n = remaining;
+      std::memcpy(out, p, static_cast<size_t>(n));
+      out += n;
+      remaining -= n;
+      p += n;
+      if (p == end || remaining == 0 || printable(*p)) continue;
+    }
+    unsigned char c = *p++;
+    if (printable(c)) {
+      put(upshift && c >= 'a' && c <= 'z' ? static_cast<char>(c - 0x20) : static_cast<char>(c));
+    } else {
+      put('<');
+      put(kHexDigits[c >> 4]);
+      put(kHexDigits[c & 15]);
+      put('>');
+    }
+  }
+  put_blanks(after);
+}
+
+// Numbers: i, d and q widen their value and share this parser and builder.
+void process_number(State& s, int64_t value) {
+  s.next_char();
+  bool negative = value < 0;
+  uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  char sign = 0;
+  if (s.test_char('+')) {
+    sign = negative ? '-' : '+';
+    negative = false;
+  }
+  if (s.test_char('-') && negative) {
+    sign = '-';
+    negative = false;
+  }
+  int width = 0;
+  int places = 0;
+  s.get_width(&width, &places);
+  width = clamp_field(width);
+  unsigned base = 10;
+  if (s.test_char('h')) base = 16;
+  if (s.test_char('o')) base = 8;
+  char fill = ' ';
+  if (s.test_char('=')) {
+    if (s.cur != 0) fill = static_cast<char>(s.cur);
+    s.next_char();
+  }
+  char marker = 0;
+  bool has_marker = false;
+  if (s.test_char('>')) {
+    if (s.cur != 0) {
+      marker = static_cast<char>(s.cur);
+      has_marker = true;
+    }
+    s.next_char();
+  }
+  // Without a sign, bases 10 and 8 show the magnitude; base 16 shows the
+  // 64-bit two's complement pattern of a negative value.
+  uint64_t bits = (negative && base == 16) ? static_cast<uint64_t>(value) : magnitude;
+
+  // Digit positions: 16 in base 16, 20 in base 10; base 8 gets 22 so that
+  // every 64-bit magnitude fits. Places leave at least one position in front
+  // of the point.
+  const int positions = base == 16 ? 16 : (base == 10 ? 20 : 22);
+  if (places < 0) places = 0;
+  if (places > positions - 1) places = positions - 1;
+
+  char digits[24];
+  int n = 0;  // significant digits, least significant first
+  for (uint64_t v = bits; v != 0; v /= base) digits[n++] = kHexDigits[v % base];
+
+  char body[32];
+  int len = 0;
+  if (n > places) {
+    for (int i = n - 1; i >= places; --i) body[len++] = digits[i];
+  } else {
+    body[len++] = '0';
+  }
+  char frac[24];
+  int frac_len = 0;
+  for (int i = places - 1; i >= 0; --i) frac[frac_len++] = i < n ? digits[i] : '0';
+  if (width == 0) {
+    while (frac_len > 0 && frac[frac_len - 1] == '0') --frac_len;
+  }
+  if (frac_len > 0) {
+    body[len++] = '.';
+    std::memcpy(body + len, frac, static_cast<size_t>(frac_len));
+    len += frac_len;
+  }
+
+  char front[2];
+  int front_len = 0;
+  if (has_marker) front[front_len++] = marker;
+  if (sign != 0) front[front_len++] = sign;
+
+  char* w = s.work;
+  const int total = front_len + len;
+  const int pad = total < width ? width - total : 0;
+  if (fill == '0') {
+    std::memcpy(w, front, static_cast<size_t>(front_len));
+    std::memset(w + front_len, '0', static_cast<size_t>(pad));
+  } else {
+    std::memset(w, fill, static_cast<size_t>(pad));
+    std::memcpy(w + pad, front, static_cast<size_t>(front_len));
+  }
+  std::memcpy(w + pad + front_len, body, static_cast<size_t>(len));
+  const int field = total + pad;
+  s.output(field, w, field, kLeft);
+}
+
+namespace {
+
+void process_tab(State& s) {
+  s.next_char();
+  int column = s.get_value();
+  if (column > s.limit) column = s.limit;
+  int written = s.stored();
+  if (written < column) s.put_blanks(column - written);
+}
+
+// A directive, entered with its opening backslash current.
+void process_format(State& s) {
+  do {
+    s.next_char();
+  } while (s.cur == ' ');
+  switch (s.cur) {
+    case 0:
+    case '\\':
+      s.put('\\');
+      return;
+    case 'A': case 'a': process_string(s, false); break;
+    case 'B': case 'b': process_words(s, "TRUE", "FALSE"); break;
+    case 'C': case 'c': process_cpu(s); break;
+    case 'D': case 'd': {
+      int64_t v = s.param32();
+      process_number(s, v);
+      break;
+    }
+    case 'E': case 'e': process_file_error(s); break;
+    case 'F': case 'f': process_filename(s); break;
+    case 'I': case 'i': {
+      int64_t v = s.param16();
+      process_number(s, v);
+      break;
+    }
+    case 'M': case 'm': process_system_message(s); break;
+    case 'N': case 'n': process_newprocess_error(s); break;
+    case 'O': case 'o': process_words(s, "ON", "OFF"); break;
+    case 'P': case 'p': process_pid(s); break;
+    case 'Q': case 'q': {
+      int64_t v = s.param64();
+      process_number(s, v);
+      break;
+    }
+    case 'S': case 's': process_cstring(s); break;
+    case 'T': case 't': process_time(s); break;
+    case 'U': case 'u': process_userid(s); break;
+    case 'V': case 'v': process_string(s, true); break;
+    case 'Y': case 'y': process_words(s, "YES", "NO"); break;
+    case 'Z': case 'z': process_tab(s); break;
+    default:
+      // Not a directive: the backslash and the character are text.
+      s.put('\\');
+      s.put(static_cast<char>(s.cur));
+      return;
+  }
+  // What is left of the directive is text, without its blanks.
+  while (s.cur != '\\' && s.cur != 0) {
+    if (s.cur != ' ') s.put(static_cast<char>(s.cur));
+    s.next_char();
+  }
+}
+
+}  // namespace
+
+}  // namespace zeb::format
+
+int16_t UTIL_FORMAT(uint32_t mask, const char* format, char* buffer, int16_t limit,
+                    const void* a1, const void* a2, const void* a3, const void* a4,
+                    const void* a5, const void* a6, const void* a7, const void* a8,
+                    const void* a9, const void* a10, const void* a11, const void* a12,
+                    const void* a13, const void* a14) {
+  using zeb::present;
+  if (!present(mask, 1) || !present(mask, 2) || !present(mask, 3) || format == nullptr ||
+      buffer == nullptr) {
+    return 0;
+  }
+  const void* const args[zeb::format::kArgSlots] = {a1, a2, a3, a4,  a5,  a6,  a7,
+                                                    a8, a9, a10, a11, a12, a13, a14};
+  zeb::format::State s;
+  s.fmt = reinterpret_cast<const unsigned char*>(format);
+  s.start = buffer;
+  s.out = buffer;
+  s.limit = limit < 0 ? 0 : limit;
+  s.remaining = s.limit;
+  s.args = args;
+  s.present = 0;
+  for (int i = 0; i < zeb::format::kArgSlots; ++i) {
+    if (present(mask, 4 + i)) s.present |= 1u << i;
+  }
+  s.argpos = 0;
+  s.cur = 0;
+
+  for (;;) {
+    // Ordinary text up to the next backslash, "@" or NUL, in one copy.
+    const unsigned char* p = s.fmt;
+    while (*p != 0 && *p != '\\' && *p != '@') ++p;
+    int run = static_cast<int>(p - s.fmt);
+    if (run > 0) {
+      int n = run < s.remaining ? run : s.remaining;
+      std::memcpy(s.out, s.fmt, static_cast<size_t>(n));
+      s.out += n;
+      s.remaining -= n;
+      s.fmt = p;
+    }
+    if (s.next_char() == 0) break;
+    if (s.cur == '\\') {
+      zeb::format::process_format(s);
+    } else {
+      s.put(static_cast<char>(s.cur));
+    }
+  }
+  return static_cast<int16_t>(s.stored());
+}

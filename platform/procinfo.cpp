@@ -1,1 +1,238 @@
-// Placeholder until this component lands.
+// Process and user identity from the host: /proc for processes, the user
+// database (getpwuid_r, getgrgid_r) for users.
+#include "platform/procinfo.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/cpuinfo.h"
+#include "platform/errors.h"
+#include "platform/host.h"
+#include "platform/types.h"
+
+namespace {
+
+constexpr int16_t kSystemNumber = 0;  // keep in step with PROCESSORTYPE's node
+constexpr int16_t kNoSuchSystem = 18;
+
+// The number of processor slots, read once: processors do not come and go
+// under a running process.
+int processor_slots() {
+  static const int slots = [] {
+    int32_t status = REMOTEPROCESSORSTATUS(-1);
+    int n = static_cast<int>((static_cast<uint32_t>(status) >> 16) & 0xFFFF);
+    if (n < 1) n = 1;
+    if (n > 16) n = 16;
+    return n;
+  }();
+  return slots;
+}
+
+int16_t word_of(long pid) {
+  long cpu = (pid / 256) % processor_slots();
+  return static_cast<int16_t>((cpu << 8) | (pid % 256));
+}
+
+// Reads a whole (small) file of /proc; empty when it cannot be read.
+std::string read_proc(const std::string& path) {
+  std::string text;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return text;
+  char buf[4096];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n > 0) {
+      text.append(buf, static_cast<size_t>(n));
+      if (text.size() > (1u << 20)) break;
+    } else if (n == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  ::close(fd);
+  return text;
+}
+
+// The process name a ZEB_PROCESS_NAME value gives (as process_name() does),
+// or empty when the value is not a valid name.
+std::string valid_name(std::string name) {
+  if (!name.empty() && name[0] != '$') name.insert(name.begin(), '$');
+  if (name.size() < 2 || name.size() > 6 || !std::isalpha(static_cast<unsigned char>(name[1]))) {
+    return {};
+  }
+  for (size_t i = 1; i < name.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(name[i]);
+    if (!std::isalnum(c)) return {};
+    name[i] = static_cast<char>(std::toupper(c));
+  }
+  return name;
+}
+
+// The name of another process, from its environment (readable for the
+// processes of the same user); empty when unnamed or unreadable.
+std::string name_of(long pid) {
+  std::string env = read_proc("/proc/" + std::to_string(pid) + "/environ");
+  static constexpr char kKey[] = "ZEB_PROCESS_NAME=";
+  size_t pos = 0;
+  while (pos < env.size()) {
+    size_t end = env.find('\0', pos);
+    if (end == std::string::npos) end = env.size();
+    if (env.compare(pos, sizeof kKey - 1, kKey) == 0) {
+      return valid_name(env.substr(pos + sizeof kKey - 1, end - pos - (sizeof kKey - 1)));
+    }
+    pos = end + 1;
+  }
+  return {};
+}
+
+// Real and effective uid of another process from /proc/<pid>/status.
+bool uids_of(long pid, long* real, long* effective) {
+  std::string status = read_proc("/proc/" + std::to_string(pid) + "/status");
+  size_t pos = status.find("\nUid:");
+  if (pos == std::string::npos) return false;
+  char* end = nullptr;
+  *real = std::strtol(status.c_str() + pos + 5, &end, 10);
+  *effective = std::strtol(end, nullptr, 10);
+  return true;
+}
+
+// The living process that answers to word: this process when the word is
+// its own, else the lowest pid that maps to it; 0 when there is none.
+long find_process(int16_t word) {
+  if (word == MYPID()) return static_cast<long>(::getpid());
+  uint16_t w = static_cast<uint16_t>(word);
+  if ((w >> 8) >= static_cast<unsigned>(processor_slots())) return 0;
+  DIR* dir = ::opendir("/proc");
+  if (dir == nullptr) return 0;
+  long best = 0;
+  while (struct dirent* entry = ::readdir(dir)) {
+    char* end = nullptr;
+    long pid = std::strtol(entry->d_name, &end, 10);
+    if (pid <= 0 || end == entry->d_name || *end != '\0') continue;
+    if (word_of(pid) == word && (best == 0 || pid < best)) best = pid;
+  }
+  ::closedir(dir);
+  return best;
+}
+
+// One part of an internal name from host text: upper case, letters and
+// digits only, starting with a letter, at most 8 characters, blank-filled.
+void name_part(const std::string& text, char* part) {
+  std::string s;
+  for (unsigned char c : text) {
+    if (std::isalnum(c)) s.push_back(static_cast<char>(std::toupper(c)));
+  }
+  if (s.empty() || !std::isalpha(static_cast<unsigned char>(s[0]))) s.insert(s.begin(), 'Z');
+  std::memset(part, ' ', 8);
+  std::memcpy(part, s.data(), s.size() < 8 ? s.size() : 8);
+}
+
+void program_internal_name(long pid, char* name24) {
+  char path[4096];
+  std::string link = "/proc/" + std::to_string(pid) + "/exe";
+  ssize_t n = ::readlink(link.c_str(), path, sizeof path - 1);
+  std::string exe = n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string("PROGRAM");
+  size_t slash = exe.rfind('/');
+  std::string file = slash == std::string::npos ? exe : exe.substr(slash + 1);
+  std::string dir = slash == std::string::npos || slash == 0 ? std::string("ROOT")
+                                                             : exe.substr(0, slash);
+  size_t dslash = dir.rfind('/');
+  if (dslash != std::string::npos) dir = dir.substr(dslash + 1);
+  std::memcpy(name24, "$ZHOST  ", 8);
+  name_part(dir, name24 + 8);
+  name_part(file, name24 + 16);
+}
+
+}  // namespace
+
+int16_t MYPID() { return word_of(static_cast<long>(::getpid())); }
+
+int16_t MYSYSTEMNUMBER() { return kSystemNumber; }
+
+int16_t PROCESSINFO(uint32_t mask, int16_t cpupin, int16_t* process_id, int16_t* creator_id,
+                    int16_t* process_accessor_id, int16_t* priority, char* program_file,
+                    char* home_terminal, int16_t sysnum, int64_t* process_time) {
+  using zeb::present;
+  if (!present(mask, 1)) return zeb::err::kMissingParameter;
+  if (present(mask, 8) && sysnum != -1 && sysnum != kSystemNumber) return kNoSuchSystem;
+  const long pid = find_process(cpupin);
+  if (pid == 0) return zeb::err::kNotFound;
+  const bool self = pid == static_cast<long>(::getpid());
+
+  if (present(mask, 2) && process_id != nullptr) {
+    unsigned char id[8];
+    std::string name = self ? zeb::platform::process_name() : name_of(pid);
+    if (!name.empty()) {
+      std::memset(id, ' ', 6);
+      std::memcpy(id, name.data(), name.size() < 6 ? name.size() : 6);
+    } else {
+      std::memset(id, 0, 6);
+      id[0] = 0x80;
+      id[1] = static_cast<unsigned char>(kSystemNumber);
+    }
+    int16_t word = word_of(pid);
+    std::memcpy(id + 6, &word, 2);
+    std::memcpy(process_id, id, 8);
+  }
+  if ((present(mask, 3) && creator_id != nullptr) ||
+      (present(mask, 4) && process_accessor_id != nullptr)) {
+    long real = 0, effective = 0;
+    if (self) {
+      real = static_cast<long>(::getuid());
+      effective = static_cast<long>(::geteuid());
+    } else if (!uids_of(pid, &real, &effective)) {
+      return zeb::err::kNotFound;  // the process ended meanwhile
+    }
+    if (present(mask, 3) && creator_id != nullptr) *creator_id = static_cast<int16_t>(real);
+    if (present(mask, 4) && process_accessor_id != nullptr) {
+      *process_accessor_id = static_cast<int16_t>(effective);
+    }
+  }
+  if (present(mask, 5) && priority != nullptr) *priority = 150;
+  if (present(mask, 6) && program_file != nullptr) program_internal_name(pid, program_file);
+  if (present(mask, 7) && home_terminal != nullptr) {
+    std::memset(home_terminal, ' ', 24);
+    std::memcpy(home_terminal, zeb::platform::kHomeTerminalName.data(),
+                zeb::platform::kHomeTerminalName.size());
+  }
+  if (present(mask, 9) && process_time != nullptr) *process_time = self ? MYPROCESSTIME() : 0;
+  return 0;
+}
+
+int16_t USERIDTOUSERNAME(int16_t* buffer) {
+  if (buffer == nullptr) return zeb::err::kMissingParameter;
+  const uid_t uid = static_cast<uid_t>(static_cast<uint16_t>(buffer[0]));
+  std::vector<char> scratch(16384);
+  struct passwd pw {};
+  struct passwd* found = nullptr;
+  if (::getpwuid_r(uid, &pw, scratch.data(), scratch.size(), &found) != 0 || found == nullptr) {
+    return zeb::err::kNotFound;
+  }
+  std::string user = pw.pw_name != nullptr ? pw.pw_name : "";
+  std::string group;
+  std::vector<char> gscratch(16384);
+  struct group gr {};
+  struct group* gfound = nullptr;
+  if (::getgrgid_r(pw.pw_gid, &gr, gscratch.data(), gscratch.size(), &gfound) == 0 &&
+      gfound != nullptr && gr.gr_name != nullptr) {
+    group = gr.gr_name;
+  } else {
+    group = std::to_string(pw.pw_gid);  // a group without a name shows its number
+  }
+  char names[16];
+  std::memset(names, ' ', sizeof names);
+  std::memcpy(names, group.data(), group.size() < 8 ? group.size() : 8);
+  std::memcpy(names + 8, user.data(), user.size() < 8 ? user.size() : 8);
+  std::memcpy(buffer, names, sizeof names);
+  return 0;
+}

@@ -1,0 +1,147 @@
+// The call state of one UTIL_FORMAT call and the engine's subprocedures,
+// shared by the directive handlers. Internal to the format folder.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+namespace zeb::format {
+
+// Field flags of output().
+constexpr unsigned kLeft = 1;      // fill blanks after the text
+constexpr unsigned kRight = 2;     // fill blanks before the text
+constexpr unsigned kCentre = 3;    // split the fill, the smaller half before
+constexpr unsigned kTrim = 4;      // drop trailing, then leading blanks first
+constexpr unsigned kUpshift = 8;   // write a-z as A-Z
+constexpr unsigned kNulEnds = 16;  // the text ends at its first NUL byte
+
+// The field work area and the widest field any directive writes.
+constexpr int kWorkSize = 150;
+constexpr int kMaxField = kWorkSize;
+
+constexpr int kArgSlots = 14;
+
+struct State {
+  const unsigned char* fmt;  // next format byte
+  char* start;               // the caller's buffer
+  char* out;                 // next output byte
+  int remaining;             // bytes that may still be stored
+  int limit;                 // the caller's limit (0 or more)
+  const void* const* args;   // the fourteen argument slots
+  uint32_t present;          // bit i set: slot i was passed
+  int argpos;                // next slot to hand out
+  int cur;                   // current character, 0 at the end
+  char work[kWorkSize];      // field work area
+
+  // Reads one character, resolving "@" escapes; sets and gives cur.
+  int next_char() {
+    unsigned c = *fmt;
+    if (c == 0) return cur = 0;
+    ++fmt;
+    if (c == '@') c = escape();
+    return cur = static_cast<int>(c);
+  }
+
+  // When cur matches expected (a letter in either case), reads the next
+  // character and gives true; otherwise consumes nothing.
+  bool test_char(int expected) {
+    bool match = (expected >= 'a' && expected <= 'z') ? ((cur | 0x20) == expected)
+                                                      : (cur == expected);
+    if (match) next_char();
+    return match;
+  }
+
+  // The next argument address, or null when the slot was not passed.
+  const void* next_param() {
+    if (argpos >= kArgSlots) return nullptr;
+    int slot = argpos++;
+    return (present >> slot) & 1u ? args[slot] : nullptr;
+  }
+
+  int16_t param16() {
+    const void* p = next_param();
+    int16_t v = 0;
+    if (p != nullptr) std::memcpy(&v, p, sizeof v);
+    return v;
+  }
+  int32_t param32() {
+    const void* p = next_param();
+    int32_t v = 0;
+    if (p != nullptr) std::memcpy(&v, p, sizeof v);
+    return v;
+  }
+  int64_t param64() {
+    const void* p = next_param();
+    int64_t v = 0;
+    if (p != nullptr) std::memcpy(&v, p, sizeof v);
+    return v;
+  }
+
+  // One directive number: digits (modulo 4096) or "%" (a 16-bit argument).
+  int get_value() {
+    if (cur == '%') {
+      next_char();
+      return param16();
+    }
+    int n = 0;
+    while (cur >= '0' && cur <= '9') {
+      n = (n * 10 + (cur - '0')) & 4095;
+      next_char();
+    }
+    return n;
+  }
+
+  // A number, then "." and a second number (0 when there is no ".").
+  void get_width(int* first, int* second) {
+    *first = get_value();
+    *second = 0;
+    if (cur == '.') {
+      next_char();
+      *second = get_value();
+    }
+  }
+
+  void put(char c) {
+    if (remaining > 0) {
+      *out++ = c;
+      --remaining;
+    }
+  }
+
+  void put_blanks(int n) {
+    if (n > remaining) n = remaining;
+    if (n <= 0) return;
+    std::memset(out, ' ', static_cast<size_t>(n));
+    out += n;
+    remaining -= n;
+  }
+
+  int stored() const { return static_cast<int>(out - start); }
+
+  // Writes a text field (width, text, length, field flags). A null text is
+  // the empty text.
+  void output(int width, const char* text, int length, unsigned flags);
+
+ private:
+  unsigned escape();
+};
+
+// Width, count and length of a field, clamped to 0..kMaxField.
+inline int clamp_field(int v) { return v < 0 ? 0 : (v > kMaxField ? kMaxField : v); }
+
+// The directive handlers. Each is entered with its letter as the current
+// character and leaves the first character it did not consume current.
+void process_number(State& s, int64_t value);  // i, d, q after the value
+void process_string(State& s, bool nul_ends);  // a, v
+void process_cstring(State& s);                // s
+void process_words(State& s, const char* yes, const char* no);  // b, o, y
+void process_cpu(State& s);                    // c
+void process_pid(State& s);                    // p
+void process_userid(State& s);                 // u
+void process_filename(State& s);               // f
+void process_file_error(State& s);             // e
+void process_system_message(State& s);         // m
+void process_newprocess_error(State& s);       // n
+void process_time(State& s);                   // t
+
+}  // namespace zeb::format
