@@ -72,7 +72,7 @@ int16_t cpu_type_factor(int16_t type) {
 
 int16_t CPU_INIT(CpuTable* table, int16_t length, int16_t system, int16_t* count) {
   if (table == nullptr || count == nullptr) return zeb::err::kMissingParameter;
-  if (length < kCpuTableLength) return zeb::err::kBufferTooSmall;
+  if (length < zeb::kCpuTableLength) return zeb::err::kBufferTooSmall;
   uint32_t status = static_cast<uint32_t>(REMOTEPROCESSORSTATUS(system));
   *count = static_cast<int16_t>(status >> 16);
   if (*count == 0) return zeb::kPathDown;
@@ -187,8 +187,9 @@ int16_t CPU_MOSTBUSY(const CpuTable* table, uint16_t cpu_mask, int16_t* cpu) {
   for (int n = 0; n < zeb::kProcessors; ++n) {
     const CpuRecord& r = table->cpu[n];
     if (!zeb::candidate(r, n, cpu_mask)) continue;
-    int64_t value = zeb::clamp64(zeb::i128{zeb::delta(r.current.first_busy, r.previous.first_busy)} +
-                                 zeb::delta(r.current.second_busy, r.previous.second_busy));
+    int64_t value =
+        zeb::clamp64(zeb::i128{zeb::delta(r.current.first_busy, r.previous.first_busy)} +
+                     zeb::delta(r.current.second_busy, r.previous.second_busy));
     if (value > best) {
       best = value;
       chosen = static_cast<int16_t>(n);

@@ -48,9 +48,6 @@ static_assert(sizeof(CpuRecord) == 112);
 static_assert(sizeof(CpuTable) == 1792);
 static_assert(offsetof(CpuRecord, previous) == 16);
 
-// The smallest table length CPU_INIT accepts, in bytes.
-constexpr int16_t kCpuTableLength = sizeof(CpuTable);
-
 // Fills table (length bytes, at least 1792) for system and takes two samples.
 // count receives the highest up processor number plus 1. Errors: 318 for a
 // short buffer (nothing written), 201 for an unreachable node (count is 0),
@@ -89,6 +86,9 @@ int16_t CPU_LEASTBUSY(uint32_t mask, const CpuTable* table = nullptr, uint16_t c
 int16_t CPU_MOSTBUSY(const CpuTable* table, uint16_t cpu_mask, int16_t* cpu);
 
 namespace zeb {
+// The smallest table length CPU_INIT accepts, in bytes.
+constexpr int16_t kCpuTableLength = sizeof(CpuTable);
+
 // The factor of a processor type for CPU_LEASTBUSY; 1 outside 0 to 7.
 int16_t cpu_type_factor(int16_t type);
 }  // namespace zeb

@@ -21,8 +21,8 @@
 
 namespace {
 
-using zeb::platform::CpuInfoOverride;
 using zeb::platform::cpuinfo_source;
+using zeb::platform::CpuInfoOverride;
 
 constexpr uint32_t kAllParams = 0xF8000000u;  // table, cpu mask, cpu, weight, use type
 constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
@@ -283,7 +283,7 @@ TEST_F(CpuTableTest, TypeFactorFavoursFasterProcessors) {
 TEST_F(CpuTableTest, WeightMixesLatestAndSmoothedIdle) {
   CpuRecord& a = set(0, 1000, 900);  // latest 90 % idle
   a.smoothed_clock = 1000;
-  a.smoothed_idle = 100;  // smoothed 10 % idle
+  a.smoothed_idle = 100;             // smoothed 10 % idle
   CpuRecord& b = set(1, 1000, 200);  // latest 20 % idle
   b.smoothed_clock = 1000;
   b.smoothed_idle = 800;  // smoothed 80 % idle

@@ -245,7 +245,8 @@ uint16_t REMOTETOSVERSION(int16_t system) {
   while (end < r.size() && r[end] >= '0' && r[end] <= '9') ++end;
   uint64_t major = 0;
   uint64_t minor = 0;
-  if (!parse_number(r.substr(0, dot), &major) || !parse_number(r.substr(dot + 1, end - dot - 1), &minor)) {
+  if (!parse_number(r.substr(0, dot), &major) ||
+      !parse_number(r.substr(dot + 1, end - dot - 1), &minor)) {
     return 0;
   }
   if (major > 255) major = 255;

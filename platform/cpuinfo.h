@@ -58,7 +58,7 @@ struct CpuInfoSource {
   std::function<int16_t(std::string&)> online;   // /sys/devices/system/cpu/online
   std::function<int16_t(std::string&)> present;  // /sys/devices/system/cpu/present
   std::function<int16_t(std::string&)> release;  // the kernel release, as uname gives it
-  long ticks_per_second = 0;                      // /proc/stat units; 0: sysconf(_SC_CLK_TCK)
+  long ticks_per_second = 0;                     // /proc/stat units; 0: sysconf(_SC_CLK_TCK)
 };
 
 // The live sources. Only the platform reads them; tests may assign to them.

@@ -12,8 +12,8 @@
 
 namespace {
 
-using zeb::platform::CpuInfoOverride;
 using zeb::platform::cpuinfo_source;
+using zeb::platform::CpuInfoOverride;
 using zeb::platform::parse_cpu_list;
 
 auto text(std::string s) {
