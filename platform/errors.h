@@ -31,6 +31,7 @@ constexpr int16_t kSecurityViolation = 48;
 constexpr int16_t kInternalError = 53;     // file system internal error
 constexpr int16_t kWriteProtected = 101;
 constexpr int16_t kDeviceError = 190;
+constexpr int16_t kPathDown = 201;         // the current path to the device is down
 
 // The library's own numbers.
 constexpr int16_t kQueueLinks = 300;
