@@ -10,7 +10,7 @@ namespace {
 // Seconds from the Unix epoch to 00:00 on 31 December 1974 (1825 days).
 constexpr int64_t kEpoch1974 = 1825LL * 86400;
 // Julian timestamp of the Unix epoch (Julian day 2440587.5) in microseconds.
-constexpr int64_t kJulianUnixEpoch = 210866803200000000LL;
+constexpr int64_t kJulianUnixEpoch = 210866760000000000LL;
 
 int64_t monotonic_us() {
   struct timespec ts;

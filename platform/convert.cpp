@@ -177,6 +177,7 @@ const char* NUMIN(const char* text, int16_t* result, int16_t base, int16_t* stat
 
 int32_t INTERPRETTIMESTAMP(int64_t julian_timestamp, int16_t* date_n_time) {
   // Julian timestamps count from noon; civil days start twelve hours later.
+  if (julian_timestamp > INT64_MAX - kMicrosPerDay / 2) return -1;
   const int64_t from_midnight = julian_timestamp + kMicrosPerDay / 2;
   if (from_midnight < 0) return -1;
   const int64_t day = from_midnight / kMicrosPerDay;
