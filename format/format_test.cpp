@@ -3,6 +3,7 @@
 #include "format/format.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -14,10 +15,33 @@
 #include "platform/clock.h"
 #include "platform/convert.h"
 #include "platform/cpuinfo.h"
+#include "platform/fs.h"
 #include "platform/procinfo.h"
 #include "platform/types.h"
 
 namespace {
+
+// A volume $FMTVOL rooted in a scratch directory holding sub/file, set up
+// before main so the platform's volume table sees it.
+struct ScratchVolume {
+  std::string root;
+  ScratchVolume() {
+    char tmpl[] = "/tmp/zeb_format_test_XXXXXX";
+    if (::mkdtemp(tmpl) == nullptr) return;
+    root = tmpl;
+    std::string sub = root + "/sub";
+    ::mkdir(sub.c_str(), 0700);
+    if (FILE* f = std::fopen((sub + "/file").c_str(), "w")) std::fclose(f);
+    ::setenv("ZEB_VOLUMES", ("$FMTVOL=" + root).c_str(), 1);
+  }
+  ~ScratchVolume() {
+    if (root.empty()) return;
+    std::remove((root + "/sub/file").c_str());
+    ::rmdir((root + "/sub").c_str());
+    ::rmdir(root.c_str());
+  }
+};
+const ScratchVolume g_volume;
 
 // Formats with the given argument addresses, all marked as passed.
 template <typename... A>
@@ -377,11 +401,40 @@ TEST(Typed, UserNumericAndNamed) {
   EXPECT_EQ(F("\\uc\\"), group + "." + user);
 }
 
+TEST(Typed, OpenFileByNumber) {
+  ASSERT_FALSE(g_volume.root.empty());
+  const char name[] = "$FMTVOL.SUB.FILE";
+  int16_t fnum = -2;
+  ASSERT_EQ(FILE_OPEN_(0xE0000000u, name, static_cast<int16_t>(sizeof name - 1), &fnum), 0);
+  EXPECT_EQ(F("\\fn\\", &fnum), "$FMTVOL.SUB.FILE");
+  EXPECT_EQ(F("[\\fn20\\]", &fnum), "[$FMTVOL.SUB.FILE    ]");
+  // A process identifier is the name's first four words: six name bytes.
+  EXPECT_EQ(F("\\pn\\", &fnum), "$FMTVO");
+  EXPECT_EQ(F("\\en\\", &fnum), "0 (operation successful)");
+  ASSERT_EQ(FILE_CLOSE_(0x80000000u, fnum), 0);
+  EXPECT_EQ(F("\\fn\\", &fnum), "<Not open>");
+  EXPECT_EQ(F("\\en\\", &fnum), "<Not open>");
+  // A failed open leaves its error with file number -1.
+  const char missing[] = "$FMTVOL.SUB.NOFILE";
+  int16_t none = -2;
+  EXPECT_NE(FILE_OPEN_(0xE0000000u, missing, static_cast<int16_t>(sizeof missing - 1), &none), 0);
+  int16_t minus1 = -1;
+  EXPECT_EQ(F("\\en\\", &minus1), "11 (file not in directory or record not in file)");
+}
+
 TEST(Typed, FileNameNotOpenAndGiven) {
   int16_t minus1 = -1, closed = 1234;
   EXPECT_EQ(F("[\\fn\\]", &minus1), "[<Not open>]");
   EXPECT_EQ(F("[\\fn12\\]", &closed), "[<Not open>  ]");
   EXPECT_EQ(F("[\\fn4\\]", &closed), "[<Not]");
+  const char internal[] = "$data   sub     file    ";
+  EXPECT_EQ(F("\\f\\", internal), "$DATA.SUB.FILE");
+  EXPECT_EQ(F("\\fs\\", "$DATA   SUB"), "$DATA.SUB");  // ends early at its NUL
+  EXPECT_EQ(F("[\\f20\\]", internal), "[$DATA.SUB.FILE      ]");
+  // The program file: this test binary.
+  std::string program = F("\\fo\\");
+  EXPECT_EQ(program.substr(0, 7), "$ZHOST.");
+  EXPECT_NE(F("\\fp\\").find("FORMATTE"), std::string::npos);
 }
 
 // ---------------------------------------------------------------- message tables
