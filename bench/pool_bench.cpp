@@ -1,0 +1,130 @@
+// MEM_ALLOC / MEM_FREE against malloc / free, on a last-in-first-out
+// pattern and on a random pattern of small sizes.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "containers/pool.h"
+
+namespace {
+
+constexpr int32_t kPoolBytes = 16 * 1024 * 1024;
+
+std::vector<uint64_t>& area() {
+  static std::vector<uint64_t> a(kPoolBytes / 8);
+  return a;
+}
+
+// Sizes of 8 to 256 bytes, the same sequence for both allocators.
+std::vector<int32_t> small_sizes(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<int32_t> out(n);
+  for (auto& s : out) s = 8 + static_cast<int32_t>(rng() % 249);
+  return out;
+}
+
+// LIFO: allocate a batch, then free it in reverse order.
+void BM_PoolLifo(benchmark::State& state) {
+  const size_t depth = static_cast<size_t>(state.range(0));
+  void* pool = area().data();
+  MEM_DEFINEPOOL(pool, kPoolBytes);
+  std::vector<int32_t> sizes = small_sizes(depth, 1);
+  std::vector<void*> held(depth);
+  for (auto _ : state) {
+    for (size_t i = 0; i < depth; ++i) {
+      MEM_ALLOC(pool, &held[i], sizes[i]);
+      *static_cast<char*>(held[i]) = 1;
+    }
+    for (size_t i = depth; i-- > 0;) MEM_FREE(pool, held[i]);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * depth));
+}
+
+void BM_MallocLifo(benchmark::State& state) {
+  const size_t depth = static_cast<size_t>(state.range(0));
+  std::vector<int32_t> sizes = small_sizes(depth, 1);
+  std::vector<void*> held(depth);
+  for (auto _ : state) {
+    for (size_t i = 0; i < depth; ++i) {
+      held[i] = std::malloc(static_cast<size_t>(sizes[i]));
+      benchmark::DoNotOptimize(held[i]);
+      *static_cast<char*>(held[i]) = 1;
+    }
+    for (size_t i = depth; i-- > 0;) std::free(held[i]);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * depth));
+}
+
+// Random: a working set of slots; each step frees a random occupied slot or
+// fills a random empty one with a random small size.
+struct Step {
+  uint32_t slot;
+  int32_t size;
+};
+
+std::vector<Step> random_steps(size_t slots, size_t n) {
+  std::mt19937 rng(7);
+  std::vector<Step> out(n);
+  for (auto& s : out) s = {static_cast<uint32_t>(rng() % slots), 8 + static_cast<int32_t>(rng() % 249)};
+  return out;
+}
+
+void BM_PoolRandom(benchmark::State& state) {
+  const size_t slots = static_cast<size_t>(state.range(0));
+  const std::vector<Step> steps = random_steps(slots, 1 << 16);
+  void* pool = area().data();
+  MEM_DEFINEPOOL(pool, kPoolBytes);
+  std::vector<void*> held(slots, nullptr);
+  size_t k = 0;
+  for (auto _ : state) {
+    const Step& s = steps[k++ & (steps.size() - 1)];
+    void*& slot = held[s.slot];
+    if (slot != nullptr) {
+      MEM_FREE(pool, slot);
+      slot = nullptr;
+    } else {
+      MEM_ALLOC(pool, &slot, s.size);
+      *static_cast<char*>(slot) = 1;
+    }
+  }
+  for (void* p : held) {
+    if (p != nullptr) MEM_FREE(pool, p);
+  }
+  PoolStats st{};
+  MEM_STATS(0xC0000000u, pool, &st);
+  state.counters["maxused_kb"] = st.maxused / 1024.0;
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+
+void BM_MallocRandom(benchmark::State& state) {
+  const size_t slots = static_cast<size_t>(state.range(0));
+  const std::vector<Step> steps = random_steps(slots, 1 << 16);
+  std::vector<void*> held(slots, nullptr);
+  size_t k = 0;
+  for (auto _ : state) {
+    const Step& s = steps[k++ & (steps.size() - 1)];
+    void*& slot = held[s.slot];
+    if (slot != nullptr) {
+      std::free(slot);
+      slot = nullptr;
+    } else {
+      slot = std::malloc(static_cast<size_t>(s.size));
+      benchmark::DoNotOptimize(slot);
+      *static_cast<char*>(slot) = 1;
+    }
+  }
+  for (void* p : held) std::free(p);
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+
+}  // namespace
+
+BENCHMARK(BM_PoolLifo)->Arg(1)->Arg(16)->Arg(256);
+BENCHMARK(BM_MallocLifo)->Arg(1)->Arg(16)->Arg(256);
+BENCHMARK(BM_PoolRandom)->Arg(64)->Arg(1024);
+BENCHMARK(BM_MallocRandom)->Arg(64)->Arg(1024);
