@@ -70,7 +70,8 @@ struct Step {
 std::vector<Step> random_steps(size_t slots, size_t n) {
   std::mt19937 rng(7);
   std::vector<Step> out(n);
-  for (auto& s : out) s = {static_cast<uint32_t>(rng() % slots), 8 + static_cast<int32_t>(rng() % 249)};
+  for (auto& s : out)
+    s = {static_cast<uint32_t>(rng() % slots), 8 + static_cast<int32_t>(rng() % 249)};
   return out;
 }
 

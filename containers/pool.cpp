@@ -202,8 +202,7 @@ int16_t MEM_FREE(void* pool, void* buffer) {
     if (block != static_cast<uint32_t>(kPoolHeaderSize)) return err::kPoolTags;
   } else {
     int64_t prev_size = prev_tag > 0 ? prev_tag : -static_cast<int64_t>(prev_tag);
-    if (prev_size % 8 != 0 || prev_size < kMinBlockSize ||
-        block - kPoolHeaderSize < prev_size ||
+    if (prev_size % 8 != 0 || prev_size < kMinBlockSize || block - kPoolHeaderSize < prev_size ||
         p.size_tag(block - static_cast<uint32_t>(prev_size)) != prev_tag) {
       return err::kPoolTags;
     }

@@ -37,11 +37,11 @@ static_assert(offsetof(PoolStats, used) == 64 && offsetof(PoolStats, failsize) =
 
 // The pool header at the start of the area (96 bytes).
 struct PoolHeader {
-  uint32_t extent;       // offset of the end block, the first byte not yet carved
-  int32_t unextended;    // bytes behind the end block that may still be carved
-  uint32_t free_fwd;     // offset of the first free block; 0 (the header) when empty
-  uint32_t free_bwd;     // offset of the last free block; 0 when empty
-  int64_t reset_time;    // processor clock at the last statistics reset
+  uint32_t extent;     // offset of the end block, the first byte not yet carved
+  int32_t unextended;  // bytes behind the end block that may still be carved
+  uint32_t free_fwd;   // offset of the first free block; 0 (the header) when empty
+  uint32_t free_bwd;   // offset of the last free block; 0 when empty
+  int64_t reset_time;  // processor clock at the last statistics reset
   int64_t alloc_requests;
   int64_t free_requests;
   int64_t splits;
@@ -57,10 +57,10 @@ struct PoolHeader {
 static_assert(sizeof(PoolHeader) == 96);
 
 namespace zeb {
-constexpr int32_t kPoolHeaderSize = 96;    // the first block lies here
-constexpr int32_t kBlockHeaderSize = 8;    // previous tag and size tag
-constexpr int32_t kMinBlockSize = 16;      // header and the two free-list links
-constexpr int32_t kSplitThreshold = 64;    // larger excess splits the free block
+constexpr int32_t kPoolHeaderSize = 96;  // the first block lies here
+constexpr int32_t kBlockHeaderSize = 8;  // previous tag and size tag
+constexpr int32_t kMinBlockSize = 16;    // header and the two free-list links
+constexpr int32_t kSplitThreshold = 64;  // larger excess splits the free block
 constexpr int32_t kMinPoolSize = 128;
 }  // namespace zeb
 

@@ -164,9 +164,11 @@ TEST(PoolDefine, RedefiningForgetsEveryBuffer) {
 TEST(PoolAlloc, BlockSizesRoundUpToEightWithAMinimumOf16) {
   Area area(8192);
   ASSERT_EQ(MEM_DEFINEPOOL(area.data(), 8192), 0);
-  struct Case { int32_t request, length; };
-  for (Case c : {Case{0, 8}, Case{1, 8}, Case{8, 8}, Case{-1, 8}, Case{-100000, 8},
-                 Case{9, 16}, Case{16, 16}, Case{17, 24}, Case{100, 104}}) {
+  struct Case {
+    int32_t request, length;
+  };
+  for (Case c : {Case{0, 8}, Case{1, 8}, Case{8, 8}, Case{-1, 8}, Case{-100000, 8}, Case{9, 16},
+                 Case{16, 16}, Case{17, 24}, Case{100, 104}}) {
     void* b = alloc(area.data(), c.request);
     EXPECT_EQ(buflen(b), c.length) << "request " << c.request;
     EXPECT_EQ(reinterpret_cast<uintptr_t>(b) % 8, 0u);
@@ -414,8 +416,7 @@ TEST(PoolTags, BufferLengthRefusesFreeAndEndBlocks) {
   ASSERT_EQ(MEM_FREE(pool, a), 0);
   int32_t len = 77;
   EXPECT_EQ(MEM_BUFFERLEN(a, &len), err::kNotPoolBuffer) << "free block";
-  EXPECT_EQ(MEM_BUFFERLEN(static_cast<char*>(b) + 48, &len), err::kNotPoolBuffer)
-      << "end block";
+  EXPECT_EQ(MEM_BUFFERLEN(static_cast<char*>(b) + 48, &len), err::kNotPoolBuffer) << "end block";
   EXPECT_EQ(len, 77);
 }
 
@@ -485,10 +486,18 @@ TEST_P(PoolProperty, RandomSequencesKeepEveryInvariant) {
     if (action < 55 || live.empty()) {
       int32_t size;
       switch (rng() % 4) {
-        case 0: size = static_cast<int32_t>(rng() % 9); break;
-        case 1: size = static_cast<int32_t>(rng() % 128); break;
-        case 2: size = static_cast<int32_t>(rng() % 1024); break;
-        default: size = static_cast<int32_t>(rng() % 8192); break;
+        case 0:
+          size = static_cast<int32_t>(rng() % 9);
+          break;
+        case 1:
+          size = static_cast<int32_t>(rng() % 128);
+          break;
+        case 2:
+          size = static_cast<int32_t>(rng() % 1024);
+          break;
+        default:
+          size = static_cast<int32_t>(rng() % 8192);
+          break;
       }
       void* b = nullptr;
       ++allocs;

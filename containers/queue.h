@@ -23,7 +23,7 @@ struct QueueLinks {
 // A queue header. Valid from QUEUE_INIT on: its queue link is itself.
 struct QueueHeader {
   QueueLinks links;
-  int32_t count;       // number of elements
+  int32_t count;  // number of elements
   int32_t reserved;
   int64_t reset_time;  // processor clock at the last statistics reset
   int64_t inserts;     // successful inserts since the reset

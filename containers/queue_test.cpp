@@ -20,13 +20,15 @@ struct Item {
 
 std::vector<int> forward_values(QueueHeader* q) {
   std::vector<int> out;
-  for (void* p = QUEUE_NEXT(q); p != q; p = QUEUE_NEXT(p)) out.push_back(static_cast<Item*>(p)->value);
+  for (void* p = QUEUE_NEXT(q); p != q; p = QUEUE_NEXT(p))
+    out.push_back(static_cast<Item*>(p)->value);
   return out;
 }
 
 std::vector<int> backward_values(QueueHeader* q) {
   std::vector<int> out;
-  for (void* p = QUEUE_PREV(q); p != q; p = QUEUE_PREV(p)) out.push_back(static_cast<Item*>(p)->value);
+  for (void* p = QUEUE_PREV(q); p != q; p = QUEUE_PREV(p))
+    out.push_back(static_cast<Item*>(p)->value);
   return out;
 }
 

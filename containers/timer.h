@@ -24,10 +24,10 @@ constexpr int32_t kTimerRecordSize = 48;
 
 // The list header (a 48-byte pool buffer).
 struct TimerListHeader {
-  int32_t forward;   // first (earliest) entry; 0 when empty
-  int32_t backward;  // last (latest) entry; 0 when empty
-  int32_t pool;      // this header's offset inside its pool: pool = header - pool
-  int32_t running;   // entry whose procedure TIMER_DELAY is running; 0 none
+  int32_t forward;          // first (earliest) entry; 0 when empty
+  int32_t backward;         // last (latest) entry; 0 when empty
+  int32_t pool;             // this header's offset inside its pool: pool = header - pool
+  int32_t running;          // entry whose procedure TIMER_DELAY is running; 0 none
   int32_t running_deleted;  // non-zero: that entry was deleted during its run
   int32_t reserved[7];
 };
@@ -42,7 +42,7 @@ struct TimerEntry {
   int64_t interval;  // ticks * 10,000 + 5,000 microseconds
   int32_t list;      // the header of the list the entry lies on
   unsigned char procedure[sizeof(TimerProc)];
-  int16_t type;      // 0 one-shot, 1 periodic, anything else invalid
+  int16_t type;  // 0 one-shot, 1 periodic, anything else invalid
   int16_t arg1;
   int16_t arg2;
   int32_t arg3;
@@ -75,8 +75,8 @@ int16_t TIMER_INSERT(uint32_t mask, void* list = nullptr, void** timer = nullptr
 // entry, or 312 when the handle's links show it is on no list (already
 // deleted). An entry whose procedure is running is unlinked at once and given
 // back to the pool when its procedure returns.
-int16_t TIMER_DELETE(uint32_t mask, void* list = nullptr, void* timer = nullptr,
-                     int16_t arg1 = 0, int16_t arg2 = 0, int32_t arg3 = 0);
+int16_t TIMER_DELETE(uint32_t mask, void* list = nullptr, void* timer = nullptr, int16_t arg1 = 0,
+                     int16_t arg2 = 0, int32_t arg3 = 0);
 
 // Runs every due timer (one due in less than one tick counts as due), then
 // stores in *delay the ticks until the earliest remaining one, or -1 when the

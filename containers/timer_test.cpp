@@ -155,8 +155,8 @@ TEST_F(TimerTest, PeriodicTimerCatchesUpFromItsPreviousExpiry) {
 }
 
 TEST_F(TimerTest, PeriodicTimerInterleavesWithOthers) {
-  insert(10, 1, 0, 0, 1);   // 105, 210, 315 ms
-  insert(20, 0, 0, 0, 2);   // 205 ms
+  insert(10, 1, 0, 0, 1);  // 105, 210, 315 ms
+  insert(20, 0, 0, 0, 2);  // 205 ms
   clock_advance(320000);
   delay();
   EXPECT_EQ(third_args(), (std::vector<int32_t>{1, 2, 1, 1}));
@@ -212,10 +212,9 @@ TEST_F(TimerTest, DeleteWithoutSelectorsEmptiesTheList) {
 TEST_F(TimerTest, MissingParametersAreRefused) {
   void* t = nullptr;
   EXPECT_EQ(TIMER_INSERT(0x30000000u, list_, &t, record, 10), err::kMissingParameter);
-  EXPECT_EQ(TIMER_INSERT(0xC0000000u | 0x10000000u, list_, &t, record, 10),
-            err::kMissingParameter) << "no procedure";
-  EXPECT_EQ(TIMER_INSERT(0xE0000000u, list_, &t, record, 10), err::kMissingParameter)
-      << "no ticks";
+  EXPECT_EQ(TIMER_INSERT(0xC0000000u | 0x10000000u, list_, &t, record, 10), err::kMissingParameter)
+      << "no procedure";
+  EXPECT_EQ(TIMER_INSERT(0xE0000000u, list_, &t, record, 10), err::kMissingParameter) << "no ticks";
   EXPECT_EQ(TIMER_INSERT(0xB0800000u, list_, &t, record, 10), err::kInvalidOperation);
   EXPECT_EQ(TIMER_DELETE(0x20000000u, list_, nullptr, 1), err::kMissingParameter);
   EXPECT_EQ(TIMER_DELETE(0x84000000u, list_), err::kInvalidOperation);
@@ -280,13 +279,10 @@ void insert_more(int16_t, int16_t, int32_t a3) {
   g_calls.push_back({0, 0, a3, PROCESSOR_CLOCK()});
   if (a3 < 3) {
     void* t = nullptr;
-    EXPECT_EQ(TIMER_INSERT(0xFF000000u, g_list, &t, insert_more, 0, 0, 0, 0,
-                           a3 + 1),
-              0);
+    EXPECT_EQ(TIMER_INSERT(0xFF000000u, g_list, &t, insert_more, 0, 0, 0, 0, a3 + 1), 0);
   }
   int32_t d = 0;
-  EXPECT_EQ(TIMER_DELAY(g_list, &d), err::kInvalidOperation)
-      << "no nested run of the same list";
+  EXPECT_EQ(TIMER_DELAY(g_list, &d), err::kInvalidOperation) << "no nested run of the same list";
 }
 
 TEST_F(TimerTest, PeriodicProcedureMayDeleteItself) {

@@ -26,9 +26,8 @@ bool all_blank(const char* p, size_t n) {
 // The capacity in bytes of the file named by a 24-byte internal name, with
 // the result of the inquiry.
 int16_t capacity_of(char* name, int16_t* error, int16_t* devtype, int32_t* capacity) {
-  return FILEINFO(0x68004000u, 0, error, name, nullptr, devtype, nullptr, nullptr, nullptr,
-                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                  capacity);
+  return FILEINFO(0x68004000u, 0, error, name, nullptr, devtype, nullptr, nullptr, nullptr, nullptr,
+                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, capacity);
 }
 
 }  // namespace

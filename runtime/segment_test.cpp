@@ -78,10 +78,14 @@ class AllocateSegment : public ::testing::Test {
 };
 
 TEST(SwapExtents, FollowTheSizeRule) {
-  struct Row { int16_t pages; int32_t ext; int16_t maxext; };
-  for (Row r : {Row{1, 4, 16}, Row{64, 4, 16}, Row{65, 4, 17}, Row{99, 4, 25},
-                Row{400, 8, 50}, Row{500, 8, 63}, Row{799, 8, 100}, Row{800, 16, 50},
-                Row{1000, 16, 63}, Row{4000, 64, 63}, Row{32000, 512, 63}}) {
+  struct Row {
+    int16_t pages;
+    int32_t ext;
+    int16_t maxext;
+  };
+  for (Row r : {Row{1, 4, 16}, Row{64, 4, 16}, Row{65, 4, 17}, Row{99, 4, 25}, Row{400, 8, 50},
+                Row{500, 8, 63}, Row{799, 8, 100}, Row{800, 16, 50}, Row{1000, 16, 63},
+                Row{4000, 64, 63}, Row{32000, 512, 63}}) {
     int32_t ext = 0;
     int16_t maxext = 0;
     zeb::swap_extents(r.pages, &ext, &maxext);
