@@ -6,8 +6,8 @@
 // own tables below.
 //
 // The cache keeps the round keys in their plain 48-bit form (three 16-bit
-// words each). Each call rearranges them into the round's look-up layout;
-// that costs a few operations per round and keeps the cache layout fixed.
+// words each). Each round rearranges its key into the look-up layout with
+// six table look-ups, which keeps the cache layout as it is.
 #include "cipher/des.h"
 
 #include <array>
@@ -98,7 +98,33 @@ inline uint64_t permute(uint64_t in, const NibbleTable<InBits>& t) {
 }
 
 constexpr NibbleTable<64> kPC1Table = make_nibble_table<64, 56>(kPC1);
-constexpr NibbleTable<56> kPC2Table = make_nibble_table<56, 48>(kPC2);
+
+// PC-2 takes its first 24 bits from C (bits 1 to 28) and its last 24 from D
+// (bits 29 to 56), so each half is permuted on its own, 7 bits at a time:
+// entry [half][n][v] holds the round-key bits that 7-bit chunk n (counted
+// from the most significant) of that half gives when it has the value v.
+constexpr std::array<std::array<std::array<uint32_t, 128>, 4>, 2> make_pc2_tables() {
+  std::array<std::array<std::array<uint32_t, 128>, 4>, 2> t{};
+  for (int half = 0; half < 2; ++half) {
+    for (int n = 0; n < 4; ++n) {
+      for (int v = 0; v < 128; ++v) {
+        uint32_t out = 0;
+        for (int i = 0; i < 24; ++i) {
+          const int b = kPC2[24 * half + i] - 1 - 28 * half;  // bit of the half, 0 = most significant
+          if (b / 7 == n && ((v >> (6 - b % 7)) & 1)) out |= uint32_t{1} << (23 - i);
+        }
+        t[half][n][v] = out;
+      }
+    }
+  }
+  return t;
+}
+
+constexpr auto kPC2Tables = make_pc2_tables();
+
+inline uint32_t pc2_half(uint32_t half28, const std::array<std::array<uint32_t, 128>, 4>& t) {
+  return t[0][half28 >> 21] | t[1][(half28 >> 14) & 127] | t[2][(half28 >> 7) & 127] | t[3][half28 & 127];
+}
 
 constexpr uint32_t rotl32(uint32_t v, int n) { return (v << n) | (v >> ((32 - n) & 31)); }
 
@@ -142,7 +168,7 @@ void set_key_schedule(const uint8_t* key, uint16_t out[16][3]) {
     int s = kShifts[r];
     c = ((c << s) | (c >> (28 - s))) & 0x0FFFFFFF;
     d = ((d << s) | (d >> (28 - s))) & 0x0FFFFFFF;
-    uint64_t rk = permute<56>((uint64_t{c} << 28) | d, kPC2Table);
+    uint64_t rk = (uint64_t{pc2_half(c, kPC2Tables[0])} << 24) | pc2_half(d, kPC2Tables[1]);
     out[r][0] = static_cast<uint16_t>(rk >> 32);
     out[r][1] = static_cast<uint16_t>(rk >> 16);
     out[r][2] = static_cast<uint16_t>(rk);
@@ -150,20 +176,34 @@ void set_key_schedule(const uint8_t* key, uint16_t out[16][3]) {
 }
 
 // A 48-bit round key as the rounds use it: the eight 6-bit groups g1..g8,
-// g1 g3 g5 g7 in the bytes of the first word and g2 g4 g6 g8 in the second.
-inline void round_key_layout(const uint16_t rk[3], uint32_t& odd, uint32_t& even) {
-  uint64_t k = (uint64_t{rk[0]} << 32) | (uint64_t{rk[1]} << 16) | rk[2];
-  // Spread the eight groups into the eight bytes, g1 in the top byte.
-  uint64_t x = ((k & 0xFFFFFF000000ull) << 8) | (k & 0xFFFFFFull);
-  x = ((x & 0x00FFF00000FFF000ull) << 4) | (x & 0x00000FFF00000FFFull);
-  x = ((x & 0x0FC00FC00FC00FC0ull) << 2) | (x & 0x003F003F003F003Full);
-  // Gather alternate bytes into the two words.
-  uint64_t o = (x >> 8) & 0x00FF00FF00FF00FFull;
-  uint64_t e = x & 0x00FF00FF00FF00FFull;
-  o = (o | (o >> 8)) & 0x0000FFFF0000FFFFull;
-  e = (e | (e >> 8)) & 0x0000FFFF0000FFFFull;
-  odd = static_cast<uint32_t>(o | (o >> 16));
-  even = static_cast<uint32_t>(e | (e >> 16));
+// g1 g3 g5 g7 in the bytes of one 32-bit word (g1 in the top byte) and
+// g2 g4 g6 g8 in the bytes of another. Table [i][v] holds, for byte i of the
+// round key (0 the most significant) with value v, its bits in that layout:
+// the first word in the upper half, the second in the lower.
+constexpr std::array<std::array<uint64_t, 256>, 6> make_layout_tables() {
+  std::array<std::array<uint64_t, 256>, 6> t{};
+  for (int i = 0; i < 6; ++i) {
+    for (int v = 0; v < 256; ++v) {
+      uint64_t out = 0;
+      for (int b = 0; b < 8; ++b) {
+        if (((v >> (7 - b)) & 1) == 0) continue;
+        const int bit = 8 * i + b;      // bit of the round key, 0 = most significant
+        const int group = bit / 6;      // 0 for g1
+        const int place = 5 - bit % 6;  // bit within the group's byte
+        const int byte = 3 - group / 2;
+        out |= uint64_t{1} << ((group % 2 == 0 ? 32 : 0) + 8 * byte + place);
+      }
+      t[i][v] = out;
+    }
+  }
+  return t;
+}
+
+constexpr auto kLayout = make_layout_tables();
+
+inline uint64_t round_key_layout(const uint16_t rk[3]) {
+  return kLayout[0][rk[0] >> 8] | kLayout[1][rk[0] & 0xFF] | kLayout[2][rk[1] >> 8] |
+         kLayout[3][rk[1] & 0xFF] | kLayout[4][rk[2] >> 8] | kLayout[5][rk[2] & 0xFF];
 }
 
 // ---- The cache.
@@ -207,11 +247,12 @@ inline void store_be32(uint8_t* p, uint32_t v) {
   p[3] = static_cast<uint8_t>(v);
 }
 
-// f(R, K) XORed into L. r is the right half rotated left one place.
-inline uint32_t feistel(uint32_t r, uint32_t k_odd, uint32_t k_even) {
-  uint32_t w = std::rotr(r, 4) ^ k_odd;
+// f(R, K), to be XORed into L. r is the right half rotated left one place;
+// k is the round key in the layout of round_key_layout.
+inline uint32_t feistel(uint32_t r, uint64_t k) {
+  uint32_t w = std::rotr(r, 4) ^ static_cast<uint32_t>(k >> 32);
   uint32_t f = kSP[6][w & 63] | kSP[4][(w >> 8) & 63] | kSP[2][(w >> 16) & 63] | kSP[0][(w >> 24) & 63];
-  w = r ^ k_even;
+  w = r ^ static_cast<uint32_t>(k);
   f |= kSP[7][w & 63] | kSP[5][(w >> 8) & 63] | kSP[3][(w >> 16) & 63] | kSP[1][(w >> 24) & 63];
   return f;
 }
@@ -224,14 +265,9 @@ inline void exchange(uint32_t& a, uint32_t& b, int shift, uint32_t mask) {
   a ^= t << shift;
 }
 
-// Enciphers (decipher false) or deciphers one block with round keys rk.
-void crypt_block(uint8_t* block, const uint16_t rk[16][3], bool decipher) {
-  uint32_t ks[32];
-  for (int r = 0; r < 16; ++r) {
-    int from = decipher ? 15 - r : r;
-    round_key_layout(rk[from], ks[2 * r], ks[2 * r + 1]);
-  }
-
+// Enciphers (Decipher false) or deciphers one block with round keys rk.
+template <bool Decipher>
+void crypt_block(uint8_t* block, const uint16_t rk[16][3]) {
   uint32_t left = load_be32(block);
   uint32_t right = load_be32(block + 4);
 
@@ -246,10 +282,12 @@ void crypt_block(uint8_t* block, const uint16_t rk[16][3], bool decipher) {
   right ^= t;
   left = std::rotl(left, 1);
 
-  // Sixteen rounds, two per step, so the halves never need exchanging.
-  for (int r = 0; r < 32; r += 4) {
-    left ^= feistel(right, ks[r], ks[r + 1]);
-    right ^= feistel(left, ks[r + 2], ks[r + 3]);
+  // Sixteen rounds, two per step, so the halves never need exchanging. Each
+  // round key is brought into the look-up layout as it is needed; that work
+  // does not depend on the block and overlaps the rounds.
+  for (int r = 0; r < 16; r += 2) {
+    left ^= feistel(right, round_key_layout(rk[Decipher ? 15 - r : r]));
+    right ^= feistel(left, round_key_layout(rk[Decipher ? 14 - r : r + 1]));
   }
 
   // Final permutation, which also undoes the last exchange of halves.
@@ -270,7 +308,11 @@ void crypt_block(uint8_t* block, const uint16_t rk[16][3], bool decipher) {
 void crypt(void* block, const void* key, void* cache, bool decipher) {
   uint16_t rk[16][3];
   round_keys_for(static_cast<const uint8_t*>(key), static_cast<uint8_t*>(cache), rk);
-  crypt_block(static_cast<uint8_t*>(block), rk, decipher);
+  if (decipher) {
+    crypt_block<true>(static_cast<uint8_t*>(block), rk);
+  } else {
+    crypt_block<false>(static_cast<uint8_t*>(block), rk);
+  }
 }
 
 }  // namespace
