@@ -17,6 +17,8 @@ constexpr int64_t kBlocksPerTrack = 32;
 
 struct DiskState {
   int64_t writes = 0;
+  int64_t last_block = -1;   // block of the previous write
+  int64_t last_return = 0;   // monotonic ns when the previous write returned
 };
 
 std::map<std::string, DiskState>& disks() {
@@ -77,7 +79,19 @@ int16_t simdisk_write(const Volume& v, long long offset) {
     int64_t at = next_passage(now_ns, v.rpm, block);
     clock_advance((at - now_ns + 999) / 1000);
   } else {
-    wait_until_ns(next_passage(monotonic_ns(), v.rpm, block));
+    int64_t target = next_passage(monotonic_ns(), v.rpm, block);
+    // A rewrite of the block just written takes at least one revolution from
+    // the moment the previous write was handed back: a program that was
+    // late to ask (preempted, say) waits the full revolution again instead
+    // of catching a passage that came early. Back-to-back rewrites are so
+    // timed one revolution apart however late the program reads its clock.
+    if (block == state.last_block && state.last_return > 0) {
+      int64_t revolution = (60000000000LL + v.rpm - 1) / v.rpm;
+      if (target < state.last_return + revolution) target = state.last_return + revolution;
+    }
+    wait_until_ns(target);
+    state.last_block = block;
+    state.last_return = monotonic_ns();
   }
   return 0;
 }

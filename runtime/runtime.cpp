@@ -1,35 +1,47 @@
 // Start-up, the log path and shut-down.
 //
-// This is the part of the library's start-up that programs need today: the
-// start-up flags, the home terminal and the log path through the format
-// engine. The environment record (start-up messages, IN and OUT files) is not
-// built yet; until it is, flags that ask for it are accepted and have no
-// effect beyond what is documented here.
+// ZEB_STARTUP gives the process its library segment with the library context
+// at the base, the memory pool behind it and the timer list, then the part of
+// the environment that programs started from a shell need: the home terminal
+// and the start-up flags. The start-up conversation with a parent, the IN and
+// OUT files and the terminal session are not part of this library yet; the
+// flags that ask for them (0x0001, 0x0002, 0x0004, 0x0010, 0x1000) are
+// accepted and do nothing more, so a program that asks for them still runs.
 #include "runtime/runtime.h"
 
+#include "containers/pool.h"
+#include "containers/timer.h"
 #include "format/format.h"
 #include "platform/platform.h"
+#include "platform/segment.h"
+#include "runtime/context.h"
+#include "runtime/segment.h"
 
 namespace {
 
 constexpr int16_t kLineLength = 160;
 
-struct Library {
-  bool started = false;
-  uint16_t flags = 0;
+// What start-up learned that has no home in the library context yet.
+struct Environment {
+  int64_t start_time = 0;  // local civil time at start-up (processor clock)
   int16_t term_fnum = zeb::kNotOpen;
 };
 
-Library g_library;
+Environment g_env;
 
 // Writes one finished line to the destinations the flags ask for.
 int16_t write_log(const char* line, int16_t length) {
+  uint16_t flags = zeb::library_flags();
   int16_t error = 0;
-  if ((g_library.flags & zeb::startup::kLogToTerm) != 0 && g_library.term_fnum >= 0) {
-    WRITEX(0xE0000000, g_library.term_fnum, line, length);
-    FILE_GETINFO_(0xC0000000, g_library.term_fnum, &error);
+  if ((flags & zeb::kFlagLogToTerm) != 0) {
+    if (g_env.term_fnum < 0) {
+      error = zeb::err::kNotOpenFile;
+    } else {
+      WRITEX(0xE0000000, g_env.term_fnum, line, length);
+      FILE_GETINFO_(0xC0000000, g_env.term_fnum, &error);
+    }
   }
-  if (error != 0 && (g_library.flags & zeb::startup::kAbendOnLogFailure) != 0) ABEND();
+  if (error != 0 && (flags & zeb::kFlagAbendOnLogError) != 0) ABEND();
   return error;
 }
 
@@ -48,14 +60,34 @@ int16_t open_home_terminal(int16_t* fnum) {
 
 int16_t ZEB_STARTUP(uint32_t mask, int16_t pages, uint16_t flags, const char* /*lconf*/) {
   if (!zeb::mask_fits(mask, 3)) return zeb::err::kInvalidOperation;
-  if (zeb::present(mask, 1) && (pages < 1 || pages > 32000)) return zeb::err::kOutOfBounds;
+  if (!zeb::present(mask, 1)) pages = 1000;
+  void* base = nullptr;
+  int16_t error = UTIL_ALLOCATESEGMENT(0xE0000000, &base, pages, zeb::kLibrarySegmentId);
+  if (error != 0) return error;
+  if (base != zeb::library_base()) return zeb::err::kBadSegmentBase;
+  USESEGMENT(0x80000000, zeb::kLibrarySegmentId);
+  LibraryContext* context = zeb::library_context();
+  // A reused swap file still holds an earlier run's context.
+  *context = LibraryContext{};
+  char* pool = static_cast<char*>(base) + zeb::kLibraryPoolOffset;
+  error = MEM_DEFINEPOOL(pool, static_cast<int32_t>(pages) * zeb::kPageBytes -
+                                   zeb::kLibraryPoolOffset);
+  if (error != 0) return error;
+  context->pool = zeb::to_segment_offset(pool);
+  void* timers = nullptr;
+  error = TIMER_INIT(&timers, pool);
+  if (error != 0) return error;
+  context->timers = zeb::to_segment_offset(timers);
+  // The environment's half of start-up.
   if (!zeb::present(mask, 2)) return zeb::err::kMissingParameter;
-  if ((flags & zeb::startup::kOpenTerm) != 0) {
-    int16_t error = open_home_terminal(&g_library.term_fnum);
+  g_env.start_time = PROCESSOR_CLOCK();
+  if ((flags & zeb::kFlagOpenHomeTerm) != 0) {
+    error = open_home_terminal(&g_env.term_fnum);
     if (error != 0) return error;
   }
-  g_library.flags = flags;
-  g_library.started = true;
+  // Lines written during start-up already follow the flags.
+  context->flags = flags;
+  if ((flags & zeb::kFlagLogStarted) != 0) ZEB_LOG(0x80000000, "\\p\\ started.");
   return 0;
 }
 
@@ -66,7 +98,7 @@ int16_t ZEB_LOG(uint32_t mask, const char* format, const void* a1, const void* a
   if (!zeb::present(mask, 1) || format == nullptr) return zeb::err::kMissingParameter;
   char line[kLineLength];
   int16_t prefix = 0;
-  if ((g_library.flags & zeb::startup::kLogPrefix) != 0) {
+  if ((zeb::library_flags() & zeb::kFlagLogPrefix) != 0) {
     prefix = UTIL_FORMAT(0xE0000000, "\\t2.18\\ \\p6\\ ", line, kLineLength);
   }
   // Only the arguments the caller passed are handed on: the caller's bits 30
@@ -78,9 +110,30 @@ int16_t ZEB_LOG(uint32_t mask, const char* format, const void* a1, const void* a
   return write_log(line, static_cast<int16_t>(prefix + length));
 }
 
+void ZEB_SHOWMEMSTATS() {
+  PoolStats stats{};
+  if (MEM_STATS(0xC0000000, zeb::library_pool(), &stats) != 0) return;
+  ZEB_LOG(0xF8000000, "Pool Alloc: \\q8\\  Free:   \\q8\\  Used:    \\d8\\  Maxused:\\d8\\",
+          &stats.alloc_requests, &stats.free_requests, &stats.used, &stats.maxused);
+  ZEB_LOG(0xF0000000, "     Allocs:\\q8\\  Splits: \\q8\\  Extends: \\q8\\", &stats.whole_allocs,
+          &stats.splits, &stats.extends);
+  ZEB_LOG(0xF0000000, "     Joins: \\q8\\  Release:\\q8\\  FailSize:\\d8\\", &stats.joins,
+          &stats.releases, &stats.failsize);
+}
+
 void ZEB_SHUTDOWN(uint32_t mask, int16_t code) {
+  uint16_t flags = zeb::library_flags();
+  if ((flags & zeb::kFlagMemStats) != 0) ZEB_SHOWMEMSTATS();
+  int64_t elapsed = PROCESSOR_CLOCK() - g_env.start_time;
+  int64_t cpu = MYPROCESSTIME();
+  if (zeb::library_context() == nullptr) ABEND();
   if (zeb::present(mask, 1) && code != 0) ABEND();
-  if (g_library.term_fnum >= 0) FILE_CLOSE_(0x80000000, g_library.term_fnum);
-  g_library.term_fnum = zeb::kNotOpen;
+  if ((flags & zeb::kFlagLogStopped) != 0) {
+    ZEB_LOG(0xC0000000, "Total CPU time: \\tj8.22\\", &cpu);
+    ZEB_LOG(0xC0000000, "Elapsed time:   \\tj8.22\\", &elapsed);
+    ZEB_LOG(0x80000000, "\\p\\ Stopped.");
+  }
+  if (g_env.term_fnum >= 0) FILE_CLOSE_(0x80000000, g_env.term_fnum);
+  g_env.term_fnum = zeb::kNotOpen;
   STOP();
 }

@@ -3,21 +3,7 @@
 
 #include <cstdint>
 
-// Start-up flags.
-namespace zeb::startup {
-constexpr uint16_t kReadStartup = 0x0001;   // read the start-up messages
-constexpr uint16_t kOpenIn = 0x0002;        // open the IN file
-constexpr uint16_t kOpenOut = 0x0004;       // open the OUT file
-constexpr uint16_t kOpenTerm = 0x0008;      // open the home terminal
-constexpr uint16_t kLogToOut = 0x0010;      // write log lines to the OUT file
-constexpr uint16_t kLogToTerm = 0x0020;     // write log lines to the home terminal
-constexpr uint16_t kLogStarted = 0x0040;    // log "\p\ started."
-constexpr uint16_t kLogStopped = 0x0080;    // log CPU time, elapsed time and "\p\ Stopped."
-constexpr uint16_t kLogPrefix = 0x0100;     // date, time and process name before each line
-constexpr uint16_t kAbendOnLogFailure = 0x0200;
-constexpr uint16_t kTerminalSession = 0x1000;
-constexpr uint16_t kShowPoolStats = 0x2000;
-}  // namespace zeb::startup
+#include "runtime/context.h"
 
 // Starts the library: pages (bit 31, segment size in 2048-byte pages,
 // default 1000), flags (bit 30, required), lconf (bit 29, the configuration
@@ -38,3 +24,6 @@ int16_t ZEB_LOG(uint32_t mask, const char* format = nullptr, const void* a1 = nu
 // Ends the library and the process: code (bit 31) 0 or absent stops the
 // process normally, any other code ends it abnormally. Does not return.
 [[noreturn]] void ZEB_SHUTDOWN(uint32_t mask, int16_t code = 0);
+
+// Writes three lines of statistics of the library's pool through ZEB_LOG.
+void ZEB_SHOWMEMSTATS();

@@ -120,7 +120,7 @@ void INTRO() {
   for (const char* line : kBanner) ZEB_LOG(0x80000000, line);
 }
 
-void TEST() {
+void(TEST)() {
   int16_t error = ZEB_STARTUP(0xC0000000, 4000, 0x29);
   if (error != 0) startup_failed(error);
   INTRO();

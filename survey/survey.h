@@ -11,8 +11,9 @@
 
 // Program entry: starts the library, prints the banner and help text, walks
 // the disk devices, measures each and prints one line per disk, and ends the
-// process. Never returns.
-[[noreturn]] void TEST();
+// process. Never returns. (The name is in parentheses so that a test
+// framework's TEST macro, when included first, leaves it alone.)
+[[noreturn]] void(TEST)();
 
 // Writes the 18-line banner and help text, one log line each.
 void INTRO();

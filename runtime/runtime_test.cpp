@@ -1,0 +1,189 @@
+// Start-up, the log path and shut-down. Shut-down ends the process, so each
+// case runs in a child process whose standard output the test reads.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "zeb.h"
+
+namespace {
+
+struct ChildResult {
+  int status = -1;  // exit status, or -1 when the child did not exit
+  std::string out;
+};
+
+// Runs body in a child whose standard output goes to a temporary file.
+ChildResult run_child(const std::function<void()>& body) {
+  FILE* capture = tmpfile();
+  fflush(stdout);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fileno(capture), 1);
+    body();
+    _exit(99);  // body should have ended the process itself
+  }
+  ChildResult result;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  rewind(capture);
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, capture)) > 0) result.out.append(buffer, n);
+  fclose(capture);
+  return result;
+}
+
+int count_lines(const std::string& text, const std::string& start) {
+  int count = 0;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (text.compare(pos, start.size(), start) == 0) ++count;
+    if (end == std::string::npos) break;
+    pos = end + 1;
+  }
+  return count;
+}
+
+TEST(Startup, DefaultSegmentAndPool) {
+  auto r = run_child([] {
+    if (ZEB_STARTUP(0x40000000, 0, 0x0028) != 0) _exit(10);
+    char* base = zeb::library_base();
+    if (zeb::library_pool() != base + 24) _exit(11);
+    if (zeb::library_timers() == nullptr) _exit(12);
+    if (zeb::library_flags() != 0x0028) _exit(13);
+    // The pool over 1000 pages: a buffer of nearly all of it fits, one as
+    // large as the whole area does not.
+    void* buffer = nullptr;
+    if (MEM_ALLOC(zeb::library_pool(), &buffer, 2047976) != 303) _exit(14);
+    if (MEM_ALLOC(zeb::library_pool(), &buffer, 2000000) != 0) _exit(15);
+    ZEB_LOG(0x80000000, "started");
+    ZEB_SHUTDOWN(0);
+  });
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "started\n");
+}
+
+TEST(Startup, FlagsAreRequired) {
+  auto r = run_child([] {
+    int16_t error = ZEB_STARTUP(0x80000000, 1000);
+    // Segment, pool and timer list are in place before the check.
+    if (error == 29 && zeb::library_pool() != nullptr && zeb::library_timers() != nullptr) {
+      _exit(0);
+    }
+    _exit(1);
+  });
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(Startup, BadPagesAndMask) {
+  auto r = run_child([] {
+    if (ZEB_STARTUP(0xC0000000, 0, 0x29) != 22) _exit(1);
+    if (ZEB_STARTUP(0xC0000000, 32001, 0x29) != 22) _exit(2);
+    if (ZEB_STARTUP(0xF0000000, 100, 0x29) != 2) _exit(3);
+    _exit(0);
+  });
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(Log, LinesGoToTheHomeTerminalOnly) {
+  auto r = run_child([] {
+    ZEB_STARTUP(0xC0000000, 100, 0x29);
+    ZEB_LOG(0x80000000, "");
+    int32_t rpm = 7200;
+    int16_t length = 4;
+    ZEB_LOG(0xF0000000, "Drive: \\a8.%\\ Effective RPM: \\d\\", "$S72", &length, &rpm);
+    ZEB_SHUTDOWN(0);
+  });
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "\nDrive: $S72     Effective RPM: 7200\n");
+}
+
+TEST(Log, NothingWithoutTheTerminalFlag) {
+  auto r = run_child([] {
+    ZEB_STARTUP(0xC0000000, 100, 0x00C8);
+    ZEB_LOG(0x80000000, "hidden");
+    ZEB_SHUTDOWN(0);
+  });
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "");
+}
+
+TEST(Log, ParameterCountAndLineLength) {
+  auto r = run_child([] {
+    ZEB_STARTUP(0xC0000000, 100, 0x29);
+    int32_t v = 1;
+    // Format and twelve arguments are accepted; a fourteenth is not.
+    if (ZEB_LOG(0xFFF80000, "\\d\\", &v, &v, &v, &v, &v, &v, &v, &v, &v, &v, &v, &v) != 0) _exit(1);
+    if (ZEB_LOG(0xFFFC0000, "x") == 0) _exit(2);
+    std::string long_line(300, 'L');
+    ZEB_LOG(0x80000000, long_line.c_str());
+    ZEB_SHUTDOWN(0);
+  });
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "1\n" + std::string(160, 'L') + "\n");
+}
+
+TEST(Log, PrefixTakesItsShareOfTheLine) {
+  auto r = run_child([] {
+    ZEB_STARTUP(0xC0000000, 100, 0x0129);
+    std::string long_line(300, 'L');
+    ZEB_LOG(0x80000000, long_line.c_str());
+    ZEB_SHUTDOWN(0);
+  });
+  EXPECT_EQ(r.status, 0);
+  ASSERT_FALSE(r.out.empty());
+  EXPECT_EQ(r.out.size(), 161u);  // 160 bytes and the line feed
+  // The prefix: date, time and the process, then the message.
+  EXPECT_EQ(r.out.find_first_not_of("0123456789/: ,$"), r.out.find('L'));
+}
+
+TEST(Shutdown, CompletionCodes) {
+  auto normal = run_child([] {
+    ZEB_STARTUP(0xC0000000, 100, 0x00E9);
+    ZEB_SHUTDOWN(0x80000000, 0);
+  });
+  EXPECT_EQ(normal.status, 0);
+  EXPECT_EQ(count_lines(normal.out, "Total CPU time: "), 1);
+  EXPECT_EQ(count_lines(normal.out, "Elapsed time:   "), 1);
+  auto abnormal = run_child([] {
+    ZEB_STARTUP(0xC0000000, 100, 0x00E9);
+    ZEB_SHUTDOWN(0x80000000, 1);
+  });
+  EXPECT_EQ(abnormal.status, zeb::kAbendStatus);
+  EXPECT_EQ(count_lines(abnormal.out, "Total CPU time: "), 0);
+}
+
+TEST(Shutdown, ClosingLinesInOrder) {
+  auto r = run_child([] {
+    ZEB_STARTUP(0xC0000000, 100, 0x20E9);
+    ZEB_SHUTDOWN(0);
+  });
+  EXPECT_EQ(r.status, 0);
+  size_t started = r.out.find("started.");
+  size_t pool = r.out.find("Pool Alloc: ");
+  size_t joins = r.out.find("     Joins: ");
+  size_t cpu = r.out.find("Total CPU time: ");
+  size_t elapsed = r.out.find("Elapsed time:   ");
+  size_t stopped = r.out.find("Stopped.");
+  EXPECT_LT(started, pool);
+  EXPECT_LT(pool, joins);
+  EXPECT_LT(joins, cpu);
+  EXPECT_LT(cpu, elapsed);
+  EXPECT_LT(elapsed, stopped);
+  EXPECT_NE(stopped, std::string::npos);
+}
+
+TEST(Shutdown, WithoutStartupEndsAbnormally) {
+  auto r = run_child([] { ZEB_SHUTDOWN(0); });
+  EXPECT_EQ(r.status, zeb::kAbendStatus);
+}
+
+}  // namespace
