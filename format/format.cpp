@@ -24,6 +24,21 @@ namespace {
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr unsigned char kEnd[1] = {0};
 
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Bytes that end a run of ordinary text: NUL, "@" and the backslash.
+struct SpecialBytes {
+  bool is[256] = {};
+  constexpr SpecialBytes() {
+    is[0] = true;
+    is[static_cast<unsigned char>('@')] = true;
+    is[static_cast<unsigned char>('\\')] = true;
+  }
+};
+
 int hexdigit(unsigned c) {
   if (c >= '0' && c <= '9') return static_cast<int>(c - '0');
   c |= 0x20;
@@ -34,6 +49,8 @@ int hexdigit(unsigned c) {
 bool printable(unsigned char c) { return c >= 0x20 && c <= 0x7E; }
 
 }  // namespace
+
+constexpr SpecialBytes kSpecial;
 
 // Entered just behind an "@".
 unsigned State::escape() {
@@ -161,7 +178,33 @@ void process_number(State& s, int64_t value) {
 
   char digits[24];
   int n = 0;  // significant digits, least significant first
-  for (uint64_t v = bits; v != 0; v /= base) digits[n++] = kHexDigits[v % base];
+  if (base == 10) {
+    // Two digits per step, with constant divisors (the compiler multiplies
+    // instead of dividing), in 32 bits once the value fits.
+    uint64_t v = bits;
+    while (v > 0xFFFFFFFFu) {
+      unsigned pair = static_cast<unsigned>(v % 100);
+      v /= 100;
+      digits[n++] = kDigitPairs[2 * pair + 1];
+      digits[n++] = kDigitPairs[2 * pair];
+    }
+    uint32_t w = static_cast<uint32_t>(v);
+    while (w >= 100) {
+      unsigned pair = w % 100;
+      w /= 100;
+      digits[n++] = kDigitPairs[2 * pair + 1];
+      digits[n++] = kDigitPairs[2 * pair];
+    }
+    if (w >= 10) {
+      digits[n++] = kDigitPairs[2 * w + 1];
+      digits[n++] = kDigitPairs[2 * w];
+    } else if (w != 0) {
+      digits[n++] = static_cast<char>('0' + w);
+    }
+  } else {
+    const unsigned shift = base == 16 ? 4 : 3;
+    for (uint64_t v = bits; v != 0; v >>= shift) digits[n++] = kHexDigits[v & (base - 1)];
+  }
 
   char body[32];
   int len = 0;
@@ -298,7 +341,7 @@ int16_t UTIL_FORMAT(uint32_t mask, const char* format, char* buffer, int16_t lim
   for (;;) {
     // Ordinary text up to the next backslash, "@" or NUL, in one copy.
     const unsigned char* p = s.fmt;
-    while (*p != 0 && *p != '\\' && *p != '@') ++p;
+    while (!zeb::format::kSpecial.is[*p]) ++p;
     int run = static_cast<int>(p - s.fmt);
     if (run > 0) {
       int n = run < s.remaining ? run : s.remaining;

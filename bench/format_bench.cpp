@@ -1,0 +1,97 @@
+// The format engine against what a caller would otherwise use: snprintf and,
+// when available, fmt::format_to_n, on the survey's drive line and the first
+// pool statistics line. Each iteration formats one line into a 160-byte
+// buffer, as the log path does.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdio>
+
+#include "format/format.h"
+
+#ifdef ZEB_HAVE_FMT
+#include <fmt/format.h>
+#endif
+
+namespace {
+
+const char kDriveName[] = "$DATA01";
+int16_t g_drive_len = 7;
+int32_t g_rpm = 7212;
+
+int64_t g_allocs = 1234567, g_frees = 1234000;
+int32_t g_used = 567, g_maxused = 98765;
+
+void BM_DriveLine_UtilFormat(benchmark::State& state) {
+  char line[160];
+  for (auto _ : state) {
+    int16_t n = UTIL_FORMAT(0xF0000000u | 0x0C000000u, "Drive: \\a8.%\\ Effective RPM: \\d\\",
+                            line, 160, kDriveName, &g_drive_len, &g_rpm);
+    benchmark::DoNotOptimize(n);
+    benchmark::DoNotOptimize(line);
+  }
+}
+BENCHMARK(BM_DriveLine_UtilFormat);
+
+void BM_DriveLine_Snprintf(benchmark::State& state) {
+  char line[160];
+  for (auto _ : state) {
+    int n = std::snprintf(line, sizeof line, "Drive: %-8.*s Effective RPM: %d",
+                          static_cast<int>(g_drive_len), kDriveName, static_cast<int>(g_rpm));
+    benchmark::DoNotOptimize(n);
+    benchmark::DoNotOptimize(line);
+  }
+}
+BENCHMARK(BM_DriveLine_Snprintf);
+
+void BM_PoolLine_UtilFormat(benchmark::State& state) {
+  char line[160];
+  for (auto _ : state) {
+    int16_t n = UTIL_FORMAT(0xFF000000u,
+                            "Pool Alloc: \\q8\\  Free:   \\q8\\  Used:    \\d8\\  Maxused:\\d8\\",
+                            line, 160, &g_allocs, &g_frees, &g_used, &g_maxused);
+    benchmark::DoNotOptimize(n);
+    benchmark::DoNotOptimize(line);
+  }
+}
+BENCHMARK(BM_PoolLine_UtilFormat);
+
+void BM_PoolLine_Snprintf(benchmark::State& state) {
+  char line[160];
+  for (auto _ : state) {
+    int n = std::snprintf(line, sizeof line, "Pool Alloc: %8lld  Free:   %8lld  Used:    %8d  Maxused:%8d",
+                          static_cast<long long>(g_allocs), static_cast<long long>(g_frees),
+                          static_cast<int>(g_used), static_cast<int>(g_maxused));
+    benchmark::DoNotOptimize(n);
+    benchmark::DoNotOptimize(line);
+  }
+}
+BENCHMARK(BM_PoolLine_Snprintf);
+
+#ifdef ZEB_HAVE_FMT
+void BM_DriveLine_Fmt(benchmark::State& state) {
+  char line[160];
+  for (auto _ : state) {
+    auto r = fmt::format_to_n(line, sizeof line, "Drive: {:<8} Effective RPM: {}",
+                              fmt::string_view(kDriveName, static_cast<size_t>(g_drive_len)),
+                              g_rpm);
+    benchmark::DoNotOptimize(r);
+    benchmark::DoNotOptimize(line);
+  }
+}
+BENCHMARK(BM_DriveLine_Fmt);
+
+void BM_PoolLine_Fmt(benchmark::State& state) {
+  char line[160];
+  for (auto _ : state) {
+    auto r = fmt::format_to_n(line, sizeof line,
+                              "Pool Alloc: {:8}  Free:   {:8}  Used:    {:8}  Maxused:{:8}",
+                              g_allocs, g_frees, g_used, g_maxused);
+    benchmark::DoNotOptimize(r);
+    benchmark::DoNotOptimize(line);
+  }
+}
+BENCHMARK(BM_PoolLine_Fmt);
+#endif
+
+}  // namespace
