@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 
 #include "zeb.h"
@@ -57,8 +58,15 @@ BENCHMARK(BM_PlainDsyncRewrites)->Unit(benchmark::kMillisecond)->UseRealTime();
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
+    // With repetitions the median stands for the benchmark; without, its run.
     for (const Run& run : runs) {
-      if (run.iterations > 0) times_[run.run_name.function_name] = run.GetAdjustedRealTime();
+      const std::string& name = run.run_name.function_name;
+      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
+        times_[name] = run.GetAdjustedRealTime();
+        medians_.insert(name);
+      } else if (run.run_type == Run::RT_Iteration && medians_.count(name) == 0) {
+        times_[name] = run.GetAdjustedRealTime();
+      }
     }
     ConsoleReporter::ReportRuns(runs);
   }
@@ -73,6 +81,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
  private:
   std::map<std::string, double> times_;
+  std::set<std::string> medians_;
 };
 
 }  // namespace
