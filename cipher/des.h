@@ -26,8 +26,8 @@
 // An area of arbitrary bytes whose key copy equals the key would be taken as
 // scheduled.
 struct DesKeyCache {
-  uint8_t key[8];               // the key whose round keys the cache holds
-  uint16_t round_keys[16][3];   // K1 to K16, 48 bits each, most significant word first
+  uint8_t key[8];              // the key whose round keys the cache holds
+  uint16_t round_keys[16][3];  // K1 to K16, 48 bits each, most significant word first
 };
 static_assert(sizeof(DesKeyCache) == 104);
 static_assert(offsetof(DesKeyCache, round_keys) == 8);

@@ -94,7 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(segment.get(), params.p, params.n);
     const int declared = (params.p[0] << 8) | params.p[1];
     if (declared <= static_cast<int>(params.n)) {
-      const int16_t added = MSG_ADDSEGMENT(copy.get(), segment.get(), static_cast<int32_t>(capacity));
+      const int16_t added =
+          MSG_ADDSEGMENT(copy.get(), segment.get(), static_cast<int32_t>(capacity));
       check(added == 0 || added == 22 || added == 308);
       if (added != 0) check(std::memcmp(copy.get(), m, length) == 0);
       if (sound && added == 0) check(MSG_VERIFY(copy.get()) == 0);

@@ -32,14 +32,15 @@ inline int32_t padded(int32_t length) { return length + (length & 1); }
 // header, read once: the total length and the segment count.
 struct Walk {
   const uint8_t* base;
-  int32_t total;   // total length; the walk never looks at a byte from here on
-  int32_t count;   // recorded number of segments
+  int32_t total;  // total length; the walk never looks at a byte from here on
+  int32_t count;  // recorded number of segments
   int32_t offset = kHeaderLength;
   int32_t index = 0;
 
   // The header's limits; false when the total length cannot even cover the
   // header (then only the first word has been read).
-  explicit Walk(const void* message) : base(static_cast<const uint8_t*>(message)), total(get16(base)), count(0) {
+  explicit Walk(const void* message)
+      : base(static_cast<const uint8_t*>(message)), total(get16(base)), count(0) {
     if (total >= kHeaderLength) count = get16(base + kSegmentCountOffset);
   }
   bool header_ok() const { return total >= kHeaderLength; }
@@ -108,7 +109,8 @@ int16_t MSG_ADDSEGMENT(void* message, const void* segment, int32_t capacity) {
 }
 
 // An occurrence below 1 can never be reached, so such a call finds nothing.
-int16_t MSG_GETSEGMENT(uint32_t mask, void** segment, const void* message, int16_t occurrence, int16_t type) {
+int16_t MSG_GETSEGMENT(uint32_t mask, void** segment, const void* message, int16_t occurrence,
+                       int16_t type) {
   if (!zeb::present(mask, 2) || message == nullptr) return err::kMissingParameter;
   if (!zeb::mask_fits(mask, 4)) return err::kInvalidOperation;
   const bool want_address = zeb::present(mask, 1) && segment != nullptr;
@@ -141,7 +143,8 @@ int16_t MSG_DELETESEGMENT(void* message, const void* segment) {
   // compared as integers so that any address can be judged.
   const auto start = reinterpret_cast<uintptr_t>(m);
   const auto at = reinterpret_cast<uintptr_t>(segment);
-  if (at < start + kHeaderLength || at >= start + static_cast<uint32_t>(w.total)) return err::kNotFound;
+  if (at < start + kHeaderLength || at >= start + static_cast<uint32_t>(w.total))
+    return err::kNotFound;
   const auto target = static_cast<int32_t>(at - start);
 
   while (w.offset < target && w.index < w.count) {

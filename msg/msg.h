@@ -61,10 +61,12 @@ int16_t MSG_GETSEGMENT(uint32_t mask, void** segment = nullptr, const void* mess
 
 // Typed form for callers that keep segment addresses as other pointer types.
 template <typename T>
-inline int16_t MSG_GETSEGMENT(uint32_t mask, T** segment, const void* message = nullptr, int16_t occurrence = 1,
-                              int16_t type = 0) {
-  void* found = segment != nullptr ? static_cast<void*>(const_cast<std::remove_cv_t<T>*>(*segment)) : nullptr;
-  int16_t error = MSG_GETSEGMENT(mask, segment != nullptr ? &found : nullptr, message, occurrence, type);
+inline int16_t MSG_GETSEGMENT(uint32_t mask, T** segment, const void* message = nullptr,
+                              int16_t occurrence = 1, int16_t type = 0) {
+  void* found =
+      segment != nullptr ? static_cast<void*>(const_cast<std::remove_cv_t<T>*>(*segment)) : nullptr;
+  int16_t error =
+      MSG_GETSEGMENT(mask, segment != nullptr ? &found : nullptr, message, occurrence, type);
   if (segment != nullptr) *segment = static_cast<T*>(found);
   return error;
 }

@@ -35,7 +35,9 @@ class Message : public ::testing::Test {
   }
   int total() const { return get16(buf); }
   int count() const { return get16(buf + 32); }
-  int16_t add(int length, int type) { return MSG_ADDSEGMENT(buf, segment(length, type).data(), sizeof buf); }
+  int16_t add(int length, int type) {
+    return MSG_ADDSEGMENT(buf, segment(length, type).data(), sizeof buf);
+  }
 
   uint8_t buf[256];
 };
@@ -75,7 +77,7 @@ TEST_F(Message, AddRefusesWhatDoesNotFitAndLeavesTheMessageAlone) {
   std::memcpy(before, buf, sizeof buf);
   // 34 + 222 = 256 fits exactly; 223 pads to 224 and does not.
   EXPECT_EQ(add(223, 1), 22);
-  EXPECT_EQ(add(3, 1), 22);   // shorter than its own length and type words
+  EXPECT_EQ(add(3, 1), 22);  // shorter than its own length and type words
   EXPECT_EQ(add(0, 1), 22);
   EXPECT_EQ(MSG_ADDSEGMENT(buf, segment(10, 1).data(), 40), 22);  // capacity too small
   EXPECT_EQ(MSG_ADDSEGMENT(buf, segment(10, 1).data(), 20), 22);  // capacity below the message
@@ -236,16 +238,16 @@ TEST(MessageBounds, MalformedMessagesStayInsideTheirTotalLength) {
   };
   const Sample samples[] = {
       // segment length 200 at 34 in a 40-byte message
-      {{0, 40, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 200, 0, 1, 0, 0},
+      {{0, 40, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,   0, 0, 0, 0,
+        0, 0,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 200, 0, 1, 0, 0},
        308},
       // one whole segment, but the count says 32767
-      {{0, 38, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x7F, 0xFF, 0, 4, 0, 1},
+      {{0, 38, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,    0,    0, 0, 0, 0,
+        0, 0,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x7F, 0xFF, 0, 4, 0, 1},
        0},
       // a segment header cut by the total length
-      {{0, 36, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 4},
+      {{0, 36, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        0, 0,  0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 4},
        308},
   };
   for (const auto& sample : samples) {

@@ -15,7 +15,7 @@
 namespace {
 
 template <typename T>
-using SliceTables = std::array<std::array<T, 256>, 8>;
+using SliceTables = std::array<std::array<T, 256>, 16>;
 
 // Table 0 is the byte-wise table of the reflected CRC with polynomial poly;
 // table k[i] = (k-1)[i] shifted right one byte, folded through table 0.
@@ -24,10 +24,11 @@ constexpr SliceTables<T> make_tables(T poly) {
   SliceTables<T> t{};
   for (unsigned i = 0; i < 256; ++i) {
     T c = static_cast<T>(i);
-    for (int bit = 0; bit < 8; ++bit) c = (c & 1) ? static_cast<T>((c >> 1) ^ poly) : static_cast<T>(c >> 1);
+    for (int bit = 0; bit < 8; ++bit)
+      c = (c & 1) ? static_cast<T>((c >> 1) ^ poly) : static_cast<T>(c >> 1);
     t[0][i] = c;
   }
-  for (int k = 1; k < 8; ++k) {
+  for (int k = 1; k < 16; ++k) {
     for (unsigned i = 0; i < 256; ++i) {
       T prev = t[k - 1][i];
       t[k][i] = static_cast<T>((prev >> 8) ^ t[0][prev & 0xFF]);
@@ -35,13 +36,6 @@ constexpr SliceTables<T> make_tables(T poly) {
   }
   return t;
 }
-
-constexpr SliceTables<uint16_t> kCrc16 = make_tables<uint16_t>(0xA001);
-constexpr SliceTables<uint32_t> kCrc32 = make_tables<uint32_t>(0xEDB88320u);
-
-// Spot checks of the byte-wise tables against their well-known entries.
-static_assert(kCrc16[0][1] == 0xC0C1 && kCrc16[0][255] == 0x4040);
-static_assert(kCrc32[0][1] == 0x77073096u && kCrc32[0][255] == 0x2D02EF8Du);
 
 // Eight bytes as a little-endian number, whatever the host's byte order.
 inline uint64_t load_le64(const uint8_t* p) {
@@ -51,21 +45,100 @@ inline uint64_t load_le64(const uint8_t* p) {
   return v;
 }
 
+// Advancing a reflected CRC register over zero bytes is multiplication by a
+// power of x modulo the polynomial (bit W-1 stands for x^0, bit 0 for
+// x^(W-1)). multiply_mod returns a * b mod poly.
+template <typename T>
+constexpr T multiply_mod(T a, T b, T poly) {
+  constexpr int kWidth = 8 * sizeof(T);
+  T product = 0;
+  for (int i = kWidth - 1; i >= 0; --i) {
+    if ((a >> i) & 1) product ^= b;
+    b = (b & 1) ? static_cast<T>((b >> 1) ^ poly) : static_cast<T>(b >> 1);
+  }
+  return product;
+}
+
+// x^(8 * bytes) mod poly: the effect of that many zero bytes on a register.
+template <typename T>
+constexpr T zero_bytes_operator(uint32_t bytes, T poly) {
+  constexpr int kWidth = 8 * sizeof(T);
+  T p = static_cast<T>(T{1} << (kWidth - 1));
+  for (uint64_t i = 0; i < uint64_t{8} * bytes; ++i)
+    p = (p & 1) ? static_cast<T>((p >> 1) ^ poly) : static_cast<T>(p >> 1);
+  return p;
+}
+
+// Long buffers are cut into three streams of kStream bytes whose registers
+// advance side by side (independent look-up chains keep the processor busy)
+// and are joined at the end: the register over A B C is
+//   (register over A) advanced over |B|+|C| zero bytes
+//   XOR (register from 0 over B) advanced over |C| zero bytes
+//   XOR (register from 0 over C),
+// because the register update is linear.
+constexpr uint32_t kStream = 1024;
+
+template <typename T>
+struct Crc {
+  T poly;
+  SliceTables<T> t;
+  T skip1;  // kStream zero bytes
+  T skip2;  // 2 * kStream zero bytes
+};
+
+template <typename T>
+constexpr Crc<T> make_crc(T poly) {
+  return {poly, make_tables<T>(poly), zero_bytes_operator<T>(kStream, poly),
+          zero_bytes_operator<T>(2 * kStream, poly)};
+}
+
+// One step of eight bytes.
+template <typename T>
+inline T step8(T crc, const uint8_t* p, const SliceTables<T>& t) {
+  uint64_t w = load_le64(p) ^ crc;
+  return static_cast<T>(t[7][w & 0xFF] ^ t[6][(w >> 8) & 0xFF] ^ t[5][(w >> 16) & 0xFF] ^
+                        t[4][(w >> 24) & 0xFF] ^ t[3][(w >> 32) & 0xFF] ^ t[2][(w >> 40) & 0xFF] ^
+                        t[1][(w >> 48) & 0xFF] ^ t[0][w >> 56]);
+}
+
 // The reflected CRC register update over n bytes; crc holds the register
 // (already inverted for CRC-32). T is the register width.
 template <typename T>
-T crc_update(T crc, const uint8_t* p, uint32_t n, const SliceTables<T>& t) {
-  while (n >= 8) {
-    uint64_t w = load_le64(p) ^ crc;
-    crc = static_cast<T>(t[7][w & 0xFF] ^ t[6][(w >> 8) & 0xFF] ^ t[5][(w >> 16) & 0xFF] ^
-                         t[4][(w >> 24) & 0xFF] ^ t[3][(w >> 32) & 0xFF] ^ t[2][(w >> 40) & 0xFF] ^
-                         t[1][(w >> 48) & 0xFF] ^ t[0][w >> 56]);
-    p += 8;
-    n -= 8;
+T crc_update(T crc, const uint8_t* p, uint32_t n, const Crc<T>& c) {
+  const auto& t = c.t;
+  while (n >= 3 * kStream) {
+    T a = crc, b = 0, d = 0;
+    for (uint32_t i = 0; i < kStream; i += 8) {
+      a = step8(a, p + i, t);
+      b = step8(b, p + kStream + i, t);
+      d = step8(d, p + 2 * kStream + i, t);
+    }
+    crc = static_cast<T>(multiply_mod(c.skip2, a, c.poly) ^ multiply_mod(c.skip1, b, c.poly) ^ d);
+    p += 3 * kStream;
+    n -= 3 * kStream;
+  }
+  while (n >= 16) {
+    uint64_t a = load_le64(p) ^ crc;
+    uint64_t b = load_le64(p + 8);
+    crc = static_cast<T>(t[15][a & 0xFF] ^ t[14][(a >> 8) & 0xFF] ^ t[13][(a >> 16) & 0xFF] ^
+                         t[12][(a >> 24) & 0xFF] ^ t[11][(a >> 32) & 0xFF] ^
+                         t[10][(a >> 40) & 0xFF] ^ t[9][(a >> 48) & 0xFF] ^ t[8][a >> 56] ^
+                         t[7][b & 0xFF] ^ t[6][(b >> 8) & 0xFF] ^ t[5][(b >> 16) & 0xFF] ^
+                         t[4][(b >> 24) & 0xFF] ^ t[3][(b >> 32) & 0xFF] ^ t[2][(b >> 40) & 0xFF] ^
+                         t[1][(b >> 48) & 0xFF] ^ t[0][b >> 56]);
+    p += 16;
+    n -= 16;
   }
   while (n-- > 0) crc = static_cast<T>((crc >> 8) ^ t[0][(crc ^ *p++) & 0xFF]);
   return crc;
 }
+
+constexpr Crc<uint16_t> kCrc16 = make_crc<uint16_t>(0xA001);
+constexpr Crc<uint32_t> kCrc32 = make_crc<uint32_t>(0xEDB88320u);
+
+// Spot checks of the byte-wise tables against their well-known entries.
+static_assert(kCrc16.t[0][1] == 0xC0C1 && kCrc16.t[0][255] == 0x4040);
+static_assert(kCrc32.t[0][1] == 0x77073096u && kCrc32.t[0][255] == 0x2D02EF8Du);
 
 }  // namespace
 
@@ -81,6 +154,7 @@ int16_t UTIL_CRC16(int16_t crc, const void* buffer, int32_t length) {
 int32_t UTIL_CRC32(int32_t crc, const void* buffer, int32_t length) {
   if (length <= 0) return crc;
   uint32_t r = ~static_cast<uint32_t>(crc);
-  r = crc_update<uint32_t>(r, static_cast<const uint8_t*>(buffer), static_cast<uint32_t>(length), kCrc32);
+  r = crc_update<uint32_t>(r, static_cast<const uint8_t*>(buffer), static_cast<uint32_t>(length),
+                           kCrc32);
   return static_cast<int32_t>(~r);
 }

@@ -60,8 +60,10 @@ TEST(Crc, PiecewiseChainingGivesTheWholeResult) {
   const int16_t whole16 = UTIL_CRC16(0, data.data(), 1000);
   const int32_t whole32 = UTIL_CRC32(0, data.data(), 1000);
   for (int cut : {0, 1, 3, 7, 8, 9, 17, 500, 999, 1000}) {
-    EXPECT_EQ(UTIL_CRC16(UTIL_CRC16(0, data.data(), cut), data.data() + cut, 1000 - cut), whole16) << cut;
-    EXPECT_EQ(UTIL_CRC32(UTIL_CRC32(0, data.data(), cut), data.data() + cut, 1000 - cut), whole32) << cut;
+    EXPECT_EQ(UTIL_CRC16(UTIL_CRC16(0, data.data(), cut), data.data() + cut, 1000 - cut), whole16)
+        << cut;
+    EXPECT_EQ(UTIL_CRC32(UTIL_CRC32(0, data.data(), cut), data.data() + cut, 1000 - cut), whole32)
+        << cut;
   }
 }
 
@@ -84,6 +86,27 @@ TEST(Crc, AgreesWithTheBitwiseLoopForEveryLengthAndAlignment) {
   }
 }
 
+TEST(Crc, LongBuffersAgreeWithTheBitwiseLoop) {
+  // Long buffers take the path that runs three streams side by side.
+  std::mt19937 rng(13);
+  std::vector<uint8_t> data(70000);
+  for (auto& b : data) b = static_cast<uint8_t>(rng());
+  for (int len : {3071, 3072, 3073, 3080, 6144, 6151, 9999, 70000}) {
+    for (int offset : {0, 3}) {
+      if (offset + len > 70000) continue;
+      const uint8_t* p = data.data() + offset;
+      uint16_t start16 = static_cast<uint16_t>(rng());
+      uint32_t start32 = static_cast<uint32_t>(rng());
+      EXPECT_EQ(static_cast<uint16_t>(UTIL_CRC16(static_cast<int16_t>(start16), p, len)),
+                bitwise_crc16(start16, p, len))
+          << len;
+      EXPECT_EQ(static_cast<uint32_t>(UTIL_CRC32(static_cast<int32_t>(start32), p, len)),
+                bitwise_crc32(start32, p, len))
+          << len;
+    }
+  }
+}
+
 TEST(CharConv, EbcdicRoundTripKeepsEveryByte) {
   std::array<uint8_t, 256> all{}, ebcdic{}, back{};
   for (int i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
@@ -96,8 +119,10 @@ TEST(CharConv, EbcdicRoundTripKeepsEveryByte) {
 }
 
 TEST(CharConv, EbcdicTellingEntries) {
-  const uint8_t ascii[] = {' ', '0', '9', '!', '[', ']', '^', '|', '`', '~', '\n', 0x7F, 'A', 'a', 'Z'};
-  const uint8_t ebcdic[] = {0x40, 0xF0, 0xF9, 0x4F, 0x4A, 0x5A, 0x5F, 0x6A, 0x79, 0xA1, 0x25, 0x07, 0xC1, 0x81, 0xE9};
+  const uint8_t ascii[] = {' ', '0', '9',  '!',  '[', ']', '^', '|',
+                           '`', '~', '\n', 0x7F, 'A', 'a', 'Z'};
+  const uint8_t ebcdic[] = {0x40, 0xF0, 0xF9, 0x4F, 0x4A, 0x5A, 0x5F, 0x6A,
+                            0x79, 0xA1, 0x25, 0x07, 0xC1, 0x81, 0xE9};
   uint8_t out[sizeof ascii];
   UTIL_ASCIIEBCDIC(ascii, out, sizeof ascii);
   EXPECT_EQ(0, std::memcmp(out, ebcdic, sizeof ascii));
