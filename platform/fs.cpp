@@ -102,8 +102,8 @@ bool valid_part(const std::string& part, bool allow_temp) {
   return std::all_of(part.begin(), part.end(), is_alnum);
 }
 
-// Parses "$VOL[.SUB[.FILE]]" or "$VOL.#nnnnnnn"; false when malformed.
-bool parse_name(std::string_view text, Name* name) {
+// The dot-separated parts of a name, upper case.
+std::vector<std::string> split_parts(std::string_view text) {
   std::vector<std::string> parts;
   std::string current;
   for (char c : text) {
@@ -115,6 +115,12 @@ bool parse_name(std::string_view text, Name* name) {
     }
   }
   parts.push_back(current);
+  return parts;
+}
+
+// Parses "$VOL[.SUB[.FILE]]" or "$VOL.#nnnnnnn"; false when malformed.
+bool parse_name(std::string_view text, Name* name) {
+  std::vector<std::string> parts = split_parts(text);
   if (parts.size() > 3) return false;
   const std::string& vol = parts[0];
   if (vol.size() < 2 || vol.size() > 8 || vol[0] != '$' ||
@@ -637,17 +643,7 @@ int16_t FNAMEEXPAND(const char* external_name, int16_t length, char* internal_na
                     const char* defaults) {
   if (length <= 0) return 0;
   std::string text(external_name, static_cast<size_t>(length));
-  std::vector<std::string> parts;
-  std::string current;
-  for (char c : text) {
-    if (c == '.') {
-      parts.push_back(current);
-      current.clear();
-    } else {
-      current.push_back(to_upper(c));
-    }
-  }
-  parts.push_back(current);
+  std::vector<std::string> parts = split_parts(text);
   Name name;
   if (!parts[0].empty() && parts[0][0] == '$') {
     if (!parse_name(text, &name)) return 0;
