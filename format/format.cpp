@@ -176,63 +176,88 @@ void process_number(State& s, int64_t value) {
   if (places < 0) places = 0;
   if (places > positions - 1) places = positions - 1;
 
-  char digits[24];
-  int n = 0;  // significant digits, least significant first
-  if (base == 10) {
+  // The number is built right to left at the end of num: fraction digits,
+  // the point, then the integer digits (at least one).
+  char num[48];
+  char* const num_end = num + sizeof num;
+  char* p = num_end;
+  uint64_t v = bits;
+  const unsigned shift = base == 16 ? 4 : 3;
+  char* frac_end = num_end;
+  if (places > 0) {
+    for (int i = 0; i < places; ++i) {
+      if (base == 10) {
+        *--p = static_cast<char>('0' + v % 10);
+        v /= 10;
+      } else {
+        *--p = kHexDigits[v & (base - 1)];
+        v >>= shift;
+      }
+    }
+    // Without a width, trailing fraction zeros go, and the point with them
+    // when the whole fraction is zero.
+    if (width == 0) {
+      while (frac_end > p && frac_end[-1] == '0') --frac_end;
+    }
+    if (frac_end > p) {
+      *--p = '.';
+    } else {
+      p = frac_end = num_end;
+    }
+  }
+  if (v == 0) {
+    *--p = '0';
+  } else if (base == 10) {
     // Two digits per step, with constant divisors (the compiler multiplies
     // instead of dividing), in 32 bits once the value fits.
-    uint64_t v = bits;
     while (v > 0xFFFFFFFFu) {
       unsigned pair = static_cast<unsigned>(v % 100);
       v /= 100;
-      digits[n++] = kDigitPairs[2 * pair + 1];
-      digits[n++] = kDigitPairs[2 * pair];
+      p -= 2;
+      std::memcpy(p, kDigitPairs + 2 * pair, 2);
     }
     uint32_t w = static_cast<uint32_t>(v);
     while (w >= 100) {
       unsigned pair = w % 100;
       w /= 100;
-      digits[n++] = kDigitPairs[2 * pair + 1];
-      digits[n++] = kDigitPairs[2 * pair];
+      p -= 2;
+      std::memcpy(p, kDigitPairs + 2 * pair, 2);
     }
     if (w >= 10) {
-      digits[n++] = kDigitPairs[2 * w + 1];
-      digits[n++] = kDigitPairs[2 * w];
+      p -= 2;
+      std::memcpy(p, kDigitPairs + 2 * w, 2);
     } else if (w != 0) {
-      digits[n++] = static_cast<char>('0' + w);
+      *--p = static_cast<char>('0' + w);
     }
   } else {
-    const unsigned shift = base == 16 ? 4 : 3;
-    for (uint64_t v = bits; v != 0; v >>= shift) digits[n++] = kHexDigits[v & (base - 1)];
+    for (; v != 0; v >>= shift) *--p = kHexDigits[v & (base - 1)];
   }
-
-  char body[32];
-  int len = 0;
-  if (n > places) {
-    for (int i = n - 1; i >= places; --i) body[len++] = digits[i];
-  } else {
-    body[len++] = '0';
-  }
-  char frac[24];
-  int frac_len = 0;
-  for (int i = places - 1; i >= 0; --i) frac[frac_len++] = i < n ? digits[i] : '0';
-  if (width == 0) {
-    while (frac_len > 0 && frac[frac_len - 1] == '0') --frac_len;
-  }
-  if (frac_len > 0) {
-    body[len++] = '.';
-    std::memcpy(body + len, frac, static_cast<size_t>(frac_len));
-    len += frac_len;
-  }
+  const int len = static_cast<int>(frac_end - p);
 
   char front[2];
   int front_len = 0;
   if (has_marker) front[front_len++] = marker;
   if (sign != 0) front[front_len++] = sign;
-
-  char* w = s.work;
   const int total = front_len + len;
   const int pad = total < width ? width - total : 0;
+
+  auto printable = [](char c) {
+    return static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) <= 0x7E;
+  };
+  if (printable(fill) && (!has_marker || printable(marker))) {
+    // Every byte shows as itself: straight into the caller's buffer.
+    if (fill == '0') {
+      s.put_bytes(front, front_len);
+      s.put_fill('0', pad);
+    } else {
+      s.put_fill(fill, pad);
+      s.put_bytes(front, front_len);
+    }
+    s.put_bytes(p, len);
+    return;
+  }
+  // A fill or marker that cannot be shown is written in the <hh> form.
+  char* w = s.work;
   if (fill == '0') {
     std::memcpy(w, front, static_cast<size_t>(front_len));
     std::memset(w + front_len, '0', static_cast<size_t>(pad));
@@ -240,7 +265,7 @@ void process_number(State& s, int64_t value) {
     std::memset(w, fill, static_cast<size_t>(pad));
     std::memcpy(w + pad, front, static_cast<size_t>(front_len));
   }
-  std::memcpy(w + pad + front_len, body, static_cast<size_t>(len));
+  std::memcpy(w + pad + front_len, p, static_cast<size_t>(len));
   const int field = total + pad;
   s.output(field, w, field, kLeft);
 }
@@ -340,16 +365,17 @@ int16_t UTIL_FORMAT(uint32_t mask, const char* format, char* buffer, int16_t lim
 
   for (;;) {
     // Ordinary text up to the next backslash, "@" or NUL, in one copy.
+    // Copied while scanned; past the limit the text is only skipped.
     const unsigned char* p = s.fmt;
-    while (!zeb::format::kSpecial.is[*p]) ++p;
-    int run = static_cast<int>(p - s.fmt);
-    if (run > 0) {
-      int n = run < s.remaining ? run : s.remaining;
-      std::memcpy(s.out, s.fmt, static_cast<size_t>(n));
-      s.out += n;
-      s.remaining -= n;
-      s.fmt = p;
+    if (s.remaining > 0) {
+      char* o = s.out;
+      char* const o_end = o + s.remaining;
+      while (o < o_end && !zeb::format::kSpecial.is[*p]) *o++ = static_cast<char>(*p++);
+      s.remaining -= static_cast<int>(o - s.out);
+      s.out = o;
     }
+    while (!zeb::format::kSpecial.is[*p]) ++p;
+    s.fmt = p;
     if (s.next_char() == 0) break;
     if (s.cur == '\\') {
       zeb::format::process_format(s);

@@ -108,10 +108,20 @@ struct State {
     }
   }
 
-  void put_blanks(int n) {
+  void put_blanks(int n) { put_fill(' ', n); }
+
+  void put_fill(char c, int n) {
     if (n > remaining) n = remaining;
     if (n <= 0) return;
-    std::memset(out, ' ', static_cast<size_t>(n));
+    std::memset(out, c, static_cast<size_t>(n));
+    out += n;
+    remaining -= n;
+  }
+
+  void put_bytes(const char* p, int n) {
+    if (n > remaining) n = remaining;
+    if (n <= 0) return;
+    std::memcpy(out, p, static_cast<size_t>(n));
     out += n;
     remaining -= n;
   }
