@@ -8,7 +8,8 @@
 //  - a written number keeps its low twelve bits' meaning (value modulo 4096);
 //  - widths, lengths and counts are clamped to 0..150 (the field work area),
 //    tab columns to 0..limit, and places so that at least one digit stands
-//    in front of the point;
+//    in front of the point; only a NUL-terminated text shown at its own
+//    length (the v directive without a width) may be wider;
 //  - a directive whose argument slot was not passed takes 0 (or an empty
 //    text) without reading the slot;
 //  - an escaped NUL ends the format for good, also inside a directive.
@@ -84,7 +85,9 @@ void State::output(int width, const char* text, int length, unsigned flags) {
       --length;
     }
   }
-  if (width == 0) width = length > kMaxField ? kMaxField : length;
+  // A field as wide as its own text is not cut to the work area when the
+  // text is NUL-terminated: it is read from the caller, not built here.
+  if (width == 0) width = (flags & kNulEnds) || length <= kMaxField ? length : kMaxField;
   if (length > width) length = width;
   int before = 0;
   int after = 0;

@@ -183,6 +183,13 @@ TEST(Engine, FieldWriter) {
   EXPECT_EQ(F("[\\v\\]", "a\tb"), "[a<09>b]");
   EXPECT_EQ(F("[\\v\\]", "\x7F\x80\xff"), "[<7F><80><FF>]");
   EXPECT_EQ(F("[\\v\\]", "~ "), "[~ ]");
+  // Widths stop at the work area; a NUL-terminated text at its own length
+  // is written whole.
+  std::string long_text(200, 'x');
+  EXPECT_EQ(F("\\v\\", long_text.c_str()), long_text);
+  EXPECT_EQ(F("\\v999\\", long_text.c_str()), long_text.substr(0, zeb::format::kMaxField));
+  int16_t len = 200;
+  EXPECT_EQ(F("\\a.%\\", long_text.c_str(), &len), long_text.substr(0, zeb::format::kMaxField));
   // Width 2 with a non-printable byte: the cut counts bytes, not columns.
   EXPECT_EQ(F("[\\v2\\]", "\x01x"), "[<01>x]");
 }
@@ -370,6 +377,13 @@ TEST(Typed, ProcessUnnamedAndGivenIdentifiers) {
   EXPECT_EQ(F("\\pi\\", unnamed), "005,01,023");
   unnamed[1] = static_cast<unsigned char>(MYSYSTEMNUMBER());
   EXPECT_EQ(F("\\pi\\", unnamed), "01,023");
+
+  // A named process on another system: the system the name conversion
+  // cannot name is shown by its number.
+  unsigned char remote[8] = {'\\', 5, 'R', 'E', 'M', ' ', 0, 0};
+  std::memcpy(remote + 6, &w, 2);
+  EXPECT_EQ(F("\\pi\\", remote), "\\005.$REM");
+  EXPECT_EQ(F("\\pi#\\", remote), "005,01,023");
 
   // A cpu and pin that names no process: numeric form.
   int16_t none = static_cast<int16_t>(0x0F00 | 0xFE);
