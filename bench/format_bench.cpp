@@ -25,8 +25,8 @@ int32_t g_used = 567, g_maxused = 98765;
 void BM_DriveLine_UtilFormat(benchmark::State& state) {
   char line[160];
   for (auto _ : state) {
-    int16_t n = UTIL_FORMAT(0xF0000000u | 0x0C000000u, "Drive: \\a8.%\\ Effective RPM: \\d\\",
-                            line, 160, kDriveName, &g_drive_len, &g_rpm);
+    int16_t n = UTIL_FORMAT(0xF0000000u | 0x0C000000u, "Drive: \\a8.%\\ Effective RPM: \\d\\", line,
+                            160, kDriveName, &g_drive_len, &g_rpm);
     benchmark::DoNotOptimize(n);
     benchmark::DoNotOptimize(line);
   }
@@ -59,7 +59,8 @@ BENCHMARK(BM_PoolLine_UtilFormat);
 void BM_PoolLine_Snprintf(benchmark::State& state) {
   char line[160];
   for (auto _ : state) {
-    int n = std::snprintf(line, sizeof line, "Pool Alloc: %8lld  Free:   %8lld  Used:    %8d  Maxused:%8d",
+    int n = std::snprintf(line, sizeof line,
+                          "Pool Alloc: %8lld  Free:   %8lld  Used:    %8d  Maxused:%8d",
                           static_cast<long long>(g_allocs), static_cast<long long>(g_frees),
                           static_cast<int>(g_used), static_cast<int>(g_maxused));
     benchmark::DoNotOptimize(n);
@@ -72,9 +73,9 @@ BENCHMARK(BM_PoolLine_Snprintf);
 void BM_DriveLine_Fmt(benchmark::State& state) {
   char line[160];
   for (auto _ : state) {
-    auto r = fmt::format_to_n(line, sizeof line, "Drive: {:<8} Effective RPM: {}",
-                              fmt::string_view(kDriveName, static_cast<size_t>(g_drive_len)),
-                              g_rpm);
+    auto r =
+        fmt::format_to_n(line, sizeof line, "Drive: {:<8} Effective RPM: {}",
+                         fmt::string_view(kDriveName, static_cast<size_t>(g_drive_len)), g_rpm);
     benchmark::DoNotOptimize(r);
     benchmark::DoNotOptimize(line);
   }

@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "format/format_internal.h"
+#include "platform/convert.h"
 #include "platform/cpuinfo.h"
 #include "platform/fs.h"
-#include "platform/convert.h"
 #include "platform/procinfo.h"
 
 namespace zeb::format {

@@ -293,36 +293,84 @@ void process_format(State& s) {
     case '\\':
       s.put('\\');
       return;
-    case 'A': case 'a': process_string(s, false); break;
-    case 'B': case 'b': process_words(s, "TRUE", "FALSE"); break;
-    case 'C': case 'c': process_cpu(s); break;
-    case 'D': case 'd': {
+    case 'A':
+    case 'a':
+      process_string(s, false);
+      break;
+    case 'B':
+    case 'b':
+      process_words(s, "TRUE", "FALSE");
+      break;
+    case 'C':
+    case 'c':
+      process_cpu(s);
+      break;
+    case 'D':
+    case 'd': {
       int64_t v = s.param32();
       process_number(s, v);
       break;
     }
-    case 'E': case 'e': process_file_error(s); break;
-    case 'F': case 'f': process_filename(s); break;
-    case 'I': case 'i': {
+    case 'E':
+    case 'e':
+      process_file_error(s);
+      break;
+    case 'F':
+    case 'f':
+      process_filename(s);
+      break;
+    case 'I':
+    case 'i': {
       int64_t v = s.param16();
       process_number(s, v);
       break;
     }
-    case 'M': case 'm': process_system_message(s); break;
-    case 'N': case 'n': process_newprocess_error(s); break;
-    case 'O': case 'o': process_words(s, "ON", "OFF"); break;
-    case 'P': case 'p': process_pid(s); break;
-    case 'Q': case 'q': {
+    case 'M':
+    case 'm':
+      process_system_message(s);
+      break;
+    case 'N':
+    case 'n':
+      process_newprocess_error(s);
+      break;
+    case 'O':
+    case 'o':
+      process_words(s, "ON", "OFF");
+      break;
+    case 'P':
+    case 'p':
+      process_pid(s);
+      break;
+    case 'Q':
+    case 'q': {
       int64_t v = s.param64();
       process_number(s, v);
       break;
     }
-    case 'S': case 's': process_cstring(s); break;
-    case 'T': case 't': process_time(s); break;
-    case 'U': case 'u': process_userid(s); break;
-    case 'V': case 'v': process_string(s, true); break;
-    case 'Y': case 'y': process_words(s, "YES", "NO"); break;
-    case 'Z': case 'z': process_tab(s); break;
+    case 'S':
+    case 's':
+      process_cstring(s);
+      break;
+    case 'T':
+    case 't':
+      process_time(s);
+      break;
+    case 'U':
+    case 'u':
+      process_userid(s);
+      break;
+    case 'V':
+    case 'v':
+      process_string(s, true);
+      break;
+    case 'Y':
+    case 'y':
+      process_words(s, "YES", "NO");
+      break;
+    case 'Z':
+    case 'z':
+      process_tab(s);
+      break;
     default:
       // Not a directive: the backslash and the character are text.
       s.put('\\');
@@ -340,17 +388,16 @@ void process_format(State& s) {
 
 }  // namespace zeb::format
 
-int16_t UTIL_FORMAT(uint32_t mask, const char* format, char* buffer, int16_t limit,
-                    const void* a1, const void* a2, const void* a3, const void* a4,
-                    const void* a5, const void* a6, const void* a7, const void* a8,
-                    const void* a9, const void* a10, const void* a11, const void* a12,
-                    const void* a13, const void* a14) {
+int16_t UTIL_FORMAT(uint32_t mask, const char* format, char* buffer, int16_t limit, const void* a1,
+                    const void* a2, const void* a3, const void* a4, const void* a5, const void* a6,
+                    const void* a7, const void* a8, const void* a9, const void* a10,
+                    const void* a11, const void* a12, const void* a13, const void* a14) {
   using zeb::present;
   if (!present(mask, 1) || !present(mask, 2) || !present(mask, 3) || format == nullptr ||
       buffer == nullptr) {
     return 0;
   }
-  const void* const args[zeb::format::kArgSlots] = {a1, a2, a3, a4,  a5,  a6,  a7,
+  const void* const args[zeb::format::kArgSlots] = {a1, a2, a3,  a4,  a5,  a6,  a7,
                                                     a8, a9, a10, a11, a12, a13, a14};
   zeb::format::State s;
   s.fmt = reinterpret_cast<const unsigned char*>(format);

@@ -31,9 +31,8 @@ int16_t UTIL_FORMAT(uint32_t mask, const char* format, char* buffer, int16_t lim
                     const void* a1 = nullptr, const void* a2 = nullptr, const void* a3 = nullptr,
                     const void* a4 = nullptr, const void* a5 = nullptr, const void* a6 = nullptr,
                     const void* a7 = nullptr, const void* a8 = nullptr, const void* a9 = nullptr,
-                    const void* a10 = nullptr, const void* a11 = nullptr,
-                    const void* a12 = nullptr, const void* a13 = nullptr,
-                    const void* a14 = nullptr);
+                    const void* a10 = nullptr, const void* a11 = nullptr, const void* a12 = nullptr,
+                    const void* a13 = nullptr, const void* a14 = nullptr);
 
 namespace zeb::format {
 

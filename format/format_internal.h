@@ -45,8 +45,8 @@ struct State {
   // When cur matches expected (a letter in either case), reads the next
   // character and gives true; otherwise consumes nothing.
   bool test_char(int expected) {
-    bool match = (expected >= 'a' && expected <= 'z') ? ((cur | 0x20) == expected)
-                                                      : (cur == expected);
+    bool match =
+        (expected >= 'a' && expected <= 'z') ? ((cur | 0x20) == expected) : (cur == expected);
     if (match) next_char();
     return match;
   }
@@ -141,17 +141,17 @@ inline int clamp_field(int v) { return v < 0 ? 0 : (v > kMaxField ? kMaxField : 
 
 // The directive handlers. Each is entered with its letter as the current
 // character and leaves the first character it did not consume current.
-void process_number(State& s, int64_t value);  // i, d, q after the value
-void process_string(State& s, bool nul_ends);  // a, v
-void process_cstring(State& s);                // s
+void process_number(State& s, int64_t value);                   // i, d, q after the value
+void process_string(State& s, bool nul_ends);                   // a, v
+void process_cstring(State& s);                                 // s
 void process_words(State& s, const char* yes, const char* no);  // b, o, y
-void process_cpu(State& s);                    // c
-void process_pid(State& s);                    // p
-void process_userid(State& s);                 // u
-void process_filename(State& s);               // f
-void process_file_error(State& s);             // e
-void process_system_message(State& s);         // m
-void process_newprocess_error(State& s);       // n
-void process_time(State& s);                   // t
+void process_cpu(State& s);                                     // c
+void process_pid(State& s);                                     // p
+void process_userid(State& s);                                  // u
+void process_filename(State& s);                                // f
+void process_file_error(State& s);                              // e
+void process_system_message(State& s);                          // m
+void process_newprocess_error(State& s);                        // n
+void process_time(State& s);                                    // t
 
 }  // namespace zeb::format

@@ -397,8 +397,8 @@ const TableEntry* table_entries(Table table, int* count) {
 const char* table_text(Table table, int code) {
   TableRef r = ref(table);
   const TableEntry* end = r.entries + r.count;
-  const TableEntry* it = std::lower_bound(
-      r.entries, end, code, [](const TableEntry& e, int c) { return e.code < c; });
+  const TableEntry* it =
+      std::lower_bound(r.entries, end, code, [](const TableEntry& e, int c) { return e.code < c; });
   return (it != end && it->code == code) ? it->text : nullptr;
 }
 
@@ -431,7 +431,16 @@ void process_system_message(State& s) {
 // The process-creation errors whose detail byte is a file-system error.
 static bool has_detail(int error) {
   switch (error) {
-    case 3: case 5: case 6: case 8: case 10: case 13: case 14: case 15: case 16: case 17:
+    case 3:
+    case 5:
+    case 6:
+    case 8:
+    case 10:
+    case 13:
+    case 14:
+    case 15:
+    case 16:
+    case 17:
       return true;
     default:
       return false;

@@ -52,9 +52,9 @@ std::string Fmt(int16_t limit, const char* format, A... a) {
   for (size_t i = 0; i < sizeof...(a); ++i) mask |= zeb::param_bit(4 + static_cast<int>(i));
   char buf[1024];
   std::memset(buf, '#', sizeof buf);
-  int16_t n = UTIL_FORMAT(mask, format, buf, limit, args[0], args[1], args[2], args[3], args[4],
-                          args[5], args[6], args[7], args[8], args[9], args[10], args[11],
-                          args[12], args[13]);
+  int16_t n =
+      UTIL_FORMAT(mask, format, buf, limit, args[0], args[1], args[2], args[3], args[4], args[5],
+                  args[6], args[7], args[8], args[9], args[10], args[11], args[12], args[13]);
   EXPECT_GE(n, 0);
   EXPECT_LE(n, limit < 0 ? 0 : limit);
   // Nothing is stored beyond the result.
@@ -91,7 +91,7 @@ TEST(Engine, Escapes) {
   EXPECT_EQ(F("x@5Cd\\y", &v), "x42y");  // an escaped backslash opens a directive
   EXPECT_EQ(F("ab@00cd"), "ab");         // an escaped NUL ends the format
   EXPECT_EQ(F("\\d@00\\ more", &v), "42");
-  EXPECT_EQ(F("\\s3=@2A\\"), "***");      // escapes count inside a directive
+  EXPECT_EQ(F("\\s3=@2A\\"), "***");  // escapes count inside a directive
 }
 
 TEST(Engine, BackslashesAndUnknownLetters) {
@@ -99,8 +99,8 @@ TEST(Engine, BackslashesAndUnknownLetters) {
   EXPECT_EQ(F("a\\ \\b"), "a\\b");
   int32_t v = 7;
   EXPECT_EQ(F("\\g8\\d\\", &v), "\\g87");  // the last backslash opens a new directive
-  for (const char* c : {"G", "h", "J", "k", "L", "r", "W", "x", "[", "]", "^", "_", "`", "1",
-                        "!", "~"}) {
+  for (const char* c :
+       {"G", "h", "J", "k", "L", "r", "W", "x", "[", "]", "^", "_", "`", "1", "!", "~"}) {
     EXPECT_EQ(F((std::string("\\") + c + "z").c_str()), std::string("\\") + c + "z") << c;
   }
   EXPECT_EQ(F("ab\\"), "ab\\");
@@ -121,9 +121,10 @@ TEST(Engine, DirectiveNumbers) {
   int16_t w = 6;
   int32_t v = 5;
   EXPECT_EQ(F("\\d%\\", &v, &w), "     5");
-  EXPECT_EQ(F("\\d4095\\|", &v), Blanks(zeb::format::kMaxField - 1) + "5|");  // clamped to the work area
-  EXPECT_EQ(F("\\d4096\\|", &v), "5|");                          // modulo 4096
-  EXPECT_EQ(F("\\d4100\\|", &v), "   5|");                       // five digits: 4100 % 4096
+  EXPECT_EQ(F("\\d4095\\|", &v),
+            Blanks(zeb::format::kMaxField - 1) + "5|");  // clamped to the work area
+  EXPECT_EQ(F("\\d4096\\|", &v), "5|");                  // modulo 4096
+  EXPECT_EQ(F("\\d4100\\|", &v), "   5|");               // five digits: 4100 % 4096
   int16_t neg = -5;
   EXPECT_EQ(F("\\d%\\|", &v, &neg), "5|");
   int16_t big = 30000;

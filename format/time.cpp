@@ -17,13 +17,20 @@ constexpr int64_t kTimestampFloor = 32000LL * 86400 * 1000000;
 // Rounding added before the value is broken down, by the last column shown.
 int64_t rounding(int last) {
   switch (last) {
-    case 20: return 50000;
-    case 21: return 5000;
-    case 22: return 500;
-    case 23: return 50;
-    case 24: return 5;
-    case 25: return 0;
-    default: return 500000;
+    case 20:
+      return 50000;
+    case 21:
+      return 5000;
+    case 22:
+      return 500;
+    case 23:
+      return 50;
+    case 24:
+      return 5;
+    case 25:
+      return 0;
+    default:
+      return 500000;
   }
 }
 
@@ -54,7 +61,8 @@ void process_time(State& s) {
     const void* p = s.next_param();
     uint16_t w[3] = {0, 0, 0};
     if (p != nullptr) std::memcpy(w, p, sizeof w);
-    uint64_t count = (static_cast<uint64_t>(w[0]) << 32) | (static_cast<uint64_t>(w[1]) << 16) | w[2];
+    uint64_t count =
+        (static_cast<uint64_t>(w[0]) << 32) | (static_cast<uint64_t>(w[1]) << 16) | w[2];
     value = static_cast<int64_t>(count * 10000) + kJulianEpochOffset;
   } else if (s.test_char('j')) {
     value = s.param64();

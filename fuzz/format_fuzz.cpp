@@ -43,8 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t capacity = limit > 0 ? static_cast<size_t>(limit) : 0;
   char* buffer = static_cast<char*>(std::malloc(capacity == 0 ? 1 : capacity));
   int16_t n = UTIL_FORMAT(mask, format.data(), buffer, limit, args[0], args[1], args[2], args[3],
-                          args[4], args[5], args[6], args[7], args[8], args[9], args[10],
-                          args[11], args[12], args[13]);
+                          args[4], args[5], args[6], args[7], args[8], args[9], args[10], args[11],
+                          args[12], args[13]);
   if (n < 0 || static_cast<size_t>(n) > capacity) std::abort();
   std::free(buffer);
   return 0;

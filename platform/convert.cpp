@@ -162,8 +162,7 @@ int16_t DNUMOUT(uint32_t mask, char* buffer, int32_t value, int16_t base, int16_
 
 const char* DNUMIN(const char* text, int32_t* result, int16_t base, int16_t* status) {
   int64_t v = 0;
-  const char* next =
-      scan_number(text, INT32_MIN, INT32_MAX, 0xFFFFFFFFll, &v, base, status);
+  const char* next = scan_number(text, INT32_MIN, INT32_MAX, 0xFFFFFFFFll, &v, base, status);
   if (result != nullptr) *result = static_cast<int32_t>(static_cast<uint32_t>(v));
   return next;
 }

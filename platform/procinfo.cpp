@@ -144,8 +144,8 @@ void program_internal_name(long pid, char* name24) {
   std::string exe = n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string("PROGRAM");
   size_t slash = exe.rfind('/');
   std::string file = slash == std::string::npos ? exe : exe.substr(slash + 1);
-  std::string dir = slash == std::string::npos || slash == 0 ? std::string("ROOT")
-                                                             : exe.substr(0, slash);
+  std::string dir =
+      slash == std::string::npos || slash == 0 ? std::string("ROOT") : exe.substr(0, slash);
   size_t dslash = dir.rfind('/');
   if (dslash != std::string::npos) dir = dir.substr(dslash + 1);
   std::memcpy(name24, "$ZHOST  ", 8);

@@ -44,13 +44,12 @@ TEST(ProcInfo, ThisProcessNamedAndUnnamed) {
 
   int16_t creator = 0, accessor = 0, priority = 0;
   char program[24], home[24];
-  ASSERT_EQ(PROCESSINFO(0xFE000000u, MYPID(), nullptr, &creator, &accessor, &priority, program,
-                        home),
-            0);
+  ASSERT_EQ(
+      PROCESSINFO(0xFE000000u, MYPID(), nullptr, &creator, &accessor, &priority, program, home), 0);
   EXPECT_EQ(static_cast<uint16_t>(creator), static_cast<uint16_t>(::getuid()));
   EXPECT_EQ(static_cast<uint16_t>(accessor), static_cast<uint16_t>(::geteuid()));
   EXPECT_EQ(std::string(program, 8), "$ZHOST  ");
-  EXPECT_EQ(std::string(program + 8, 8), "PLATFORM");  // the build folder of this test
+  EXPECT_EQ(std::string(program + 8, 8), "PLATFORM");   // the build folder of this test
   EXPECT_EQ(std::string(program + 16, 8), "PLATFORM");  // platform_procinfo_test, cut to 8
   EXPECT_EQ(std::string(home, 24), "$ZHOME                  ");
 }
@@ -99,7 +98,8 @@ TEST(ProcInfo, AnotherProcessByCpuAndPin) {
   const int16_t word = static_cast<int16_t>((((child / 256) % slots) << 8) | (child % 256));
   bool shadowed = false;
   for (long p = child % 256; p < child; p += 256) {
-    if ((p / 256) % slots == (child / 256) % slots && p > 0 && ::kill(static_cast<pid_t>(p), 0) == 0) {
+    if ((p / 256) % slots == (child / 256) % slots && p > 0 &&
+        ::kill(static_cast<pid_t>(p), 0) == 0) {
       shadowed = true;
     }
   }
