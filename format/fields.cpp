@@ -26,7 +26,11 @@ constexpr int text_length(const char* t) {
 }
 
 // FILEINFO's name of an open file into name24; false when it is not open.
+// File number -1 names no file (FILEINFO answers it with the last failed
+// open's error, but with no name).
 bool open_file_name(int16_t fnum, char* name24) {
+  std::memset(name24, ' ', 24);
+  if (fnum == -1) return false;
   int16_t error = 0;
   return FILEINFO(0xE0000000u, fnum, &error, name24) == 0;
 }

@@ -390,8 +390,9 @@ TEST(Typed, ProcessUnnamedAndGivenIdentifiers) {
   int16_t none = static_cast<int16_t>(0x0F00 | 0xFE);
   EXPECT_EQ(F("\\pp\\", &none), "15,254");
   // A file number that is not open.
-  int16_t fnum = 999;
+  int16_t fnum = 999, minus1 = -1;
   EXPECT_EQ(F("[\\pn12\\]", &fnum), "[<not open>  ]");
+  EXPECT_EQ(F("\\pn\\", &minus1), "<not open>");
   // This process by its own cpu and pin.
   int16_t mine = MYPID();
   EXPECT_EQ(F("\\pp\\", &mine), expected);
