@@ -632,9 +632,12 @@ int16_t FNAMECOLLAPSE(const char* internal_name, char* external_name) {
   } else {
     text = trimmed_part(internal_name);
   }
-  std::string sub = trimmed_part(internal_name + 8), file = trimmed_part(internal_name + 16);
-  if (!sub.empty()) text += "." + sub;
-  if (!file.empty()) text += "." + file;
+  // Blank parts are left out, dots only between the parts that stand.
+  for (const std::string& part : {trimmed_part(internal_name + 8), trimmed_part(internal_name + 16)}) {
+    if (part.empty()) continue;
+    if (!text.empty()) text += ".";
+    text += part;
+  }
   std::memcpy(external_name, text.data(), text.size());
   return static_cast<int16_t>(text.size());
 }

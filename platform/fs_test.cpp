@@ -303,6 +303,10 @@ TEST(Names, ConvertAndDecompose) {
   char external[32];
   int16_t n = FNAMECOLLAPSE("$ZHOME                  ", external);
   EXPECT_EQ(std::string(external, static_cast<size_t>(n)), "$ZHOME");
+  n = FNAMECOLLAPSE("                FILE1   ", external);
+  EXPECT_EQ(std::string(external, static_cast<size_t>(n)), "FILE1");
+  n = FNAMECOLLAPSE("$V      SUB     F       ", external);
+  EXPECT_EQ(std::string(external, static_cast<size_t>(n)), "$V.SUB.F");
   char piece[8];
   int16_t len = 0;
   ASSERT_EQ(FILENAME_DECOMPOSE_(0xFC000000, "$TMP.#0000012", 13, piece, 8, &len, 0), 0);

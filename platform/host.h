@@ -45,6 +45,11 @@ inline constexpr std::string_view kStderrName = "$ZERR";
 // ZEB_PROCESS_NAME, or empty for an unnamed process.
 std::string process_name();
 
+// The process name a ZEB_PROCESS_NAME value gives ("$" added when missing,
+// upper case), or empty when it is not "$", a letter and up to four more
+// letters or digits.
+std::string process_name_from(std::string value);
+
 // The external name of the volume that holds this process's swap files.
 std::string swap_volume();
 

@@ -84,10 +84,7 @@ int16_t HEAPSORTX_(uint32_t mask, void* array, int32_t num_elements, int16_t ele
 
 namespace zeb::platform {
 
-std::string process_name() {
-  const char* env = std::getenv("ZEB_PROCESS_NAME");
-  if (env == nullptr) return {};
-  std::string name(env);
+std::string process_name_from(std::string name) {
   if (!name.empty() && name[0] != '$') name.insert(name.begin(), '$');
   if (name.size() < 2 || name.size() > 6 || !std::isalpha(static_cast<unsigned char>(name[1]))) {
     return {};
@@ -98,6 +95,11 @@ std::string process_name() {
     name[i] = static_cast<char>(std::toupper(c));
   }
   return name;
+}
+
+std::string process_name() {
+  const char* env = std::getenv("ZEB_PROCESS_NAME");
+  return env == nullptr ? std::string() : process_name_from(env);
 }
 
 }  // namespace zeb::platform

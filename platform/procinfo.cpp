@@ -63,21 +63,6 @@ std::string read_proc(const std::string& path) {
   return text;
 }
 
-// The process name a ZEB_PROCESS_NAME value gives (as process_name() does),
-// or empty when the value is not a valid name.
-std::string valid_name(std::string name) {
-  if (!name.empty() && name[0] != '$') name.insert(name.begin(), '$');
-  if (name.size() < 2 || name.size() > 6 || !std::isalpha(static_cast<unsigned char>(name[1]))) {
-    return {};
-  }
-  for (size_t i = 1; i < name.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(name[i]);
-    if (!std::isalnum(c)) return {};
-    name[i] = static_cast<char>(std::toupper(c));
-  }
-  return name;
-}
-
 // The name of another process, from its environment (readable for the
 // processes of the same user); empty when unnamed or unreadable.
 std::string name_of(long pid) {
@@ -88,7 +73,7 @@ std::string name_of(long pid) {
     size_t end = env.find('\0', pos);
     if (end == std::string::npos) end = env.size();
     if (env.compare(pos, sizeof kKey - 1, kKey) == 0) {
-      return valid_name(env.substr(pos + sizeof kKey - 1, end - pos - (sizeof kKey - 1)));
+      return zeb::platform::process_name_from(env.substr(pos + sizeof kKey - 1, end - pos - (sizeof kKey - 1)));
     }
     pos = end + 1;
   }
