@@ -1,9 +1,9 @@
 // The library's umbrella header: every public procedure and record.
 #pragma once
 
-#include "platform/platform.h"
 #include "platform/convert.h"
 #include "platform/cpuinfo.h"
+#include "platform/platform.h"
 #include "platform/procinfo.h"
 #include "platform/segment.h"
 
@@ -13,13 +13,13 @@
 #include "containers/queue.h"
 #include "containers/timer.h"
 
-#include "util/checksum.h"
-#include "msg/msg.h"
 #include "cipher/des.h"
 #include "cpu/cpu.h"
+#include "msg/msg.h"
+#include "util/checksum.h"
 
 #include "runtime/context.h"
-#include "runtime/segment.h"
 #include "runtime/runtime.h"
+#include "runtime/segment.h"
 
 #include "survey/survey.h"

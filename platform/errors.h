@@ -10,17 +10,17 @@ namespace zeb::err {
 // File-system error numbers used by the library and the platform.
 constexpr int16_t kOk = 0;
 constexpr int16_t kEndOfFile = 1;
-constexpr int16_t kInvalidOperation = 2;   // operation not allowed on this type file
+constexpr int16_t kInvalidOperation = 2;  // operation not allowed on this type file
 constexpr int16_t kSystemMessage = 6;
 constexpr int16_t kAlreadyExists = 10;
-constexpr int16_t kNotFound = 11;          // file not in directory or record not in file
+constexpr int16_t kNotFound = 11;  // file not in directory or record not in file
 constexpr int16_t kFileInUse = 12;
-constexpr int16_t kBadName = 13;           // illegal filename specification
+constexpr int16_t kBadName = 13;  // illegal filename specification
 constexpr int16_t kNoSuchDevice = 14;
-constexpr int16_t kNotOpenFile = 16;       // file number has not been opened
-constexpr int16_t kNoMoreDevices = 19;     // no more devices in logical device table
+constexpr int16_t kNotOpenFile = 16;    // file number has not been opened
+constexpr int16_t kNoMoreDevices = 19;  // no more devices in logical device table
 constexpr int16_t kBadCount = 21;
-constexpr int16_t kOutOfBounds = 22;       // parameter or buffer address out of bounds
+constexpr int16_t kOutOfBounds = 22;  // parameter or buffer address out of bounds
 constexpr int16_t kMissingParameter = 29;
 constexpr int16_t kNoBufferSpace = 31;
 constexpr int16_t kNoControlBlock = 34;
@@ -28,10 +28,10 @@ constexpr int16_t kTimedOut = 40;
 constexpr int16_t kNoDiscSpace = 43;
 constexpr int16_t kFileFull = 45;
 constexpr int16_t kSecurityViolation = 48;
-constexpr int16_t kInternalError = 53;     // file system internal error
+constexpr int16_t kInternalError = 53;  // file system internal error
 constexpr int16_t kWriteProtected = 101;
 constexpr int16_t kDeviceError = 190;
-constexpr int16_t kPathDown = 201;         // the current path to the device is down
+constexpr int16_t kPathDown = 201;  // the current path to the device is down
 
 // The library's own numbers.
 constexpr int16_t kQueueLinks = 300;

@@ -66,9 +66,9 @@ struct OpenFile {
 
 // Parsed file name.
 struct Name {
-  std::string volume;   // "$VOL", upper case
-  std::string subvol;   // upper case; "#nnnnnnn" for a temporary file
-  std::string file;     // upper case
+  std::string volume;  // "$VOL", upper case
+  std::string subvol;  // upper case; "#nnnnnnn" for a temporary file
+  std::string file;    // upper case
   bool temporary() const { return !subvol.empty() && subvol[0] == '#' && file.empty(); }
   bool volume_only() const { return subvol.empty() && file.empty(); }
   std::string external() const {
@@ -207,11 +207,12 @@ int16_t create_temporary(const Volume& v, Name* name, std::shared_ptr<HeldFile>*
       for (int attempt = 0; attempt < 100 && file->fd < 0; ++attempt) {
         std::string path = v.root + "/.zeb-" + std::to_string(::getpid()) + "-" +
                            std::to_string(g_temp_counter + attempt);
-        file->fd = syscalls().open(path.c_str(),
-                                   O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_DSYNC | O_CLOEXEC,
-                                   0600);
-        if (file->fd >= 0) ::unlink(path.c_str());
-        else if (errno != EEXIST) break;
+        file->fd = syscalls().open(
+            path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_DSYNC | O_CLOEXEC, 0600);
+        if (file->fd >= 0)
+          ::unlink(path.c_str());
+        else if (errno != EEXIST)
+          break;
       }
     }
     if (file->fd < 0) return errno_error();
@@ -263,7 +264,8 @@ int16_t open_descriptor(const Name& name, const Volume** volume, int* fd,
     return 0;
   }
   if (v->simulated || name.temporary()) return err::kNotFound;
-  *fd = syscalls().open(host_path(*v, name).c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | extra_flags, 0);
+  *fd = syscalls().open(host_path(*v, name).c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | extra_flags,
+                        0);
   if (*fd < 0) return errno_error();
   return 0;
 }
@@ -335,7 +337,8 @@ int16_t DEVICE_GETINFOBYLDEV_(uint32_t mask, int32_t ldev, void* logical_info, i
   if (present(mask, 10) && backup_len != nullptr) *backup_len = 0;
   if (present(mask, 15) && devname != nullptr) {
     int16_t max = present(mask, 16) ? devname_max : 0;
-    if (static_cast<size_t>(std::max<int16_t>(max, 0)) < found->name.size()) return err::kOutOfBounds;
+    if (static_cast<size_t>(std::max<int16_t>(max, 0)) < found->name.size())
+      return err::kOutOfBounds;
     std::memcpy(devname, found->name.data(), found->name.size());
     if (present(mask, 17) && devname_len != nullptr) {
       *devname_len = static_cast<int16_t>(found->name.size());
@@ -526,8 +529,8 @@ int16_t WRITEX(uint32_t mask, int16_t filenum, const void* buffer, int16_t write
   return f->last_error = 0;
 }
 
-int16_t READX(uint32_t mask, int16_t filenum, void* buffer, int16_t read_count,
-              int16_t* count_read, int32_t /*tag*/) {
+int16_t READX(uint32_t mask, int16_t filenum, void* buffer, int16_t read_count, int16_t* count_read,
+              int32_t /*tag*/) {
   if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
   OpenFile* f = present(mask, 1) ? file_at(filenum) : nullptr;
   if (f == nullptr) return present(mask, 1) ? err::kNotOpenFile : err::kMissingParameter;
@@ -599,8 +602,10 @@ int16_t FILEINFO(uint32_t mask, int16_t filenum, int16_t* error, char* filename,
     set(4, ldevnum, static_cast<int16_t>(f->volume != nullptr ? f->volume->ldev : 0));
     set(5, devtype, device_type_word(*f));
     if (present(mask, 18) && capacity != nullptr) {
-      if (f->kind == Kind::kStream) *capacity = 0;
-      else if ((*capacity = size_of(f->fd)) < 0) return errno_error();
+      if (f->kind == Kind::kStream)
+        *capacity = 0;
+      else if ((*capacity = size_of(f->fd)) < 0)
+        return errno_error();
     }
     return 0;
   }
@@ -627,13 +632,15 @@ int16_t FNAMECOLLAPSE(const char* internal_name, char* external_name) {
   if (internal_name[0] == '\\') {
     // A name on another system: this host knows no system names.
     text = "\\??";
-    std::string volume = trimmed_part(internal_name).substr(std::min<size_t>(2, trimmed_part(internal_name).size()));
+    std::string volume =
+        trimmed_part(internal_name).substr(std::min<size_t>(2, trimmed_part(internal_name).size()));
     text += ".$" + volume;
   } else {
     text = trimmed_part(internal_name);
   }
   // Blank parts are left out, dots only between the parts that stand.
-  for (const std::string& part : {trimmed_part(internal_name + 8), trimmed_part(internal_name + 16)}) {
+  for (const std::string& part :
+       {trimmed_part(internal_name + 8), trimmed_part(internal_name + 16)}) {
     if (part.empty()) continue;
     if (!text.empty()) text += ".";
     text += part;

@@ -19,12 +19,12 @@
 
 // The 32-byte logical-information record of DEVICE_GETINFOBYLDEV_.
 struct DeviceLogicalInfo {
-  int32_t ldev;           // bytes 0-3: logical device number
-  int16_t devtype;        // bytes 4-5: device type (3: disk)
-  int16_t record_size;    // bytes 6-7: physical record size (512 for disks)
-  int16_t reserved1[3];   // bytes 8-13
-  int16_t subtype;        // bytes 14-15: device subtype; 36 marks a volume not to survey
-  int16_t reserved2[8];   // bytes 16-31
+  int32_t ldev;          // bytes 0-3: logical device number
+  int16_t devtype;       // bytes 4-5: device type (3: disk)
+  int16_t record_size;   // bytes 6-7: physical record size (512 for disks)
+  int16_t reserved1[3];  // bytes 8-13
+  int16_t subtype;       // bytes 14-15: device subtype; 36 marks a volume not to survey
+  int16_t reserved2[8];  // bytes 16-31
 };
 static_assert(sizeof(DeviceLogicalInfo) == 32);
 
@@ -108,8 +108,8 @@ int16_t WRITEX(uint32_t mask, int16_t filenum = 0, const void* buffer = nullptr,
 // Waited read of up to read_count bytes at the current position: 1 file
 // number, 2 buffer, 3 count, 4 receives the count read, 5 tag (ignored).
 // At the end of the file it returns 1 (end-of-file).
-int16_t READX(uint32_t mask, int16_t filenum = 0, void* buffer = nullptr,
-              int16_t read_count = 0, int16_t* count_read = nullptr, int32_t tag = 0);
+int16_t READX(uint32_t mask, int16_t filenum = 0, void* buffer = nullptr, int16_t read_count = 0,
+              int16_t* count_read = nullptr, int32_t tag = 0);
 
 // Information about an open file: 1 file number, 2 receives its last error,
 // 3 buffer for its external name, 4 the buffer's size, 5 receives the name's
@@ -131,9 +131,9 @@ int16_t FILE_GETINFO_(uint32_t mask, int16_t filenum = 0, int16_t* lasterror = n
 int16_t FILEINFO(uint32_t mask, int16_t filenum = 0, int16_t* error = nullptr,
                  char* filename = nullptr, int16_t* ldevnum = nullptr, int16_t* devtype = nullptr,
                  void* p6 = nullptr, void* p7 = nullptr, void* p8 = nullptr, void* p9 = nullptr,
-                 void* p10 = nullptr, void* p11 = nullptr, void* p12 = nullptr,
-                 void* p13 = nullptr, void* p14 = nullptr, void* p15 = nullptr,
-                 void* p16 = nullptr, void* p17 = nullptr, int32_t* capacity = nullptr);
+                 void* p10 = nullptr, void* p11 = nullptr, void* p12 = nullptr, void* p13 = nullptr,
+                 void* p14 = nullptr, void* p15 = nullptr, void* p16 = nullptr, void* p17 = nullptr,
+                 int32_t* capacity = nullptr);
 
 // Converts a 24-byte internal name to external text; returns its length.
 // The external text is at most 26 bytes; the buffer must hold that many.
@@ -150,5 +150,5 @@ int16_t FNAMEEXPAND(const char* external_name, int16_t length, char* internal_na
 // 4 buffer size, 5 receives the part's length, 6 level (0 volume, 1
 // subvolume, 2 file).
 int16_t FILENAME_DECOMPOSE_(uint32_t mask, const char* filename = nullptr, int16_t length = 0,
-                            char* piece = nullptr, int16_t maxlen = 0,
-                            int16_t* piecelen = nullptr, int16_t level = 0);
+                            char* piece = nullptr, int16_t maxlen = 0, int16_t* piecelen = nullptr,
+                            int16_t level = 0);

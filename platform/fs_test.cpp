@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
 #include "platform/host.h"
+#include "platform/platform.h"
 #include "platform/syscalls.h"
 
 namespace {
@@ -67,9 +67,9 @@ TEST(DeviceWalk, VisitsTheTableInOrderAndEnds) {
     DeviceLogicalInfo info{};
     int16_t info_len = 0, name_len = 0;
     char name[10];
-    int16_t error = DEVICE_GETINFOBYLDEV_(0xF01B8000, ldev, &info, 32, &info_len, nullptr, 0,
-                                          nullptr, nullptr, 0, nullptr, 0, 3, 3, 0, name, 10,
-                                          &name_len);
+    int16_t error =
+        DEVICE_GETINFOBYLDEV_(0xF01B8000, ldev, &info, 32, &info_len, nullptr, 0, nullptr, nullptr,
+                              0, nullptr, 0, 3, 3, 0, name, 10, &name_len);
     if (error != 0) {
       EXPECT_EQ(error, 19);
       break;
@@ -320,8 +320,8 @@ TEST(Streams, HomeTerminalIsStandardOutput) {
   char name[48];
   int16_t len = 0, detail = -1;
   ASSERT_EQ(PROCESS_GETINFO_(0x03800800, nullptr, nullptr, 0, nullptr, nullptr, nullptr, name, 48,
-                             &len, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0,
-                             nullptr, nullptr, 0, nullptr, &detail),
+                             &len, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr,
+                             nullptr, 0, nullptr, &detail),
             0);
   EXPECT_EQ(std::string(name, static_cast<size_t>(len)), "$ZHOME");
   int16_t f = -2;

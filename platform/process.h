@@ -51,7 +51,7 @@ int16_t PROCESS_GETINFO_(uint32_t mask, const int16_t* processhandle = nullptr,
                          int16_t hometerm_max = 0, int16_t* hometerm_len = nullptr,
                          int64_t* process_time = nullptr, int16_t* creator_id = nullptr,
                          int16_t* process_id = nullptr, int16_t* gmom_handle = nullptr,
-                         int16_t* jobid = nullptr, char* program = nullptr,
-                         int16_t program_max = 0, int16_t* program_len = nullptr,
-                         char* swapfile = nullptr, int16_t swapfile_max = 0,
-                         int16_t* swapfile_len = nullptr, int16_t* error_detail = nullptr);
+                         int16_t* jobid = nullptr, char* program = nullptr, int16_t program_max = 0,
+                         int16_t* program_len = nullptr, char* swapfile = nullptr,
+                         int16_t swapfile_max = 0, int16_t* swapfile_len = nullptr,
+                         int16_t* error_detail = nullptr);

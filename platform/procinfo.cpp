@@ -73,7 +73,8 @@ std::string name_of(long pid) {
     size_t end = env.find('\0', pos);
     if (end == std::string::npos) end = env.size();
     if (env.compare(pos, sizeof kKey - 1, kKey) == 0) {
-      return zeb::platform::process_name_from(env.substr(pos + sizeof kKey - 1, end - pos - (sizeof kKey - 1)));
+      return zeb::platform::process_name_from(
+          env.substr(pos + sizeof kKey - 1, end - pos - (sizeof kKey - 1)));
     }
     pos = end + 1;
   }

@@ -17,8 +17,8 @@ constexpr int64_t kBlocksPerTrack = 32;
 
 struct DiskState {
   int64_t writes = 0;
-  int64_t last_block = -1;   // block of the previous write
-  int64_t last_return = 0;   // monotonic ns when the previous write returned
+  int64_t last_block = -1;  // block of the previous write
+  int64_t last_return = 0;  // monotonic ns when the previous write returned
 };
 
 std::map<std::string, DiskState>& disks() {

@@ -56,7 +56,7 @@ int real_ftruncate(int fd, long long length) { return ::ftruncate(fd, static_cas
 
 int real_fsync(int fd) { return ::fsync(fd); }
 
-const Syscalls kReal = {real_open,  real_close,      real_pread,    real_pwrite,
+const Syscalls kReal = {real_open,  real_close,      real_pread,     real_pwrite,
                         real_write, real_fstat_size, real_ftruncate, real_fsync};
 
 Syscalls g_live = kReal;

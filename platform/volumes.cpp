@@ -93,7 +93,8 @@ std::vector<Volume> parse_table(const std::string& table) {
     volume.name = upper(entry.substr(0, eq));
     std::string target = entry.substr(eq + 1);
     if (!valid_volume_name(volume.name)) {
-      warn("\"" + volume.name + "\" is not a volume name ($ and a letter, then up to six letters or digits); ignored");
+      warn("\"" + volume.name +
+           "\" is not a volume name ($ and a letter, then up to six letters or digits); ignored");
       continue;
     }
     if (!names.insert(volume.name).second) {
@@ -103,7 +104,8 @@ std::vector<Volume> parse_table(const std::string& table) {
     if (target.rfind("sim:", 0) == 0) {
       volume.simulated = true;
       if (!parse_simulated(target.substr(4), &volume)) {
-        warn("bad simulated disk \"" + target + "\" for " + volume.name + " (sim:rpm=N[,subtype=N][,fail=K]); ignored");
+        warn("bad simulated disk \"" + target + "\" for " + volume.name +
+             " (sim:rpm=N[,subtype=N][,fail=K]); ignored");
         continue;
       }
     } else {
@@ -150,7 +152,8 @@ std::vector<Volume> discover() {
     // Only block devices appear below /sys/dev/block.
     if (::access(("/sys/dev/block/" + device).c_str(), F_OK) != 0) continue;
     bool read_only = options == "ro" || options.rfind("ro,", 0) == 0;
-    mounts.push_back({device, unescape_mount_field(root), unescape_mount_field(mount_point), read_only});
+    mounts.push_back(
+        {device, unescape_mount_field(root), unescape_mount_field(mount_point), read_only});
   }
   std::vector<Volume> volumes;
   std::set<std::string> seen_devices;

@@ -10,8 +10,9 @@ namespace zeb::platform {
 namespace {
 
 TEST(VolumeTable, ParsesDirectoriesAndSimulatedDisks) {
-  auto v = parse_volume_table("$TMPV=/tmp;$s72=sim:rpm=7200;$SKIP=sim:rpm=7200,subtype=36;"
-                              "$BAD=sim:rpm=7200,fail=31");
+  auto v = parse_volume_table(
+      "$TMPV=/tmp;$s72=sim:rpm=7200;$SKIP=sim:rpm=7200,subtype=36;"
+      "$BAD=sim:rpm=7200,fail=31");
   ASSERT_EQ(v.size(), 4u);
   EXPECT_EQ(v[0].name, "$TMPV");
   EXPECT_EQ(v[0].root, "/tmp");

@@ -70,8 +70,8 @@ int16_t ZEB_STARTUP(uint32_t mask, int16_t pages, uint16_t flags, const char* /*
   // A reused swap file still holds an earlier run's context.
   *context = LibraryContext{};
   char* pool = static_cast<char*>(base) + zeb::kLibraryPoolOffset;
-  error = MEM_DEFINEPOOL(pool, static_cast<int32_t>(pages) * zeb::kPageBytes -
-                                   zeb::kLibraryPoolOffset);
+  error =
+      MEM_DEFINEPOOL(pool, static_cast<int32_t>(pages) * zeb::kPageBytes - zeb::kLibraryPoolOffset);
   if (error != 0) return error;
   context->pool = zeb::to_segment_offset(pool);
   void* timers = nullptr;
@@ -104,9 +104,9 @@ int16_t ZEB_LOG(uint32_t mask, const char* format, const void* a1, const void* a
   // Only the arguments the caller passed are handed on: the caller's bits 30
   // to 19 (a1 to a12) become the engine's bits 28 to 17.
   uint32_t format_mask = 0xE0000000u | ((mask & 0x7FF80000u) >> 2);
-  int16_t length = UTIL_FORMAT(format_mask, format, line + prefix,
-                               static_cast<int16_t>(kLineLength - prefix), a1, a2, a3, a4, a5,
-                               a6, a7, a8, a9, a10, a11, a12);
+  int16_t length =
+      UTIL_FORMAT(format_mask, format, line + prefix, static_cast<int16_t>(kLineLength - prefix),
+                  a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, a11, a12);
   return write_log(line, static_cast<int16_t>(prefix + length));
 }
 

@@ -45,8 +45,8 @@ static_assert(sizeof kBanner / sizeof kBanner[0] == 18);
 // Tells the operator on standard error that the library could not start.
 [[noreturn]] void startup_failed(int16_t error) {
   char line[160];
-  int16_t length = UTIL_FORMAT(0xF0000000, "vorn: library start-up failed: error \\e\\",
-                               line, static_cast<int16_t>(sizeof line), &error);
+  int16_t length = UTIL_FORMAT(0xF0000000, "vorn: library start-up failed: error \\e\\", line,
+                               static_cast<int16_t>(sizeof line), &error);
   int16_t fnum = zeb::kNotOpen;
   if (FILE_OPEN_(0xE0000000, "$ZERR", 5, &fnum) == 0) {
     WRITEX(0xE0000000, fnum, line, length);
@@ -59,7 +59,7 @@ static_assert(sizeof kBanner / sizeof kBanner[0] == 18);
 
 int16_t COMPARE(const void* a, const void* b) {
   return *static_cast<const int32_t*>(a) < *static_cast<const int32_t*>(b) ? zeb::kTrue
-                                                                          : zeb::kFalse;
+                                                                           : zeb::kFalse;
 }
 
 namespace zeb {
@@ -105,8 +105,8 @@ int16_t VORN(const char* name, int16_t length, int32_t* rpm) {
   char filename[kNameMax];
   std::memcpy(filename, name, static_cast<size_t>(length));
   int16_t filename_length = length;
-  int16_t error = FILE_CREATE_(0xE0200000, filename, kNameMax, &filename_length, 0, 0, 0, 0, 0, 0,
-                               0, kBlock);
+  int16_t error =
+      FILE_CREATE_(0xE0200000, filename, kNameMax, &filename_length, 0, 0, 0, 0, 0, 0, 0, kBlock);
   if (error != 0) return error;
   int16_t filenum = zeb::kNotOpen;
   error = FILE_OPEN_(0xE0000000, filename, filename_length, &filenum);

@@ -34,8 +34,8 @@ const std::string& real_dir() {
 }
 
 const bool g_table_set = [] {
-  std::string table = "$S72=sim:rpm=7200;$S54=sim:rpm=5400;$BAD=sim:rpm=7200,fail=31;$REAL=" +
-                      real_dir();
+  std::string table =
+      "$S72=sim:rpm=7200;$S54=sim:rpm=5400;$BAD=sim:rpm=7200,fail=31;$REAL=" + real_dir();
   setenv("ZEB_VOLUMES", table.c_str(), 1);
   return true;
 }();
@@ -171,8 +171,8 @@ TEST(RealVolume, SixtyWritesOf512BytesAtByteZero) {
   ASSERT_EQ(g_writes.offsets.size(), 60u);
   EXPECT_TRUE(std::all_of(g_writes.offsets.begin(), g_writes.offsets.end(),
                           [](long long o) { return o == 0; }));
-  EXPECT_TRUE(std::all_of(g_writes.sizes.begin(), g_writes.sizes.end(),
-                          [](size_t s) { return s == 512; }));
+  EXPECT_TRUE(
+      std::all_of(g_writes.sizes.begin(), g_writes.sizes.end(), [](size_t s) { return s == 512; }));
   EXPECT_EQ(entries_in(real_dir()), 0);
 }
 
