@@ -53,7 +53,7 @@ bool parse_number(const std::string& text, int32_t* value) {
   return true;
 }
 
-// "sim:rpm=N[,subtype=N][,fail=K]"
+// "sim:rpm=N[,subtype=N][,fail=K][,ldev=N]"
 bool parse_simulated(const std::string& options, Volume* volume) {
   std::stringstream in(options);
   std::string item;
@@ -70,6 +70,9 @@ bool parse_simulated(const std::string& options, Volume* volume) {
       volume->subtype = static_cast<int16_t>(value);
     } else if (key == "fail") {
       volume->fail_at = value;
+    } else if (key == "ldev") {
+      if (value < 1) return false;
+      volume->ldev = value;
     } else {
       return false;
     }
@@ -105,7 +108,7 @@ std::vector<Volume> parse_table(const std::string& table) {
       volume.simulated = true;
       if (!parse_simulated(target.substr(4), &volume)) {
         warn("bad simulated disk \"" + target + "\" for " + volume.name +
-             " (sim:rpm=N[,subtype=N][,fail=K]); ignored");
+             " (sim:rpm=N[,subtype=N][,fail=K][,ldev=N]); ignored");
         continue;
       }
     } else {
@@ -191,6 +194,17 @@ std::vector<Volume> discover() {
   return volumes;
 }
 
+// Logical device numbers follow the table's order: a volume keeps a number
+// it was given (a simulated disk's ldev=N) when that is above the previous
+// volume's, and otherwise gets the previous number plus one.
+void number_devices(std::vector<Volume>* volumes) {
+  int32_t previous = 0;
+  for (Volume& v : *volumes) {
+    if (v.ldev <= previous) v.ldev = previous + 1;
+    previous = v.ldev;
+  }
+}
+
 struct Table {
   std::vector<Volume> volumes;  // the device table, in logical-device order
   Volume swap;                  // the swap volume when no table volume holds TMPDIR
@@ -209,9 +223,7 @@ const Table& table() {
     Table result;
     const char* configured = std::getenv("ZEB_VOLUMES");
     result.volumes = configured != nullptr ? parse_table(configured) : discover();
-    for (size_t i = 0; i < result.volumes.size(); ++i) {
-      result.volumes[i].ldev = static_cast<int32_t>(i + 1);
-    }
+    number_devices(&result.volumes);
     result.swap.name = "$TMP";
     result.swap.root = temp_directory();
     return result;
@@ -279,6 +291,10 @@ std::string swap_volume() {
   return best != nullptr ? best->name : table().swap.name;
 }
 
-std::vector<Volume> parse_volume_table(const std::string& text) { return parse_table(text); }
+std::vector<Volume> parse_volume_table(const std::string& text) {
+  std::vector<Volume> volumes = parse_table(text);
+  number_devices(&volumes);
+  return volumes;
+}
 
 }  // namespace zeb::platform

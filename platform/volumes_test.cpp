@@ -24,6 +24,16 @@ TEST(VolumeTable, ParsesDirectoriesAndSimulatedDisks) {
   EXPECT_EQ(v[3].fail_at, 31);
 }
 
+TEST(VolumeTable, LogicalDeviceNumbersRiseInTableOrder) {
+  auto v = parse_volume_table(
+      "$A=/tmp;$B=sim:rpm=1,ldev=10;$C=/tmp;$D=sim:rpm=1,ldev=5;"
+      "$E=sim:rpm=1,ldev=40");
+  ASSERT_EQ(v.size(), 5u);
+  std::vector<int32_t> numbers;
+  for (const auto& volume : v) numbers.push_back(volume.ldev);
+  EXPECT_EQ(numbers, (std::vector<int32_t>{1, 10, 11, 12, 40}));
+}
+
 TEST(VolumeTable, RefusesBadEntriesAndKeepsTheRest) {
   auto v = parse_volume_table(
       "NODOLLAR=/tmp;$1ABC=/tmp;$TOOLONGNM=/tmp;$NODIR=/no/such/dir;$NORPM=sim:subtype=3;"

@@ -190,8 +190,8 @@ TEST(RealVolume, InjectedFailureInPassThirty) {
 }
 
 // Runs the vorn program with a volume table; returns its output and status.
-std::string run_vorn(const std::string& table, int* status) {
-  std::string command = "ZEB_VOLUMES='" + table + "' " VORN_PATH " 2>&1";
+std::string run_vorn(const std::string& table, int* status, const std::string& env = "") {
+  std::string command = env + " ZEB_VOLUMES='" + table + "' " VORN_PATH " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
   std::string output;
   char buffer[4096];
@@ -258,11 +258,35 @@ TEST(Program, BannerHelpAndOneLinePerMeasuredDisk) {
       << lines[21];
 }
 
+TEST(Program, WalkContinuesFromTheReturnedDeviceNumber) {
+  int status = -1;
+  // Sparse device numbers: a walk that counted on by itself instead of
+  // taking each returned number would visit a volume twice.
+  std::string out = run_vorn(
+      "$A=sim:rpm=6000,ldev=5;$SKIP=sim:rpm=6000,subtype=36,ldev=9;$B=sim:rpm=6000,ldev=20",
+      &status);
+  EXPECT_EQ(status, 0);
+  auto lines = lines_of(out);
+  ASSERT_EQ(lines.size(), 20u) << out;
+  EXPECT_EQ(lines[18].rfind("Drive: $A       Effective RPM: ", 0), 0u) << lines[18];
+  EXPECT_EQ(lines[19].rfind("Drive: $B       Effective RPM: ", 0), 0u) << lines[19];
+}
+
 TEST(Program, AllDisksSkippedPrintsOnlyTheBanner) {
   int status = -1;
   std::string out = run_vorn("$A=sim:rpm=7200,subtype=36;$B=sim:rpm=7200,subtype=36", &status);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(lines_of(out).size(), 18u) << out;
+}
+
+TEST(Program, FailedStartupMeasuresNothing) {
+  int status = -1;
+  // No swap volume can hold the library's segment.
+  std::string out = run_vorn("$S72=sim:rpm=7200", &status, "TMPDIR=/nonexistent/zeb");
+  EXPECT_EQ(WEXITSTATUS(status), zeb::kAbendStatus);
+  EXPECT_EQ(
+      out,
+      "vorn: library start-up failed: error 11 (file not in directory or record not in file)\n");
 }
 
 TEST(Program, NoScratchFileSurvivesKill) {
