@@ -105,7 +105,7 @@ int32_t segment_in_use_size() {
 
 int16_t ALLOCATESEGMENT(uint32_t mask, int16_t segment_id, int32_t segment_size,
                         const char* swapfile, int16_t /*flags*/) {
-  // The flags word selects Guardian segment options (read-only, shared,
+  // The flags word selects segment options (read-only, shared,
   // extensible); on this host a segment is always a private read-write view
   // of its own swap file, so the word is accepted and not interpreted.
   if (!zeb::mask_fits(mask, 4)) return err::kInvalidOperation;
