@@ -59,7 +59,8 @@ void BM_CpuLeastBusy(benchmark::State& state) {
   }
   int16_t cpu = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(CPU_LEASTBUSY(0xF8000000u, &table, 0xFFFF, &cpu, 3, -1));
+    benchmark::DoNotOptimize(
+        CPU_LEASTBUSY(zeb::mask({1, 2, 3, 4, 5}), &table, 0xFFFF, &cpu, 3, -1));
     benchmark::DoNotOptimize(cpu);
   }
 }

@@ -25,8 +25,8 @@ int32_t g_used = 567, g_maxused = 98765;
 void BM_DriveLine_UtilFormat(benchmark::State& state) {
   char line[160];
   for (auto _ : state) {
-    int16_t n = UTIL_FORMAT(0xF0000000u | 0x0C000000u, "Drive: \\a8.%\\ Effective RPM: \\d\\", line,
-                            160, kDriveName, &g_drive_len, &g_rpm);
+    int16_t n = UTIL_FORMAT(zeb::mask({1, 2, 3, 4, 5, 6}), "Drive: \\a8.%\\ Effective RPM: \\d\\",
+                            line, 160, kDriveName, &g_drive_len, &g_rpm);
     benchmark::DoNotOptimize(n);
     benchmark::DoNotOptimize(line);
   }
@@ -47,7 +47,7 @@ BENCHMARK(BM_DriveLine_Snprintf);
 void BM_PoolLine_UtilFormat(benchmark::State& state) {
   char line[160];
   for (auto _ : state) {
-    int16_t n = UTIL_FORMAT(0xFF000000u,
+    int16_t n = UTIL_FORMAT(zeb::mask({1, 2, 3, 4, 5, 6, 7, 8}),
                             "Pool Alloc: \\q8\\  Free:   \\q8\\  Used:    \\d8\\  Maxused:\\d8\\",
                             line, 160, &g_allocs, &g_frees, &g_used, &g_maxused);
     benchmark::DoNotOptimize(n);

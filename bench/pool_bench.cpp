@@ -97,7 +97,7 @@ void BM_PoolRandom(benchmark::State& state) {
     if (p != nullptr) MEM_FREE(pool, p);
   }
   PoolStats st{};
-  MEM_STATS(0xC0000000u, pool, &st);
+  MEM_STATS(zeb::mask({1, 2}), pool, &st);
   state.counters["maxused_kb"] = st.maxused / 1024.0;
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
 }

@@ -98,7 +98,7 @@ void timer_round(benchmark::State& state, bool random_order) {
   zeb::platform::clock_freeze();
   for (auto _ : state) {
     for (size_t i = 0; i < n; ++i) {
-      TIMER_INSERT(0xB1000000u, list, nullptr, fire, ticks[i], 0, 0, 0, 1);
+      TIMER_INSERT(zeb::mask({1, 3, 4, 8}), list, nullptr, fire, ticks[i], 0, 0, 0, 1);
     }
     zeb::platform::clock_advance(1000000000);
     int32_t delay = 0;

@@ -118,7 +118,7 @@ int16_t MEM_DEFINEPOOL(void* pool, int32_t size) {
   p.set_prev_tag(kPoolHeaderSize, 0);
   p.set_size_tag(kPoolHeaderSize, 0);
   p.set_i32(kReserved, 0);
-  return MEM_STATS(0xA0000000u, pool, nullptr, 1);
+  return MEM_STATS(zeb::mask({1, 3}), pool, nullptr, 1);
 }
 
 int16_t MEM_ALLOC(void* pool, void** buffer, int32_t size) {

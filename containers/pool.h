@@ -19,6 +19,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/types.h"
+
 // The pool statistics record that MEM_STATS fills.
 struct PoolStats {
   int64_t elapsed;         // microseconds since the last reset

@@ -53,7 +53,7 @@ int32_t buflen(const void* b) {
 
 PoolStats stats(void* pool) {
   PoolStats s{};
-  EXPECT_EQ(MEM_STATS(0xC0000000u, pool, &s), 0);
+  EXPECT_EQ(MEM_STATS(zeb::mask({1, 2}), pool, &s), 0);
   return s;
 }
 
@@ -301,7 +301,7 @@ TEST(PoolStatsTest, ResetKeepsTheCarvedSizeAndRestartsTheClock) {
   zeb::platform::clock_advance(250);
   PoolStats s{};
   // Filled first, then reset, in one call.
-  ASSERT_EQ(MEM_STATS(0xE0000000u, pool, &s, 1), 0);
+  ASSERT_EQ(MEM_STATS(zeb::mask({1, 2, 3}), pool, &s, 1), 0);
   EXPECT_EQ(s.elapsed, 250);
   EXPECT_EQ(s.alloc_requests, 3);
   EXPECT_EQ(s.free_requests, 1);
@@ -317,7 +317,7 @@ TEST(PoolStatsTest, ResetKeepsTheCarvedSizeAndRestartsTheClock) {
   EXPECT_EQ(s.failsize, 0);
   // Reset with a zero flag, and a statistics call without the record, do
   // nothing.
-  ASSERT_EQ(MEM_STATS(0xA0000000u, pool, nullptr, 0), 0);
+  ASSERT_EQ(MEM_STATS(zeb::mask({1, 3}), pool, nullptr, 0), 0);
   zeb::platform::clock_advance(7);
   EXPECT_EQ(stats(pool).elapsed, 7);
   zeb::platform::clock_release();
@@ -327,8 +327,8 @@ TEST(PoolStatsTest, ChecksItsMask) {
   Area area(1024);
   ASSERT_EQ(MEM_DEFINEPOOL(area.data(), 1024), 0);
   PoolStats s{};
-  EXPECT_EQ(MEM_STATS(0xF0000000u, area.data(), &s, 0), err::kInvalidOperation);
-  EXPECT_EQ(MEM_STATS(0x40000000u, nullptr, &s), err::kMissingParameter);
+  EXPECT_EQ(MEM_STATS(zeb::mask({1, 2, 3, 4}), area.data(), &s, 0), err::kInvalidOperation);
+  EXPECT_EQ(MEM_STATS(zeb::mask({2}), nullptr, &s), err::kMissingParameter);
 }
 
 // ---- Failures ---------------------------------------------------------------

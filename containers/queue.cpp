@@ -49,7 +49,7 @@ int16_t QUEUE_INIT(QueueHeader* queue) {
   queue->links.queue = queue;
   queue->count = 0;
   queue->reserved = 0;
-  return QUEUE_STATS(0xA0000000u, queue, nullptr, zeb::kTrue);
+  return QUEUE_STATS(zeb::mask({1, 3}), queue, nullptr, zeb::kTrue);
 }
 
 void* QUEUE_NEXT(const void* element) { return links(element)->forward; }

@@ -13,6 +13,8 @@
 
 #include <cstdint>
 
+#include "platform/types.h"
+
 // The three link words at the start of every element and every header.
 struct QueueLinks {
   void* forward;   // next element, or the header after the last

@@ -141,7 +141,7 @@ TEST_F(QueueTest, OverwrittenHeaderMakesEveryCheckingProcedureFail) {
   int32_t n = 0;
   QueueStats s{};
   EXPECT_EQ(QUEUE_COUNT(&q, &n), err::kQueueLinks);
-  EXPECT_EQ(QUEUE_STATS(0xC0000000u, &q, &s), err::kQueueLinks);
+  EXPECT_EQ(QUEUE_STATS(zeb::mask({1, 2}), &q, &s), err::kQueueLinks);
   EXPECT_EQ(QUEUE_ENQUEUE(&q, &items[2]), err::kQueueLinks);
   EXPECT_EQ(QUEUE_ENQUEUETAIL(&q, &items[2]), err::kQueueLinks);
   EXPECT_EQ(QUEUE_INSERT(&items[0], &items[2]), err::kQueueLinks);
@@ -206,25 +206,25 @@ TEST_F(QueueTest, StatisticsCountAndResetWithoutTouchingTheCount) {
   EXPECT_EQ(QUEUE_DELETE(&items[0]), err::kQueueLinks) << "failed calls do not count";
   zeb::platform::clock_advance(1500);
   QueueStats s{};
-  ASSERT_EQ(QUEUE_STATS(0xE0000000u, &q, &s, -1), 0);
+  ASSERT_EQ(QUEUE_STATS(zeb::mask({1, 2, 3}), &q, &s, -1), 0);
   EXPECT_EQ(s.elapsed, 1500);
   EXPECT_EQ(s.inserts, 3);
   EXPECT_EQ(s.removes, 2);
-  ASSERT_EQ(QUEUE_STATS(0xC0000000u, &q, &s), 0);
+  ASSERT_EQ(QUEUE_STATS(zeb::mask({1, 2}), &q, &s), 0);
   EXPECT_EQ(s.elapsed, 0);
   EXPECT_EQ(s.inserts, 0);
   EXPECT_EQ(s.removes, 0);
   EXPECT_EQ(count_of(&q), 1);
   zeb::platform::clock_advance(20);
-  ASSERT_EQ(QUEUE_STATS(0xC0000000u, &q, &s), 0);
+  ASSERT_EQ(QUEUE_STATS(zeb::mask({1, 2}), &q, &s), 0);
   EXPECT_EQ(s.elapsed, 20);
   zeb::platform::clock_release();
 }
 
 TEST_F(QueueTest, StatisticsChecksItsParameters) {
   QueueStats s{};
-  EXPECT_EQ(QUEUE_STATS(0x40000000u, nullptr, &s), err::kMissingParameter);
-  EXPECT_EQ(QUEUE_STATS(0xD0000000u, &q, &s, 0), err::kInvalidOperation);
+  EXPECT_EQ(QUEUE_STATS(zeb::mask({2}), nullptr, &s), err::kMissingParameter);
+  EXPECT_EQ(QUEUE_STATS(zeb::mask({1, 2, 4}), &q, &s, 0), err::kInvalidOperation);
 }
 
 }  // namespace

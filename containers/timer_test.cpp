@@ -51,14 +51,16 @@ class TimerTest : public ::testing::Test {
   void* pool() { return area_.data(); }
   int32_t used() {
     PoolStats s{};
-    MEM_STATS(0xC0000000u, pool(), &s);
+    MEM_STATS(zeb::mask({1, 2}), pool(), &s);
     return s.used;
   }
   // Inserts a timer with every parameter given.
   void* insert(int32_t ticks, int16_t type, int16_t a1, int16_t a2, int32_t a3,
                TimerProc proc = record) {
     void* t = nullptr;
-    EXPECT_EQ(TIMER_INSERT(0xFF000000u, list_, &t, proc, ticks, type, a1, a2, a3), 0);
+    EXPECT_EQ(
+        TIMER_INSERT(zeb::mask({1, 2, 3, 4, 5, 6, 7, 8}), list_, &t, proc, ticks, type, a1, a2, a3),
+        0);
     return t;
   }
   int32_t delay() {
@@ -164,7 +166,7 @@ TEST_F(TimerTest, PeriodicTimerInterleavesWithOthers) {
 
 TEST_F(TimerTest, PeriodicTimerWithNegativeTicksIsRefused) {
   void* t = reinterpret_cast<void*>(0x10);
-  EXPECT_EQ(TIMER_INSERT(0xF8000000u, list_, &t, record, -1, 1), err::kOutOfBounds);
+  EXPECT_EQ(TIMER_INSERT(zeb::mask({1, 2, 3, 4, 5}), list_, &t, record, -1, 1), err::kOutOfBounds);
   EXPECT_EQ(t, reinterpret_cast<void*>(0x10));
   EXPECT_TRUE(listed().empty());
 }
@@ -175,12 +177,12 @@ TEST_F(TimerTest, DeleteByHandleGivesTheEntryBack) {
   int32_t before = used();
   void* a = insert(10, 0, 0, 0, 1);
   insert(20, 0, 0, 0, 2);
-  ASSERT_EQ(TIMER_DELETE(0x40000000u, nullptr, a), 0) << "the list is not needed";
+  ASSERT_EQ(TIMER_DELETE(zeb::mask({2}), nullptr, a), 0) << "the list is not needed";
   EXPECT_EQ(listed(), (std::vector<int32_t>{2}));
   // Deleting the same handle again is refused and leaves the list intact.
-  EXPECT_NE(TIMER_DELETE(0x40000000u, nullptr, a), 0);
+  EXPECT_NE(TIMER_DELETE(zeb::mask({2}), nullptr, a), 0);
   EXPECT_EQ(listed(), (std::vector<int32_t>{2}));
-  ASSERT_EQ(TIMER_DELETE(0x80000000u, list_), 0);
+  ASSERT_EQ(TIMER_DELETE(zeb::mask({1}), list_), 0);
   EXPECT_EQ(used(), before);
 }
 
@@ -190,20 +192,20 @@ TEST_F(TimerTest, DeleteBySelectorsMatchesEveryGivenArgument) {
   insert(3, 0, 8, 1, 3);
   insert(4, 1, 7, 1, 4);
   insert(5, 0, -7, 1, 5);
-  ASSERT_EQ(TIMER_DELETE(0xA0000000u, list_, nullptr, 7), 0);
+  ASSERT_EQ(TIMER_DELETE(zeb::mask({1, 3}), list_, nullptr, 7), 0);
   EXPECT_EQ(listed(), (std::vector<int32_t>{3, 5}));
   insert(6, 0, 8, 2, 6);
   // Argument 2 and argument 3 together.
-  ASSERT_EQ(TIMER_DELETE(0x98000000u, list_, nullptr, 0, 1, 3), 0);
+  ASSERT_EQ(TIMER_DELETE(zeb::mask({1, 4, 5}), list_, nullptr, 0, 1, 3), 0);
   EXPECT_EQ(listed(), (std::vector<int32_t>{5, 6}));
-  ASSERT_EQ(TIMER_DELETE(0x90000000u, list_, nullptr, 0, 2), 0);
+  ASSERT_EQ(TIMER_DELETE(zeb::mask({1, 4}), list_, nullptr, 0, 2), 0);
   EXPECT_EQ(listed(), (std::vector<int32_t>{5}));
 }
 
 TEST_F(TimerTest, DeleteWithoutSelectorsEmptiesTheList) {
   int32_t before = used();
   for (int i = 0; i < 10; ++i) insert(i, i % 2, 0, 0, i);
-  ASSERT_EQ(TIMER_DELETE(0x80000000u, list_), 0);
+  ASSERT_EQ(TIMER_DELETE(zeb::mask({1}), list_), 0);
   EXPECT_TRUE(listed().empty());
   EXPECT_EQ(delay(), -1);
   EXPECT_EQ(used(), before);
@@ -211,15 +213,16 @@ TEST_F(TimerTest, DeleteWithoutSelectorsEmptiesTheList) {
 
 TEST_F(TimerTest, MissingParametersAreRefused) {
   void* t = nullptr;
-  EXPECT_EQ(TIMER_INSERT(0x30000000u, list_, &t, record, 10), err::kMissingParameter);
-  EXPECT_EQ(TIMER_INSERT(0xC0000000u | 0x10000000u, list_, &t, record, 10), err::kMissingParameter)
+  EXPECT_EQ(TIMER_INSERT(zeb::mask({3, 4}), list_, &t, record, 10), err::kMissingParameter);
+  EXPECT_EQ(TIMER_INSERT(zeb::mask({1, 2, 4}), list_, &t, record, 10), err::kMissingParameter)
       << "no procedure";
-  EXPECT_EQ(TIMER_INSERT(0xE0000000u, list_, &t, record, 10), err::kMissingParameter) << "no ticks";
-  EXPECT_EQ(TIMER_INSERT(0xB0800000u, list_, &t, record, 10), err::kInvalidOperation);
-  EXPECT_EQ(TIMER_DELETE(0x20000000u, list_, nullptr, 1), err::kMissingParameter);
-  EXPECT_EQ(TIMER_DELETE(0x84000000u, list_), err::kInvalidOperation);
+  EXPECT_EQ(TIMER_INSERT(zeb::mask({1, 2, 3}), list_, &t, record, 10), err::kMissingParameter)
+      << "no ticks";
+  EXPECT_EQ(TIMER_INSERT(zeb::mask({1, 3, 4, 9}), list_, &t, record, 10), err::kInvalidOperation);
+  EXPECT_EQ(TIMER_DELETE(zeb::mask({3}), list_, nullptr, 1), err::kMissingParameter);
+  EXPECT_EQ(TIMER_DELETE(zeb::mask({1, 6}), list_), err::kInvalidOperation);
   // Only the required parameters: one-shot, arguments 0, no handle.
-  EXPECT_EQ(TIMER_INSERT(0xB0000000u, list_, nullptr, record, 0), 0);
+  EXPECT_EQ(TIMER_INSERT(zeb::mask({1, 3, 4}), list_, nullptr, record, 0), 0);
   delay();
   ASSERT_EQ(g_calls.size(), 1u);
   EXPECT_EQ(g_calls[0].a1, 0);
@@ -234,8 +237,8 @@ TEST_F(TimerTest, PoolExhaustionIsReported) {
   void* list = nullptr;
   ASSERT_EQ(TIMER_INIT(&list, tiny.data()), 0);
   void* t = nullptr;
-  EXPECT_EQ(TIMER_INSERT(0xF0000000u, list, &t, record, 1), 0);
-  EXPECT_EQ(TIMER_INSERT(0xF0000000u, list, &t, record, 1), err::kPoolExhausted);
+  EXPECT_EQ(TIMER_INSERT(zeb::mask({1, 2, 3, 4}), list, &t, record, 1), 0);
+  EXPECT_EQ(TIMER_INSERT(zeb::mask({1, 2, 3, 4}), list, &t, record, 1), err::kPoolExhausted);
   void* list2 = nullptr;
   EXPECT_EQ(TIMER_INIT(&list2, tiny.data()), err::kPoolExhausted);
 }
@@ -251,7 +254,7 @@ TEST_F(TimerTest, InvalidTypeRunsItsProcedureThenReports312AndStaysFirst) {
   EXPECT_EQ(listed(), (std::vector<int32_t>{1, 2}));
   EXPECT_EQ(TIMER_DELAY(list_, &d), err::kBadTimer);
   EXPECT_EQ(g_calls.size(), 2u) << "run again at every call";
-  ASSERT_EQ(TIMER_DELETE(0x90000000u, list_, nullptr, 0, 0), 0);
+  ASSERT_EQ(TIMER_DELETE(zeb::mask({1, 4}), list_, nullptr, 0, 0), 0);
   EXPECT_EQ(delay(), -1);
 }
 
@@ -262,24 +265,26 @@ void* g_other = nullptr;
 
 void delete_self(int16_t, int16_t, int32_t a3) {
   g_calls.push_back({0, 0, a3, PROCESSOR_CLOCK()});
-  EXPECT_EQ(TIMER_DELETE(0x40000000u, nullptr, g_handle), 0);
+  EXPECT_EQ(TIMER_DELETE(zeb::mask({2}), nullptr, g_handle), 0);
 }
 
 void delete_other(int16_t, int16_t, int32_t a3) {
   g_calls.push_back({0, 0, a3, PROCESSOR_CLOCK()});
-  EXPECT_EQ(TIMER_DELETE(0x40000000u, nullptr, g_other), 0);
+  EXPECT_EQ(TIMER_DELETE(zeb::mask({2}), nullptr, g_other), 0);
 }
 
 void delete_all(int16_t, int16_t, int32_t a3) {
   g_calls.push_back({0, 0, a3, PROCESSOR_CLOCK()});
-  EXPECT_EQ(TIMER_DELETE(0x80000000u, g_list), 0);
+  EXPECT_EQ(TIMER_DELETE(zeb::mask({1}), g_list), 0);
 }
 
 void insert_more(int16_t, int16_t, int32_t a3) {
   g_calls.push_back({0, 0, a3, PROCESSOR_CLOCK()});
   if (a3 < 3) {
     void* t = nullptr;
-    EXPECT_EQ(TIMER_INSERT(0xFF000000u, g_list, &t, insert_more, 0, 0, 0, 0, a3 + 1), 0);
+    EXPECT_EQ(TIMER_INSERT(zeb::mask({1, 2, 3, 4, 5, 6, 7, 8}), g_list, &t, insert_more, 0, 0, 0, 0,
+                           a3 + 1),
+              0);
   }
   int32_t d = 0;
   EXPECT_EQ(TIMER_DELAY(g_list, &d), err::kInvalidOperation) << "no nested run of the same list";
@@ -292,7 +297,7 @@ TEST_F(TimerTest, PeriodicProcedureMayDeleteItself) {
   EXPECT_EQ(delay(), 100);
   EXPECT_EQ(third_args(), (std::vector<int32_t>{1}));
   EXPECT_EQ(listed(), (std::vector<int32_t>{2}));
-  ASSERT_EQ(TIMER_DELETE(0x80000000u, list_), 0);
+  ASSERT_EQ(TIMER_DELETE(zeb::mask({1}), list_), 0);
   EXPECT_EQ(used(), before) << "the running entry was given back once";
 }
 

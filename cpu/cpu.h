@@ -16,6 +16,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/types.h"
+
 // One reading of a processor's time counters.
 struct CpuSample {
   int16_t valid;        // -1 when CPUTIMES succeeded for this reading, else 0

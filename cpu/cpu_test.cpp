@@ -24,7 +24,8 @@ namespace {
 using zeb::platform::cpuinfo_source;
 using zeb::platform::CpuInfoOverride;
 
-constexpr uint32_t kAllParams = 0xF8000000u;  // table, cpu mask, cpu, weight, use type
+constexpr uint32_t kAllParams =
+    zeb::mask({1, 2, 3, 4, 5});  // table, cpu mask, cpu, weight, use type
 constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
 constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
 
@@ -305,16 +306,16 @@ TEST_F(CpuTableTest, LeastBusyParameterMask) {
   r.smoothed_idle = 0;
   int16_t cpu = -1;
   // Absent parameters take their defaults, whatever values are passed.
-  ASSERT_EQ(CPU_LEASTBUSY(0xA0000000u, &table, 0x8000, &cpu, 10, zeb::kTrue), 0);
+  ASSERT_EQ(CPU_LEASTBUSY(zeb::mask({1, 3}), &table, 0x8000, &cpu, 10, zeb::kTrue), 0);
   EXPECT_EQ(cpu, 1);  // all 16 candidates, weight 0
-  ASSERT_EQ(CPU_LEASTBUSY(0xA0000000u, &table, 0, &cpu), 0);
+  ASSERT_EQ(CPU_LEASTBUSY(zeb::mask({1, 3}), &table, 0, &cpu), 0);
   EXPECT_EQ(cpu, 1);
   cpu = -1;
-  EXPECT_EQ(CPU_LEASTBUSY(0x20000000u, &table, 0xFFFF, &cpu), zeb::err::kMissingParameter);
-  EXPECT_EQ(CPU_LEASTBUSY(0x80000000u, &table, 0xFFFF, &cpu), zeb::err::kMissingParameter);
+  EXPECT_EQ(CPU_LEASTBUSY(zeb::mask({3}), &table, 0xFFFF, &cpu), zeb::err::kMissingParameter);
+  EXPECT_EQ(CPU_LEASTBUSY(zeb::mask({1}), &table, 0xFFFF, &cpu), zeb::err::kMissingParameter);
   EXPECT_EQ(CPU_LEASTBUSY(kAllParams, nullptr, 0xFFFF, &cpu), zeb::err::kMissingParameter);
   EXPECT_EQ(CPU_LEASTBUSY(kAllParams, &table, 0xFFFF, nullptr), zeb::err::kMissingParameter);
-  EXPECT_EQ(CPU_LEASTBUSY(kAllParams | 0x04000000u, &table, 0xFFFF, &cpu),
+  EXPECT_EQ(CPU_LEASTBUSY(kAllParams | zeb::mask({6}), &table, 0xFFFF, &cpu),
             zeb::err::kMissingParameter);
   EXPECT_EQ(least(0xFFFF, &cpu, 11), zeb::err::kOutOfBounds);
   EXPECT_EQ(least(0xFFFF, &cpu, -1), zeb::err::kOutOfBounds);

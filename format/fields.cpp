@@ -32,7 +32,7 @@ bool open_file_name(int16_t fnum, char* name24) {
   std::memset(name24, ' ', 24);
   if (fnum == -1) return false;
   int16_t error = 0;
-  return FILEINFO(0xE0000000u, fnum, &error, name24) == 0;
+  return FILEINFO(zeb::mask({1, 2, 3}), fnum, &error, name24) == 0;
 }
 
 // The collapsed external text of a 24-byte internal name into text (at least
@@ -115,7 +115,7 @@ void process_pid(State& s) {
   const int16_t my_system = MYSYSTEMNUMBER();
   if (s.test_char('p')) {
     int16_t cpupin = s.param16();
-    if (PROCESSINFO(0xC0000000u, cpupin, reinterpret_cast<int16_t*>(id)) != 0) {
+    if (PROCESSINFO(zeb::mask({1, 2}), cpupin, reinterpret_cast<int16_t*>(id)) != 0) {
       // No such process: shown in numeric form.
       std::memset(id, 0, sizeof id);
       id[0] = 0x80;
@@ -138,7 +138,7 @@ void process_pid(State& s) {
       have = false;  // no identifier passed: an empty field
     }
   } else {
-    PROCESSINFO(0xC0000000u, MYPID(), reinterpret_cast<int16_t*>(id));
+    PROCESSINFO(zeb::mask({1, 2}), MYPID(), reinterpret_cast<int16_t*>(id));
   }
   const bool numeric = s.test_char('#') || (id[0] & 0x80) != 0;
   const bool show_system = id[0] == '\\' || ((id[0] & 0x80) != 0 && id[1] != my_system);
@@ -187,9 +187,9 @@ void process_userid(State& s) {
   s.next_char();
   int16_t user = 0;
   if (s.test_char('p')) {
-    PROCESSINFO(0x90000000u, MYPID(), nullptr, nullptr, &user);
+    PROCESSINFO(zeb::mask({1, 4}), MYPID(), nullptr, nullptr, &user);
   } else if (s.test_char('c')) {
-    PROCESSINFO(0xA0000000u, MYPID(), nullptr, &user);
+    PROCESSINFO(zeb::mask({1, 3}), MYPID(), nullptr, &user);
   } else {
     user = s.param16();
   }
@@ -240,9 +240,9 @@ void process_filename(State& s) {
       for (int i = 0; i < 24 && p[i] != 0; ++i) name24[i] = p[i];
     }
   } else if (s.test_char('o')) {
-    PROCESSINFO(0x84000000u, MYPID(), nullptr, nullptr, nullptr, nullptr, name24);
+    PROCESSINFO(zeb::mask({1, 6}), MYPID(), nullptr, nullptr, nullptr, nullptr, name24);
   } else if (s.test_char('p')) {
-    PROCESSINFO(0x84000000u, MYPID(), nullptr, nullptr, nullptr, nullptr, name24);
+    PROCESSINFO(zeb::mask({1, 6}), MYPID(), nullptr, nullptr, nullptr, nullptr, name24);
     std::memset(name24, ' ', 16);
   } else {
     const void* p = s.next_param();

@@ -19,6 +19,8 @@
 
 #include <cstdint>
 
+#include "platform/types.h"
+
 // Expands format into buffer and returns the number of bytes stored (0 to
 // limit); no NUL is appended and no error is reported. Parameters after the
 // mask: 1 format (bit 31), 2 buffer (bit 30), 3 limit (bit 29), 4-17 the

@@ -372,7 +372,7 @@ int table_lookup(Table table, int code, char* dest) {
     dest[n++] = '-';
     magnitude = -code;  // -32768 becomes 32768, which has no text
   }
-  n += DNUMOUT(0xE0000000u, dest + n, magnitude, 10);
+  n += DNUMOUT(zeb::mask({1, 2, 3}), dest + n, magnitude, 10);
   if (const char* text = table_text(table, magnitude)) {
     size_t len = std::strlen(text);
     dest[n++] = ' ';
@@ -408,7 +408,7 @@ void process_file_error(State& s) {
   if (s.test_char('n')) {
     int16_t fnum = s.param16();
     int16_t error = 0;
-    if (FILEINFO(0xC0000000u, fnum, &error) != 0) {
+    if (FILEINFO(zeb::mask({1, 2}), fnum, &error) != 0) {
       len = static_cast<int>(sizeof kNotOpen) - 1;
       std::memcpy(s.work, kNotOpen, static_cast<size_t>(len));
     } else {

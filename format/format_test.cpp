@@ -48,7 +48,7 @@ template <typename... A>
 std::string Fmt(int16_t limit, const char* format, A... a) {
   static_assert(sizeof...(a) <= 14);
   const void* args[14] = {static_cast<const void*>(a)...};
-  uint32_t mask = 0xE0000000u;
+  uint32_t mask = zeb::mask({1, 2, 3});
   for (size_t i = 0; i < sizeof...(a); ++i) mask |= zeb::param_bit(4 + static_cast<int>(i));
   char buf[1024];
   std::memset(buf, '#', sizeof buf);
@@ -75,7 +75,7 @@ TEST(Engine, OrdinaryTextAndEmptyFormat) {
   EXPECT_EQ(F(""), "");
   EXPECT_EQ(F("VORN reports the effective RPM"), "VORN reports the effective RPM");
   char buf[8] = "xxxxxxx";
-  EXPECT_EQ(UTIL_FORMAT(0xE0000000u, "", buf, 5), 0);
+  EXPECT_EQ(UTIL_FORMAT(zeb::mask({1, 2, 3}), "", buf, 5), 0);
   EXPECT_EQ(buf[0], 'x');
 }
 
@@ -140,7 +140,7 @@ TEST(Engine, LimitStopsOutputButNotArguments) {
   // takes the second argument.
   EXPECT_EQ(Fmt(2, "\\d4\\\\d\\", &a, &b), "  ");
   char buf[4] = {'#', '#', '#', '#'};
-  EXPECT_EQ(UTIL_FORMAT(0xE0000000u, "hello", buf, -3), 0);
+  EXPECT_EQ(UTIL_FORMAT(zeb::mask({1, 2, 3}), "hello", buf, -3), 0);
   EXPECT_EQ(buf[0], '#');
   // A limit of exactly the text's length.
   EXPECT_EQ(Fmt(5, "hello"), "hello");
@@ -148,18 +148,19 @@ TEST(Engine, LimitStopsOutputButNotArguments) {
 
 TEST(Engine, RequiredParametersAndMissingArguments) {
   char buf[16] = {};
-  EXPECT_EQ(UTIL_FORMAT(0x60000000u, "abc", buf, 10), 0);
-  EXPECT_EQ(UTIL_FORMAT(0xA0000000u, "abc", buf, 10), 0);
-  EXPECT_EQ(UTIL_FORMAT(0xC0000000u, "abc", buf, 10), 0);
-  EXPECT_EQ(UTIL_FORMAT(0xE0000000u, nullptr, buf, 10), 0);
+  EXPECT_EQ(UTIL_FORMAT(zeb::mask({2, 3}), "abc", buf, 10), 0);
+  EXPECT_EQ(UTIL_FORMAT(zeb::mask({1, 3}), "abc", buf, 10), 0);
+  EXPECT_EQ(UTIL_FORMAT(zeb::mask({1, 2}), "abc", buf, 10), 0);
+  EXPECT_EQ(UTIL_FORMAT(zeb::mask({1, 2, 3}), nullptr, buf, 10), 0);
   // Slots not marked as passed are never read: they take 0 or empty text.
   int32_t v = 99;
   const char* bad = reinterpret_cast<const char*>(16);  // would fault if read
   char out[128];
-  int16_t n = UTIL_FORMAT(0xF0000000u, "\\d\\ \\d\\ \\i\\ \\q\\ [\\a4\\] [\\v\\] \\b\\ \\e\\", out,
-                          120, &v, bad, bad, bad, bad, bad, bad);
+  int16_t n =
+      UTIL_FORMAT(zeb::mask({1, 2, 3, 4}), "\\d\\ \\d\\ \\i\\ \\q\\ [\\a4\\] [\\v\\] \\b\\ \\e\\",
+                  out, 120, &v, bad, bad, bad, bad, bad, bad);
   EXPECT_EQ(std::string(out, n), "99 0 0 0 [    ] [] FALSE 0 (operation successful)");
-  n = UTIL_FORMAT(0xE0000000u, "\\s4\\|\\d%\\|\\tj\\", out, 120, bad, bad, bad);
+  n = UTIL_FORMAT(zeb::mask({1, 2, 3}), "\\s4\\|\\d%\\|\\tj\\", out, 120, bad, bad, bad);
   EXPECT_EQ(std::string(out, n), "|0|           00:00:00.000000");
 }
 
@@ -421,19 +422,22 @@ TEST(Typed, OpenFileByNumber) {
   ASSERT_FALSE(g_volume.root.empty());
   const char name[] = "$FMTVOL.SUB.FILE";
   int16_t fnum = -2;
-  ASSERT_EQ(FILE_OPEN_(0xE0000000u, name, static_cast<int16_t>(sizeof name - 1), &fnum), 0);
+  ASSERT_EQ(FILE_OPEN_(zeb::mask({1, 2, 3}), name, static_cast<int16_t>(sizeof name - 1), &fnum),
+            0);
   EXPECT_EQ(F("\\fn\\", &fnum), "$FMTVOL.SUB.FILE");
   EXPECT_EQ(F("[\\fn20\\]", &fnum), "[$FMTVOL.SUB.FILE    ]");
   // A process identifier is the name's first four words: six name bytes.
   EXPECT_EQ(F("\\pn\\", &fnum), "$FMTVO");
   EXPECT_EQ(F("\\en\\", &fnum), "0 (operation successful)");
-  ASSERT_EQ(FILE_CLOSE_(0x80000000u, fnum), 0);
+  ASSERT_EQ(FILE_CLOSE_(zeb::mask({1}), fnum), 0);
   EXPECT_EQ(F("\\fn\\", &fnum), "<Not open>");
   EXPECT_EQ(F("\\en\\", &fnum), "<Not open>");
   // A failed open leaves its error with file number -1.
   const char missing[] = "$FMTVOL.SUB.NOFILE";
   int16_t none = -2;
-  EXPECT_NE(FILE_OPEN_(0xE0000000u, missing, static_cast<int16_t>(sizeof missing - 1), &none), 0);
+  EXPECT_NE(
+      FILE_OPEN_(zeb::mask({1, 2, 3}), missing, static_cast<int16_t>(sizeof missing - 1), &none),
+      0);
   int16_t minus1 = -1;
   EXPECT_EQ(F("\\en\\", &minus1), "11 (file not in directory or record not in file)");
 }
@@ -664,7 +668,7 @@ TEST(CallersLines, PoolStatistics) {
 TEST(CallersLines, LogPrefix) {
   ::setenv("ZEB_PROCESS_NAME", "$LOG", 1);
   char line[160];
-  int16_t n = UTIL_FORMAT(0xE0000000u, "\\t2.18\\ \\p6\\ ", line, 160);
+  int16_t n = UTIL_FORMAT(zeb::mask({1, 2, 3}), "\\t2.18\\ \\p6\\ ", line, 160);
   std::string s(line, static_cast<size_t>(n));
   ASSERT_EQ(n, 17 + 1 + 6 + 1);
   EXPECT_EQ(s.substr(17), " $LOG   ");

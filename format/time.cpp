@@ -93,7 +93,8 @@ void process_time(State& s) {
   int16_t minute = 0, second = 0, milli = 0, micro = 0;
   if (negative || v < kTimestampFloor) {
     int16_t hour = 0;
-    int32_t days = INTERPRETINTERVAL(0xFC000000u, v, &hour, &minute, &second, &milli, &micro);
+    int32_t days = INTERPRETINTERVAL(zeb::mask({1, 2, 3, 4, 5, 6}), v, &hour, &minute, &second,
+                                     &milli, &micro);
     if (first < 13) {
       std::memset(cols, ' ', 13);
       write_hours(cols, static_cast<int64_t>(days) * 24 + hour, negative);

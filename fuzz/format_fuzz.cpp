@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > kHeader) format.assign(data + kHeader, data + size);
   format.push_back('\0');
 
-  uint32_t mask = 0xE0000000u;
+  uint32_t mask = zeb::mask({1, 2, 3});
   for (int i = 0; i < 14; ++i) {
     if (passed & (1u << i)) mask |= 1u << (28 - i);
   }

@@ -55,11 +55,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (verified == 0) {
     for (int k = 1; k <= count; ++k) {
       void* seg = nullptr;
-      check(MSG_GETSEGMENT(0xE0000000u, &seg, m, static_cast<int16_t>(k)) == 0);
+      check(MSG_GETSEGMENT(zeb::mask({1, 2, 3}), &seg, m, static_cast<int16_t>(k)) == 0);
       const auto* s = static_cast<const uint8_t*>(seg);
       check(s >= m + 34 && s + get16(s) <= m + length);
     }
-    check(MSG_GETSEGMENT(0x60000000u, nullptr, m, static_cast<int16_t>(count + 1)) == 11);
+    check(MSG_GETSEGMENT(zeb::mask({2, 3}), nullptr, m, static_cast<int16_t>(count + 1)) == 11);
   }
 
   // A search with parameters from the input, and the deletion of what it finds.

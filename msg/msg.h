@@ -26,7 +26,9 @@
 #pragma once
 
 #include <cstdint>
+
 #include <type_traits>
+#include "platform/types.h"
 
 namespace zeb::msg {
 constexpr int16_t kHeaderLength = 34;

@@ -10,7 +10,8 @@
 
 namespace {
 
-constexpr uint32_t kSeg = 0x80000000u, kMsg = 0x40000000u, kOcc = 0x20000000u, kType = 0x10000000u;
+constexpr uint32_t kSeg = zeb::mask({1}), kMsg = zeb::mask({2}), kOcc = zeb::mask({3}),
+                   kType = zeb::mask({4});
 
 int get16(const uint8_t* p) { return static_cast<int16_t>((p[0] << 8) | p[1]); }
 void put16(uint8_t* p, int v) {
@@ -132,7 +133,7 @@ TEST_F(Message, GetParameterChecks) {
   void* seg = nullptr;
   EXPECT_EQ(MSG_GETSEGMENT(kSeg, &seg), 29);
   EXPECT_EQ(MSG_GETSEGMENT(kSeg | kOcc, &seg, buf, 1), 29);  // message given but not marked present
-  EXPECT_EQ(MSG_GETSEGMENT(kSeg | kMsg | 0x08000000u, &seg, buf), 2);
+  EXPECT_EQ(MSG_GETSEGMENT(kSeg | kMsg | zeb::mask({5}), &seg, buf), 2);
   EXPECT_EQ(MSG_GETSEGMENT(kSeg | kMsg | kOcc, &seg, buf, 0), 11);
   EXPECT_EQ(MSG_GETSEGMENT(kSeg | kMsg | kOcc, &seg, buf, -3), 11);
   EXPECT_EQ(seg, nullptr);

@@ -39,19 +39,19 @@ TEST(Numout, ZeroFilledExactWidth) {
 }
 
 TEST(Dnumout, FreeAndFixedWidth) {
-  EXPECT_EQ(Dnumout(0xE0000000u, 0, 10), "0#");
-  EXPECT_EQ(Dnumout(0xE0000000u, 1234567, 10), "1234567#");
-  EXPECT_EQ(Dnumout(0xE0000000u, -1, 10), "4294967295#");
-  EXPECT_EQ(Dnumout(0xF8000000u, -42, 10, 0, 2), "-42#");
-  EXPECT_EQ(Dnumout(0xF8000000u, 12, 10, 13, 1), "           12#");
-  EXPECT_EQ(Dnumout(0xF8000000u, 12, 10, 5, 0), "00012#");
-  EXPECT_EQ(Dnumout(0xF8000000u, -12, 10, 5, 2), "-0012#");
-  EXPECT_EQ(Dnumout(0xF8000000u, -12, 10, 5, 3), "  -12#");
-  EXPECT_EQ(Dnumout(0xF8000000u, 123456, 10, 3, 1), "456#");
-  EXPECT_EQ(Dnumout(0xE0000000u, 0x7FFFFFFF, 16), "7FFFFFFF#");
-  EXPECT_EQ(Dnumout(0xE8000000u, 99, 10, 6, 1), "99#");  // width absent
-  EXPECT_EQ(Dnumout(0xE0000000u, 99, 17), "#");
-  EXPECT_EQ(Dnumout(0xC0000000u, 99, 10), "#");  // base missing
+  EXPECT_EQ(Dnumout(zeb::mask({1, 2, 3}), 0, 10), "0#");
+  EXPECT_EQ(Dnumout(zeb::mask({1, 2, 3}), 1234567, 10), "1234567#");
+  EXPECT_EQ(Dnumout(zeb::mask({1, 2, 3}), -1, 10), "4294967295#");
+  EXPECT_EQ(Dnumout(zeb::mask({1, 2, 3, 4, 5}), -42, 10, 0, 2), "-42#");
+  EXPECT_EQ(Dnumout(zeb::mask({1, 2, 3, 4, 5}), 12, 10, 13, 1), "           12#");
+  EXPECT_EQ(Dnumout(zeb::mask({1, 2, 3, 4, 5}), 12, 10, 5, 0), "00012#");
+  EXPECT_EQ(Dnumout(zeb::mask({1, 2, 3, 4, 5}), -12, 10, 5, 2), "-0012#");
+  EXPECT_EQ(Dnumout(zeb::mask({1, 2, 3, 4, 5}), -12, 10, 5, 3), "  -12#");
+  EXPECT_EQ(Dnumout(zeb::mask({1, 2, 3, 4, 5}), 123456, 10, 3, 1), "456#");
+  EXPECT_EQ(Dnumout(zeb::mask({1, 2, 3}), 0x7FFFFFFF, 16), "7FFFFFFF#");
+  EXPECT_EQ(Dnumout(zeb::mask({1, 2, 3, 5}), 99, 10, 6, 1), "99#");  // width absent
+  EXPECT_EQ(Dnumout(zeb::mask({1, 2, 3}), 99, 17), "#");
+  EXPECT_EQ(Dnumout(zeb::mask({1, 2}), 99, 10), "#");  // base missing
 }
 
 TEST(Dnumin, SignsBasesAndStatus) {
@@ -160,19 +160,19 @@ TEST(Timestamps, JulianClockIsGreenwichTime) {
 TEST(Intervals, Parts) {
   int16_t h, m, s, ms, us;
   int64_t v = ((2LL * 24 + 5) * 3600 + 6 * 60 + 7) * 1000000 + 8009;
-  EXPECT_EQ(INTERPRETINTERVAL(0xFC000000u, v, &h, &m, &s, &ms, &us), 2);
+  EXPECT_EQ(INTERPRETINTERVAL(zeb::mask({1, 2, 3, 4, 5, 6}), v, &h, &m, &s, &ms, &us), 2);
   EXPECT_EQ(h, 5);
   EXPECT_EQ(m, 6);
   EXPECT_EQ(s, 7);
   EXPECT_EQ(ms, 8);
   EXPECT_EQ(us, 9);
-  EXPECT_EQ(INTERPRETINTERVAL(0xFC000000u, -v, &h, &m, &s, &ms, &us), -2);
+  EXPECT_EQ(INTERPRETINTERVAL(zeb::mask({1, 2, 3, 4, 5, 6}), -v, &h, &m, &s, &ms, &us), -2);
   EXPECT_EQ(h, -5);
   EXPECT_EQ(us, -9);
   h = 77;
-  EXPECT_EQ(INTERPRETINTERVAL(0x80000000u, v, &h), 2);
+  EXPECT_EQ(INTERPRETINTERVAL(zeb::mask({1}), v, &h), 2);
   EXPECT_EQ(h, 77);  // not asked for
-  EXPECT_EQ(INTERPRETINTERVAL(0x80000000u, INT64_MAX), 106751991);
+  EXPECT_EQ(INTERPRETINTERVAL(zeb::mask({1}), INT64_MAX), 106751991);
 }
 
 }  // namespace

@@ -17,6 +17,8 @@
 
 #include <cstdint>
 
+#include "platform/types.h"
+
 // The 32-byte logical-information record of DEVICE_GETINFOBYLDEV_.
 struct DeviceLogicalInfo {
   int32_t ldev;          // bytes 0-3: logical device number

@@ -50,13 +50,14 @@ int16_t create_temp(const char* volume, std::string* name) {
   char buffer[50];
   int16_t length = static_cast<int16_t>(std::strlen(volume));
   std::memcpy(buffer, volume, static_cast<size_t>(length));
-  int16_t error = FILE_CREATE_(0xE0200000, buffer, 50, &length, 0, 0, 0, 0, 0, 0, 0, 512);
+  int16_t error =
+      FILE_CREATE_(zeb::mask({1, 2, 3, 11}), buffer, 50, &length, 0, 0, 0, 0, 0, 0, 0, 512);
   if (error == 0) *name = std::string(buffer, static_cast<size_t>(length));
   return error;
 }
 
 int16_t open_name(const std::string& name, int16_t* fnum) {
-  return FILE_OPEN_(0xE0000000, name.data(), static_cast<int16_t>(name.size()), fnum);
+  return FILE_OPEN_(zeb::mask({1, 2, 3}), name.data(), static_cast<int16_t>(name.size()), fnum);
 }
 
 TEST(DeviceWalk, VisitsTheTableInOrderAndEnds) {
@@ -67,9 +68,9 @@ TEST(DeviceWalk, VisitsTheTableInOrderAndEnds) {
     DeviceLogicalInfo info{};
     int16_t info_len = 0, name_len = 0;
     char name[10];
-    int16_t error =
-        DEVICE_GETINFOBYLDEV_(0xF01B8000, ldev, &info, 32, &info_len, nullptr, 0, nullptr, nullptr,
-                              0, nullptr, 0, 3, 3, 0, name, 10, &name_len);
+    int16_t error = DEVICE_GETINFOBYLDEV_(zeb::mask({1, 2, 3, 4, 12, 13, 15, 16, 17}), ldev, &info,
+                                          32, &info_len, nullptr, 0, nullptr, nullptr, 0, nullptr,
+                                          0, 3, 3, 0, name, 10, &name_len);
     if (error != 0) {
       EXPECT_EQ(error, 19);
       break;
@@ -89,18 +90,18 @@ TEST(DeviceWalk, ExactLookupAndShortBuffers) {
   DeviceLogicalInfo info{};
   int16_t info_len = 0;
   // Options 0: the device with exactly this number.
-  ASSERT_EQ(DEVICE_GETINFOBYLDEV_(0xF0000000, 2, &info, 32, &info_len), 0);
+  ASSERT_EQ(DEVICE_GETINFOBYLDEV_(zeb::mask({1, 2, 3, 4}), 2, &info, 32, &info_len), 0);
   EXPECT_EQ(info.ldev, 2);
-  EXPECT_EQ(DEVICE_GETINFOBYLDEV_(0xF0000000, 99, &info, 32, &info_len), 19);
+  EXPECT_EQ(DEVICE_GETINFOBYLDEV_(zeb::mask({1, 2, 3, 4}), 99, &info, 32, &info_len), 19);
   // A short record buffer gets the first bytes only.
   char small[4] = {};
-  ASSERT_EQ(DEVICE_GETINFOBYLDEV_(0xF0000000, 1, small, 4, &info_len), 0);
+  ASSERT_EQ(DEVICE_GETINFOBYLDEV_(zeb::mask({1, 2, 3, 4}), 1, small, 4, &info_len), 0);
   EXPECT_EQ(info_len, 4);
   // A name buffer that cannot hold the name is refused.
   char name[3];
   int16_t name_len = 0;
-  EXPECT_EQ(DEVICE_GETINFOBYLDEV_(0x80038000, 1, nullptr, 0, nullptr, nullptr, 0, nullptr, nullptr,
-                                  0, nullptr, 0, 0, 0, 0, name, 3, &name_len),
+  EXPECT_EQ(DEVICE_GETINFOBYLDEV_(zeb::mask({1, 15, 16, 17}), 1, nullptr, 0, nullptr, nullptr, 0,
+                                  nullptr, nullptr, 0, nullptr, 0, 0, 0, 0, name, 3, &name_len),
             22);
   EXPECT_EQ(DEVICE_GETINFOBYLDEV_(0x00000000), 29);
 }
@@ -117,22 +118,22 @@ TEST(ScratchFile, IsInvisibleAndDiscardedOnLastClose) {
   ASSERT_EQ(open_name(name, &f2), 0);
   ASSERT_EQ(POSITION(f1, 0), 0);
   int16_t written = 0;
-  ASSERT_EQ(WRITEX(0xF0000000, f1, "hello", 5, &written), 0);
+  ASSERT_EQ(WRITEX(zeb::mask({1, 2, 3, 4}), f1, "hello", 5, &written), 0);
   EXPECT_EQ(written, 5);
   // Both opens see the same file; each has its own position.
   char back[8] = {};
   int16_t count = 0;
-  ASSERT_EQ(READX(0xF0000000, f2, back, 8, &count), 0);
+  ASSERT_EQ(READX(zeb::mask({1, 2, 3, 4}), f2, back, 8, &count), 0);
   EXPECT_EQ(std::string(back, static_cast<size_t>(count)), "hello");
-  EXPECT_EQ(READX(0xF0000000, f2, back, 8, &count), 1);  // end of file
-  ASSERT_EQ(FILE_CLOSE_(0x80000000, f1), 0);
+  EXPECT_EQ(READX(zeb::mask({1, 2, 3, 4}), f2, back, 8, &count), 1);  // end of file
+  ASSERT_EQ(FILE_CLOSE_(zeb::mask({1}), f1), 0);
   ASSERT_EQ(open_name(name, &f1), 0);  // still open through f2
-  ASSERT_EQ(FILE_CLOSE_(0x80000000, f1), 0);
-  ASSERT_EQ(FILE_CLOSE_(0x80000000, f2), 0);
+  ASSERT_EQ(FILE_CLOSE_(zeb::mask({1}), f1), 0);
+  ASSERT_EQ(FILE_CLOSE_(zeb::mask({1}), f2), 0);
   // The last close discarded it: the name is gone.
   EXPECT_EQ(open_name(name, &f1), 11);
   int16_t last = 0;
-  ASSERT_EQ(FILE_GETINFO_(0xC0000000, -1, &last), 0);
+  ASSERT_EQ(FILE_GETINFO_(zeb::mask({1, 2}), -1, &last), 0);
   EXPECT_EQ(last, 11);
   EXPECT_EQ(entries_in(dir_a()), 0);
 }
@@ -145,7 +146,7 @@ TEST(ScratchFile, CreationErrors) {
   char buffer[50] = "$DIRA";
   int16_t length = 5;
   // The returned name must fit the caller's buffer.
-  EXPECT_EQ(FILE_CREATE_(0xE0000000, buffer, 6, &length), 22);
+  EXPECT_EQ(FILE_CREATE_(zeb::mask({1, 2, 3}), buffer, 6, &length), 22);
 }
 
 TEST(WrittenData, IsDurableAndPositioned) {
@@ -157,10 +158,10 @@ TEST(WrittenData, IsDurableAndPositioned) {
   std::memset(block, 'X', sizeof block);
   for (int i = 0; i < 3; ++i) {
     ASSERT_EQ(POSITION(f, 0), 0);
-    ASSERT_EQ(WRITEX(0xE0000000, f, block, 512), 0);
+    ASSERT_EQ(WRITEX(zeb::mask({1, 2, 3}), f, block, 512), 0);
   }
   int32_t capacity = 0;
-  ASSERT_EQ(FILEINFO(0x80000000 | zeb::param_bit(18), f, nullptr, nullptr, nullptr, nullptr,
+  ASSERT_EQ(FILEINFO(zeb::mask({1}) | zeb::param_bit(18), f, nullptr, nullptr, nullptr, nullptr,
                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                      nullptr, nullptr, nullptr, nullptr, &capacity),
             0);
@@ -170,14 +171,14 @@ TEST(WrittenData, IsDurableAndPositioned) {
   EXPECT_NE(fcntl(fd, F_GETFL) & O_DSYNC, 0);
   char internal[24];
   int16_t devtype = 0;
-  ASSERT_EQ(FILEINFO(0xA8000000, f, nullptr, internal, nullptr, &devtype), 0);
+  ASSERT_EQ(FILEINFO(zeb::mask({1, 3, 5}), f, nullptr, internal, nullptr, &devtype), 0);
   char external[32];
   int16_t n = FNAMECOLLAPSE(internal, external);
   EXPECT_EQ(std::string(external, static_cast<size_t>(n)), name);
   EXPECT_EQ(devtype >> 6, 3);
   EXPECT_EQ(POSITION(f, -5), 22);
-  EXPECT_EQ(FILE_CLOSE_(0x80000000, f), 0);
-  EXPECT_EQ(FILE_CLOSE_(0x80000000, f), 16);
+  EXPECT_EQ(FILE_CLOSE_(zeb::mask({1}), f), 0);
+  EXPECT_EQ(FILE_CLOSE_(zeb::mask({1}), f), 16);
   EXPECT_EQ(POSITION(f, 0), 16);
 }
 
@@ -192,11 +193,11 @@ TEST(FaultSeam, InjectedWriteFailureBecomesTheLastError) {
     return -1;
   };
   char byte = 'X';
-  EXPECT_EQ(WRITEX(0xE0000000, f, &byte, 1), 43);
+  EXPECT_EQ(WRITEX(zeb::mask({1, 2, 3}), f, &byte, 1), 43);
   int16_t last = 0;
-  ASSERT_EQ(FILE_GETINFO_(0xC0000000, f, &last), 0);
+  ASSERT_EQ(FILE_GETINFO_(zeb::mask({1, 2}), f, &last), 0);
   EXPECT_EQ(last, 43);
-  EXPECT_EQ(FILE_CLOSE_(0x80000000, f), 0);
+  EXPECT_EQ(FILE_CLOSE_(zeb::mask({1}), f), 0);
 }
 
 TEST(ErrnoTable, MapsToFileSystemErrors) {
@@ -218,15 +219,15 @@ TEST(SimulatedDisk, RewritesTakeOneRevolutionEach) {
   int16_t f = -2;
   ASSERT_EQ(open_name(name, &f), 0);
   char block[512] = {};
-  ASSERT_EQ(WRITEX(0xE0000000, f, block, 512), 0);
+  ASSERT_EQ(WRITEX(zeb::mask({1, 2, 3}), f, block, 512), 0);
   int64_t start = PROCESSOR_CLOCK();
   for (int i = 0; i < 10; ++i) {
     ASSERT_EQ(POSITION(f, 0), 0);
-    ASSERT_EQ(WRITEX(0xE0000000, f, block, 512), 0);
+    ASSERT_EQ(WRITEX(zeb::mask({1, 2, 3}), f, block, 512), 0);
   }
   // 6000 rpm: 10 ms a revolution.
   EXPECT_EQ(PROCESSOR_CLOCK() - start, 100000);
-  EXPECT_EQ(FILE_CLOSE_(0x80000000, f), 0);
+  EXPECT_EQ(FILE_CLOSE_(zeb::mask({1}), f), 0);
   zeb::platform::clock_release();
 }
 
@@ -237,11 +238,11 @@ TEST(SimulatedDisk, TheConfiguredWriteFails) {
   int16_t f = -2;
   ASSERT_EQ(open_name(name, &f), 0);
   char block[512] = {};
-  EXPECT_EQ(WRITEX(0xE0000000, f, block, 512), 0);
-  EXPECT_EQ(WRITEX(0xE0000000, f, block, 512), 0);
-  EXPECT_EQ(WRITEX(0xE0000000, f, block, 512), 190);
-  EXPECT_EQ(WRITEX(0xE0000000, f, block, 512), 0);
-  EXPECT_EQ(FILE_CLOSE_(0x80000000, f), 0);
+  EXPECT_EQ(WRITEX(zeb::mask({1, 2, 3}), f, block, 512), 0);
+  EXPECT_EQ(WRITEX(zeb::mask({1, 2, 3}), f, block, 512), 0);
+  EXPECT_EQ(WRITEX(zeb::mask({1, 2, 3}), f, block, 512), 190);
+  EXPECT_EQ(WRITEX(zeb::mask({1, 2, 3}), f, block, 512), 0);
+  EXPECT_EQ(FILE_CLOSE_(zeb::mask({1}), f), 0);
   zeb::platform::clock_release();
 }
 
@@ -249,26 +250,26 @@ TEST(NamedFiles, CreateOpenAndDescribeByName) {
   char internal[24];
   ASSERT_EQ(FNAMEEXPAND("$dira.sub.data1", 15, internal), 15);
   EXPECT_EQ(std::string(internal, 24), "$DIRA   SUB     DATA1   ");
-  ASSERT_EQ(CREATE(0xD0200000, internal, 4, 0, 4, 0, 0, 0, 0, 0, 0, 16), 0);
-  EXPECT_EQ(CREATE(0xD0200000, internal, 4, 0, 4, 0, 0, 0, 0, 0, 0, 16), 10);
+  ASSERT_EQ(CREATE(zeb::mask({1, 2, 4, 11}), internal, 4, 0, 4, 0, 0, 0, 0, 0, 0, 16), 0);
+  EXPECT_EQ(CREATE(zeb::mask({1, 2, 4, 11}), internal, 4, 0, 4, 0, 0, 0, 0, 0, 0, 16), 10);
   int16_t last = 0;
-  ASSERT_EQ(FILEINFO(0xC0000000, -1, &last), 0);
+  ASSERT_EQ(FILEINFO(zeb::mask({1, 2}), -1, &last), 0);
   EXPECT_EQ(last, 10);
   struct stat st;
   ASSERT_EQ(stat((dir_a() + "/sub/data1").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   int16_t error = -1, devtype = 0;
   int32_t capacity = 0;
-  ASSERT_EQ(FILEINFO(0x68004000, 0, &error, internal, nullptr, &devtype, nullptr, nullptr, nullptr,
+  ASSERT_EQ(FILEINFO(zeb::mask({2, 3, 5, 18}), 0, &error, internal, nullptr, &devtype, nullptr,
                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                     nullptr, &capacity),
+                     nullptr, nullptr, nullptr, &capacity),
             0);
   EXPECT_EQ(error, 0);
   EXPECT_EQ((devtype >> 6) & 0x3F, 3);
   EXPECT_EQ(capacity, 64 * 2048);
   char missing[24];
   ASSERT_EQ(FNAMEEXPAND("$DIRA.SUB.NOFILE", 16, missing), 16);
-  EXPECT_EQ(FILEINFO(0x68004000, 0, &error, missing), 11);
+  EXPECT_EQ(FILEINFO(zeb::mask({2, 3, 5, 18}), 0, &error, missing), 11);
   EXPECT_EQ(error, 11);
   unlink((dir_a() + "/sub/data1").c_str());
   rmdir((dir_a() + "/sub").c_str());
@@ -278,12 +279,12 @@ TEST(NamedFiles, TemporaryByCreateWritesItsNameBack) {
   char internal[24];
   std::memset(internal, ' ', 24);
   std::memcpy(internal, "$SIM", 4);
-  ASSERT_EQ(CREATE(0xD0200000, internal, 8, 0, 8, 0, 0, 0, 0, 0, 0, 63), 0);
+  ASSERT_EQ(CREATE(zeb::mask({1, 2, 4, 11}), internal, 8, 0, 8, 0, 0, 0, 0, 0, 0, 63), 0);
   EXPECT_EQ(internal[8], '#');
   int32_t capacity = 0;
-  ASSERT_EQ(FILEINFO(0x20004000, 0, nullptr, internal, nullptr, nullptr, nullptr, nullptr, nullptr,
+  ASSERT_EQ(FILEINFO(zeb::mask({3, 18}), 0, nullptr, internal, nullptr, nullptr, nullptr, nullptr,
                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                     nullptr, &capacity),
+                     nullptr, nullptr, &capacity),
             0);
   EXPECT_EQ(capacity, 8 * 63 * 2048);
   int16_t error = 0;
@@ -309,28 +310,30 @@ TEST(Names, ConvertAndDecompose) {
   EXPECT_EQ(std::string(external, static_cast<size_t>(n)), "$V.SUB.F");
   char piece[8];
   int16_t len = 0;
-  ASSERT_EQ(FILENAME_DECOMPOSE_(0xFC000000, "$TMP.#0000012", 13, piece, 8, &len, 0), 0);
+  ASSERT_EQ(
+      FILENAME_DECOMPOSE_(zeb::mask({1, 2, 3, 4, 5, 6}), "$TMP.#0000012", 13, piece, 8, &len, 0),
+      0);
   EXPECT_EQ(std::string(piece, static_cast<size_t>(len)), "$TMP");
-  ASSERT_EQ(FILENAME_DECOMPOSE_(0xFC000000, "$A.B.C", 6, piece, 8, &len, 2), 0);
+  ASSERT_EQ(FILENAME_DECOMPOSE_(zeb::mask({1, 2, 3, 4, 5, 6}), "$A.B.C", 6, piece, 8, &len, 2), 0);
   EXPECT_EQ(std::string(piece, static_cast<size_t>(len)), "C");
-  EXPECT_EQ(FILENAME_DECOMPOSE_(0xFC000000, "$A.B.C", 6, piece, 0, &len, 0), 22);
+  EXPECT_EQ(FILENAME_DECOMPOSE_(zeb::mask({1, 2, 3, 4, 5, 6}), "$A.B.C", 6, piece, 0, &len, 0), 22);
 }
 
 TEST(Streams, HomeTerminalIsStandardOutput) {
   char name[48];
   int16_t len = 0, detail = -1;
-  ASSERT_EQ(PROCESS_GETINFO_(0x03800800, nullptr, nullptr, 0, nullptr, nullptr, nullptr, name, 48,
-                             &len, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr,
-                             nullptr, 0, nullptr, &detail),
+  ASSERT_EQ(PROCESS_GETINFO_(zeb::mask({7, 8, 9, 21}), nullptr, nullptr, 0, nullptr, nullptr,
+                             nullptr, name, 48, &len, nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, 0, nullptr, nullptr, 0, nullptr, &detail),
             0);
   EXPECT_EQ(std::string(name, static_cast<size_t>(len)), "$ZHOME");
   int16_t f = -2;
-  ASSERT_EQ(FILE_OPEN_(0xE0000000, name, len, &f), 0);
+  ASSERT_EQ(FILE_OPEN_(zeb::mask({1, 2, 3}), name, len, &f), 0);
   int16_t devtype = 0;
-  ASSERT_EQ(FILE_GETINFO_(0x84000000, f, nullptr, nullptr, 0, nullptr, &devtype), 0);
+  ASSERT_EQ(FILE_GETINFO_(zeb::mask({1, 6}), f, nullptr, nullptr, 0, nullptr, &devtype), 0);
   EXPECT_EQ(devtype >> 6, 6);
   EXPECT_EQ(POSITION(f, 0), 2);
-  EXPECT_EQ(FILE_CLOSE_(0x80000000, f), 0);
+  EXPECT_EQ(FILE_CLOSE_(zeb::mask({1}), f), 0);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "platform/types.h"
+
 // Ends the process normally (exit status 0). Does not return.
 [[noreturn]] void STOP();
 

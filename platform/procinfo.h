@@ -19,6 +19,8 @@
 
 #include <cstdint>
 
+#include "platform/types.h"
+
 // This process's cpu-and-pin word (processor in the high byte).
 int16_t MYPID();
 

@@ -31,11 +31,11 @@ TEST(ProcInfo, OwnWordFollowsThePid) {
 TEST(ProcInfo, ThisProcessNamedAndUnnamed) {
   int16_t id[4];
   ::setenv("ZEB_PROCESS_NAME", "$Ab1", 1);
-  ASSERT_EQ(PROCESSINFO(0xC0000000u, MYPID(), id), 0);
+  ASSERT_EQ(PROCESSINFO(zeb::mask({1, 2}), MYPID(), id), 0);
   EXPECT_EQ(IdName(id), "$AB1  ");
   EXPECT_EQ(id[3], MYPID());
   ::setenv("ZEB_PROCESS_NAME", "not a name", 1);
-  ASSERT_EQ(PROCESSINFO(0xC0000000u, MYPID(), id), 0);
+  ASSERT_EQ(PROCESSINFO(zeb::mask({1, 2}), MYPID(), id), 0);
   const unsigned char* b = reinterpret_cast<const unsigned char*>(id);
   EXPECT_EQ(b[0], 0x80);
   EXPECT_EQ(b[1], 0);
@@ -44,8 +44,9 @@ TEST(ProcInfo, ThisProcessNamedAndUnnamed) {
 
   int16_t creator = 0, accessor = 0, priority = 0;
   char program[24], home[24];
-  ASSERT_EQ(
-      PROCESSINFO(0xFE000000u, MYPID(), nullptr, &creator, &accessor, &priority, program, home), 0);
+  ASSERT_EQ(PROCESSINFO(zeb::mask({1, 2, 3, 4, 5, 6, 7}), MYPID(), nullptr, &creator, &accessor,
+                        &priority, program, home),
+            0);
   EXPECT_EQ(static_cast<uint16_t>(creator), static_cast<uint16_t>(::getuid()));
   EXPECT_EQ(static_cast<uint16_t>(accessor), static_cast<uint16_t>(::geteuid()));
   EXPECT_EQ(std::string(program, 8), "$ZHOST  ");
@@ -56,12 +57,13 @@ TEST(ProcInfo, ThisProcessNamedAndUnnamed) {
 
 TEST(ProcInfo, ErrorsAndOtherSystems) {
   int16_t id[4];
-  EXPECT_EQ(PROCESSINFO(0x40000000u, 0, id), 29);
-  EXPECT_EQ(PROCESSINFO(0xC1000000u, MYPID(), id, nullptr, nullptr, nullptr, nullptr, nullptr, 5),
+  EXPECT_EQ(PROCESSINFO(zeb::mask({2}), 0, id), 29);
+  EXPECT_EQ(PROCESSINFO(zeb::mask({1, 2, 8}), MYPID(), id, nullptr, nullptr, nullptr, nullptr,
+                        nullptr, 5),
             18);
   // Processor 15 exists only on hosts with sixteen processor slots.
   if ((static_cast<uint32_t>(REMOTEPROCESSORSTATUS(-1)) >> 16) < 16) {
-    EXPECT_EQ(PROCESSINFO(0xC0000000u, 0x0F05, id), 11);
+    EXPECT_EQ(PROCESSINFO(zeb::mask({1, 2}), 0x0F05, id), 11);
   }
 }
 
@@ -105,7 +107,7 @@ TEST(ProcInfo, AnotherProcessByCpuAndPin) {
   }
   int16_t id[4];
   int16_t creator = 0;
-  int16_t rc = PROCESSINFO(0xE0000000u, word, id, &creator);
+  int16_t rc = PROCESSINFO(zeb::mask({1, 2, 3}), word, id, &creator);
   ::kill(child, SIGKILL);
   ::waitpid(child, nullptr, 0);
   if (shadowed) GTEST_SKIP() << "a lower pid shares the child's cpu and pin";
@@ -115,7 +117,7 @@ TEST(ProcInfo, AnotherProcessByCpuAndPin) {
   EXPECT_EQ(static_cast<uint16_t>(creator), static_cast<uint16_t>(::getuid()));
   // Once it has ended, the word names no process (or an older one).
   int16_t after[4];
-  if (PROCESSINFO(0xC0000000u, word, after) == 0) {
+  if (PROCESSINFO(zeb::mask({1, 2}), word, after) == 0) {
     EXPECT_NE(IdName(after), "$KID  ");
   }
 }

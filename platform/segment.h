@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "platform/types.h"
+
 namespace zeb {
 constexpr uintptr_t kPreferredSegmentBase = 0x80000;
 // Address space kept for the base: the largest segment that can be used.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 namespace zeb {
 
@@ -14,6 +15,19 @@ constexpr bool present(uint32_t mask, int n) {
 
 // The mask bit that stands for parameter n.
 constexpr uint32_t param_bit(int n) { return 1u << (32 - n); }
+
+// The mask for the parameters numbered in params, written by number so that a
+// call can be checked against the procedure's parameter list:
+// mask({1, 2, 4}) is 0xD0000000. A number outside 1-32 is refused (at compile
+// time where the mask is a constant).
+constexpr uint32_t mask(std::initializer_list<int> params) {
+  uint32_t m = 0;
+  for (int n : params) {
+    if (n < 1 || n > 32) throw "parameter numbers run from 1 to 32";
+    m |= param_bit(n);
+  }
+  return m;
+}
 
 // True when no bit beyond a procedure's last parameter (count params) is set.
 constexpr bool mask_fits(uint32_t mask, int params) {

@@ -39,7 +39,7 @@ class ContextTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(kVolumes); }
   void TearDown() override {
-    for (int16_t id : {7, 101}) DEALLOCATESEGMENT(0x80000000u, id);
+    for (int16_t id : {7, 101}) DEALLOCATESEGMENT(zeb::mask({1}), id);
   }
 };
 
@@ -52,21 +52,21 @@ TEST_F(ContextTest, NoContextBeforeTheSegmentExists) {
 
 TEST_F(ContextTest, ContextLiesAtTheBaseOfSegment101Only) {
   void* base = nullptr;
-  ASSERT_EQ(UTIL_ALLOCATESEGMENT(0xE0000000u, &base, 4, 7), 0);
+  ASSERT_EQ(UTIL_ALLOCATESEGMENT(zeb::mask({1, 2, 3}), &base, 4, 7), 0);
   EXPECT_EQ(zeb::library_context(), nullptr) << "another segment is in use";
-  ASSERT_EQ(UTIL_ALLOCATESEGMENT(0xE0000000u, &base, 4, 101), 0);
-  ASSERT_EQ(USESEGMENT(0x80000000u, 101), 7);
+  ASSERT_EQ(UTIL_ALLOCATESEGMENT(zeb::mask({1, 2, 3}), &base, 4, 101), 0);
+  ASSERT_EQ(USESEGMENT(zeb::mask({1}), 101), 7);
   EXPECT_EQ(base, zeb::library_base());
   EXPECT_EQ(static_cast<void*>(zeb::library_context()), base);
-  USESEGMENT(0x80000000u, 7);
+  USESEGMENT(zeb::mask({1}), 7);
   EXPECT_EQ(zeb::library_context(), nullptr);
 }
 
 TEST_F(ContextTest, StartUpLayoutOver1000Pages) {
   void* base = nullptr;
-  ASSERT_EQ(UTIL_ALLOCATESEGMENT(0xE0000000u, &base, 1000, zeb::kLibrarySegmentId), 0);
+  ASSERT_EQ(UTIL_ALLOCATESEGMENT(zeb::mask({1, 2, 3}), &base, 1000, zeb::kLibrarySegmentId), 0);
   ASSERT_EQ(base, zeb::library_base());
-  USESEGMENT(0x80000000u, zeb::kLibrarySegmentId);
+  USESEGMENT(zeb::mask({1}), zeb::kLibrarySegmentId);
   LibraryContext* ctx = zeb::library_context();
   ASSERT_NE(ctx, nullptr);
 

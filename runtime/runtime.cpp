@@ -37,8 +37,8 @@ int16_t write_log(const char* line, int16_t length) {
     if (g_env.term_fnum < 0) {
       error = zeb::err::kNotOpenFile;
     } else {
-      WRITEX(0xE0000000, g_env.term_fnum, line, length);
-      FILE_GETINFO_(0xC0000000, g_env.term_fnum, &error);
+      WRITEX(zeb::mask({1, 2, 3}), g_env.term_fnum, line, length);
+      FILE_GETINFO_(zeb::mask({1, 2}), g_env.term_fnum, &error);
     }
   }
   if (error != 0 && (flags & zeb::kFlagAbendOnLogError) != 0) ABEND();
@@ -48,12 +48,12 @@ int16_t write_log(const char* line, int16_t length) {
 int16_t open_home_terminal(int16_t* fnum) {
   char name[48];
   int16_t length = 0, detail = 0;
-  if (PROCESS_GETINFO_(0x03800800, nullptr, nullptr, 0, nullptr, nullptr, nullptr, name, 48,
-                       &length, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr,
-                       nullptr, 0, nullptr, &detail) != 0) {
+  if (PROCESS_GETINFO_(zeb::mask({7, 8, 9, 21}), nullptr, nullptr, 0, nullptr, nullptr, nullptr,
+                       name, 48, &length, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0,
+                       nullptr, nullptr, 0, nullptr, &detail) != 0) {
     return detail;
   }
-  return FILE_OPEN_(0xE0000000, name, length, fnum);
+  return FILE_OPEN_(zeb::mask({1, 2, 3}), name, length, fnum);
 }
 
 }  // namespace
@@ -62,10 +62,10 @@ int16_t ZEB_STARTUP(uint32_t mask, int16_t pages, uint16_t flags, const char* /*
   if (!zeb::mask_fits(mask, 3)) return zeb::err::kInvalidOperation;
   if (!zeb::present(mask, 1)) pages = 1000;
   void* base = nullptr;
-  int16_t error = UTIL_ALLOCATESEGMENT(0xE0000000, &base, pages, zeb::kLibrarySegmentId);
+  int16_t error = UTIL_ALLOCATESEGMENT(zeb::mask({1, 2, 3}), &base, pages, zeb::kLibrarySegmentId);
   if (error != 0) return error;
   if (base != zeb::library_base()) return zeb::err::kBadSegmentBase;
-  USESEGMENT(0x80000000, zeb::kLibrarySegmentId);
+  USESEGMENT(zeb::mask({1}), zeb::kLibrarySegmentId);
   LibraryContext* context = zeb::library_context();
   // A reused swap file still holds an earlier run's context.
   *context = LibraryContext{};
@@ -87,7 +87,7 @@ int16_t ZEB_STARTUP(uint32_t mask, int16_t pages, uint16_t flags, const char* /*
   }
   // Lines written during start-up already follow the flags.
   context->flags = flags;
-  if ((flags & zeb::kFlagLogStarted) != 0) ZEB_LOG(0x80000000, "\\p\\ started.");
+  if ((flags & zeb::kFlagLogStarted) != 0) ZEB_LOG(zeb::mask({1}), "\\p\\ started.");
   return 0;
 }
 
@@ -99,7 +99,7 @@ int16_t ZEB_LOG(uint32_t mask, const char* format, const void* a1, const void* a
   char line[kLineLength];
   int16_t prefix = 0;
   if ((zeb::library_flags() & zeb::kFlagLogPrefix) != 0) {
-    prefix = UTIL_FORMAT(0xE0000000, "\\t2.18\\ \\p6\\ ", line, kLineLength);
+    prefix = UTIL_FORMAT(zeb::mask({1, 2, 3}), "\\t2.18\\ \\p6\\ ", line, kLineLength);
   }
   // Only the arguments the caller passed are handed on: the caller's bits 30
   // to 19 (a1 to a12) become the engine's bits 28 to 17.
@@ -112,13 +112,14 @@ int16_t ZEB_LOG(uint32_t mask, const char* format, const void* a1, const void* a
 
 void ZEB_SHOWMEMSTATS() {
   PoolStats stats{};
-  if (MEM_STATS(0xC0000000, zeb::library_pool(), &stats) != 0) return;
-  ZEB_LOG(0xF8000000, "Pool Alloc: \\q8\\  Free:   \\q8\\  Used:    \\d8\\  Maxused:\\d8\\",
+  if (MEM_STATS(zeb::mask({1, 2}), zeb::library_pool(), &stats) != 0) return;
+  ZEB_LOG(zeb::mask({1, 2, 3, 4, 5}),
+          "Pool Alloc: \\q8\\  Free:   \\q8\\  Used:    \\d8\\  Maxused:\\d8\\",
           &stats.alloc_requests, &stats.free_requests, &stats.used, &stats.maxused);
-  ZEB_LOG(0xF0000000, "     Allocs:\\q8\\  Splits: \\q8\\  Extends: \\q8\\", &stats.whole_allocs,
-          &stats.splits, &stats.extends);
-  ZEB_LOG(0xF0000000, "     Joins: \\q8\\  Release:\\q8\\  FailSize:\\d8\\", &stats.joins,
-          &stats.releases, &stats.failsize);
+  ZEB_LOG(zeb::mask({1, 2, 3, 4}), "     Allocs:\\q8\\  Splits: \\q8\\  Extends: \\q8\\",
+          &stats.whole_allocs, &stats.splits, &stats.extends);
+  ZEB_LOG(zeb::mask({1, 2, 3, 4}), "     Joins: \\q8\\  Release:\\q8\\  FailSize:\\d8\\",
+          &stats.joins, &stats.releases, &stats.failsize);
 }
 
 void ZEB_SHUTDOWN(uint32_t mask, int16_t code) {
@@ -129,11 +130,11 @@ void ZEB_SHUTDOWN(uint32_t mask, int16_t code) {
   if (zeb::library_context() == nullptr) ABEND();
   if (zeb::present(mask, 1) && code != 0) ABEND();
   if ((flags & zeb::kFlagLogStopped) != 0) {
-    ZEB_LOG(0xC0000000, "Total CPU time: \\tj8.22\\", &cpu);
-    ZEB_LOG(0xC0000000, "Elapsed time:   \\tj8.22\\", &elapsed);
-    ZEB_LOG(0x80000000, "\\p\\ Stopped.");
+    ZEB_LOG(zeb::mask({1, 2}), "Total CPU time: \\tj8.22\\", &cpu);
+    ZEB_LOG(zeb::mask({1, 2}), "Elapsed time:   \\tj8.22\\", &elapsed);
+    ZEB_LOG(zeb::mask({1}), "\\p\\ Stopped.");
   }
-  if (g_env.term_fnum >= 0) FILE_CLOSE_(0x80000000, g_env.term_fnum);
+  if (g_env.term_fnum >= 0) FILE_CLOSE_(zeb::mask({1}), g_env.term_fnum);
   g_env.term_fnum = zeb::kNotOpen;
   STOP();
 }

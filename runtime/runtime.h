@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "platform/types.h"
+
 #include "runtime/context.h"
 
 // Starts the library: pages (bit 31, segment size in 2048-byte pages,

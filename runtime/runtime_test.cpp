@@ -54,7 +54,7 @@ int count_lines(const std::string& text, const std::string& start) {
 
 TEST(Startup, DefaultSegmentAndPool) {
   auto r = run_child([] {
-    if (ZEB_STARTUP(0x40000000, 0, 0x0028) != 0) _exit(10);
+    if (ZEB_STARTUP(zeb::mask({2}), 0, 0x0028) != 0) _exit(10);
     char* base = zeb::library_base();
     if (zeb::library_pool() != base + 24) _exit(11);
     if (zeb::library_timers() == nullptr) _exit(12);
@@ -64,7 +64,7 @@ TEST(Startup, DefaultSegmentAndPool) {
     void* buffer = nullptr;
     if (MEM_ALLOC(zeb::library_pool(), &buffer, 2047976) != 303) _exit(14);
     if (MEM_ALLOC(zeb::library_pool(), &buffer, 2000000) != 0) _exit(15);
-    ZEB_LOG(0x80000000, "started");
+    ZEB_LOG(zeb::mask({1}), "started");
     ZEB_SHUTDOWN(0);
   });
   EXPECT_EQ(r.status, 0);
@@ -73,7 +73,7 @@ TEST(Startup, DefaultSegmentAndPool) {
 
 TEST(Startup, FlagsAreRequired) {
   auto r = run_child([] {
-    int16_t error = ZEB_STARTUP(0x80000000, 1000);
+    int16_t error = ZEB_STARTUP(zeb::mask({1}), 1000);
     // Segment, pool and timer list are in place before the check.
     if (error == 29 && zeb::library_pool() != nullptr && zeb::library_timers() != nullptr) {
       _exit(0);
@@ -85,9 +85,9 @@ TEST(Startup, FlagsAreRequired) {
 
 TEST(Startup, BadPagesAndMask) {
   auto r = run_child([] {
-    if (ZEB_STARTUP(0xC0000000, 0, 0x29) != 22) _exit(1);
-    if (ZEB_STARTUP(0xC0000000, 32001, 0x29) != 22) _exit(2);
-    if (ZEB_STARTUP(0xF0000000, 100, 0x29) != 2) _exit(3);
+    if (ZEB_STARTUP(zeb::mask({1, 2}), 0, 0x29) != 22) _exit(1);
+    if (ZEB_STARTUP(zeb::mask({1, 2}), 32001, 0x29) != 22) _exit(2);
+    if (ZEB_STARTUP(zeb::mask({1, 2, 3, 4}), 100, 0x29) != 2) _exit(3);
     _exit(0);
   });
   EXPECT_EQ(r.status, 0);
@@ -95,11 +95,11 @@ TEST(Startup, BadPagesAndMask) {
 
 TEST(Log, LinesGoToTheHomeTerminalOnly) {
   auto r = run_child([] {
-    ZEB_STARTUP(0xC0000000, 100, 0x29);
-    ZEB_LOG(0x80000000, "");
+    ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x29);
+    ZEB_LOG(zeb::mask({1}), "");
     int32_t rpm = 7200;
     int16_t length = 4;
-    ZEB_LOG(0xF0000000, "Drive: \\a8.%\\ Effective RPM: \\d\\", "$S72", &length, &rpm);
+    ZEB_LOG(zeb::mask({1, 2, 3, 4}), "Drive: \\a8.%\\ Effective RPM: \\d\\", "$S72", &length, &rpm);
     ZEB_SHUTDOWN(0);
   });
   EXPECT_EQ(r.status, 0);
@@ -108,8 +108,8 @@ TEST(Log, LinesGoToTheHomeTerminalOnly) {
 
 TEST(Log, NothingWithoutTheTerminalFlag) {
   auto r = run_child([] {
-    ZEB_STARTUP(0xC0000000, 100, 0x00C8);
-    ZEB_LOG(0x80000000, "hidden");
+    ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x00C8);
+    ZEB_LOG(zeb::mask({1}), "hidden");
     ZEB_SHUTDOWN(0);
   });
   EXPECT_EQ(r.status, 0);
@@ -118,13 +118,15 @@ TEST(Log, NothingWithoutTheTerminalFlag) {
 
 TEST(Log, ParameterCountAndLineLength) {
   auto r = run_child([] {
-    ZEB_STARTUP(0xC0000000, 100, 0x29);
+    ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x29);
     int32_t v = 1;
     // Format and twelve arguments are accepted; a fourteenth is not.
-    if (ZEB_LOG(0xFFF80000, "\\d\\", &v, &v, &v, &v, &v, &v, &v, &v, &v, &v, &v, &v) != 0) _exit(1);
-    if (ZEB_LOG(0xFFFC0000, "x") == 0) _exit(2);
+    if (ZEB_LOG(zeb::mask({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}), "\\d\\", &v, &v, &v, &v, &v,
+                &v, &v, &v, &v, &v, &v, &v) != 0)
+      _exit(1);
+    if (ZEB_LOG(zeb::mask({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14}), "x") == 0) _exit(2);
     std::string long_line(300, 'L');
-    ZEB_LOG(0x80000000, long_line.c_str());
+    ZEB_LOG(zeb::mask({1}), long_line.c_str());
     ZEB_SHUTDOWN(0);
   });
   EXPECT_EQ(r.status, 0);
@@ -133,9 +135,9 @@ TEST(Log, ParameterCountAndLineLength) {
 
 TEST(Log, PrefixTakesItsShareOfTheLine) {
   auto r = run_child([] {
-    ZEB_STARTUP(0xC0000000, 100, 0x0129);
+    ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x0129);
     std::string long_line(300, 'L');
-    ZEB_LOG(0x80000000, long_line.c_str());
+    ZEB_LOG(zeb::mask({1}), long_line.c_str());
     ZEB_SHUTDOWN(0);
   });
   EXPECT_EQ(r.status, 0);
@@ -147,15 +149,15 @@ TEST(Log, PrefixTakesItsShareOfTheLine) {
 
 TEST(Shutdown, CompletionCodes) {
   auto normal = run_child([] {
-    ZEB_STARTUP(0xC0000000, 100, 0x00E9);
-    ZEB_SHUTDOWN(0x80000000, 0);
+    ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x00E9);
+    ZEB_SHUTDOWN(zeb::mask({1}), 0);
   });
   EXPECT_EQ(normal.status, 0);
   EXPECT_EQ(count_lines(normal.out, "Total CPU time: "), 1);
   EXPECT_EQ(count_lines(normal.out, "Elapsed time:   "), 1);
   auto abnormal = run_child([] {
-    ZEB_STARTUP(0xC0000000, 100, 0x00E9);
-    ZEB_SHUTDOWN(0x80000000, 1);
+    ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x00E9);
+    ZEB_SHUTDOWN(zeb::mask({1}), 1);
   });
   EXPECT_EQ(abnormal.status, zeb::kAbendStatus);
   EXPECT_EQ(count_lines(abnormal.out, "Total CPU time: "), 0);
@@ -163,7 +165,7 @@ TEST(Shutdown, CompletionCodes) {
 
 TEST(Shutdown, ClosingLinesInOrder) {
   auto r = run_child([] {
-    ZEB_STARTUP(0xC0000000, 100, 0x20E9);
+    ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x20E9);
     ZEB_SHUTDOWN(0);
   });
   EXPECT_EQ(r.status, 0);

@@ -26,8 +26,9 @@ bool all_blank(const char* p, size_t n) {
 // The capacity in bytes of the file named by a 24-byte internal name, with
 // the result of the inquiry.
 int16_t capacity_of(char* name, int16_t* error, int16_t* devtype, int32_t* capacity) {
-  return FILEINFO(0x68004000u, 0, error, name, nullptr, devtype, nullptr, nullptr, nullptr, nullptr,
-                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, capacity);
+  return FILEINFO(zeb::mask({2, 3, 5, 18}), 0, error, name, nullptr, devtype, nullptr, nullptr,
+                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                  nullptr, capacity);
 }
 
 }  // namespace
@@ -85,10 +86,10 @@ int16_t UTIL_ALLOCATESEGMENT(uint32_t mask, void** base, int16_t pages, int16_t 
     int32_t ext = 0;
     int16_t maxext = 0;
     zeb::swap_extents(pages, &ext, &maxext);
-    int16_t result = CREATE(0xD0200000u, name, ext, 0, ext, 0, 0, 0, 0, 0, 0, maxext);
+    int16_t result = CREATE(zeb::mask({1, 2, 4, 11}), name, ext, 0, ext, 0, 0, 0, 0, 0, 0, maxext);
     if (result != 0) {
       int16_t last = 0;
-      FILEINFO(0xC0000000u, -1, &last);
+      FILEINFO(zeb::mask({1, 2}), -1, &last);
       return last != 0 ? last : result;
     }
   } else if (verdict != 0) {
@@ -104,7 +105,7 @@ int16_t UTIL_ALLOCATESEGMENT(uint32_t mask, void** base, int16_t pages, int16_t 
   if (error != 0) return error;
   if (capacity < static_cast<int64_t>(pages) * zeb::kPageBytes) return err::kNoSegment;
 
-  if (ALLOCATESEGMENT(0xF0000000u, segment_id, capacity, name,
+  if (ALLOCATESEGMENT(zeb::mask({1, 2, 3, 4}), segment_id, capacity, name,
                       static_cast<int16_t>(kSegmentFlags)) != 0) {
     return err::kNoSegment;
   }
@@ -116,12 +117,13 @@ int16_t UTIL_MYSWAPVOLUME(char* volume, int16_t maxlen, int16_t* length) {
   if (volume == nullptr || length == nullptr) return err::kInvalidOperation;
   char swap[48];
   int16_t swap_len = 0, detail = 0;
-  if (PROCESS_GETINFO_(0x00007800u, nullptr, nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0,
-                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr,
-                       swap, sizeof swap, &swap_len, &detail) != 0) {
+  if (PROCESS_GETINFO_(zeb::mask({18, 19, 20, 21}), nullptr, nullptr, 0, nullptr, nullptr, nullptr,
+                       nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0,
+                       nullptr, swap, sizeof swap, &swap_len, &detail) != 0) {
     return err::kInvalidOperation;
   }
-  if (FILENAME_DECOMPOSE_(0xFC000000u, swap, swap_len, volume, maxlen, length, 0) != 0) {
+  if (FILENAME_DECOMPOSE_(zeb::mask({1, 2, 3, 4, 5, 6}), swap, swap_len, volume, maxlen, length,
+                          0) != 0) {
     return err::kInvalidOperation;
   }
   return 0;

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "platform/types.h"
+
 namespace zeb {
 constexpr int32_t kPageBytes = 2048;
 constexpr int16_t kDefaultSegmentPages = 500;

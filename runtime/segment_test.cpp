@@ -51,9 +51,9 @@ std::string internal(const char* volume, const char* subvol, const char* file) {
 
 int32_t capacity_of(std::string name) {
   int32_t capacity = -1;
-  EXPECT_EQ(FILEINFO(0x20004000u, 0, nullptr, name.data(), nullptr, nullptr, nullptr, nullptr,
+  EXPECT_EQ(FILEINFO(zeb::mask({3, 18}), 0, nullptr, name.data(), nullptr, nullptr, nullptr,
                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                     nullptr, nullptr, &capacity),
+                     nullptr, nullptr, nullptr, &capacity),
             0);
   return capacity;
 }
@@ -61,7 +61,7 @@ int32_t capacity_of(std::string name) {
 // Makes a named file of exactly bytes bytes.
 void make_file(const std::string& name, long long bytes) {
   std::string n = name;
-  ASSERT_EQ(CREATE(0x80000000u, n.data()), 0);
+  ASSERT_EQ(CREATE(zeb::mask({1}), n.data()), 0);
   int16_t error = 0;
   int fd = zeb::platform::open_internal_for_mapping(name.c_str(), &error);
   ASSERT_GE(fd, 0);
@@ -73,7 +73,7 @@ class AllocateSegment : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(kVolumes); }
   void TearDown() override {
-    for (int16_t id : {5, 101}) DEALLOCATESEGMENT(0x80000000u, id);
+    for (int16_t id : {5, 101}) DEALLOCATESEGMENT(zeb::mask({1}), id);
   }
 };
 
@@ -97,7 +97,7 @@ TEST(SwapExtents, FollowTheSizeRule) {
 
 TEST_F(AllocateSegment, DefaultsGiveA500PageSegmentOnATemporaryFile) {
   void* base = nullptr;
-  ASSERT_EQ(UTIL_ALLOCATESEGMENT(0x80000000u, &base), 0);
+  ASSERT_EQ(UTIL_ALLOCATESEGMENT(zeb::mask({1}), &base), 0);
   EXPECT_EQ(base, zeb::platform::segment_base());
   EXPECT_EQ(zeb::platform::segment_in_use(), 101);
   EXPECT_EQ(zeb::platform::segment_in_use_size(), 504 * 2048) << "8-page extents, 63 of them";
@@ -107,28 +107,28 @@ TEST_F(AllocateSegment, DefaultsGiveA500PageSegmentOnATemporaryFile) {
 
 TEST_F(AllocateSegment, PagesOutOfRangeAreRefused) {
   void* base = reinterpret_cast<void*>(0x1);
-  EXPECT_EQ(UTIL_ALLOCATESEGMENT(0xC0000000u, &base, 0), err::kOutOfBounds);
-  EXPECT_EQ(UTIL_ALLOCATESEGMENT(0xC0000000u, &base, 32001), err::kOutOfBounds);
-  EXPECT_EQ(UTIL_ALLOCATESEGMENT(0xC0000000u, &base, -1), err::kOutOfBounds);
+  EXPECT_EQ(UTIL_ALLOCATESEGMENT(zeb::mask({1, 2}), &base, 0), err::kOutOfBounds);
+  EXPECT_EQ(UTIL_ALLOCATESEGMENT(zeb::mask({1, 2}), &base, 32001), err::kOutOfBounds);
+  EXPECT_EQ(UTIL_ALLOCATESEGMENT(zeb::mask({1, 2}), &base, -1), err::kOutOfBounds);
   EXPECT_EQ(base, reinterpret_cast<void*>(0x1));
-  EXPECT_EQ(UTIL_ALLOCATESEGMENT(0x88000000u, &base), err::kInvalidOperation);
+  EXPECT_EQ(UTIL_ALLOCATESEGMENT(zeb::mask({1, 5}), &base), err::kInvalidOperation);
   EXPECT_EQ(zeb::platform::segment_in_use(), -1);
 }
 
 TEST_F(AllocateSegment, LargestSegmentIsAccepted) {
   void* base = nullptr;
-  ASSERT_EQ(UTIL_ALLOCATESEGMENT(0xC0000000u, &base, 32000), 0);
+  ASSERT_EQ(UTIL_ALLOCATESEGMENT(zeb::mask({1, 2}), &base, 32000), 0);
   EXPECT_EQ(zeb::platform::segment_in_use_size(), 32256 * 2048);
   static_cast<char*>(base)[32000 * 2048 - 1] = 1;
 }
 
 TEST_F(AllocateSegment, BaseIsTheSameWhateverTheId) {
   void* base = nullptr;
-  ASSERT_EQ(UTIL_ALLOCATESEGMENT(0xE0000000u, &base, 4, 5), 0);
+  ASSERT_EQ(UTIL_ALLOCATESEGMENT(zeb::mask({1, 2, 3}), &base, 4, 5), 0);
   EXPECT_EQ(base, zeb::platform::segment_base());
   EXPECT_EQ(zeb::platform::segment_in_use(), 5);
   void* again = nullptr;
-  ASSERT_EQ(UTIL_ALLOCATESEGMENT(0xE0000000u, &again, 4, 101), 0);
+  ASSERT_EQ(UTIL_ALLOCATESEGMENT(zeb::mask({1, 2, 3}), &again, 4, 101), 0);
   EXPECT_EQ(again, base);
 }
 
@@ -136,26 +136,26 @@ TEST_F(AllocateSegment, NamedFileOfExactlyTheSizeIsReused) {
   std::string name = internal("$ZSWAP", "SWAPS", "EXACT");
   make_file(name, 10 * 2048);
   std::string n = name;
-  ASSERT_EQ(UTIL_ALLOCATESEGMENT(0xF0000000u, nullptr, 10, 101, n.c_str()), 0);
+  ASSERT_EQ(UTIL_ALLOCATESEGMENT(zeb::mask({1, 2, 3, 4}), nullptr, 10, 101, n.c_str()), 0);
   EXPECT_EQ(zeb::platform::segment_in_use_size(), 10 * 2048) << "not created again";
   // Its contents are the file's.
   std::memcpy(zeb::platform::segment_base(), "kept", 4);
-  ASSERT_EQ(DEALLOCATESEGMENT(0x80000000u, 101), 0);
-  ASSERT_EQ(UTIL_ALLOCATESEGMENT(0xF0000000u, nullptr, 10, 101, n.c_str()), 0);
+  ASSERT_EQ(DEALLOCATESEGMENT(zeb::mask({1}), 101), 0);
+  ASSERT_EQ(UTIL_ALLOCATESEGMENT(zeb::mask({1, 2, 3, 4}), nullptr, 10, 101, n.c_str()), 0);
   EXPECT_EQ(std::memcmp(zeb::platform::segment_base(), "kept", 4), 0);
 }
 
 TEST_F(AllocateSegment, NamedFileOneByteShortIsTooSmall) {
   std::string name = internal("$ZSWAP", "SWAPS", "SHORT");
   make_file(name, 10 * 2048 - 1);
-  EXPECT_EQ(UTIL_ALLOCATESEGMENT(0xF0000000u, nullptr, 10, 101, name.c_str()), 1);
+  EXPECT_EQ(UTIL_ALLOCATESEGMENT(zeb::mask({1, 2, 3, 4}), nullptr, 10, 101, name.c_str()), 1);
   EXPECT_EQ(zeb::platform::segment_in_use(), -1);
   EXPECT_EQ(capacity_of(name), 10 * 2048 - 1) << "left as it was";
 }
 
 TEST_F(AllocateSegment, MissingNamedFileIsCreatedWithWholeExtents) {
   std::string name = internal("$ZSWAP", "SWAPS", "NEWONE");
-  ASSERT_EQ(UTIL_ALLOCATESEGMENT(0xF0000000u, nullptr, 99, 101, name.c_str()), 0);
+  ASSERT_EQ(UTIL_ALLOCATESEGMENT(zeb::mask({1, 2, 3, 4}), nullptr, 99, 101, name.c_str()), 0);
   EXPECT_EQ(capacity_of(name), 100 * 2048);
   EXPECT_EQ(zeb::platform::segment_in_use_size(), 100 * 2048);
   EXPECT_TRUE(std::filesystem::exists(g_root + "/swaps/newone"));
@@ -163,7 +163,7 @@ TEST_F(AllocateSegment, MissingNamedFileIsCreatedWithWholeExtents) {
 
 TEST_F(AllocateSegment, BlankVolumeIsTheSwapVolume) {
   std::string name = internal("", "SWAPS", "NOVOL");
-  ASSERT_EQ(UTIL_ALLOCATESEGMENT(0xF0000000u, nullptr, 4, 101, name.c_str()), 0);
+  ASSERT_EQ(UTIL_ALLOCATESEGMENT(zeb::mask({1, 2, 3, 4}), nullptr, 4, 101, name.c_str()), 0);
   EXPECT_EQ(capacity_of(internal("$ZSWAP", "SWAPS", "NOVOL")), 64 * 2048);
   // FILE^EXISTS fills the volume in place.
   std::string probe = internal("", "SWAPS", "NOVOL");
@@ -181,7 +181,7 @@ TEST_F(AllocateSegment, FileExistsVerdicts) {
   std::string bad_volume = internal("$NOSUCH", "SWAPS", "ABSENT");
   int16_t v = zeb::FILE_EXISTS(bad_volume.data(), 1);
   EXPECT_NE(v, 0);
-  EXPECT_EQ(UTIL_ALLOCATESEGMENT(0xF0000000u, nullptr, 1, 101, bad_volume.c_str()), v);
+  EXPECT_EQ(UTIL_ALLOCATESEGMENT(zeb::mask({1, 2, 3, 4}), nullptr, 1, 101, bad_volume.c_str()), v);
 }
 
 TEST_F(AllocateSegment, SwapVolumeIsNamedInExternalForm) {

@@ -45,12 +45,13 @@ static_assert(sizeof kBanner / sizeof kBanner[0] == 18);
 // Tells the operator on standard error that the library could not start.
 [[noreturn]] void startup_failed(int16_t error) {
   char line[160];
-  int16_t length = UTIL_FORMAT(0xF0000000, "vorn: library start-up failed: error \\e\\", line,
-                               static_cast<int16_t>(sizeof line), &error);
+  int16_t length =
+      UTIL_FORMAT(zeb::mask({1, 2, 3, 4}), "vorn: library start-up failed: error \\e\\", line,
+                  static_cast<int16_t>(sizeof line), &error);
   int16_t fnum = zeb::kNotOpen;
-  if (FILE_OPEN_(0xE0000000, "$ZERR", 5, &fnum) == 0) {
-    WRITEX(0xE0000000, fnum, line, length);
-    FILE_CLOSE_(0x80000000, fnum);
+  if (FILE_OPEN_(zeb::mask({1, 2, 3}), "$ZERR", 5, &fnum) == 0) {
+    WRITEX(zeb::mask({1, 2, 3}), fnum, line, length);
+    FILE_CLOSE_(zeb::mask({1}), fnum);
   }
   ABEND();
 }
@@ -65,7 +66,7 @@ int16_t COMPARE(const void* a, const void* b) {
 namespace zeb {
 
 int32_t survey_rpm(int32_t* intervals) {
-  HEAPSORTX_(0xF0000000, intervals, kSurveyPasses, 2, COMPARE);
+  HEAPSORTX_(zeb::mask({1, 2, 3, 4}), intervals, kSurveyPasses, 2, COMPARE);
   // Summed in 64 bits: forty intervals near the 32-bit limit do not overflow.
   int64_t total = 0;
   for (int i = kSurveyTrim; i < kSurveyPasses - kSurveyTrim; ++i) total += intervals[i];
@@ -82,11 +83,11 @@ int16_t VORNIO(int16_t filenum, int32_t* rpm) {
   int64_t previous = PROCESSOR_CLOCK();
   for (int pass = 0; pass < zeb::kSurveyPasses; ++pass) {
     POSITION(filenum, 0);
-    FILE_GETINFO_(0xC0000000, filenum, &last_error);
+    FILE_GETINFO_(zeb::mask({1, 2}), filenum, &last_error);
     if (last_error != 0) return last_error;
     int16_t written = 0;
-    WRITEX(0xF0000000, filenum, kBlockOfX.data(), kBlock, &written);
-    FILE_GETINFO_(0xC0000000, filenum, &last_error);
+    WRITEX(zeb::mask({1, 2, 3, 4}), filenum, kBlockOfX.data(), kBlock, &written);
+    FILE_GETINFO_(zeb::mask({1, 2}), filenum, &last_error);
     if (last_error != 0) return last_error;
     int64_t now = PROCESSOR_CLOCK();
     int64_t interval = now - previous;
@@ -105,23 +106,23 @@ int16_t VORN(const char* name, int16_t length, int32_t* rpm) {
   char filename[kNameMax];
   std::memcpy(filename, name, static_cast<size_t>(length));
   int16_t filename_length = length;
-  int16_t error =
-      FILE_CREATE_(0xE0200000, filename, kNameMax, &filename_length, 0, 0, 0, 0, 0, 0, 0, kBlock);
+  int16_t error = FILE_CREATE_(zeb::mask({1, 2, 3, 11}), filename, kNameMax, &filename_length, 0, 0,
+                               0, 0, 0, 0, 0, kBlock);
   if (error != 0) return error;
   int16_t filenum = zeb::kNotOpen;
-  error = FILE_OPEN_(0xE0000000, filename, filename_length, &filenum);
+  error = FILE_OPEN_(zeb::mask({1, 2, 3}), filename, filename_length, &filenum);
   if (error != 0) return error;
   error = VORNIO(filenum, rpm);
-  FILE_CLOSE_(0x80000000, filenum);
+  FILE_CLOSE_(zeb::mask({1}), filenum);
   return error;
 }
 
 void INTRO() {
-  for (const char* line : kBanner) ZEB_LOG(0x80000000, line);
+  for (const char* line : kBanner) ZEB_LOG(zeb::mask({1}), line);
 }
 
 void(TEST)() {
-  int16_t error = ZEB_STARTUP(0xC0000000, 4000, 0x29);
+  int16_t error = ZEB_STARTUP(zeb::mask({1, 2}), 4000, 0x29);
   if (error != 0) startup_failed(error);
   INTRO();
   int32_t ldev = 0;
@@ -130,18 +131,21 @@ void(TEST)() {
     int16_t info_length = 0;
     char devname[10];
     int16_t devname_length = 0;
-    error = DEVICE_GETINFOBYLDEV_(0xF01B8000, ldev, &info, 32, &info_length, nullptr, 0, nullptr,
-                                  nullptr, 0, nullptr, 0, 3, 3, 0, devname, 10, &devname_length);
+    error = DEVICE_GETINFOBYLDEV_(zeb::mask({1, 2, 3, 4, 12, 13, 15, 16, 17}), ldev, &info, 32,
+                                  &info_length, nullptr, 0, nullptr, nullptr, 0, nullptr, 0, 3, 3,
+                                  0, devname, 10, &devname_length);
     if (error != 0) break;
     if (info.subtype != zeb::kSubtypeNoSurvey) {
       int32_t rpm = 0;
       error = VORN(devname, devname_length, &rpm);
       if (error == 0) {
-        ZEB_LOG(0xF0000000, "Drive: \\a8.%\\ Effective RPM: \\d\\", devname, &devname_length, &rpm);
+        ZEB_LOG(zeb::mask({1, 2, 3, 4}), "Drive: \\a8.%\\ Effective RPM: \\d\\", devname,
+                &devname_length, &rpm);
       } else {
         // A drive whose measurement failed still gets its line, with the
         // error number and its text.
-        ZEB_LOG(0xF0000000, "Drive: \\a8.%\\ Error: \\e\\", devname, &devname_length, &error);
+        ZEB_LOG(zeb::mask({1, 2, 3, 4}), "Drive: \\a8.%\\ Error: \\e\\", devname, &devname_length,
+                &error);
       }
     }
     ldev = info.ldev;

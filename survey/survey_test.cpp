@@ -52,7 +52,7 @@ int entries_in(const std::string& dir) {
 
 bool file_number_open(int16_t filenum) {
   int16_t last = 0;
-  return FILE_GETINFO_(0xC0000000, filenum, &last) == 0;
+  return FILE_GETINFO_(zeb::mask({1, 2}), filenum, &last) == 0;
 }
 
 TEST(Compare, SignedAndStrict) {
@@ -319,8 +319,8 @@ TEST(Program, LongNamesAreCutInTheLine) {
   const char name[] = "$ABCDEFGHIJ";
   int16_t length = 11;
   int32_t rpm = 7200;
-  int16_t n = UTIL_FORMAT(0xF0000000 | 0x0C000000, "Drive: \\a8.%\\ Effective RPM: \\d\\", line,
-                          160, name, &length, &rpm);
+  int16_t n = UTIL_FORMAT(zeb::mask({1, 2, 3, 4, 5, 6}), "Drive: \\a8.%\\ Effective RPM: \\d\\",
+                          line, 160, name, &length, &rpm);
   EXPECT_EQ(std::string(line, static_cast<size_t>(n)), "Drive: $ABCDEFG Effective RPM: 7200");
 }
 
