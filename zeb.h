@@ -15,6 +15,7 @@
 
 #include "cipher/des.h"
 #include "cpu/cpu.h"
+#include "env/env.h"
 #include "msg/msg.h"
 #include "util/checksum.h"
 
