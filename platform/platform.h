@@ -4,6 +4,7 @@
 
 #include "platform/clock.h"
 #include "platform/errors.h"
+#include "platform/filename.h"
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "platform/types.h"
