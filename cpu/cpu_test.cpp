@@ -17,12 +17,14 @@
 
 #include "platform/cpuinfo.h"
 #include "platform/errors.h"
+#include "platform/syscalls.h"
 #include "platform/types.h"
 
 namespace {
 
-using zeb::platform::cpuinfo_source;
-using zeb::platform::CpuInfoOverride;
+using zeb::platform::serve_file;
+using zeb::platform::SyscallOverride;
+using zeb::platform::syscalls;
 
 constexpr uint32_t kAllParams =
     zeb::mask({1, 2, 3, 4, 5});  // table, cpu mask, cpu, weight, use type
@@ -39,23 +41,18 @@ struct FakeHost {
   Counters cpu[16];
   int reads = 0;
   std::function<void(FakeHost&)> on_read;  // runs before each reading
-  CpuInfoOverride scope;
+  SyscallOverride scope;
 
   explicit FakeHost(const std::string& online) {
-    cpuinfo_source().online = [online](std::string& out) -> int16_t {
-      out = online;
+    serve_file("/sys/devices/system/cpu/online", online);
+    serve_file("/sys/devices/system/cpu/present", "0-15\n");
+    syscalls().kernel_release = [](std::string* out) {
+      *out = "6.1.0";
       return 0;
     };
-    cpuinfo_source().present = [](std::string& out) -> int16_t {
-      out = "0-15\n";
-      return 0;
-    };
-    cpuinfo_source().release = [](std::string& out) -> int16_t {
-      out = "6.1.0";
-      return 0;
-    };
-    cpuinfo_source().ticks_per_second = 100;
-    cpuinfo_source().stat = [this](std::string& out) -> int16_t {
+    syscalls().clock_ticks = [] { return 100L; };
+    serve_file("/proc/stat", [this](std::string* text) {
+      std::string& out = *text;
       ++reads;
       if (on_read) on_read(*this);
       out = "cpu  0 0 0 0 0 0 0 0 0 0\n";
@@ -67,7 +64,7 @@ struct FakeHost {
                std::to_string(c.irq) + " 0 0 0 0\n";
       }
       return 0;
-    };
+    });
   }
 
   // One processor runs for busy ticks and idles for idle ticks.
@@ -443,7 +440,7 @@ TEST(CpuSample, SmoothingOfExtremeTablesStaysInRange) {
 // processor may be as busy as the spinning one; it is then a busy processor
 // too, which is all that is asked.
 TEST(CpuLoadHost, MostBusyChoosesABusyProcessor) {
-  zeb::platform::reset_cpuinfo_source();
+  zeb::platform::reset_syscalls();
   CpuTable table;
   int16_t count = 0;
   ASSERT_EQ(CPU_INIT(&table, sizeof table, 0, &count), 0);

@@ -23,9 +23,12 @@ constexpr int64_t kJulianEpochOffset = 211024440000000000LL;
 }  // namespace zeb
 
 namespace zeb::platform {
-// Test seam: while frozen, the processor clock and JULIANTIMESTAMP stand
-// still except when a test advances them; tests of timers and samplers drive
-// time this way instead of sleeping.
+// A virtual clock on the host seam (syscalls.h): while frozen, the processor
+// clock and JULIANTIMESTAMP stand still except when clock_advance or a sleep
+// of the platform moves them (a sleep then returns at once), so tests of
+// timers, samplers and the simulated disk see exact times. Freezing starts
+// the clock at the next whole minute of the monotonic clock; releasing goes
+// back to the host's clock without ever reading earlier than before.
 void clock_freeze();
 void clock_advance(int64_t microseconds);
 void clock_release();

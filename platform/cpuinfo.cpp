@@ -5,11 +5,6 @@
 // the rest of the library sees the same unit as the processor clock.
 #include "platform/cpuinfo.h"
 
-#include <fcntl.h>
-#include <sys/utsname.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <limits>
@@ -28,50 +23,18 @@ constexpr int kMaxProcessors = 16;
 
 bool is_local(int16_t system) { return system == -1 || system == kLocalSystem; }
 
-int16_t read_whole_file(const char* path, std::string& out) {
+// Reads one source of the host through the seam; 0 or the error.
+int16_t read_source(const char* path, std::string& out) {
   out.clear();
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return error_from_errno(errno);
-  char buf[4096];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n > 0) {
-      out.append(buf, static_cast<size_t>(n));
-    } else if (n == 0) {
-      break;
-    } else if (errno != EINTR) {
-      int e = errno;
-      ::close(fd);
-      return error_from_errno(e);
-    }
-  }
-  ::close(fd);
-  return err::kOk;
+  return syscalls().read_file(path, &out) == 0 ? err::kOk : last_error();
 }
 
-int16_t host_stat(std::string& out) { return read_whole_file("/proc/stat", out); }
-int16_t host_online(std::string& out) {
-  return read_whole_file("/sys/devices/system/cpu/online", out);
-}
-int16_t host_present(std::string& out) {
-  return read_whole_file("/sys/devices/system/cpu/present", out);
-}
-int16_t host_release(std::string& out) {
-  struct utsname u {};
-  if (::uname(&u) != 0) return error_from_errno(errno);
-  out = u.release;
-  return err::kOk;
-}
-
-int16_t read_source(const std::function<int16_t(std::string&)>& reader,
-                    int16_t (*host)(std::string&), std::string& out) {
-  return reader ? reader(out) : host(out);
-}
+constexpr char kStatPath[] = "/proc/stat";
+constexpr char kOnlinePath[] = "/sys/devices/system/cpu/online";
+constexpr char kPresentPath[] = "/sys/devices/system/cpu/present";
 
 long ticks_per_second() {
-  long t = cpuinfo_source().ticks_per_second;
-  if (t > 0) return t;
-  t = ::sysconf(_SC_CLK_TCK);
+  long t = syscalls().clock_ticks();
   return t > 0 ? t : 100;  // USER_HZ has been 100 on every Linux port
 }
 
@@ -134,13 +97,6 @@ int16_t find_stat_line(std::string_view text, int cpu, StatLine* line) {
 
 }  // namespace
 
-CpuInfoSource& cpuinfo_source() {
-  static CpuInfoSource source;
-  return source;
-}
-
-void reset_cpuinfo_source() { cpuinfo_source() = CpuInfoSource{}; }
-
 bool parse_cpu_list(std::string_view text, uint16_t* bits, int* slots) {
   uint16_t b = 0;
   uint64_t highest = 0;
@@ -170,7 +126,6 @@ bool parse_cpu_list(std::string_view text, uint16_t* bits, int* slots) {
 
 }  // namespace zeb::platform
 
-using zeb::platform::cpuinfo_source;
 using zeb::platform::read_source;
 
 // Every processor slot of this node reports the same type: the host's cores
@@ -190,17 +145,16 @@ int16_t PROCESSORTYPE(int16_t cpu, int16_t system) {
 int32_t REMOTEPROCESSORSTATUS(int16_t system) {
   using namespace zeb::platform;
   if (!is_local(system)) return 0;
-  const CpuInfoSource& src = cpuinfo_source();
   std::string text;
   uint16_t up = 0;
   int slots = 0;
-  if (read_source(src.online, host_online, text) != 0 || !parse_cpu_list(text, &up, &slots)) {
+  if (read_source(kOnlinePath, text) != 0 || !parse_cpu_list(text, &up, &slots)) {
     return 0;
   }
   uint16_t present_bits = 0;
   int present_slots = 0;
-  if (read_source(src.present, host_present, text) == 0 &&
-      parse_cpu_list(text, &present_bits, &present_slots) && present_slots > slots) {
+  if (read_source(kPresentPath, text) == 0 && parse_cpu_list(text, &present_bits, &present_slots) &&
+      present_slots > slots) {
     slots = present_slots;
   }
   return static_cast<int32_t>((static_cast<uint32_t>(slots) << 16) | up);
@@ -212,7 +166,7 @@ int16_t CPUTIMES(int16_t cpu, int16_t system, int64_t* clock, int64_t* busy_1, i
   if (!is_local(system)) return zeb::kPathDown;
   if (cpu < 0 || cpu >= kMaxProcessors) return zeb::err::kOutOfBounds;
   std::string text;
-  int16_t e = read_source(cpuinfo_source().stat, host_stat, text);
+  int16_t e = read_source(kStatPath, text);
   if (e != 0) return e;
   StatLine line;
   e = find_stat_line(text, cpu, &line);
@@ -237,7 +191,7 @@ uint16_t REMOTETOSVERSION(int16_t system) {
   using namespace zeb::platform;
   if (!is_local(system)) return 0;
   std::string text;
-  if (read_source(cpuinfo_source().release, host_release, text) != 0) return 0;
+  if (syscalls().kernel_release(&text) != 0) return 0;
   std::string_view r = trim(text);
   size_t dot = r.find('.');
   if (dot == std::string_view::npos) return 0;

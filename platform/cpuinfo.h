@@ -4,12 +4,11 @@
 // system number) and to -1 ("this system"); any other system number is an
 // unreachable node. Processors are numbered 0 to 15; the host's processors
 // beyond 15 are not reported. Figures come from /proc/stat, the processor
-// lists in /sys/devices/system/cpu and the kernel release (uname); a test can
-// replace each of these sources through CpuInfoOverride.
+// lists in /sys/devices/system/cpu and the kernel release (uname), each read
+// through the host seam (syscalls.h), where a test can replace them.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -49,33 +48,6 @@ int16_t CPUTIMES(int16_t cpu, int16_t system, int64_t* clock, int64_t* busy_1, i
 uint16_t REMOTETOSVERSION(int16_t system);
 
 namespace zeb::platform {
-
-// The sources of processor information. Each reader stores the whole text of
-// its source and returns 0, or returns a file-system error number. An empty
-// member reads the host.
-struct CpuInfoSource {
-  std::function<int16_t(std::string&)> stat;     // /proc/stat
-  std::function<int16_t(std::string&)> online;   // /sys/devices/system/cpu/online
-  std::function<int16_t(std::string&)> present;  // /sys/devices/system/cpu/present
-  std::function<int16_t(std::string&)> release;  // the kernel release, as uname gives it
-  long ticks_per_second = 0;                     // /proc/stat units; 0: sysconf(_SC_CLK_TCK)
-};
-
-// The live sources. Only the platform reads them; tests may assign to them.
-CpuInfoSource& cpuinfo_source();
-void reset_cpuinfo_source();
-
-// Replaces the live sources for one scope and restores them afterwards.
-class CpuInfoOverride {
- public:
-  CpuInfoOverride() : saved_(cpuinfo_source()) {}
-  ~CpuInfoOverride() { cpuinfo_source() = saved_; }
-  CpuInfoOverride(const CpuInfoOverride&) = delete;
-  CpuInfoOverride& operator=(const CpuInfoOverride&) = delete;
-
- private:
-  CpuInfoSource saved_;
-};
 
 // Parses a kernel processor list ("0-3,5,8-9") into up bits of processors
 // 0 to 15 (processor n in bit 15 - n) and the number of listed processors up

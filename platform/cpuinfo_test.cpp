@@ -4,27 +4,42 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <limits>
 #include <string>
 
 #include "platform/errors.h"
+#include "platform/syscalls.h"
 
 namespace {
 
-using zeb::platform::cpuinfo_source;
-using zeb::platform::CpuInfoOverride;
 using zeb::platform::parse_cpu_list;
+using zeb::platform::serve_file;
+using zeb::platform::SyscallOverride;
+using zeb::platform::syscalls;
 
-auto text(std::string s) {
-  return [s](std::string& out) -> int16_t {
-    out = s;
+constexpr char kStatPath[] = "/proc/stat";
+constexpr char kOnlinePath[] = "/sys/devices/system/cpu/online";
+constexpr char kPresentPath[] = "/sys/devices/system/cpu/present";
+
+// A source that cannot be read: errno e.
+auto failing(int e) {
+  return [e](std::string*) {
+    errno = e;
+    return -1;
+  };
+}
+
+void set_release(std::string release) {
+  syscalls().kernel_release = [release](std::string* out) {
+    *out = release;
     return 0;
   };
 }
 
-auto failing(int16_t e) {
-  return [e](std::string&) -> int16_t { return e; };
+void set_ticks(long ticks) {
+  syscalls().clock_ticks = [ticks] { return ticks; };
 }
 
 constexpr char kStat[] =
@@ -57,26 +72,26 @@ TEST(CpuList, ParsesRangesAndSingles) {
 }
 
 TEST(RemoteProcessorStatus, SlotsFromPresentAndUpBitsFromOnline) {
-  CpuInfoOverride scope;
-  cpuinfo_source().online = text("0-1,3\n");
-  cpuinfo_source().present = text("0-5\n");
+  SyscallOverride scope;
+  serve_file(kOnlinePath, "0-1,3\n");
+  serve_file(kPresentPath, "0-5\n");
   EXPECT_EQ(REMOTEPROCESSORSTATUS(0), (6 << 16) | 0xD000);
   EXPECT_EQ(REMOTEPROCESSORSTATUS(-1), (6 << 16) | 0xD000);
   // Without the present list the online list gives the slots too.
-  cpuinfo_source().present = failing(zeb::err::kNotFound);
+  serve_file(kPresentPath, failing(ENOENT));
   EXPECT_EQ(REMOTEPROCESSORSTATUS(0), (4 << 16) | 0xD000);
   // Another node is unreachable; an unreadable online list reports nothing.
   EXPECT_EQ(REMOTEPROCESSORSTATUS(1), 0);
-  cpuinfo_source().online = failing(zeb::err::kSecurityViolation);
+  serve_file(kOnlinePath, failing(EACCES));
   EXPECT_EQ(REMOTEPROCESSORSTATUS(0), 0);
-  cpuinfo_source().online = text("garbage");
+  serve_file(kOnlinePath, "garbage");
   EXPECT_EQ(REMOTEPROCESSORSTATUS(0), 0);
 }
 
 TEST(CpuTimes, GroupsCountersAndConvertsTicksToMicroseconds) {
-  CpuInfoOverride scope;
-  cpuinfo_source().stat = text(kStat);
-  cpuinfo_source().ticks_per_second = 100;
+  SyscallOverride scope;
+  serve_file(kStatPath, kStat);
+  set_ticks(100);
   int64_t clock = -1, busy1 = -1, busy2 = -1, idle = -1;
   ASSERT_EQ(CPUTIMES(1, 0, &clock, &busy1, &busy2, &idle), 0);
   // user+nice+system, irq+softirq, idle+iowait; the clock adds steal.
@@ -94,8 +109,8 @@ TEST(CpuTimes, GroupsCountersAndConvertsTicksToMicroseconds) {
   EXPECT_EQ(clock, 10 * 10000);
 
   // Truncation per group never lets the parts outgrow the clock.
-  cpuinfo_source().ticks_per_second = 3;
-  cpuinfo_source().stat = text("cpu0 1 0 0 1 0 1 0 0\n");
+  set_ticks(3);
+  serve_file(kStatPath, "cpu0 1 0 0 1 0 1 0 0\n");
   ASSERT_EQ(CPUTIMES(0, 0, &clock, &busy1, &busy2, &idle), 0);
   EXPECT_EQ(busy1, 333333);
   EXPECT_EQ(clock, 1000000);
@@ -103,49 +118,49 @@ TEST(CpuTimes, GroupsCountersAndConvertsTicksToMicroseconds) {
 }
 
 TEST(CpuTimes, SaturatesHugeCounters) {
-  CpuInfoOverride scope;
-  cpuinfo_source().ticks_per_second = 100;
-  cpuinfo_source().stat = text("cpu0 18446744073709551615 18446744073709551615 1 1\n");
+  SyscallOverride scope;
+  set_ticks(100);
+  serve_file(kStatPath, "cpu0 18446744073709551615 18446744073709551615 1 1\n");
   int64_t clock = 0, busy1 = 0, idle = 0;
   ASSERT_EQ(CPUTIMES(0, 0, &clock, &busy1, nullptr, &idle), 0);
   EXPECT_EQ(clock, std::numeric_limits<int64_t>::max());
   EXPECT_EQ(busy1, std::numeric_limits<int64_t>::max());
   EXPECT_EQ(idle, 10000);
   // A counter beyond 64 bits is not a counter.
-  cpuinfo_source().stat = text("cpu0 18446744073709551616 1 1 1\n");
+  serve_file(kStatPath, "cpu0 18446744073709551616 1 1 1\n");
   EXPECT_EQ(CPUTIMES(0, 0, &clock, nullptr, nullptr, nullptr), zeb::err::kOutOfBounds);
 }
 
 TEST(CpuTimes, RefusesWithoutWriting) {
-  CpuInfoOverride scope;
-  cpuinfo_source().stat = text(kStat);
+  SyscallOverride scope;
+  serve_file(kStatPath, kStat);
   int64_t clock = 42;
   EXPECT_EQ(CPUTIMES(2, 0, &clock, nullptr, nullptr, nullptr), zeb::kPathDown);  // offline
   EXPECT_EQ(CPUTIMES(0, 5, &clock, nullptr, nullptr, nullptr), zeb::kPathDown);  // other node
   EXPECT_EQ(CPUTIMES(16, 0, &clock, nullptr, nullptr, nullptr), zeb::err::kOutOfBounds);
   EXPECT_EQ(CPUTIMES(-1, 0, &clock, nullptr, nullptr, nullptr), zeb::err::kOutOfBounds);
-  cpuinfo_source().stat = text("cpu0 1 2 3\n");  // too few counters
+  serve_file(kStatPath, "cpu0 1 2 3\n");  // too few counters
   EXPECT_EQ(CPUTIMES(0, 0, &clock, nullptr, nullptr, nullptr), zeb::err::kOutOfBounds);
-  cpuinfo_source().stat = text("cpu0 1 2 x 4\n");
+  serve_file(kStatPath, "cpu0 1 2 x 4\n");
   EXPECT_EQ(CPUTIMES(0, 0, &clock, nullptr, nullptr, nullptr), zeb::err::kOutOfBounds);
-  cpuinfo_source().stat = failing(zeb::err::kSecurityViolation);
+  serve_file(kStatPath, failing(EACCES));
   EXPECT_EQ(CPUTIMES(0, 0, &clock, nullptr, nullptr, nullptr), zeb::err::kSecurityViolation);
   EXPECT_EQ(clock, 42);
 }
 
 TEST(RemoteTosVersion, KernelMajorAndMinorInOneWord) {
-  CpuInfoOverride scope;
-  cpuinfo_source().release = text("6.18.44-fc-v1272");
+  SyscallOverride scope;
+  set_release("6.18.44-fc-v1272");
   EXPECT_EQ(REMOTETOSVERSION(0), 0x0612);
   EXPECT_EQ(REMOTETOSVERSION(3), 0);
-  cpuinfo_source().release = text("2.6.32-754.el6.x86_64");
+  set_release("2.6.32-754.el6.x86_64");
   EXPECT_EQ(REMOTETOSVERSION(-1), 0x0206);
-  cpuinfo_source().release = text("5.4");
+  set_release("5.4");
   EXPECT_EQ(REMOTETOSVERSION(0), 0x0504);
-  cpuinfo_source().release = text("300.999.1");
+  set_release("300.999.1");
   EXPECT_EQ(REMOTETOSVERSION(0), 0xFFFF);
   for (const char* bad : {"", "6", "x.1", "6.x", ".5"}) {
-    cpuinfo_source().release = text(bad);
+    set_release(bad);
     EXPECT_EQ(REMOTETOSVERSION(0), 0) << bad;
   }
 }

@@ -6,13 +6,12 @@
 // the standard output, and a configured volume may be reached by two names.
 #include "platform/filename.h"
 
-#include <sys/stat.h>
-
 #include <cstring>
 
 #include "platform/errors.h"
 #include "platform/fs.h"
 #include "platform/host.h"
+#include "platform/syscalls.h"
 #include "platform/types.h"
 
 namespace err = zeb::err;
@@ -20,11 +19,11 @@ namespace err = zeb::err;
 namespace {
 
 // The host identity of a named file, when it can be opened.
-bool identity(const char* name, int16_t length, struct stat* st) {
+bool identity(const char* name, int16_t length, zeb::platform::FileStatus* st) {
   int16_t fnum = zeb::kNotOpen;
   if (FILE_OPEN_(zeb::mask({1, 2, 3, 4}), name, length, &fnum, 1) != err::kOk) return false;
   int fd = zeb::platform::host_fd(fnum);
-  bool known = fd >= 0 && ::fstat(fd, st) == 0;
+  bool known = fd >= 0 && zeb::platform::syscalls().fstat(fd, st) == 0;
   FILE_CLOSE_(zeb::mask({1}), fnum);
   return known;
 }
@@ -38,10 +37,10 @@ int16_t FILENAME_COMPARE_(const char* name1, int16_t length1, const char* name2,
   if (FNAMEEXPAND(name1, length1, internal1) == 0) return err::kBadName;
   if (FNAMEEXPAND(name2, length2, internal2) == 0) return err::kBadName;
   if (std::memcmp(internal1, internal2, sizeof internal1) == 0) return zeb::kTrue;
-  struct stat st1 {};
-  struct stat st2 {};
+  zeb::platform::FileStatus st1;
+  zeb::platform::FileStatus st2;
   if (identity(name1, length1, &st1) && identity(name2, length2, &st2) &&
-      st1.st_dev == st2.st_dev && st1.st_ino == st2.st_ino) {
+      st1.device == st2.device && st1.inode == st2.inode) {
     return zeb::kTrue;
   }
   return zeb::kFalse;

@@ -9,9 +9,6 @@
 #include "platform/fs.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -197,7 +194,7 @@ int16_t device_type_word(const OpenFile& f) {
 int16_t create_temporary(const Volume& v, Name* name, std::shared_ptr<HeldFile>* held) {
   auto file = std::make_shared<HeldFile>();
   if (v.simulated) {
-    file->fd = ::memfd_create("zeb-sim", MFD_CLOEXEC);
+    file->fd = syscalls().memfd_create("zeb-sim");
     if (file->fd < 0) return errno_error();
   } else {
     file->fd = syscalls().open(v.root.c_str(), O_TMPFILE | O_RDWR | O_DSYNC | O_CLOEXEC, 0600);
@@ -205,12 +202,12 @@ int16_t create_temporary(const Volume& v, Name* name, std::shared_ptr<HeldFile>*
       // No O_TMPFILE on this file system: an exclusive new file, unlinked at
       // once, is the nearest equivalent.
       for (int attempt = 0; attempt < 100 && file->fd < 0; ++attempt) {
-        std::string path = v.root + "/.zeb-" + std::to_string(::getpid()) + "-" +
+        std::string path = v.root + "/.zeb-" + std::to_string(syscalls().getpid()) + "-" +
                            std::to_string(g_temp_counter + attempt);
         file->fd = syscalls().open(
             path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_DSYNC | O_CLOEXEC, 0600);
         if (file->fd >= 0)
-          ::unlink(path.c_str());
+          syscalls().unlink(path.c_str());
         else if (errno != EEXIST)
           break;
       }
@@ -231,7 +228,7 @@ int16_t create_named(const Volume& v, const Name& name, long long size) {
     if (g_held.count(name.external()) != 0) return err::kAlreadyExists;
     auto file = std::make_shared<HeldFile>();
     file->temporary = false;
-    file->fd = ::memfd_create("zeb-sim", MFD_CLOEXEC);
+    file->fd = syscalls().memfd_create("zeb-sim");
     if (file->fd < 0) return errno_error();
     if (size > 0 && syscalls().ftruncate(file->fd, size) != 0) return errno_error();
     g_held[name.external()] = file;
@@ -239,13 +236,13 @@ int16_t create_named(const Volume& v, const Name& name, long long size) {
   }
   std::string path = host_path(v, name);
   std::string dir = path.substr(0, path.find_last_of('/'));
-  if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return errno_error();
+  if (syscalls().mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return errno_error();
   int fd = syscalls().open(path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0600);
   if (fd < 0) return errno_error();
   int16_t error = 0;
   if (size > 0 && syscalls().ftruncate(fd, size) != 0) error = errno_error();
   syscalls().close(fd);
-  if (error != 0) ::unlink(path.c_str());
+  if (error != 0) syscalls().unlink(path.c_str());
   return error;
 }
 
@@ -258,7 +255,7 @@ int16_t open_descriptor(const Name& name, const Volume** volume, int* fd,
   if (name.volume_only()) return err::kBadName;
   auto it = g_held.find(name.external());
   if (it != g_held.end()) {
-    *fd = ::fcntl(it->second->fd, F_DUPFD_CLOEXEC, 0);
+    *fd = syscalls().dup(it->second->fd);
     if (*fd < 0) return errno_error();
     *held = it->second;
     return 0;
@@ -278,6 +275,15 @@ int16_t allocate_file_number() {
 }
 
 }  // namespace
+
+void forget_held_files() {
+  for (auto it = g_held.begin(); it != g_held.end();) {
+    Name name;
+    const Volume* v = parse_name(it->first, &name) ? find_volume(name.volume) : nullptr;
+    bool forget = v == nullptr || v->simulated || (it->second->temporary && it->second->opens == 0);
+    it = forget ? g_held.erase(it) : std::next(it);
+  }
+}
 
 int host_fd(int16_t filenum) {
   OpenFile* f = file_at(filenum);
@@ -443,7 +449,7 @@ int16_t FILE_OPEN_(uint32_t mask, const char* filename, int16_t length, int16_t*
   if (is_stream_name(name.volume) && name.volume_only()) {
     int source = name.volume == kStdinName ? 0 : name.volume == kStderrName ? 2 : 1;
     f.kind = Kind::kStream;
-    f.fd = ::fcntl(source, F_DUPFD_CLOEXEC, 0);
+    f.fd = syscalls().dup(source);
     if (f.fd < 0) return record_no_file(errno_error());
   } else {
     int16_t error = open_descriptor(name, &f.volume, &f.fd, &f.held, O_DSYNC);
@@ -481,9 +487,9 @@ int16_t POSITION(int16_t filenum, int32_t record_address) {
   if (f == nullptr) return err::kNotOpenFile;
   if (f->kind == Kind::kStream) return f->last_error = err::kInvalidOperation;
   if (record_address == -1) {
-    long long size = 0;
-    if (syscalls().fstat_size(f->fd, &size) != 0) return f->last_error = errno_error();
-    f->position = size;
+    FileStatus status;
+    if (syscalls().fstat(f->fd, &status) != 0) return f->last_error = errno_error();
+    f->position = status.size;
   } else if (record_address < 0) {
     return f->last_error = err::kOutOfBounds;
   } else {
@@ -540,7 +546,7 @@ int16_t READX(uint32_t mask, int16_t filenum, void* buffer, int16_t read_count, 
   if (read_count < 0) return f->last_error = err::kBadCount;
   long n;
   if (f->kind == Kind::kStream) {
-    n = ::read(f->fd, buffer, static_cast<size_t>(read_count));
+    n = syscalls().read(f->fd, buffer, static_cast<size_t>(read_count));
     // A line read from a stream arrives without its line feed.
     if (n > 0 && static_cast<char*>(buffer)[n - 1] == '\n') --n;
   } else {
@@ -583,9 +589,9 @@ int16_t FILEINFO(uint32_t mask, int16_t filenum, int16_t* error, char* filename,
     if (present(mask, n) && target != nullptr) *target = value;
   };
   auto size_of = [](int fd) -> int32_t {
-    long long size = 0;
-    if (syscalls().fstat_size(fd, &size) != 0) return -1;
-    return size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(size);
+    FileStatus status;
+    if (syscalls().fstat(fd, &status) != 0) return -1;
+    return status.size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(status.size);
   };
   if (present(mask, 1)) {
     if (filenum == -1) {

@@ -22,6 +22,11 @@ struct Volume {
 // The volume of that name (case-insensitive, with or without "$"), or null.
 const Volume* find_volume(std::string_view name);
 
+// Forgets the held files of the volume table in force before it is
+// replaced: every file of a simulated volume, and temporary files that are
+// not open (see install_volume_table).
+void forget_held_files();
+
 // The host file descriptor of an open file number, or -1.
 int host_fd(int16_t filenum);
 

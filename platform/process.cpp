@@ -1,8 +1,6 @@
 // Ending the process, information about the process itself, and the sort.
 #include "platform/process.h"
 
-#include <unistd.h>
-
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/errors.h"
 #include "platform/host.h"
+#include "platform/syscalls.h"
 #include "platform/types.h"
 
 void STOP() {
@@ -139,16 +138,17 @@ int16_t PROCESS_GETINFO_(uint32_t mask, const int16_t* processhandle, char* proc
     return fail(zeb::err::kOutOfBounds, 7);
   }
   if (present(mask, 10) && process_time != nullptr) *process_time = MYPROCESSTIME();
-  if (present(mask, 11) && creator_id != nullptr) *creator_id = static_cast<int16_t>(getuid());
-  if (present(mask, 12) && process_id != nullptr) *process_id = static_cast<int16_t>(geteuid());
+  if (present(mask, 11) && creator_id != nullptr)
+    *creator_id = static_cast<int16_t>(zeb::platform::syscalls().getuid());
+  if (present(mask, 12) && process_id != nullptr)
+    *process_id = static_cast<int16_t>(zeb::platform::syscalls().geteuid());
   if (present(mask, 13) && gmom_handle != nullptr) {
     for (int i = 0; i < 10; ++i) gmom_handle[i] = -1;
   }
   if (present(mask, 14) && jobid != nullptr) *jobid = 0;
   if (present(mask, 15) && program != nullptr) {
-    char path[4096];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    std::string text = n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
+    std::string text;
+    if (zeb::platform::syscalls().readlink("/proc/self/exe", &text) != 0) text.clear();
     if (!copy_out(text, program, program_max, present(mask, 17) ? program_len : nullptr)) {
       return fail(zeb::err::kOutOfBounds, 15);
     }

@@ -2,14 +2,7 @@
 // database (getpwuid_r, getgrgid_r) for users.
 #include "platform/procinfo.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -19,6 +12,7 @@
 #include "platform/cpuinfo.h"
 #include "platform/errors.h"
 #include "platform/host.h"
+#include "platform/syscalls.h"
 #include "platform/types.h"
 
 namespace {
@@ -47,21 +41,11 @@ int16_t word_of(long pid) {
 // Reads a whole (small) file of /proc; empty when it cannot be read.
 std::string read_proc(const std::string& path) {
   std::string text;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return text;
-  char buf[4096];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n > 0) {
-      text.append(buf, static_cast<size_t>(n));
-      if (text.size() > (1u << 20)) break;
-    } else if (n == 0 || errno != EINTR) {
-      break;
-    }
-  }
-  ::close(fd);
+  if (zeb::platform::syscalls().read_file(path.c_str(), &text) != 0) text.clear();
   return text;
 }
+
+long own_pid() { return zeb::platform::syscalls().getpid(); }
 
 // The name of another process, from its environment (readable for the
 // processes of the same user); empty when unnamed or unreadable.
@@ -95,19 +79,18 @@ bool uids_of(long pid, long* real, long* effective) {
 // The living process that answers to word: this process when the word is
 // its own, else the lowest pid that maps to it; 0 when there is none.
 long find_process(int16_t word) {
-  if (word == MYPID()) return static_cast<long>(::getpid());
+  if (word == MYPID()) return own_pid();
   uint16_t w = static_cast<uint16_t>(word);
   if ((w >> 8) >= static_cast<unsigned>(processor_slots())) return 0;
-  DIR* dir = ::opendir("/proc");
-  if (dir == nullptr) return 0;
+  std::vector<std::string> entries;
+  if (zeb::platform::syscalls().list_directory("/proc", &entries) != 0) return 0;
   long best = 0;
-  while (struct dirent* entry = ::readdir(dir)) {
+  for (const std::string& entry : entries) {
     char* end = nullptr;
-    long pid = std::strtol(entry->d_name, &end, 10);
-    if (pid <= 0 || end == entry->d_name || *end != '\0') continue;
+    long pid = std::strtol(entry.c_str(), &end, 10);
+    if (pid <= 0 || end == entry.c_str() || *end != '\0') continue;
     if (word_of(pid) == word && (best == 0 || pid < best)) best = pid;
   }
-  ::closedir(dir);
   return best;
 }
 
@@ -124,10 +107,9 @@ void name_part(const std::string& text, char* part) {
 }
 
 void program_internal_name(long pid, char* name24) {
-  char path[4096];
   std::string link = "/proc/" + std::to_string(pid) + "/exe";
-  ssize_t n = ::readlink(link.c_str(), path, sizeof path - 1);
-  std::string exe = n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string("PROGRAM");
+  std::string exe;
+  if (zeb::platform::syscalls().readlink(link.c_str(), &exe) != 0 || exe.empty()) exe = "PROGRAM";
   size_t slash = exe.rfind('/');
   std::string file = slash == std::string::npos ? exe : exe.substr(slash + 1);
   std::string dir =
@@ -141,7 +123,7 @@ void program_internal_name(long pid, char* name24) {
 
 }  // namespace
 
-int16_t MYPID() { return word_of(static_cast<long>(::getpid())); }
+int16_t MYPID() { return word_of(own_pid()); }
 
 int16_t MYSYSTEMNUMBER() { return kSystemNumber; }
 
@@ -153,7 +135,7 @@ int16_t PROCESSINFO(uint32_t mask, int16_t cpupin, int16_t* process_id, int16_t*
   if (present(mask, 8) && sysnum != -1 && sysnum != kSystemNumber) return kNoSuchSystem;
   const long pid = find_process(cpupin);
   if (pid == 0) return zeb::err::kNotFound;
-  const bool self = pid == static_cast<long>(::getpid());
+  const bool self = pid == own_pid();
 
   if (present(mask, 2) && process_id != nullptr) {
     unsigned char id[8];
@@ -174,8 +156,8 @@ int16_t PROCESSINFO(uint32_t mask, int16_t cpupin, int16_t* process_id, int16_t*
       (present(mask, 4) && process_accessor_id != nullptr)) {
     long real = 0, effective = 0;
     if (self) {
-      real = static_cast<long>(::getuid());
-      effective = static_cast<long>(::geteuid());
+      real = zeb::platform::syscalls().getuid();
+      effective = zeb::platform::syscalls().geteuid();
     } else if (!uids_of(pid, &real, &effective)) {
       return zeb::err::kNotFound;  // the process ended meanwhile
     }
@@ -197,24 +179,9 @@ int16_t PROCESSINFO(uint32_t mask, int16_t cpupin, int16_t* process_id, int16_t*
 
 int16_t USERIDTOUSERNAME(int16_t* buffer) {
   if (buffer == nullptr) return zeb::err::kMissingParameter;
-  const uid_t uid = static_cast<uid_t>(static_cast<uint16_t>(buffer[0]));
-  std::vector<char> scratch(16384);
-  struct passwd pw {};
-  struct passwd* found = nullptr;
-  if (::getpwuid_r(uid, &pw, scratch.data(), scratch.size(), &found) != 0 || found == nullptr) {
-    return zeb::err::kNotFound;
-  }
-  std::string user = pw.pw_name != nullptr ? pw.pw_name : "";
-  std::string group;
-  std::vector<char> gscratch(16384);
-  struct group gr {};
-  struct group* gfound = nullptr;
-  if (::getgrgid_r(pw.pw_gid, &gr, gscratch.data(), gscratch.size(), &gfound) == 0 &&
-      gfound != nullptr && gr.gr_name != nullptr) {
-    group = gr.gr_name;
-  } else {
-    group = std::to_string(pw.pw_gid);  // a group without a name shows its number
-  }
+  const long uid = static_cast<uint16_t>(buffer[0]);
+  std::string user, group;
+  if (zeb::platform::syscalls().user_names(uid, &user, &group) != 0) return zeb::err::kNotFound;
   char names[16];
   std::memset(names, ' ', sizeof names);
   std::memcpy(names, group.data(), group.size() < 8 ? group.size() : 8);

@@ -9,9 +9,7 @@
 // contents live in its swap file while another segment is in use.
 #include "platform/segment.h"
 
-#include <fcntl.h>
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <map>
@@ -42,14 +40,14 @@ constexpr int kReserveFlags = MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE;
 
 char* reserve() {
   void* want = reinterpret_cast<void*>(zeb::kPreferredSegmentBase);
-  void* p = ::mmap(want, static_cast<size_t>(zeb::kMaxSegmentBytes), PROT_NONE,
-                   kReserveFlags | MAP_FIXED_NOREPLACE, -1, 0);
-  if (p == MAP_FAILED) {
+  void* p = syscalls().mmap(want, static_cast<size_t>(zeb::kMaxSegmentBytes), PROT_NONE,
+                            kReserveFlags | MAP_FIXED_NOREPLACE, -1, 0);
+  if (p == nullptr) {
     // Something already lies at the preferred address: take any range.
-    p = ::mmap(nullptr, static_cast<size_t>(zeb::kMaxSegmentBytes), PROT_NONE, kReserveFlags, -1,
-               0);
+    p = syscalls().mmap(nullptr, static_cast<size_t>(zeb::kMaxSegmentBytes), PROT_NONE,
+                        kReserveFlags, -1, 0);
   }
-  return p == MAP_FAILED ? nullptr : static_cast<char*>(p);
+  return static_cast<char*>(p);
 }
 
 // Gives the start of the range back to the reservation.
@@ -57,28 +55,26 @@ void unmap_in_use() {
   if (g_in_use < 0) return;
   auto it = segments().find(g_in_use);
   if (it != segments().end()) {
-    ::mmap(zeb::platform::segment_base(), static_cast<size_t>(it->second.size), PROT_NONE,
-           kReserveFlags | MAP_FIXED, -1, 0);
+    syscalls().mmap(zeb::platform::segment_base(), static_cast<size_t>(it->second.size), PROT_NONE,
+                    kReserveFlags | MAP_FIXED, -1, 0);
   }
   g_in_use = -1;
 }
 
 bool map_at_base(const Segment& s) {
-  void* p = ::mmap(zeb::platform::segment_base(), static_cast<size_t>(s.size),
-                   PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, s.fd, 0);
-  return p != MAP_FAILED;
+  return syscalls().mmap(zeb::platform::segment_base(), static_cast<size_t>(s.size),
+                         PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, s.fd, 0) != nullptr;
 }
 
 // Makes the swap file at least size bytes long with its blocks reserved, so
 // that a page of the segment never faults for want of disk space. File
 // systems that cannot reserve blocks get a plain (sparse) extension.
 int16_t prepare_file(int fd, int32_t size) {
-  int rc = ::posix_fallocate(fd, 0, size);
-  if (rc == 0) return 0;
-  if (rc != EOPNOTSUPP && rc != EINVAL) return zeb::platform::error_from_errno(rc);
-  long long current = 0;
-  if (syscalls().fstat_size(fd, &current) != 0) return zeb::platform::error_from_errno(errno);
-  if (current < size && syscalls().ftruncate(fd, size) != 0) {
+  if (syscalls().fallocate(fd, 0, size) == 0) return 0;
+  if (errno != EOPNOTSUPP && errno != EINVAL) return zeb::platform::error_from_errno(errno);
+  zeb::platform::FileStatus status;
+  if (syscalls().fstat(fd, &status) != 0) return zeb::platform::error_from_errno(errno);
+  if (status.size < size && syscalls().ftruncate(fd, size) != 0) {
     return zeb::platform::error_from_errno(errno);
   }
   return 0;
@@ -149,8 +145,8 @@ int16_t USESEGMENT(uint32_t mask, int16_t segment_id) {
   if (!map_at_base(it->second)) {
     // Keep the range reserved, then put the previous segment back, so the
     // base never changes meaning on a failed call.
-    ::mmap(zeb::platform::segment_base(), static_cast<size_t>(it->second.size), PROT_NONE,
-           kReserveFlags | MAP_FIXED, -1, 0);
+    syscalls().mmap(zeb::platform::segment_base(), static_cast<size_t>(it->second.size), PROT_NONE,
+                    kReserveFlags | MAP_FIXED, -1, 0);
     auto prev = segments().find(previous);
     if (prev != segments().end() && map_at_base(prev->second)) g_in_use = previous;
     return -2;

@@ -2,13 +2,11 @@
 // (memfd), and every write waits for its block to come round.
 #include "platform/simdisk.h"
 
-#include <time.h>
-
 #include <map>
 #include <string>
 
-#include "platform/clock.h"
 #include "platform/errors.h"
+#include "platform/syscalls.h"
 
 namespace zeb::platform {
 namespace {
@@ -24,12 +22,6 @@ struct DiskState {
 std::map<std::string, DiskState>& disks() {
   static std::map<std::string, DiskState> states;
   return states;
-}
-
-int64_t monotonic_ns() {
-  struct timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
 // The first time after now (nanoseconds on a clock whose zero is a moment
@@ -50,49 +42,34 @@ int64_t next_passage(int64_t now, int32_t rpm, int64_t block) {
   return static_cast<int64_t>((at + divisor - 1) / divisor);
 }
 
-void wait_until_ns(int64_t target) {
-  // Sleep to shortly before the passage, then spin the last stretch so the
-  // completion time does not carry the scheduler's wake-up delay.
-  constexpr int64_t kSpin = 300000;
-  if (target - monotonic_ns() > kSpin) {
-    struct timespec ts;
-    int64_t sleep_to = target - kSpin;
-    ts.tv_sec = sleep_to / 1000000000;
-    ts.tv_nsec = sleep_to % 1000000000;
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) != 0) {
-    }
-  }
-  while (monotonic_ns() < target) {
-  }
-}
-
 }  // namespace
 
+void simdisk_reset() { disks().clear(); }
+
 int16_t simdisk_write(const Volume& v, long long offset) {
+  const Syscalls& sys = syscalls();
   DiskState& state = disks()[v.name];
   ++state.writes;
   if (v.fail_at > 0 && state.writes == v.fail_at) return err::kDeviceError;
   int64_t block = offset / 512;
-  if (clock_frozen()) {
-    // Tests: time stands still until the disk moves it to the passage.
-    int64_t now_ns = PROCESSOR_CLOCK() * 1000;
-    int64_t at = next_passage(now_ns, v.rpm, block);
-    clock_advance((at - now_ns + 999) / 1000);
-  } else {
-    int64_t target = next_passage(monotonic_ns(), v.rpm, block);
-    // A rewrite of the block just written takes at least one revolution from
-    // the moment the previous write was handed back: a program that was
-    // late to ask (preempted, say) waits the full revolution again instead
-    // of catching a passage that came early. Back-to-back rewrites are so
-    // timed one revolution apart however late the program reads its clock.
-    if (block == state.last_block && state.last_return > 0) {
-      int64_t revolution = (60000000000LL + v.rpm - 1) / v.rpm;
-      if (target < state.last_return + revolution) target = state.last_return + revolution;
-    }
-    wait_until_ns(target);
-    state.last_block = block;
-    state.last_return = monotonic_ns();
+  int64_t target = next_passage(sys.monotonic_ns(), v.rpm, block);
+  // A rewrite of the block just written takes at least one revolution from
+  // the moment the previous write was handed back: a program that was late
+  // to ask (preempted, say) waits the full revolution again instead of
+  // catching a passage that came early. Back-to-back rewrites are so timed
+  // one revolution apart however late the program reads its clock.
+  if (block == state.last_block && state.last_return > 0) {
+    int64_t revolution = (60000000000LL + v.rpm - 1) / v.rpm;
+    if (target < state.last_return + revolution) target = state.last_return + revolution;
   }
+  // A sleep that fails for any reason but an interruption is not retried:
+  // the rest of the wait is spent reading the clock, which always ends.
+  if (sys.sleep_until_ns(target) != 0) {
+    while (sys.monotonic_ns() < target) {
+    }
+  }
+  state.last_block = block;
+  state.last_return = sys.monotonic_ns();
   return 0;
 }
 

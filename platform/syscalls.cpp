@@ -1,70 +1,360 @@
-// The system-call table (see syscalls.h).
+// The host's own calls behind the seam (see syscalls.h).
 #include "platform/syscalls.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 
 namespace zeb::platform {
 namespace {
 
-// Interrupted calls are restarted here, so no caller sees EINTR.
+// Restarts a call while it is interrupted by a signal.
+template <typename Call>
+auto restarting(Call call) {
+  decltype(call()) result;
+  do {
+    result = call();
+  } while (result < 0 && errno == EINTR);
+  return result;
+}
+
+// Descriptors of the library live above the standard ones: a descriptor the
+// kernel handed out as 0, 1 or 2 (because that standard descriptor was
+// closed) is moved up and the low one closed again, so a later write to
+// "standard output" can never reach one of the library's files.
+int above_standard(int fd) {
+  if (fd < 0 || fd > 2) return fd;
+  int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  int e = errno;
+  ::close(fd);
+  errno = e;
+  return moved;
+}
+
 int real_open(const char* path, int flags, unsigned mode) {
-  int fd;
-  do {
-    fd = ::open(path, flags, static_cast<mode_t>(mode));
-  } while (fd < 0 && errno == EINTR);
-  return fd;
+  return above_standard(
+      restarting([&] { return ::open(path, flags | O_CLOEXEC, static_cast<mode_t>(mode)); }));
 }
 
-int real_close(int fd) { return ::close(fd); }
-
-long real_pread(int fd, void* buf, size_t count, long long offset) {
-  ssize_t n;
-  do {
-    n = ::pread(fd, buf, count, static_cast<off_t>(offset));
-  } while (n < 0 && errno == EINTR);
-  return n;
+int real_openat(int dirfd, const char* path, int flags, unsigned mode) {
+  return above_standard(restarting(
+      [&] { return ::openat(dirfd, path, flags | O_CLOEXEC, static_cast<mode_t>(mode)); }));
 }
 
-long real_pwrite(int fd, const void* buf, size_t count, long long offset) {
-  ssize_t n;
-  do {
-    n = ::pwrite(fd, buf, count, static_cast<off_t>(offset));
-  } while (n < 0 && errno == EINTR);
-  return n;
+long real_read(int fd, void* buf, size_t count) {
+  return restarting([&] { return ::read(fd, buf, count); });
 }
 
 long real_write(int fd, const void* buf, size_t count) {
-  ssize_t n;
-  do {
-    n = ::write(fd, buf, count);
-  } while (n < 0 && errno == EINTR);
-  return n;
+  return restarting([&] { return ::write(fd, buf, count); });
 }
 
-int real_fstat_size(int fd, long long* size) {
+long real_pread(int fd, void* buf, size_t count, long long offset) {
+  return restarting([&] { return ::pread(fd, buf, count, static_cast<off_t>(offset)); });
+}
+
+long real_pwrite(int fd, const void* buf, size_t count, long long offset) {
+  return restarting([&] { return ::pwrite(fd, buf, count, static_cast<off_t>(offset)); });
+}
+
+void fill_status(const struct stat& st, FileStatus* status) {
+  status->device = st.st_dev;
+  status->inode = st.st_ino;
+  status->size = st.st_size;
+  status->mode = st.st_mode;
+  status->uid = st.st_uid;
+}
+
+int real_fstat(int fd, FileStatus* status) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return -1;
-  *size = st.st_size;
+  fill_status(st, status);
   return 0;
 }
 
-int real_ftruncate(int fd, long long length) { return ::ftruncate(fd, static_cast<off_t>(length)); }
+int real_stat(const char* path, FileStatus* status) {
+  struct stat st;
+  if (::stat(path, &st) != 0) return -1;
+  fill_status(st, status);
+  return 0;
+}
 
-int real_fsync(int fd) { return ::fsync(fd); }
+int real_lstat(const char* path, FileStatus* status) {
+  struct stat st;
+  if (::lstat(path, &st) != 0) return -1;
+  fill_status(st, status);
+  return 0;
+}
 
-const Syscalls kReal = {real_open,  real_close,      real_pread,     real_pwrite,
-                        real_write, real_fstat_size, real_ftruncate, real_fsync};
+int real_ftruncate(int fd, long long length) {
+  return restarting([&] { return ::ftruncate(fd, static_cast<off_t>(length)); });
+}
 
-Syscalls g_live = kReal;
+int real_fsync(int fd) {
+  return restarting([&] { return ::fsync(fd); });
+}
+
+// posix_fallocate returns its error instead of setting errno; the entry
+// follows the table's convention.
+int real_fallocate(int fd, long long offset, long long length) {
+  int rc;
+  do {
+    rc = ::posix_fallocate(fd, static_cast<off_t>(offset), static_cast<off_t>(length));
+  } while (rc == EINTR);
+  if (rc == 0) return 0;
+  errno = rc;
+  return -1;
+}
+
+int real_dup(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 3); }
+
+int real_memfd_create(const char* name) {
+  return above_standard(::memfd_create(name, MFD_CLOEXEC));
+}
+
+void* real_mmap(void* addr, size_t length, int prot, int flags, int fd, long long offset) {
+  void* p = ::mmap(addr, length, prot, flags, fd, static_cast<off_t>(offset));
+  return p == MAP_FAILED ? nullptr : p;
+}
+
+int real_munmap(void* addr, size_t length) { return ::munmap(addr, length); }
+
+int real_access(const char* path, int how) { return ::access(path, how); }
+int real_mkdir(const char* path, unsigned mode) { return ::mkdir(path, static_cast<mode_t>(mode)); }
+int real_rmdir(const char* path) { return ::rmdir(path); }
+int real_unlink(const char* path) { return ::unlink(path); }
+int real_unlinkat(int dirfd, const char* path, int flags) { return ::unlinkat(dirfd, path, flags); }
+
+int real_readlink(const char* path, std::string* target) {
+  char buf[PATH_MAX];
+  ssize_t n = ::readlink(path, buf, sizeof buf);
+  if (n < 0) return -1;
+  if (static_cast<size_t>(n) == sizeof buf) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  target->assign(buf, static_cast<size_t>(n));
+  return 0;
+}
+
+int real_realpath(const char* path, std::string* resolved) {
+  char buf[PATH_MAX];
+  if (::realpath(path, buf) == nullptr) return -1;
+  *resolved = buf;
+  return 0;
+}
+
+// Read through the table's own open, so the directory's descriptor too stays
+// above the standard ones and a test's open fault reaches it.
+int real_list_directory(const char* path, std::vector<std::string>* names) {
+  int fd = syscalls().open(path, O_RDONLY | O_DIRECTORY, 0);
+  if (fd < 0) return -1;
+  DIR* dir = ::fdopendir(fd);
+  if (dir == nullptr) {
+    int e = errno;
+    ::close(fd);
+    errno = e;
+    return -1;
+  }
+  names->clear();
+  errno = 0;
+  while (struct dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names->push_back(name);
+  }
+  int e = errno;
+  ::closedir(dir);
+  errno = e;
+  return e == 0 ? 0 : -1;
+}
+
+// Files of /proc and /sys are read whole with read(2): their size is not
+// known beforehand (fstat says 0). Reads stop at 16 MiB; no file the
+// platform reads comes near that.
+int real_read_file(const char* path, std::string* text) {
+  const Syscalls& sys = syscalls();
+  int fd = sys.open(path, O_RDONLY, 0);
+  if (fd < 0) return -1;
+  text->clear();
+  char buf[4096];
+  for (;;) {
+    long n = sys.read(fd, buf, sizeof buf);
+    if (n == 0) break;
+    if (n < 0) {
+      int e = errno;
+      sys.close(fd);
+      errno = e;
+      return -1;
+    }
+    text->append(buf, static_cast<size_t>(n));
+    if (text->size() > (16u << 20)) {
+      sys.close(fd);
+      errno = EFBIG;
+      return -1;
+    }
+  }
+  sys.close(fd);
+  return 0;
+}
+
+int real_kernel_release(std::string* release) {
+  struct utsname u {};
+  if (::uname(&u) != 0) return -1;
+  *release = u.release;
+  return 0;
+}
+
+long real_clock_ticks() { return ::sysconf(_SC_CLK_TCK); }
+long real_getpid() { return static_cast<long>(::getpid()); }
+long real_getuid() { return static_cast<long>(::getuid()); }
+long real_geteuid() { return static_cast<long>(::geteuid()); }
+
+int real_user_names(long uid, std::string* user, std::string* group) {
+  std::vector<char> scratch(16384);
+  struct passwd pw {};
+  struct passwd* found = nullptr;
+  int rc = ::getpwuid_r(static_cast<uid_t>(uid), &pw, scratch.data(), scratch.size(), &found);
+  if (rc != 0 || found == nullptr) {
+    errno = rc != 0 ? rc : ENOENT;
+    return -1;
+  }
+  *user = pw.pw_name != nullptr ? pw.pw_name : "";
+  std::vector<char> gscratch(16384);
+  struct group gr {};
+  struct group* gfound = nullptr;
+  if (::getgrgid_r(pw.pw_gid, &gr, gscratch.data(), gscratch.size(), &gfound) == 0 &&
+      gfound != nullptr && gr.gr_name != nullptr) {
+    *group = gr.gr_name;
+  } else {
+    *group = std::to_string(pw.pw_gid);  // a group without a name shows its number
+  }
+  return 0;
+}
+
+int64_t read_clock(clockid_t id) {
+  struct timespec ts;
+  ::clock_gettime(id, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+int64_t real_monotonic_ns() { return read_clock(CLOCK_MONOTONIC); }
+int64_t real_realtime_ns() { return read_clock(CLOCK_REALTIME); }
+int64_t real_process_time_ns() { return read_clock(CLOCK_PROCESS_CPUTIME_ID); }
+
+long real_local_offset_s(int64_t unix_seconds) {
+  ::tzset();
+  struct tm local;
+  time_t t = static_cast<time_t>(unix_seconds);
+  if (::localtime_r(&t, &local) == nullptr) return 0;
+  return local.tm_gmtoff;
+}
+
+// Sleeps to shortly before the target, then reads the clock until it is
+// reached, so that the return does not carry the scheduler's wake-up delay
+// (the simulated disk times its writes this way). clock_nanosleep returns
+// its error; only an interruption is retried.
+int real_sleep_until_ns(int64_t target) {
+  constexpr int64_t kSpin = 300000;
+  if (target - real_monotonic_ns() > kSpin) {
+    struct timespec ts;
+    int64_t sleep_to = target - kSpin;
+    ts.tv_sec = sleep_to / 1000000000;
+    ts.tv_nsec = sleep_to % 1000000000;
+    int rc;
+    do {
+      rc = ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
+    } while (rc == EINTR);
+    if (rc != 0) {
+      errno = rc;
+      return -1;
+    }
+  }
+  while (real_monotonic_ns() < target) {
+  }
+  return 0;
+}
+
+Syscalls make_real() {
+  Syscalls s;
+  s.open = real_open;
+  s.openat = real_openat;
+  s.close = [](int fd) { return ::close(fd); };
+  s.read = real_read;
+  s.write = real_write;
+  s.pread = real_pread;
+  s.pwrite = real_pwrite;
+  s.fstat = real_fstat;
+  s.ftruncate = real_ftruncate;
+  s.fsync = real_fsync;
+  s.fallocate = real_fallocate;
+  s.dup = real_dup;
+  s.memfd_create = real_memfd_create;
+  s.mmap = real_mmap;
+  s.munmap = real_munmap;
+  s.stat = real_stat;
+  s.lstat = real_lstat;
+  s.access = real_access;
+  s.mkdir = real_mkdir;
+  s.rmdir = real_rmdir;
+  s.unlink = real_unlink;
+  s.unlinkat = real_unlinkat;
+  s.readlink = real_readlink;
+  s.realpath = real_realpath;
+  s.list_directory = real_list_directory;
+  s.read_file = real_read_file;
+  s.kernel_release = real_kernel_release;
+  s.clock_ticks = real_clock_ticks;
+  s.getpid = real_getpid;
+  s.getuid = real_getuid;
+  s.geteuid = real_geteuid;
+  s.user_names = real_user_names;
+  s.monotonic_ns = real_monotonic_ns;
+  s.realtime_ns = real_realtime_ns;
+  s.process_time_ns = real_process_time_ns;
+  s.local_offset_s = real_local_offset_s;
+  s.sleep_until_ns = real_sleep_until_ns;
+  return s;
+}
 
 }  // namespace
 
-Syscalls& syscalls() { return g_live; }
-const Syscalls& real_syscalls() { return kReal; }
-void reset_syscalls() { g_live = kReal; }
+const Syscalls& real_syscalls() {
+  static const Syscalls real = make_real();
+  return real;
+}
+
+Syscalls& syscalls() {
+  static Syscalls live = real_syscalls();
+  return live;
+}
+
+void reset_syscalls() { syscalls() = real_syscalls(); }
+
+void serve_file(const std::string& path, std::function<int(std::string*)> reader) {
+  auto next = syscalls().read_file;
+  syscalls().read_file = [path, reader = std::move(reader), next](const char* p,
+                                                                  std::string* text) {
+    return path == p ? reader(text) : next(p, text);
+  };
+}
+
+void serve_file(const std::string& path, std::string text) {
+  serve_file(path, [text = std::move(text)](std::string* out) {
+    *out = text;
+    return 0;
+  });
+}
+
+int16_t last_error() { return error_from_errno(errno); }
 
 }  // namespace zeb::platform

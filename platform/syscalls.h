@@ -1,48 +1,128 @@
-// The seam through which the platform makes its system calls.
+// The seam through which the platform reaches the host.
 //
-// Every system call the platform makes for files and devices goes through
-// this table, so a test can replace one entry and make, for example, the
-// thirtieth write fail on the real code path. Tests restore the table with
-// SyscallOverride (RAII) or reset_syscalls().
+// Every system call the platform makes and every host file it reads (/proc,
+// /sys, the user database), and the clocks, go through this one table. A
+// test replaces an entry inside a SyscallOverride scope and drives the real
+// code path: the thirtieth write fails with EIO, /proc/stat holds counters
+// of its choosing, the clock stands still. The scope puts the whole table
+// back when it ends.
+//
+// Conventions of the entries: a failure returns -1 (null for mmap) with
+// errno set, as the system call does; calls interrupted by a signal are
+// restarted inside the entry, so no caller sees EINTR. Every descriptor an
+// entry opens is close-on-exec and above 2, so a standard descriptor that is
+// closed is never taken by a file of the library.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
 
 namespace zeb::platform {
 
+// What fstat and stat tell of a file.
+struct FileStatus {
+  uint64_t device = 0;  // st_dev
+  uint64_t inode = 0;   // st_ino
+  int64_t size = 0;     // bytes
+  uint32_t mode = 0;    // st_mode: type and permission bits
+  uint32_t uid = 0;     // owner
+  bool is_directory() const { return (mode & 0170000u) == 0040000u; }
+  bool is_regular() const { return (mode & 0170000u) == 0100000u; }
+};
+
 struct Syscalls {
-  int (*open)(const char* path, int flags, unsigned mode);
-  int (*close)(int fd);
-  long (*pread)(int fd, void* buf, size_t count, long long offset);
-  long (*pwrite)(int fd, const void* buf, size_t count, long long offset);
-  long (*write)(int fd, const void* buf, size_t count);
-  int (*fstat_size)(int fd, long long* size);  // file size in bytes
-  int (*ftruncate)(int fd, long long length);
-  int (*fsync)(int fd);
+  // Descriptors and files.
+  std::function<int(const char* path, int flags, unsigned mode)> open;
+  std::function<int(int dirfd, const char* path, int flags, unsigned mode)> openat;
+  std::function<int(int fd)> close;
+  std::function<long(int fd, void* buf, size_t count)> read;
+  std::function<long(int fd, const void* buf, size_t count)> write;
+  std::function<long(int fd, void* buf, size_t count, long long offset)> pread;
+  std::function<long(int fd, const void* buf, size_t count, long long offset)> pwrite;
+  std::function<int(int fd, FileStatus* status)> fstat;
+  std::function<int(int fd, long long length)> ftruncate;
+  std::function<int(int fd)> fsync;
+  // Reserves the blocks of [offset, offset + length) (posix_fallocate).
+  std::function<int(int fd, long long offset, long long length)> fallocate;
+  // A new descriptor for the same open file (F_DUPFD_CLOEXEC, above 2).
+  std::function<int(int fd)> dup;
+  // An anonymous in-memory file.
+  std::function<int(const char* name)> memfd_create;
+  std::function<void*(void* addr, size_t length, int prot, int flags, int fd, long long offset)>
+      mmap;
+  std::function<int(void* addr, size_t length)> munmap;
+
+  // Directories and names.
+  std::function<int(const char* path, FileStatus* status)> stat;   // follows links
+  std::function<int(const char* path, FileStatus* status)> lstat;  // does not
+  std::function<int(const char* path, int how)> access;            // F_OK, R_OK, ...
+  std::function<int(const char* path, unsigned mode)> mkdir;
+  std::function<int(const char* path)> rmdir;
+  std::function<int(const char* path)> unlink;
+  std::function<int(int dirfd, const char* path, int flags)> unlinkat;
+  std::function<int(const char* path, std::string* target)> readlink;
+  std::function<int(const char* path, std::string* resolved)> realpath;
+  // The names in a directory, without "." and "..".
+  std::function<int(const char* path, std::vector<std::string>* names)> list_directory;
+
+  // Host reads: the whole of a (small) file such as /proc/stat, the kernel
+  // release, clock ticks per second, process and user identity.
+  std::function<int(const char* path, std::string* text)> read_file;
+  std::function<int(std::string* release)> kernel_release;
+  std::function<long()> clock_ticks;
+  std::function<long()> getpid;
+  std::function<long()> getuid;
+  std::function<long()> geteuid;
+  // The user's name and the name of the user's primary group (its number
+  // when it has none); -1 with errno ENOENT when the uid has no entry.
+  std::function<int(long uid, std::string* user, std::string* group)> user_names;
+
+  // Clocks, in nanoseconds.
+  std::function<int64_t()> monotonic_ns;     // CLOCK_MONOTONIC
+  std::function<int64_t()> realtime_ns;      // CLOCK_REALTIME (since 1970, UTC)
+  std::function<int64_t()> process_time_ns;  // CLOCK_PROCESS_CPUTIME_ID
+  // Local civil time minus UTC, in seconds, at the given Unix time.
+  std::function<long(int64_t unix_seconds)> local_offset_s;
+  // Returns when the monotonic clock reads at least the given time, as
+  // soon after it as the host allows.
+  std::function<int(int64_t monotonic_ns)> sleep_until_ns;
 };
 
 // The live table. Only the platform calls through it; tests may assign to it.
 Syscalls& syscalls();
 
-// The table of the real system calls.
+// The table of the host's own calls.
 const Syscalls& real_syscalls();
 void reset_syscalls();
 
-// Replaces the live table for one scope and restores it afterwards.
+// Replaces the live table for one scope and restores it afterwards. saved()
+// is the table as it stood when the scope began, for entries that handle
+// some calls themselves and hand the rest on.
 class SyscallOverride {
  public:
   SyscallOverride() : saved_(syscalls()) {}
   ~SyscallOverride() { syscalls() = saved_; }
   SyscallOverride(const SyscallOverride&) = delete;
   SyscallOverride& operator=(const SyscallOverride&) = delete;
+  const Syscalls& saved() const { return saved_; }
 
  private:
   Syscalls saved_;
 };
 
+// Makes read_file answer path with text; other paths go on to the entry in
+// place before. The reader form gives the text, or -1 with errno set.
+void serve_file(const std::string& path, std::string text);
+void serve_file(const std::string& path, std::function<int(std::string* text)> reader);
+
 // The file-system error number nearest to an errno value (one table, in
 // errno_map.cpp).
 int16_t error_from_errno(int e);
+
+// The error number of the last failed entry (errno) as a file-system error.
+int16_t last_error();
 
 }  // namespace zeb::platform

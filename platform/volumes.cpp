@@ -3,13 +3,13 @@
 // Without configuration every mounted file system whose source is a block
 // device is a volume, once per device, named from the device's kernel name.
 // ZEB_VOLUMES replaces discovery with an explicit table (see README.md).
-#include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -17,6 +17,8 @@
 
 #include "platform/fs.h"
 #include "platform/host.h"
+#include "platform/simdisk.h"
+#include "platform/syscalls.h"
 #include "platform/volumes.h"
 
 namespace zeb::platform {
@@ -37,8 +39,8 @@ std::string upper(std::string s) {
 }
 
 bool is_directory(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  FileStatus status;
+  return syscalls().stat(path.c_str(), &status) == 0 && status.is_directory();
 }
 
 void warn(const std::string& text) { std::fprintf(stderr, "ZEB_VOLUMES: %s\n", text.c_str()); }
@@ -139,7 +141,9 @@ std::string unescape_mount_field(const std::string& field) {
 }
 
 std::vector<Volume> discover() {
-  std::ifstream mountinfo("/proc/self/mountinfo");
+  std::string text;
+  if (syscalls().read_file("/proc/self/mountinfo", &text) != 0) text.clear();
+  std::istringstream mountinfo(text);
   struct Mount {
     std::string device;  // "major:minor"
     std::string root;
@@ -153,7 +157,7 @@ std::vector<Volume> discover() {
     std::string id, parent, device, root, mount_point, options;
     if (!(fields >> id >> parent >> device >> root >> mount_point >> options)) continue;
     // Only block devices appear below /sys/dev/block.
-    if (::access(("/sys/dev/block/" + device).c_str(), F_OK) != 0) continue;
+    if (syscalls().access(("/sys/dev/block/" + device).c_str(), F_OK) != 0) continue;
     bool read_only = options == "ro" || options.rfind("ro,", 0) == 0;
     mounts.push_back(
         {device, unescape_mount_field(root), unescape_mount_field(mount_point), read_only});
@@ -173,11 +177,10 @@ std::vector<Volume> discover() {
       if (rank(m) > rank(*best)) best = &m;
     }
     seen_devices.insert(mounts[i].device);
-    char link[4096];
-    ssize_t n = ::readlink(("/sys/dev/block/" + best->device).c_str(), link, sizeof link - 1);
+    std::string target;
     std::string kernel_name = best->device;
-    if (n > 0) {
-      std::string target(link, static_cast<size_t>(n));
+    if (syscalls().readlink(("/sys/dev/block/" + best->device).c_str(), &target) == 0 &&
+        !target.empty()) {
       kernel_name = target.substr(target.find_last_of('/') + 1);
     }
     Volume volume;
@@ -213,22 +216,31 @@ struct Table {
 std::string temp_directory() {
   const char* tmp = std::getenv("TMPDIR");
   std::string dir = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
-  char resolved[4096];
-  if (::realpath(dir.c_str(), resolved) != nullptr) dir = resolved;
+  std::string resolved;
+  if (syscalls().realpath(dir.c_str(), &resolved) == 0) dir = resolved;
   return dir;
 }
 
-const Table& table() {
-  static const Table t = [] {
-    Table result;
-    const char* configured = std::getenv("ZEB_VOLUMES");
-    result.volumes = configured != nullptr ? parse_table(configured) : discover();
-    number_devices(&result.volumes);
-    result.swap.name = "$TMP";
-    result.swap.root = temp_directory();
-    return result;
-  }();
+Table make_table(const char* configured) {
+  Table result;
+  result.volumes = configured != nullptr ? parse_table(configured) : discover();
+  number_devices(&result.volumes);
+  result.swap.name = "$TMP";
+  result.swap.root = temp_directory();
+  return result;
+}
+
+// The table in force: built on first use from ZEB_VOLUMES or discovery, or
+// installed by install_volume_table.
+std::optional<Table>& current() {
+  static std::optional<Table> t;
   return t;
+}
+
+const Table& table() {
+  std::optional<Table>& t = current();
+  if (!t) t = make_table(std::getenv("ZEB_VOLUMES"));
+  return *t;
 }
 
 }  // namespace
@@ -289,6 +301,18 @@ std::string swap_volume() {
     if (holds && (best == nullptr || v.root.size() > best->root.size())) best = &v;
   }
   return best != nullptr ? best->name : table().swap.name;
+}
+
+void install_volume_table(const std::string& text) {
+  forget_held_files();
+  simdisk_reset();
+  current() = make_table(text.c_str());
+}
+
+void restore_volume_table() {
+  forget_held_files();
+  simdisk_reset();
+  current().reset();
 }
 
 std::vector<Volume> parse_volume_table(const std::string& text) {

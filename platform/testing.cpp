@@ -1,0 +1,67 @@
+// Test support (see testing.h). Uses the host's own calls, whatever a test
+// has put in the seam's table meanwhile.
+#include "platform/testing.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "platform/syscalls.h"
+#include "platform/volumes.h"
+
+namespace zeb::testing {
+namespace {
+
+std::string make_private_directory() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string templ =
+      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zeb-test-XXXXXX";
+  if (::mkdtemp(templ.data()) == nullptr) {
+    ADD_FAILURE() << "cannot make a scratch directory from " << templ;
+    return {};
+  }
+  return templ;
+}
+
+}  // namespace
+
+void remove_tree(const std::string& path) {
+  const platform::Syscalls& sys = platform::real_syscalls();
+  platform::FileStatus status;
+  if (sys.lstat(path.c_str(), &status) != 0) return;
+  if (status.is_directory()) {
+    std::vector<std::string> names;
+    if (sys.list_directory(path.c_str(), &names) == 0) {
+      for (const std::string& name : names) remove_tree(path + "/" + name);
+    }
+    sys.rmdir(path.c_str());
+  } else {
+    sys.unlink(path.c_str());
+  }
+}
+
+ScratchVolume::ScratchVolume(std::string name, const std::string& more)
+    : name_(std::move(name)), root_(make_private_directory()) {
+  platform::install_volume_table(entry() + (more.empty() ? "" : ";" + more));
+}
+
+ScratchVolume::~ScratchVolume() {
+  platform::restore_volume_table();
+  if (!root_.empty()) remove_tree(root_);
+}
+
+int ScratchVolume::entries() const {
+  std::vector<std::string> names;
+  if (platform::real_syscalls().list_directory(root_.c_str(), &names) != 0) return -1;
+  return static_cast<int>(names.size());
+}
+
+ScratchDirectory::ScratchDirectory() : path_(make_private_directory()) {}
+
+ScratchDirectory::~ScratchDirectory() {
+  if (!path_.empty()) remove_tree(path_);
+}
+
+}  // namespace zeb::testing

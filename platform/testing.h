@@ -1,0 +1,54 @@
+// Test support: a scratch volume that cleans up after itself. Linked into
+// the test binaries only, never into the library.
+#pragma once
+
+#include <string>
+
+namespace zeb::testing {
+
+// A private directory (mode 0700) made under $TMPDIR, or /tmp, and installed
+// as the volume `name` of the device table, followed by the entries of
+// `more` (ZEB_VOLUMES syntax, for example "$SIM=sim:rpm=6000"). When the
+// object goes, the table of the process's environment comes back and the
+// directory is removed with everything in it.
+class ScratchVolume {
+ public:
+  explicit ScratchVolume(std::string name = "$SCRATCH", const std::string& more = "");
+  ~ScratchVolume();
+  ScratchVolume(const ScratchVolume&) = delete;
+  ScratchVolume& operator=(const ScratchVolume&) = delete;
+
+  const std::string& name() const { return name_; }
+  const std::string& root() const { return root_; }
+  // The volume's entry in ZEB_VOLUMES syntax ("$NAME=/tmp/zeb-test-..."),
+  // for a child process.
+  std::string entry() const { return name_ + "=" + root_; }
+  // The host path of a file or directory below the root.
+  std::string path(const std::string& relative) const { return root_ + "/" + relative; }
+  // The number of entries directly below the root.
+  int entries() const;
+
+ private:
+  std::string name_;
+  std::string root_;
+};
+
+// A private directory under $TMPDIR (or /tmp), removed with its contents when
+// the object goes; for tests that need a directory but no volume.
+class ScratchDirectory {
+ public:
+  ScratchDirectory();
+  ~ScratchDirectory();
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Removes a file, or a directory with everything below it (without
+// following symbolic links).
+void remove_tree(const std::string& path);
+
+}  // namespace zeb::testing
