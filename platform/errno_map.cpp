@@ -36,6 +36,7 @@ constexpr ErrnoEntry kErrnoTable[] = {
     {EDQUOT, err::kNoDiscSpace},
     {EFBIG, err::kFileFull},
     {EIO, err::kDeviceError},
+    {EPIPE, err::kPathDown},  // the reader of a pipe or socket went away
     {ETIMEDOUT, err::kTimedOut},
     {ENOMEM, err::kNoBufferSpace},
     {EMFILE, err::kNoControlBlock},

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/diagnostics.h"
 #include "platform/errors.h"
 #include "platform/host.h"
 #include "platform/simdisk.h"
@@ -450,7 +451,15 @@ int16_t FILE_OPEN_(uint32_t mask, const char* filename, int16_t length, int16_t*
     int source = name.volume == kStdinName ? 0 : name.volume == kStderrName ? 2 : 1;
     f.kind = Kind::kStream;
     f.fd = syscalls().dup(source);
-    if (f.fd < 0) return record_no_file(errno_error());
+    if (f.fd < 0) {
+      int16_t error = errno_error();
+      note_failure(std::string("cannot open ") +
+                   (source == 0   ? "standard input"
+                    : source == 1 ? "standard output"
+                                  : "standard error") +
+                   " (" + f.name + ")");
+      return record_no_file(error);
+    }
   } else {
     int16_t error = open_descriptor(name, &f.volume, &f.fd, &f.held, O_DSYNC);
     if (error != 0) return record_no_file(error);
@@ -513,12 +522,8 @@ int16_t WRITEX(uint32_t mask, int16_t filenum, const void* buffer, int16_t write
     char line[32768 + 1];
     if (count > 0) std::memcpy(line, buffer, count);
     line[count] = '\n';
-    size_t done = 0;
-    while (done < count + 1) {
-      long n = syscalls().write(f->fd, line + done, count + 1 - done);
-      if (n < 0) return f->last_error = errno_error();
-      done += static_cast<size_t>(n);
-    }
+    // A reader that went away is an error of this write, never a signal.
+    if (write_all_no_sigpipe(f->fd, line, count + 1) < 0) return f->last_error = errno_error();
   } else {
     if (f->volume->simulated) {
       int16_t error = simdisk_write(*f->volume, f->position);

@@ -9,9 +9,12 @@
 // accepted and do nothing more, so a program that asks for them still runs.
 #include "runtime/runtime.h"
 
+#include <string>
+
 #include "containers/pool.h"
 #include "containers/timer.h"
 #include "format/format.h"
+#include "platform/diagnostics.h"
 #include "platform/platform.h"
 #include "platform/segment.h"
 #include "runtime/context.h"
@@ -25,9 +28,27 @@ constexpr int16_t kLineLength = 160;
 struct Environment {
   int64_t start_time = 0;  // local civil time at start-up (processor clock)
   int16_t term_fnum = zeb::kNotOpen;
+  // The first failed write of a log line and its file, kept so that a run
+  // whose output was lost does not end as a success.
+  int16_t lost_error = 0;
+  int16_t lost_fnum = zeb::kNotOpen;
 };
 
 Environment g_env;
+
+// Tells standard error that lines written to fnum were lost, with the error.
+void report_lost_lines(int16_t fnum, int16_t error) {
+  char name[48];
+  int16_t name_length = 0;
+  if (FILE_GETINFO_(zeb::mask({1, 3, 4, 5}), fnum, nullptr, name, sizeof name, &name_length) != 0) {
+    name_length = 0;
+  }
+  char text[kLineLength];
+  int16_t length = UTIL_FORMAT(zeb::mask({1, 2, 3, 4}), "error \\e\\", text, kLineLength, &error);
+  zeb::platform::write_error_line(zeb::platform::program_name() + ": write error on " +
+                                  std::string(name, static_cast<size_t>(name_length)) + ": " +
+                                  std::string(text, static_cast<size_t>(length)));
+}
 
 // Writes one finished line to the destinations the flags ask for.
 int16_t write_log(const char* line, int16_t length) {
@@ -39,9 +60,16 @@ int16_t write_log(const char* line, int16_t length) {
     } else {
       WRITEX(zeb::mask({1, 2, 3}), g_env.term_fnum, line, length);
       FILE_GETINFO_(zeb::mask({1, 2}), g_env.term_fnum, &error);
+      if (error != 0 && g_env.lost_error == 0) {
+        g_env.lost_error = error;
+        g_env.lost_fnum = g_env.term_fnum;
+      }
     }
   }
-  if (error != 0 && (flags & zeb::kFlagAbendOnLogError) != 0) ABEND();
+  if (error != 0 && (flags & zeb::kFlagAbendOnLogError) != 0) {
+    if (g_env.lost_error != 0) report_lost_lines(g_env.lost_fnum, g_env.lost_error);
+    ABEND();
+  }
   return error;
 }
 
@@ -61,6 +89,7 @@ int16_t open_home_terminal(int16_t* fnum) {
 int16_t ZEB_STARTUP(uint32_t mask, int16_t pages, uint16_t flags, const char* /*lconf*/) {
   if (!zeb::mask_fits(mask, 3)) return zeb::err::kInvalidOperation;
   if (!zeb::present(mask, 1)) pages = 1000;
+  zeb::platform::clear_failure_note();
   void* base = nullptr;
   int16_t error = UTIL_ALLOCATESEGMENT(zeb::mask({1, 2, 3}), &base, pages, zeb::kLibrarySegmentId);
   if (error != 0) return error;
@@ -133,6 +162,12 @@ void ZEB_SHUTDOWN(uint32_t mask, int16_t code) {
     ZEB_LOG(zeb::mask({1, 2}), "Total CPU time: \\tj8.22\\", &cpu);
     ZEB_LOG(zeb::mask({1, 2}), "Elapsed time:   \\tj8.22\\", &elapsed);
     ZEB_LOG(zeb::mask({1}), "\\p\\ Stopped.");
+  }
+  // Like the core utilities, a run whose lines could not all be written ends
+  // abnormally, with one line on standard error that says so.
+  if (g_env.lost_error != 0) {
+    report_lost_lines(g_env.lost_fnum, g_env.lost_error);
+    ABEND();
   }
   if (g_env.term_fnum >= 0) FILE_CLOSE_(zeb::mask({1}), g_env.term_fnum);
   g_env.term_fnum = zeb::kNotOpen;

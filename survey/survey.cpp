@@ -3,8 +3,10 @@
 
 #include <array>
 #include <cstring>
+#include <string>
 
 #include "format/format.h"
+#include "platform/diagnostics.h"
 #include "platform/platform.h"
 #include "runtime/runtime.h"
 
@@ -42,17 +44,16 @@ constexpr const char* kBanner[] = {
 };
 static_assert(sizeof kBanner / sizeof kBanner[0] == 18);
 
-// Tells the operator on standard error that the library could not start.
+// Tells the operator on standard error that the library could not start,
+// naming what it could not use when the platform knows, and ends the process.
 [[noreturn]] void startup_failed(int16_t error) {
-  char line[160];
-  int16_t length =
-      UTIL_FORMAT(zeb::mask({1, 2, 3, 4}), "vorn: library start-up failed: error \\e\\", line,
-                  static_cast<int16_t>(sizeof line), &error);
-  int16_t fnum = zeb::kNotOpen;
-  if (FILE_OPEN_(zeb::mask({1, 2, 3}), "$ZERR", 5, &fnum) == 0) {
-    WRITEX(zeb::mask({1, 2, 3}), fnum, line, length);
-    FILE_CLOSE_(zeb::mask({1}), fnum);
-  }
+  char text[160];
+  int16_t length = UTIL_FORMAT(zeb::mask({1, 2, 3, 4}), "error \\e\\", text, sizeof text, &error);
+  std::string line = "vorn: library start-up failed: ";
+  const std::string& what = zeb::platform::failure_note();
+  if (!what.empty()) line += what + ": ";
+  line.append(text, static_cast<size_t>(length));
+  zeb::platform::write_error_line(line);
   ABEND();
 }
 

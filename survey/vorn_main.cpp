@@ -1,4 +1,77 @@
 // vorn: surveys the effective rotational speed of every disk volume.
+//
+// The survey takes no arguments; --help and --version answer without
+// measuring anything, and anything else is refused before the library starts.
+#include <cstring>
+#include <string>
+
+#include "platform/diagnostics.h"
 #include "zeb.h"
 
-int main() { TEST(); }
+#ifndef VORN_VERSION
+#define VORN_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr int kUsageStatus = 2;
+
+const char* const kUsage = "Usage: vorn [--help | --version]";
+
+const char* const kHelp[] = {
+    kUsage,
+    "",
+    "Reports the effective RPM of every disk volume: for each volume vorn",
+    "rewrites the first 512-byte block of a scratch file sixty times, drops the",
+    "ten fastest and ten slowest passes and prints 60,000,000 divided by the",
+    "average of the other forty pass times in microseconds.",
+    "",
+    "  --help      print this text and exit",
+    "  --version   print the version and exit",
+    "",
+    "Environment:",
+    "  ZEB_VOLUMES  the volumes to measure instead of every mounted block device:",
+    "               $NAME=DIRECTORY or $NAME=sim:rpm=N[,subtype=N][,fail=K][,ldev=N],",
+    "               separated by ';'",
+    "  ZEB_SWAPVOL  the volume that holds the library's swap file",
+    "  TMPDIR       the temporary directory (default /tmp)",
+    "",
+    "Exit status: 0 the survey ran to its end, 2 bad arguments, 3 the library",
+    "could not start or the report could not be written. See vorn(1).",
+};
+
+// Writes lines to standard output without starting the library; 0 or, when
+// a line could not be written, 3 after saying so on standard error.
+int print_lines(const char* const* lines, size_t count) {
+  int16_t fnum = zeb::kNotOpen;
+  int16_t error = FILE_OPEN_(zeb::mask({1, 2, 3}), "$ZOUT", 5, &fnum);
+  for (size_t i = 0; i < count && error == 0; ++i) {
+    WRITEX(zeb::mask({1, 2, 3}), fnum, lines[i], static_cast<int16_t>(std::strlen(lines[i])));
+    FILE_GETINFO_(zeb::mask({1, 2}), fnum, &error);
+  }
+  if (fnum >= 0) FILE_CLOSE_(zeb::mask({1}), fnum);
+  if (error == 0) return 0;
+  char text[160];
+  int16_t length = UTIL_FORMAT(zeb::mask({1, 2, 3, 4}),
+                               "vorn: write error on standard output: "
+                               "error \\e\\",
+                               text, sizeof text, &error);
+  zeb::platform::write_error_line(std::string(text, static_cast<size_t>(length)));
+  return zeb::kAbendStatus;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc <= 1) TEST();
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    return print_lines(kHelp, sizeof kHelp / sizeof kHelp[0]);
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    const char* version[] = {"vorn (zeb) " VORN_VERSION};
+    return print_lines(version, 1);
+  }
+  zeb::platform::write_error_line(std::string("vorn: unexpected argument \"") + argv[1] + "\"; " +
+                                  kUsage);
+  return kUsageStatus;
+}

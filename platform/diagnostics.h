@@ -1,0 +1,39 @@
+// Telling the operator what went wrong when the library cannot use its own
+// output: one line straight to standard error, and a note of the host file
+// or directory that the platform last failed to use.
+//
+// Lines to standard error go to descriptor 2 itself, never through a new
+// descriptor, so they get out even when the process has no descriptor left
+// (ulimit -n) or when standard output is closed.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace zeb::platform {
+
+// Writes text and a line feed to descriptor 2. A closed or broken standard
+// error swallows the line silently; the process never receives SIGPIPE.
+void write_error_line(std::string_view text);
+
+// What the platform last failed to use, in words an operator can act on
+// (for example "cannot create a temporary file in /nonexistent"), or empty.
+// The runtime clears it before start-up and reads it when start-up fails.
+const std::string& failure_note();
+void clear_failure_note();
+
+// Platform-internal: records what could not be used.
+void note_failure(std::string text);
+
+// Platform-internal: writes all of buffer to a pipe, socket, terminal or
+// file descriptor. SIGPIPE is blocked around the write and a SIGPIPE that the
+// write raised is taken back, so a reader that went away gives -1 with errno
+// EPIPE and the program's signal dispositions and pending signals stay as
+// they were. Returns count, or -1 with errno set.
+long write_all_no_sigpipe(int fd, const void* buffer, size_t count);
+
+// The base name of the running program ("vorn"), for the start of such lines.
+std::string program_name();
+
+}  // namespace zeb::platform

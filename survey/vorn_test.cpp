@@ -1,0 +1,214 @@
+// The vorn program under real conditions: its command line and a report that
+// cannot be written. Every case runs the program as a child process with the
+// condition set up in the child.
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Outcome {
+  int status = -1;  // exit status, or -1 when the child ended by a signal
+  int signal = 0;   // the signal that ended it, if any
+  std::string out, err;
+};
+
+std::string slurp(int fd) {
+  std::string text;
+  lseek(fd, 0, SEEK_SET);
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+  close(fd);
+  return text;
+}
+
+int capture_file() {
+  FILE* f = tmpfile();
+  int fd = dup(fileno(f));
+  fclose(f);
+  return fd;
+}
+
+// What a child's standard descriptors are: captured, closed, or given.
+constexpr int kCapture = -1;
+constexpr int kClosed = -2;
+
+struct Child {
+  std::vector<std::string> args;
+  std::vector<std::string> env;  // NAME=VALUE, set on top of the test's own
+  int in = kCapture, out = kCapture, err = kCapture;
+  std::function<void()> setup;  // runs in the child just before exec
+};
+
+Outcome run(const Child& c);
+
+// Runs vorn with args and env (NAME=VALUE on top of the test's own), its
+// standard descriptors captured, closed or given, and setup run in the child
+// just before exec. The volume table defaults to one simulated disk.
+Outcome run(std::vector<std::string> args, std::vector<std::string> env = {}, int in = kCapture,
+            int out = kCapture, int err = kCapture, std::function<void()> setup = nullptr) {
+  return run(Child{std::move(args), std::move(env), in, out, err, std::move(setup)});
+}
+
+Outcome run(const Child& c) {
+  int out_file = capture_file(), err_file = capture_file();
+  pid_t pid = fork();
+  if (pid == 0) {
+    setenv("ZEB_VOLUMES", "$S=sim:rpm=60000", 1);
+    for (const std::string& e : c.env) putenv(const_cast<char*>(e.c_str()));
+    int null = open("/dev/null", O_RDONLY);
+    int wanted[3] = {c.in == kCapture ? null : c.in, c.out == kCapture ? out_file : c.out,
+                     c.err == kCapture ? err_file : c.err};
+    for (int fd = 0; fd < 3; ++fd) {
+      if (wanted[fd] != kClosed) dup2(wanted[fd], fd);
+    }
+    for (int fd = 0; fd < 3; ++fd) {
+      if (wanted[fd] == kClosed) close(fd);
+    }
+    // The child starts with the standard three only, as from a shell.
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
+    if (c.setup) c.setup();
+    std::vector<char*> argv{const_cast<char*>(VORN_PATH)};
+    for (const std::string& a : c.args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(VORN_PATH, argv.data());
+    _exit(127);
+  }
+  Outcome r;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
+  r.out = slurp(out_file);
+  r.err = slurp(err_file);
+  return r;
+}
+
+int count_lines(const std::string& text) {
+  int n = 0;
+  for (char ch : text) n += ch == '\n';
+  return n;
+}
+
+bool starts_with(const std::string& text, const std::string& start) {
+  return text.compare(0, start.size(), start) == 0;
+}
+
+// The whole report for the default table: banner, help text, one drive.
+constexpr int kReportLines = 19;
+
+TEST(CommandLine, HelpAndVersionMeasureNothing) {
+  // A bad volume table would be reported on standard error the moment the
+  // library looked at it: an empty standard error shows nothing was read.
+  struct Case {
+    const char* arg;
+    const char* first_line;
+  } cases[] = {{"--help", "Usage: vorn [--help | --version]\n"}, {"--version", "vorn (zeb) "}};
+  for (const Case& k : cases) {
+    Outcome r = run({k.arg}, {"ZEB_VOLUMES=not-a-table"});
+    EXPECT_EQ(r.status, 0) << k.arg;
+    EXPECT_TRUE(starts_with(r.out, k.first_line)) << k.arg << ": " << r.out;
+    EXPECT_EQ(r.out.find("Drive:"), std::string::npos) << k.arg;
+    EXPECT_EQ(r.err, "") << k.arg;
+  }
+  Outcome version = run({"--version"});
+  EXPECT_EQ(count_lines(version.out), 1);
+}
+
+TEST(CommandLine, AnythingElseIsRefusedWithOneUsageLine) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"-x"}, {"--helpx"}, {"help"}, {"--help", "--version"}, {""}, {"--version", "x"}};
+  for (const auto& args : cases) {
+    Outcome r = run(args, {"ZEB_VOLUMES=not-a-table"});
+    EXPECT_EQ(r.status, 2) << args[0];
+    EXPECT_EQ(r.out, "") << args[0];
+    EXPECT_EQ(count_lines(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find("Usage: vorn [--help | --version]"), std::string::npos) << r.err;
+  }
+}
+
+TEST(CommandLine, HelpThatCannotBeWrittenIsAnError) {
+  int full = open("/dev/full", O_WRONLY);
+  Outcome r = run({"--help"}, {}, kCapture, full);
+  close(full);
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.err,
+            "vorn: write error on standard output: error 43 (unable to obtain disc space for "
+            "file extent)\n");
+}
+
+// A pipe whose reader has gone away.
+int broken_pipe() {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  close(fds[0]);
+  return fds[1];
+}
+
+TEST(LostReport, EndsWithStatusThreeAndOneLine) {
+  struct Case {
+    const char* name;
+    bool full;  // /dev/full, else a broken pipe
+    bool ignore_sigpipe;
+    const char* err;
+  } cases[] = {
+      {"> /dev/full", true, false,
+       "vorn: write error on $ZHOME: error 43 (unable to obtain disc space for file extent)\n"},
+      {"| (closed), SIGPIPE ignored", false, true,
+       "vorn: write error on $ZHOME: error 201 (the current path to the device is down)\n"},
+      // The library never dies of SIGPIPE, whatever the disposition.
+      {"| (closed), SIGPIPE default", false, false,
+       "vorn: write error on $ZHOME: error 201 (the current path to the device is down)\n"},
+  };
+  for (const Case& k : cases) {
+    int fd = k.full ? open("/dev/full", O_WRONLY) : broken_pipe();
+    ASSERT_GE(fd, 0);
+    bool ignore = k.ignore_sigpipe;
+    Outcome r = run({}, {}, kCapture, fd, kCapture,
+                    [ignore] { signal(SIGPIPE, ignore ? SIG_IGN : SIG_DFL); });
+    close(fd);
+    EXPECT_EQ(r.signal, 0) << k.name;
+    EXPECT_EQ(r.status, 3) << k.name;
+    EXPECT_EQ(r.err, k.err) << k.name;
+  }
+}
+
+TEST(LostReport, SomeLinesWrittenThenThePipeCloses) {
+  // `vorn | head -3`: the reader takes three lines and goes away.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  pid_t head = fork();
+  if (head == 0) {
+    close(fds[1]);
+    int lines = 0;
+    char ch;
+    while (lines < 3 && read(fds[0], &ch, 1) == 1) lines += ch == '\n';
+    _exit(0);
+  }
+  close(fds[0]);
+  // Ten drives of 60 ms each: lines keep coming long after the reader left.
+  std::string table = "ZEB_VOLUMES=";
+  for (char c = 'A'; c < 'K'; ++c) table += std::string("$") + c + "=sim:rpm=60000;";
+  Outcome r = run({}, {table}, kCapture, fds[1], kCapture, [] { signal(SIGPIPE, SIG_IGN); });
+  close(fds[1]);
+  waitpid(head, nullptr, 0);
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(r.err,
+            "vorn: write error on $ZHOME: error 201 (the current path to the device is down)\n");
+}
+
+}  // namespace
