@@ -1,5 +1,4 @@
 // File-system procedures on real directory volumes and simulated disks.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -14,37 +13,29 @@
 #include "platform/host.h"
 #include "platform/platform.h"
 #include "platform/syscalls.h"
+#include "platform/testing.h"
 
 namespace {
 
-std::string make_dir() {
-  char templ[] = "/tmp/zeb-fs-test-XXXXXX";
-  return mkdtemp(templ);
-}
+// Every test of this binary runs on one device table: a scratch directory
+// volume and simulated disks, set up before the first test and removed after
+// the last.
+zeb::testing::ScratchVolume* g_volume = nullptr;
 
-const std::string& dir_a() {
-  static const std::string dir = make_dir();
-  return dir;
-}
-
-// The volume table is read once per process, so the test binary sets it up
-// before main runs.
-const bool g_table_set = [] {
-  std::string table = "$DIRA=" + dir_a() +
-                      ";$SIM=sim:rpm=6000;$RO=sim:rpm=7200,subtype=36;$FAIL=sim:rpm=6000,fail=3";
-  setenv("ZEB_VOLUMES", table.c_str(), 1);
-  return true;
-}();
-
-int entries_in(const std::string& dir) {
-  int count = 0;
-  DIR* d = opendir(dir.c_str());
-  while (dirent* e = readdir(d)) {
-    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) ++count;
+class FsEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    g_volume = new zeb::testing::ScratchVolume(
+        "$DIRA", "$SIM=sim:rpm=6000;$RO=sim:rpm=7200,subtype=36;$FAIL=sim:rpm=6000,fail=3");
   }
-  closedir(d);
-  return count;
-}
+  void TearDown() override {
+    delete g_volume;
+    g_volume = nullptr;
+  }
+};
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new FsEnvironment);
+
+const std::string& dir_a() { return g_volume->root(); }
 
 int16_t create_temp(const char* volume, std::string* name) {
   char buffer[50];
@@ -112,7 +103,7 @@ TEST(ScratchFile, IsInvisibleAndDiscardedOnLastClose) {
   EXPECT_EQ(name.substr(0, 7), "$DIRA.#");
   EXPECT_EQ(name.size(), 14u);  // "$DIRA.#nnnnnnn"
   // An O_TMPFILE file has no directory entry at any moment.
-  EXPECT_EQ(entries_in(dir_a()), 0);
+  EXPECT_EQ(g_volume->entries(), 0);
   int16_t f1 = -2, f2 = -2;
   ASSERT_EQ(open_name(name, &f1), 0);
   ASSERT_EQ(open_name(name, &f2), 0);
@@ -135,7 +126,7 @@ TEST(ScratchFile, IsInvisibleAndDiscardedOnLastClose) {
   int16_t last = 0;
   ASSERT_EQ(FILE_GETINFO_(zeb::mask({1, 2}), -1, &last), 0);
   EXPECT_EQ(last, 11);
-  EXPECT_EQ(entries_in(dir_a()), 0);
+  EXPECT_EQ(g_volume->entries(), 0);
 }
 
 TEST(ScratchFile, CreationErrors) {
@@ -227,6 +218,32 @@ TEST(SimulatedDisk, RewritesTakeOneRevolutionEach) {
   }
   // 6000 rpm: 10 ms a revolution.
   EXPECT_EQ(PROCESSOR_CLOCK() - start, 100000);
+  EXPECT_EQ(FILE_CLOSE_(zeb::mask({1}), f), 0);
+  zeb::platform::clock_release();
+}
+
+// A program that reads its clock after each write, however late, never
+// times a pass shorter than a revolution (6000 rpm: 10 ms): a rewrite waits a
+// revolution from the moment it is asked for.
+TEST(SimulatedDisk, NoPassTimedAfterItsWriteIsShorterThanARevolution) {
+  zeb::platform::clock_freeze();
+  std::string name;
+  ASSERT_EQ(create_temp("$SIM", &name), 0);
+  int16_t f = -2;
+  ASSERT_EQ(open_name(name, &f), 0);
+  char block[512] = {};
+  int64_t previous = PROCESSOR_CLOCK();
+  // How late the program reads its clock after each write, in microseconds.
+  const int64_t late[] = {0, 9000, 0, 0, 4000, 1, 9999, 0, 2500, 0};
+  const int64_t expected[] = {10000, 19000, 10000, 10000, 14000, 10001, 19999, 10000, 12500, 10000};
+  for (size_t i = 0; i < std::size(late); ++i) {
+    ASSERT_EQ(POSITION(f, 0), 0);
+    ASSERT_EQ(WRITEX(zeb::mask({1, 2, 3}), f, block, 512), 0);
+    zeb::platform::clock_advance(late[i]);
+    int64_t now = PROCESSOR_CLOCK();
+    EXPECT_EQ(now - previous, expected[i]) << "pass " << i;
+    previous = now;
+  }
   EXPECT_EQ(FILE_CLOSE_(zeb::mask({1}), f), 0);
   zeb::platform::clock_release();
 }

@@ -15,8 +15,9 @@ struct Volume {
   int32_t ldev = 0;     // logical device number, positive
   int16_t subtype = 0;  // device subtype; 36: not to be surveyed
   bool simulated = false;
-  int32_t rpm = 0;      // simulated disk: revolutions per minute
-  int32_t fail_at = 0;  // simulated disk: the write (1-based) that fails; 0 none
+  int32_t rpm = 0;             // simulated disk: revolutions per minute
+  int32_t fail_at = 0;         // simulated disk: the write (1-based) that fails; 0 none
+  bool virtual_clock = false;  // simulated disk: the process runs on the virtual clock
 };
 
 // The volume of that name (case-insensitive, with or without "$"), or null.

@@ -16,7 +16,6 @@ constexpr int64_t kBlocksPerTrack = 32;
 struct DiskState {
   int64_t writes = 0;
   int64_t last_block = -1;  // block of the previous write
-  int64_t last_return = 0;  // monotonic ns when the previous write returned
 };
 
 std::map<std::string, DiskState>& disks() {
@@ -52,15 +51,19 @@ int16_t simdisk_write(const Volume& v, long long offset) {
   ++state.writes;
   if (v.fail_at > 0 && state.writes == v.fail_at) return err::kDeviceError;
   int64_t block = offset / 512;
-  int64_t target = next_passage(sys.monotonic_ns(), v.rpm, block);
+  const int64_t asked = sys.monotonic_ns();
+  int64_t target = next_passage(asked, v.rpm, block);
   // A rewrite of the block just written takes at least one revolution from
-  // the moment the previous write was handed back: a program that was late
-  // to ask (preempted, say) waits the full revolution again instead of
-  // catching a passage that came early. Back-to-back rewrites are so timed
-  // one revolution apart however late the program reads its clock.
-  if (block == state.last_block && state.last_return > 0) {
+  // the moment it is asked for: a program that was late to ask (preempted,
+  // say) waits the full revolution instead of catching a passage that came
+  // early. A program that reads its clock after each write returns (before
+  // it asks for the next) so never times an interval shorter than a
+  // revolution, however unevenly its readings are delayed. On the virtual
+  // clock, where asking takes no time, rewrites complete exactly one
+  // revolution apart.
+  if (block == state.last_block) {
     int64_t revolution = (60000000000LL + v.rpm - 1) / v.rpm;
-    if (target < state.last_return + revolution) target = state.last_return + revolution;
+    if (target < asked + revolution) target = asked + revolution;
   }
   // A sleep that fails for any reason but an interruption is not retried:
   // the rest of the wait is spent reading the clock, which always ends.
@@ -69,7 +72,6 @@ int16_t simdisk_write(const Volume& v, long long offset) {
     }
   }
   state.last_block = block;
-  state.last_return = sys.monotonic_ns();
   return 0;
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/host.h"
 #include "platform/simdisk.h"
@@ -55,7 +56,7 @@ bool parse_number(const std::string& text, int32_t* value) {
   return true;
 }
 
-// "sim:rpm=N[,subtype=N][,fail=K][,ldev=N]"
+// "sim:rpm=N[,subtype=N][,fail=K][,ldev=N][,clock=virtual|real]"
 bool parse_simulated(const std::string& options, Volume* volume) {
   std::stringstream in(options);
   std::string item;
@@ -63,6 +64,12 @@ bool parse_simulated(const std::string& options, Volume* volume) {
     size_t eq = item.find('=');
     if (eq == std::string::npos) return false;
     std::string key = item.substr(0, eq);
+    if (key == "clock") {
+      std::string value = item.substr(eq + 1);
+      if (value != "virtual" && value != "real") return false;
+      volume->virtual_clock = value == "virtual";
+      continue;
+    }
     int32_t value = 0;
     if (!parse_number(item.substr(eq + 1), &value)) return false;
     if (key == "rpm") {
@@ -110,7 +117,7 @@ std::vector<Volume> parse_table(const std::string& table) {
       volume.simulated = true;
       if (!parse_simulated(target.substr(4), &volume)) {
         warn("bad simulated disk \"" + target + "\" for " + volume.name +
-             " (sim:rpm=N[,subtype=N][,fail=K][,ldev=N]); ignored");
+             " (sim:rpm=N[,subtype=N][,fail=K][,ldev=N][,clock=virtual|real]); ignored");
         continue;
       }
     } else {
@@ -211,6 +218,7 @@ void number_devices(std::vector<Volume>* volumes) {
 struct Table {
   std::vector<Volume> volumes;  // the device table, in logical-device order
   Volume swap;                  // the swap volume when no table volume holds TMPDIR
+  bool froze_clock = false;     // a simulated disk put the process on the virtual clock
 };
 
 std::string temp_directory() {
@@ -227,6 +235,15 @@ Table make_table(const char* configured) {
   number_devices(&result.volumes);
   result.swap.name = "$TMP";
   result.swap.root = temp_directory();
+  // One simulated disk on the virtual clock puts the whole process on it:
+  // the clock then moves only with the disks' waits, and every measurement
+  // is exact however loaded the machine is.
+  for (const Volume& v : result.volumes) {
+    if (v.virtual_clock && !clock_frozen()) {
+      clock_freeze();
+      result.froze_clock = true;
+    }
+  }
   return result;
 }
 
@@ -303,17 +320,23 @@ std::string swap_volume() {
   return best != nullptr ? best->name : table().swap.name;
 }
 
-void install_volume_table(const std::string& text) {
-  forget_held_files();
+// Forgets the table in force, and the virtual clock it started.
+void drop_table() {
+  std::optional<Table>& t = current();
+  if (t) {
+    forget_held_files();
+    if (t->froze_clock) clock_release();
+  }
   simdisk_reset();
+  t.reset();
+}
+
+void install_volume_table(const std::string& text) {
+  drop_table();
   current() = make_table(text.c_str());
 }
 
-void restore_volume_table() {
-  forget_held_files();
-  simdisk_reset();
-  current().reset();
-}
+void restore_volume_table() { drop_table(); }
 
 std::vector<Volume> parse_volume_table(const std::string& text) {
   std::vector<Volume> volumes = parse_table(text);

@@ -37,10 +37,16 @@ TEST(VolumeTable, LogicalDeviceNumbersRiseInTableOrder) {
 TEST(VolumeTable, RefusesBadEntriesAndKeepsTheRest) {
   auto v = parse_volume_table(
       "NODOLLAR=/tmp;$1ABC=/tmp;$TOOLONGNM=/tmp;$NODIR=/no/such/dir;$NORPM=sim:subtype=3;"
-      "$ZERO=sim:rpm=0;$JUNK=sim:rpm=7200,color=red;$DUP=/tmp;$DUP=/tmp;$OK=sim:rpm=5400;novalue");
+      "$ZERO=sim:rpm=0;$JUNK=sim:rpm=7200,color=red;$DUP=/tmp;$DUP=/tmp;$OK=sim:rpm=5400;novalue;"
+      "$FAST=sim:rpm=7200,clock=fast;$VC=sim:rpm=7200,clock=virtual;$RC=sim:clock=real,rpm=9");
   std::vector<std::string> names;
-  for (const auto& volume : v) names.push_back(volume.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"$DUP", "$OK"}));
+  std::vector<bool> virtual_clock;
+  for (const auto& volume : v) {
+    names.push_back(volume.name);
+    virtual_clock.push_back(volume.virtual_clock);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"$DUP", "$OK", "$VC", "$RC"}));
+  EXPECT_EQ(virtual_clock, (std::vector<bool>{false, false, true, false}));
 }
 
 TEST(VolumeNames, FollowTheKernelNameAndStayUnique) {
