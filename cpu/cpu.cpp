@@ -75,7 +75,7 @@ int16_t CPU_INIT(CpuTable* table, int16_t length, int16_t system, int16_t* count
   if (length < zeb::kCpuTableLength) return zeb::err::kBufferTooSmall;
   uint32_t status = static_cast<uint32_t>(REMOTEPROCESSORSTATUS(system));
   *count = static_cast<int16_t>(status >> 16);
-  if (*count == 0) return zeb::kPathDown;
+  if (*count == 0) return zeb::err::kPathDown;
   std::memset(static_cast<void*>(table), 0, static_cast<size_t>(length));
   for (int n = 0; n < zeb::kProcessors; ++n) {
     CpuRecord& r = table->cpu[n];
@@ -126,7 +126,7 @@ int16_t CPU_INFO(const CpuTable* table, int16_t cpu, int16_t* type, int16_t* sha
     return zeb::err::kOutOfBounds;
   }
   const CpuRecord& r = table->cpu[cpu];
-  if (!zeb::valid(r.previous) || !zeb::valid(r.current)) return zeb::kPathDown;
+  if (!zeb::valid(r.previous) || !zeb::valid(r.current)) return zeb::err::kPathDown;
   int64_t clock = zeb::delta(r.current.clock, r.previous.clock);
   if (type) *type = r.type;
   if (share_2) {
@@ -175,7 +175,7 @@ int16_t CPU_LEASTBUSY(uint32_t mask, const CpuTable* table, uint16_t cpu_mask, i
       chosen = static_cast<int16_t>(n);
     }
   }
-  if (best == 0) return zeb::kPathDown;
+  if (best == 0) return zeb::err::kPathDown;
   *cpu = chosen;
   return zeb::err::kOk;
 }
@@ -195,7 +195,7 @@ int16_t CPU_MOSTBUSY(const CpuTable* table, uint16_t cpu_mask, int16_t* cpu) {
       chosen = static_cast<int16_t>(n);
     }
   }
-  if (best < 0) return zeb::kPathDown;
+  if (best < 0) return zeb::err::kPathDown;
   *cpu = chosen;
   return zeb::err::kOk;
 }

@@ -95,7 +95,7 @@ TEST(CpuInit, UnreachableNodeStoresCountZero) {
   CpuTable table;
   std::memset(static_cast<void*>(&table), 0xAB, sizeof table);
   int16_t count = 77;
-  EXPECT_EQ(CPU_INIT(&table, sizeof table, 5, &count), zeb::kPathDown);
+  EXPECT_EQ(CPU_INIT(&table, sizeof table, 5, &count), zeb::err::kPathDown);
   EXPECT_EQ(count, 0);
   EXPECT_EQ(table.cpu[0].system, static_cast<int16_t>(0xABAB));  // untouched
 }
@@ -180,13 +180,13 @@ TEST(CpuSample, ProcessorThatGoesDownDropsOutUntilTwoValidReadings) {
   ASSERT_EQ(CPU_MOSTBUSY(&table, 0xFFFF, &cpu), 0);
   EXPECT_EQ(cpu, 0);
   cpu = -1;
-  EXPECT_EQ(CPU_MOSTBUSY(&table, 0x4000, &cpu), zeb::kPathDown);
+  EXPECT_EQ(CPU_MOSTBUSY(&table, 0x4000, &cpu), zeb::err::kPathDown);
   EXPECT_EQ(cpu, -1);
-  EXPECT_EQ(CPU_INFO(&table, 1, nullptr, nullptr, nullptr, nullptr), zeb::kPathDown);
+  EXPECT_EQ(CPU_INFO(&table, 1, nullptr, nullptr, nullptr, nullptr), zeb::err::kPathDown);
 
   host.cpu[1].online = true;
   ASSERT_EQ(CPU_SAMPLE(&table), 0);  // previous still invalid
-  EXPECT_EQ(CPU_MOSTBUSY(&table, 0x4000, &cpu), zeb::kPathDown);
+  EXPECT_EQ(CPU_MOSTBUSY(&table, 0x4000, &cpu), zeb::err::kPathDown);
   ASSERT_EQ(CPU_SAMPLE(&table), 0);
   ASSERT_EQ(CPU_MOSTBUSY(&table, 0x4000, &cpu), 0);
   EXPECT_EQ(cpu, 1);
@@ -234,18 +234,18 @@ TEST_F(CpuTableTest, TiesChooseTheLowerProcessor) {
 TEST_F(CpuTableTest, NoCandidateLeavesCpuUnwritten) {
   set(0, 1000, 500);
   int16_t cpu = -7;
-  EXPECT_EQ(least(0, &cpu), zeb::kPathDown);
-  EXPECT_EQ(CPU_MOSTBUSY(&table, 0, &cpu), zeb::kPathDown);
+  EXPECT_EQ(least(0, &cpu), zeb::err::kPathDown);
+  EXPECT_EQ(CPU_MOSTBUSY(&table, 0, &cpu), zeb::err::kPathDown);
   EXPECT_EQ(cpu, -7);
   // A candidate with no idle time at all is no better than none.
   set(0, 1000, 0, 1000);
-  EXPECT_EQ(least(0xFFFF, &cpu), zeb::kPathDown);
+  EXPECT_EQ(least(0xFFFF, &cpu), zeb::err::kPathDown);
   EXPECT_EQ(cpu, -7);
   // A processor that was not up at initialisation never qualifies, whatever
   // its samples say; nor does one with an invalid sample.
   set(1, 1000, 900).up = 0;
   set(2, 1000, 900).previous.valid = zeb::kFalse;
-  EXPECT_EQ(least(0xFFFF, &cpu), zeb::kPathDown);
+  EXPECT_EQ(least(0xFFFF, &cpu), zeb::err::kPathDown);
   EXPECT_EQ(cpu, -7);
   // With no busy time at all a processor still qualifies for the most busy.
   set(0, 1000, 1000);
@@ -354,7 +354,7 @@ TEST_F(CpuTableTest, InfoRefusesWithoutWriting) {
   EXPECT_EQ(CPU_INFO(&table, -1, &type, &share2, &share1, &busy), zeb::err::kOutOfBounds);
   EXPECT_EQ(CPU_INFO(&table, 1, &type, &share2, &share1, &busy), zeb::err::kOutOfBounds);
   table.cpu[0].current.valid = zeb::kFalse;
-  EXPECT_EQ(CPU_INFO(&table, 0, &type, &share2, &share1, &busy), zeb::kPathDown);
+  EXPECT_EQ(CPU_INFO(&table, 0, &type, &share2, &share1, &busy), zeb::err::kPathDown);
   EXPECT_EQ(CPU_INFO(nullptr, 0, &type, &share2, &share1, &busy), zeb::err::kMissingParameter);
   EXPECT_EQ(type, -9);
   EXPECT_EQ(share2, -9);
@@ -372,10 +372,10 @@ TEST_F(CpuTableTest, EmptyIntervalIsGuarded) {
   EXPECT_EQ(share2, 0);
   EXPECT_EQ(busy, 0);
   int16_t cpu = -1;
-  EXPECT_EQ(least(0xFFFF, &cpu), zeb::kPathDown);
+  EXPECT_EQ(least(0xFFFF, &cpu), zeb::err::kPathDown);
   table.cpu[0].smoothed_clock = 0;
   table.cpu[0].smoothed_idle = 0;
-  EXPECT_EQ(least(0xFFFF, &cpu, 10), zeb::kPathDown);
+  EXPECT_EQ(least(0xFFFF, &cpu, 10), zeb::err::kPathDown);
   ASSERT_EQ(CPU_INFO(&table, 0, nullptr, nullptr, nullptr, &busy), 0);
   EXPECT_EQ(busy, 0);
 }

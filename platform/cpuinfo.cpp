@@ -92,7 +92,7 @@ int16_t find_stat_line(std::string_view text, int cpu, StatLine* line) {
     }
     return count >= 4 ? err::kOk : err::kOutOfBounds;
   }
-  return kPathDown;
+  return err::kPathDown;
 }
 
 }  // namespace
@@ -163,7 +163,7 @@ int32_t REMOTEPROCESSORSTATUS(int16_t system) {
 int16_t CPUTIMES(int16_t cpu, int16_t system, int64_t* clock, int64_t* busy_1, int64_t* busy_2,
                  int64_t* idle) {
   using namespace zeb::platform;
-  if (!is_local(system)) return zeb::kPathDown;
+  if (!is_local(system)) return zeb::err::kPathDown;
   if (cpu < 0 || cpu >= kMaxProcessors) return zeb::err::kOutOfBounds;
   std::string text;
   int16_t e = read_source(kStatPath, text);

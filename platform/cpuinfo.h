@@ -15,9 +15,6 @@
 namespace zeb {
 // The processor type number every processor of this host reports.
 constexpr int16_t kHostProcessorType = 7;
-// The error number for an unreachable node or a processor that is down
-// ("the current path to the device is down").
-constexpr int16_t kPathDown = 201;
 }  // namespace zeb
 
 // The processor type number of processor cpu of system (-1: this system).

@@ -135,8 +135,8 @@ TEST(CpuTimes, RefusesWithoutWriting) {
   SyscallOverride scope;
   serve_file(kStatPath, kStat);
   int64_t clock = 42;
-  EXPECT_EQ(CPUTIMES(2, 0, &clock, nullptr, nullptr, nullptr), zeb::kPathDown);  // offline
-  EXPECT_EQ(CPUTIMES(0, 5, &clock, nullptr, nullptr, nullptr), zeb::kPathDown);  // other node
+  EXPECT_EQ(CPUTIMES(2, 0, &clock, nullptr, nullptr, nullptr), zeb::err::kPathDown);  // offline
+  EXPECT_EQ(CPUTIMES(0, 5, &clock, nullptr, nullptr, nullptr), zeb::err::kPathDown);  // other node
   EXPECT_EQ(CPUTIMES(16, 0, &clock, nullptr, nullptr, nullptr), zeb::err::kOutOfBounds);
   EXPECT_EQ(CPUTIMES(-1, 0, &clock, nullptr, nullptr, nullptr), zeb::err::kOutOfBounds);
   serve_file(kStatPath, "cpu0 1 2 3\n");  // too few counters
@@ -188,7 +188,7 @@ TEST(CpuInfoHost, ReadsThisMachine) {
       EXPECT_EQ(e, 0) << n;
       EXPECT_GT(clock, 0) << n;
     } else {
-      EXPECT_EQ(e, zeb::kPathDown) << n;
+      EXPECT_EQ(e, zeb::err::kPathDown) << n;
     }
   }
   int64_t c1 = 0, b1 = 0, b2 = 0, i1 = 0, c2 = 0;

@@ -11,7 +11,6 @@
 #include <fcntl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -23,6 +22,7 @@
 #include "platform/diagnostics.h"
 #include "platform/errors.h"
 #include "platform/host.h"
+#include "platform/name_rules.h"
 #include "platform/simdisk.h"
 #include "platform/syscalls.h"
 #include "platform/types.h"
@@ -35,7 +35,6 @@ namespace zeb::platform {
 namespace {
 
 constexpr int kMaxFiles = 256;
-constexpr int64_t kPageBytes = 2048;
 
 // A file that lives only as long as someone holds it: a temporary file, or
 // any file of a simulated volume. The creator's descriptor keeps it alive
@@ -83,21 +82,13 @@ int g_temp_counter = 0;
 // Files held by name: temporary files and the files of simulated volumes.
 std::map<std::string, std::shared_ptr<HeldFile>> g_held;
 
-bool is_alnum(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
-char to_upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
-char to_lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
 // A part of a name: a letter then up to seven letters or digits ("#" and
 // seven digits for a temporary file's part).
 bool valid_part(const std::string& part, bool allow_temp) {
-  if (part.empty() || part.size() > 8) return false;
-  if (allow_temp && part[0] == '#') {
-    if (part.size() != 8) return false;
-    return std::all_of(part.begin() + 1, part.end(),
-                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
+  if (allow_temp && !part.empty() && part[0] == '#') {
+    return part.size() == 8 && std::all_of(part.begin() + 1, part.end(), is_digit);
   }
-  if (!std::isalpha(static_cast<unsigned char>(part[0]))) return false;
-  return std::all_of(part.begin(), part.end(), is_alnum);
+  return is_name_part(part, 8);
 }
 
 // The dot-separated parts of a name, upper case.
@@ -121,11 +112,7 @@ bool parse_name(std::string_view text, Name* name) {
   std::vector<std::string> parts = split_parts(text);
   if (parts.size() > 3) return false;
   const std::string& vol = parts[0];
-  if (vol.size() < 2 || vol.size() > 8 || vol[0] != '$' ||
-      !std::isalpha(static_cast<unsigned char>(vol[1])) ||
-      !std::all_of(vol.begin() + 1, vol.end(), is_alnum)) {
-    return false;
-  }
+  if (!is_dollar_name(vol, 8)) return false;
   *name = Name{vol, "", ""};
   if (parts.size() >= 2) {
     if (!valid_part(parts[1], parts.size() == 2)) return false;
@@ -166,9 +153,7 @@ bool is_stream_name(const std::string& volume) {
 // Host path of a named file on a directory volume: subvolume and file are
 // lower-case directory and file names below the root.
 std::string host_path(const Volume& v, const Name& name) {
-  std::string sub = name.subvol, file = name.file;
-  std::transform(sub.begin(), sub.end(), sub.begin(), to_lower);
-  std::transform(file.begin(), file.end(), file.begin(), to_lower);
+  std::string sub = lower(name.subvol), file = lower(name.file);
   std::string root = v.root;
   if (root.empty() || root.back() != '/') root.push_back('/');
   return root + sub + "/" + file;
@@ -388,7 +373,7 @@ int16_t FILE_CREATE_(uint32_t mask, char* filename, int16_t maxlen, int16_t* fil
   if (present(mask, 7) && maxextents > 1) {
     pages += static_cast<long long>(present(mask, 6) ? secondary_extent : 0) * (maxextents - 1);
   }
-  return record_no_file(create_named(*v, name, pages * kPageBytes));
+  return record_no_file(create_named(*v, name, pages * zeb::kPageBytes));
 }
 
 int16_t CREATE(uint32_t mask, char* internal_name, int32_t primary_extent, int16_t /*filecode*/,
@@ -409,7 +394,7 @@ int16_t CREATE(uint32_t mask, char* internal_name, int32_t primary_extent, int16
   long long primary = present(mask, 2) && primary_extent > 0 ? primary_extent : 1;
   long long secondary = present(mask, 4) && secondary_extent > 0 ? secondary_extent : primary;
   long long extents = present(mask, 11) && maxextents > 0 ? maxextents : 16;
-  long long size = (primary + secondary * (extents - 1)) * kPageBytes;
+  long long size = (primary + secondary * (extents - 1)) * zeb::kPageBytes;
   if (name.volume_only()) {
     std::shared_ptr<HeldFile> held;
     int16_t error = create_temporary(*v, &name, &held);

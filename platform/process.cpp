@@ -1,7 +1,6 @@
 // Ending the process, information about the process itself, and the sort.
 #include "platform/process.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/errors.h"
 #include "platform/host.h"
+#include "platform/name_rules.h"
 #include "platform/syscalls.h"
 #include "platform/types.h"
 
@@ -85,15 +85,7 @@ namespace zeb::platform {
 
 std::string process_name_from(std::string name) {
   if (!name.empty() && name[0] != '$') name.insert(name.begin(), '$');
-  if (name.size() < 2 || name.size() > 6 || !std::isalpha(static_cast<unsigned char>(name[1]))) {
-    return {};
-  }
-  for (size_t i = 1; i < name.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(name[i]);
-    if (!std::isalnum(c)) return {};
-    name[i] = static_cast<char>(std::toupper(c));
-  }
-  return name;
+  return is_dollar_name(name, 6) ? upper(name) : std::string();
 }
 
 std::string process_name() {

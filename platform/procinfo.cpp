@@ -2,7 +2,6 @@
 // database (getpwuid_r, getgrgid_r) for users.
 #include "platform/procinfo.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -12,6 +11,7 @@
 #include "platform/cpuinfo.h"
 #include "platform/errors.h"
 #include "platform/host.h"
+#include "platform/name_rules.h"
 #include "platform/syscalls.h"
 #include "platform/types.h"
 
@@ -97,11 +97,7 @@ long find_process(int16_t word) {
 // One part of an internal name from host text: upper case, letters and
 // digits only, starting with a letter, at most 8 characters, blank-filled.
 void name_part(const std::string& text, char* part) {
-  std::string s;
-  for (unsigned char c : text) {
-    if (std::isalnum(c)) s.push_back(static_cast<char>(std::toupper(c)));
-  }
-  if (s.empty() || !std::isalpha(static_cast<unsigned char>(s[0]))) s.insert(s.begin(), 'Z');
+  std::string s = zeb::platform::name_from_host(text, 'Z');
   std::memset(part, ' ', 8);
   std::memcpy(part, s.data(), s.size() < 8 ? s.size() : 8);
 }

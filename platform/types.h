@@ -42,6 +42,9 @@ constexpr uint32_t mask_with_leading(uint32_t mask) { return (mask >> 1) | 0x800
 constexpr int16_t kTrue = -1;
 constexpr int16_t kFalse = 0;
 
+// Bytes in a page: the unit of file extents and of segment sizes.
+constexpr int32_t kPageBytes = 2048;
+
 // A file number that names no open file.
 constexpr int16_t kNotOpen = -2;
 

@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -18,6 +17,7 @@
 #include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/host.h"
+#include "platform/name_rules.h"
 #include "platform/simdisk.h"
 #include "platform/syscalls.h"
 #include "platform/volumes.h"
@@ -25,19 +25,7 @@
 namespace zeb::platform {
 namespace {
 
-bool valid_volume_name(const std::string& name) {
-  if (name.size() < 2 || name.size() > 8 || name[0] != '$') return false;
-  if (!std::isalpha(static_cast<unsigned char>(name[1]))) return false;
-  for (size_t i = 2; i < name.size(); ++i) {
-    if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
-  }
-  return true;
-}
-
-std::string upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
+bool valid_volume_name(const std::string& name) { return is_dollar_name(name, 8); }
 
 bool is_directory(const std::string& path) {
   FileStatus status;
@@ -50,7 +38,7 @@ void warn(const std::string& text) { std::fprintf(stderr, "ZEB_VOLUMES: %s\n", t
 bool parse_number(const std::string& text, int32_t* value) {
   if (text.empty() || text.size() > 9) return false;
   for (char c : text) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    if (!is_digit(c)) return false;
   }
   *value = static_cast<int32_t>(std::stol(text));
   return true;
@@ -136,8 +124,7 @@ std::vector<Volume> parse_table(const std::string& table) {
 std::string unescape_mount_field(const std::string& field) {
   std::string out;
   for (size_t i = 0; i < field.size(); ++i) {
-    if (field[i] == '\\' && i + 3 < field.size() &&
-        std::isdigit(static_cast<unsigned char>(field[i + 1]))) {
+    if (field[i] == '\\' && i + 3 < field.size() && is_digit(field[i + 1])) {
       out.push_back(static_cast<char>(std::stoi(field.substr(i + 1, 3), nullptr, 8)));
       i += 3;
     } else {
@@ -270,13 +257,7 @@ const Table& table() {
 // smallest number that makes it unique).
 std::string volume_name_for_device(const std::string& kernel_name,
                                    const std::set<std::string>& taken) {
-  std::string base;
-  for (char c : kernel_name) {
-    if (std::isalnum(static_cast<unsigned char>(c))) {
-      base.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-    }
-  }
-  if (base.empty() || !std::isalpha(static_cast<unsigned char>(base[0]))) base.insert(0, "D");
+  std::string base = name_from_host(kernel_name, 'D');
   if (base.size() > 7) base = base.substr(0, 3) + base.substr(base.size() - 4);
   std::string name = "$" + base;
   for (int counter = 1; taken.count(name) != 0; ++counter) {

@@ -55,6 +55,7 @@ TEST(VolumeNames, FollowTheKernelNameAndStayUnique) {
   EXPECT_EQ(volume_name_for_device("sdb1", taken), "$SDB1");
   EXPECT_EQ(volume_name_for_device("dm-0", taken), "$DM0");
   EXPECT_EQ(volume_name_for_device("0abc", taken), "$D0ABC");
+  EXPECT_EQ(volume_name_for_device("m\xc3\xa9m-1", taken), "$MM1");  // ASCII only
   EXPECT_EQ(volume_name_for_device("nvme0n1p2", taken), "$NVMN1P2");
   taken.insert("$NVMN1P2");
   std::string second = volume_name_for_device("nvme1n1p2", taken);

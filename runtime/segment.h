@@ -9,7 +9,6 @@
 #include "platform/types.h"
 
 namespace zeb {
-constexpr int32_t kPageBytes = 2048;
 constexpr int16_t kDefaultSegmentPages = 500;
 constexpr int16_t kMaxSegmentPages = 32000;
 constexpr int16_t kLibrarySegmentId = 101;
