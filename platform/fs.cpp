@@ -233,8 +233,11 @@ int16_t create_named(const Volume& v, const Name& name, long long size) {
 }
 
 // Opens a host descriptor for a parsed name; *held is set for held files.
+// flags holds the access mode (O_RDONLY, O_WRONLY or O_RDWR) and any other
+// open flags; a held file's descriptor is a duplicate and keeps the mode the
+// file was made with.
 int16_t open_descriptor(const Name& name, const Volume** volume, int* fd,
-                        std::shared_ptr<HeldFile>* held, int extra_flags) {
+                        std::shared_ptr<HeldFile>* held, int flags) {
   const Volume* v = find_volume(name.volume);
   if (v == nullptr) return err::kNoSuchDevice;
   *volume = v;
@@ -247,8 +250,7 @@ int16_t open_descriptor(const Name& name, const Volume** volume, int* fd,
     return 0;
   }
   if (v->simulated || name.temporary()) return err::kNotFound;
-  *fd = syscalls().open(host_path(*v, name).c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | extra_flags,
-                        0);
+  *fd = syscalls().open(host_path(*v, name).c_str(), O_NOFOLLOW | O_CLOEXEC | flags, 0);
   if (*fd < 0) return errno_error();
   return 0;
 }
@@ -285,7 +287,7 @@ int open_internal_for_mapping(const char* internal_name, int16_t* error) {
   const Volume* v = nullptr;
   int fd = -1;
   std::shared_ptr<HeldFile> held;
-  *error = open_descriptor(name, &v, &fd, &held, 0);
+  *error = open_descriptor(name, &v, &fd, &held, O_RDWR);
   return *error == 0 ? fd : -1;
 }
 
@@ -446,9 +448,12 @@ int16_t FILE_OPEN_(uint32_t mask, const char* filename, int16_t length, int16_t*
       return record_no_file(error);
     }
   } else {
-    int16_t error = open_descriptor(name, &f.volume, &f.fd, &f.held, O_DSYNC);
+    // Access 1 reads only and 2 writes only, so a file on a read-only file
+    // system, or one the user may only read, can be opened for reading.
+    int16_t mode = present(mask, 4) ? access : 0;
+    int how = mode == 1 ? O_RDONLY : mode == 2 ? O_WRONLY : O_RDWR;
+    int16_t error = open_descriptor(name, &f.volume, &f.fd, &f.held, how | O_DSYNC);
     if (error != 0) return record_no_file(error);
-    (void)access;
     if (f.held) ++f.held->opens;
   }
   f.used = true;
@@ -537,6 +542,9 @@ int16_t READX(uint32_t mask, int16_t filenum, void* buffer, int16_t read_count, 
   long n;
   if (f->kind == Kind::kStream) {
     n = syscalls().read(f->fd, buffer, static_cast<size_t>(read_count));
+    if (n < 0) return f->last_error = errno_error();
+    // Nothing at all is the end of the input; an empty line is a line.
+    if (n == 0 && read_count > 0) return f->last_error = err::kEndOfFile;
     // A line read from a stream arrives without its line feed.
     if (n > 0 && static_cast<char*>(buffer)[n - 1] == '\n') --n;
   } else {
@@ -613,7 +621,7 @@ int16_t FILEINFO(uint32_t mask, int16_t filenum, int16_t* error, char* filename,
   const Volume* v = nullptr;
   int fd = -1;
   std::shared_ptr<HeldFile> held;
-  if (result == 0) result = open_descriptor(name, &v, &fd, &held, 0);
+  if (result == 0) result = open_descriptor(name, &v, &fd, &held, O_RDONLY);
   set(2, error, result);
   if (result != 0) return result;
   set(4, ldevnum, static_cast<int16_t>(v->ldev));
@@ -641,6 +649,12 @@ int16_t FNAMECOLLAPSE(const char* internal_name, char* external_name) {
     if (!text.empty()) text += ".";
     text += part;
   }
+  // The promise is at most 26 bytes, the longest name of this system
+  // ("$VOLUMEX.SUBVOLXX.FILENAME"). A name on another system can run to 29
+  // ("\??." before a seven-character volume): its text only shows the name,
+  // since this host cannot reach that system, so it is cut rather than
+  // written past the caller's buffer.
+  if (text.size() > zeb::kCollapsedNameMax) text.resize(zeb::kCollapsedNameMax);
   std::memcpy(external_name, text.data(), text.size());
   return static_cast<int16_t>(text.size());
 }

@@ -15,6 +15,7 @@
 // internal form holds "#nnnnnnn" in the subvolume part and blanks after it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/types.h"
@@ -139,6 +140,11 @@ int16_t FILEINFO(uint32_t mask, int16_t filenum = 0, int16_t* error = nullptr,
 
 // Converts a 24-byte internal name to external text; returns its length.
 // The external text is at most 26 bytes; the buffer must hold that many.
+// A name on another system begins with a backslash and "??" (this host
+// names no other system) and is cut at 26 bytes.
+namespace zeb {
+inline constexpr size_t kCollapsedNameMax = 26;
+}
 int16_t FNAMECOLLAPSE(const char* internal_name, char* external_name);
 
 // Converts external text (length bytes) to the 24-byte internal form,

@@ -1,13 +1,17 @@
 // File-system procedures on real directory volumes and simulated disks.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/host.h"
@@ -325,6 +329,29 @@ TEST(Names, ConvertAndDecompose) {
   EXPECT_EQ(std::string(external, static_cast<size_t>(n)), "FILE1");
   n = FNAMECOLLAPSE("$V      SUB     F       ", external);
   EXPECT_EQ(std::string(external, static_cast<size_t>(n)), "$V.SUB.F");
+  // A name on another system: "\\??" for the system this host cannot name,
+  // never more than 26 bytes however long the parts.
+  const struct {
+    const char* internal;
+    const char* external;
+  } remote[] = {
+      {"\\\x05"
+       "DATA  SUB     F       ",
+       "\\??.$DATA.SUB.F"},
+      {"\\\x05"
+       "VOLUMESUBVOLXXFILENAME",
+       "\\??.$VOLUME.SUBVOLXX.FILEN"},
+      {"\\\x05"
+       "VOLUME                ",
+       "\\??.$VOLUME"},
+  };
+  for (const auto& r : remote) {
+    char bounded[27];
+    std::memset(bounded, '#', sizeof bounded);
+    n = FNAMECOLLAPSE(r.internal, bounded);
+    EXPECT_EQ(std::string(bounded, static_cast<size_t>(n)), r.external);
+    EXPECT_EQ(bounded[26], '#') << r.external;  // nothing past the 26 promised
+  }
   char piece[8];
   int16_t len = 0;
   ASSERT_EQ(
@@ -334,6 +361,122 @@ TEST(Names, ConvertAndDecompose) {
   ASSERT_EQ(FILENAME_DECOMPOSE_(zeb::mask({1, 2, 3, 4, 5, 6}), "$A.B.C", 6, piece, 8, &len, 2), 0);
   EXPECT_EQ(std::string(piece, static_cast<size_t>(len)), "C");
   EXPECT_EQ(FILENAME_DECOMPOSE_(zeb::mask({1, 2, 3, 4, 5, 6}), "$A.B.C", 6, piece, 0, &len, 0), 22);
+}
+
+// Standard input replaced by a pipe for one test, and put back after it.
+class StdinPipe : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = dup(0);
+    ASSERT_EQ(pipe(ends_), 0);
+    ASSERT_EQ(dup2(ends_[0], 0), 0);
+    close(ends_[0]);
+    ASSERT_EQ(FILE_OPEN_(zeb::mask({1, 2, 3}), "$ZIN", 4, &f_), 0);
+    dup2(saved_, 0);
+  }
+  void TearDown() override {
+    FILE_CLOSE_(zeb::mask({1}), f_);
+    if (ends_[1] >= 0) close(ends_[1]);
+    close(saved_);
+  }
+  void close_writer() {
+    close(ends_[1]);
+    ends_[1] = -1;
+  }
+  int16_t read_line(std::string* line) {
+    char buffer[100];
+    int16_t count = -1;
+    int16_t error = READX(zeb::mask({1, 2, 3, 4}), f_, buffer, 100, &count);
+    *line = std::string(buffer, static_cast<size_t>(count < 0 ? 0 : count));
+    return error;
+  }
+  int saved_ = -1;
+  int ends_[2] = {-1, -1};
+  int16_t f_ = -2;
+};
+
+TEST_F(StdinPipe, AnEmptyLineIsNotTheEndOfInput) {
+  ASSERT_EQ(write(ends_[1], "\n", 1), 1);
+  close_writer();
+  std::string line = "x";
+  EXPECT_EQ(read_line(&line), 0);
+  EXPECT_EQ(line, "");
+  EXPECT_EQ(read_line(&line), 1);  // the end of the input
+  EXPECT_EQ(read_line(&line), 1);
+}
+
+extern "C" void on_alarm(int) {}
+
+// A read from a stream that a signal interrupts goes on reading: a timer
+// interrupts it every 5 ms until the line arrives.
+TEST_F(StdinPipe, ASignalDoesNotEndARead) {
+  struct sigaction action {};
+  action.sa_handler = on_alarm;  // no SA_RESTART: the kernel ends the read
+  struct sigaction old {};
+  ASSERT_EQ(sigaction(SIGALRM, &action, &old), 0);
+  sigset_t alarm_only, previous;
+  sigemptyset(&alarm_only);
+  sigaddset(&alarm_only, SIGALRM);
+  // The writer is blind to the alarm, so it lands on the reading thread.
+  pthread_sigmask(SIG_BLOCK, &alarm_only, &previous);
+  std::thread writer([this] {
+    usleep(100000);
+    ASSERT_EQ(write(ends_[1], "late\n", 5), 5);
+  });
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  struct itimerval every {
+    {0, 5000}, { 0, 5000 }
+  };
+  setitimer(ITIMER_REAL, &every, nullptr);
+  std::string line;
+  int16_t error = read_line(&line);
+  struct itimerval off {};
+  setitimer(ITIMER_REAL, &off, nullptr);
+  writer.join();
+  sigaction(SIGALRM, &old, nullptr);
+  EXPECT_EQ(error, 0);
+  EXPECT_EQ(line, "late");
+}
+
+// Access 1 opens for reading only: a file the process may only read (on a
+// read-only file system, or by its permissions) opens and reads; a write
+// through it fails.
+TEST(Access, ReadOnlyOpensReadOnly) {
+  char internal[24];
+  ASSERT_EQ(FNAMEEXPAND("$dira.ro.data", 13, internal), 13);
+  ASSERT_EQ(CREATE(zeb::mask({1, 2}), internal, 1), 0);
+  int16_t f = -2;
+  ASSERT_EQ(FILE_OPEN_(zeb::mask({1, 2, 3}), "$DIRA.RO.DATA", 13, &f), 0);
+  ASSERT_EQ(WRITEX(zeb::mask({1, 2, 3}), f, "kept", 4), 0);
+  ASSERT_EQ(FILE_CLOSE_(zeb::mask({1}), f), 0);
+  std::vector<int> modes;
+  zeb::platform::SyscallOverride scope;
+  zeb::platform::syscalls().open = [&modes, &scope](const char* path, int flags, unsigned mode) {
+    modes.push_back(flags & O_ACCMODE);
+    return scope.saved().open(path, flags, mode);
+  };
+  for (int16_t access : {0, 1, 2}) {
+    ASSERT_EQ(FILE_OPEN_(zeb::mask({1, 2, 3, 4}), "$DIRA.RO.DATA", 13, &f, access), 0) << access;
+    char back[4] = {};
+    int16_t count = 0;
+    int16_t read_error = READX(zeb::mask({1, 2, 3, 4}), f, back, 4, &count);
+    int16_t write_error = WRITEX(zeb::mask({1, 2, 3}), f, "more", 4);
+    EXPECT_EQ(read_error == 0, access != 2) << access;
+    EXPECT_EQ(write_error == 0, access != 1) << access;
+    if (access == 1) {
+      EXPECT_EQ(std::string(back, 4), "kept");
+    }
+    ASSERT_EQ(FILE_CLOSE_(zeb::mask({1}), f), 0);
+  }
+  EXPECT_EQ(modes, (std::vector<int>{O_RDWR, O_RDONLY, O_WRONLY}));
+  // Looking a file up by name only reads it.
+  modes.clear();
+  int32_t capacity = 0;
+  ASSERT_EQ(FILEINFO(zeb::mask({3, 18}), 0, nullptr, internal, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                     nullptr, nullptr, &capacity),
+            0);
+  EXPECT_EQ(modes, (std::vector<int>{O_RDONLY}));
 }
 
 TEST(Streams, HomeTerminalIsStandardOutput) {

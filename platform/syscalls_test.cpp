@@ -3,12 +3,16 @@
 // table built on it behave for tests as for programs.
 #include "platform/syscalls.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/cpuinfo.h"
 #include "platform/host.h"
@@ -180,6 +184,82 @@ TEST(VolumeTable, ATestInstallsATableAndGetsTheProcessesTableBack) {
   }
   EXPECT_EQ(zeb::platform::find_volume("$ONE") != nullptr, before);
   EXPECT_EQ(zeb::platform::find_volume("$TWO"), nullptr);
+}
+
+// A descriptor of the library: above the standard ones, closed on exec.
+bool library_descriptor(int fd) { return fd > 2 && (fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0; }
+
+// The checks of a child whose standard input and output are closed; the
+// exit status names the first that failed.
+int files_of_a_process_without_stdin_and_stdout(const std::string& root) {
+  std::string name;
+  int16_t f = -2;
+  if (create_temp("$SCRATCH", &name) != 0 || open_name(name, &f) != 0) return 10;
+  if (!library_descriptor(zeb::platform::host_fd(f))) return 11;
+  if (create_temp("$SIM", &name) != 0 || open_name(name, &f) != 0) return 12;
+  if (!library_descriptor(zeb::platform::host_fd(f))) return 13;
+  char named[] = "$SCRATCH.SUB.NAMED";
+  int16_t length = sizeof named - 1;
+  if (FILE_CREATE_(zeb::mask({1, 2, 3}), named, length, &length) != 0) return 14;
+  if (open_name(named, &f) != 0 || !library_descriptor(zeb::platform::host_fd(f))) return 15;
+  char swap[24];
+  std::memcpy(swap, "$SCRATCH                ", 24);
+  int16_t error = 0;
+  if (CREATE(zeb::mask({1}), swap) != 0) return 16;
+  int mapped = zeb::platform::open_internal_for_mapping(swap, &error);
+  if (!library_descriptor(mapped)) return 17;
+  if (open_name("$ZERR", &f) != 0 || !library_descriptor(zeb::platform::host_fd(f))) return 18;
+  if (open_name("$ZOUT", &f) != 16) return 19;  // there is no standard output to stand for
+  std::string text;
+  std::vector<std::string> names;
+  if (syscalls().read_file("/proc/self/stat", &text) != 0) return 20;
+  if (syscalls().list_directory(root.c_str(), &names) != 0) return 21;
+  int memfd = syscalls().memfd_create("check");
+  if (!library_descriptor(memfd)) return 22;
+  // Whatever the library opened, 0 and 1 are still closed.
+  if (fcntl(0, F_GETFD) != -1 || fcntl(1, F_GETFD) != -1) return 23;
+  return 0;
+}
+
+TEST(Descriptors, TheLibraryNeverTakesAClosedStandardDescriptor) {
+  zeb::testing::ScratchVolume scratch("$SCRATCH", "$SIM=sim:rpm=6000");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(0);
+    close(1);
+    _exit(files_of_a_process_without_stdin_and_stdout(scratch.root()));
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// A sleep that fails for another reason than an interruption is not tried
+// again: the disk reads the clock for the rest of its wait, which ends.
+TEST(SimulatedDisk, AFailedSleepIsNotRetried) {
+  zeb::testing::ScratchVolume scratch("$SCRATCH", "$SIM=sim:rpm=6000");
+  std::string name;
+  int16_t f = -2;
+  ASSERT_EQ(create_temp("$SIM", &name), 0);
+  ASSERT_EQ(open_name(name, &f), 0);
+  SyscallOverride scope;
+  int64_t now = 60LL * 1000000000;  // block 0 under the head
+  int sleeps = 0;
+  syscalls().monotonic_ns = [&now] { return now += 1000; };
+  syscalls().sleep_until_ns = [&sleeps](int64_t) {
+    ++sleeps;
+    errno = EINVAL;
+    return -1;
+  };
+  char block[512] = {};
+  ASSERT_EQ(WRITEX(zeb::mask({1, 2, 3}), f, block, 512), 0);
+  EXPECT_EQ(sleeps, 1);
+  // The next passage of block 0 is a revolution (10 ms) on.
+  EXPECT_GE(now, 60LL * 1000000000 + 10000000);
+  EXPECT_LT(now, 60LL * 1000000000 + 10010000);
+  EXPECT_EQ(FILE_CLOSE_(zeb::mask({1}), f), 0);
 }
 
 TEST(Clock, FrozenTimeMovesOnlyWhenAdvancedOrSleptAndNeverGoesBack) {
