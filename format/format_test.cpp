@@ -17,31 +17,28 @@
 #include "platform/cpuinfo.h"
 #include "platform/fs.h"
 #include "platform/procinfo.h"
+#include "platform/testing.h"
 #include "platform/types.h"
 
 namespace {
 
-// A volume $FMTVOL rooted in a scratch directory holding sub/file, set up
-// before main so the platform's volume table sees it.
-struct ScratchVolume {
-  std::string root;
-  ScratchVolume() {
-    char tmpl[] = "/tmp/zeb_format_test_XXXXXX";
-    if (::mkdtemp(tmpl) == nullptr) return;
-    root = tmpl;
-    std::string sub = root + "/sub";
-    ::mkdir(sub.c_str(), 0700);
-    if (FILE* f = std::fopen((sub + "/file").c_str(), "w")) std::fclose(f);
-    ::setenv("ZEB_VOLUMES", ("$FMTVOL=" + root).c_str(), 1);
+// A volume $FMTVOL rooted in a scratch directory holding sub/file, for the
+// whole test run.
+zeb::testing::ScratchVolume* g_volume = nullptr;
+
+class FormatVolume : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    g_volume = new zeb::testing::ScratchVolume("$FMTVOL");
+    ::mkdir(g_volume->path("sub").c_str(), 0700);
+    if (FILE* f = std::fopen(g_volume->path("sub/file").c_str(), "w")) std::fclose(f);
   }
-  ~ScratchVolume() {
-    if (root.empty()) return;
-    std::remove((root + "/sub/file").c_str());
-    ::rmdir((root + "/sub").c_str());
-    ::rmdir(root.c_str());
+  void TearDown() override {
+    delete g_volume;
+    g_volume = nullptr;
   }
 };
-const ScratchVolume g_volume;
+const auto* const g_format_volume = ::testing::AddGlobalTestEnvironment(new FormatVolume);
 
 // Formats with the given argument addresses, all marked as passed.
 template <typename... A>
@@ -419,7 +416,7 @@ TEST(Typed, UserNumericAndNamed) {
 }
 
 TEST(Typed, OpenFileByNumber) {
-  ASSERT_FALSE(g_volume.root.empty());
+  ASSERT_FALSE(g_volume->root().empty());
   const char name[] = "$FMTVOL.SUB.FILE";
   int16_t fnum = -2;
   ASSERT_EQ(FILE_OPEN_(zeb::mask({1, 2, 3}), name, static_cast<int16_t>(sizeof name - 1), &fnum),

@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <set>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/diagnostics.h"
 #include "platform/fs.h"
 #include "platform/host.h"
 #include "platform/name_rules.h"
@@ -32,7 +32,7 @@ bool is_directory(const std::string& path) {
   return syscalls().stat(path.c_str(), &status) == 0 && status.is_directory();
 }
 
-void warn(const std::string& text) { std::fprintf(stderr, "ZEB_VOLUMES: %s\n", text.c_str()); }
+void warn(const std::string& text) { write_error_line("ZEB_VOLUMES: " + text); }
 
 // Parses "N" as a positive decimal number that fits 31 bits.
 bool parse_number(const std::string& text, int32_t* value) {
