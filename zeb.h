@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "platform/procinfo.h"
 #include "platform/segment.h"
+#include "platform/spawn.h"
 
 #include "format/format.h"
 
@@ -18,6 +19,7 @@
 #include "env/env.h"
 #include "msg/msg.h"
 #include "util/checksum.h"
+#include "util/process.h"
 
 #include "runtime/context.h"
 #include "runtime/runtime.h"

@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -208,8 +210,65 @@ int16_t create_temporary(const Volume& v, Name* name, std::shared_ptr<HeldFile>*
   return 0;
 }
 
+// The attributes a disk file was created with, kept with the file in the
+// extended attribute "user.zeb.attributes" as "name=value" words. A file
+// without them (made by other means, or on a file system that keeps no
+// extended attributes) reports the defaults, its primary extent being its
+// size in pages.
+struct Attributes {
+  int16_t filecode = 0;
+  int16_t primary = 1;
+  int16_t secondary = 1;
+  int16_t maxextents = 16;
+  int16_t filetype = 0;
+  int16_t recordlen = 0;
+  int16_t blocklen = 4096;
+  int16_t buffersize = 4096;
+};
+constexpr char kAttributesName[] = "user.zeb.attributes";
+
+void store_attributes(int fd, const Attributes& a) {
+  std::string text =
+      "filecode=" + std::to_string(a.filecode) + " primary=" + std::to_string(a.primary) +
+      " secondary=" + std::to_string(a.secondary) + " maxextents=" + std::to_string(a.maxextents) +
+      " filetype=" + std::to_string(a.filetype) + " recordlen=" + std::to_string(a.recordlen) +
+      " blocklen=" + std::to_string(a.blocklen) + " buffersize=" + std::to_string(a.buffersize);
+  syscalls().fsetxattr(fd, kAttributesName, text);  // kept where the file system can
+}
+
+Attributes read_attributes(int fd) {
+  Attributes a;
+  FileStatus status;
+  if (syscalls().fstat(fd, &status) == 0) {
+    long long pages = (status.size + zeb::kPageBytes - 1) / zeb::kPageBytes;
+    a.primary = a.secondary = static_cast<int16_t>(std::clamp<long long>(pages, 1, INT16_MAX));
+  }
+  std::string text;
+  if (syscalls().fgetxattr(fd, kAttributesName, &text) != 0) return a;
+  const std::pair<const char*, int16_t*> fields[] = {
+      {"filecode", &a.filecode},     {"primary", &a.primary},      {"secondary", &a.secondary},
+      {"maxextents", &a.maxextents}, {"filetype", &a.filetype},    {"recordlen", &a.recordlen},
+      {"blocklen", &a.blocklen},     {"buffersize", &a.buffersize}};
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find(' ', pos);
+    if (end == std::string::npos) end = text.size();
+    std::string word = text.substr(pos, end - pos);
+    size_t eq = word.find('=');
+    for (const auto& [key, field] : fields) {
+      if (eq != std::string::npos && word.compare(0, eq, key) == 0 && std::strlen(key) == eq) {
+        long value = std::strtol(word.c_str() + eq + 1, nullptr, 10);
+        *field = static_cast<int16_t>(std::clamp<long>(value, INT16_MIN, INT16_MAX));
+      }
+    }
+    pos = end + 1;
+  }
+  return a;
+}
+
 // Creates a named disk file of size bytes (0: empty).
-int16_t create_named(const Volume& v, const Name& name, long long size) {
+int16_t create_named(const Volume& v, const Name& name, long long size,
+                     const Attributes& attributes) {
   if (v.simulated) {
     if (g_held.count(name.external()) != 0) return err::kAlreadyExists;
     auto file = std::make_shared<HeldFile>();
@@ -217,6 +276,7 @@ int16_t create_named(const Volume& v, const Name& name, long long size) {
     file->fd = syscalls().memfd_create("zeb-sim");
     if (file->fd < 0) return errno_error();
     if (size > 0 && syscalls().ftruncate(file->fd, size) != 0) return errno_error();
+    store_attributes(file->fd, attributes);
     g_held[name.external()] = file;
     return 0;
   }
@@ -227,6 +287,7 @@ int16_t create_named(const Volume& v, const Name& name, long long size) {
   if (fd < 0) return errno_error();
   int16_t error = 0;
   if (size > 0 && syscalls().ftruncate(fd, size) != 0) error = errno_error();
+  if (error == 0) store_attributes(fd, attributes);
   syscalls().close(fd);
   if (error != 0) syscalls().unlink(path.c_str());
   return error;
@@ -291,6 +352,42 @@ int open_internal_for_mapping(const char* internal_name, int16_t* error) {
   return *error == 0 ? fd : -1;
 }
 
+int16_t host_path_of_internal(const char* internal_name, std::string* path) {
+  Name name;
+  if (!from_internal(internal_name, &name) || name.temporary() || name.file.empty()) {
+    return err::kBadName;
+  }
+  const Volume* v = find_volume(name.volume);
+  if (v == nullptr) return err::kNoSuchDevice;
+  if (v->simulated) return err::kInvalidOperation;
+  *path = host_path(*v, name);
+  return 0;
+}
+
+bool internal_name_of_path(const std::string& path, char* internal_name) {
+  for (const Volume& v : volumes()) {
+    if (v.simulated) continue;
+    std::string root;
+    if (syscalls().realpath(v.root.c_str(), &root) != 0) continue;
+    if (root.back() != '/') root.push_back('/');
+    if (path.compare(0, root.size(), root) != 0) continue;
+    std::string rest = path.substr(root.size());
+    size_t slash = rest.find('/');
+    if (slash == std::string::npos) continue;
+    Name name{v.name, rest.substr(0, slash), rest.substr(slash + 1)};
+    std::transform(name.subvol.begin(), name.subvol.end(), name.subvol.begin(), to_upper);
+    std::transform(name.file.begin(), name.file.end(), name.file.begin(), to_upper);
+    // Only a path spelled exactly as the volume spells its files maps back.
+    std::string spelled = name.subvol + "/" + name.file;
+    std::transform(spelled.begin(), spelled.end(), spelled.begin(), to_lower);
+    Name parsed;
+    if (spelled != rest || !parse_name(name.external(), &parsed) || parsed.temporary()) continue;
+    to_internal(parsed, internal_name);
+    return true;
+  }
+  return false;
+}
+
 }  // namespace zeb::platform
 
 using namespace zeb::platform;
@@ -342,9 +439,9 @@ int16_t DEVICE_GETINFOBYLDEV_(uint32_t mask, int32_t ldev, void* logical_info, i
 }
 
 int16_t FILE_CREATE_(uint32_t mask, char* filename, int16_t maxlen, int16_t* filenamelen,
-                     int16_t /*filecode*/, int32_t primary_extent, int32_t secondary_extent,
-                     int16_t maxextents, int16_t /*filetype*/, int16_t /*options*/,
-                     int16_t /*recordlen*/, int16_t /*blocklen*/) {
+                     int16_t filecode, int32_t primary_extent, int32_t secondary_extent,
+                     int16_t maxextents, int16_t filetype, int16_t /*options*/, int16_t recordlen,
+                     int16_t blocklen) {
   if (!zeb::mask_fits(mask, 11)) return record_no_file(err::kInvalidOperation);
   if (!present(mask, 1) || !present(mask, 2) || !present(mask, 3) || filename == nullptr ||
       filenamelen == nullptr) {
@@ -375,14 +472,24 @@ int16_t FILE_CREATE_(uint32_t mask, char* filename, int16_t maxlen, int16_t* fil
   if (present(mask, 7) && maxextents > 1) {
     pages += static_cast<long long>(present(mask, 6) ? secondary_extent : 0) * (maxextents - 1);
   }
-  return record_no_file(create_named(*v, name, pages * zeb::kPageBytes));
+  Attributes attributes;
+  if (present(mask, 4)) attributes.filecode = filecode;
+  if (present(mask, 5)) attributes.primary = static_cast<int16_t>(primary_extent);
+  attributes.secondary =
+      present(mask, 6) ? static_cast<int16_t>(secondary_extent) : attributes.primary;
+  if (present(mask, 7)) attributes.maxextents = maxextents;
+  if (present(mask, 8)) attributes.filetype = filetype;
+  if (present(mask, 10)) attributes.recordlen = recordlen;
+  if (present(mask, 11)) attributes.blocklen = blocklen;
+  return record_no_file(create_named(*v, name, pages * zeb::kPageBytes, attributes));
 }
 
-int16_t CREATE(uint32_t mask, char* internal_name, int32_t primary_extent, int16_t /*filecode*/,
-               int32_t secondary_extent, int16_t /*filetype*/, int16_t /*recordlen*/,
-               int16_t /*blocklen*/, int16_t /*keyseqinfo*/, int16_t /*altkeyinfo*/,
-               int16_t /*partitioninfo*/, int16_t maxextents) {
-  if (!zeb::mask_fits(mask, 11)) return record_no_file(err::kInvalidOperation);
+int16_t CREATE(uint32_t mask, char* internal_name, int32_t primary_extent, int16_t filecode,
+               int32_t secondary_extent, int16_t filetype, int16_t recordlen, int16_t blocklen,
+               const void* /*keyseqinfo*/, const void* /*altkeyinfo*/,
+               const void* /*partitioninfo*/, int16_t maxextents, int16_t buffersize,
+               int16_t /*possible_extents*/) {
+  if (!zeb::mask_fits(mask, 13)) return record_no_file(err::kInvalidOperation);
   if (!present(mask, 1) || internal_name == nullptr) return record_no_file(err::kMissingParameter);
   Name name;
   if (!from_internal(internal_name, &name) || name.temporary() ||
@@ -412,7 +519,16 @@ int16_t CREATE(uint32_t mask, char* internal_name, int32_t primary_extent, int16
     to_internal(name, internal_name);
     return 0;
   }
-  return record_no_file(create_named(*v, name, size));
+  Attributes attributes;
+  attributes.filecode = present(mask, 3) ? filecode : 0;
+  attributes.primary = static_cast<int16_t>(std::min<long long>(primary, INT16_MAX));
+  attributes.secondary = static_cast<int16_t>(std::min<long long>(secondary, INT16_MAX));
+  attributes.maxextents = static_cast<int16_t>(extents);
+  if (present(mask, 5)) attributes.filetype = filetype;
+  if (present(mask, 6)) attributes.recordlen = recordlen;
+  if (present(mask, 7)) attributes.blocklen = blocklen;
+  if (present(mask, 12)) attributes.buffersize = buffersize;
+  return record_no_file(create_named(*v, name, size, attributes));
 }
 
 int16_t FILE_OPEN_(uint32_t mask, const char* filename, int16_t length, int16_t* filenum,
@@ -557,6 +673,19 @@ int16_t READX(uint32_t mask, int16_t filenum, void* buffer, int16_t read_count, 
   return f->last_error = 0;
 }
 
+int16_t WRITEREADX(uint32_t mask, int16_t filenum, void* buffer, int16_t write_count,
+                   int16_t read_count, int16_t* count_read, int32_t /*tag*/) {
+  if (!zeb::mask_fits(mask, 6)) return err::kInvalidOperation;
+  OpenFile* f = present(mask, 1) ? file_at(filenum) : nullptr;
+  if (f == nullptr) return present(mask, 1) ? err::kNotOpenFile : err::kMissingParameter;
+  if (!present(mask, 2) || !present(mask, 3) || !present(mask, 4) || buffer == nullptr) {
+    return f->last_error = err::kMissingParameter;
+  }
+  if (write_count < 0 || read_count < 0) return f->last_error = err::kBadCount;
+  (void)count_read;
+  return f->last_error = err::kInvalidOperation;
+}
+
 int16_t FILE_GETINFO_(uint32_t mask, int16_t filenum, int16_t* lasterror, char* filename,
                       int16_t maxlen, int16_t* length, int16_t* typeinfo, int16_t /*flags*/) {
   if (!zeb::mask_fits(mask, 7)) return err::kInvalidOperation;
@@ -580,11 +709,28 @@ int16_t FILE_GETINFO_(uint32_t mask, int16_t filenum, int16_t* lasterror, char* 
 }
 
 int16_t FILEINFO(uint32_t mask, int16_t filenum, int16_t* error, char* filename, int16_t* ldevnum,
-                 int16_t* devtype, void*, void*, void*, void*, void*, void*, void*, void*, void*,
-                 void*, void*, void*, int32_t* capacity) {
-  if (!zeb::mask_fits(mask, 18)) return err::kInvalidOperation;
+                 int16_t* devtype, int16_t* primary_extent, void*, void*, void*, int16_t* filecode,
+                 int16_t* secondary_extent, void*, void*, void*, void*, int16_t* security, void*,
+                 int32_t* capacity, void*, void*, int16_t* filetype, int16_t* maxextents,
+                 int16_t* buffersize, int16_t* possible_extents) {
+  if (!zeb::mask_fits(mask, 24)) return err::kInvalidOperation;
   auto set = [&](int n, auto* target, auto value) {
     if (present(mask, n) && target != nullptr) *target = value;
+  };
+  // The creation attributes of a disk file's descriptor.
+  auto set_attributes = [&](int fd) {
+    Attributes a = read_attributes(fd);
+    set(6, primary_extent, a.primary);
+    set(10, filecode, a.filecode);
+    set(11, secondary_extent, a.secondary);
+    set(21, filetype, a.filetype);
+    set(22, maxextents, a.maxextents);
+    set(23, buffersize, a.buffersize);
+    set(24, possible_extents, a.maxextents);
+    FileStatus status;
+    if (syscalls().fstat(fd, &status) == 0) {
+      set(16, security, static_cast<int16_t>(status.mode & 0777));
+    }
   };
   auto size_of = [](int fd) -> int32_t {
     FileStatus status;
@@ -611,6 +757,7 @@ int16_t FILEINFO(uint32_t mask, int16_t filenum, int16_t* error, char* filename,
       else if ((*capacity = size_of(f->fd)) < 0)
         return errno_error();
     }
+    if (f->kind == Kind::kDisk) set_attributes(f->fd);
     return 0;
   }
   if (!present(mask, 3) || filename == nullptr) return err::kMissingParameter;
@@ -627,8 +774,58 @@ int16_t FILEINFO(uint32_t mask, int16_t filenum, int16_t* error, char* filename,
   set(4, ldevnum, static_cast<int16_t>(v->ldev));
   set(5, devtype, static_cast<int16_t>((zeb::kDeviceTypeDisk << 6) | (v->subtype & 0x3F)));
   if (present(mask, 18) && capacity != nullptr) *capacity = size_of(fd);
+  set_attributes(fd);
   syscalls().close(fd);
   return 0;
+}
+
+int16_t FILERECINFO(uint32_t mask, int16_t filenum, void*, void*, void*, void*, void*, void*, void*,
+                    int16_t* filetype, int16_t* recordlen, int16_t* blocklen, FileKeyInfo* keyinfo,
+                    FileKeyInfo* altkeys, FileKeyInfo* partitions, const char* filename) {
+  if (!zeb::mask_fits(mask, 15)) return err::kInvalidOperation;
+  int fd = -1;
+  bool owned = false;
+  if (present(mask, 1) && filenum != -1) {
+    OpenFile* f = file_at(filenum);
+    if (f == nullptr) return err::kNotOpenFile;
+    if (f->kind != Kind::kDisk) return err::kInvalidOperation;
+    fd = f->fd;
+  } else {
+    if (!present(mask, 15) || filename == nullptr) return err::kMissingParameter;
+    Name name;
+    if (!from_internal(filename, &name)) return err::kBadName;
+    const Volume* v = nullptr;
+    std::shared_ptr<HeldFile> held;
+    if (int16_t error = open_descriptor(name, &v, &fd, &held, 0); error != 0) return error;
+    owned = true;
+  }
+  Attributes a = read_attributes(fd);
+  if (owned) syscalls().close(fd);
+  auto set = [&](int n, int16_t* target, int16_t value) {
+    if (present(mask, n) && target != nullptr) *target = value;
+  };
+  set(9, filetype, a.filetype);
+  set(10, recordlen, a.recordlen);
+  set(11, blocklen, a.blocklen);
+  for (auto [n, info] :
+       {std::pair{12, keyinfo}, std::pair{13, altkeys}, std::pair{14, partitions}}) {
+    if (present(mask, n) && info != nullptr) *info = FileKeyInfo{};
+  }
+  return 0;
+}
+
+int16_t FILE_SETSECURITY_(const char* internal_name, int16_t security) {
+  if (internal_name == nullptr) return err::kMissingParameter;
+  Name name;
+  if (!from_internal(internal_name, &name)) return err::kBadName;
+  const Volume* v = nullptr;
+  int fd = -1;
+  std::shared_ptr<HeldFile> held;
+  if (int16_t error = open_descriptor(name, &v, &fd, &held, 0); error != 0) return error;
+  int16_t result = 0;
+  if (syscalls().fchmod(fd, static_cast<unsigned>(security) & 0777u) != 0) result = errno_error();
+  syscalls().close(fd);
+  return result;
 }
 
 int16_t FNAMECOLLAPSE(const char* internal_name, char* external_name) {

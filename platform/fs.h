@@ -76,15 +76,16 @@ int16_t FILE_CREATE_(uint32_t mask, char* filename = nullptr, int16_t maxlen = 0
 
 // Creates a file from a 24-byte internal name (parameter 1), with primary
 // extent (2), file code (3), secondary extent (4), file type (5), record
-// length (6), block length (7), key fields (8-10, ignored) and maximum extents
-// (11). The file is given (primary + secondary * (maxextents - 1)) pages of
-// 2048 bytes, at least one primary extent. A name holding only a volume makes
-// a temporary file, whose internal name is written back into the 24 bytes.
-// On failure the error is also kept as the last error of file number -1.
+// length (6), block length (7), key fields (8-10, ignored), maximum extents
+// (11), buffer size (12) and possible extents (13, ignored). The file is given (primary + secondary
+// * (maxextents - 1)) pages of 2048 bytes, at least one primary extent. A name holding only a
+// volume makes a temporary file, whose internal name is written back into the 24 bytes. On failure
+// the error is also kept as the last error of file number -1.
 int16_t CREATE(uint32_t mask, char* internal_name = nullptr, int32_t primary_extent = 0,
                int16_t filecode = 0, int32_t secondary_extent = 0, int16_t filetype = 0,
-               int16_t recordlen = 0, int16_t blocklen = 0, int16_t keyseqinfo = 0,
-               int16_t altkeyinfo = 0, int16_t partitioninfo = 0, int16_t maxextents = 0);
+               int16_t recordlen = 0, int16_t blocklen = 0, const void* keyseqinfo = nullptr,
+               const void* altkeyinfo = nullptr, const void* partitioninfo = nullptr,
+               int16_t maxextents = 0, int16_t buffersize = 0, int16_t possible_extents = 0);
 
 // Opens a file by name: 1 name, 2 length, 3 receives the file number,
 // 4 access (0 read-write, 1 read, 2 write), 5 exclusion, 6 nowait depth,
@@ -114,6 +115,15 @@ int16_t WRITEX(uint32_t mask, int16_t filenum = 0, const void* buffer = nullptr,
 int16_t READX(uint32_t mask, int16_t filenum = 0, void* buffer = nullptr, int16_t read_count = 0,
               int16_t* count_read = nullptr, int32_t tag = 0);
 
+// Writes a message to an open process and reads its reply into the same
+// buffer: 1 file number, 2 buffer, 3 count written, 4 largest count read,
+// 5 receives the count read, 6 tag (ignored). Returns 0 or the error (also
+// the last error): the error the process replied with, 201 when it ended
+// before replying, 2 for a file that is not a process.
+int16_t WRITEREADX(uint32_t mask, int16_t filenum = 0, void* buffer = nullptr,
+                   int16_t write_count = 0, int16_t read_count = 0, int16_t* count_read = nullptr,
+                   int32_t tag = 0);
+
 // Information about an open file: 1 file number, 2 receives its last error,
 // 3 buffer for its external name, 4 the buffer's size, 5 receives the name's
 // length, 6 receives the device type word, 7 flags (ignored).
@@ -127,16 +137,47 @@ int16_t FILE_GETINFO_(uint32_t mask, int16_t filenum = 0, int16_t* lasterror = n
 // internal name: receives the open file's name when the file number is given,
 // names the file otherwise, 4 receives the logical device number, 5 receives
 // the device type word (device type in bits 4-9 counted from the most
-// significant bit, subtype in bits 10-15), 6-17 not kept on this host (left
-// untouched), 18 receives the capacity in bytes. Returns 0 when the call
-// could be answered, 16 for a file number that is not open, or the error of
-// the look-up by name.
+// significant bit, subtype in bits 10-15), 18 receives the capacity in bytes.
+// The attributes a disk file was created with (see platform/README.md): 6
+// primary extent (pages), 10 file code, 11 secondary extent, 16 security
+// (the host's permission bits), 21 file type, 22 maximum extents, 23 buffer
+// size, 24 possible extents. Parameters 7-9, 12-15, 17, 19 and 20 are not
+// kept on this host (left untouched). Returns 0 when the call could be
+// answered, 16 for a file number that is not open, or the error of the
+// look-up by name.
 int16_t FILEINFO(uint32_t mask, int16_t filenum = 0, int16_t* error = nullptr,
                  char* filename = nullptr, int16_t* ldevnum = nullptr, int16_t* devtype = nullptr,
-                 void* p6 = nullptr, void* p7 = nullptr, void* p8 = nullptr, void* p9 = nullptr,
-                 void* p10 = nullptr, void* p11 = nullptr, void* p12 = nullptr, void* p13 = nullptr,
-                 void* p14 = nullptr, void* p15 = nullptr, void* p16 = nullptr, void* p17 = nullptr,
-                 int32_t* capacity = nullptr);
+                 int16_t* primary_extent = nullptr, void* p7 = nullptr, void* p8 = nullptr,
+                 void* p9 = nullptr, int16_t* filecode = nullptr,
+                 int16_t* secondary_extent = nullptr, void* p12 = nullptr, void* p13 = nullptr,
+                 void* p14 = nullptr, void* p15 = nullptr, int16_t* security = nullptr,
+                 void* p17 = nullptr, int32_t* capacity = nullptr, void* p19 = nullptr,
+                 void* p20 = nullptr, int16_t* filetype = nullptr, int16_t* maxextents = nullptr,
+                 int16_t* buffersize = nullptr, int16_t* possible_extents = nullptr);
+
+// Key and partition descriptions of FILERECINFO and CREATE. This host keeps
+// no key-sequenced or partitioned disk files of its own making: they are
+// all zero.
+struct FileKeyInfo {
+  int16_t words[8];
+};
+
+// Record information about a file by number (1) or by 24-byte internal name
+// (15, when the file number is absent or -1). Parameters 2-8 are not kept on
+// this host; 9 receives the file type, 10 the record length, 11 the block
+// length, 12-14 the key-sequenced, alternate-key and partition descriptions.
+// Returns 0, 16 for a file number that is not open, or the error of the
+// look-up by name.
+int16_t FILERECINFO(uint32_t mask, int16_t filenum = -1, void* p2 = nullptr, void* p3 = nullptr,
+                    void* p4 = nullptr, void* p5 = nullptr, void* p6 = nullptr, void* p7 = nullptr,
+                    void* p8 = nullptr, int16_t* filetype = nullptr, int16_t* recordlen = nullptr,
+                    int16_t* blocklen = nullptr, FileKeyInfo* keyinfo = nullptr,
+                    FileKeyInfo* altkeys = nullptr, FileKeyInfo* partitions = nullptr,
+                    const char* filename = nullptr);
+
+// Sets the security of a disk file named by its 24-byte internal name: on
+// this host its permission bits (0777 of the value). Returns 0 or the error.
+int16_t FILE_SETSECURITY_(const char* internal_name, int16_t security);
 
 // Converts a 24-byte internal name to external text; returns its length.
 // The external text is at most 26 bytes; the buffer must hold that many.

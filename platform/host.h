@@ -59,4 +59,31 @@ std::string process_name_from(std::string value);
 // The external name of the volume that holds this process's swap files.
 std::string swap_volume();
 
+// Processes of this host (procinfo.cpp). The 4-word process identifier of a
+// host process (layout in procinfo.h); the living process an identifier
+// names (0: none); the living process of a name ("$NAME") other than this
+// one, the lowest pid when several carry it (0: none; this process when the
+// name is its own); the parent of a process (0 when unknown).
+void process_identifier_of(long pid, int16_t* process_id);
+long pid_of_identifier(const int16_t* process_id);
+long find_named_process(const std::string& name);
+long parent_of(long pid);
+bool process_alive(long pid);
+// A host file or directory name as a part of a program file's internal name
+// on the host's own file system: upper case, letters and digits only,
+// starting with a letter ("Z" put in front otherwise), at most 8 characters.
+std::string program_name_part(const std::string& text);
+
+// Host paths of files of a directory volume (fs.cpp). The host path of a
+// 24-byte internal name (0, or 13 for a malformed name, 14 for no such
+// volume, 2 for a simulated volume, which keeps no host files); the internal
+// name of a host path that lies at SUBVOL/FILE below a directory volume's
+// root and is spelled as the volume spells its files (false otherwise).
+int16_t host_path_of_internal(const char* internal_name, std::string* path);
+bool internal_name_of_path(const std::string& path, char* internal_name);
+
+// A new descriptor for this process's end of the private channel of a child
+// made by NEWPROCESS that has not been reaped (spawn.cpp); -1 otherwise.
+int dup_child_channel(long pid);
+
 }  // namespace zeb::platform

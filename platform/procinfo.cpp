@@ -65,6 +65,20 @@ std::string name_of(long pid) {
   return {};
 }
 
+// The state letter of a process from /proc/<pid>/stat; 0 when it is gone.
+char state_of(long pid) {
+  std::string stat = read_proc("/proc/" + std::to_string(pid) + "/stat");
+  size_t close = stat.rfind(')');
+  return close == std::string::npos || close + 2 >= stat.size() ? 0 : stat[close + 2];
+}
+
+bool alive(long pid) {
+  char state = state_of(pid);
+  return state != 0 && state != 'Z' && state != 'X';
+}
+
+bool zombie(long pid) { return !alive(pid); }
+
 // Real and effective uid of another process from /proc/<pid>/status.
 bool uids_of(long pid, long* real, long* effective) {
   std::string status = read_proc("/proc/" + std::to_string(pid) + "/status");
@@ -106,6 +120,8 @@ void program_internal_name(long pid, char* name24) {
   std::string link = "/proc/" + std::to_string(pid) + "/exe";
   std::string exe;
   if (zeb::platform::syscalls().readlink(link.c_str(), &exe) != 0 || exe.empty()) exe = "PROGRAM";
+  // A program on a configured volume is named as any file of that volume.
+  if (zeb::platform::internal_name_of_path(exe, name24)) return;
   size_t slash = exe.rfind('/');
   std::string file = slash == std::string::npos ? exe : exe.substr(slash + 1);
   std::string dir =
@@ -118,6 +134,77 @@ void program_internal_name(long pid, char* name24) {
 }
 
 }  // namespace
+
+namespace zeb::platform {
+
+std::string program_name_part(const std::string& text) {
+  char part[8];
+  name_part(text, part);
+  std::string s(part, 8);
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+void process_identifier_of(long pid, int16_t* process_id) {
+  unsigned char id[8];
+  std::string name = pid == own_pid() ? process_name() : name_of(pid);
+  if (!name.empty()) {
+    std::memset(id, ' ', 6);
+    std::memcpy(id, name.data(), name.size() < 6 ? name.size() : 6);
+  } else {
+    // Unnamed: the host pid in bytes 2-5 (big-endian) tells apart processes
+    // that share a cpu-and-pin word.
+    id[0] = 0x80;
+    id[1] = static_cast<unsigned char>(kSystemNumber);
+    for (int i = 0; i < 4; ++i) id[2 + i] = static_cast<unsigned char>(pid >> (24 - 8 * i));
+  }
+  int16_t word = word_of(pid);
+  std::memcpy(id + 6, &word, 2);
+  std::memcpy(process_id, id, 8);
+}
+
+long pid_of_identifier(const int16_t* process_id) {
+  const unsigned char* id = reinterpret_cast<const unsigned char*>(process_id);
+  if ((id[0] & 0x80) != 0) {
+    long pid = 0;
+    for (int i = 0; i < 4; ++i) pid = (pid << 8) | id[2 + i];
+    if (pid <= 0 || !alive(pid)) return 0;
+    int16_t word;
+    std::memcpy(&word, id + 6, 2);
+    return word_of(pid) == word ? pid : 0;
+  }
+  std::string name(reinterpret_cast<const char*>(id), 6);
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  return find_named_process(name);
+}
+
+long find_named_process(const std::string& text) {
+  std::string name = process_name_from(text);
+  if (name.empty()) return 0;
+  if (process_name() == name) return own_pid();
+  std::vector<std::string> entries;
+  if (syscalls().list_directory("/proc", &entries) != 0) return 0;
+  long best = 0;
+  for (const std::string& entry : entries) {
+    char* end = nullptr;
+    long pid = std::strtol(entry.c_str(), &end, 10);
+    if (pid <= 0 || end == entry.c_str() || *end != '\0' || pid == own_pid()) continue;
+    if ((best == 0 || pid < best) && !zombie(pid) && name_of(pid) == name) best = pid;
+  }
+  return best;
+}
+
+bool process_alive(long pid) { return alive(pid); }
+
+long parent_of(long pid) {
+  std::string stat = read_proc("/proc/" + std::to_string(pid) + "/stat");
+  size_t close = stat.rfind(')');
+  if (close == std::string::npos || close + 4 >= stat.size()) return 0;
+  // After the command name: " S ppid ..."
+  return std::strtol(stat.c_str() + close + 4, nullptr, 10);
+}
+
+}  // namespace zeb::platform
 
 int16_t MYPID() { return word_of(own_pid()); }
 
@@ -133,21 +220,8 @@ int16_t PROCESSINFO(uint32_t mask, int16_t cpupin, int16_t* process_id, int16_t*
   if (pid == 0) return zeb::err::kNotFound;
   const bool self = pid == own_pid();
 
-  if (present(mask, 2) && process_id != nullptr) {
-    unsigned char id[8];
-    std::string name = self ? zeb::platform::process_name() : name_of(pid);
-    if (!name.empty()) {
-      std::memset(id, ' ', 6);
-      std::memcpy(id, name.data(), name.size() < 6 ? name.size() : 6);
-    } else {
-      std::memset(id, 0, 6);
-      id[0] = 0x80;
-      id[1] = static_cast<unsigned char>(kSystemNumber);
-    }
-    int16_t word = word_of(pid);
-    std::memcpy(id + 6, &word, 2);
-    std::memcpy(process_id, id, 8);
-  }
+  if (present(mask, 2) && process_id != nullptr)
+    zeb::platform::process_identifier_of(pid, process_id);
   if ((present(mask, 3) && creator_id != nullptr) ||
       (present(mask, 4) && process_accessor_id != nullptr)) {
     long real = 0, effective = 0;

@@ -6,8 +6,13 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/utsname.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -241,6 +246,103 @@ int real_user_names(long uid, std::string* user, std::string* group) {
   return 0;
 }
 
+// fork and exec, with a close-on-exec pipe on which a child that cannot run
+// the program reports errno before it ends. The child calls only
+// async-signal-safe functions.
+long real_spawn(const char* path, char* const* argv, char* const* envp, int inherit_fd,
+                int nice_increment) {
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) return -1;
+  report[0] = above_standard(report[0]);
+  report[1] = above_standard(report[1]);
+  if (report[0] < 0 || report[1] < 0) {
+    int e = errno;
+    if (report[0] >= 0) ::close(report[0]);
+    if (report[1] >= 0) ::close(report[1]);
+    errno = e;
+    return -1;
+  }
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (inherit_fd >= 0) {
+      ::close_range(3, static_cast<unsigned>(inherit_fd) - 1, CLOSE_RANGE_CLOEXEC);
+      ::close_range(static_cast<unsigned>(inherit_fd) + 1, ~0u, CLOSE_RANGE_CLOEXEC);
+      ::fcntl(inherit_fd, F_SETFD, 0);
+    } else {
+      ::close_range(3, ~0u, CLOSE_RANGE_CLOEXEC);
+    }
+    if (nice_increment != 0) {
+      errno = 0;
+      int nice = ::getpriority(PRIO_PROCESS, 0);
+      if (errno == 0) ::setpriority(PRIO_PROCESS, 0, nice + nice_increment);
+    }
+    ::execve(path, argv, envp);
+    int e = errno;
+    ssize_t ignored = ::write(report[1], &e, sizeof e);
+    (void)ignored;
+    ::_exit(127);
+  }
+  int fork_errno = errno;
+  ::close(report[1]);
+  if (pid < 0) {
+    ::close(report[0]);
+    errno = fork_errno;
+    return -1;
+  }
+  int child_errno = 0;
+  long n = restarting([&] { return ::read(report[0], &child_errno, sizeof child_errno); });
+  ::close(report[0]);
+  if (n == static_cast<long>(sizeof child_errno)) {
+    int status;
+    restarting([&] { return ::waitpid(pid, &status, 0); });
+    errno = child_errno;
+    return -1;
+  }
+  return static_cast<long>(pid);
+}
+
+int real_pidfd_open(long pid) {
+  return above_standard(static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0)));
+}
+
+int real_wait_exit(int pidfd, long pid) {
+  siginfo_t info;
+  if (pidfd < 0) {
+    return restarting([&] { return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED); });
+  }
+  return restarting([&] {
+    return ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &info, WEXITED);
+  });
+}
+
+int real_socketpair(int* fds) {
+  if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) return -1;
+  fds[0] = above_standard(fds[0]);
+  fds[1] = above_standard(fds[1]);
+  if (fds[0] < 0 || fds[1] < 0) {
+    int e = errno;
+    if (fds[0] >= 0) ::close(fds[0]);
+    if (fds[1] >= 0) ::close(fds[1]);
+    errno = e;
+    return -1;
+  }
+  return 0;
+}
+
+int real_fgetxattr(int fd, const char* name, std::string* value) {
+  char buf[256];
+  ssize_t n = ::fgetxattr(fd, name, buf, sizeof buf);
+  if (n < 0) return -1;
+  value->assign(buf, static_cast<size_t>(n));
+  return 0;
+}
+
+int real_fsetxattr(int fd, const char* name, const std::string& value) {
+  return ::fsetxattr(fd, name, value.data(), value.size(), 0);
+}
+
+int real_fchmod(int fd, unsigned mode) { return ::fchmod(fd, static_cast<mode_t>(mode)); }
+
 int64_t read_clock(clockid_t id) {
   struct timespec ts;
   ::clock_gettime(id, &ts);
@@ -323,6 +425,13 @@ Syscalls make_real() {
   s.process_time_ns = real_process_time_ns;
   s.local_offset_s = real_local_offset_s;
   s.sleep_until_ns = real_sleep_until_ns;
+  s.spawn = real_spawn;
+  s.pidfd_open = real_pidfd_open;
+  s.wait_exit = real_wait_exit;
+  s.socketpair = real_socketpair;
+  s.fgetxattr = real_fgetxattr;
+  s.fsetxattr = real_fsetxattr;
+  s.fchmod = real_fchmod;
   return s;
 }
 

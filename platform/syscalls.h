@@ -80,6 +80,31 @@ struct Syscalls {
   // when it has none); -1 with errno ENOENT when the uid has no entry.
   std::function<int(long uid, std::string* user, std::string* group)> user_names;
 
+  // Processes. spawn starts the program at path with argv and envp (fork and
+  // exec): inherit_fd, when not -1, stays open in the child under its own
+  // number, every other descriptor above 2 is closed on exec, and
+  // nice_increment is added to the child's nice value where the host allows
+  // it (a refusal is ignored). Returns the child's pid, or -1 with errno
+  // saying why no child runs the program (EAGAIN, ENOENT, EACCES, ENOEXEC,
+  // ...); a child that could not run it has already been reaped.
+  std::function<long(const char* path, char* const* argv, char* const* envp, int inherit_fd,
+                     int nice_increment)>
+      spawn;
+  // A descriptor referring to the process pid (pidfd_open).
+  std::function<int(long pid)> pidfd_open;
+  // Waits until the process has ended and reaps it: through its pidfd, or
+  // by its pid where pidfd is -1.
+  std::function<int(int pidfd, long pid)> wait_exit;
+  // A connected pair of Unix packet sockets (SOCK_SEQPACKET).
+  std::function<int(int* fds)> socketpair;
+
+  // Extended attributes and permissions of open files: the value of the
+  // attribute name (-1 with ENODATA when there is none; ENOTSUP where the
+  // file system keeps none), setting it, and setting the permission bits.
+  std::function<int(int fd, const char* name, std::string* value)> fgetxattr;
+  std::function<int(int fd, const char* name, const std::string& value)> fsetxattr;
+  std::function<int(int fd, unsigned mode)> fchmod;
+
   // Clocks, in nanoseconds.
   std::function<int64_t()> monotonic_ns;     // CLOCK_MONOTONIC
   std::function<int64_t()> realtime_ns;      // CLOCK_REALTIME (since 1970, UTC)
