@@ -27,6 +27,7 @@
 #include "platform/name_rules.h"
 #include "platform/simdisk.h"
 #include "platform/syscalls.h"
+#include "platform/terminal.h"
 #include "platform/types.h"
 #include "platform/volumes.h"
 
@@ -50,7 +51,7 @@ struct HeldFile {
   }
 };
 
-enum class Kind { kDisk, kStream };
+enum class Kind { kDisk, kStream, kTerminal };
 
 struct OpenFile {
   bool used = false;
@@ -173,8 +174,19 @@ int16_t record_no_file(int16_t error) {
   return error;
 }
 
-int16_t device_type_word(const OpenFile& f) {
-  if (f.kind == Kind::kStream) return static_cast<int16_t>(6 << 6);
+int16_t device_type(const OpenFile& f) {
+  return f.kind == Kind::kDisk ? kDeviceTypeDisk : kDeviceTypeTerminal;
+}
+
+int16_t device_subtype(int16_t filenum, const OpenFile& f) {
+  if (f.kind == Kind::kTerminal) return terminal_subtype(filenum);
+  return f.kind == Kind::kDisk ? f.volume->subtype : 0;
+}
+
+int16_t device_type_word(int16_t filenum, const OpenFile& f) {
+  if (f.kind != Kind::kDisk) {
+    return static_cast<int16_t>((kDeviceTypeTerminal << 6) | device_subtype(filenum, f));
+  }
   return static_cast<int16_t>((kDeviceTypeDisk << 6) | (f.volume->subtype & 0x3F));
 }
 
@@ -332,6 +344,10 @@ void forget_held_files() {
     bool forget = v == nullptr || v->simulated || (it->second->temporary && it->second->opens == 0);
     it = forget ? g_held.erase(it) : std::next(it);
   }
+}
+
+void set_file_error(int16_t filenum, int16_t error) {
+  if (OpenFile* f = file_at(filenum)) f->last_error = error;
 }
 
 int host_fd(int16_t filenum) {
@@ -540,17 +556,26 @@ int16_t FILE_OPEN_(uint32_t mask, const char* filename, int16_t length, int16_t*
     return record_no_file(err::kMissingParameter);
   }
   *filenum = zeb::kNotOpen;
-  if (present(mask, 6) && nowait_depth != 0) return record_no_file(err::kInvalidOperation);
   if (length < 0) return record_no_file(err::kOutOfBounds);
   Name name;
   if (!parse_name(std::string_view(filename, static_cast<size_t>(length)), &name)) {
     return record_no_file(err::kBadName);
   }
+  int16_t nowait = present(mask, 6) ? nowait_depth : 0;
+  // Terminal devices, and the standard streams opened for nowait I/O, are
+  // terminal files; nothing else takes a nowait depth.
+  bool terminal = name.volume_only() && (!terminal_device_path(name.volume).empty() ||
+                                         (is_stream_name(name.volume) && nowait != 0));
+  if (nowait != 0 && !terminal) return record_no_file(err::kInvalidOperation);
   int16_t number = allocate_file_number();
   if (number < 0) return record_no_file(err::kNoControlBlock);
   OpenFile f;
   f.name = name.external();
-  if (is_stream_name(name.volume) && name.volume_only()) {
+  if (terminal) {
+    f.kind = Kind::kTerminal;
+    int16_t error = terminal_open(number, name.volume, nowait, &f.fd);
+    if (error != 0) return record_no_file(error);
+  } else if (is_stream_name(name.volume) && name.volume_only()) {
     int source = name.volume == kStdinName ? 0 : name.volume == kStderrName ? 2 : 1;
     f.kind = Kind::kStream;
     f.fd = syscalls().dup(source);
@@ -583,6 +608,7 @@ int16_t FILE_CLOSE_(uint32_t mask, int16_t filenum, int16_t /*tape_disposition*/
   if (!present(mask, 1)) return err::kMissingParameter;
   OpenFile* f = file_at(filenum);
   if (f == nullptr) return err::kNotOpenFile;
+  if (f->kind == Kind::kTerminal) terminal_close(filenum);
   syscalls().close(f->fd);
   if (f->held && --f->held->opens <= 0 && f->held->temporary) {
     // The last open of a temporary file is gone: discard it.
@@ -600,7 +626,7 @@ int16_t FILE_CLOSE_(uint32_t mask, int16_t filenum, int16_t /*tape_disposition*/
 int16_t POSITION(int16_t filenum, int32_t record_address) {
   OpenFile* f = file_at(filenum);
   if (f == nullptr) return err::kNotOpenFile;
-  if (f->kind == Kind::kStream) return f->last_error = err::kInvalidOperation;
+  if (f->kind != Kind::kDisk) return f->last_error = err::kInvalidOperation;
   if (record_address == -1) {
     FileStatus status;
     if (syscalls().fstat(f->fd, &status) != 0) return f->last_error = errno_error();
@@ -622,6 +648,10 @@ int16_t WRITEX(uint32_t mask, int16_t filenum, const void* buffer, int16_t write
     return f->last_error = err::kMissingParameter;
   }
   if (write_count < 0) return f->last_error = err::kBadCount;
+  if (f->kind == Kind::kTerminal) {
+    return f->last_error = terminal_writex(filenum, buffer, write_count,
+                                           present(mask, 4) ? count_written : nullptr);
+  }
   size_t count = static_cast<size_t>(write_count);
   if (f->kind == Kind::kStream) {
     // Each write to a terminal or stream is one line.
@@ -655,6 +685,10 @@ int16_t READX(uint32_t mask, int16_t filenum, void* buffer, int16_t read_count, 
     return f->last_error = err::kMissingParameter;
   }
   if (read_count < 0) return f->last_error = err::kBadCount;
+  if (f->kind == Kind::kTerminal) {
+    return f->last_error =
+               terminal_readx(filenum, buffer, read_count, present(mask, 4) ? count_read : nullptr);
+  }
   long n;
   if (f->kind == Kind::kStream) {
     n = syscalls().read(f->fd, buffer, static_cast<size_t>(read_count));
@@ -704,7 +738,11 @@ int16_t FILE_GETINFO_(uint32_t mask, int16_t filenum, int16_t* lasterror, char* 
     std::memcpy(filename, f->name.data(), f->name.size());
     if (present(mask, 5) && length != nullptr) *length = static_cast<int16_t>(f->name.size());
   }
-  if (present(mask, 6) && typeinfo != nullptr) *typeinfo = device_type_word(*f);
+  if (present(mask, 6) && typeinfo != nullptr) {
+    // Device type, subtype, then three words not kept on this host.
+    const int16_t words[5] = {device_type(*f), device_subtype(filenum, *f), 0, 0, 0};
+    std::memcpy(typeinfo, words, sizeof words);
+  }
   return 0;
 }
 
@@ -750,9 +788,9 @@ int16_t FILEINFO(uint32_t mask, int16_t filenum, int16_t* error, char* filename,
       if (parse_name(f->name, &name)) to_internal(name, filename);
     }
     set(4, ldevnum, static_cast<int16_t>(f->volume != nullptr ? f->volume->ldev : 0));
-    set(5, devtype, device_type_word(*f));
+    set(5, devtype, device_type_word(filenum, *f));
     if (present(mask, 18) && capacity != nullptr) {
-      if (f->kind == Kind::kStream)
+      if (f->kind != Kind::kDisk)
         *capacity = 0;
       else if ((*capacity = size_of(f->fd)) < 0)
         return errno_error();

@@ -91,6 +91,7 @@ int16_t CREATE(uint32_t mask, char* internal_name = nullptr, int32_t primary_ext
 // 4 access (0 read-write, 1 read, 2 write), 5 exclusion, 6 nowait depth,
 // 7 sync or receive depth, 8 options. Disk files are opened for waited,
 // durable transfers: a write returns when its data is on stable storage.
+// Only terminal files take a nowait depth (1 at most; platform/terminal.h).
 int16_t FILE_OPEN_(uint32_t mask, const char* filename = nullptr, int16_t length = 0,
                    int16_t* filenum = nullptr, int16_t access = 0, int16_t exclusion = 0,
                    int16_t nowait_depth = 0, int16_t sync_or_receive_depth = 0,
@@ -126,7 +127,8 @@ int16_t WRITEREADX(uint32_t mask, int16_t filenum = 0, void* buffer = nullptr,
 
 // Information about an open file: 1 file number, 2 receives its last error,
 // 3 buffer for its external name, 4 the buffer's size, 5 receives the name's
-// length, 6 receives the device type word, 7 flags (ignored).
+// length, 6 receives the device type information (five words: device type,
+// subtype, then three words of 0), 7 flags (ignored).
 int16_t FILE_GETINFO_(uint32_t mask, int16_t filenum = 0, int16_t* lasterror = nullptr,
                       char* filename = nullptr, int16_t maxlen = 0, int16_t* length = nullptr,
                       int16_t* typeinfo = nullptr, int16_t flags = 0);

@@ -489,9 +489,10 @@ TEST(Streams, HomeTerminalIsStandardOutput) {
   EXPECT_EQ(std::string(name, static_cast<size_t>(len)), "$ZHOME");
   int16_t f = -2;
   ASSERT_EQ(FILE_OPEN_(zeb::mask({1, 2, 3}), name, len, &f), 0);
-  int16_t devtype = 0;
-  ASSERT_EQ(FILE_GETINFO_(zeb::mask({1, 6}), f, nullptr, nullptr, 0, nullptr, &devtype), 0);
-  EXPECT_EQ(devtype >> 6, 6);
+  int16_t typeinfo[5] = {-1, -1, -1, -1, -1};
+  ASSERT_EQ(FILE_GETINFO_(zeb::mask({1, 6}), f, nullptr, nullptr, 0, nullptr, typeinfo), 0);
+  EXPECT_EQ(typeinfo[0], 6);
+  EXPECT_EQ(typeinfo[1], 0);
   EXPECT_EQ(POSITION(f, 0), 2);
   EXPECT_EQ(FILE_CLOSE_(zeb::mask({1}), f), 0);
 }

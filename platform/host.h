@@ -36,6 +36,28 @@ int host_fd(int16_t filenum);
 // The caller owns the descriptor.
 int open_internal_for_mapping(const char* internal_name, int16_t* error);
 
+// Sets the last error of an open file number (FILE_GETINFO_ reports it).
+void set_file_error(int16_t filenum, int16_t error);
+
+// Terminal files (terminal.cpp). fs.cpp keeps them in its file table as
+// files of their own kind and hands their operations over to these.
+//
+// The host path of a terminal device name ("$PTS3" is /dev/pts/3), or empty
+// when the volume name is not one.
+std::string terminal_device_path(std::string_view volume);
+// Opens the terminal of a volume-only name for file number filenum: a device
+// name, or a standard stream name opened with a nowait depth. *fd receives
+// the host descriptor, which fs.cpp owns and closes.
+int16_t terminal_open(int16_t filenum, std::string_view volume, int16_t nowait_depth, int* fd);
+// Forgets a terminal file before its descriptor is closed; gives the tty
+// back the settings it had when the file was opened.
+void terminal_close(int16_t filenum);
+// WRITEX and READX on a terminal file.
+int16_t terminal_writex(int16_t filenum, const void* buffer, int16_t count, int16_t* count_written);
+int16_t terminal_readx(int16_t filenum, void* buffer, int16_t count, int16_t* count_read);
+// The device subtype of a terminal file: 4 (a 6530) or 0.
+int16_t terminal_subtype(int16_t filenum);
+
 }  // namespace zeb::platform
 
 namespace zeb::platform {

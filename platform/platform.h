@@ -7,4 +7,5 @@
 #include "platform/filename.h"
 #include "platform/fs.h"
 #include "platform/process.h"
+#include "platform/terminal.h"
 #include "platform/types.h"

@@ -4,7 +4,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -13,6 +15,7 @@
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
+#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -386,6 +389,93 @@ int real_sleep_until_ns(int64_t target) {
   return 0;
 }
 
+int real_poll(struct pollfd* fds, unsigned long nfds, int timeout_ms) {
+  int64_t end = timeout_ms < 0 ? -1 : real_monotonic_ns() + int64_t{timeout_ms} * 1000000;
+  for (;;) {
+    int rc = ::poll(fds, static_cast<nfds_t>(nfds), timeout_ms);
+    if (rc >= 0 || errno != EINTR) return rc;
+    if (end >= 0) {
+      int64_t left = end - real_monotonic_ns();
+      timeout_ms = left <= 0 ? 0 : static_cast<int>((left + 999999) / 1000000);
+    }
+  }
+}
+
+int real_tcsetattr(int fd, int actions, const struct termios* settings) {
+  return restarting([&] { return ::tcsetattr(fd, actions, settings); });
+}
+
+int real_openpty(int* master, std::string* slave_path) {
+  int fd = above_standard(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+  if (fd < 0) return -1;
+  char name[128];
+  if (::grantpt(fd) != 0 || ::unlockpt(fd) != 0 || ::ptsname_r(fd, name, sizeof name) != 0) {
+    int e = errno;
+    ::close(fd);
+    errno = e;
+    return -1;
+  }
+  *master = fd;
+  *slave_path = name;
+  return 0;
+}
+
+long real_spawn_on_terminal(const char* slave_path, const std::vector<std::string>& argv) {
+  if (argv.empty()) {
+    errno = EINVAL;
+    return -1;
+  }
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  // A pipe that closes on exec tells the parent whether the exec worked.
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) return -1;
+  pid_t pid = ::fork();
+  if (pid < 0) {
+    int e = errno;
+    ::close(report[0]);
+    ::close(report[1]);
+    errno = e;
+    return -1;
+  }
+  if (pid == 0) {
+    ::setsid();
+    int tty = ::open(slave_path, O_RDWR);
+    if (tty >= 0) {
+      ::ioctl(tty, TIOCSCTTY, 0);
+      ::dup2(tty, 0);
+      ::dup2(tty, 1);
+      ::dup2(tty, 2);
+      if (tty > 2) ::close(tty);
+      ::execvp(args[0], args.data());
+    }
+    int e = errno;
+    (void)!::write(report[1], &e, sizeof e);
+    ::_exit(127);
+  }
+  ::close(report[1]);
+  int e = 0;
+  long n = restarting([&] { return ::read(report[0], &e, sizeof e); });
+  ::close(report[0]);
+  if (n == static_cast<long>(sizeof e)) {
+    ::waitpid(pid, nullptr, 0);
+    errno = e;
+    return -1;
+  }
+  return pid;
+}
+
+long real_waitpid(long pid, int* status, bool nohang) {
+  int raw = 0;
+  pid_t rc =
+      restarting([&] { return ::waitpid(static_cast<pid_t>(pid), &raw, nohang ? WNOHANG : 0); });
+  if (rc > 0 && status != nullptr) {
+    *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  }
+  return rc;
+}
+
 Syscalls make_real() {
   Syscalls s;
   s.open = real_open;
@@ -432,6 +522,12 @@ Syscalls make_real() {
   s.fgetxattr = real_fgetxattr;
   s.fsetxattr = real_fsetxattr;
   s.fchmod = real_fchmod;
+  s.poll = real_poll;
+  s.tcgetattr = [](int fd, struct termios* settings) { return ::tcgetattr(fd, settings); };
+  s.tcsetattr = real_tcsetattr;
+  s.openpty = real_openpty;
+  s.spawn_on_terminal = real_spawn_on_terminal;
+  s.waitpid = real_waitpid;
   return s;
 }
 

@@ -20,6 +20,9 @@
 #include <string>
 #include <vector>
 
+struct pollfd;
+struct termios;
+
 namespace zeb::platform {
 
 // What fstat and stat tell of a file.
@@ -114,6 +117,22 @@ struct Syscalls {
   // Returns when the monotonic clock reads at least the given time, as
   // soon after it as the host allows.
   std::function<int(int64_t monotonic_ns)> sleep_until_ns;
+
+  // Terminals. poll waits at most timeout_ms (-1: without limit); an
+  // interrupted poll is resumed with the time that is left.
+  std::function<int(struct pollfd* fds, unsigned long nfds, int timeout_ms)> poll;
+  std::function<int(int fd, struct termios* settings)> tcgetattr;
+  std::function<int(int fd, int actions, const struct termios* settings)> tcsetattr;
+  // A new pseudo-terminal: the master's descriptor (above 2, close-on-exec,
+  // non-blocking) and the path of its slave.
+  std::function<int(int* master, std::string* slave_path)> openpty;
+  // Starts argv[0] (looked up in PATH) with the terminal at slave_path as
+  // its controlling terminal and standard descriptors; returns its pid.
+  std::function<long(const char* slave_path, const std::vector<std::string>& argv)>
+      spawn_on_terminal;
+  // Waits for a child to end; returns its pid, 0 when nohang and it still
+  // runs. *status is the exit status, or 128 + the signal that ended it.
+  std::function<long(long pid, int* status, bool nohang)> waitpid;
 };
 
 // The live table. Only the platform calls through it; tests may assign to it.
