@@ -1,15 +1,20 @@
 // The library's CRCs against what a user would otherwise call: zlib's crc32
 // for CRC-32, and the plain bit-at-a-time loop for CRC-16 (ARC), over buffers
-// from a short record to a megabyte. Compare the bytes-per-second columns
-// of the pairs.
+// from a short record to a megabyte. UTIL_CRC32 is also timed along each of
+// its two paths (table look-ups, and folding where the processor has
+// carry-less multiplication). The speed ratios against zlib are printed at
+// the end; run with --benchmark_repetitions=5 for medians.
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
+#include "bench/ratio_reporter.h"
 #include "util/checksum.h"
+#include "util/checksum_internal.h"
 
 namespace {
 
@@ -28,6 +33,24 @@ void BM_UtilCrc32(benchmark::State& state) {
   const uint8_t* p = data().data();
   for (auto _ : state) benchmark::DoNotOptimize(UTIL_CRC32(0, p, n));
   state.SetBytesProcessed(state.iterations() * n);
+}
+
+void BM_TablesCrc32(benchmark::State& state) {
+  const auto n = static_cast<size_t>(state.range(0));
+  const uint8_t* p = data().data();
+  for (auto _ : state) benchmark::DoNotOptimize(zeb::util::crc32_update_tables(~0u, p, n));
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(n));
+}
+
+void BM_FoldingCrc32(benchmark::State& state) {
+  if (!zeb::util::crc32_folding_available()) {
+    state.SkipWithError("no carry-less multiplication on this processor");
+    return;
+  }
+  const auto n = static_cast<size_t>(state.range(0));
+  const uint8_t* p = data().data();
+  for (auto _ : state) benchmark::DoNotOptimize(zeb::util::crc32_update_folding(~0u, p, n));
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(n));
 }
 
 void BM_ZlibCrc32(benchmark::State& state) {
@@ -59,9 +82,31 @@ void BM_BitwiseCrc16(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(n));
 }
 
+// Sizes from a short record to a megabyte, either side of the folding
+// threshold.
+constexpr int kSizes[] = {16, 63, 64, 256, 1024, 4096, 65536, 1 << 20};
+
+void sizes(benchmark::internal::Benchmark* b) {
+  for (int n : kSizes) b->Arg(n);
+}
+
 }  // namespace
 
-BENCHMARK(BM_UtilCrc32)->Arg(16)->Arg(256)->Arg(4096)->Arg(1 << 20);
-BENCHMARK(BM_ZlibCrc32)->Arg(16)->Arg(256)->Arg(4096)->Arg(1 << 20);
+BENCHMARK(BM_UtilCrc32)->Apply(sizes);
+BENCHMARK(BM_TablesCrc32)->Apply(sizes);
+BENCHMARK(BM_FoldingCrc32)->Apply(sizes);
+BENCHMARK(BM_ZlibCrc32)->Apply(sizes);
 BENCHMARK(BM_UtilCrc16)->Arg(16)->Arg(256)->Arg(4096)->Arg(1 << 20);
 BENCHMARK(BM_BitwiseCrc16)->Arg(16)->Arg(256)->Arg(4096)->Arg(1 << 20);
+
+int main(int argc, char** argv) {
+  std::vector<zeb::bench::SpeedRatioReporter::Pair> pairs;
+  for (const char* path : {"UtilCrc32", "TablesCrc32", "FoldingCrc32"}) {
+    for (int n : kSizes) {
+      std::string arg = std::to_string(n);
+      pairs.push_back({std::string("BM_") + path + "/" + arg, "BM_ZlibCrc32/" + arg,
+                       std::string(path) + " / zlib crc32, " + arg + " bytes"});
+    }
+  }
+  return zeb::bench::run_with_ratios(argc, argv, std::move(pairs));
+}

@@ -6,11 +6,17 @@
 // k zero bytes, so one step is eight independent look-ups XORed together and
 // the result is exactly that of the plain byte loop. All tables are computed
 // at compile time and are read-only.
+//
+// CRC-32 has a second path for processors with carry-less multiplication
+// (crc32_fold.cpp), which UTIL_CRC32 takes for all but the shortest buffers
+// when the processor has it; both give the same register.
 #include "util/checksum.h"
 
 #include <array>
 #include <bit>
 #include <cstring>
+
+#include "util/checksum_internal.h"
 
 namespace {
 
@@ -42,6 +48,13 @@ inline uint64_t load_le64(const uint8_t* p) {
   uint64_t v;
   std::memcpy(&v, p, sizeof v);
   if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  return v;
+}
+
+inline uint32_t load_le32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, sizeof v);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
   return v;
 }
 
@@ -104,7 +117,7 @@ inline T step8(T crc, const uint8_t* p, const SliceTables<T>& t) {
 // The reflected CRC register update over n bytes; crc holds the register
 // (already inverted for CRC-32). T is the register width.
 template <typename T>
-T crc_update(T crc, const uint8_t* p, uint32_t n, const Crc<T>& c) {
+T crc_update(T crc, const uint8_t* p, size_t n, const Crc<T>& c) {
   const auto& t = c.t;
   while (n >= 3 * kStream) {
     T a = crc, b = 0, d = 0;
@@ -129,6 +142,18 @@ T crc_update(T crc, const uint8_t* p, uint32_t n, const Crc<T>& c) {
     p += 16;
     n -= 16;
   }
+  if (n >= 8) {
+    crc = step8(crc, p, t);
+    p += 8;
+    n -= 8;
+  }
+  if (n >= 4) {
+    uint32_t w = load_le32(p) ^ crc;
+    crc = static_cast<T>(t[3][w & 0xFF] ^ t[2][(w >> 8) & 0xFF] ^ t[1][(w >> 16) & 0xFF] ^
+                         t[0][w >> 24]);
+    p += 4;
+    n -= 4;
+  }
   while (n-- > 0) crc = static_cast<T>((crc >> 8) ^ t[0][(crc ^ *p++) & 0xFF]);
   return crc;
 }
@@ -151,10 +176,34 @@ int16_t UTIL_CRC16(int16_t crc, const void* buffer, int32_t length) {
   return static_cast<int16_t>(r);
 }
 
+namespace zeb::util {
+
+uint32_t crc32_update_tables(uint32_t reg, const uint8_t* p, size_t n) {
+  return crc_update<uint32_t>(reg, p, n, kCrc32);
+}
+
+}  // namespace zeb::util
+
+namespace {
+
+// Read once at start-up, so a call pays no more than a test of this flag. A
+// call made before it is set (from another static initialiser) sees false
+// and takes the tables, which give the same result.
+const bool g_folding = zeb::util::crc32_folding_available();
+
+}  // namespace
+
+// Buffers long enough to fold are folded when the processor can; the result
+// is the same either way.
 int32_t UTIL_CRC32(int32_t crc, const void* buffer, int32_t length) {
   if (length <= 0) return crc;
+  const auto* p = static_cast<const uint8_t*>(buffer);
+  const auto n = static_cast<size_t>(length);
   uint32_t r = ~static_cast<uint32_t>(crc);
-  r = crc_update<uint32_t>(r, static_cast<const uint8_t*>(buffer), static_cast<uint32_t>(length),
-                           kCrc32);
+  if (n >= zeb::util::kCrc32FoldMinimum && g_folding) {
+    r = zeb::util::crc32_update_folding(r, p, n);
+  } else {
+    r = crc_update<uint32_t>(r, p, n, kCrc32);
+  }
   return static_cast<int32_t>(~r);
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "util/checksum_internal.h"
+
 namespace {
 
 const char kCheck[] = "123456789";
@@ -103,7 +105,95 @@ TEST(Crc, LongBuffersAgreeWithTheBitwiseLoop) {
       EXPECT_EQ(static_cast<uint32_t>(UTIL_CRC32(static_cast<int32_t>(start32), p, len)),
                 bitwise_crc32(start32, p, len))
           << len;
+      EXPECT_EQ(~zeb::util::crc32_update_tables(~start32, p, len), bitwise_crc32(start32, p, len))
+          << len;
     }
+  }
+}
+
+// The two register updates UTIL_CRC32 chooses between: the tables run on
+// every processor, folding only where carry-less multiplication exists.
+struct Crc32Path {
+  const char* name;
+  uint32_t (*update)(uint32_t, const uint8_t*, size_t);
+};
+
+std::vector<Crc32Path> crc32_paths() {
+  std::vector<Crc32Path> paths = {{"tables", zeb::util::crc32_update_tables}};
+  if (zeb::util::crc32_folding_available())
+    paths.push_back({"folding", zeb::util::crc32_update_folding});
+  return paths;
+}
+
+std::vector<uint8_t> bytes_of(size_t n, uint8_t (*byte)(size_t)) {
+  std::vector<uint8_t> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = byte(i);
+  return v;
+}
+
+TEST(Crc32Paths, KnownAnswers) {
+  // Published check values and values from zlib's crc32, from one byte to a
+  // megabyte so that every stage of both paths is reached.
+  const struct {
+    std::vector<uint8_t> data;
+    uint32_t crc;
+  } cases[] = {
+      {{}, 0},
+      {{'a'}, 0xE8B7BE43u},
+      {{'a', 'b', 'c'}, 0x352441C2u},
+      {bytes_of(9, [](size_t i) { return static_cast<uint8_t>('1' + i); }), 0xCBF43926u},
+      {bytes_of(32, [](size_t) -> uint8_t { return 0; }), 0x190A55ADu},
+      {bytes_of(32, [](size_t) -> uint8_t { return 0xFF; }), 0xFF6CAB0Bu},
+      {bytes_of(32, [](size_t i) { return static_cast<uint8_t>(i); }), 0x91267E8Au},
+      {bytes_of(43,
+                [](size_t i) {
+                  return static_cast<uint8_t>("The quick brown fox jumps over the lazy dog"[i]);
+                }),
+       0x414FA339u},
+      {bytes_of(1024, [](size_t i) { return static_cast<uint8_t>(i); }), 0xB70B4C26u},
+      {bytes_of(4096, [](size_t) -> uint8_t { return 0; }), 0xC71C0011u},
+      {bytes_of(100003, [](size_t i) { return static_cast<uint8_t>(i * 31 % 251); }), 0xB719034Au},
+      {bytes_of(1000000, [](size_t) -> uint8_t { return 'a'; }), 0xDC25BFBCu},
+  };
+  for (const auto& c : cases) {
+    const size_t n = c.data.size();
+    for (const Crc32Path& path : crc32_paths())
+      EXPECT_EQ(~path.update(~0u, c.data.data(), n), c.crc) << path.name << " " << n;
+    EXPECT_EQ(static_cast<uint32_t>(UTIL_CRC32(0, c.data.data(), static_cast<int32_t>(n))), c.crc)
+        << n;
+  }
+}
+
+TEST(Crc32Paths, AgreeWithTheBitwiseLoopOnEveryShortLengthAndAlignment) {
+  std::mt19937 rng(17);
+  std::vector<uint8_t> data(320);
+  for (auto& b : data) b = static_cast<uint8_t>(rng());
+  for (const Crc32Path& path : crc32_paths()) {
+    for (size_t offset = 0; offset < 16; ++offset) {
+      for (size_t len = 0; len <= 300; ++len) {
+        const uint32_t start = static_cast<uint32_t>(rng());
+        const uint8_t* p = data.data() + offset;
+        ASSERT_EQ(~path.update(~start, p, len), bitwise_crc32(start, p, len))
+            << path.name << " offset " << offset << " length " << len;
+      }
+    }
+  }
+}
+
+TEST(Crc32Paths, FoldingAgreesWithTablesOnRandomLongInputs) {
+  if (!zeb::util::crc32_folding_available())
+    GTEST_SKIP() << "no carry-less multiplication on this processor";
+  std::mt19937 rng(19);
+  std::vector<uint8_t> data((1 << 20) + 64);
+  for (auto& b : data) b = static_cast<uint8_t>(rng());
+  for (int i = 0; i < 200; ++i) {
+    const size_t offset = rng() % 64;
+    const size_t len = i < 100 ? 300 + rng() % 4000 : rng() % (1 << 20);
+    const uint32_t start = static_cast<uint32_t>(rng());
+    const uint8_t* p = data.data() + offset;
+    ASSERT_EQ(zeb::util::crc32_update_folding(start, p, len),
+              zeb::util::crc32_update_tables(start, p, len))
+        << "offset " << offset << " length " << len;
   }
 }
 
