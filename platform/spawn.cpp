@@ -11,6 +11,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -30,8 +31,9 @@ namespace {
 // A child made by NEWPROCESS that has not been reaped yet.
 struct ChildEntry {
   long pid = 0;
-  int pidfd = -1;    // -1 where the host gives no pidfd
-  int channel = -1;  // this process's end of the child's private channel
+  int pidfd = -1;        // -1 where the host gives no pidfd
+  int channel = -1;      // this process's end of the child's private channel
+  bool watched = false;  // a thread waits for its end
 };
 
 // The children, shared with the threads that reap them. Never destroyed, so
@@ -47,9 +49,16 @@ Children& children() {
 
 // Waits for one child to end, reaps it and closes what was kept for it. The
 // thread uses the seam entries as they stood when the child was made.
-void watch(long pid, int pidfd, std::function<int(int, long)> wait_exit,
+void forget(long pid, const std::function<int(int)>& close);
+
+void watch(long pid, int pidfd, std::function<int(int, long, bool)> wait_exit,
            std::function<int(int)> close) {
-  wait_exit(pidfd, pid);
+  wait_exit(pidfd, pid, true);
+  forget(pid, close);
+}
+
+// Takes an ended child out of the table and closes what was kept for it.
+void forget(long pid, const std::function<int(int)>& close) {
   Children& c = children();
   std::lock_guard<std::mutex> guard(c.lock);
   for (auto it = c.entries.begin(); it != c.entries.end(); ++it) {
@@ -59,6 +68,25 @@ void watch(long pid, int pidfd, std::function<int(int, long)> wait_exit,
     c.entries.erase(it);
     break;
   }
+}
+
+void add_child(const ChildEntry& entry) {
+  Children& c = children();
+  std::lock_guard<std::mutex> guard(c.lock);
+  c.entries.push_back(entry);
+}
+
+// Reaps the children without a watcher that have ended.
+void reap_unwatched() {
+  std::vector<long> ended;
+  {
+    Children& c = children();
+    std::lock_guard<std::mutex> guard(c.lock);
+    for (const ChildEntry& e : c.entries) {
+      if (!e.watched && syscalls().wait_exit(e.pidfd, e.pid, false) != 1) ended.push_back(e.pid);
+    }
+  }
+  for (long pid : ended) forget(pid, syscalls().close);
 }
 
 std::string trimmed(const char* text, size_t size) {
@@ -298,12 +326,18 @@ int16_t NEWPROCESS(uint32_t mask, const char* program, int16_t priority, int16_t
   entry.pid = pid;
   entry.pidfd = sys.pidfd_open(pid);
   entry.channel = pair[0];
-  {
+  reap_unwatched();
+  entry.watched = true;
+  add_child(entry);
+  try {
+    std::thread(watch, pid, entry.pidfd, sys.wait_exit, sys.close).detach();
+  } catch (const std::system_error&) {
+    // No thread to be had (the host's process limit counts threads too):
+    // the child is reaped by a later NEWPROCESS once it has ended.
     Children& c = children();
     std::lock_guard<std::mutex> guard(c.lock);
-    c.entries.push_back(entry);
+    for (ChildEntry& e : c.entries) e.watched = e.watched && e.pid != pid;
   }
-  std::thread(watch, pid, entry.pidfd, sys.wait_exit, sys.close).detach();
 
   if (present(mask, 5) && process_id != nullptr) {
     process_identifier_of(pid, process_id);

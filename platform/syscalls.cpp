@@ -308,14 +308,18 @@ int real_pidfd_open(long pid) {
   return above_standard(static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0)));
 }
 
-int real_wait_exit(int pidfd, long pid) {
+int real_wait_exit(int pidfd, long pid, bool wait) {
   siginfo_t info;
-  if (pidfd < 0) {
-    return restarting([&] { return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED); });
-  }
-  return restarting([&] {
-    return ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &info, WEXITED);
-  });
+  info.si_pid = 0;
+  const int options = WEXITED | (wait ? 0 : WNOHANG);
+  int rc = pidfd < 0
+               ? restarting([&] { return ::waitid(P_PID, static_cast<id_t>(pid), &info, options); })
+               : restarting([&] {
+                   return ::waitid(static_cast<idtype_t>(P_PIDFD), static_cast<id_t>(pidfd), &info,
+                                   options);
+                 });
+  if (rc != 0) return -1;
+  return !wait && info.si_pid == 0 ? 1 : 0;
 }
 
 int real_socketpair(int* fds) {

@@ -95,9 +95,10 @@ struct Syscalls {
       spawn;
   // A descriptor referring to the process pid (pidfd_open).
   std::function<int(long pid)> pidfd_open;
-  // Waits until the process has ended and reaps it: through its pidfd, or
-  // by its pid where pidfd is -1.
-  std::function<int(int pidfd, long pid)> wait_exit;
+  // Reaps the process once it has ended: through its pidfd, or by its pid
+  // where pidfd is -1. With wait it waits for the end; without, it returns
+  // 1 when the process is still running.
+  std::function<int(int pidfd, long pid, bool wait)> wait_exit;
   // A connected pair of Unix packet sockets (SOCK_SEQPACKET).
   std::function<int(int* fds)> socketpair;
 
