@@ -712,6 +712,9 @@ int16_t WRITEREADX(uint32_t mask, int16_t filenum, void* buffer, int16_t write_c
   if (!zeb::mask_fits(mask, 6)) return err::kInvalidOperation;
   OpenFile* f = present(mask, 1) ? file_at(filenum) : nullptr;
   if (f == nullptr) return present(mask, 1) ? err::kNotOpenFile : err::kMissingParameter;
+  if (f->kind == Kind::kTerminal) {
+    return terminal_writereadx(mask, filenum, buffer, write_count, read_count, count_read);
+  }
   if (!present(mask, 2) || !present(mask, 3) || !present(mask, 4) || buffer == nullptr) {
     return f->last_error = err::kMissingParameter;
   }

@@ -116,11 +116,15 @@ int16_t WRITEX(uint32_t mask, int16_t filenum = 0, const void* buffer = nullptr,
 int16_t READX(uint32_t mask, int16_t filenum = 0, void* buffer = nullptr, int16_t read_count = 0,
               int16_t* count_read = nullptr, int32_t tag = 0);
 
-// Writes a message to an open process and reads its reply into the same
-// buffer: 1 file number, 2 buffer, 3 count written, 4 largest count read,
-// 5 receives the count read, 6 tag (ignored). Returns 0 or the error (also
-// the last error): the error the process replied with, 201 when it ended
-// before replying, 2 for a file that is not a process.
+// Writes write_count bytes of buffer to an open process or terminal and
+// reads the reply into the same buffer: 1 file number, 2 buffer, 3 count
+// written, 4 largest count read, 5 receives the count read, 6 tag
+// (ignored). Returns 0 or the error (also the last error): for a process,
+// the error it replied with, 201 when it ended before replying; 2 for a
+// file that is neither. On a terminal the bytes are written exactly as
+// given, a read count of 0 makes it a plain write, and on a nowait
+// terminal the operation is only started: the buffer must stay valid until
+// AWAITIOX completes it (count read is then given by AWAITIOX).
 int16_t WRITEREADX(uint32_t mask, int16_t filenum = 0, void* buffer = nullptr,
                    int16_t write_count = 0, int16_t read_count = 0, int16_t* count_read = nullptr,
                    int32_t tag = 0);

@@ -55,6 +55,10 @@ void terminal_close(int16_t filenum);
 // WRITEX and READX on a terminal file.
 int16_t terminal_writex(int16_t filenum, const void* buffer, int16_t count, int16_t* count_written);
 int16_t terminal_readx(int16_t filenum, void* buffer, int16_t count, int16_t* count_read);
+// WRITEREADX on a terminal file (mask and parameters as WRITEREADX's; the
+// mask's fit and the file number are checked by the caller).
+int16_t terminal_writereadx(uint32_t mask, int16_t filenum, void* buffer, int16_t write_count,
+                            int16_t read_count, int16_t* count_read);
 // The device subtype of a terminal file: 4 (a 6530) or 0.
 int16_t terminal_subtype(int16_t filenum);
 

@@ -379,10 +379,10 @@ int16_t terminal_subtype(int16_t filenum) {
 
 using namespace zeb::platform;
 
-int16_t WRITEREADX(uint32_t mask, int16_t filenum, void* buffer, int16_t write_count,
-                   int16_t read_count, int16_t* count_read, int32_t /*tag*/) {
-  if (!zeb::mask_fits(mask, 6)) return err::kInvalidOperation;
-  if (!present(mask, 1)) return err::kMissingParameter;
+namespace zeb::platform {
+
+int16_t terminal_writereadx(uint32_t mask, int16_t filenum, void* buffer, int16_t write_count,
+                            int16_t read_count, int16_t* count_read) {
   Terminal* t = terminal_at(filenum);
   if (t == nullptr) return not_terminal(filenum);
   if (!present(mask, 2) || !present(mask, 3) || !present(mask, 4)) {
@@ -396,6 +396,8 @@ int16_t WRITEREADX(uint32_t mask, int16_t filenum, void* buffer, int16_t write_c
   if (t->nowait == 0 && present(mask, 5) && count_read != nullptr) *count_read = t->count;
   return error;
 }
+
+}  // namespace zeb::platform
 
 int16_t AWAITIOX(uint32_t mask, int16_t* filenum, void** buffer_addr, int16_t* count_transferred,
                  int32_t* tag, int32_t timelimit, int16_t* segment_id) {

@@ -26,16 +26,6 @@ constexpr int16_t kSetModeLineSpeed = 22;    // line speed code in the first wor
 constexpr int16_t kSetParamTerminal = 3;     // the terminal's 8-byte parameter set
 }  // namespace zeb
 
-// Writes write_count bytes of buffer to a terminal and reads up to
-// read_count bytes of the reply into the same buffer: 1 file number,
-// 2 buffer, 3 write count, 4 read count, 5 receives the count read (waited
-// files only), 6 tag (ignored). The bytes are written exactly as given; a
-// read count of 0 makes it a plain write. On a nowait file the operation is
-// only started and the buffer must stay valid until AWAITIOX completes it.
-int16_t WRITEREADX(uint32_t mask, int16_t filenum = 0, void* buffer = nullptr,
-                   int16_t write_count = 0, int16_t read_count = 0, int16_t* count_read = nullptr,
-                   int32_t tag = 0);
-
 // Waits for a nowait operation to complete: 1 file number (in: the file, or
 // -1 for whichever file's operation completes first; out: that file),
 // 2 receives the buffer's address, 3 receives the count transferred, 4
