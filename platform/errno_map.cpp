@@ -46,6 +46,10 @@ constexpr ErrnoEntry kErrnoTable[] = {
     {ESPIPE, err::kInvalidOperation},
     {EXDEV, err::kInvalidOperation},
     {ENOTTY, err::kInvalidOperation},
+    {EPIPE, err::kPathDown},
+    {ECONNRESET, err::kPathDown},
+    {ECONNREFUSED, err::kPathDown},
+    {ENOTCONN, err::kPathDown},
 };
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include "platform/errors.h"
 #include "platform/host.h"
 #include "platform/name_rules.h"
+#include "platform/receive_internal.h"
 #include "platform/simdisk.h"
 #include "platform/syscalls.h"
 #include "platform/terminal.h"
@@ -51,7 +52,7 @@ struct HeldFile {
   }
 };
 
-enum class Kind { kDisk, kStream, kTerminal };
+enum class Kind { kDisk, kStream, kTerminal, kReceive };
 
 struct OpenFile {
   bool used = false;
@@ -184,6 +185,7 @@ int16_t device_subtype(int16_t filenum, const OpenFile& f) {
 }
 
 int16_t device_type_word(int16_t filenum, const OpenFile& f) {
+  if (f.kind == Kind::kReceive) return static_cast<int16_t>(2 << 6);  // a process
   if (f.kind != Kind::kDisk) {
     return static_cast<int16_t>((kDeviceTypeTerminal << 6) | device_subtype(filenum, f));
   }
@@ -346,9 +348,14 @@ void forget_held_files() {
   }
 }
 
-void set_file_error(int16_t filenum, int16_t error) {
-  if (OpenFile* f = file_at(filenum)) f->last_error = error;
+bool set_last_error(int16_t filenum, int16_t error) {
+  OpenFile* f = file_at(filenum);
+  if (f == nullptr) return false;
+  f->last_error = error;
+  return true;
 }
+
+void set_file_error(int16_t filenum, int16_t error) { set_last_error(filenum, error); }
 
 int host_fd(int16_t filenum) {
   OpenFile* f = file_at(filenum);
@@ -562,16 +569,22 @@ int16_t FILE_OPEN_(uint32_t mask, const char* filename, int16_t length, int16_t*
     return record_no_file(err::kBadName);
   }
   int16_t nowait = present(mask, 6) ? nowait_depth : 0;
-  // Terminal devices, and the standard streams opened for nowait I/O, are
-  // terminal files; nothing else takes a nowait depth.
-  bool terminal = name.volume_only() && (!terminal_device_path(name.volume).empty() ||
-                                         (is_stream_name(name.volume) && nowait != 0));
-  if (nowait != 0 && !terminal) return record_no_file(err::kInvalidOperation);
+  // $RECEIVE, terminal devices, and the standard streams opened for nowait
+  // I/O take a nowait depth; nothing else does.
+  bool receive = name.volume == kReceiveName && name.volume_only();
+  bool terminal =
+      !receive && name.volume_only() &&
+      (!terminal_device_path(name.volume).empty() || (is_stream_name(name.volume) && nowait != 0));
+  if (nowait != 0 && !terminal && !receive) return record_no_file(err::kInvalidOperation);
   int16_t number = allocate_file_number();
   if (number < 0) return record_no_file(err::kNoControlBlock);
   OpenFile f;
   f.name = name.external();
-  if (terminal) {
+  if (receive) {
+    int16_t error = receive_open(number, nowait);
+    if (error != 0) return record_no_file(error);
+    f.kind = Kind::kReceive;
+  } else if (terminal) {
     f.kind = Kind::kTerminal;
     int16_t error = terminal_open(number, name.volume, nowait, &f.fd);
     if (error != 0) return record_no_file(error);
@@ -609,7 +622,10 @@ int16_t FILE_CLOSE_(uint32_t mask, int16_t filenum, int16_t /*tape_disposition*/
   OpenFile* f = file_at(filenum);
   if (f == nullptr) return err::kNotOpenFile;
   if (f->kind == Kind::kTerminal) terminal_close(filenum);
-  syscalls().close(f->fd);
+  if (f->kind == Kind::kReceive)
+    receive_close(filenum);
+  else
+    syscalls().close(f->fd);
   if (f->held && --f->held->opens <= 0 && f->held->temporary) {
     // The last open of a temporary file is gone: discard it.
     for (auto it = g_held.begin(); it != g_held.end(); ++it) {
@@ -652,6 +668,7 @@ int16_t WRITEX(uint32_t mask, int16_t filenum, const void* buffer, int16_t write
     return f->last_error = terminal_writex(filenum, buffer, write_count,
                                            present(mask, 4) ? count_written : nullptr);
   }
+  if (f->kind == Kind::kReceive) return f->last_error = err::kInvalidOperation;
   size_t count = static_cast<size_t>(write_count);
   if (f->kind == Kind::kStream) {
     // Each write to a terminal or stream is one line.
@@ -689,6 +706,7 @@ int16_t READX(uint32_t mask, int16_t filenum, void* buffer, int16_t read_count, 
     return f->last_error =
                terminal_readx(filenum, buffer, read_count, present(mask, 4) ? count_read : nullptr);
   }
+  if (f->kind == Kind::kReceive) return f->last_error = err::kInvalidOperation;
   long n;
   if (f->kind == Kind::kStream) {
     n = syscalls().read(f->fd, buffer, static_cast<size_t>(read_count));

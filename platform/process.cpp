@@ -11,15 +11,18 @@
 #include "platform/errors.h"
 #include "platform/host.h"
 #include "platform/name_rules.h"
+#include "platform/receive_internal.h"
 #include "platform/syscalls.h"
 #include "platform/types.h"
 
 void STOP() {
+  zeb::platform::receive_at_exit();
   std::fflush(nullptr);
   std::_Exit(0);
 }
 
 void ABEND() {
+  zeb::platform::receive_at_exit();
   std::fflush(nullptr);
   std::_Exit(zeb::kAbendStatus);
 }
@@ -108,11 +111,17 @@ int16_t PROCESS_GETINFO_(uint32_t mask, const int16_t* processhandle, char* proc
     return error;
   };
   if (!zeb::mask_fits(mask, 21)) return fail(zeb::err::kInvalidOperation, 0);
-  // Only this process is known here; a handle naming another is not found.
+  // Only this process is known here (the null handle or its own); a handle
+  // naming another is not found.
   if (present(mask, 1) && processhandle != nullptr) {
-    bool all_null = true;
-    for (int i = 0; i < 10; ++i) all_null = all_null && (processhandle[i] == -1);
-    if (!all_null) return fail(zeb::err::kNotFound, 1);
+    int16_t own[10];
+    zeb::platform::process_handle_of(zeb::platform::syscalls().getpid(), own);
+    bool all_null = true, self = true;
+    for (int i = 0; i < 10; ++i) {
+      all_null = all_null && (processhandle[i] == -1);
+      self = self && (processhandle[i] == own[i]);
+    }
+    if (!all_null && !self) return fail(zeb::err::kNotFound, 1);
   }
   if (present(mask, 2) && procname != nullptr &&
       !copy_out(zeb::platform::process_name(), procname, procname_max,
@@ -120,10 +129,9 @@ int16_t PROCESS_GETINFO_(uint32_t mask, const int16_t* processhandle, char* proc
     return fail(zeb::err::kOutOfBounds, 2);
   }
   if (present(mask, 5) && priority != nullptr) *priority = 150;
-  // A program started from a shell has no mother and no ancestor.
-  if (present(mask, 6) && mom_handle != nullptr) {
-    for (int i = 0; i < 10; ++i) mom_handle[i] = -1;
-  }
+  // The mother is the library parent at the far end of the private channel,
+  // or else the parent process (the shell); no process has an ancestor.
+  if (present(mask, 6) && mom_handle != nullptr) zeb::platform::mother_handle(mom_handle);
   if (present(mask, 7) && hometerm != nullptr &&
       !copy_out(std::string(zeb::platform::kHomeTerminalName), hometerm, hometerm_max,
                 present(mask, 9) ? hometerm_len : nullptr)) {

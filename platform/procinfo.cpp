@@ -12,6 +12,7 @@
 #include "platform/errors.h"
 #include "platform/host.h"
 #include "platform/name_rules.h"
+#include "platform/receive_internal.h"
 #include "platform/syscalls.h"
 #include "platform/types.h"
 
@@ -204,6 +205,7 @@ long parent_of(long pid) {
   return std::strtol(stat.c_str() + close + 4, nullptr, 10);
 }
 
+int16_t cpupin_of(long pid) { return word_of(pid); }
 }  // namespace zeb::platform
 
 int16_t MYPID() { return word_of(own_pid()); }

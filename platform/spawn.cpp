@@ -20,6 +20,7 @@
 #include "platform/fs.h"
 #include "platform/host.h"
 #include "platform/procinfo.h"
+#include "platform/receive_internal.h"
 #include "platform/syscalls.h"
 
 namespace err = zeb::err;
@@ -212,17 +213,8 @@ long creator_pid() {
   return pid;
 }
 
-// Process handles (layout in platform/README.md): word 0 is 1, word 1 the
-// cpu-and-pin word, words 2-3 the host pid.
-void make_handle(long pid, int16_t* handle) {
-  int16_t id[4];
-  process_identifier_of(pid, id);
-  for (int i = 0; i < 10; ++i) handle[i] = 0;
-  handle[0] = 1;
-  handle[1] = id[3];
-  handle[2] = static_cast<int16_t>((pid >> 16) & 0xFFFF);
-  handle[3] = static_cast<int16_t>(pid & 0xFFFF);
-}
+// Process handles (layout in platform/README.md and receive.h).
+void make_handle(long pid, int16_t* handle) { process_handle_of(pid, handle); }
 
 // The living process a handle names.
 bool handle_pid(const int16_t* handle, long* pid) {

@@ -6,12 +6,14 @@
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -19,9 +21,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 namespace zeb::platform {
 namespace {
@@ -350,6 +354,79 @@ int real_fsetxattr(int fd, const char* name, const std::string& value) {
 
 int real_fchmod(int fd, unsigned mode) { return ::fchmod(fd, static_cast<mode_t>(mode)); }
 
+int fill_address(const char* path, sockaddr_un* address) {
+  *address = sockaddr_un{};
+  address->sun_family = AF_UNIX;
+  size_t n = std::strlen(path);
+  if (n >= sizeof address->sun_path) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  std::memcpy(address->sun_path, path, n);
+  return 0;
+}
+
+int real_unix_socket(int type) { return above_standard(::socket(AF_UNIX, type | SOCK_CLOEXEC, 0)); }
+
+int real_bind_unix(int fd, const char* path) {
+  sockaddr_un address;
+  if (fill_address(path, &address) != 0) return -1;
+  return ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+}
+
+int real_connect_unix(int fd, const char* path) {
+  sockaddr_un address;
+  if (fill_address(path, &address) != 0) return -1;
+  return restarting(
+      [&] { return ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address); });
+}
+
+int real_accept(int fd) {
+  return above_standard(
+      restarting([&] { return ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK); }));
+}
+
+long real_send(int fd, const void* buf, size_t count, bool wait) {
+  int flags = MSG_NOSIGNAL | (wait ? 0 : MSG_DONTWAIT);
+  return restarting([&] { return ::send(fd, buf, count, flags); });
+}
+
+long real_recv(int fd, void* buf, size_t count, bool wait) {
+  int flags = MSG_TRUNC | (wait ? 0 : MSG_DONTWAIT);
+  return restarting([&] { return ::recv(fd, buf, count, flags); });
+}
+
+int real_peer_credentials(int fd, long* pid, long* uid) {
+  ucred cred{};
+  socklen_t len = sizeof cred;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0) return -1;
+  *pid = cred.pid;
+  *uid = static_cast<long>(cred.uid);
+  return 0;
+}
+
+int real_socket_kind(int fd, int* domain, int* type) {
+  socklen_t len = sizeof *domain;
+  if (::getsockopt(fd, SOL_SOCKET, SO_DOMAIN, domain, &len) != 0) return -1;
+  len = sizeof *type;
+  return ::getsockopt(fd, SOL_SOCKET, SO_TYPE, type, &len);
+}
+
+int real_try_lock(int fd) {
+  return restarting([&] { return ::flock(fd, LOCK_EX | LOCK_NB); });
+}
+
+int real_set_cloexec(int fd, bool on) { return ::fcntl(fd, F_SETFD, on ? FD_CLOEXEC : 0); }
+
+int real_chmod(const char* path, unsigned mode) { return ::chmod(path, static_cast<mode_t>(mode)); }
+
+int real_getcwd(std::string* dir) {
+  char buf[PATH_MAX];
+  if (::getcwd(buf, sizeof buf) == nullptr) return -1;
+  *dir = buf;
+  return 0;
+}
+
 int64_t read_clock(clockid_t id) {
   struct timespec ts;
   ::clock_gettime(id, &ts);
@@ -514,6 +591,20 @@ Syscalls make_real() {
   s.getuid = real_getuid;
   s.geteuid = real_geteuid;
   s.user_names = real_user_names;
+  s.unix_socket = real_unix_socket;
+  s.bind_unix = real_bind_unix;
+  s.listen = [](int fd, int backlog) { return ::listen(fd, backlog); };
+  s.accept = real_accept;
+  s.connect_unix = real_connect_unix;
+  s.send = real_send;
+  s.recv = real_recv;
+  s.peer_credentials = real_peer_credentials;
+  s.socket_kind = real_socket_kind;
+  s.try_lock = real_try_lock;
+  s.set_cloexec = real_set_cloexec;
+  s.chmod = real_chmod;
+  s.getcwd = real_getcwd;
+  s.getppid = [] { return static_cast<long>(::getppid()); };
   s.monotonic_ns = real_monotonic_ns;
   s.realtime_ns = real_realtime_ns;
   s.process_time_ns = real_process_time_ns;

@@ -108,6 +108,29 @@ struct Syscalls {
   std::function<int(int fd, const char* name, std::string* value)> fgetxattr;
   std::function<int(int fd, const char* name, const std::string& value)> fsetxattr;
   std::function<int(int fd, unsigned mode)> fchmod;
+  // Processes and Unix sockets (the message queue and its channels).
+  // Sockets are AF_UNIX of the given type (SOCK_SEQPACKET, ...); accept
+  // gives non-blocking connections. send never raises SIGPIPE; with wait
+  // false neither it nor recv blocks (-1 with EAGAIN instead). recv returns
+  // the record's whole length even when it was cut to count (MSG_TRUNC).
+  std::function<int(int type)> unix_socket;
+  std::function<int(int fd, const char* path)> bind_unix;
+  std::function<int(int fd, int backlog)> listen;
+  std::function<int(int fd)> accept;
+  std::function<int(int fd, const char* path)> connect_unix;
+  std::function<long(int fd, const void* buf, size_t count, bool wait)> send;
+  std::function<long(int fd, void* buf, size_t count, bool wait)> recv;
+  // The process and user at the other end of a Unix socket (SO_PEERCRED).
+  std::function<int(int fd, long* pid, long* uid)> peer_credentials;
+  // The socket's domain and type; -1 when fd is not a socket.
+  std::function<int(int fd, int* domain, int* type)> socket_kind;
+  // Takes an exclusive lock on the file without waiting (flock); -1 with
+  // EWOULDBLOCK when another open file description holds it.
+  std::function<int(int fd)> try_lock;
+  std::function<int(int fd, bool on)> set_cloexec;
+  std::function<int(const char* path, unsigned mode)> chmod;
+  std::function<int(std::string* dir)> getcwd;
+  std::function<long()> getppid;
 
   // Clocks, in nanoseconds.
   std::function<int64_t()> monotonic_ns;     // CLOCK_MONOTONIC
