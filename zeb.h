@@ -5,6 +5,7 @@
 #include "platform/cpuinfo.h"
 #include "platform/platform.h"
 #include "platform/procinfo.h"
+#include "platform/receive.h"
 #include "platform/segment.h"
 #include "platform/spawn.h"
 
