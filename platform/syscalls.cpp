@@ -26,6 +26,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace zeb::platform {
 namespace {
@@ -501,7 +502,8 @@ int real_openpty(int* master, std::string* slave_path) {
   return 0;
 }
 
-long real_spawn_on_terminal(const char* slave_path, const std::vector<std::string>& argv) {
+long real_spawn_on_terminal(const char* slave_path, const std::vector<std::string>& argv,
+                            const std::vector<std::string>& env) {
   if (argv.empty()) {
     errno = EINVAL;
     return -1;
@@ -509,6 +511,22 @@ long real_spawn_on_terminal(const char* slave_path, const std::vector<std::strin
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
+  // The child's environment is built here: after fork only calls that are
+  // safe in a child of a threaded process are made.
+  std::vector<char*> envp;
+  for (char** e = environ; *e != nullptr; ++e) {
+    std::string_view entry(*e);
+    bool replaced = false;
+    for (const std::string& add : env) {
+      size_t eq = add.find('=');
+      if (entry.size() > eq && entry.substr(0, eq + 1) == std::string_view(add).substr(0, eq + 1)) {
+        replaced = true;
+      }
+    }
+    if (!replaced) envp.push_back(*e);
+  }
+  for (const std::string& add : env) envp.push_back(const_cast<char*>(add.c_str()));
+  envp.push_back(nullptr);
   // A pipe that closes on exec tells the parent whether the exec worked.
   int report[2];
   if (::pipe2(report, O_CLOEXEC) != 0) return -1;
@@ -529,7 +547,7 @@ long real_spawn_on_terminal(const char* slave_path, const std::vector<std::strin
       ::dup2(tty, 1);
       ::dup2(tty, 2);
       if (tty > 2) ::close(tty);
-      ::execvp(args[0], args.data());
+      ::execvpe(args[0], args.data(), envp.data());
     }
     int e = errno;
     (void)!::write(report[1], &e, sizeof e);

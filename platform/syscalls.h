@@ -151,8 +151,11 @@ struct Syscalls {
   // non-blocking) and the path of its slave.
   std::function<int(int* master, std::string* slave_path)> openpty;
   // Starts argv[0] (looked up in PATH) with the terminal at slave_path as
-  // its controlling terminal and standard descriptors; returns its pid.
-  std::function<long(const char* slave_path, const std::vector<std::string>& argv)>
+  // its controlling terminal and standard descriptors, and the process's
+  // environment with the NAME=VALUE entries of env added or replaced;
+  // returns its pid.
+  std::function<long(const char* slave_path, const std::vector<std::string>& argv,
+                     const std::vector<std::string>& env)>
       spawn_on_terminal;
   // Waits for a child to end; returns its pid, 0 when nohang and it still
   // runs. *status is the exit status, or 128 + the signal that ended it.

@@ -1,0 +1,59 @@
+// The master side of a pseudo-terminal, for programs that play a terminal:
+// the simulated 6530 terminal and the tests that drive a program's terminal
+// I/O through it. The slave side is an ordinary terminal device that a
+// program opens by its name ($PTSn, see platform/README.md) or runs on.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zeb::platform {
+
+class PseudoTerminal {
+ public:
+  PseudoTerminal() = default;
+  ~PseudoTerminal();
+  PseudoTerminal(const PseudoTerminal&) = delete;
+  PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+  // Opens a new pair. The line starts as a terminal that echoes locally
+  // would have it: canonical, no echo, no output processing, the
+  // terminal's CR ending a line. Returns 0 or the error.
+  int16_t open();
+  bool is_open() const { return master_ >= 0; }
+  // The slave's host path (/dev/pts/N) and its terminal name ($PTSN).
+  const std::string& slave_path() const { return slave_path_; }
+  std::string slave_name() const;
+
+  // Appends what the program wrote to *out, waiting at most timeout_ms
+  // (-1: without limit) for the first byte. Returns the number of bytes
+  // read, 0 when nothing came, -1 when the slave side is closed by every
+  // program and nothing is left to read.
+  long read(std::string* out, int timeout_ms);
+  // Sends bytes to the program as typed at the terminal; false when they
+  // cannot be delivered.
+  bool write(const std::string& bytes);
+  // Whether the program has the line in canonical (conversational) mode.
+  bool canonical() const;
+  // Sets the line's speed in bits per second (one of the usual rates from
+  // 50 to 38400); false when the rate or the line refuses it.
+  bool set_speed(long bps);
+  // Closes the master: the program sees the terminal hang up.
+  void close();
+
+  // Runs argv (argv[0] looked up in PATH) with the slave as its controlling
+  // terminal and standard descriptors, with the NAME=VALUE entries of env
+  // added to its environment. Returns the pid, or -1 with *error set.
+  long spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+             int16_t* error);
+  // Waits for a child started by spawn: its exit status (128 + the signal
+  // for a child a signal ended), or -1 when it still runs and nohang.
+  static int wait(long pid, bool nohang);
+
+ private:
+  int master_ = -1;
+  std::string slave_path_;
+};
+
+}  // namespace zeb::platform

@@ -1,0 +1,84 @@
+// The terminal entry points.
+#include "runtime/zeb_term.h"
+
+#include "platform/errors.h"
+#include "runtime/context.h"
+#include "runtime/term.h"
+
+namespace {
+
+// The session the entry points work on, or the error that stands in its
+// way: 309 before start-up, 2 without a session.
+int16_t library_session(void** sess) {
+  LibraryContext* context = zeb::library_context();
+  if (context == nullptr || context->pool == 0) return zeb::err::kNoStartup;
+  *sess = zeb::library_term();
+  return *sess == nullptr ? zeb::err::kInvalidOperation : 0;
+}
+
+template <typename Call>
+int16_t forward(Call call) {
+  void* sess = nullptr;
+  int16_t error = library_session(&sess);
+  return error != 0 ? error : call(sess);
+}
+
+}  // namespace
+
+int16_t ZEB_TERMFLUSH() {
+  return forward([](void* s) { return TERM_FLUSH(s); });
+}
+
+int16_t ZEB_TERMSEND(const void* data, int16_t length) {
+  return forward([&](void* s) { return TERM_SEND(s, data, length); });
+}
+
+int16_t ZEB_TERMRECV(void* buffer, int16_t maxlen, int16_t* count) {
+  return forward([&](void* s) { return TERM_RECV(s, buffer, maxlen, count); });
+}
+
+int16_t ZEB_TERMFUNCNW() {
+  return forward([](void* s) { return TERM_FUNC_NW(s); });
+}
+
+int16_t ZEB_TERMFUNCCOMPLETE(void* buffer, int16_t maxlen, int16_t* count) {
+  return forward([&](void* s) { return TERM_FUNC_COMPLETE(s, buffer, maxlen, count); });
+}
+
+int16_t ZEB_TERMFUNCCANCEL() {
+  return forward([](void* s) { return TERM_FUNC_CANCEL(s); });
+}
+
+int16_t ZEB_TERMFUNC(void* buffer, int16_t maxlen, int16_t* count, int32_t timelimit) {
+  return forward([&](void* s) { return TERM_FUNC(s, buffer, maxlen, count, timelimit); });
+}
+
+int16_t ZEB_TERMBLOCKMODE() {
+  return forward([](void* s) { return TERM_BLOCKMODE(s); });
+}
+
+int16_t ZEB_TERMCONVMODE() {
+  return forward([](void* s) { return TERM_CONVMODE(s); });
+}
+
+namespace zeb {
+
+int16_t open_library_session(const char* name, int16_t length, int32_t throttle) {
+  LibraryContext* context = library_context();
+  if (context == nullptr || context->pool == 0) return err::kNoStartup;
+  if (context->term != 0) return err::kInvalidOperation;
+  void* sess = nullptr;
+  int16_t error = TERM_OPEN(&sess, library_pool(), name, length, throttle);
+  if (error != 0) return error;
+  context->term = to_segment_offset(sess);
+  return 0;
+}
+
+void close_library_session() {
+  LibraryContext* context = library_context();
+  if (context == nullptr || context->term == 0) return;
+  TERM_CLOSE(library_term());
+  context->term = 0;
+}
+
+}  // namespace zeb

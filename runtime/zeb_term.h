@@ -1,0 +1,29 @@
+// The terminal entry points for programs: each finds the library's terminal
+// session in the library context and forwards to its TERM_ procedure,
+// returning that procedure's result unchanged.
+//
+// Every entry point returns 309 before ZEB_STARTUP has run and 2 when the
+// library has no terminal session (start-up flag 0x1000 not given).
+#pragma once
+
+#include <cstdint>
+
+int16_t ZEB_TERMFLUSH();
+int16_t ZEB_TERMSEND(const void* data, int16_t length);
+int16_t ZEB_TERMRECV(void* buffer, int16_t maxlen, int16_t* count);
+int16_t ZEB_TERMFUNCNW();
+int16_t ZEB_TERMFUNCCOMPLETE(void* buffer, int16_t maxlen, int16_t* count);
+int16_t ZEB_TERMFUNCCANCEL();
+int16_t ZEB_TERMFUNC(void* buffer, int16_t maxlen, int16_t* count, int32_t timelimit);
+int16_t ZEB_TERMBLOCKMODE();
+int16_t ZEB_TERMCONVMODE();
+
+namespace zeb {
+
+// Start-up's and shut-down's part of the session (start-up flag 0x1000):
+// opens the session on the terminal of that external name with the
+// throttle, and records it in the library context; closes it again.
+int16_t open_library_session(const char* name, int16_t length, int32_t throttle);
+void close_library_session();
+
+}  // namespace zeb
