@@ -18,6 +18,7 @@
 #include "platform/host.h"
 #include "platform/platform.h"
 #include "platform/procinfo.h"
+#include "platform/segment.h"
 #include "platform/testing.h"
 #include "platform/volumes.h"
 
@@ -76,6 +77,16 @@ TEST(Seam, EveryHostCallOfTheProceduresGoesThroughTheTable) {
        [] {
          int16_t f = -2;
          return open_name("$ZOUT", &f);
+       },
+       190},
+      {"fallocate", [](Syscalls& s) { fail_eio(s.fallocate); },
+       [] {
+         char swap[24];
+         std::memcpy(swap, "$SCRATCH                ", 24);
+         int16_t error = CREATE(zeb::mask({1}), swap);
+         if (error == 0) error = ALLOCATESEGMENT(zeb::mask({1, 2, 3}), 7, 8192, swap);
+         DEALLOCATESEGMENT(zeb::mask({1}), 7);
+         return error;
        },
        190},
       {"read_file", [](Syscalls& s) { fail_eio(s.read_file); },
