@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +18,7 @@
 #include "platform/errors.h"
 #include "platform/fs.h"
 #include "platform/host.h"
+#include "platform/name_rules.h"
 #include "platform/procinfo.h"
 #include "platform/receive_internal.h"
 #include "platform/syscalls.h"
@@ -137,10 +137,7 @@ int16_t zhost_path(const std::string& subvol, const std::string& file, std::stri
     std::vector<std::string> names;
     if (syscalls().list_directory(dir.c_str(), &names) != 0) continue;
     std::sort(names.begin(), names.end());
-    std::string lower = file;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](char ch) { return static_cast<char>(std::tolower((unsigned char)ch)); });
-    auto exact = std::find(names.begin(), names.end(), lower);
+    auto exact = std::find(names.begin(), names.end(), lower(file));
     auto found = exact != names.end()
                      ? exact
                      : std::find_if(names.begin(), names.end(), [&](const std::string& n) {
@@ -234,15 +231,12 @@ bool handle_pid(const int16_t* handle, long* pid) {
 std::string node_name() {
   std::string host;
   if (syscalls().read_file("/proc/sys/kernel/hostname", &host) != 0) host.clear();
-  std::string name;
-  for (char ch : host) {
-    if (ch == '.' || ch == '\n') break;
-    if (std::isalnum(static_cast<unsigned char>(ch))) {
-      name.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(ch))));
-    }
-  }
-  if (name.empty() || !std::isalpha(static_cast<unsigned char>(name[0]))) name.insert(0, "N");
-  return "\\" + name.substr(0, 7);
+  // The host name up to its first dot, made a name by the platform's rule
+  // for host text.
+  std::string name = name_from_host(host.substr(0, host.find_first_of(".\n")), 'N');
+  std::string node = "\\";
+  node.append(name, 0, 7);
+  return node;
 }
 
 int dup_child_channel(long pid) {
@@ -432,9 +426,7 @@ int16_t NODENAME_TO_NODENUMBER_(uint32_t mask, const char* name, int16_t length,
     return err::kMissingParameter;
   }
   std::string text(name, static_cast<size_t>(length));
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](char ch) { return static_cast<char>(std::toupper((unsigned char)ch)); });
-  if (text != node_name()) return 18;
+  if (upper(text) != node_name()) return 18;
   *node = MYSYSTEMNUMBER();
   return 0;
 }
