@@ -25,5 +25,9 @@
 #include "runtime/context.h"
 #include "runtime/runtime.h"
 #include "runtime/segment.h"
+#include "runtime/term.h"
+#include "runtime/zeb_term.h"
+
+#include "terminal/control.h"
 
 #include "survey/survey.h"

@@ -356,7 +356,7 @@ size_t Screen6530::step(std::string_view b, bool conversational,
           return end + 1;
         case 'd': {
           auto it = terminal_config.find(n[0]);
-          reply(it != terminal_config.end() ? it->second : "");
+          reply(it != terminal_config.end() ? it->second : "", true);
           return end + 1;
         }
         default:
@@ -396,7 +396,7 @@ size_t Screen6530::step(std::string_view b, bool conversational,
     case 'y': {
       if (b.size() < 4) return 0;
       auto it = io_config.find(static_cast<uint8_t>(b[3]) - 49);
-      reply(it != io_config.end() ? it->second : "");
+      reply(it != io_config.end() ? it->second : "", true);
       return 4;
     }
     case '=':
@@ -412,7 +412,7 @@ size_t Screen6530::step(std::string_view b, bool conversational,
       reply(region(1, 1, row_, col_, true, false), true);
       return 2;
     case '_':
-      reply("SIM6530 C00");
+      reply("SIM6530 C00", true);
       return 2;
     case 'a':
       reply({'_', page_byte(select_), coordinate_byte(row_), coordinate_byte(col_)});

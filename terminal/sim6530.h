@@ -11,8 +11,9 @@
 //
 // Replies: in conversational mode (the line canonical) every reply ends
 // with CR, which the program's line read removes. In block mode a reply is
-// sent as it is; the text of a screen read ends with CR there too, so a
-// read of one empty position is the CR alone. The cursor position reply is
+// sent as it is, except that text (a screen read, the revision level, a
+// configuration item) ends with CR there too, so a read of one empty
+// position is the CR alone. The cursor position reply is
 // "_" and the page, row and column bytes; the status reply is "?", three
 // status bytes and three number bytes; a function key is the key byte and
 // the page, row and column of the cursor.
