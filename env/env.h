@@ -214,6 +214,29 @@ int16_t LCONF_INFO(const char* file, int16_t item, const char* key, char* result
 int16_t LCONF_READ_(const char* file, int16_t type, const char* key, char* record);
 
 // ---------------------------------------------------------------------------
+// Process spawning.
+
+// Starts a process and hands it its start-up conversation. Parameters after
+// the mask: 1 env and 2 program (24-byte internal name) are required (29);
+// 3 process name (6 bytes; absent: unnamed), 4 processor and 5 priority
+// (absent: -1), 6 start-up message (absent: this process's own, or, when
+// none arrived, one with this process's defaults, blank IN and OUT names
+// and an empty parameter text), 7 receives the new process's identifier,
+// 8 its creation error word, 9 home terminal (absent: MYTERM's). $CMON is
+// asked first (310 when it refuses: nothing is created); a failed creation
+// gives 311. The child is then opened and sent the start-up message and,
+// when it answers that with 70, every ASSIGN and every PARAM, newest first,
+// and closed. Returns 0, or the first error met: of the open, or a reply
+// other than 70 or 0 to the start-up message, or other than 0 to an ASSIGN
+// or PARAM (201 when the child ended). A start-up message whose parameter
+// text has no NUL within the 596 bytes a child reads is refused (22) before
+// anything is created. The child is never stopped.
+int16_t ENV_SPAWN(uint32_t mask, EnvRecord* env = nullptr, const char* program = nullptr,
+                  const char* name = nullptr, int16_t cpu = -1, int16_t priority = -1,
+                  const char* startup = nullptr, int16_t* pid = nullptr, int16_t* error = nullptr,
+                  const char* hometerm = nullptr);
+
+// ---------------------------------------------------------------------------
 // Name and text utilities.
 
 // Text up to the first blank or NUL, at most 47 characters, upshifted into

@@ -52,7 +52,7 @@ struct HeldFile {
   }
 };
 
-enum class Kind { kDisk, kStream, kTerminal, kReceive };
+enum class Kind { kDisk, kStream, kTerminal, kReceive, kProcess };
 
 struct OpenFile {
   bool used = false;
@@ -185,7 +185,9 @@ int16_t device_subtype(int16_t filenum, const OpenFile& f) {
 }
 
 int16_t device_type_word(int16_t filenum, const OpenFile& f) {
-  if (f.kind == Kind::kReceive) return static_cast<int16_t>(2 << 6);  // a process
+  if (f.kind == Kind::kReceive || f.kind == Kind::kProcess) {
+    return static_cast<int16_t>(2 << 6);  // a process
+  }
   if (f.kind != Kind::kDisk) {
     return static_cast<int16_t>((kDeviceTypeTerminal << 6) | device_subtype(filenum, f));
   }
@@ -347,6 +349,21 @@ void forget_held_files() {
     it = forget ? g_held.erase(it) : std::next(it);
   }
 }
+
+int16_t add_process_file(int fd, const std::string& name, int16_t* filenum) {
+  int16_t number = allocate_file_number();
+  if (number < 0) return err::kNoControlBlock;
+  OpenFile f;
+  f.used = true;
+  f.kind = Kind::kProcess;
+  f.fd = fd;
+  f.name = name;
+  g_files[number] = f;
+  *filenum = number;
+  return 0;
+}
+
+int16_t record_open_error(int16_t error) { return record_no_file(error); }
 
 bool set_last_error(int16_t filenum, int16_t error) {
   OpenFile* f = file_at(filenum);
@@ -576,6 +593,12 @@ int16_t FILE_OPEN_(uint32_t mask, const char* filename, int16_t length, int16_t*
       !receive && name.volume_only() &&
       (!terminal_device_path(name.volume).empty() || (is_stream_name(name.volume) && nowait != 0));
   if (nowait != 0 && !terminal && !receive) return record_no_file(err::kInvalidOperation);
+  // A name that is no volume, device or stream but a process's: that
+  // process's $RECEIVE.
+  if (!receive && !terminal && name.volume_only() && !is_stream_name(name.volume) &&
+      find_volume(name.volume) == nullptr && is_process_name(name.volume)) {
+    return record_no_file(open_process_by_name(name.volume, filenum));
+  }
   int16_t number = allocate_file_number();
   if (number < 0) return record_no_file(err::kNoControlBlock);
   OpenFile f;
@@ -624,6 +647,8 @@ int16_t FILE_CLOSE_(uint32_t mask, int16_t filenum, int16_t /*tape_disposition*/
   if (f->kind == Kind::kTerminal) terminal_close(filenum);
   if (f->kind == Kind::kReceive)
     receive_close(filenum);
+  else if (f->kind == Kind::kProcess)
+    close_process(f->fd);
   else
     syscalls().close(f->fd);
   if (f->held && --f->held->opens <= 0 && f->held->temporary) {
@@ -669,6 +694,14 @@ int16_t WRITEX(uint32_t mask, int16_t filenum, const void* buffer, int16_t write
                                            present(mask, 4) ? count_written : nullptr);
   }
   if (f->kind == Kind::kReceive) return f->last_error = err::kInvalidOperation;
+  if (f->kind == Kind::kProcess) {
+    // The process's reply error is the write's.
+    int16_t reply = 0;
+    int16_t error = process_message(f->fd, buffer, write_count, nullptr, 0, nullptr, &reply);
+    if (error != 0) return f->last_error = error;
+    if (present(mask, 4) && count_written != nullptr) *count_written = write_count;
+    return f->last_error = reply;
+  }
   size_t count = static_cast<size_t>(write_count);
   if (f->kind == Kind::kStream) {
     // Each write to a terminal or stream is one line.
@@ -706,7 +739,9 @@ int16_t READX(uint32_t mask, int16_t filenum, void* buffer, int16_t read_count, 
     return f->last_error =
                terminal_readx(filenum, buffer, read_count, present(mask, 4) ? count_read : nullptr);
   }
-  if (f->kind == Kind::kReceive) return f->last_error = err::kInvalidOperation;
+  if (f->kind == Kind::kReceive || f->kind == Kind::kProcess) {
+    return f->last_error = err::kInvalidOperation;
+  }
   long n;
   if (f->kind == Kind::kStream) {
     n = syscalls().read(f->fd, buffer, static_cast<size_t>(read_count));
@@ -737,8 +772,12 @@ int16_t WRITEREADX(uint32_t mask, int16_t filenum, void* buffer, int16_t write_c
     return f->last_error = err::kMissingParameter;
   }
   if (write_count < 0 || read_count < 0) return f->last_error = err::kBadCount;
-  (void)count_read;
-  return f->last_error = err::kInvalidOperation;
+  if (f->kind != Kind::kProcess) return f->last_error = err::kInvalidOperation;
+  int16_t reply = 0, got = 0;
+  int16_t error = process_message(f->fd, buffer, write_count, buffer, read_count, &got, &reply);
+  if (error != 0) return f->last_error = error;
+  if (present(mask, 5) && count_read != nullptr) *count_read = got;
+  return f->last_error = reply;
 }
 
 int16_t FILE_GETINFO_(uint32_t mask, int16_t filenum, int16_t* lasterror, char* filename,

@@ -108,6 +108,21 @@ std::string program_name_part(const std::string& text);
 int16_t host_path_of_internal(const char* internal_name, std::string* path);
 bool internal_name_of_path(const std::string& path, char* internal_name);
 
+// Process files. The file table (fs.cpp) takes a connection to a process's
+// $RECEIVE under a new file number (0, or 34 when the table is full) and
+// keeps the error of an open that produced no file number. procfile.cpp:
+// whether a name ("$NAME") is a process name; opening a process by name
+// (its private channel when it is a child of this process, else its named
+// socket), "open" included; one message and its reply (0 when a reply came,
+// its error in *reply_error); "close" and the end of the connection.
+int16_t add_process_file(int fd, const std::string& name, int16_t* filenum);
+int16_t record_open_error(int16_t error);
+bool is_process_name(const std::string& name);
+int16_t open_process_by_name(const std::string& name, int16_t* filenum);
+int16_t process_message(int fd, const void* buffer, int16_t write_count, void* reply,
+                        int16_t reply_max, int16_t* reply_len, int16_t* reply_error);
+void close_process(int fd);
+
 // A new descriptor for this process's end of the private channel of a child
 // made by NEWPROCESS that has not been reaped (spawn.cpp); -1 otherwise.
 int dup_child_channel(long pid);

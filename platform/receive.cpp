@@ -465,6 +465,16 @@ int16_t PROCESS_GETPAIRINFO_(uint32_t mask, const int16_t* processhandle, char* 
   if (present(mask, 6) && backup != nullptr) null_handle(backup);
   if (present(mask, 8) && ancestor != nullptr) null_handle(ancestor);
   if (present(mask, 14) && ancestor_desc_len != nullptr) *ancestor_desc_len = 0;
+  if (!present(mask, 1) && present(mask, 2) && pair != nullptr) {
+    // Without a handle the pair is named: pair_max bytes of its name.
+    const int16_t length = present(mask, 3) ? pair_max : 0;
+    if (length <= 0) return fail(err::kMissingParameter, 3);
+    long pid = find_named_process(std::string(pair, static_cast<size_t>(length)));
+    if (pid == 0) return fail(err::kNotFound, 2);
+    if (present(mask, 4) && pair_len != nullptr) *pair_len = length;
+    if (present(mask, 5) && primary != nullptr) process_handle_of(pid, primary);
+    return fail(0, 0);
+  }
   std::string name = process_name();
   if (name.empty()) return fail(kNotPair, 0);
   if (present(mask, 2) && pair != nullptr) {

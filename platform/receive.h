@@ -79,7 +79,9 @@ int16_t FILE_GETRECEIVEINFO_(uint32_t mask, int16_t* receive_info = nullptr,
 // process pairs: a named process is its own primary, has no backup (null
 // handle) and no ancestor (null handle). Returns 0 for a named process, 7
 // ("not a process pair") for an unnamed one, 11 for a handle of another
-// process.
+// process. Without parameter 1, parameter 2 names the pair to look up
+// (parameter 3 bytes, blank padded or not): a living process of this user
+// with that name is found (0, its handle through parameter 5) or not (11).
 int16_t PROCESS_GETPAIRINFO_(uint32_t mask, const int16_t* processhandle = nullptr,
                              char* pair = nullptr, int16_t pair_max = 0,
                              int16_t* pair_len = nullptr, int16_t* primary = nullptr,

@@ -58,6 +58,19 @@ int16_t NEWPROCESS(uint32_t mask, const char* program = nullptr, int16_t priorit
                    int16_t* error = nullptr, const char* name = nullptr,
                    const char* hometerm = nullptr);
 
+// Opens a file by its 24-byte internal name: 1 name, 2 receives the file
+// number, 3 flags and 4 sync depth (ignored). A process is named by the
+// first 6 bytes of its identifier (a named process) or all 8 (an unnamed
+// one, which only its creator can reach), blanks after that; opening it
+// sends it "open", and closing it (FILE_CLOSE_) sends "close". WRITEX to it
+// sends a message and waits for the reply, whose error becomes the write's;
+// WRITEREADX takes the reply's data too. Any other name is a disk file,
+// device or stream as FILE_OPEN_ opens it. Returns 0 or the error, which is
+// also the last error of file number -1: 14 when no such process can be
+// reached, the error it answered "open" with, 201 when it ended.
+int16_t OPEN(uint32_t mask, const char* name = nullptr, int16_t* filenum = nullptr,
+             int16_t flags = 0, int16_t sync_depth = 0);
+
 // The 4-word process identifier of this process's creator: the process that
 // started it (for a program started by a library parent, that parent; for a
 // program started from a shell, the shell). Eight zero bytes when the creator

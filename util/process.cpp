@@ -10,6 +10,7 @@
 #include "platform/fs.h"
 #include "platform/process.h"
 #include "platform/procinfo.h"
+#include "platform/receive.h"
 #include "platform/spawn.h"
 #include "util/process_internal.h"
 
@@ -125,14 +126,15 @@ int16_t UTIL_GETPID(const char* text, int16_t* processor, int16_t* pin) {
     *pin = static_cast<int16_t>(value);
     return 0;
   }
-  int16_t ppd[9];
-  const size_t length = strnlen(text, 7);
-  if (length > 6) return err::kOutOfBounds;
-  std::memset(ppd, ' ', 6);
-  std::memcpy(ppd, text, length);
-  if (LOOKUPPROCESSNAME(ppd) != 0) return err::kOutOfBounds;
-  *processor = static_cast<int16_t>(static_cast<uint16_t>(ppd[3]) >> 8);
-  *pin = static_cast<int16_t>(ppd[3] & 0xFF);
+  const size_t length = strnlen(text, 64);
+  int16_t handle[10];
+  int16_t found = PROCESS_GETPAIRINFO_(zeb::mask({2, 3, 5, 11}), nullptr, const_cast<char*>(text),
+                                       static_cast<int16_t>(length), nullptr, handle, nullptr,
+                                       nullptr, nullptr, nullptr, 0, 3);
+  if ((found != 0 && found != 4) || length == 0) return err::kOutOfBounds;
+  if (PROCESSHANDLE_DECOMPOSE_(zeb::mask({1, 2, 3}), handle, processor, pin) != 0) {
+    return err::kOutOfBounds;
+  }
   return 0;
 }
 

@@ -1,0 +1,481 @@
+// Process spawning with real processes: the test binary re-runs itself as
+// the child (ZEB_SPAWN_TEST_CHILD says what it does there) and as the
+// process-creation monitor $CMON.
+#include <dirent.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "containers/pool.h"
+#include "env/env.h"
+#include "gtest/gtest.h"
+#include "platform/conversation.h"
+#include "platform/errors.h"
+#include "platform/fs.h"
+#include "platform/host.h"
+#include "platform/procinfo.h"
+#include "platform/receive.h"
+#include "platform/spawn.h"
+#include "platform/testing.h"
+#include "util/process.h"
+
+namespace zp = zeb::platform;
+using zeb::mask;
+
+namespace {
+
+std::string Hex(const void* data, size_t n) {
+  std::string s;
+  char b[3];
+  for (size_t i = 0; i < n; ++i) {
+    std::snprintf(b, sizeof b, "%02X", static_cast<const unsigned char*>(data)[i]);
+    s += b;
+  }
+  return s;
+}
+
+int16_t Code(const char* m) {
+  return static_cast<int16_t>((static_cast<unsigned char>(m[0]) << 8) |
+                              static_cast<unsigned char>(m[1]));
+}
+
+std::string Pad(const std::string& s, size_t n) {
+  std::string r = s.substr(0, n);
+  r.resize(n, ' ');
+  return r;
+}
+
+// An environment record in a pool of its own, as ENV_STARTUP leaves it.
+class Env {
+ public:
+  Env() : area_(1 << 16) {
+    MEM_DEFINEPOOL(area_.data(), static_cast<int32_t>(area_.size()));
+    void* buffer = nullptr;
+    MEM_ALLOC(area_.data(), &buffer, sizeof(EnvRecord));
+    env_ = static_cast<EnvRecord*>(buffer);
+    std::memset(env_, ' ', sizeof *env_);
+    env_->start_time = 0;
+    zeb::env_set_pool(env_, area_.data());
+    env_->flags = 0x0001;
+    env_->in_fnum = env_->out_fnum = env_->term_fnum = zeb::kNotOpen;
+    env_->param_list = env_->assign_list = zeb::kEmptyList;
+    env_->startup_len = 0;
+  }
+  EnvRecord* get() { return env_; }
+
+  // Pushes a node holding message at the head of a list, as the store does:
+  // links are relative to their own word; an empty list leads to its head.
+  void Push(int32_t* head, const std::string& message) {
+    void* buffer = nullptr;
+    ASSERT_EQ(MEM_ALLOC(area_.data(), &buffer, static_cast<int32_t>(message.size() + 6)), 0);
+    char* node = static_cast<char*>(buffer);
+    char* first = reinterpret_cast<char*>(head) + *head;
+    int32_t link = static_cast<int32_t>(first - node);
+    int16_t length = static_cast<int16_t>(message.size());
+    std::memcpy(node, &link, 4);
+    std::memcpy(node + 4, &length, 2);
+    std::memcpy(node + 6, message.data(), message.size());
+    *head = static_cast<int32_t>(node - reinterpret_cast<char*>(head));
+  }
+  void Param(const std::string& name, const std::string& value) {
+    std::string m =
+        std::string("\xFF\xFD\x00\x01", 4) + char(name.size()) + name + char(value.size()) + value;
+    Push(&env_->param_list, m);
+  }
+  void Assign(const std::string& logical, const std::string& file) {
+    zp::Message m = zp::assign_message(logical, Pad(file, 24).c_str());
+    Push(&env_->assign_list, std::string(m.begin(), m.end()));
+  }
+  // Stores this process's own start-up message as the intake does.
+  void Own(const std::string& message) {
+    env_->startup_len = static_cast<int16_t>(message.size());
+    std::memcpy(env_->startup_msg, message.data(), message.size());
+    env_->startup_msg[message.size()] = '\0';
+  }
+
+ private:
+  std::vector<char> area_;
+  EnvRecord* env_ = nullptr;
+};
+
+// ---------------------------------------------------------------------------
+// The child's parts. Each writes what it saw to ZEB_SPAWN_TEST_OUT.
+
+std::string g_log;
+
+void Flush() { std::ofstream(std::getenv("ZEB_SPAWN_TEST_OUT")) << g_log; }
+
+// Serves $RECEIVE by hand: logs each message as "sys|data <length> <hex>",
+// answers the start-up message with ZEB_SPAWN_TEST_REPLY (70 unless set)
+// and everything else with 0, and ends after "close". With
+// ZEB_SPAWN_TEST_DIE set it kills itself after answering the start-up
+// message.
+int Record() {
+  int16_t fnum = -1;
+  if (FILE_OPEN_(mask({1, 2, 3}), "$RECEIVE", 8, &fnum) != 0) return 10;
+  const char* reply_text = std::getenv("ZEB_SPAWN_TEST_REPLY");
+  const int16_t startup_reply = reply_text != nullptr ? std::atoi(reply_text) : 70;
+  char buffer[600];
+  for (;;) {
+    int16_t count = 0;
+    int16_t error = READUPDATE(mask({1, 2, 3, 4}), fnum, buffer, 596, &count);
+    if (error != 0 && error != 6) return 11;
+    g_log += std::string(error == 6 ? "sys " : "data ") + std::to_string(count) + " " +
+             Hex(buffer, static_cast<size_t>(count)) + "\n";
+    const int16_t code = Code(buffer);
+    REPLY(mask({5}), nullptr, 0, nullptr, 0,
+          error == 0 && code == zeb::kMsgStartup ? startup_reply : 0);
+    if (error == 0 && code == zeb::kMsgStartup && std::getenv("ZEB_SPAWN_TEST_DIE") != nullptr) {
+      Flush();
+      ::raise(SIGKILL);
+    }
+    if (error == 6 && (code == zeb::kSysMsgCloseNew || code == zeb::kSysMsgClose)) break;
+  }
+  Flush();
+  return 0;
+}
+
+// The process-creation monitor: answers every request on $RECEIVE until it
+// is killed. ZEB_SPAWN_TEST_CMON "refuse" refuses; a number allows with that
+// processor, the requested program and priority. Each request is logged.
+int Monitor() {
+  int16_t fnum = -1;
+  if (FILE_OPEN_(mask({1, 2, 3}), "$RECEIVE", 8, &fnum) != 0) return 10;
+  const std::string how = std::getenv("ZEB_SPAWN_TEST_CMON");
+  char buffer[600];
+  for (;;) {
+    int16_t count = 0;
+    int16_t error = READUPDATE(mask({1, 2, 3, 4}), fnum, buffer, 596, &count);
+    if (error != 0 && error != 6) return 11;
+    if (error == 6 || Code(buffer) != zeb::kCmonRequestCode) {
+      REPLY(mask({5}), nullptr, 0, nullptr, 0, 0);
+      continue;
+    }
+    g_log += Hex(buffer, static_cast<size_t>(count)) + "\n";
+    Flush();
+    char reply[30];
+    std::memset(reply, 0, sizeof reply);
+    if (how == "refuse") {
+      reply[1] = 1;
+      REPLY(mask({1, 2, 5}), reply, 2, nullptr, 0, 0);
+      continue;
+    }
+    std::memcpy(reply + 2, buffer + 54, 26);  // program and priority as asked
+    const int processor = std::atoi(how.c_str());
+    reply[28] = static_cast<char>(processor >> 8);
+    reply[29] = static_cast<char>(processor & 0xFF);
+    REPLY(mask({1, 2, 5}), reply, 30, nullptr, 0, 0);
+  }
+}
+
+struct ChildMode : testing::Environment {
+  void SetUp() override {
+    const char* mode = std::getenv("ZEB_SPAWN_TEST_CHILD");
+    if (mode == nullptr) return;
+    const std::string m = mode;
+    int status = m == "record" ? Record() : m == "cmon" ? Monitor() : 0;
+    std::_Exit(status);
+  }
+};
+testing::Environment* const kChildMode = testing::AddGlobalTestEnvironment(new ChildMode);
+
+// ---------------------------------------------------------------------------
+// The parent's side.
+
+std::string OwnProgram() {
+  char name[24];
+  PROCESSINFO(mask({1, 6}), MYPID(), nullptr, nullptr, nullptr, nullptr, name);
+  return std::string(name, 24);
+}
+
+// Sets the child's variables for one scope.
+class ChildVariables {
+ public:
+  ChildVariables(std::initializer_list<std::pair<const char*, std::string>> vars) {
+    for (const auto& [name, value] : vars) {
+      ::setenv(name, value.c_str(), 1);
+      names_.push_back(name);
+    }
+  }
+  ~ChildVariables() {
+    for (const std::string& name : names_) ::unsetenv(name.c_str());
+  }
+
+ private:
+  std::vector<std::string> names_;
+};
+
+bool Gone(long pid) {
+  for (int i = 0; i < 500; ++i) {
+    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) return true;
+    ::usleep(10000);
+  }
+  return false;
+}
+
+long PidOf(const int16_t* id) {
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(id);
+  return (long{b[2]} << 24) | (long{b[3]} << 16) | (long{b[4]} << 8) | b[5];
+}
+
+std::string Lines(const std::string& path, long pid) {
+  EXPECT_TRUE(Gone(pid));
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// A start-up message with the given parameter text and its NUL.
+std::string Startup(const std::string& text) {
+  return std::string("\xFF\xFF", 2) + Pad("$VOL", 8) + Pad("SUB", 8) + Pad("$IN", 24) +
+         Pad("$OUT", 24) + text + std::string(1, '\0');
+}
+
+// The messages a recording child logged, as (kind, length, hex).
+struct Logged {
+  std::string kind;
+  int length;
+  std::string hex;
+};
+std::vector<Logged> Parse(const std::string& log) {
+  std::vector<Logged> out;
+  std::istringstream in(log);
+  Logged l;
+  while (in >> l.kind >> l.length) {
+    l.hex.clear();
+    if (l.length > 0) in >> l.hex;
+    out.push_back(l);
+  }
+  return out;
+}
+
+TEST(Spawn, TheChildReceivesStartupAssignsAndParamsInOrder) {
+  zeb::testing::ScratchDirectory dir;
+  const std::string out = dir.path() + "/log";
+  struct Case {
+    std::string text;
+    int written;  // the start-up message's length: even, padded
+  } cases[] = {{"", 68}, {"a", 68}, {"ab", 70}, {"odd.", 72}};
+  for (const Case& c : cases) {
+    Env env;
+    std::string startup = Startup(c.text);
+    env.Assign("INPUT", "$A.B.C");
+    env.Assign("OUTPUT", "$D.E.F");
+    for (const char* name : {"ONE", "TWO", "THREE"}) env.Param(name, "V");
+    ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "record"}, {"ZEB_SPAWN_TEST_OUT", out}};
+    std::string program = OwnProgram();
+    int16_t id[4], error = -1;
+    ASSERT_EQ(ENV_SPAWN(mask({1, 2, 6, 7, 8}), env.get(), program.data(), nullptr, 0, 0,
+                        startup.data(), id, &error),
+              0);
+    EXPECT_EQ(error, 0);
+    std::vector<Logged> got = Parse(Lines(out, PidOf(id)));
+    ASSERT_EQ(got.size(), 8u) << c.text;
+    EXPECT_EQ(got[0].kind, "sys");
+    EXPECT_EQ(got[0].hex.substr(0, 4), "FF99");  // open (-103)
+    std::string want = Hex(startup.data(), startup.size());
+    if (startup.size() % 2 != 0) want += "00";
+    EXPECT_EQ(got[1].length, c.written);
+    EXPECT_EQ(got[1].hex, want);
+    // ASSIGNs and PARAMs newest first, one PARAM per message.
+    EXPECT_EQ(got[2].hex.substr(70, 12), Hex("OUTPUT", 6));
+    EXPECT_EQ(got[3].hex.substr(70, 10), Hex("INPUT", 5));
+    const char* params[] = {"THREE", "TWO", "ONE"};
+    for (int i = 0; i < 3; ++i) {
+      std::string p = params[i];
+      EXPECT_EQ(got[4 + i].hex, "FFFD0001" + Hex(std::string(1, char(p.size())).data(), 1) +
+                                    Hex(p.data(), p.size()) + "0156");
+    }
+    EXPECT_EQ(got[7].hex.substr(0, 4), "FF98");  // close (-104)
+  }
+}
+
+TEST(Spawn, AChildThatAnswersZeroGetsNoAssignOrParam) {
+  zeb::testing::ScratchDirectory dir;
+  const std::string out = dir.path() + "/log";
+  Env env;
+  env.Assign("INPUT", "$A.B.C");
+  env.Param("P", "V");
+  std::string startup = Startup("text");
+  ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "record"},
+                      {"ZEB_SPAWN_TEST_OUT", out},
+                      {"ZEB_SPAWN_TEST_REPLY", "0"}};
+  std::string program = OwnProgram();
+  int16_t id[4];
+  ASSERT_EQ(
+      ENV_SPAWN(mask({1, 2, 6, 7}), env.get(), program.data(), nullptr, 0, 0, startup.data(), id),
+      0);
+  std::vector<Logged> got = Parse(Lines(out, PidOf(id)));
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[1].kind, "data");
+  EXPECT_EQ(got[2].hex.substr(0, 4), "FF98");
+}
+
+TEST(Spawn, OwnStartupIsHandedOnOrAnEmptyTextWithoutOne) {
+  zeb::testing::ScratchDirectory dir;
+  const std::string out = dir.path() + "/log";
+  std::string program = OwnProgram();
+  struct Case {
+    std::string own;  // this process's start-up message ("": none arrived)
+    std::string want;
+  } cases[] = {
+      {Startup("from my parent"), Startup("from my parent") + std::string(1, '\0')},
+      {"", std::string("\xFF\xFF", 2) + std::string(64, ' ') + std::string(2, '\0')},
+  };
+  for (const Case& c : cases) {
+    Env env;
+    if (!c.own.empty()) env.Own(c.own.substr(0, c.own.size() - 1));
+    ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "record"}, {"ZEB_SPAWN_TEST_OUT", out}};
+    int16_t id[4];
+    ASSERT_EQ(ENV_SPAWN(mask({1, 2, 7}), env.get(), program.data(), nullptr, 0, 0, nullptr, id), 0);
+    std::vector<Logged> got = Parse(Lines(out, PidOf(id)));
+    ASSERT_GE(got.size(), 2u);
+    EXPECT_EQ(got[1].hex, Hex(c.want.data(), c.want.size()));
+  }
+}
+
+TEST(Spawn, AChildKilledInMidConversationEndsItPromptly) {
+  zeb::testing::ScratchDirectory dir;
+  const std::string out = dir.path() + "/log";
+  Env env;
+  env.Assign("INPUT", "$A.B.C");
+  std::string startup = Startup("text");
+  ChildVariables vars{
+      {"ZEB_SPAWN_TEST_CHILD", "record"}, {"ZEB_SPAWN_TEST_OUT", out}, {"ZEB_SPAWN_TEST_DIE", "1"}};
+  std::string program = OwnProgram();
+  int16_t id[4];
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(
+      ENV_SPAWN(mask({1, 2, 6, 7}), env.get(), program.data(), nullptr, 0, 0, startup.data(), id),
+      zeb::err::kPathDown);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  EXPECT_TRUE(Gone(PidOf(id)));
+}
+
+TEST(Spawn, FailuresBeforeAndAtCreation) {
+  Env env;
+  std::string program = OwnProgram();
+  std::string startup = Startup("x");
+  struct Case {
+    uint32_t mask;
+    EnvRecord* env;
+    const char* program;
+    const char* startup;
+    int16_t result, error;
+  } cases[] = {
+      {mask({2}), nullptr, program.data(), nullptr, 29, -9},
+      {mask({1}), env.get(), nullptr, nullptr, 29, -9},
+      {mask({1, 2, 8}), env.get(), "$NOVOL  SUB     PROG    ", nullptr, 311,
+       zeb::create_error_word(3, 14)},
+      {mask({1, 2}), env.get(), "$NOVOL  SUB     PROG    ", nullptr, 311, -9},
+  };
+  for (const Case& c : cases) {
+    int16_t error = -9;
+    EXPECT_EQ(ENV_SPAWN(c.mask, c.env, c.program, nullptr, 0, 0, c.startup, nullptr, &error),
+              c.result);
+    EXPECT_EQ(error, c.error);
+  }
+  // A start-up message whose text never ends is refused before anything is
+  // created.
+  std::vector<char> endless(700, 'x');
+  int16_t error = -9;
+  EXPECT_EQ(ENV_SPAWN(mask({1, 2, 6, 8}), env.get(), program.data(), nullptr, 0, 0, endless.data(),
+                      nullptr, &error),
+            22);
+  EXPECT_EQ(error, -9);
+}
+
+// A $CMON started by the test refuses, or allows with another processor.
+TEST(Spawn, TheMonitorRefusesOrOverridesTheProcessor) {
+  zeb::testing::ScratchDirectory dir;
+  const std::string log = dir.path() + "/cmon", out = dir.path() + "/child";
+  std::string program = OwnProgram();
+  const std::string names(24, ' ');
+  for (const char* how : {"refuse", "7"}) {
+    int16_t monitor[4];
+    {
+      ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "cmon"},
+                          {"ZEB_SPAWN_TEST_OUT", log},
+                          {"ZEB_SPAWN_TEST_CMON", how}};
+      ASSERT_EQ(NEWPROCESS(mask({1, 5, 7}), program.data(), 0, 0, 0, monitor, nullptr, "$CMON "),
+                0);
+    }
+    // Wait until the monitor listens.
+    int16_t ppd[9];
+    std::memcpy(ppd, "$CMON ", 6);
+    zp::Connection probe;
+    for (int i = 0; i < 500 && zp::connect_named_process("$CMON", &probe) != 0; ++i) {
+      ::usleep(10000);
+    }
+    zp::close_connection(&probe);
+    ASSERT_EQ(LOOKUPPROCESSNAME(ppd), 0);
+
+    Env env;
+    std::string startup = Startup("t");
+    ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "record"}, {"ZEB_SPAWN_TEST_OUT", out}};
+    int16_t id[4] = {-9, -9, -9, -9};
+    int16_t result = ENV_SPAWN(mask({1, 2, 4, 6, 7}), env.get(), program.data(), nullptr, 2, 0,
+                               startup.data(), id);
+    if (std::string(how) == "refuse") {
+      EXPECT_EQ(result, zeb::err::kMonitorRefused);
+      EXPECT_EQ(id[0], -9);  // nothing created
+      std::ifstream logged(log);
+      std::string request;
+      logged >> request;
+      EXPECT_EQ(request.substr(0, 4), "FFCC");
+      EXPECT_EQ(request.substr(78 * 2, 8), "FFFF0002");  // priority -1, processor 2
+    } else {
+      EXPECT_EQ(result, 0);
+      EXPECT_TRUE(Gone(PidOf(id)));
+      std::string prog = program;
+      int16_t priority = 120, processor = 1;
+      EXPECT_EQ(UTIL_CMON(prog.data(), &priority, &processor, names.data(), names.data()),
+                zeb::kTrue);
+      EXPECT_EQ(processor, 7);
+      EXPECT_EQ(priority, 120);
+    }
+    ::kill(static_cast<pid_t>(zp::find_named_process("$CMON")), SIGKILL);
+    for (int i = 0; i < 500 && zp::find_named_process("$CMON") != 0; ++i) ::usleep(10000);
+  }
+}
+
+TEST(Spawn, AHundredSpawnsLeaveNothingBehind) {
+  auto count = [](const std::string& path) {
+    int n = 0;
+    if (DIR* d = ::opendir(path.c_str())) {
+      while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
+      ::closedir(d);
+    }
+    return n;
+  };
+  const int fds = count("/proc/self/fd"), sockets = count(zp::socket_directory());
+  Env env;
+  env.Param("P", "V");
+  std::string startup = Startup("");
+  ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "record"}, {"ZEB_SPAWN_TEST_OUT", "/dev/null"}};
+  std::string program = OwnProgram();
+  std::vector<long> pids;
+  for (int i = 0; i < 100; ++i) {
+    int16_t id[4];
+    ASSERT_EQ(
+        ENV_SPAWN(mask({1, 2, 6, 7}), env.get(), program.data(), nullptr, 0, 0, startup.data(), id),
+        0);
+    pids.push_back(PidOf(id));
+  }
+  for (long pid : pids) ASSERT_TRUE(Gone(pid)) << pid;  // ended and reaped: no zombie
+  for (int i = 0; i < 500 && count("/proc/self/fd") != fds; ++i) ::usleep(10000);
+  EXPECT_EQ(count("/proc/self/fd"), fds);
+  EXPECT_EQ(count(zp::socket_directory()), sockets);
+}
+
+}  // namespace
