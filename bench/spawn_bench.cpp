@@ -1,8 +1,8 @@
 // ENV_SPAWN of a trivial child, from the start to the close of the start-up
 // conversation, against posix_spawn and waitpid of the same program. The
 // program is this binary: started with ZEB_SPAWN_BENCH_CHILD set it answers
-// its start-up conversation (from its library parent, or from its command line when
-// posix_spawn started it) and ends.
+// its start-up conversation (from its library parent, or from its command
+// line when posix_spawn started it) and ends.
 #include <benchmark/benchmark.h>
 #include <spawn.h>
 #include <sys/wait.h>
