@@ -3,10 +3,11 @@
 // ZEB_STARTUP gives the process its library segment with the library context
 // at the base, the memory pool behind it and the timer list, then the part of
 // the environment that programs started from a shell need: the home terminal
-// and the start-up flags. The start-up conversation with a parent, the IN and
-// OUT files and the terminal session are not part of this library yet; the
-// flags that ask for them (0x0001, 0x0002, 0x0004, 0x0010, 0x1000) are
-// accepted and do nothing more, so a program that asks for them still runs.
+// and the start-up flags, and with flag 0x1000 the terminal session on the
+// home terminal. The start-up conversation with a parent and the IN and OUT
+// files are not part of this library yet; the flags that ask for them
+// (0x0001, 0x0002, 0x0004, 0x0010) are accepted and do nothing more, so a
+// program that asks for them still runs.
 #include "runtime/runtime.h"
 
 #include <string>
@@ -19,6 +20,7 @@
 #include "platform/segment.h"
 #include "runtime/context.h"
 #include "runtime/segment.h"
+#include "runtime/zeb_term.h"
 
 namespace {
 
@@ -114,6 +116,8 @@ int16_t ZEB_STARTUP(uint32_t mask, int16_t pages, uint16_t flags, const char* /*
     error = open_home_terminal(&g_env.term_fnum);
     if (error != 0) return error;
   }
+  error = zeb::open_startup_session(flags);
+  if (error != 0) return error;
   // Lines written during start-up already follow the flags.
   context->flags = flags;
   if ((flags & zeb::kFlagLogStarted) != 0) ZEB_LOG(zeb::mask({1}), "\\p\\ started.");
@@ -154,6 +158,7 @@ void ZEB_SHOWMEMSTATS() {
 void ZEB_SHUTDOWN(uint32_t mask, int16_t code) {
   uint16_t flags = zeb::library_flags();
   if ((flags & zeb::kFlagMemStats) != 0) ZEB_SHOWMEMSTATS();
+  if ((flags & zeb::kFlagTermSession) != 0) zeb::close_library_session();
   int64_t elapsed = PROCESSOR_CLOCK() - g_env.start_time;
   int64_t cpu = MYPROCESSTIME();
   if (zeb::library_context() == nullptr) ABEND();

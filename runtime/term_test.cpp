@@ -314,3 +314,34 @@ TEST_F(Session, OpenThatFailsLeavesNothingBehind) {
 }
 
 }  // namespace
+
+namespace {
+
+// Start-up with flag 0x1000 opens the session on the home terminal and
+// shut-down closes it. The test binary runs itself as the program, on a
+// simulated terminal.
+TEST(StartupSession, Helper) {
+  if (std::getenv("ZEB_TERM_TEST_HELPER") == nullptr) GTEST_SKIP() << "helper of the next test";
+  int16_t error = ZEB_STARTUP(zeb::mask({1, 2}), 100, zeb::kFlagTermSession);
+  if (error != 0) std::exit(10);
+  // The program turns the line raw; shut-down gives the terminal back.
+  ZEB_TERMSEND("started", 7);
+  ZEB_TERMFLUSH();
+  int16_t fnum = static_cast<TermSession*>(zeb::library_term())->fnum;
+  if (SETMODE(zeb::mask({1, 2, 3}), fnum, 8, 1) != 0) std::exit(11);
+  ZEB_SHUTDOWN(zeb::mask({}));
+}
+
+TEST(StartupSession, OpensOnTheHomeTerminalAndClosesAtShutdown) {
+  zeb::terminal::Sim6530 sim;
+  ASSERT_TRUE(sim.ok());
+  int16_t error = 0;
+  long pid = sim.pty().spawn({"/proc/self/exe", "--gtest_filter=StartupSession.Helper"},
+                             {"ZEB_TERM_TEST_HELPER=1"}, &error);
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(zeb::platform::PseudoTerminal::wait(pid, false), 0);
+  EXPECT_NE(sim.output().find("started"), std::string::npos);
+  EXPECT_TRUE(sim.pty().canonical());
+}
+
+}  // namespace

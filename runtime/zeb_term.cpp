@@ -2,8 +2,11 @@
 #include "runtime/zeb_term.h"
 
 #include "platform/errors.h"
+#include "platform/process.h"
 #include "runtime/context.h"
 #include "runtime/term.h"
+
+using zeb::mask;
 
 namespace {
 
@@ -72,6 +75,18 @@ int16_t open_library_session(const char* name, int16_t length, int32_t throttle)
   if (error != 0) return error;
   context->term = to_segment_offset(sess);
   return 0;
+}
+
+int16_t open_startup_session(uint16_t flags) {
+  if ((flags & kFlagTermSession) == 0) return 0;
+  char name[48];
+  int16_t length = 0, detail = 0;
+  if (PROCESS_GETINFO_(mask({7, 8, 9, 21}), nullptr, nullptr, 0, nullptr, nullptr, nullptr, name,
+                       sizeof name, &length, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                       0, nullptr, nullptr, 0, nullptr, &detail) != 0) {
+    return detail;
+  }
+  return open_library_session(name, length, 0);
 }
 
 void close_library_session() {

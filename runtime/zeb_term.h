@@ -20,10 +20,14 @@ int16_t ZEB_TERMCONVMODE();
 
 namespace zeb {
 
-// Start-up's and shut-down's part of the session (start-up flag 0x1000):
-// opens the session on the terminal of that external name with the
-// throttle, and records it in the library context; closes it again.
+// Opens the library's session on the terminal of that external name with
+// the throttle and records it in the library context (309 before start-up,
+// 2 when a session is open already); closes it again.
 int16_t open_library_session(const char* name, int16_t length, int32_t throttle);
 void close_library_session();
+
+// Start-up's part (flag 0x1000; nothing without it): the session on the
+// process's home terminal, without a throttle.
+int16_t open_startup_session(uint16_t flags);
 
 }  // namespace zeb

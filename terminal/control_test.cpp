@@ -34,7 +34,7 @@ class Control : public ::testing::Test {
  protected:
   void SetUp() override {
     if (zeb::library_context() == nullptr) {
-      ASSERT_EQ(ZEB_STARTUP(zeb::mask({1, 2}), 100, zeb::kFlagTermSession), 0);
+      ASSERT_EQ(ZEB_STARTUP(zeb::mask({1, 2}), 100, 0), 0);
     }
     syscalls().write = [this](int fd, const void* buf, size_t count) -> long {
       long n = override_.saved().write(fd, buf, count);

@@ -484,12 +484,15 @@ void Sim6530::run() {
   }
 }
 
+// Quiet means nothing arrived for quiet_ms, counted from this call at the
+// earliest: what the program wrote just before is read by then.
 void Sim6530::settle(int quiet_ms) {
-  int64_t deadline = now_ms() + 10000;
+  int64_t start = now_ms(), deadline = start + 10000;
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (now_ms() - last_activity_ >= quiet_ms || now_ms() > deadline) return;
+      int64_t since = std::max(last_activity_, start);
+      if (now_ms() - since >= quiet_ms || now_ms() > deadline) return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
