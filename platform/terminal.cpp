@@ -24,6 +24,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/errors.h"
 #include "platform/host.h"
@@ -178,9 +179,9 @@ bool advance(Terminal& t, short* events, int64_t* wake_ns) {
 // Waits until one of the given files' operations completes or the deadline
 // (-1: none) passes; returns the file number that completed, or -1.
 int16_t wait_for(const int16_t* files, size_t n, int64_t deadline) {
+  std::vector<struct pollfd> fds;
   for (;;) {
-    struct pollfd fds[16];
-    size_t count = 0;
+    fds.clear();
     int64_t wake = deadline;
     for (size_t i = 0; i < n; ++i) {
       Terminal& t = g_terminals[files[i]];
@@ -188,7 +189,7 @@ int16_t wait_for(const int16_t* files, size_t n, int64_t deadline) {
       int64_t own_wake = -1;
       if (advance(t, &events, &own_wake)) return files[i];
       if (own_wake >= 0 && (wake < 0 || own_wake < wake)) wake = own_wake;
-      if (count < 16) fds[count++] = pollfd{t.fd, events, 0};
+      fds.push_back(pollfd{t.fd, events, 0});
     }
     int64_t now = now_ns();
     if (deadline >= 0 && now >= deadline) {
@@ -207,7 +208,7 @@ int16_t wait_for(const int16_t* files, size_t n, int64_t deadline) {
       int64_t left = std::max<int64_t>(wake - now, 0);
       timeout = static_cast<int>(std::min<int64_t>((left + 999'999) / 1'000'000, 1'000'000));
     }
-    int rc = syscalls().poll(fds, count, timeout);
+    int rc = syscalls().poll(fds.data(), fds.size(), timeout);
     if (rc == 0 && timeout > 0 && deadline >= 0 && now_ns() == now) {
       // The clock stands still (a test's virtual clock): the poll's own
       // wait is what passed, so the limit still comes.
@@ -403,13 +404,12 @@ int16_t AWAITIOX(uint32_t mask, int16_t* filenum, void** buffer_addr, int16_t* c
                  int32_t* tag, int32_t timelimit, int16_t* segment_id) {
   if (!zeb::mask_fits(mask, 6)) return err::kInvalidOperation;
   if (!present(mask, 1) || filenum == nullptr) return err::kMissingParameter;
-  int16_t files[16];
-  size_t n = 0;
+  std::vector<int16_t> files;
   if (*filenum == -1) {
     for (auto& [number, t] : g_terminals) {
-      if (t.op != Op::kNone && n < 16) files[n++] = number;
+      if (t.op != Op::kNone) files.push_back(number);
     }
-    if (n == 0) return err::kNoOutstanding;
+    if (files.empty()) return err::kNoOutstanding;
   } else {
     Terminal* t = terminal_at(*filenum);
     if (t == nullptr) {
@@ -418,11 +418,11 @@ int16_t AWAITIOX(uint32_t mask, int16_t* filenum, void** buffer_addr, int16_t* c
     }
     if (t->nowait == 0) return record(*filenum, err::kWaitedFile);
     if (t->op == Op::kNone) return record(*filenum, err::kNoOutstanding);
-    files[n++] = *filenum;
+    files.push_back(*filenum);
   }
   int64_t limit = present(mask, 5) ? timelimit : -1;
   int64_t deadline = limit < 0 ? -1 : now_ns() + limit * kTickNs;
-  int16_t done = wait_for(files, n, deadline);
+  int16_t done = wait_for(files.data(), files.size(), deadline);
   if (done < 0) {
     if (present(mask, 3) && count_transferred != nullptr) *count_transferred = 0;
     if (*filenum != -1) set_file_error(*filenum, err::kTimedOut);
