@@ -22,6 +22,7 @@
 #include "platform/errors.h"
 #include "platform/fs.h"
 #include "platform/host.h"
+#include "platform/process.h"
 #include "platform/procinfo.h"
 #include "platform/receive.h"
 #include "platform/spawn.h"
@@ -144,8 +145,11 @@ int Record() {
   return 0;
 }
 
+// The message that ends the monitor.
+constexpr int16_t kStopCode = 0x7FFF;
+
 // The process-creation monitor: answers every request on $RECEIVE until it
-// is killed. ZEB_SPAWN_TEST_CMON "refuse" refuses; a number allows with that
+// is told to stop. ZEB_SPAWN_TEST_CMON "refuse" refuses; a number allows with that
 // processor, the requested program and priority. Each request is logged.
 int Monitor() {
   int16_t fnum = -1;
@@ -156,6 +160,10 @@ int Monitor() {
     int16_t count = 0;
     int16_t error = READUPDATE(mask({1, 2, 3, 4}), fnum, buffer, 596, &count);
     if (error != 0 && error != 6) return 11;
+    if (error == 0 && Code(buffer) == kStopCode) {
+      REPLY(mask({5}), nullptr, 0, nullptr, 0, 0);
+      STOP();  // removes the monitor's socket
+    }
     if (error == 6 || Code(buffer) != zeb::kCmonRequestCode) {
       REPLY(mask({5}), nullptr, 0, nullptr, 0, 0);
       continue;
@@ -399,6 +407,9 @@ TEST(Spawn, FailuresBeforeAndAtCreation) {
 TEST(Spawn, TheMonitorRefusesOrOverridesTheProcessor) {
   zeb::testing::ScratchDirectory dir;
   const std::string log = dir.path() + "/cmon", out = dir.path() + "/child";
+  // The monitor's socket (and its lock) go to a private directory.
+  zeb::testing::ScratchDirectory sockets;
+  ChildVariables socket_dir{{"ZEB_SOCKET_DIR", sockets.path()}};
   std::string program = OwnProgram();
   const std::string names(24, ' ');
   for (const char* how : {"refuse", "7"}) {
@@ -444,8 +455,13 @@ TEST(Spawn, TheMonitorRefusesOrOverridesTheProcessor) {
       EXPECT_EQ(processor, 7);
       EXPECT_EQ(priority, 120);
     }
-    ::kill(static_cast<pid_t>(zp::find_named_process("$CMON")), SIGKILL);
+    int16_t fnum = -1;
+    ASSERT_EQ(FILE_OPEN_(mask({1, 2, 3}), "$CMON", 5, &fnum), 0);
+    const char stop[2] = {0x7F, static_cast<char>(0xFF)};
+    EXPECT_EQ(WRITEX(mask({1, 2, 3}), fnum, stop, 2), 0);
+    FILE_CLOSE_(mask({1}), fnum);
     for (int i = 0; i < 500 && zp::find_named_process("$CMON") != 0; ++i) ::usleep(10000);
+    EXPECT_EQ(zp::find_named_process("$CMON"), 0);
   }
 }
 

@@ -38,11 +38,17 @@ int16_t connect_process(long pid, const std::string& name, int* fd) {
   return error;
 }
 
+// A process that does not answer "open" within this many milliseconds is
+// no library process (a program that never reads its $RECEIVE): the open
+// fails with 40 rather than wait for ever. It is the limit a library
+// process's intake gives its parent for each message.
+constexpr int kOpenReplyLimitMs = 30000;
+
 // Sends "open" and takes a file number for the connection.
 int16_t open_connection(int fd, const std::string& name, int16_t* filenum) {
   Connection connection{fd};
   int16_t reply = 0;
-  int16_t error = send_message(connection, true, open_message(), &reply);
+  int16_t error = send_message(connection, true, open_message(), &reply, kOpenReplyLimitMs);
   if (error == 0) error = reply;
   if (error == 0) error = add_process_file(fd, name, filenum);
   if (error != 0) syscalls().close(fd);
