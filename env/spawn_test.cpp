@@ -489,8 +489,10 @@ TEST(Spawn, AHundredSpawnsLeaveNothingBehind) {
     pids.push_back(PidOf(id));
   }
   for (long pid : pids) ASSERT_TRUE(Gone(pid)) << pid;  // ended and reaped: no zombie
-  for (int i = 0; i < 500 && count("/proc/self/fd") != fds; ++i) ::usleep(10000);
-  EXPECT_EQ(count("/proc/self/fd"), fds);
+  // Children of the tests before may still have been closing theirs when
+  // the count was taken: none of these hundred may have added any.
+  for (int i = 0; i < 500 && count("/proc/self/fd") > fds; ++i) ::usleep(10000);
+  EXPECT_LE(count("/proc/self/fd"), fds);
   EXPECT_EQ(count(zp::socket_directory()), sockets);
 }
 

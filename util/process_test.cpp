@@ -504,8 +504,10 @@ TEST(NewProcess, ChildrenAreReapedAndLeaveNothingBehind) {
     pids.push_back(PidOf(id));
   }
   for (long pid : pids) EXPECT_TRUE(Gone(pid)) << pid;  // exited and reaped
-  for (int i = 0; i < 500 && count_fds() != before; ++i) ::usleep(10000);
-  EXPECT_EQ(count_fds(), before);
+  // Children of the tests before may still have been closing theirs when
+  // the count was taken: none of these twenty may have added any.
+  for (int i = 0; i < 500 && count_fds() > before; ++i) ::usleep(10000);
+  EXPECT_LE(count_fds(), before);
 }
 
 }  // namespace
