@@ -23,6 +23,7 @@
 #include "util/process.h"
 
 #include "runtime/context.h"
+#include "runtime/entry.h"
 #include "runtime/runtime.h"
 #include "runtime/segment.h"
 #include "runtime/term.h"

@@ -1,0 +1,45 @@
+// The entry points on the library's pool and timer list.
+#include "runtime/entry.h"
+
+#include "platform/errors.h"
+#include "runtime/context.h"
+
+namespace err = zeb::err;
+
+int16_t ZEB_MEMALLOC(void** buffer, int32_t size) {
+  void* pool = zeb::library_pool();
+  return pool == nullptr ? err::kNoStartup : MEM_ALLOC(pool, buffer, size);
+}
+
+int16_t ZEB_MEMFREE(void* buffer) {
+  void* pool = zeb::library_pool();
+  return pool == nullptr ? err::kNoStartup : MEM_FREE(pool, buffer);
+}
+
+int16_t ZEB_MEMSTATS(uint32_t mask_word, PoolStats* stats, int16_t reset) {
+  void* pool = zeb::library_pool();
+  if (pool == nullptr) return err::kNoStartup;
+  if (!zeb::mask_fits(mask_word, 2)) return err::kInvalidOperation;
+  return MEM_STATS(zeb::mask_with_leading(mask_word), pool, stats, reset);
+}
+
+int16_t ZEB_TIMERINSERT(uint32_t mask_word, void** timer, TimerProc procedure, int32_t ticks,
+                        int16_t type, int16_t arg1, int16_t arg2, int32_t arg3) {
+  void* timers = zeb::library_timers();
+  if (timers == nullptr) return err::kNoStartup;
+  if (!zeb::mask_fits(mask_word, 7)) return err::kInvalidOperation;
+  return TIMER_INSERT(zeb::mask_with_leading(mask_word), timers, timer, procedure, ticks, type,
+                      arg1, arg2, arg3);
+}
+
+int16_t ZEB_TIMERDELETE(uint32_t mask_word, void* timer, int16_t arg1, int16_t arg2, int32_t arg3) {
+  void* timers = zeb::library_timers();
+  if (timers == nullptr) return err::kNoStartup;
+  if (!zeb::mask_fits(mask_word, 4)) return err::kInvalidOperation;
+  return TIMER_DELETE(zeb::mask_with_leading(mask_word), timers, timer, arg1, arg2, arg3);
+}
+
+int16_t ZEB_TIMERDELAY(int32_t* delay) {
+  void* timers = zeb::library_timers();
+  return timers == nullptr ? err::kNoStartup : TIMER_DELAY(timers, delay);
+}
