@@ -11,6 +11,7 @@
 // framed, followed by the cursor's place; the exit status is the program's.
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -40,7 +41,7 @@ int main(int argc, char** argv) {
   int pages = 8, rows = 24, columns = 80;
   std::vector<int> keys;
   int i = 1;
-  for (; i < argc && std::string(argv[i]).rfind("--", 0) == 0; i += 2) {
+  for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; i += 2) {
     std::string option = argv[i];
     if (option == "--") {
       ++i;
@@ -84,7 +85,9 @@ int main(int argc, char** argv) {
     }
   }
   sim.with_screen([&](const zeb::terminal::Screen6530& screen) {
-    std::string rule = "+" + std::string(static_cast<size_t>(screen.columns()), '-') + "+\n";
+    std::string rule(static_cast<size_t>(screen.columns()) + 2, '-');
+    rule.front() = rule.back() = '+';
+    rule.push_back('\n');
     std::cout << rule;
     for (int r = 1; r <= screen.rows(); ++r) {
       std::string text = screen.row_text(screen.display_page(), r);
