@@ -488,26 +488,4 @@ TEST(NewProcess, CreationErrorsSayWhy) {
   EXPECT_EQ(NEWPROCESS(zeb::mask({1}), program.data()), zeb::create_error_word(2, 53));
 }
 
-TEST(NewProcess, ChildrenAreReapedAndLeaveNothingBehind) {
-  auto count_fds = [] {
-    int n = 0;
-    DIR* d = ::opendir("/proc/self/fd");
-    while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
-    ::closedir(d);
-    return n;
-  };
-  const int before = count_fds();
-  std::vector<long> pids;
-  for (int i = 0; i < 20; ++i) {
-    int16_t id[4];
-    ASSERT_EQ(StartChild("report", "/dev/null", id), 0);
-    pids.push_back(PidOf(id));
-  }
-  for (long pid : pids) EXPECT_TRUE(Gone(pid)) << pid;  // exited and reaped
-  // Children of the tests before may still have been closing theirs when
-  // the count was taken: none of these twenty may have added any.
-  for (int i = 0; i < 500 && count_fds() > before; ++i) ::usleep(10000);
-  EXPECT_LE(count_fds(), before);
-}
-
 }  // namespace
