@@ -1,12 +1,14 @@
 // The format engine against what a caller would otherwise use: snprintf and,
 // when available, fmt::format_to_n, on the survey's drive line and the first
 // pool statistics line. Each iteration formats one line into a 160-byte
-// buffer, as the log path does.
+// buffer, as the log path does. The speed ratios are printed at the end; run
+// with --benchmark_repetitions=5 for medians.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <cstdio>
 
+#include "bench/ratio_reporter.h"
 #include "format/format.h"
 
 #ifdef ZEB_HAVE_FMT
@@ -96,3 +98,12 @@ BENCHMARK(BM_PoolLine_Fmt);
 #endif
 
 }  // namespace
+
+int main(int argc, char** argv) {
+  return zeb::bench::run_with_ratios(
+      argc, argv,
+      {{"BM_DriveLine_UtilFormat", "BM_DriveLine_Snprintf", "UTIL_FORMAT / snprintf, drive line"},
+       {"BM_PoolLine_UtilFormat", "BM_PoolLine_Snprintf", "UTIL_FORMAT / snprintf, pool line"},
+       {"BM_DriveLine_UtilFormat", "BM_DriveLine_Fmt", "UTIL_FORMAT / fmt, drive line"},
+       {"BM_PoolLine_UtilFormat", "BM_PoolLine_Fmt", "UTIL_FORMAT / fmt, pool line"}});
+}

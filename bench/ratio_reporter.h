@@ -42,6 +42,7 @@ class SpeedRatioReporter : public benchmark::ConsoleReporter {
 
   void Finalize() override {
     ConsoleReporter::Finalize();
+    std::printf("\nSpeed ratios (the other's CPU time per iteration / the library's):\n");
     for (const Pair& pair : pairs_) {
       auto ours = times_.find(pair.ours);
       auto theirs = times_.find(pair.theirs);

@@ -15,6 +15,8 @@
 //  - an escaped NUL ends the format for good, also inside a directive.
 #include "format/format.h"
 
+#include <bit>
+
 #include "format/format_internal.h"
 #include "platform/types.h"
 
@@ -48,6 +50,71 @@ int hexdigit(unsigned c) {
 }
 
 bool printable(unsigned char c) { return c >= 0x20 && c <= 0x7E; }
+bool printable(char c) { return printable(static_cast<unsigned char>(c)); }
+
+// The number of decimal digits of v (1 for 0): an estimate from the bit
+// length, corrected by one comparison.
+constexpr uint64_t kPowersOfTen[20] = {1u,
+                                       10u,
+                                       100u,
+                                       1000u,
+                                       10000u,
+                                       100000u,
+                                       1000000u,
+                                       10000000u,
+                                       100000000u,
+                                       1000000000u,
+                                       10000000000u,
+                                       100000000000u,
+                                       1000000000000u,
+                                       10000000000000u,
+                                       100000000000000u,
+                                       1000000000000000u,
+                                       10000000000000000u,
+                                       100000000000000000u,
+                                       1000000000000000000u,
+                                       10000000000000000000u};
+
+int decimal_digits(uint64_t v) {
+  if (v == 0) return 1;
+  const int t = (std::bit_width(v) * 1233) >> 12;  // log10(2) is about 1233/4096
+  return t + (v >= kPowersOfTen[t] ? 1 : 0);
+}
+
+// Writes the decimal digits of v ("0" for 0) so that they end at end, and
+// returns where they start. Four or two digits per step with constant
+// divisors (the compiler multiplies instead of dividing), in 32 bits once the
+// value fits.
+char* put_decimal(char* end, uint64_t v) {
+  char* p = end;
+  while (v > 0xFFFFFFFFu) {
+    unsigned pair = static_cast<unsigned>(v % 100);
+    v /= 100;
+    p -= 2;
+    std::memcpy(p, kDigitPairs + 2 * pair, 2);
+  }
+  uint32_t w = static_cast<uint32_t>(v);
+  while (w >= 10000) {
+    const uint32_t four = w % 10000;
+    w /= 10000;
+    p -= 4;
+    std::memcpy(p, kDigitPairs + 2 * (four / 100), 2);
+    std::memcpy(p + 2, kDigitPairs + 2 * (four % 100), 2);
+  }
+  if (w >= 100) {
+    const uint32_t pair = w % 100;
+    w /= 100;
+    p -= 2;
+    std::memcpy(p, kDigitPairs + 2 * pair, 2);
+  }
+  if (w >= 10) {
+    p -= 2;
+    std::memcpy(p, kDigitPairs + 2 * w, 2);
+  } else {
+    *--p = static_cast<char>('0' + w);
+  }
+  return p;
+}
 
 }  // namespace
 
@@ -71,6 +138,21 @@ unsigned State::escape() {
 
 void State::output(int width, const char* text, int length, unsigned flags) {
   width = clamp_field(width);
+  // The usual field: a text of known length, left-justified in a width that
+  // holds it and fits the room left, every byte shown as itself.
+  if ((flags & ~kLeft) == 0 && text != nullptr && length > 0 && length <= width &&
+      width <= remaining) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    int i = 0;
+    while (i < length && printable(p[i])) ++i;
+    if (i == length) {
+      copy_short(out, text, static_cast<size_t>(length));
+      fill_short(out + length, ' ', static_cast<size_t>(width - length));
+      out += width;
+      remaining -= width;
+      return;
+    }
+  }
   if (text == nullptr) {
     length = 0;
   } else if (flags & kNulEnds) {
@@ -112,13 +194,9 @@ void State::output(int width, const char* text, int length, unsigned flags) {
       // Copy the run of printable bytes in one step.
       const unsigned char* run = p;
       while (run < end && printable(*run)) ++run;
-      int n = static_cast<int>(run - p);
-      if (n > remaining) n = remaining;
-      std::memcpy(out, p, static_cast<size_t>(n));
-      out += n;
-      remaining -= n;
-      p += n;
-      if (p == end || remaining == 0 || printable(*p)) continue;
+      put_bytes(p, static_cast<int>(run - p));
+      p = run;
+      if (p == end || remaining == 0) break;
     }
     unsigned char c = *p++;
     if (printable(c)) {
@@ -139,38 +217,68 @@ void process_number(State& s, int64_t value) {
   bool negative = value < 0;
   uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
   char sign = 0;
-  if (s.test_char('+')) {
-    sign = negative ? '-' : '+';
-    negative = false;
-  }
-  if (s.test_char('-') && negative) {
-    sign = '-';
-    negative = false;
-  }
   int width = 0;
   int places = 0;
-  s.get_width(&width, &places);
-  width = clamp_field(width);
   unsigned base = 10;
-  if (s.test_char('h')) base = 16;
-  if (s.test_char('o')) base = 8;
   char fill = ' ';
-  if (s.test_char('=')) {
-    if (s.cur != 0) fill = static_cast<char>(s.cur);
-    s.next_char();
-  }
   char marker = 0;
   bool has_marker = false;
-  if (s.test_char('>')) {
-    if (s.cur != 0) {
-      marker = static_cast<char>(s.cur);
-      has_marker = true;
+  // A directive with nothing after its letter keeps every default.
+  if (s.cur != '\\') {
+    if (s.test_char('+')) {
+      sign = negative ? '-' : '+';
+      negative = false;
     }
-    s.next_char();
+    if (s.test_char('-') && negative) {
+      sign = '-';
+      negative = false;
+    }
+    s.get_width(&width, &places);
+    width = clamp_field(width);
+    if (s.test_char('h')) base = 16;
+    if (s.test_char('o')) base = 8;
+    if (s.test_char('=')) {
+      if (s.cur != 0) fill = static_cast<char>(s.cur);
+      s.next_char();
+    }
+    if (s.test_char('>')) {
+      if (s.cur != 0) {
+        marker = static_cast<char>(s.cur);
+        has_marker = true;
+      }
+      s.next_char();
+    }
   }
   // Without a sign, bases 10 and 8 show the magnitude; base 16 shows the
   // 64-bit two's complement pattern of a negative value.
   uint64_t bits = (negative && base == 16) ? static_cast<uint64_t>(value) : magnitude;
+
+  // The usual field (decimal, no places, a fill and a marker that show as
+  // themselves) goes straight into the caller's buffer when all of it fits.
+  const bool shown = printable(fill) && (!has_marker || printable(marker));
+  if (base == 10 && places <= 0 && shown) {
+    const int digits = decimal_digits(bits);
+    const int front_len = (has_marker ? 1 : 0) + (sign != 0 ? 1 : 0);
+    const int total = front_len + digits;
+    const int pad = total < width ? width - total : 0;
+    if (pad + total <= s.remaining) {
+      char* o = s.out;
+      if (fill != '0') {
+        fill_short(o, fill, static_cast<size_t>(pad));
+        o += pad;
+      }
+      if (has_marker) *o++ = marker;
+      if (sign != 0) *o++ = sign;
+      if (fill == '0') {
+        fill_short(o, '0', static_cast<size_t>(pad));
+        o += pad;
+      }
+      put_decimal(o + digits, bits);
+      s.out = o + digits;
+      s.remaining -= pad + total;
+      return;
+    }
+  }
 
   // Digit positions: 16 in base 16, 20 in base 10; base 8 gets 22 so that
   // every 64-bit magnitude fits. Places leave at least one position in front
@@ -208,30 +316,10 @@ void process_number(State& s, int64_t value) {
       p = frac_end = num_end;
     }
   }
-  if (v == 0) {
+  if (base == 10) {
+    p = put_decimal(p, v);
+  } else if (v == 0) {
     *--p = '0';
-  } else if (base == 10) {
-    // Two digits per step, with constant divisors (the compiler multiplies
-    // instead of dividing), in 32 bits once the value fits.
-    while (v > 0xFFFFFFFFu) {
-      unsigned pair = static_cast<unsigned>(v % 100);
-      v /= 100;
-      p -= 2;
-      std::memcpy(p, kDigitPairs + 2 * pair, 2);
-    }
-    uint32_t w = static_cast<uint32_t>(v);
-    while (w >= 100) {
-      unsigned pair = w % 100;
-      w /= 100;
-      p -= 2;
-      std::memcpy(p, kDigitPairs + 2 * pair, 2);
-    }
-    if (w >= 10) {
-      p -= 2;
-      std::memcpy(p, kDigitPairs + 2 * w, 2);
-    } else if (w != 0) {
-      *--p = static_cast<char>('0' + w);
-    }
   } else {
     for (; v != 0; v >>= shift) *--p = kHexDigits[v & (base - 1)];
   }
@@ -244,10 +332,7 @@ void process_number(State& s, int64_t value) {
   const int total = front_len + len;
   const int pad = total < width ? width - total : 0;
 
-  auto printable = [](char c) {
-    return static_cast<unsigned char>(c) >= 0x20 && static_cast<unsigned char>(c) <= 0x7E;
-  };
-  if (printable(fill) && (!has_marker || printable(marker))) {
+  if (shown) {
     // Every byte shows as itself: straight into the caller's buffer.
     if (fill == '0') {
       s.put_bytes(front, front_len);
@@ -406,25 +491,34 @@ int16_t UTIL_FORMAT(uint32_t mask, const char* format, char* buffer, int16_t lim
   s.limit = limit < 0 ? 0 : limit;
   s.remaining = s.limit;
   s.args = args;
-  s.present = 0;
-  for (int i = 0; i < zeb::format::kArgSlots; ++i) {
-    if (present(mask, 4 + i)) s.present |= 1u << i;
-  }
+  s.mask = mask;
   s.argpos = 0;
   s.cur = 0;
 
+  const bool* const special = zeb::format::kSpecial.is;
   for (;;) {
-    // Ordinary text up to the next backslash, "@" or NUL, in one copy.
-    // Copied while scanned; past the limit the text is only skipped.
-    const unsigned char* p = s.fmt;
-    if (s.remaining > 0) {
-      char* o = s.out;
-      char* const o_end = o + s.remaining;
-      while (o < o_end && !zeb::format::kSpecial.is[*p]) *o++ = static_cast<char>(*p++);
-      s.remaining -= static_cast<int>(o - s.out);
-      s.out = o;
+    // Ordinary text up to the next backslash, "@" or NUL: found first (four
+    // bytes per round; a byte is read only when the one before it was not
+    // the NUL), then stored in one short copy as far as the limit allows.
+    const unsigned char* const text = s.fmt;
+    const unsigned char* p = text;
+    for (;;) {
+      if (special[p[0]]) break;
+      if (special[p[1]]) {
+        p += 1;
+        break;
+      }
+      if (special[p[2]]) {
+        p += 2;
+        break;
+      }
+      if (special[p[3]]) {
+        p += 3;
+        break;
+      }
+      p += 4;
     }
-    while (!zeb::format::kSpecial.is[*p]) ++p;
+    s.put_bytes(text, static_cast<int>(p - text));
     s.fmt = p;
     if (s.next_char() == 0) break;
     if (s.cur == '\\') {

@@ -2,6 +2,7 @@
 // shared by the directive handlers. Internal to the format folder.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -21,6 +22,56 @@ constexpr int kMaxField = kWorkSize;
 
 constexpr int kArgSlots = 14;
 
+// Short copies and fills without a library call: the runs of a line are a
+// few bytes to a few dozen, where a call and its size dispatch cost more than
+// the bytes. Runs of 0 to 32 bytes are done in at most four (possibly
+// overlapping) stores; longer ones go to memcpy and memset.
+inline void copy_short(char* d, const void* from, size_t n) {
+  const char* s = static_cast<const char*>(from);
+  if (n > 32) {
+    std::memcpy(d, s, n);
+  } else if (n >= 16) {
+    std::memcpy(d, s, 16);
+    std::memcpy(d + n - 16, s + n - 16, 16);
+  } else if (n >= 8) {
+    std::memcpy(d, s, 8);
+    std::memcpy(d + n - 8, s + n - 8, 8);
+  } else if (n >= 4) {
+    std::memcpy(d, s, 4);
+    std::memcpy(d + n - 4, s + n - 4, 4);
+  } else if (n >= 2) {
+    std::memcpy(d, s, 2);
+    std::memcpy(d + n - 2, s + n - 2, 2);
+  } else if (n == 1) {
+    *d = *s;
+  }
+}
+
+inline void fill_short(char* d, char c, size_t n) {
+  if (n > 32) {
+    std::memset(d, c, n);
+    return;
+  }
+  const uint64_t pattern = 0x0101010101010101u * static_cast<unsigned char>(c);
+  if (n >= 16) {
+    std::memcpy(d, &pattern, 8);
+    std::memcpy(d + 8, &pattern, 8);
+    std::memcpy(d + n - 16, &pattern, 8);
+    std::memcpy(d + n - 8, &pattern, 8);
+  } else if (n >= 8) {
+    std::memcpy(d, &pattern, 8);
+    std::memcpy(d + n - 8, &pattern, 8);
+  } else if (n >= 4) {
+    std::memcpy(d, &pattern, 4);
+    std::memcpy(d + n - 4, &pattern, 4);
+  } else if (n >= 2) {
+    std::memcpy(d, &pattern, 2);
+    std::memcpy(d + n - 2, &pattern, 2);
+  } else if (n == 1) {
+    *d = c;
+  }
+}
+
 struct State {
   const unsigned char* fmt;  // next format byte
   char* start;               // the caller's buffer
@@ -28,7 +79,7 @@ struct State {
   int remaining;             // bytes that may still be stored
   int limit;                 // the caller's limit (0 or more)
   const void* const* args;   // the fourteen argument slots
-  uint32_t present;          // bit i set: slot i was passed
+  uint32_t mask;             // the caller's mask: slot i was passed when bit 28-i is set
   int argpos;                // next slot to hand out
   int cur;                   // current character, 0 at the end
   char work[kWorkSize];      // field work area
@@ -55,7 +106,7 @@ struct State {
   const void* next_param() {
     if (argpos >= kArgSlots) return nullptr;
     int slot = argpos++;
-    return (present >> slot) & 1u ? args[slot] : nullptr;
+    return (mask >> (28 - slot)) & 1u ? args[slot] : nullptr;
   }
 
   int16_t param16() {
@@ -113,15 +164,15 @@ struct State {
   void put_fill(char c, int n) {
     if (n > remaining) n = remaining;
     if (n <= 0) return;
-    std::memset(out, c, static_cast<size_t>(n));
+    fill_short(out, c, static_cast<size_t>(n));
     out += n;
     remaining -= n;
   }
 
-  void put_bytes(const char* p, int n) {
+  void put_bytes(const void* p, int n) {
     if (n > remaining) n = remaining;
     if (n <= 0) return;
-    std::memcpy(out, p, static_cast<size_t>(n));
+    copy_short(out, p, static_cast<size_t>(n));
     out += n;
     remaining -= n;
   }

@@ -264,6 +264,44 @@ TEST(Numbers, SixteenAndSixtyFourBits) {
   EXPECT_EQ(F("\\q8\\", &big), "1234567890123");
 }
 
+// Every digit count, and fields that just fit the room left, just miss it or
+// are cut by it, with each kind of front part.
+TEST(Numbers, DigitCountsAndTheLimit) {
+  const struct {
+    int16_t limit;
+    const char* format;
+    int64_t value;
+    const char* expected;
+  } cases[] = {
+      {40, "\\q\\", 9, "9"},
+      {40, "\\q\\", 10, "10"},
+      {40, "\\q\\", 99, "99"},
+      {40, "\\q\\", 100, "100"},
+      {40, "\\q\\", 9999, "9999"},
+      {40, "\\q\\", 10000, "10000"},
+      {40, "\\q\\", 99999999, "99999999"},
+      {40, "\\q\\", 100000000, "100000000"},
+      {40, "\\q\\", 4294967295, "4294967295"},
+      {40, "\\q\\", 4294967296, "4294967296"},
+      {40, "\\q\\", 999999999999999999, "999999999999999999"},
+      {40, "\\q\\", 1000000000000000000, "1000000000000000000"},
+      {40, "\\q-\\", -1000000000000000000, "-1000000000000000000"},
+      {8, "\\q8\\", 123, "     123"},
+      {7, "\\q8\\", 123, "     12"},
+      {3, "\\q\\", 1234, "123"},
+      {3, "\\q+\\", 1234, "+12"},
+      {8, "\\q-8=0>$\\", -123, "$-000123"},
+      {4, "\\q-8=0>$\\", -123, "$-00"},
+      {4, "\\q-8>$\\", -123, "   $"},
+      {6, "\\q-8>$\\", -123, "   $-1"},
+      {5, "ab\\q\\cd", 123, "ab123"},
+      {4, "ab\\q\\cd", 0, "ab0c"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Fmt(c.limit, c.format, &c.value), c.expected) << c.format << " " << c.value;
+  }
+}
+
 TEST(Numbers, PercentWidthAndPlacesFollowTheValue) {
   int32_t v = 12345;
   int16_t w = 9, p = 2;
@@ -295,6 +333,29 @@ TEST(Strings, ADirective) {
   EXPECT_EQ(F("[\\ar6.3\\]", "abcdef"), "[   abc]");
   EXPECT_EQ(F("[\\alr6.2\\]", "abcdef"), "[  ab  ]");  // l with r centres
   EXPECT_EQ(F("[\\a6.5t\\]", " ab  "), "[ab    ]");
+}
+
+// The drive line's field where the room left holds it exactly, one byte
+// less, or less than its text; and texts that are not shown as they are.
+TEST(Strings, FieldsAtTheLimit) {
+  const struct {
+    int16_t limit;
+    const char* text;
+    int16_t length;
+    const char* expected;
+  } cases[] = {
+      {10, "$DATA01", 7, "[$DATA01 ]"},
+      {9, "$DATA01", 7, "[$DATA01 "},
+      {8, "$DATA01", 7, "[$DATA01"},
+      {5, "$DATA01", 7, "[$DAT"},
+      {10, "$DATA0123", 8, "[$DATA012]"},
+      {20, "a\tbc", 4, "[a<09>bc    ]"},
+      {4, "a\tbc", 4, "[a<0"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Fmt(c.limit, "[\\a8.%\\]", c.text, &c.length), c.expected)
+        << c.limit << " " << c.text;
+  }
 }
 
 TEST(Strings, VDirective) {
