@@ -113,7 +113,12 @@ class Env {
 
 std::string g_log;
 
-void Flush() { std::ofstream(std::getenv("ZEB_SPAWN_TEST_OUT")) << g_log; }
+// Writes the log whole: the parent sees it complete or not at all.
+void Flush() {
+  const std::string out = std::getenv("ZEB_SPAWN_TEST_OUT");
+  std::ofstream(out + ".part") << g_log;
+  std::rename((out + ".part").c_str(), out.c_str());
+}
 
 // Serves $RECEIVE by hand: logs each message as "sys|data <length> <hex>",
 // answers the start-up message with ZEB_SPAWN_TEST_REPLY (70 unless set)
@@ -191,6 +196,7 @@ struct ChildMode : testing::Environment {
     if (mode == nullptr) return;
     const std::string m = mode;
     int status = m == "record" ? Record() : m == "cmon" ? Monitor() : 0;
+    if (status == 0) STOP();  // a named child removes its socket
     std::_Exit(status);
   }
 };
@@ -235,8 +241,12 @@ long PidOf(const int16_t* id) {
   return (long{b[2]} << 24) | (long{b[3]} << 16) | (long{b[4]} << 8) | b[5];
 }
 
+// The child's log, once it has ended (pid 0: once the log is there).
 std::string Lines(const std::string& path, long pid) {
-  EXPECT_TRUE(Gone(pid));
+  if (pid != 0) {
+    EXPECT_TRUE(Gone(pid));
+  }
+  for (int i = 0; i < 500 && ::access(path.c_str(), F_OK) != 0; ++i) ::usleep(10000);
   std::ifstream in(path);
   std::stringstream s;
   s << in.rdbuf();
@@ -274,11 +284,14 @@ TEST(Spawn, TheChildReceivesStartupAssignsAndParamsInOrder) {
     std::string text;
     int written;        // the start-up message's length: even, padded
     const char* reply;  // the child's answer to the start-up message
-  } cases[] = {{"", 68, "70"},
-               {"a", 68, "70"},
-               {"ab", 70, "70"},
-               {"odd.", 72, "70"},
-               {"odd.", 72, "0"}};  // 0: no ASSIGN or PARAM follows
+    const char* name;   // the child's process name, if any
+  } cases[] = {{"", 68, "70", nullptr},
+               {"a", 68, "70", nullptr},
+               {"ab", 70, "70", "$SPWN "},
+               {"odd.", 72, "70", nullptr},
+               {"odd.", 72, "0", nullptr}};  // 0: no ASSIGN or PARAM follows
+  zeb::testing::ScratchDirectory sockets;
+  ChildVariables socket_dir{{"ZEB_SOCKET_DIR", sockets.path()}};
   for (const Case& c : cases) {
     Env env;
     std::string startup = Startup(c.text);
@@ -290,11 +303,17 @@ TEST(Spawn, TheChildReceivesStartupAssignsAndParamsInOrder) {
                         {"ZEB_SPAWN_TEST_REPLY", c.reply}};
     std::string program = OwnProgram();
     int16_t id[4], error = -1;
-    ASSERT_EQ(ENV_SPAWN(mask({1, 2, 6, 7, 8}), env.get(), program.data(), nullptr, 0, 0,
-                        startup.data(), id, &error),
+    ASSERT_EQ(ENV_SPAWN(mask({1, 2, 3, 6, 7, 8}) & ~(c.name ? 0u : mask({3})), env.get(),
+                        program.data(), c.name, 0, 0, startup.data(), id, &error),
               0);
     EXPECT_EQ(error, 0);
-    std::vector<Logged> got = Parse(Lines(out, PidOf(id)));
+    long pid = PidOf(id);
+    if (c.name != nullptr) {
+      EXPECT_EQ(std::string(reinterpret_cast<char*>(id), 6), c.name);
+      pid = 0;  // a named process's identifier holds no pid
+    }
+    std::vector<Logged> got = Parse(Lines(out, pid));
+    ::unlink(out.c_str());
     const bool more = std::string(c.reply) == "70";
     ASSERT_EQ(got.size(), more ? 8u : 3u) << c.text;
     EXPECT_EQ(got[0].kind, "sys");
