@@ -744,12 +744,26 @@ int16_t READX(uint32_t mask, int16_t filenum, void* buffer, int16_t read_count, 
   }
   long n;
   if (f->kind == Kind::kStream) {
-    n = syscalls().read(f->fd, buffer, static_cast<size_t>(read_count));
-    if (n < 0) return f->last_error = errno_error();
+    // One read is one line, as one write is: bytes are taken one at a time
+    // up to the line feed, so the next line stays in the stream for the next
+    // read. A line longer than read_count is returned in pieces.
+    char* out = static_cast<char*>(buffer);
+    n = 0;
+    bool ended = false;
+    while (n < read_count) {
+      char c;
+      long got = syscalls().read(f->fd, &c, 1);
+      if (got < 0) return f->last_error = errno_error();
+      if (got == 0) {
+        ended = true;
+        break;
+      }
+      // A line read from a stream arrives without its line feed.
+      if (c == '\n') break;
+      out[n++] = c;
+    }
     // Nothing at all is the end of the input; an empty line is a line.
-    if (n == 0 && read_count > 0) return f->last_error = err::kEndOfFile;
-    // A line read from a stream arrives without its line feed.
-    if (n > 0 && static_cast<char*>(buffer)[n - 1] == '\n') --n;
+    if (ended && n == 0 && read_count > 0) return f->last_error = err::kEndOfFile;
   } else {
     n = syscalls().pread(f->fd, buffer, static_cast<size_t>(read_count), f->position);
   }

@@ -405,6 +405,31 @@ TEST_F(StdinPipe, AnEmptyLineIsNotTheEndOfInput) {
   EXPECT_EQ(read_line(&line), 1);
 }
 
+// One read is one line, whatever arrived with it; a line longer than the
+// read count comes in pieces, and a last line needs no line feed.
+TEST_F(StdinPipe, OneReadIsOneLine) {
+  ASSERT_EQ(write(ends_[1], "one\n\ntwo words\nlast", 19), 19);
+  close_writer();
+  std::string line;
+  for (const char* expected : {"one", "", "two words", "last"}) {
+    EXPECT_EQ(read_line(&line), 0);
+    EXPECT_EQ(line, expected);
+  }
+  EXPECT_EQ(read_line(&line), 1);
+}
+
+TEST_F(StdinPipe, ALongLineComesInPieces) {
+  ASSERT_EQ(write(ends_[1], "abcdefg\n", 8), 8);
+  close_writer();
+  char buffer[3];
+  int16_t count = -1;
+  std::string pieces;
+  while (READX(zeb::mask({1, 2, 3, 4}), f_, buffer, 3, &count) == 0) {
+    pieces += std::string(buffer, static_cast<size_t>(count)) + "|";
+  }
+  EXPECT_EQ(pieces, "abc|def|g|");
+}
+
 extern "C" void on_alarm(int) {}
 
 // A read from a stream that a signal interrupts goes on reading: a timer
