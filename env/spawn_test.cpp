@@ -114,6 +114,7 @@ class Env {
 std::string g_log;
 
 // Writes the log whole: the parent sees it complete or not at all.
+// The log is always a file of a test's scratch directory, never a device.
 void Flush() {
   const std::string out = std::getenv("ZEB_SPAWN_TEST_OUT");
   std::ofstream(out + ".part") << g_log;
@@ -485,7 +486,9 @@ TEST(Spawn, AHundredSpawnsLeaveNothingBehind) {
   Env env;
   env.Param("P", "V");
   std::string startup = Startup("");
-  ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "record"}, {"ZEB_SPAWN_TEST_OUT", "/dev/null"}};
+  zeb::testing::ScratchDirectory dir;
+  ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "record"},
+                      {"ZEB_SPAWN_TEST_OUT", dir.path() + "/log"}};
   std::string program = OwnProgram();
   std::vector<long> pids;
   for (int i = 0; i < 100; ++i) {
