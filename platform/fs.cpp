@@ -24,6 +24,7 @@
 #include "platform/diagnostics.h"
 #include "platform/errors.h"
 #include "platform/host.h"
+#include "platform/keyfile_host.h"
 #include "platform/name_rules.h"
 #include "platform/receive_internal.h"
 #include "platform/simdisk.h"
@@ -631,6 +632,14 @@ int16_t FILE_OPEN_(uint32_t mask, const char* filename, int16_t length, int16_t*
     int how = mode == 1 ? O_RDONLY : mode == 2 ? O_WRONLY : O_RDWR;
     int16_t error = open_descriptor(name, &f.volume, &f.fd, &f.held, how | O_DSYNC);
     if (error != 0) return record_no_file(error);
+    // A key-sequenced file is read through its index from now on.
+    if (keyfile_recognise(f.fd)) {
+      error = keyfile_attach(number, f.fd);
+      if (error != 0) {
+        syscalls().close(f.fd);
+        return record_no_file(error);
+      }
+    }
     if (f.held) ++f.held->opens;
   }
   f.used = true;
@@ -645,6 +654,7 @@ int16_t FILE_CLOSE_(uint32_t mask, int16_t filenum, int16_t /*tape_disposition*/
   OpenFile* f = file_at(filenum);
   if (f == nullptr) return err::kNotOpenFile;
   if (f->kind == Kind::kTerminal) terminal_close(filenum);
+  keyfile_detach(filenum);
   if (f->kind == Kind::kReceive)
     receive_close(filenum);
   else if (f->kind == Kind::kProcess)
@@ -668,6 +678,7 @@ int16_t POSITION(int16_t filenum, int32_t record_address) {
   OpenFile* f = file_at(filenum);
   if (f == nullptr) return err::kNotOpenFile;
   if (f->kind != Kind::kDisk) return f->last_error = err::kInvalidOperation;
+  if (keyfile_attached(filenum)) return f->last_error = err::kInvalidOperation;
   if (record_address == -1) {
     FileStatus status;
     if (syscalls().fstat(f->fd, &status) != 0) return f->last_error = errno_error();
@@ -702,6 +713,7 @@ int16_t WRITEX(uint32_t mask, int16_t filenum, const void* buffer, int16_t write
     if (present(mask, 4) && count_written != nullptr) *count_written = write_count;
     return f->last_error = reply;
   }
+  if (keyfile_attached(filenum)) return f->last_error = err::kInvalidOperation;
   size_t count = static_cast<size_t>(write_count);
   if (f->kind == Kind::kStream) {
     // Each write to a terminal or stream is one line.
@@ -741,6 +753,10 @@ int16_t READX(uint32_t mask, int16_t filenum, void* buffer, int16_t read_count, 
   }
   if (f->kind == Kind::kReceive || f->kind == Kind::kProcess) {
     return f->last_error = err::kInvalidOperation;
+  }
+  if (keyfile_attached(filenum)) {
+    return f->last_error =
+               keyfile_read(filenum, buffer, read_count, present(mask, 4) ? count_read : nullptr);
   }
   long n;
   if (f->kind == Kind::kStream) {

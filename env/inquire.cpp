@@ -1,0 +1,204 @@
+// Environment inquiry: the one read access to what the environment record
+// holds, by item code.
+#include <cstring>
+
+#include "env/env.h"
+#include "env/store.h"
+#include "platform/errors.h"
+
+namespace err = zeb::err;
+
+namespace {
+
+// The cleaned key: a length byte and up to 47 upshifted characters. Longer
+// keys are cut to the 48 bytes the key is held in.
+struct Key {
+  unsigned char bytes[1 + 48];
+};
+
+Key clean_key(const char* key) {
+  Key k{};
+  UTIL_CLEANUPPARAMNAME(key, reinterpret_cast<char*>(k.bytes));
+  if (k.bytes[0] > 47) k.bytes[0] = 47;
+  return k;
+}
+
+// The newest node of the list whose name (a length byte at name_offset of
+// the message, the characters after it) equals the key; null when none.
+const char* find(const int32_t* head, const Key& key, int name_offset) {
+  for (const char* node = zeb::env::follow(head); node != reinterpret_cast<const char*>(head);
+       node = zeb::env::follow(reinterpret_cast<const int32_t*>(node))) {
+    const char* name = node + zeb::kNodeMessageOffset + name_offset;
+    int16_t length = zeb::env::node_length(node);
+    if (name_offset + 1 + key.bytes[0] > length) continue;
+    if (static_cast<unsigned char>(name[0]) == key.bytes[0] &&
+        std::memcmp(name + 1, key.bytes + 1, key.bytes[0]) == 0) {
+      return node;
+    }
+  }
+  return nullptr;
+}
+
+uint16_t needed_flag(int16_t item) {
+  switch (item) {
+    case ENVINFO_INFNUM:
+      return 0x0002;
+    case ENVINFO_OUTFNUM:
+      return 0x0004;
+    case ENVINFO_TERMFNUM:
+      return 0x0008;
+    default:
+      return 0x0001;
+  }
+}
+
+// The length of the start-up message as stored, never beyond what the
+// record can hold.
+int startup_length(const EnvRecord* env) {
+  int n = env->startup_len;
+  return n < 0 ? 0 : n > zeb::kStartupReadCount ? zeb::kStartupReadCount : n;
+}
+
+void put_length(int16_t* length, int value) {
+  if (length != nullptr) *length = static_cast<int16_t>(value);
+}
+
+void put(void* buffer, const void* data, size_t size) {
+  if (buffer != nullptr) std::memcpy(buffer, data, size);
+}
+
+int16_t start_up_item(const EnvRecord* env, int16_t item, void* buffer, int16_t* length) {
+  const int received = startup_length(env);
+  switch (item) {
+    case ENVINFO_STARTUP:
+      put_length(length, received);
+      put(buffer, env->startup_msg, static_cast<size_t>(received));
+      return err::kOk;
+    case ENVINFO_DEFAULTS:
+      put_length(length, 16);
+      put(buffer, env->default_names, 16);
+      return err::kOk;
+    case ENVINFO_INFILE:
+    case ENVINFO_OUTFILE:
+      put_length(length, 24);
+      put(buffer,
+          env->startup_msg +
+              (item == ENVINFO_INFILE ? zeb::kStartupInFileOffset : zeb::kStartupOutFileOffset),
+          24);
+      return err::kOk;
+    case ENVINFO_INFNUM:
+      put_length(length, 2);
+      put(buffer, &env->in_fnum, 2);
+      return err::kOk;
+    case ENVINFO_OUTFNUM:
+      put_length(length, 2);
+      put(buffer, &env->out_fnum, 2);
+      return err::kOk;
+    case ENVINFO_TERMFNUM:
+      put_length(length, 2);
+      put(buffer, &env->term_fnum, 2);
+      return err::kOk;
+    default: {
+      // Items 7 and 17: the parameter text and the NUL after it; without a
+      // parameter text (fewer than 66 bytes received), an empty text.
+      const int text =
+          received > zeb::kStartupParamOffset ? received - zeb::kStartupParamOffset : 0;
+      put_length(length, text);
+      if (buffer == nullptr) return err::kOk;
+      auto* out = static_cast<char*>(buffer);
+      if (text > 0) {
+        const char* src = env->startup_msg + zeb::kStartupParamOffset;
+        if (item == ENVINFO_PARAMTEXT)
+          UTIL_UPSHIFT(src, out, static_cast<int16_t>(text));
+        else
+          std::memcpy(out, src, static_cast<size_t>(text));
+      }
+      out[text] = '\0';
+      return err::kOk;
+    }
+  }
+}
+
+int16_t param_item(const EnvRecord* env, int16_t item, const char* key, void* buffer,
+                   int16_t* length) {
+  const char* node = find(&env->param_list, clean_key(key), 4);
+  if (node == nullptr) return err::kNotFound;
+  const auto* name = reinterpret_cast<const unsigned char*>(node + zeb::kNodeMessageOffset + 4);
+  const unsigned char* value = name + 1 + name[0];
+  const char* text = reinterpret_cast<const char*>(value + 1);
+  const int16_t size = value[0];
+  switch (item) {
+    case ENVINFO_PARAM:
+      put_length(length, size);
+      if (buffer != nullptr) {
+        std::memcpy(buffer, text, static_cast<size_t>(size));
+        static_cast<char*>(buffer)[size] = '\0';
+      }
+      return err::kOk;
+    case ENVINFO_PARAMIPADDR: {
+      uint8_t address[4];
+      int16_t error = UTIL_IPADDR(text, size, address);
+      if (error != err::kOk) return error;
+      put_length(length, 4);
+      put(buffer, address, 4);
+      return err::kOk;
+    }
+    default: {
+      int32_t number = 0;
+      int16_t error = UTIL_DOUBLE(text, size, &number);
+      if (error != err::kOk) return error;
+      if (item == ENVINFO_PARAMINT) {
+        auto low = static_cast<int16_t>(number & 0xFFFF);
+        put_length(length, 2);
+        put(buffer, &low, 2);
+      } else {
+        put_length(length, 4);
+        put(buffer, &number, 4);
+      }
+      return err::kOk;
+    }
+  }
+}
+
+int16_t name_item(const EnvRecord* env, int16_t item, const char* key, void* buffer,
+                  int16_t* length) {
+  const bool translate = item == ENVINFO_LCONFFNAME || item == ENVINFO_LCONFFNAMEINTERNAL;
+  auto* out = static_cast<char*>(buffer);
+  if (item == ENVINFO_FNAME || item == ENVINFO_LCONFFNAME) {
+    uint32_t mask = zeb::mask({1, 2, 6});
+    if (buffer != nullptr) mask |= zeb::mask({4});
+    if (length != nullptr) mask |= zeb::mask({5});
+    return ENV_FNAME(mask, env, key, nullptr, out, length, translate ? 1 : 0);
+  }
+  put_length(length, 24);
+  uint32_t mask = zeb::mask({1, 2, 6});
+  if (buffer != nullptr) mask |= zeb::mask({3});
+  return ENV_FNAME(mask, env, key, out, nullptr, nullptr, translate ? 1 : 0);
+}
+
+}  // namespace
+
+int16_t ENV_INQUIRE(uint32_t mask, const EnvRecord* env, int16_t item, const char* key,
+                    void* buffer, int16_t* length) {
+  if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
+  if (!zeb::present(mask, 1) || !zeb::present(mask, 2) || env == nullptr) {
+    return err::kMissingParameter;
+  }
+  if (item < ENVINFO_STARTUP || item > ENVINFO_PARAMTEXTASIS) return err::kOutOfBounds;
+  if (!zeb::present(mask, 4)) buffer = nullptr;
+  if (!zeb::present(mask, 5)) length = nullptr;
+  if (item <= ENVINFO_PARAMTEXT || item == ENVINFO_PARAMTEXTASIS) {
+    if ((env->flags & needed_flag(item)) == 0) return err::kNoStartup;
+    return start_up_item(env, item, buffer, length);
+  }
+  if (!zeb::present(mask, 3) || key == nullptr) return err::kMissingParameter;
+  if (item == ENVINFO_ASSIGN) {
+    const char* node = find(&env->assign_list, clean_key(key), zeb::kAssignNameLenOffset);
+    if (node == nullptr) return err::kNotFound;
+    put_length(length, 24);
+    put(buffer, node + zeb::kNodeMessageOffset + zeb::kAssignFileOffset, 24);
+    return err::kOk;
+  }
+  if (item <= ENVINFO_PARAMDOUBLE) return param_item(env, item, key, buffer, length);
+  return name_item(env, item, key, buffer, length);
+}

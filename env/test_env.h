@@ -1,0 +1,93 @@
+// Test helpers: an environment record in a pool of its own, as ENV_STARTUP
+// leaves it, and the start-up, ASSIGN and PARAM messages a parent sends.
+#pragma once
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "containers/pool.h"
+#include "env/env.h"
+
+namespace zeb::test {
+
+class TestEnv {
+ public:
+  explicit TestEnv(int32_t pool_size = 1 << 16, uint16_t flags = 0x0001)
+      : area_(static_cast<size_t>(pool_size)) {
+    MEM_DEFINEPOOL(area_.data(), pool_size);
+    void* buffer = nullptr;
+    MEM_ALLOC(area_.data(), &buffer, sizeof(EnvRecord));
+    env_ = static_cast<EnvRecord*>(buffer);
+    std::memset(env_, ' ', sizeof *env_);
+    env_->start_time = 0;
+    env_set_pool(env_, area_.data());
+    env_->flags = flags;
+    env_->in_fnum = env_->out_fnum = env_->term_fnum = -2;
+    env_->param_list = env_->assign_list = kEmptyList;
+    env_->startup_len = 0;
+  }
+  EnvRecord* get() { return env_; }
+  EnvRecord* operator->() { return env_; }
+  void* pool() { return area_.data(); }
+
+  // Stores a start-up message as the intake would.
+  void startup(const std::string& message) {
+    env_->startup_len = static_cast<int16_t>(message.size());
+    std::memcpy(env_->startup_msg, message.data(), message.size());
+    env_->startup_msg[message.size()] = '\0';
+    std::memcpy(env_->default_names, message.data() + 2, 16);
+  }
+
+ private:
+  std::vector<char> area_;
+  EnvRecord* env_ = nullptr;
+};
+
+inline std::string pad(const std::string& s, size_t n) {
+  std::string r = s.substr(0, n);
+  r.resize(n, ' ');
+  return r;
+}
+
+// A start-up message: code -1, defaults, IN and OUT (internal form), text.
+inline std::string startup_message(const std::string& volume, const std::string& subvol,
+                                   const std::string& in, const std::string& out,
+                                   const std::string& text) {
+  return std::string("\xFF\xFF", 2) + pad(volume, 8) + pad(subvol, 8) + pad(in, 24) + pad(out, 24) +
+         text;
+}
+
+// An ASSIGN message: code -2, the logical name at 34, the physical name
+// (volume, subvolume, file) at 70, 94 bytes in all.
+inline std::string assign_message(const std::string& logical, const std::string& volume,
+                                  const std::string& subvol, const std::string& file) {
+  std::string m(94, '\0');
+  m[0] = '\xFF';
+  m[1] = '\xFE';
+  m[34] = static_cast<char>(logical.size());
+  std::memcpy(&m[35], logical.data(), logical.size());
+  std::string physical = pad(volume, 8) + pad(subvol, 8) + pad(file, 8);
+  std::memcpy(&m[70], physical.data(), 24);
+  return m;
+}
+
+constexpr int kCountOfParams = 1 << 20;
+
+// A PARAM message: code -3, the count, then name/value pairs.
+inline std::string param_message(const std::vector<std::pair<std::string, std::string>>& params,
+                                 int count = kCountOfParams) {
+  if (count == kCountOfParams) count = static_cast<int>(params.size());
+  std::string m("\xFF\xFD", 2);
+  m.push_back(static_cast<char>(count >> 8));
+  m.push_back(static_cast<char>(count & 0xFF));
+  for (const auto& [name, value] : params) {
+    m.push_back(static_cast<char>(name.size()));
+    m += name;
+    m.push_back(static_cast<char>(value.size()));
+    m += value;
+  }
+  return m;
+}
+
+}  // namespace zeb::test
