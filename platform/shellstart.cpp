@@ -1,12 +1,12 @@
 // The start-up conversation of a program started from a shell: with no
 // library parent, the platform builds the messages a parent would have sent
 // from the command line, the standard streams and the ZEB_ variables.
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/diagnostics.h"
 #include "platform/errors.h"
 #include "platform/fs.h"
 #include "platform/host.h"
@@ -20,7 +20,7 @@ extern char** environ;
 namespace zeb::platform {
 namespace {
 
-void warn(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+void warn(const std::string& text) { write_error_line(text); }
 
 void put_part(char* at, const std::string& part) { std::memcpy(at, part.data(), part.size()); }
 

@@ -1,0 +1,166 @@
+// The start-up intake: the conversation with the parent on $RECEIVE. Each
+// message is answered before the next is read; the start-up, ASSIGN and
+// PARAM messages go to the caller's call-backs.
+#include <algorithm>
+#include <cstring>
+
+#include "env/env.h"
+#include "env/startup.h"
+#include "platform/errors.h"
+#include "platform/platform.h"
+#include "platform/receive.h"
+
+namespace err = zeb::err;
+using zeb::mask;
+using zeb::present;
+
+namespace {
+
+constexpr int16_t kContinue = 70;           // "continue file operation": send the rest
+constexpr int16_t kNotFromParent = 60;      // a data message from another process
+constexpr int16_t kNotFromParentSys = 100;  // a system message from another process
+
+int16_t code_of(const char* message, int16_t length) {
+  if (length < 2) return 0;
+  return static_cast<int16_t>((static_cast<unsigned char>(message[0]) << 8) |
+                              static_cast<unsigned char>(message[1]));
+}
+
+// ENV_INITIALIZER_'s parameters, for its subprocedures.
+struct Intake {
+  uint32_t mask;
+  EnvCallback startup_proc;
+  EnvCallback assign_proc;
+  EnvCallback param_proc;
+  void* user_data;
+};
+
+// FROM^MOM: whether the sender of the message just read is the parent: the
+// mother, or else the ancestor. The results of the inquiries are not
+// checked; the handles start out as values no sender has.
+bool from_mom() {
+  int16_t info[17] = {};
+  int16_t mom[10], ancestor[10];
+  std::fill(mom, mom + 10, int16_t{-1});
+  std::fill(ancestor, ancestor + 10, int16_t{-1});
+  FILE_GETRECEIVEINFO_(mask({1}), info);
+  PROCESS_GETINFO_(mask({6}), nullptr, nullptr, 0, nullptr, nullptr, mom);
+  if (std::equal(mom, mom + 10, info + 6)) return true;
+  PROCESS_GETPAIRINFO_(mask({8}), nullptr, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
+                       ancestor);
+  return std::equal(ancestor, ancestor + 10, info + 6);
+}
+
+// PROCESS^DATAMSG: the reply to one data message.
+int16_t data_message(const Intake& in, const char* message, int16_t length) {
+  if (!from_mom()) return kNotFromParent;
+  switch (code_of(message, length)) {
+    case -1:
+      if (present(in.mask, 1) && in.startup_proc != nullptr) {
+        int16_t error = in.startup_proc(in.user_data, message, length);
+        if (error != 0) return error;
+      }
+      return kContinue;
+    case -2:
+      // A failed call-back still gets 0: the item is missing from the store.
+      if (present(in.mask, 2) && in.assign_proc != nullptr) {
+        in.assign_proc(in.user_data, message, length);
+      }
+      return 0;
+    case -3:
+      if (present(in.mask, 3) && in.param_proc != nullptr) {
+        in.param_proc(in.user_data, message, length);
+      }
+      return 0;
+    default:  // also a message too short to hold a code
+      return err::kInvalidOperation;
+  }
+}
+
+// PROCESS^SYSMSG: the reply to one system message; *finished when the
+// parent closed the process.
+int16_t system_message(const char* message, int16_t length, bool* finished) {
+  *finished = false;
+  if (!from_mom()) return kNotFromParentSys;
+  switch (code_of(message, length)) {
+    case zeb::kSysMsgOpen:
+    case zeb::kSysMsgOpenNew:
+      return 0;
+    case zeb::kSysMsgClose:
+    case zeb::kSysMsgCloseNew:
+      *finished = true;
+      return 0;
+    default:
+      return err::kInvalidOperation;
+  }
+}
+
+// PROCESS^STARTUP: the receive loop.
+int16_t process_startup(const Intake& in, int16_t fnum) {
+  char buffer[zeb::kStartupReadCount];
+  for (;;) {
+    int16_t error = 0;
+    READUPDATE(mask({1, 2, 3}), fnum, buffer, zeb::kStartupReadCount);
+    FILE_GETINFO_(mask({1, 2}), fnum, &error);
+    if (error != 0) return error;
+    int16_t count = 0, completed = fnum;
+    AWAITIO(mask({1, 3, 5}), &completed, nullptr, &count, nullptr, zeb::intake_time_limit());
+    FILE_GETINFO_(mask({1, 2}), fnum, &error);
+    if (error == 0) {
+      REPLY(mask({5}), nullptr, 0, nullptr, 0, data_message(in, buffer, count));
+    } else if (error == err::kSystemMessage) {
+      bool finished = false;
+      REPLY(mask({5}), nullptr, 0, nullptr, 0, system_message(buffer, count, &finished));
+      if (finished) return 0;
+    } else {
+      return error;
+    }
+  }
+}
+
+}  // namespace
+
+int32_t& zeb::intake_time_limit() {
+  static int32_t limit = 3000;
+  return limit;
+}
+
+int16_t ENV_INITIALIZER_(uint32_t mask_word, EnvCallback startup_proc, EnvCallback assign_proc,
+                         EnvCallback param_proc, void* user_data) {
+  // Bits beyond the four parameters are outside the contract; refusing them
+  // is safer than guessing.
+  if (!zeb::mask_fits(mask_word, 4)) return err::kInvalidOperation;
+  Intake in{mask_word, startup_proc, assign_proc, param_proc,
+            present(mask_word, 4) ? user_data : nullptr};
+  int16_t fnum = zeb::kNotOpen;
+  int16_t error = FILE_OPEN_(mask({1, 2, 3, 6, 7, 8}), "$receive", 8, &fnum, 0, 0, 1, 1, 8);
+  if (error != 0) return error;
+  error = process_startup(in, fnum);
+  FILE_CLOSE_(mask({1}), fnum);
+  return error;
+}
+
+int16_t ENV_STARTUPPROC_(void* env, const void* message, int16_t length) {
+  // Only the intake's reads (at most 596 bytes) fit the record; any other
+  // length is refused and nothing changes.
+  if (env == nullptr || length < 0 || length > zeb::kStartupReadCount ||
+      (message == nullptr && length > 0)) {
+    return err::kOutOfBounds;
+  }
+  auto* record = static_cast<EnvRecord*>(env);
+  const char* bytes = static_cast<const char*>(message);
+  record->startup_len = length;
+  if (length > 0) std::memcpy(record->startup_msg, bytes, static_cast<size_t>(length));
+  record->startup_msg[length] = '\0';
+  // What an earlier, longer message left behind goes back to blanks.
+  std::memset(record->startup_msg + length + 1, ' ', sizeof record->startup_msg - length - 1);
+  // The default volume and subvolume follow the code; a message too short to
+  // hold them leaves blanks.
+  std::memset(record->default_names, ' ', sizeof record->default_names);
+  if (length > zeb::kStartupDefaultsOffset) {
+    size_t n = std::min<size_t>(sizeof record->default_names,
+                                static_cast<size_t>(length - zeb::kStartupDefaultsOffset));
+    std::memcpy(record->default_names, bytes + zeb::kStartupDefaultsOffset, n);
+  }
+  return 0;
+}

@@ -1,0 +1,108 @@
+// The environment's half of start-up and shut-down: the environment record,
+// the intake, the IN, OUT and home-terminal files and the configuration
+// file's name; at the end the closing lines, the files and the stop.
+#include <cstring>
+
+#include "containers/pool.h"
+#include "env/env.h"
+#include "env/startup.h"
+#include "platform/errors.h"
+#include "platform/platform.h"
+
+namespace err = zeb::err;
+using zeb::mask;
+using zeb::present;
+
+namespace {
+
+constexpr uint16_t kFlagIntake = 0x0001;
+constexpr uint16_t kFlagOpenIn = 0x0002;
+constexpr uint16_t kFlagOpenOut = 0x0004;
+constexpr uint16_t kFlagOpenTerm = 0x0008;
+constexpr uint16_t kFlagLogStarted = 0x0040;
+constexpr uint16_t kFlagLogStopped = 0x0080;
+
+// Opens the file whose internal name is at name24 (collapsed to external
+// form first) into *fnum.
+int16_t open_internal(const char* name24, int16_t* fnum) {
+  char external[64];
+  int16_t length = UTIL_FNAMECOLLAPSE(name24, external);
+  return FILE_OPEN_(mask({1, 2, 3}), external, length, fnum);
+}
+
+}  // namespace
+
+int16_t ENV_STARTUP(uint32_t mask_word, EnvRecord** env, void* pool, uint16_t flags,
+                    const char* lconf) {
+  if (!zeb::mask_fits(mask_word, 4)) return err::kInvalidOperation;
+  if (!present(mask_word, 1) || !present(mask_word, 2) || !present(mask_word, 3) ||
+      env == nullptr || pool == nullptr) {
+    return err::kMissingParameter;
+  }
+  if (!present(mask_word, 4) || lconf == nullptr) lconf = "=lconf";
+  void* memory = nullptr;
+  int16_t error = MEM_ALLOC(pool, &memory, static_cast<int32_t>(sizeof(EnvRecord)));
+  if (error != 0) return error;
+  auto* record = static_cast<EnvRecord*>(memory);
+  *env = record;
+  std::memset(record, ' ', sizeof *record);
+  record->start_time = UTIL_CIVILTIME();
+  zeb::env_set_pool(record, pool);
+  record->assign_list = zeb::kEmptyList;
+  record->param_list = zeb::kEmptyList;
+  record->startup_len = 0;
+  record->flags = flags;
+  record->in_fnum = zeb::kNotOpen;
+  record->out_fnum = zeb::kNotOpen;
+  record->term_fnum = zeb::kNotOpen;
+  if ((flags & kFlagIntake) != 0) {
+    error = ENV_INITIALIZER_(mask({1, 2, 3, 4}), ENV_STARTUPPROC_, ENV_ASSIGNPROC_, ENV_PARAMPROC_,
+                             record);
+    if (error != 0) return error;
+  }
+  if ((flags & kFlagOpenIn) != 0) {
+    error = open_internal(record->startup_msg + zeb::kStartupInFileOffset, &record->in_fnum);
+    if (error != 0) return error;
+  }
+  if ((flags & kFlagOpenOut) != 0) {
+    error = open_internal(record->startup_msg + zeb::kStartupOutFileOffset, &record->out_fnum);
+    if (error != 0) return error;
+  }
+  if ((flags & kFlagOpenTerm) != 0) {
+    char name[48];
+    int16_t length = 0, detail = 0;
+    if (PROCESS_GETINFO_(mask({7, 8, 9, 21}), nullptr, nullptr, 0, nullptr, nullptr, nullptr, name,
+                         sizeof name, &length, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         0, nullptr, nullptr, 0, nullptr, &detail) != 0) {
+      return detail;
+    }
+    error = FILE_OPEN_(mask({1, 2, 3}), name, length, &record->term_fnum);
+    if (error != 0) return error;
+  }
+  // An unresolved name leaves lconf_name blank; start-up goes on.
+  ENV_FNAME(mask({1, 2, 4}), record, lconf, nullptr, record->lconf_name);
+  if ((flags & kFlagLogStarted) != 0) ENV_LOG(mask({1, 2}), record, "\\p\\ started.");
+  return 0;
+}
+
+void ENV_SHUTDOWN(uint32_t mask_word, EnvRecord* env, int16_t code) {
+  if (!present(mask_word, 1) || env == nullptr) ABEND();
+  int64_t elapsed = UTIL_CIVILTIME() - env->start_time;
+  int64_t cpu = MYPROCESSTIME();
+  if (present(mask_word, 2) && code != 0) ABEND();
+  if ((env->flags & kFlagLogStopped) != 0) {
+    ENV_LOG(mask({1, 2, 3}), env, "Total CPU time: \\tj8.22\\", &cpu);
+    ENV_LOG(mask({1, 2, 3}), env, "Elapsed time:   \\tj8.22\\", &elapsed);
+    ENV_LOG(mask({1, 2}), env, "\\p\\ Stopped.");
+  }
+  // Like the core utilities, a run whose lines could not all be written ends
+  // abnormally, with one line on standard error that says so.
+  if (zeb::lost_write().error != 0) {
+    zeb::report_lost_write();
+    ABEND();
+  }
+  for (int16_t fnum : {env->in_fnum, env->out_fnum, env->term_fnum}) {
+    if (fnum >= 0) FILE_CLOSE_(mask({1}), fnum);
+  }
+  STOP();
+}
