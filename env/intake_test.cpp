@@ -108,12 +108,38 @@ int run_stranger() {
   return 0;
 }
 
+// The environment by itself, with a pool of its own: ENV_STARTUP with the
+// flags of ZEB_INTAKE_TEST_FLAGS, one line through ENV_LOG, then
+// ENV_SHUTDOWN with the code of ZEB_INTAKE_TEST_CODE when it is set.
+// Standard output (the home terminal and $ZOUT) goes to the report file.
+int run_standalone() {
+  if (std::freopen(std::getenv("ZEB_INTAKE_TEST_OUT"), "w", stdout) == nullptr) return 20;
+  uint16_t flags = static_cast<uint16_t>(std::strtol(std::getenv("ZEB_INTAKE_TEST_FLAGS"), 0, 0));
+  static std::vector<char> pool(1 << 16);
+  MEM_DEFINEPOOL(pool.data(), static_cast<int32_t>(pool.size()));
+  EnvRecord* env = nullptr;
+  uint32_t startup_mask = std::getenv("ZEB_INTAKE_TEST_NOFLAGS") ? mask({1, 2}) : mask({1, 2, 3});
+  int16_t error = ENV_STARTUP(startup_mask, &env, pool.data(), flags);
+  if (error != 0) {
+    std::printf("result %d, record %s\n", error, env == nullptr ? "none" : "made");
+    std::fflush(stdout);
+    return 0;
+  }
+  ENV_LOG(mask({1, 2}), env, "hello");
+  const char* code = std::getenv("ZEB_INTAKE_TEST_CODE");
+  if (code == nullptr) ENV_SHUTDOWN(mask({1}), env);
+  ENV_SHUTDOWN(mask({1, 2}), env, static_cast<int16_t>(std::atoi(code)));
+}
+
 class ChildMode : public testing::Environment {
  public:
   void SetUp() override {
     const char* mode = std::getenv("ZEB_INTAKE_TEST_CHILD");
     if (mode == nullptr) return;
-    std::_Exit(std::string(mode) == "stranger" ? run_stranger() : run_child());
+    std::string m = mode;
+    std::_Exit(m == "stranger"     ? run_stranger()
+               : m == "standalone" ? run_standalone()
+                                   : run_child());
   }
 };
 testing::Environment* const kChildMode = testing::AddGlobalTestEnvironment(new ChildMode);
@@ -279,6 +305,44 @@ TEST_F(IntakeTest, AShellStartedProgramGetsWhatAParentWouldSend) {
   std::string from_parent = report(&child, "parent");
   EXPECT_EQ(from_shell, from_parent);
   EXPECT_NE(from_shell.find("item 3: 0 $ZIN\nitem 5: 0 $ZOUT\n"), std::string::npos) << from_shell;
+}
+
+TEST_F(IntakeTest, TheEnvironmentByItselfStartsLogsAndStops) {
+  struct Case {
+    std::vector<std::string> env;
+    int status;
+    std::vector<std::string> lines;  // a part of each line
+  };
+  const std::vector<Case> cases = {
+      // Home terminal, log to it, "started" and the closing lines.
+      {{"ZEB_INTAKE_TEST_FLAGS=0xE8"},
+       0,
+       {" started.", "hello", "Total CPU time: ", "Elapsed time:   ", " Stopped."}},
+      // A completion code ends the process abnormally before any closing line.
+      {{"ZEB_INTAKE_TEST_FLAGS=0xE8", "ZEB_INTAKE_TEST_CODE=1"}, 3, {" started.", "hello"}},
+      {{"ZEB_INTAKE_TEST_FLAGS=0xE8", "ZEB_INTAKE_TEST_CODE=0"},
+       0,
+       {" started.", "hello", "Total CPU time: ", "Elapsed time:   ", " Stopped."}},
+      // OUT is standard output, the home terminal too: each line once.
+      {{"ZEB_INTAKE_TEST_FLAGS=0x3D"}, 0, {"hello"}},
+      // Without flags nothing is done.
+      {{"ZEB_INTAKE_TEST_FLAGS=0xE8", "ZEB_INTAKE_TEST_NOFLAGS=1"}, 0, {"result 29, record none"}},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    std::string name = "alone" + std::to_string(n++);
+    std::vector<std::string> env = c.env;
+    env.push_back("ZEB_INTAKE_TEST_CHILD=standalone");
+    zp::Child child = start(name, env, false);
+    EXPECT_EQ(zp::wait_child(&child), c.status) << name;
+    std::ifstream in(dir_ + "/" + name);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), c.lines.size()) << name;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      EXPECT_NE(lines[i].find(c.lines[i]), std::string::npos) << name << ": " << lines[i];
+    }
+  }
 }
 
 }  // namespace
