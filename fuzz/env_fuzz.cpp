@@ -77,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           int16_t length = -1;
           check(ENV_INQUIRE(zeb::mask({1, 2, 4, 5}), env, ENVINFO_STARTUP, nullptr, out, &length) ==
                 0);
-          check(length == r.length && std::memcmp(out, r.bytes.data(), r.bytes.size()) == 0);
+          check(length == r.length &&
+                (r.bytes.empty() || std::memcmp(out, r.bytes.data(), r.bytes.size()) == 0));
         }
         break;
       case 1:
@@ -89,7 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       default: {
         // The key: the record's bytes, ended by a NUL within 64 bytes.
         char key[65] = {};
-        std::memcpy(key, r.bytes.data(), r.bytes.size() < 64 ? r.bytes.size() : 64);
+        if (!r.bytes.empty()) {
+          std::memcpy(key, r.bytes.data(), r.bytes.size() < 64 ? r.bytes.size() : 64);
+        }
         char out[600];
         int16_t length = 0;
         int16_t item = static_cast<int16_t>(r.item % 20 - 1);
