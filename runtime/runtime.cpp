@@ -60,8 +60,11 @@ int16_t ZEB_LOG(uint32_t mask, const char* format, const void* a1, const void* a
                 const void* a9, const void* a10, const void* a11, const void* a12) {
   if (!zeb::mask_fits(mask, 13)) return zeb::err::kInvalidOperation;
   if (!zeb::present(mask, 1) || format == nullptr) return zeb::err::kMissingParameter;
-  return ENV_LOG(zeb::mask_with_leading(mask), static_cast<EnvRecord*>(zeb::library_env()), format,
-                 a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, a11, a12);
+  // Like the other entry points, 309 before start-up.
+  auto* env = static_cast<EnvRecord*>(zeb::library_env());
+  if (env == nullptr) return zeb::err::kNoStartup;
+  return ENV_LOG(zeb::mask_with_leading(mask), env, format, a1, a2, a3, a4, a5, a6, a7, a8, a9, a10,
+                 a11, a12);
 }
 
 void ZEB_SHOWMEMSTATS() {

@@ -16,7 +16,7 @@ int16_t ZEB_STARTUP(uint32_t mask, int16_t pages = 1000, uint16_t flags = 0,
 
 // Writes one log line: format (bit 31) expanded with up to twelve arguments
 // (bits 30 to 19), each the address of the value a directive shows. Returns
-// the error of the write, 0 on success.
+// the error of the write, 0 on success, 309 before start-up.
 int16_t ZEB_LOG(uint32_t mask, const char* format = nullptr, const void* a1 = nullptr,
                 const void* a2 = nullptr, const void* a3 = nullptr, const void* a4 = nullptr,
                 const void* a5 = nullptr, const void* a6 = nullptr, const void* a7 = nullptr,

@@ -118,6 +118,7 @@ TEST(Log, NothingWithoutTheTerminalFlag) {
 
 TEST(Log, ParameterCountAndLineLength) {
   auto r = run_child([] {
+    if (ZEB_LOG(zeb::mask({1}), "too early") != 309) _exit(3);  // before start-up
     ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x29);
     int32_t v = 1;
     // Format and twelve arguments are accepted; a fourteenth is not.
