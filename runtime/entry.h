@@ -33,6 +33,13 @@ int16_t ZEB_WRITEOUTFILE(const void* buffer, int16_t length);
 int16_t ZEB_ADDPARAM(const char* name, int16_t name_length, const char* value,
                      int16_t value_length);
 
+// ENV_SPAWN on the library's environment: 1 program (internal name), 2 process
+// name, 3 processor, 4 priority, 5 start-up message, 6 receives the new
+// process's identifier, 7 its creation error, 8 home terminal.
+int16_t ZEB_SPAWN(uint32_t mask, const char* program = nullptr, const char* name = nullptr,
+                  int16_t cpu = -1, int16_t priority = -1, const char* startup = nullptr,
+                  int16_t* pid = nullptr, int16_t* error = nullptr, const char* hometerm = nullptr);
+
 // ENV_INQUIRE on the library's environment: 1 item, 2 key, 3 buffer,
 // 4 length.
 int16_t ZEB_ENVINFO(uint32_t mask, int16_t item = 0, const char* key = nullptr,

@@ -6,21 +6,51 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "platform/testing.h"
 #include "zeb.h"
 
 namespace {
 
-int run_child(const std::function<int()>& body) {
+// Runs body in a child process, standard input reading input and standard
+// output captured; the child exits with what body returns (0: all held, else
+// the number of the check that failed).
+struct ChildRun {
+  int status = -1;
+  std::string out;
+};
+
+ChildRun run_with_streams(const std::string& input, const std::function<int()>& body) {
+  FILE* in = tmpfile();
+  FILE* out = tmpfile();
+  fputs(input.c_str(), in);
+  rewind(in);
+  fflush(stdout);
   pid_t pid = fork();
-  if (pid == 0) _exit(body());
+  if (pid == 0) {
+    dup2(fileno(in), 0);
+    dup2(fileno(out), 1);
+    _exit(body());
+  }
+  ChildRun run;
   int status = 0;
   waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  rewind(out);
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, out)) > 0) run.out.append(buffer, n);
+  fclose(in);
+  fclose(out);
+  return run;
 }
+
+// The exit status of body run in a child.
+int run_child(const std::function<int()>& body) { return run_with_streams("", body).status; }
 
 int16_t start() { return ZEB_STARTUP(zeb::mask({1, 2}), 100, 0); }
 
@@ -35,10 +65,24 @@ struct Call {
 
 std::vector<Call> every_entry_point() {
   static char buffer[64];
+  static int16_t count, fnum;
   static void* handle;
   static int32_t delay;
   static PoolStats stats;
   return {
+      {"ZEB_READINFILE", [] { return ZEB_READINFILE(buffer, 64, &count); }},
+      {"ZEB_WRITEOUTFILE", [] { return ZEB_WRITEOUTFILE("x", 1); }},
+      {"ZEB_ADDPARAM", [] { return ZEB_ADDPARAM("A", 1, "B", 1); }},
+      {"ZEB_SPAWN", [] { return ZEB_SPAWN(zeb::mask({1}), "$SYSTEM SYSTEM  PROG    "); }},
+      {"ZEB_ENVINFO",
+       [] {
+         return ZEB_ENVINFO(zeb::mask({1, 3, 4}), 7, nullptr, buffer, &count);
+       }},
+      {"ZEB_OPEN",
+       [] {
+         return ZEB_OPEN(zeb::mask({1, 2}), "=OUT", &fnum);
+       }},
+      {"ZEB_LOG", [] { return ZEB_LOG(zeb::mask({1}), "x"); }},
       {"ZEB_MEMALLOC", [] { return ZEB_MEMALLOC(&handle, 16); }},
       {"ZEB_MEMFREE", [] { return ZEB_MEMFREE(buffer); }},
       {"ZEB_MEMSTATS", [] { return ZEB_MEMSTATS(zeb::mask({1}), &stats); }},
@@ -63,6 +107,18 @@ TEST(EntryPoints, MaskBitsBeyondTheLastParameter) {
     const char* name;
     std::function<int16_t()> call;
   } cases[] = {
+      {"ZEB_SPAWN",
+       [] {
+         return ZEB_SPAWN(zeb::mask({1, 9}));
+       }},
+      {"ZEB_ENVINFO",
+       [] {
+         return ZEB_ENVINFO(zeb::mask({1, 5}), 0);
+       }},
+      {"ZEB_OPEN",
+       [] {
+         return ZEB_OPEN(zeb::mask({1, 2, 11}), "X", nullptr);
+       }},
       {"ZEB_MEMSTATS", [] { return ZEB_MEMSTATS(zeb::mask({3})); }},
       {"ZEB_TIMERINSERT",
        [] {
@@ -142,6 +198,87 @@ TEST(EntryPoints, TimersOfTheLibrary) {
               return 0;
             }),
             0);
+}
+
+// The environment's entry points after a start-up from a shell (flags 0x0007:
+// the intake, the IN file on standard input, the OUT file on standard output).
+TEST(EntryPoints, InAndOutFiles) {
+  ChildRun run = run_with_streams("first\nsecond\n", [] {
+    if (ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x0007) != 0) return 100;
+    char buffer[64];
+    int16_t count = -1;
+    if (ZEB_READINFILE(buffer, sizeof buffer, &count) != 0) return 1;
+    if (std::string(buffer, count) != "first") return 2;
+    if (ZEB_WRITEOUTFILE("one", 3) != 0 || ZEB_WRITEOUTFILE("", 0) != 0) return 3;
+    if (ZEB_READINFILE(buffer, sizeof buffer, &count) != 0) return 4;
+    if (std::string(buffer, count) != "second") return 5;
+    if (ZEB_READINFILE(buffer, sizeof buffer, &count) != 1) return 6;  // end of file
+    if (ZEB_WRITEOUTFILE(buffer, -1) == 0) return 7;
+    return 0;
+  });
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "one\n\n");
+  // Without flags 0x0002 and 0x0004 neither file is open.
+  run = run_with_streams("", [] {
+    if (ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x0001) != 0) return 100;
+    char buffer[8];
+    int16_t count;
+    if (ZEB_READINFILE(buffer, sizeof buffer, &count) != 16) return 1;
+    if (ZEB_WRITEOUTFILE("x", 1) != 16) return 2;
+    return 0;
+  });
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "");
+}
+
+TEST(EntryPoints, ParamsAndInquiry) {
+  ChildRun run = run_with_streams("", [] {
+    setenv("ZEB_PARAM_COLOUR", "blue", 1);
+    if (ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x0001) != 0) return 100;
+    char value[64] = {};
+    int16_t length = 0;
+    // Item, key, buffer and length: the mask arrives one place down with
+    // the environment record in front.
+    if (ZEB_ENVINFO(zeb::mask({1, 2, 3, 4}), ENVINFO_PARAM, "COLOUR", value, &length) != 0)
+      return 1;
+    if (std::string(value, length) != "BLUE") return 2;
+    if (ZEB_ADDPARAM("colour", 6, "red", 3) != 0) return 3;
+    length = 0;
+    if (ZEB_ENVINFO(zeb::mask({1, 2, 4}), ENVINFO_PARAM, "COLOUR", nullptr, &length) != 0) return 4;
+    if (length != 3) return 5;
+    if (ZEB_ENVINFO(zeb::mask({1, 2}), ENVINFO_PARAM, "SHAPE") != 11) return 6;
+    if (ZEB_ENVINFO(zeb::mask({2}), 0, "X") != 29) return 7;  // no item
+    return 0;
+  });
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(EntryPoints, OpenByLogicalName) {
+  zeb::testing::ScratchVolume volume("$DATA");
+  std::filesystem::create_directory(volume.path("sub"));
+  FILE* f = fopen(volume.path("sub/file").c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fputs("contents", f);
+  fclose(f);
+  ChildRun run = run_with_streams("", [] {
+    setenv("ZEB_DEFINE_INPUT", "$DATA.SUB.FILE", 1);
+    if (ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x0001) != 0) return 100;
+    int16_t fnum = -1;
+    if (ZEB_OPEN(zeb::mask({1, 2}), "=INPUT", &fnum) != 0 || fnum < 0) return 1;
+    char buffer[16];
+    int16_t count = 0;
+    if (READX(zeb::mask({1, 2, 3, 4}), fnum, buffer, sizeof buffer, &count) != 0) return 2;
+    if (std::string(buffer, count) != "contents") return 3;
+    // Parameter 7 (options) reaches FILE_OPEN_ as its parameter 8.
+    int16_t second = -1;
+    if (ZEB_OPEN(zeb::mask({1, 2, 7}), "$DATA.SUB.FILE", &second) != 0 || second < 0) return 4;
+    // Without the file number's reference nothing is opened.
+    if (ZEB_OPEN(zeb::mask({1}), "=INPUT") != 29) return 5;
+    if (ZEB_OPEN(zeb::mask({1, 2}), "=NOSUCH", &fnum) == 0) return 6;
+    if (ZEB_OPEN(zeb::mask({1, 2, 8}), "=INPUT", &fnum) != 2) return 7;
+    return 0;
+  });
+  EXPECT_EQ(run.status, 0);
 }
 
 }  // namespace

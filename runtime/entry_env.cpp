@@ -1,0 +1,99 @@
+// The entry points on the library's environment record, and the IN and OUT
+// file procedures they reach.
+#include "platform/errors.h"
+#include "platform/platform.h"
+#include "runtime/context.h"
+#include "runtime/entry.h"
+
+namespace err = zeb::err;
+using zeb::mask;
+using zeb::present;
+
+namespace {
+
+// The piece of library state an entry point needs, or null before start-up
+// has set it up.
+EnvRecord* started_env() { return static_cast<EnvRecord*>(zeb::library_env()); }
+
+// The file's last error after a transfer. A file number that start-up did
+// not open (-2) answers the inquiry itself with 16.
+int16_t last_error(int16_t fnum) {
+  int16_t error = 0;
+  int16_t inquiry = FILE_GETINFO_(mask({1, 2}), fnum, &error);
+  return inquiry != 0 ? inquiry : error;
+}
+
+}  // namespace
+
+int16_t ENV_READINFILE(const EnvRecord* env, void* buffer, int16_t maxlen, int16_t* count) {
+  if (env == nullptr) return err::kMissingParameter;
+  READX(mask({1, 2, 3, 4}), env->in_fnum, buffer, maxlen, count);
+  return last_error(env->in_fnum);
+}
+
+int16_t ENV_WRITEOUTFILE(const EnvRecord* env, const void* buffer, int16_t length) {
+  if (env == nullptr) return err::kMissingParameter;
+  WRITEX(mask({1, 2, 3}), env->out_fnum, buffer, length);
+  return last_error(env->out_fnum);
+}
+
+int16_t ZEB_READINFILE(void* buffer, int16_t maxlen, int16_t* count) {
+  EnvRecord* env = started_env();
+  return env == nullptr ? err::kNoStartup : ENV_READINFILE(env, buffer, maxlen, count);
+}
+
+int16_t ZEB_WRITEOUTFILE(const void* buffer, int16_t length) {
+  EnvRecord* env = started_env();
+  return env == nullptr ? err::kNoStartup : ENV_WRITEOUTFILE(env, buffer, length);
+}
+
+int16_t ZEB_ADDPARAM(const char* name, int16_t name_length, const char* value,
+                     int16_t value_length) {
+  EnvRecord* env = started_env();
+  return env == nullptr ? err::kNoStartup
+                        : ENV_ADDPARAM(env, name, name_length, value, value_length);
+}
+
+int16_t ZEB_SPAWN(uint32_t mask_word, const char* program, const char* name, int16_t cpu,
+                  int16_t priority, const char* startup, int16_t* pid, int16_t* error,
+                  const char* hometerm) {
+  EnvRecord* env = started_env();
+  if (env == nullptr) return err::kNoStartup;
+  if (!zeb::mask_fits(mask_word, 8)) return err::kInvalidOperation;
+  return ENV_SPAWN(zeb::mask_with_leading(mask_word), env, program, name, cpu, priority, startup,
+                   pid, error, hometerm);
+}
+
+int16_t ZEB_ENVINFO(uint32_t mask_word, int16_t item, const char* key, void* buffer,
+                    int16_t* length) {
+  EnvRecord* env = started_env();
+  if (env == nullptr) return err::kNoStartup;
+  if (!zeb::mask_fits(mask_word, 4)) return err::kInvalidOperation;
+  return ENV_INQUIRE(zeb::mask_with_leading(mask_word), env, item, key, buffer, length);
+}
+
+int16_t ZEB_OPEN(uint32_t mask_word, const char* name, int16_t* filenum, int16_t access,
+                 int16_t exclusion, int16_t nowait_depth, int16_t sync_or_receive_depth,
+                 int16_t options, int16_t /*seq_block_buffer_id*/, int16_t /*seq_block_buffer_len*/,
+                 const void* /*primary_handle*/) {
+  EnvRecord* env = started_env();
+  if (env == nullptr) return err::kNoStartup;
+  if (!zeb::mask_fits(mask_word, 10)) return err::kInvalidOperation;
+  if (!present(mask_word, 1) || !present(mask_word, 2) || name == nullptr || filenum == nullptr) {
+    return err::kMissingParameter;
+  }
+  // The platform's FILE_OPEN_ takes no sequential block buffer and opens no
+  // process pairs; asking for either is refused before anything is opened.
+  if (present(mask_word, 8) || present(mask_word, 9) || present(mask_word, 10)) {
+    return err::kInvalidOperation;
+  }
+  // Room for any external name, a node name included.
+  char external[64];
+  int16_t length = 0;
+  int16_t error = ENV_FNAME(mask({1, 2, 4, 5}), env, name, nullptr, external, &length);
+  if (error != 0) return error;
+  // FILE_OPEN_'s parameters 4 to 8 are ours 3 to 7, each one place on.
+  uint32_t open_mask = mask({1, 2, 3}) | ((mask_word & (mask({3, 4, 5, 6, 7}))) >> 1);
+  return FILE_OPEN_(open_mask, external, length, filenum, access, exclusion, nowait_depth,
+                    sync_or_receive_depth, options);
+}
