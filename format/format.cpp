@@ -136,23 +136,8 @@ unsigned State::escape() {
   return c;
 }
 
-void State::output(int width, const char* text, int length, unsigned flags) {
+void State::output_field(int width, const char* text, int length, unsigned flags) {
   width = clamp_field(width);
-  // The usual field: a text of known length, left-justified in a width that
-  // holds it and fits the room left, every byte shown as itself.
-  if ((flags & ~kLeft) == 0 && text != nullptr && length > 0 && length <= width &&
-      width <= remaining) {
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-    int i = 0;
-    while (i < length && printable(p[i])) ++i;
-    if (i == length) {
-      copy_short(out, text, static_cast<size_t>(length));
-      fill_short(out + length, ' ', static_cast<size_t>(width - length));
-      out += width;
-      remaining -= width;
-      return;
-    }
-  }
   if (text == nullptr) {
     length = 0;
   } else if (flags & kNulEnds) {

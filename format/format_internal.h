@@ -47,6 +47,45 @@ inline void copy_short(char* d, const void* from, size_t n) {
   }
 }
 
+// True when none of the eight bytes of w is below 0x20 or above 0x7E, the
+// bytes shown as themselves (exact for any bytes: the borrows and carries
+// of the two tests only ever start at a byte that fails).
+constexpr bool all_shown8(uint64_t w) {
+  constexpr uint64_t kOnes = 0x0101010101010101u;
+  constexpr uint64_t kHigh = 0x8080808080808080u;
+  const uint64_t below = (w - 0x20 * kOnes) & ~w & kHigh;
+  const uint64_t above = ((w + kOnes) | w) & kHigh;
+  return (below | above) == 0;
+}
+
+// True when the n bytes at s (1 or more) are all shown as themselves; read a
+// word at a time, never outside the n bytes.
+inline bool all_shown(const char* s, size_t n) {
+  uint64_t w;
+  if (n >= 8) {
+    for (size_t i = 0; i + 8 < n; i += 8) {
+      std::memcpy(&w, s + i, 8);
+      if (!all_shown8(w)) return false;
+    }
+    std::memcpy(&w, s + n - 8, 8);
+    return all_shown8(w);
+  }
+  if (n >= 4) {
+    uint32_t a, b;
+    std::memcpy(&a, s, 4);
+    std::memcpy(&b, s + n - 4, 4);
+    w = a | uint64_t{b} << 32;
+  } else if (n >= 2) {
+    uint16_t a, b;
+    std::memcpy(&a, s, 2);
+    std::memcpy(&b, s + n - 2, 2);
+    w = a | uint64_t{b} << 16 | 0x2020202000000000u;
+  } else {
+    w = static_cast<unsigned char>(s[0]) | 0x2020202020202000u;
+  }
+  return all_shown8(w);
+}
+
 inline void fill_short(char* d, char c, size_t n) {
   if (n > 32) {
     std::memset(d, c, n);
@@ -181,10 +220,26 @@ struct State {
 
   // Writes a text field (width, text, length, field flags). A null text is
   // the empty text.
-  void output(int width, const char* text, int length, unsigned flags);
+  void output(int width, const char* text, int length, unsigned flags) {
+    // The usual field, done here in the caller: a text of known length,
+    // left-justified in a width that holds it and fits the room left, every
+    // byte shown as itself.
+    if ((flags & ~kLeft) == 0 && text != nullptr && length > 0 && length <= width &&
+        width <= kMaxField && width <= remaining) {
+      if (all_shown(text, static_cast<size_t>(length))) {
+        copy_short(out, text, static_cast<size_t>(length));
+        fill_short(out + length, ' ', static_cast<size_t>(width - length));
+        out += width;
+        remaining -= width;
+        return;
+      }
+    }
+    output_field(width, text, length, flags);
+  }
 
  private:
   unsigned escape();
+  void output_field(int width, const char* text, int length, unsigned flags);
 };
 
 // Width, count and length of a field, clamped to 0..kMaxField.

@@ -193,6 +193,22 @@ TEST(Engine, FieldWriter) {
   EXPECT_EQ(F("[\\v2\\]", "\x01x"), "[<01>x]");
 }
 
+// The word-at-a-time test behind the field writer's copy of a plain text:
+// every byte value at every place of texts of 1 to 17 bytes.
+TEST(Engine, ShownBytesTestAgreesWithTheByteTest) {
+  char text[17];
+  for (size_t n = 1; n <= sizeof text; ++n) {
+    for (size_t at = 0; at < n; ++at) {
+      for (int b = 0; b < 256; ++b) {
+        std::memset(text, 'a', sizeof text);
+        text[at] = static_cast<char>(b);
+        ASSERT_EQ(zeb::format::all_shown(text, n), b >= 0x20 && b <= 0x7E)
+            << "length " << n << " byte " << b << " at " << at;
+      }
+    }
+  }
+}
+
 // ---------------------------------------------------------------- numbers
 
 struct NumberCase {
