@@ -92,8 +92,16 @@ class Env {
         std::string("\xFF\xFD\x00\x01", 4) + char(name.size()) + name + char(value.size()) + value;
     Push(&env_->param_list, m);
   }
+  // An ASSIGN of logical to the file $VOL.SUB.FILE (internal form).
   void Assign(const std::string& logical, const std::string& file) {
-    zp::Message m = zp::assign_message(logical, Pad(file, 24).c_str());
+    std::string internal;
+    size_t start = 0;
+    for (int part = 0; part < 3; ++part) {
+      size_t dot = file.find('.', start);
+      internal += Pad(file.substr(start, dot == std::string::npos ? dot : dot - start), 8);
+      start = dot == std::string::npos ? file.size() : dot + 1;
+    }
+    zp::Message m = zp::assign_message(logical, internal.c_str());
     Push(&env_->assign_list, std::string(m.begin(), m.end()));
   }
   // Stores this process's own start-up message as the intake does.
@@ -151,6 +159,37 @@ int Record() {
   return 0;
 }
 
+// Runs the library's intake into an environment record and reports what
+// ENV_INQUIRE gives: the parameter text, the PARAMs named in
+// ZEB_SPAWN_TEST_NAMES, the ASSIGN "=OUTPUT", and its nice value.
+int Intake() {
+  Env env;
+  int16_t result = ENV_INITIALIZER_(mask({1, 2, 3, 4}), ENV_STARTUPPROC_, ENV_ASSIGNPROC_,
+                                    ENV_PARAMPROC_, env.get());
+  g_log += "intake " + std::to_string(result) + "\n";
+  char buffer[600];
+  int16_t length = 0;
+  ENV_INQUIRE(mask({1, 2, 4, 5}), env.get(), ENVINFO_PARAMTEXT, nullptr, buffer, &length);
+  g_log += "text " + std::string(buffer, static_cast<size_t>(length)) + "\n";
+  std::istringstream names(std::getenv("ZEB_SPAWN_TEST_NAMES"));
+  std::string name;
+  while (names >> name) {
+    length = 0;
+    int16_t error =
+        ENV_INQUIRE(mask({1, 2, 3, 4, 5}), env.get(), ENVINFO_PARAM, name.c_str(), buffer, &length);
+    g_log += "param " + name + " " + std::to_string(error) + " " +
+             std::string(buffer, static_cast<size_t>(error == 0 ? length : 0)) + "\n";
+  }
+  length = 0;
+  int16_t error =
+      ENV_INQUIRE(mask({1, 2, 3, 4, 5}), env.get(), ENVINFO_ASSIGN, "=OUTPUT", buffer, &length);
+  g_log += "assign " + std::to_string(error) + " " + std::string(buffer, 24) + "\n";
+  errno = 0;
+  g_log += "nice " + std::to_string(::getpriority(PRIO_PROCESS, 0)) + "\n";
+  Flush();
+  return 0;
+}
+
 // The message that ends the monitor.
 constexpr int16_t kStopCode = 0x7FFF;
 
@@ -196,7 +235,7 @@ struct ChildMode : testing::Environment {
     const char* mode = std::getenv("ZEB_SPAWN_TEST_CHILD");
     if (mode == nullptr) return;
     const std::string m = mode;
-    int status = m == "record" ? Record() : m == "cmon" ? Monitor() : 0;
+    int status = m == "record" ? Record() : m == "intake" ? Intake() : m == "cmon" ? Monitor() : 0;
     if (status == 0) STOP();  // a named child removes its socket
     std::_Exit(status);
   }
@@ -358,6 +397,32 @@ TEST(Spawn, OwnStartupIsHandedOnOrAnEmptyTextWithoutOne) {
     ASSERT_GE(got.size(), 2u);
     EXPECT_EQ(got[1].hex, Hex(c.want.data(), c.want.size()));
   }
+}
+
+TEST(Spawn, TheChildSeesItsEnvironmentThroughInquiry) {
+  zeb::testing::ScratchDirectory dir;
+  const std::string out = dir.path() + "/log";
+  Env env;
+  env.Assign("OUTPUT", "$D.E.F");
+  ASSERT_EQ(ENV_ADDPARAM(env.get(), "speed", 5, "fast", 4), 0);
+  ASSERT_EQ(ENV_ADDPARAM(env.get(), "odd", 3, "abc", 3), 0);
+  std::string startup = Startup("run it");
+  ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "intake"},
+                      {"ZEB_SPAWN_TEST_OUT", out},
+                      {"ZEB_SPAWN_TEST_NAMES", "SPEED odd missing"}};
+  std::string program = OwnProgram();
+  int16_t id[4];
+  ASSERT_EQ(
+      ENV_SPAWN(mask({1, 2, 6, 7}), env.get(), program.data(), nullptr, 0, 0, startup.data(), id),
+      0);
+  errno = 0;
+  const int nice = ::getpriority(PRIO_PROCESS, 0);
+  // Without a monitor priority -1 becomes own priority - 1: nice one higher.
+  EXPECT_EQ(Lines(out, PidOf(id)), "intake 0\ntext RUN IT" + std::string(2, '\0') +
+                                       "\nparam SPEED 0 FAST\nparam odd 0 ABC\n"
+                                       "param missing 11 \nassign 0 " +
+                                       Pad("$D", 8) + Pad("E", 8) + Pad("F", 8) + "\nnice " +
+                                       std::to_string(std::min(nice + 1, 19)) + "\n");
 }
 
 TEST(Spawn, AChildKilledInMidConversationEndsItPromptly) {
