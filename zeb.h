@@ -30,5 +30,3 @@
 #include "runtime/zeb_term.h"
 
 #include "terminal/control.h"
-
-#include "survey/survey.h"

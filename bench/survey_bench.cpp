@@ -17,6 +17,7 @@
 #include <set>
 #include <string>
 
+#include "survey/survey.h"
 #include "zeb.h"
 
 namespace {

@@ -1,27 +1,42 @@
 # Helpers shared by every subsystem folder.
 
+# Warnings on for every target of ours; errors only with ZEB_WERROR, which is
+# on by default for our own top-level builds and off inside an embedding
+# project, whose compiler may warn where ours does not.
 function(zeb_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(ZEB_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
 endfunction()
 
-# zeb_library(<name> SOURCES ... [DEPS ...] [PRIVATE_DEPS ...])
-# Builds the static library zeb_<name> for one subsystem folder and adds it
-# to the umbrella target zeb.
+# zeb_library(<name> SOURCES ... [HEADERS ...] [DEPS ...] [PRIVATE_DEPS ...])
+# Builds the static library zeb_<name> for one subsystem folder, exported and
+# aliased as zeb::<name>, and adds it to the umbrella target zeb. HEADERS are
+# the folder's public headers, the only ones installed; a header left out of
+# the list stays internal to the build.
 function(zeb_library name)
-  cmake_parse_arguments(L "" "" "SOURCES;DEPS;PRIVATE_DEPS" ${ARGN})
+  cmake_parse_arguments(L "" "" "SOURCES;HEADERS;DEPS;PRIVATE_DEPS" ${ARGN})
   set(target zeb_${name})
   add_library(${target} STATIC ${L_SOURCES})
   add_library(zeb::${name} ALIAS ${target})
   target_include_directories(${target} PUBLIC
     $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
-    $<INSTALL_INTERFACE:include/zeb>)
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/zeb>)
+  target_compile_features(${target} PUBLIC cxx_std_20)
   target_link_libraries(${target} PUBLIC ${L_DEPS} PRIVATE ${L_PRIVATE_DEPS})
-  set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON EXPORT_NAME ${name})
   zeb_warnings(${target})
   set_property(GLOBAL APPEND PROPERTY ZEB_COMPONENTS ${target})
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  foreach(header ${L_HEADERS})
+    set_property(GLOBAL APPEND PROPERTY ZEB_PUBLIC_HEADERS ${folder}/${header})
+  endforeach()
 endfunction()
 
-# zeb_test(<name> SOURCES ... [DEPS ...]): one GoogleTest binary, one CTest test.
+# zeb_test(<name> SOURCES ... [DEPS ...]): one GoogleTest binary, one CTest
+# test. Every test is named in its folder's CMakeLists.txt; a listed source
+# that is missing fails the configure step.
 function(zeb_test name)
   if(NOT ZEB_BUILD_TESTS)
     return()
@@ -49,15 +64,15 @@ function(zeb_bench name)
 endfunction()
 
 # zeb_fuzz(<name> SOURCES ... [DEPS ...] CORPUS <dir>)
-# Every configuration builds <name>_replay, which runs the target over each
-# saved input of CORPUS (a CTest test when tests are on). With ZEB_FUZZ and
-# clang, <name>_fuzzer is the libFuzzer binary.
+# With tests on, builds <name>_replay, which runs the target over each saved
+# input of CORPUS, as a CTest test. With ZEB_FUZZ and clang, <name>_fuzzer is
+# the libFuzzer binary.
 function(zeb_fuzz name)
   cmake_parse_arguments(F "" "CORPUS" "SOURCES;DEPS" ${ARGN})
-  add_executable(${name}_replay ${F_SOURCES} ${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp)
-  target_link_libraries(${name}_replay PRIVATE ${F_DEPS})
-  zeb_warnings(${name}_replay)
   if(ZEB_BUILD_TESTS)
+    add_executable(${name}_replay ${F_SOURCES} ${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp)
+    target_link_libraries(${name}_replay PRIVATE ${F_DEPS})
+    zeb_warnings(${name}_replay)
     add_test(NAME ${name}_replay COMMAND ${name}_replay ${F_CORPUS})
   endif()
   if(ZEB_FUZZ)
@@ -65,5 +80,6 @@ function(zeb_fuzz name)
     target_compile_options(${name}_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
     target_link_options(${name}_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
     target_link_libraries(${name}_fuzzer PRIVATE ${F_DEPS})
+    zeb_warnings(${name}_fuzzer)
   endif()
 endfunction()

@@ -43,5 +43,7 @@ int main(int argc, char** argv) {
     }
   }
   std::printf("replayed %d inputs\n", count);
-  return failures == 0 ? 0 : 1;
+  // An empty or vanished corpus replays nothing: that is a failure, not a pass.
+  if (count == 0) std::fprintf(stderr, "no inputs to replay\n");
+  return failures == 0 && count > 0 ? 0 : 1;
 }

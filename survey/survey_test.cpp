@@ -20,6 +20,7 @@
 #include "platform/host.h"
 #include "platform/syscalls.h"
 #include "platform/testing.h"
+#include "survey/survey.h"
 #include "zeb.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/diagnostics.h"
+#include "survey/survey.h"
 #include "zeb.h"
 
 #ifndef VORN_VERSION
