@@ -48,7 +48,7 @@ std::string counted(const char* src) {
   UTIL_CLEANUPPARAMNAME(src, dst);
   auto n = static_cast<unsigned char>(dst[0]);
   EXPECT_EQ(dst[1 + n], 'X') << "wrote past the name";
-  return std::string(1, static_cast<char>(n)) + std::string(dst + 1, n);
+  return std::string(dst, 1 + n);  // the count byte and the name
 }
 
 TEST(CleanupParamName, CountedNamesFromTextAndCountedInput) {
