@@ -48,6 +48,7 @@ struct HeldFile {
   int fd = -1;
   int opens = 0;
   bool temporary = true;
+  std::string directory;  // where a temporary file of a directory volume was made
   ~HeldFile() {
     if (fd >= 0) syscalls().close(fd);
   }
@@ -195,29 +196,171 @@ int16_t device_type_word(int16_t filenum, const OpenFile& f) {
   return static_cast<int16_t>((kDeviceTypeDisk << 6) | (f.volume->subtype & 0x3F));
 }
 
-// Creates a temporary file on volume v; returns its held record.
-int16_t create_temporary(const Volume& v, Name* name, std::shared_ptr<HeldFile>* held) {
+// Both sizing procedures measure the file against the file-size limit first:
+// extending beyond it would raise SIGXFSZ, which ends the process; here it is
+// EFBIG (error 45) instead.
+bool beyond_size_limit(int fd, long long size) {
+  long long limit = syscalls().file_size_limit();
+  if (limit < 0 || size <= limit) return false;
+  FileStatus st;
+  return syscalls().fstat(fd, &st) != 0 || st.size < size;
+}
+
+}  // namespace
+
+int extend_file(int fd, long long size) {
+  if (beyond_size_limit(fd, size)) {
+    errno = EFBIG;
+    return -1;
+  }
+  FileStatus st;
+  if (syscalls().fstat(fd, &st) != 0) return -1;
+  return st.size < size ? syscalls().ftruncate(fd, size) : 0;
+}
+
+int reserve_file(int fd, long long size) {
+  if (beyond_size_limit(fd, size)) {
+    errno = EFBIG;
+    return -1;
+  }
+  if (syscalls().fallocate(fd, 0, size) == 0) return 0;
+  if (errno != EOPNOTSUPP && errno != EINVAL) return -1;
+  return extend_file(fd, size);
+}
+
+namespace {
+
+// ", beyond the file-size limit of N bytes" when size is beyond it.
+std::string file_size_limit_text(long long size) {
+  long long limit = syscalls().file_size_limit();
+  if (limit < 0 || size <= limit) return "";
+  return ", beyond the file-size limit of " + std::to_string(limit) + " bytes";
+}
+
+// Errors after which a temporary file is tried in the next directory: the
+// user may not create files there.
+bool refused_here(int e) { return e == EACCES || e == EPERM || e == EROFS; }
+
+// Marks a private directory that was not the one this process made.
+constexpr int kNotOurs = -2;
+
+// The fallback for file systems without O_TMPFILE. The file is made inside a
+// private directory (mode 0700, made for the purpose), opened through that
+// directory's descriptor and unlinked through it, so no other user can
+// rename, link or keep it: the directory admits nobody else. Before the file
+// is made the directory is checked to be ours (owner, mode), and before it is
+// removed by name the name is checked to be still ours (inode), since in a
+// world-writable parent without the sticky bit another user may rename it.
+// Returns the descriptor, or -1 with errno set, or kNotOurs.
+int create_in_private_directory(const std::string& dir) {
+  const Syscalls& sys = syscalls();
+  static int counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string path = dir + "/.zeb-" + std::to_string(sys.getpid()) + "-" +
+                       std::to_string(++counter) + "-" +
+                       std::to_string(static_cast<uint64_t>(sys.monotonic_ns()) % 1000000007);
+    if (sys.mkdir(path.c_str(), 0700) != 0) {
+      if (errno == EEXIST) continue;
+      return -1;
+    }
+    int dirfd = sys.open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0);
+    if (dirfd < 0) return kNotOurs;
+    FileStatus made;
+    if (sys.fstat(dirfd, &made) != 0 || !made.is_directory() ||
+        made.uid != static_cast<uint32_t>(sys.geteuid()) || (made.mode & 07777) != 0700) {
+      sys.close(dirfd);
+      return kNotOurs;
+    }
+    int fd = sys.openat(dirfd, "scratch", O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_DSYNC, 0600);
+    int e = errno;
+    if (fd >= 0) sys.unlinkat(dirfd, "scratch", 0);
+    FileStatus named;
+    bool still_ours = sys.lstat(path.c_str(), &named) == 0 && named.device == made.device &&
+                      named.inode == made.inode;
+    if (still_ours) sys.rmdir(path.c_str());
+    sys.close(dirfd);
+    if (fd < 0) {
+      errno = e;
+      return -1;
+    }
+    if (!still_ours) {
+      sys.close(fd);
+      return kNotOurs;
+    }
+    return fd;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+// A nameless file in dir: O_TMPFILE, or the private-directory fallback.
+int create_nameless(const std::string& dir) {
+  int fd = syscalls().open(dir.c_str(), O_TMPFILE | O_RDWR | O_DSYNC, 0600);
+  if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+    fd = create_in_private_directory(dir);
+  }
+  return fd;
+}
+
+// The directories where a temporary file of volume v may go, in order. A
+// swap file (swap) goes in the temporary directory itself when that is on
+// the volume. Any other goes in the volume's root, else in the first of the
+// temporary directory, the home directory and the current directory that is
+// on the root's file system (same device) and where the user may create it.
+std::vector<std::string> temporary_directories(const Volume& v, bool swap) {
+  std::string tmp = temp_directory();
+  if (swap && volume_holds(v, tmp)) return {tmp};
+  std::vector<std::string> dirs = {v.root};
+  FileStatus root;
+  if (syscalls().stat(v.root.c_str(), &root) != 0) return dirs;
+  std::vector<std::string> others = {tmp};
+  if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') {
+    others.push_back(home);
+  }
+  std::string cwd;
+  if (syscalls().realpath(".", &cwd) == 0) others.push_back(cwd);
+  for (const std::string& dir : others) {
+    FileStatus st;
+    if (std::find(dirs.begin(), dirs.end(), dir) != dirs.end()) continue;
+    if (syscalls().stat(dir.c_str(), &st) == 0 && st.is_directory() && st.device == root.device) {
+      dirs.push_back(dir);
+    }
+  }
+  return dirs;
+}
+
+// Creates a temporary file on volume v (a swap file when swap); returns its
+// held record.
+int16_t create_temporary(const Volume& v, Name* name, std::shared_ptr<HeldFile>* held,
+                         bool swap = false) {
   auto file = std::make_shared<HeldFile>();
   if (v.simulated) {
     file->fd = syscalls().memfd_create("zeb-sim");
     if (file->fd < 0) return errno_error();
   } else {
-    file->fd = syscalls().open(v.root.c_str(), O_TMPFILE | O_RDWR | O_DSYNC | O_CLOEXEC, 0600);
-    if (file->fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-      // No O_TMPFILE on this file system: an exclusive new file, unlinked at
-      // once, is the nearest equivalent.
-      for (int attempt = 0; attempt < 100 && file->fd < 0; ++attempt) {
-        std::string path = v.root + "/.zeb-" + std::to_string(syscalls().getpid()) + "-" +
-                           std::to_string(g_temp_counter + attempt);
-        file->fd = syscalls().open(
-            path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_DSYNC | O_CLOEXEC, 0600);
-        if (file->fd >= 0)
-          syscalls().unlink(path.c_str());
-        else if (errno != EEXIST)
-          break;
+    int16_t first_error = 0;
+    std::string first_dir;
+    for (const std::string& dir : temporary_directories(v, swap)) {
+      file->fd = create_nameless(dir);
+      if (file->fd >= 0) {
+        file->directory = dir;
+        break;
       }
+      // Another user's hand in the private directory is this volume's error.
+      int16_t error = file->fd == kNotOurs ? err::kSecurityViolation : errno_error();
+      bool refused = file->fd != kNotOurs && refused_here(errno);
+      // The first refusal is the volume's error, unless something other than
+      // a refusal ends the search.
+      if (first_error == 0 || !refused) {
+        first_error = error;
+        first_dir = dir;
+      }
+      if (!refused) break;
     }
-    if (file->fd < 0) return errno_error();
+    if (file->fd < 0) {
+      note_failure("cannot create a temporary file in " + first_dir);
+      return first_error;
+    }
   }
   char digits[16];
   std::snprintf(digits, sizeof digits, "#%07d", ++g_temp_counter % 10000000);
@@ -292,7 +435,7 @@ int16_t create_named(const Volume& v, const Name& name, long long size,
     file->temporary = false;
     file->fd = syscalls().memfd_create("zeb-sim");
     if (file->fd < 0) return errno_error();
-    if (size > 0 && syscalls().ftruncate(file->fd, size) != 0) return errno_error();
+    if (size > 0 && extend_file(file->fd, size) != 0) return errno_error();
     store_attributes(file->fd, attributes);
     g_held[name.external()] = file;
     return 0;
@@ -303,7 +446,7 @@ int16_t create_named(const Volume& v, const Name& name, long long size,
   int fd = syscalls().open(path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0600);
   if (fd < 0) return errno_error();
   int16_t error = 0;
-  if (size > 0 && syscalls().ftruncate(fd, size) != 0) error = errno_error();
+  if (size > 0 && extend_file(fd, size) != 0) error = errno_error();
   if (error == 0) store_attributes(fd, attributes);
   syscalls().close(fd);
   if (error != 0) syscalls().unlink(path.c_str());
@@ -323,7 +466,13 @@ int16_t open_descriptor(const Name& name, const Volume** volume, int* fd,
   auto it = g_held.find(name.external());
   if (it != g_held.end()) {
     *fd = syscalls().dup(it->second->fd);
-    if (*fd < 0) return errno_error();
+    if (*fd < 0) {
+      int16_t error = errno_error();
+      const std::string& dir = it->second->directory;
+      note_failure("cannot open " + name.external() +
+                   (dir.empty() ? "" : " (a temporary file in " + dir + ")") + " again");
+      return error;
+    }
     *held = it->second;
     return 0;
   }
@@ -547,10 +696,13 @@ int16_t CREATE(uint32_t mask, char* internal_name, int32_t primary_extent, int16
   long long size = (primary + secondary * (extents - 1)) * zeb::kPageBytes;
   if (name.volume_only()) {
     std::shared_ptr<HeldFile> held;
-    int16_t error = create_temporary(*v, &name, &held);
+    int16_t error = create_temporary(*v, &name, &held, true);
     if (error != 0) return record_no_file(error);
-    if (syscalls().ftruncate(held->fd, size) != 0) {
+    // The blocks are reserved now, so a full disk is this call's error.
+    if (reserve_file(held->fd, size) != 0) {
       error = errno_error();
+      note_failure("cannot make a temporary file of " + std::to_string(size) + " bytes in " +
+                   (v->simulated ? v->name : held->directory) + file_size_limit_text(size));
       g_held.erase(name.external());
       return record_no_file(error);
     }

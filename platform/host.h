@@ -31,6 +31,21 @@ void forget_held_files();
 // The host file descriptor of an open file number, or -1.
 int host_fd(int16_t filenum);
 
+// Sizes a file to at least size bytes: extend_file as a sparse file,
+// reserve_file with its disk blocks reserved (so that writing it, through a
+// mapping too, never fails for want of space; a plain extension where the
+// file system cannot reserve). Both refuse a size beyond the file-size limit
+// with EFBIG instead of letting the kernel raise SIGXFSZ. 0, or -1 with errno.
+int extend_file(int fd, long long size);
+int reserve_file(int fd, long long size);
+
+// The temporary directory: $TMPDIR, else /tmp, resolved when it exists.
+std::string temp_directory();
+
+// True when path (absolute, resolved) lies on directory volume v: it is v's
+// root or below it.
+bool volume_holds(const Volume& v, const std::string& path);
+
 // Opens the file named by a 24-byte internal name for reading and writing
 // (not O_DSYNC) and returns a new host file descriptor, or -1 with *error set.
 // The caller owns the descriptor.

@@ -13,7 +13,9 @@
 
 #include <cerrno>
 #include <map>
+#include <string>
 
+#include "platform/diagnostics.h"
 #include "platform/errors.h"
 #include "platform/host.h"
 #include "platform/syscalls.h"
@@ -67,17 +69,12 @@ bool map_at_base(const Segment& s) {
 }
 
 // Makes the swap file at least size bytes long with its blocks reserved, so
-// that a page of the segment never faults for want of disk space. File
-// systems that cannot reserve blocks get a plain (sparse) extension.
+// that a page of the segment never faults for want of disk space.
 int16_t prepare_file(int fd, int32_t size) {
-  if (syscalls().fallocate(fd, 0, size) == 0) return 0;
-  if (errno != EOPNOTSUPP && errno != EINVAL) return zeb::platform::error_from_errno(errno);
-  zeb::platform::FileStatus status;
-  if (syscalls().fstat(fd, &status) != 0) return zeb::platform::error_from_errno(errno);
-  if (status.size < size && syscalls().ftruncate(fd, size) != 0) {
-    return zeb::platform::error_from_errno(errno);
-  }
-  return 0;
+  if (zeb::platform::reserve_file(fd, size) == 0) return 0;
+  int16_t error = zeb::platform::error_from_errno(errno);
+  zeb::platform::note_failure("cannot make the swap file " + std::to_string(size) + " bytes long");
+  return error;
 }
 
 }  // namespace

@@ -142,6 +142,15 @@ void* real_mmap(void* addr, size_t length, int prot, int flags, int fd, long lon
 
 int real_munmap(void* addr, size_t length) { return ::munmap(addr, length); }
 
+int real_madvise(void* addr, size_t length, int advice) { return ::madvise(addr, length, advice); }
+
+long long real_file_size_limit() {
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return -1;
+  return limit.rlim_cur > static_cast<rlim_t>(LLONG_MAX) ? -1
+                                                         : static_cast<long long>(limit.rlim_cur);
+}
+
 int real_access(const char* path, int how) { return ::access(path, how); }
 int real_mkdir(const char* path, unsigned mode) { return ::mkdir(path, static_cast<mode_t>(mode)); }
 int real_rmdir(const char* path) { return ::rmdir(path); }
@@ -592,6 +601,8 @@ Syscalls make_real() {
   s.memfd_create = real_memfd_create;
   s.mmap = real_mmap;
   s.munmap = real_munmap;
+  s.madvise = real_madvise;
+  s.file_size_limit = real_file_size_limit;
   s.stat = real_stat;
   s.lstat = real_lstat;
   s.access = real_access;

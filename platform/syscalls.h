@@ -57,6 +57,12 @@ struct Syscalls {
   std::function<void*(void* addr, size_t length, int prot, int flags, int fd, long long offset)>
       mmap;
   std::function<int(void* addr, size_t length)> munmap;
+  // Advice on a mapped range (madvise: MADV_RANDOM, MADV_WILLNEED, ...).
+  std::function<int(void* addr, size_t length, int advice)> madvise;
+  // The largest file the process may write, in bytes (RLIMIT_FSIZE's soft
+  // limit); -1 when there is none. Files are sized against it beforehand, so
+  // the limit is an error and never SIGXFSZ.
+  std::function<long long()> file_size_limit;
 
   // Directories and names.
   std::function<int(const char* path, FileStatus* status)> stat;   // follows links

@@ -208,14 +208,6 @@ struct Table {
   bool froze_clock = false;     // a simulated disk put the process on the virtual clock
 };
 
-std::string temp_directory() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string dir = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
-  std::string resolved;
-  if (syscalls().realpath(dir.c_str(), &resolved) == 0) dir = resolved;
-  return dir;
-}
-
 Table make_table(const char* configured) {
   Table result;
   result.volumes = configured != nullptr ? parse_table(configured) : discover();
@@ -248,6 +240,20 @@ const Table& table() {
 }
 
 }  // namespace
+
+std::string temp_directory() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
+  std::string resolved;
+  if (syscalls().realpath(dir.c_str(), &resolved) == 0) dir = resolved;
+  return dir;
+}
+
+bool volume_holds(const Volume& v, const std::string& path) {
+  if (v.simulated || v.root.empty()) return false;
+  std::string root = v.root == "/" ? "/" : v.root + "/";
+  return path == v.root || path.rfind(root, 0) == 0;
+}
 
 // Kernel device names become volume names: upper case, letters and digits
 // only, "D" in front when the name does not begin with a letter. A name of
@@ -286,17 +292,21 @@ const Volume* find_volume(std::string_view name) {
 // that is not part of the device table.
 std::string swap_volume() {
   const char* configured = std::getenv("ZEB_SWAPVOL");
-  if (configured != nullptr) {
+  if (configured != nullptr && *configured != '\0') {
     const Volume* v = find_volume(configured);
     if (v != nullptr) return v->name;
+    // Told once per process, like a bad ZEB_VOLUMES entry.
+    static bool told = false;
+    if (!told) {
+      told = true;
+      write_error_line(std::string("ZEB_SWAPVOL: \"") + configured +
+                       "\" is not a volume; the swap file goes in the temporary directory");
+    }
   }
   std::string tmp = temp_directory();
   const Volume* best = nullptr;
   for (const Volume& v : table().volumes) {
-    if (v.simulated || v.root.empty()) continue;
-    std::string root = v.root == "/" ? "/" : v.root + "/";
-    bool holds = tmp == v.root || tmp.rfind(root, 0) == 0;
-    if (holds && (best == nullptr || v.root.size() > best->root.size())) best = &v;
+    if (volume_holds(v, tmp) && (best == nullptr || v.root.size() > best->root.size())) best = &v;
   }
   return best != nullptr ? best->name : table().swap.name;
 }

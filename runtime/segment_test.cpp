@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -182,6 +183,36 @@ TEST_F(AllocateSegment, FileExistsVerdicts) {
   int16_t v = zeb::FILE_EXISTS(bad_volume.data(), 1);
   EXPECT_NE(v, 0);
   EXPECT_EQ(UTIL_ALLOCATESEGMENT(zeb::mask({1, 2, 3, 4}), nullptr, 1, 101, bad_volume.c_str()), v);
+}
+
+TEST_F(AllocateSegment, SwapFileThatCannotBeMadeIsTheFileSystemsError) {
+  // Not 317: a full volume and the file-size limit are told as they are, at
+  // the creation of the swap file, and no segment is mapped.
+  struct Case {
+    const char* name;
+    long long limit;
+    int fallocate_errno;
+    int16_t error;
+  } cases[] = {
+      {"volume full", -1, ENOSPC, err::kNoDiscSpace},
+      {"file-size limit", 504 * 2048 - 1, 0, err::kFileFull},
+      {"just within the limit", 504 * 2048, 0, 0},
+  };
+  for (const Case& k : cases) {
+    zeb::platform::SyscallOverride scope;
+    long long limit = k.limit;
+    int e = k.fallocate_errno;
+    zeb::platform::syscalls().file_size_limit = [limit] { return limit; };
+    if (e != 0) {
+      zeb::platform::syscalls().fallocate = [e](int, long long, long long) {
+        errno = e;
+        return -1;
+      };
+    }
+    EXPECT_EQ(UTIL_ALLOCATESEGMENT(zeb::mask({})), k.error) << k.name;
+    EXPECT_EQ(zeb::platform::segment_in_use(), k.error == 0 ? 101 : -1) << k.name;
+    DEALLOCATESEGMENT(zeb::mask({1}), 101);
+  }
 }
 
 TEST_F(AllocateSegment, SwapVolumeIsNamedInExternalForm) {

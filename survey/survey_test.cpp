@@ -269,7 +269,8 @@ TEST(Program, FailedStartupMeasuresNothing) {
   EXPECT_EQ(WEXITSTATUS(status), zeb::kAbendStatus);
   EXPECT_EQ(
       out,
-      "vorn: library start-up failed: error 11 (file not in directory or record not in file)\n");
+      "vorn: library start-up failed: cannot create a temporary file in /nonexistent/zeb: error 11 "
+      "(file not in directory or record not in file)\n");
 }
 
 TEST(Program, NoScratchFileSurvivesKill) {

@@ -1,6 +1,7 @@
-// The vorn program under real conditions: its command line and a report that
-// cannot be written. Every case runs the program as a child process with the
-// condition set up in the child.
+// The vorn program under real conditions: its command line, closed standard
+// descriptors, a report that cannot be written, start-up failures under
+// limits, another user, and the example of its manual page. Every case runs
+// the program as a child process with the condition set up in the child.
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -148,6 +149,37 @@ TEST(CommandLine, HelpThatCannotBeWrittenIsAnError) {
             "file extent)\n");
 }
 
+TEST(ClosedDescriptors, NeverCorruptAndEndCleanly) {
+  struct Case {
+    const char* name;
+    int in, out, err;
+    int status;
+    int out_lines;
+    const char* err_start;  // null: standard error stays empty (or is closed)
+  } cases[] = {
+      // No home terminal: start-up fails cleanly and says so.
+      {">&-", kCapture, kClosed, kCapture, 3, 0,
+       "vorn: library start-up failed: cannot open standard output ($ZHOME): error 16 "},
+      {"<&- 2>&-", kClosed, kCapture, kClosed, 0, kReportLines, nullptr},
+      {"<&-", kClosed, kCapture, kCapture, 0, kReportLines, nullptr},
+      {"2>&-", kCapture, kCapture, kClosed, 0, kReportLines, nullptr},
+      {"<&- >&- 2>&-", kClosed, kClosed, kClosed, 3, 0, nullptr},
+      {">&- 2>&-", kCapture, kClosed, kClosed, 3, 0, nullptr},
+  };
+  for (const Case& k : cases) {
+    Outcome r = run({}, {}, k.in, k.out, k.err);
+    EXPECT_EQ(r.signal, 0) << k.name;
+    EXPECT_EQ(r.status, k.status) << k.name;
+    EXPECT_EQ(count_lines(r.out), k.out_lines) << k.name << "\n" << r.out;
+    if (k.err_start == nullptr) {
+      EXPECT_EQ(r.err, "") << k.name;
+    } else {
+      EXPECT_TRUE(starts_with(r.err, k.err_start)) << k.name << ": " << r.err;
+      EXPECT_EQ(count_lines(r.err), 1) << k.name;
+    }
+  }
+}
+
 // A pipe whose reader has gone away.
 int broken_pipe() {
   int fds[2];
@@ -206,6 +238,108 @@ TEST(LostReport, SomeLinesWrittenThenThePipeCloses) {
   EXPECT_EQ(r.status, 3);
   EXPECT_EQ(r.err,
             "vorn: write error on $ZHOME: error 201 (the current path to the device is down)\n");
+}
+
+void limit(int resource, rlim_t value) {
+  struct rlimit l = {value, value};
+  setrlimit(resource, &l);
+}
+
+TEST(Startup, EveryFailureSaysWhatOnStandardError) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> env;
+    std::function<void()> setup;
+    const char* err_start;
+    const char* err_has;
+  } cases[] = {
+      // One descriptor beyond the standard three.
+      {"ulimit -n 4",
+       {},
+       [] { limit(RLIMIT_NOFILE, 4); },
+       "vorn: library start-up failed: ",
+       "error 34 "},
+      // Smaller than the 8 MB swap file: an error, never SIGXFSZ.
+      {"ulimit -f 8000",
+       {},
+       [] { limit(RLIMIT_FSIZE, 8000 * 1024); },
+       "vorn: library start-up failed: ",
+       ": error 45 (file is full)"},
+      {"TMPDIR missing",
+       {"TMPDIR=/nonexistent/zeb"},
+       nullptr,
+       "vorn: library start-up failed: ",
+       "/nonexistent/zeb"},
+  };
+  for (const Case& k : cases) {
+    Outcome r = run({}, k.env, kCapture, kCapture, kCapture, k.setup);
+    EXPECT_EQ(r.signal, 0) << k.name;
+    EXPECT_EQ(r.status, 3) << k.name;
+    EXPECT_EQ(r.out, "") << k.name;
+    EXPECT_TRUE(starts_with(r.err, k.err_start)) << k.name << ": " << r.err;
+    EXPECT_NE(r.err.find(k.err_has), std::string::npos) << k.name << ": " << r.err;
+    EXPECT_EQ(count_lines(r.err), 1) << k.name << ": " << r.err;
+  }
+}
+
+TEST(Startup, SwapVolumeThatIsNoVolumeIsReported) {
+  for (const char* value : {"$NOPE", "not a name"}) {
+    Outcome r = run({}, {std::string("ZEB_SWAPVOL=") + value});
+    EXPECT_EQ(r.status, 0) << value;
+    EXPECT_EQ(count_lines(r.out), kReportLines) << value;
+    EXPECT_TRUE(starts_with(r.err, "ZEB_SWAPVOL: ")) << value << ": " << r.err;
+    EXPECT_NE(r.err.find(std::string("\"") + value + "\""), std::string::npos) << r.err;
+    EXPECT_EQ(count_lines(r.err), 1) << r.err;
+  }
+}
+
+// A directory tree for a user who is not root: root/ (root's, 0755) with
+// root/tmp (the user's, 0700) as the temporary directory.
+class OtherUser : public ::testing::Test {
+ protected:
+  static constexpr uid_t kNobody = 65534;
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run a child as another user";
+    char templ[] = "/tmp/zeb-vorn-user-XXXXXX";
+    ASSERT_NE(mkdtemp(templ), nullptr);
+    root_ = templ;
+    tmp_ = root_ + "/tmp";
+    ASSERT_EQ(chmod(root_.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(tmp_.c_str(), 0700), 0);
+    ASSERT_EQ(chown(tmp_.c_str(), kNobody, kNobody), 0);
+  }
+  void TearDown() override {
+    if (!tmp_.empty()) rmdir(tmp_.c_str());
+    if (!root_.empty()) rmdir(root_.c_str());
+  }
+  static void become_nobody() {
+    if (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
+        setresuid(kNobody, kNobody, kNobody) != 0) {
+      _exit(126);
+    }
+  }
+  std::string root_, tmp_;
+};
+
+TEST_F(OtherUser, MeasuresWhatItCanAndSaysWhyNotTheRest) {
+  // $D's root is not the user's, but its temporary directory on the same file
+  // system is; /dev is another file system where the user may create nothing.
+  Outcome r =
+      run({}, {"ZEB_VOLUMES=$D=" + root_ + ";$DEV=/dev", "TMPDIR=" + tmp_, "HOME=/nonexistent"},
+          kCapture, kCapture, kCapture, become_nobody);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = r.out.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(r.out.substr(start, end - start));
+  }
+  ASSERT_EQ(lines.size(), 20u) << r.out;
+  EXPECT_TRUE(starts_with(lines[18], "Drive: $D       Effective RPM: ")) << lines[18];
+  EXPECT_EQ(lines[19], "Drive: $DEV     Error: 48 (security violation)");
+  // Nothing is left behind in either directory.
+  EXPECT_EQ(rmdir(tmp_.c_str()), 0);
+  tmp_.clear();
 }
 
 }  // namespace
