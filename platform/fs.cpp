@@ -252,7 +252,7 @@ constexpr int kNotOurs = -2;
 // removed by name the name is checked to be still ours (inode), since in a
 // world-writable parent without the sticky bit another user may rename it.
 // Returns the descriptor, or -1 with errno set, or kNotOurs.
-int create_in_private_directory(const std::string& dir) {
+int create_in_private_directory(const std::string& dir, int dsync_flag) {
   const Syscalls& sys = syscalls();
   static int counter = 0;
   for (int attempt = 0; attempt < 100; ++attempt) {
@@ -271,7 +271,8 @@ int create_in_private_directory(const std::string& dir) {
       sys.close(dirfd);
       return kNotOurs;
     }
-    int fd = sys.openat(dirfd, "scratch", O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_DSYNC, 0600);
+    int fd =
+        sys.openat(dirfd, "scratch", O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | dsync_flag, 0600);
     int e = errno;
     if (fd >= 0) sys.unlinkat(dirfd, "scratch", 0);
     FileStatus named;
@@ -294,10 +295,11 @@ int create_in_private_directory(const std::string& dir) {
 }
 
 // A nameless file in dir: O_TMPFILE, or the private-directory fallback.
-int create_nameless(const std::string& dir) {
-  int fd = syscalls().open(dir.c_str(), O_TMPFILE | O_RDWR | O_DSYNC, 0600);
+// dsync_flag is O_DSYNC or 0.
+int create_nameless(const std::string& dir, int dsync_flag) {
+  int fd = syscalls().open(dir.c_str(), O_TMPFILE | O_RDWR | dsync_flag, 0600);
   if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-    fd = create_in_private_directory(dir);
+    fd = create_in_private_directory(dir, dsync_flag);
   }
   return fd;
 }
@@ -341,7 +343,10 @@ int16_t create_temporary(const Volume& v, Name* name, std::shared_ptr<HeldFile>*
     int16_t first_error = 0;
     std::string first_dir;
     for (const std::string& dir : temporary_directories(v, swap)) {
-      file->fd = create_nameless(dir);
+      // A swap file is not O_DSYNC: its contents never outlive the process,
+      // and on ext4 reserving the blocks of an O_DSYNC file waits for a
+      // journal commit.
+      file->fd = create_nameless(dir, swap ? 0 : O_DSYNC);
       if (file->fd >= 0) {
         file->directory = dir;
         break;

@@ -63,9 +63,19 @@ void unmap_in_use() {
   g_in_use = -1;
 }
 
+// The segment is reached at random, a page here and a page there: the
+// context at the base, the pool's headers, buffers where the pool puts them.
+// Without advice a fault on the shared mapping reads ahead around it, which
+// for a fresh swap file means allocating and zero-filling many pages that
+// start-up never touches; MADV_RANDOM makes each fault bring in its own page.
 bool map_at_base(const Segment& s) {
-  return syscalls().mmap(zeb::platform::segment_base(), static_cast<size_t>(s.size),
-                         PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, s.fd, 0) != nullptr;
+  char* base = zeb::platform::segment_base();
+  if (syscalls().mmap(base, static_cast<size_t>(s.size), PROT_READ | PROT_WRITE,
+                      MAP_SHARED | MAP_FIXED, s.fd, 0) == nullptr) {
+    return false;
+  }
+  syscalls().madvise(base, static_cast<size_t>(s.size), MADV_RANDOM);
+  return true;
 }
 
 // Makes the swap file at least size bytes long with its blocks reserved, so

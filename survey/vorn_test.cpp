@@ -342,4 +342,41 @@ TEST_F(OtherUser, MeasuresWhatItCanAndSaysWhyNotTheRest) {
   tmp_.clear();
 }
 
+// The example of the manual page: its command's report lines are the
+// program's, figure for figure.
+TEST(ManualPage, ExampleMatchesTheProgram) {
+  std::ifstream page(VORN_MAN_PAGE);
+  ASSERT_TRUE(page.good());
+  std::string line, command;
+  std::vector<std::string> expected;
+  bool in_examples = false, in_example = false;
+  while (std::getline(page, line)) {
+    if (starts_with(line, ".SH")) in_examples = line == ".SH EXAMPLES";
+    if (!in_examples) continue;
+    if (line == ".EX") {
+      in_example = true;
+    } else if (line == ".EE") {
+      break;
+    } else if (in_example && starts_with(line, "$ ")) {
+      command = line.substr(2);
+    } else if (in_example) {
+      expected.push_back(line);
+    }
+  }
+  // The command is ZEB_VOLUMES='...' vorn | grep Drive.
+  const std::string prefix = "ZEB_VOLUMES='", suffix = "' vorn | grep Drive";
+  ASSERT_TRUE(starts_with(command, prefix)) << command;
+  ASSERT_EQ(command.substr(command.size() - suffix.size()), suffix) << command;
+  std::string table = command.substr(prefix.size(), command.size() - prefix.size() - suffix.size());
+  Outcome r = run({}, {"ZEB_VOLUMES=" + table});
+  EXPECT_EQ(r.status, 0);
+  std::vector<std::string> drives;
+  size_t start = 0;
+  for (size_t end; (end = r.out.find('\n', start)) != std::string::npos; start = end + 1) {
+    std::string l = r.out.substr(start, end - start);
+    if (l.find("Drive") != std::string::npos) drives.push_back(l);
+  }
+  EXPECT_EQ(drives, expected);
+}
+
 }  // namespace

@@ -1,0 +1,89 @@
+// Start-up cost of the whole program: vorn with nothing to measure (one
+// simulated volume of subtype 36, so only start-up, the 18 banner lines and
+// shut-down run) against a C program that writes the same 18 lines with
+// puts. Each iteration starts the program as a new process with standard
+// output on /dev/null and waits for it; the ratio of the medians is printed.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+// Runs path once; false when it could not be started or did not exit 0.
+bool run_once(const char* path) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  char* argv[] = {const_cast<char*>(path), nullptr};
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, path, &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return false;
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return false;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void run_program(benchmark::State& state, const char* path) {
+  for (auto _ : state) {
+    if (!run_once(path)) {
+      state.SkipWithError("the program failed");
+      return;
+    }
+  }
+}
+
+void BM_VornNothingToMeasure(benchmark::State& state) { run_program(state, VORN_PATH); }
+BENCHMARK(BM_VornNothingToMeasure)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+void BM_PutsEighteenLines(benchmark::State& state) { run_program(state, PUTS_PATH); }
+BENCHMARK(BM_PutsEighteenLines)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+// Prints vorn's time as a multiple of the C program's (medians when the run
+// has repetitions).
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      const std::string& name = run.run_name.function_name;
+      bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (median || (run.run_type == Run::RT_Iteration && medians_.count(name) == 0)) {
+        times_[name] = run.GetAdjustedRealTime();
+      }
+      if (median) medians_[name] = true;
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    double vorn = times_["BM_VornNothingToMeasure"], c = times_["BM_PutsEighteenLines"];
+    if (vorn > 0 && c > 0) {
+      std::printf("vorn with nothing to measure / C program with puts: %.2f (%.0f us vs %.0f us)\n",
+                  vorn / c, vorn, c);
+    }
+  }
+
+ private:
+  std::map<std::string, double> times_;
+  std::map<std::string, bool> medians_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setenv("ZEB_VOLUMES", "$SKIP=sim:rpm=7200,subtype=36", 1);
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}
