@@ -109,6 +109,9 @@ bool starts_with(const std::string& text, const std::string& start) {
   return text.compare(0, start.size(), start) == 0;
 }
 
+// The whole report for the default table: banner, help text, one drive.
+constexpr int kReportLines = 19;
+
 TEST(CommandLine, HelpAndVersionMeasureNothing) {
   // A bad volume table would be reported on standard error the moment the
   // library looked at it: an empty standard error shows nothing was read.
