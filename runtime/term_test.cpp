@@ -317,31 +317,46 @@ TEST_F(Session, OpenThatFailsLeavesNothingBehind) {
 
 namespace {
 
-// Start-up with flag 0x1000 opens the session on the home terminal and
-// shut-down closes it. The test binary runs itself as the program, on a
-// simulated terminal.
+// Start-up with flag 0x1000 opens the session and shut-down closes it: on
+// the home terminal, or with the start-up conversation (0x0001) on the IN
+// file with the PARAM "throttle". The test binary runs itself as the
+// program, on a simulated terminal.
 TEST(StartupSession, Helper) {
-  if (std::getenv("ZEB_TERM_TEST_HELPER") == nullptr) GTEST_SKIP() << "helper of the next test";
-  int16_t error = ZEB_STARTUP(zeb::mask({1, 2}), 100, zeb::kFlagTermSession);
+  const char* flags_text = std::getenv("ZEB_TERM_TEST_HELPER");
+  if (flags_text == nullptr) GTEST_SKIP() << "helper of the next test";
+  auto flags = static_cast<uint16_t>(std::strtol(flags_text, nullptr, 16));
+  int16_t error = ZEB_STARTUP(zeb::mask({1, 2}), 100, flags);
   if (error != 0) std::exit(10);
   // The program turns the line raw; shut-down gives the terminal back.
   ZEB_TERMSEND("started", 7);
   ZEB_TERMFLUSH();
-  int16_t fnum = static_cast<TermSession*>(zeb::library_term())->fnum;
-  if (SETMODE(zeb::mask({1, 2, 3}), fnum, 8, 1) != 0) std::exit(11);
+  auto* session = static_cast<TermSession*>(zeb::library_term());
+  const char* throttle = std::getenv("ZEB_PARAM_THROTTLE");
+  if (session->throttle != (throttle != nullptr ? std::atoi(throttle) : 0)) std::exit(12);
+  if (SETMODE(zeb::mask({1, 2, 3}), session->fnum, 8, 1) != 0) std::exit(11);
   ZEB_SHUTDOWN(zeb::mask({}));
 }
 
-TEST(StartupSession, OpensOnTheHomeTerminalAndClosesAtShutdown) {
-  zeb::terminal::Sim6530 sim;
-  ASSERT_TRUE(sim.ok());
-  int16_t error = 0;
-  long pid = sim.pty().spawn({"/proc/self/exe", "--gtest_filter=StartupSession.Helper"},
-                             {"ZEB_TERM_TEST_HELPER=1"}, &error);
-  ASSERT_GT(pid, 0);
-  EXPECT_EQ(zeb::platform::PseudoTerminal::wait(pid, false), 0);
-  EXPECT_NE(sim.output().find("started"), std::string::npos);
-  EXPECT_TRUE(sim.pty().canonical());
+TEST(StartupSession, OpensOnItsTerminalAndClosesAtShutdown) {
+  const struct {
+    std::vector<std::string> environment;
+  } cases[] = {
+      {{"ZEB_TERM_TEST_HELPER=1000"}},
+      {{"ZEB_TERM_TEST_HELPER=1001", "ZEB_PARAM_THROTTLE=3"}},
+      {{"ZEB_TERM_TEST_HELPER=1001"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.environment.back());
+    zeb::terminal::Sim6530 sim;
+    ASSERT_TRUE(sim.ok());
+    int16_t error = 0;
+    long pid = sim.pty().spawn({"/proc/self/exe", "--gtest_filter=StartupSession.Helper"},
+                               c.environment, &error);
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(zeb::platform::PseudoTerminal::wait(pid, false), 0);
+    EXPECT_NE(sim.output().find("started"), std::string::npos);
+    EXPECT_TRUE(sim.pty().canonical());
+  }
 }
 
 }  // namespace

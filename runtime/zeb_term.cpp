@@ -1,6 +1,7 @@
 // The terminal entry points.
 #include "runtime/zeb_term.h"
 
+#include "env/env.h"
 #include "platform/errors.h"
 #include "platform/process.h"
 #include "runtime/context.h"
@@ -79,8 +80,23 @@ int16_t open_library_session(const char* name, int16_t length, int32_t throttle)
 
 int16_t open_startup_session(uint16_t flags) {
   if ((flags & kFlagTermSession) == 0) return 0;
-  char name[48];
+  char name[64];
   int16_t length = 0, detail = 0;
+  if ((flags & kFlagStartupProtocol) != 0) {
+    // The session runs on the IN file of the start-up message, throttled by
+    // the PARAM "throttle". The inquiries' results are not checked: without
+    // the PARAM the throttle stays 0, and a name that cannot be resolved
+    // leaves the length 0, which TERM_OPEN refuses.
+    const auto* env = static_cast<const EnvRecord*>(library_env());
+    int32_t throttle = 0;
+    ENV_INQUIRE(mask({1, 2, 3, 4}), env, ENVINFO_PARAMDOUBLE, "THROTTLE", &throttle);
+    char in[24];
+    ENV_INQUIRE(mask({1, 2, 4}), env, ENVINFO_INFILE, nullptr, in);
+    ENV_INQUIRE(mask({1, 2, 3, 4, 5}), env, ENVINFO_FNAME, in, name, &length);
+    return open_library_session(name, length, throttle);
+  }
+  // Without the start-up conversation there is no IN file to name: the
+  // session runs on the home terminal, unthrottled.
   if (PROCESS_GETINFO_(mask({7, 8, 9, 21}), nullptr, nullptr, 0, nullptr, nullptr, nullptr, name,
                        sizeof name, &length, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                        0, nullptr, nullptr, 0, nullptr, &detail) != 0) {
