@@ -67,6 +67,21 @@ inline constexpr int16_t ENVINFO_PARAMTEXTASIS = 17;
 
 namespace zeb {
 
+// Start-up flags: what ZEB_STARTUP and ENV_STARTUP do, kept in the
+// environment record's flags and the library context's.
+constexpr uint16_t kFlagStartupProtocol = 0x0001;  // read start-up, ASSIGN, PARAM messages
+constexpr uint16_t kFlagOpenIn = 0x0002;           // open the IN file
+constexpr uint16_t kFlagOpenOut = 0x0004;          // open the OUT file
+constexpr uint16_t kFlagOpenHomeTerm = 0x0008;     // open the home terminal
+constexpr uint16_t kFlagLogToOut = 0x0010;         // log lines go to the OUT file
+constexpr uint16_t kFlagLogToTerm = 0x0020;        // log lines go to the home terminal
+constexpr uint16_t kFlagLogStarted = 0x0040;       // "\p\ started." at the end of start-up
+constexpr uint16_t kFlagLogStopped = 0x0080;  // CPU time, elapsed time, "Stopped." at shut-down
+constexpr uint16_t kFlagLogPrefix = 0x0100;   // time and process name before each line
+constexpr uint16_t kFlagAbendOnLogError = 0x0200;  // abend when a log line cannot be written
+constexpr uint16_t kFlagTermSession = 0x1000;      // terminal session from start-up to shut-down
+constexpr uint16_t kFlagMemStats = 0x2000;         // pool statistics at shut-down
+
 // Messages of the start-up conversation (big-endian, offsets in bytes).
 constexpr int16_t kMsgStartup = -1;
 constexpr int16_t kMsgAssign = -2;

@@ -16,10 +16,6 @@ using zeb::present;
 namespace {
 
 constexpr int16_t kLineLength = 160;
-constexpr uint16_t kFlagLogToOut = 0x0010;
-constexpr uint16_t kFlagLogToTerm = 0x0020;
-constexpr uint16_t kFlagLogPrefix = 0x0100;
-constexpr uint16_t kFlagAbendOnLogError = 0x0200;
 
 zeb::LostWrite g_lost;
 
@@ -36,12 +32,13 @@ int16_t write_line(int16_t fnum, const char* buffer, int16_t length) {
 
 // DISPLAY: the OUT file first; the home terminal unless it is that same file.
 int16_t display(const EnvRecord* env, const char* buffer, int16_t length) {
-  if ((env->flags & kFlagLogToOut) != 0) {
+  if ((env->flags & zeb::kFlagLogToOut) != 0) {
     int16_t error = write_line(env->out_fnum, buffer, length);
     if (error != 0) return error;
   }
-  if ((env->flags & kFlagLogToTerm) != 0) {
-    if ((env->flags & kFlagLogToOut) != 0 && UTIL_SAMEFILE(env->out_fnum, env->term_fnum) == 0) {
+  if ((env->flags & zeb::kFlagLogToTerm) != 0) {
+    if ((env->flags & zeb::kFlagLogToOut) != 0 &&
+        UTIL_SAMEFILE(env->out_fnum, env->term_fnum) == 0) {
       return 0;
     }
     return write_line(env->term_fnum, buffer, length);
@@ -54,7 +51,7 @@ int16_t display(const EnvRecord* env, const char* buffer, int16_t length) {
 int16_t ENV_WRITELOG(EnvRecord* env, const char* buffer, int16_t length) {
   if (env == nullptr) return err::kMissingParameter;
   int16_t error = display(env, buffer, length);
-  if (error != 0 && (env->flags & kFlagAbendOnLogError) != 0) {
+  if (error != 0 && (env->flags & zeb::kFlagAbendOnLogError) != 0) {
     zeb::report_lost_write();
     ABEND();
   }
@@ -88,7 +85,7 @@ int16_t ENV_LOG(uint32_t mask_word, EnvRecord* env, const char* format, const vo
   }
   char line[kLineLength];
   int16_t prefix = 0;
-  if ((env->flags & kFlagLogPrefix) != 0) {
+  if ((env->flags & zeb::kFlagLogPrefix) != 0) {
     prefix = UTIL_FORMAT(mask({1, 2, 3}), "\\t2.18\\ \\p6\\ ", line, kLineLength);
   }
   // Only the arguments the caller passed go on: the caller's parameters 3 to

@@ -15,13 +15,6 @@ using zeb::present;
 
 namespace {
 
-constexpr uint16_t kFlagIntake = 0x0001;
-constexpr uint16_t kFlagOpenIn = 0x0002;
-constexpr uint16_t kFlagOpenOut = 0x0004;
-constexpr uint16_t kFlagOpenTerm = 0x0008;
-constexpr uint16_t kFlagLogStarted = 0x0040;
-constexpr uint16_t kFlagLogStopped = 0x0080;
-
 // Opens the file whose internal name is at name24 (collapsed to external
 // form first) into *fnum.
 int16_t open_internal(const char* name24, int16_t* fnum) {
@@ -55,20 +48,20 @@ int16_t ENV_STARTUP(uint32_t mask_word, EnvRecord** env, void* pool, uint16_t fl
   record->in_fnum = zeb::kNotOpen;
   record->out_fnum = zeb::kNotOpen;
   record->term_fnum = zeb::kNotOpen;
-  if ((flags & kFlagIntake) != 0) {
+  if ((flags & zeb::kFlagStartupProtocol) != 0) {
     error = ENV_INITIALIZER_(mask({1, 2, 3, 4}), ENV_STARTUPPROC_, ENV_ASSIGNPROC_, ENV_PARAMPROC_,
                              record);
     if (error != 0) return error;
   }
-  if ((flags & kFlagOpenIn) != 0) {
+  if ((flags & zeb::kFlagOpenIn) != 0) {
     error = open_internal(record->startup_msg + zeb::kStartupInFileOffset, &record->in_fnum);
     if (error != 0) return error;
   }
-  if ((flags & kFlagOpenOut) != 0) {
+  if ((flags & zeb::kFlagOpenOut) != 0) {
     error = open_internal(record->startup_msg + zeb::kStartupOutFileOffset, &record->out_fnum);
     if (error != 0) return error;
   }
-  if ((flags & kFlagOpenTerm) != 0) {
+  if ((flags & zeb::kFlagOpenHomeTerm) != 0) {
     char name[48];
     int16_t length = 0, detail = 0;
     if (PROCESS_GETINFO_(mask({7, 8, 9, 21}), nullptr, nullptr, 0, nullptr, nullptr, nullptr, name,
@@ -81,7 +74,7 @@ int16_t ENV_STARTUP(uint32_t mask_word, EnvRecord** env, void* pool, uint16_t fl
   }
   // An unresolved name leaves lconf_name blank; start-up goes on.
   ENV_FNAME(mask({1, 2, 4}), record, lconf, nullptr, record->lconf_name);
-  if ((flags & kFlagLogStarted) != 0) ENV_LOG(mask({1, 2}), record, "\\p\\ started.");
+  if ((flags & zeb::kFlagLogStarted) != 0) ENV_LOG(mask({1, 2}), record, "\\p\\ started.");
   return 0;
 }
 
@@ -90,7 +83,7 @@ void ENV_SHUTDOWN(uint32_t mask_word, EnvRecord* env, int16_t code) {
   int64_t elapsed = UTIL_CIVILTIME() - env->start_time;
   int64_t cpu = MYPROCESSTIME();
   if (present(mask_word, 2) && code != 0) ABEND();
-  if ((env->flags & kFlagLogStopped) != 0) {
+  if ((env->flags & zeb::kFlagLogStopped) != 0) {
     ENV_LOG(mask({1, 2, 3}), env, "Total CPU time: \\tj8.22\\", &cpu);
     ENV_LOG(mask({1, 2, 3}), env, "Elapsed time:   \\tj8.22\\", &elapsed);
     ENV_LOG(mask({1, 2}), env, "\\p\\ Stopped.");

@@ -15,10 +15,11 @@
 
 namespace {
 
-// Start-up flags: read the start-up messages (0x0001), open the home
-// terminal (0x0008) and write log lines to it (0x0020), with a "started"
-// line at start-up (0x0040) and the closing lines at shut-down (0x0080).
-constexpr uint16_t kFlags = 0x0001 | 0x0008 | 0x0020 | 0x0040 | 0x0080;
+// Start-up flags: read the start-up messages, open the home terminal and
+// write log lines to it, with a "started" line at start-up and the closing
+// lines at shut-down.
+constexpr uint16_t kFlags = zeb::kFlagStartupProtocol | zeb::kFlagOpenHomeTerm |
+                            zeb::kFlagLogToTerm | zeb::kFlagLogStarted | zeb::kFlagLogStopped;
 
 int32_t g_ticks = 0;
 
