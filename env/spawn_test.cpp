@@ -268,23 +268,10 @@ class ChildVariables {
   std::vector<std::string> names_;
 };
 
-bool Gone(long pid) {
-  for (int i = 0; i < 500; ++i) {
-    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) return true;
-    ::usleep(10000);
-  }
-  return false;
-}
-
-long PidOf(const int16_t* id) {
-  const unsigned char* b = reinterpret_cast<const unsigned char*>(id);
-  return (long{b[2]} << 24) | (long{b[3]} << 16) | (long{b[4]} << 8) | b[5];
-}
-
 // The child's log, once it has ended (pid 0: once the log is there).
 std::string Lines(const std::string& path, long pid) {
   if (pid != 0) {
-    EXPECT_TRUE(Gone(pid));
+    EXPECT_TRUE(zeb::testing::process_gone(pid));
   }
   for (int i = 0; i < 500 && ::access(path.c_str(), F_OK) != 0; ++i) ::usleep(10000);
   std::ifstream in(path);
@@ -347,7 +334,7 @@ TEST(Spawn, TheChildReceivesStartupAssignsAndParamsInOrder) {
                         program.data(), c.name, 0, 0, startup.data(), id, &error),
               0);
     EXPECT_EQ(error, 0);
-    long pid = PidOf(id);
+    long pid = zeb::testing::host_pid(id);
     if (c.name != nullptr) {
       EXPECT_EQ(std::string(reinterpret_cast<char*>(id), 6), c.name);
       pid = 0;  // a named process's identifier holds no pid
@@ -393,7 +380,7 @@ TEST(Spawn, OwnStartupIsHandedOnOrAnEmptyTextWithoutOne) {
     ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "record"}, {"ZEB_SPAWN_TEST_OUT", out}};
     int16_t id[4];
     ASSERT_EQ(ENV_SPAWN(mask({1, 2, 7}), env.get(), program.data(), nullptr, 0, 0, nullptr, id), 0);
-    std::vector<Logged> got = Parse(Lines(out, PidOf(id)));
+    std::vector<Logged> got = Parse(Lines(out, zeb::testing::host_pid(id)));
     ASSERT_GE(got.size(), 2u);
     EXPECT_EQ(got[1].hex, Hex(c.want.data(), c.want.size()));
   }
@@ -418,11 +405,12 @@ TEST(Spawn, TheChildSeesItsEnvironmentThroughInquiry) {
   errno = 0;
   const int nice = ::getpriority(PRIO_PROCESS, 0);
   // Without a monitor priority -1 becomes own priority - 1: nice one higher.
-  EXPECT_EQ(Lines(out, PidOf(id)), "intake 0\ntext RUN IT" + std::string(2, '\0') +
-                                       "\nparam SPEED 0 FAST\nparam odd 0 ABC\n"
-                                       "param missing 11 \nassign 0 " +
-                                       Pad("$D", 8) + Pad("E", 8) + Pad("F", 8) + "\nnice " +
-                                       std::to_string(std::min(nice + 1, 19)) + "\n");
+  EXPECT_EQ(Lines(out, zeb::testing::host_pid(id)),
+            "intake 0\ntext RUN IT" + std::string(2, '\0') +
+                "\nparam SPEED 0 FAST\nparam odd 0 ABC\n"
+                "param missing 11 \nassign 0 " +
+                Pad("$D", 8) + Pad("E", 8) + Pad("F", 8) + "\nnice " +
+                std::to_string(std::min(nice + 1, 19)) + "\n");
 }
 
 TEST(Spawn, AChildKilledInMidConversationEndsItPromptly) {
@@ -440,7 +428,7 @@ TEST(Spawn, AChildKilledInMidConversationEndsItPromptly) {
       ENV_SPAWN(mask({1, 2, 6, 7}), env.get(), program.data(), nullptr, 0, 0, startup.data(), id),
       zeb::err::kPathDown);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-  EXPECT_TRUE(Gone(PidOf(id)));
+  EXPECT_TRUE(zeb::testing::process_gone(zeb::testing::host_pid(id)));
 }
 
 TEST(Spawn, FailuresBeforeAndAtCreation) {
@@ -520,7 +508,7 @@ TEST(Spawn, TheMonitorRefusesOrOverridesTheProcessor) {
       EXPECT_EQ(request.substr(78 * 2, 8), "FFFF0002");  // priority -1, processor 2
     } else {
       EXPECT_EQ(result, 0);
-      EXPECT_TRUE(Gone(PidOf(id)));
+      EXPECT_TRUE(zeb::testing::process_gone(zeb::testing::host_pid(id)));
       std::string prog = program;
       int16_t priority = 120, processor = 1;
       EXPECT_EQ(UTIL_CMON(prog.data(), &priority, &processor, names.data(), names.data()),
@@ -561,9 +549,10 @@ TEST(Spawn, AHundredSpawnsLeaveNothingBehind) {
     ASSERT_EQ(
         ENV_SPAWN(mask({1, 2, 6, 7}), env.get(), program.data(), nullptr, 0, 0, startup.data(), id),
         0);
-    pids.push_back(PidOf(id));
+    pids.push_back(zeb::testing::host_pid(id));
   }
-  for (long pid : pids) ASSERT_TRUE(Gone(pid)) << pid;  // ended and reaped: no zombie
+  for (long pid : pids)
+    ASSERT_TRUE(zeb::testing::process_gone(pid)) << pid;  // ended and reaped: no zombie
   // Children of the tests before may still have been closing theirs when
   // the count was taken: none of these hundred may have added any.
   for (int i = 0; i < 500 && count("/proc/self/fd") > fds; ++i) ::usleep(10000);

@@ -3,7 +3,11 @@
 #include "platform/testing.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdlib>
 #include <vector>
@@ -62,6 +66,19 @@ ScratchDirectory::ScratchDirectory() : path_(make_private_directory()) {}
 
 ScratchDirectory::~ScratchDirectory() {
   if (!path_.empty()) remove_tree(path_);
+}
+
+bool process_gone(long pid) {
+  for (int i = 0; i < 500; ++i) {
+    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) return true;
+    ::usleep(10000);
+  }
+  return false;
+}
+
+long host_pid(const int16_t* id) {
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(id);
+  return (long{b[2]} << 24) | (long{b[3]} << 16) | (long{b[4]} << 8) | b[5];
 }
 
 }  // namespace zeb::testing

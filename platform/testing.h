@@ -2,6 +2,7 @@
 // the test binaries only, never into the library.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace zeb::testing {
@@ -50,5 +51,12 @@ class ScratchDirectory {
 // Removes a file, or a directory with everything below it (without
 // following symbolic links).
 void remove_tree(const std::string& path);
+
+// Waits (up to five seconds) until the process pid no longer exists, reaped.
+bool process_gone(long pid);
+
+// The host pid that an unnamed process identifier (4 words) carries in its
+// bytes 2 to 5.
+long host_pid(const int16_t* id);
 
 }  // namespace zeb::testing

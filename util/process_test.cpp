@@ -90,20 +90,6 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
-// Waits (up to five seconds) until a process no longer exists, reaped.
-bool Gone(long pid) {
-  for (int i = 0; i < 500; ++i) {
-    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) return true;
-    ::usleep(10000);
-  }
-  return false;
-}
-
-long PidOf(const int16_t* id) {
-  const unsigned char* b = reinterpret_cast<const unsigned char*>(id);
-  return (long{b[2]} << 24) | (long{b[3]} << 16) | (long{b[4]} << 8) | b[5];
-}
-
 // Starts this binary in the given child mode; returns the error word.
 int16_t StartChild(const char* mode, const std::string& out, int16_t* id,
                    const char* name = nullptr, int16_t priority = -1) {
@@ -123,7 +109,7 @@ int16_t StartChild(const char* mode, const std::string& out, int16_t* id,
 
 // Waits for a report child's output file to be complete.
 std::string Report(const std::string& path, long pid) {
-  EXPECT_TRUE(Gone(pid));
+  EXPECT_TRUE(zeb::testing::process_gone(pid));
   return ReadFile(path);
 }
 
@@ -242,7 +228,7 @@ TEST(Processes, GetPidFromText) {
   long pid = zeb::platform::find_named_process(name.substr(0, name.find(' ')));
   ASSERT_GT(pid, 0);
   ::kill(static_cast<pid_t>(pid), SIGKILL);
-  EXPECT_TRUE(Gone(pid));
+  EXPECT_TRUE(zeb::testing::process_gone(pid));
 }
 
 TEST(Clock, TimestampIsTheProcessorClockInHundredths) {
@@ -428,7 +414,7 @@ TEST(NewProcess, ChildKnowsItsCreatorAndInheritsOnlyTheStandardDescriptors) {
   ::close(stray);
   const unsigned char* b = reinterpret_cast<const unsigned char*>(id);
   EXPECT_EQ(b[0], 0x80);
-  std::string report = Report(out, PidOf(id));
+  std::string report = Report(out, zeb::testing::host_pid(id));
   int16_t own[4];
   ASSERT_EQ(PROCESSINFO(zeb::mask({1, 2}), MYPID(), own), 0);
   errno = 0;
