@@ -280,6 +280,31 @@ TEST(Numbers, SixteenAndSixtyFourBits) {
   EXPECT_EQ(F("\\q8\\", &big), "1234567890123");
 }
 
+// A width-only number directive closed by a plain backslash takes a short
+// path; closed by an escaped one ("@5C") it goes through the general parser.
+// Both must agree for every letter, width, value and room left.
+TEST(Numbers, PlainDirectiveAgreesWithTheGeneralParser) {
+  const int64_t values[] = {0, 7, -7, 99999, 4294967296, INT64_MAX, INT64_MIN};
+  const char* const widths[] = {"", "0", "1", "8", "20", "150", "151", "4100", "4096"};
+  for (const char* letter : {"d", "i", "q"}) {
+    for (const char* width : widths) {
+      const std::string plain = std::string("<\\") + letter + width + "\\>";
+      const std::string general = std::string("<\\") + letter + width + "@5C>";
+      for (int64_t value : values) {
+        const int32_t v32 = static_cast<int32_t>(value);
+        const int16_t v16 = static_cast<int16_t>(value);
+        const void* arg = *letter == 'q'   ? static_cast<const void*>(&value)
+                          : *letter == 'd' ? static_cast<const void*>(&v32)
+                                           : static_cast<const void*>(&v16);
+        for (int16_t limit : {500, 160, 9, 3, 1}) {
+          EXPECT_EQ(Fmt(limit, plain.c_str(), arg), Fmt(limit, general.c_str(), arg))
+              << plain << " " << value << " limit " << limit;
+        }
+      }
+    }
+  }
+}
+
 // Every digit count, and fields that just fit the room left, just miss it or
 // are cut by it, with each kind of front part.
 TEST(Numbers, DigitCountsAndTheLimit) {
