@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/clock.h"
@@ -44,11 +44,25 @@ bool parse_number(const std::string& text, int32_t* value) {
   return true;
 }
 
+// The pieces of text between separators, as std::getline gives them: a
+// separator at the very end adds no empty piece, and empty text has none.
+// Plain splitting keeps the iostreams, and the locale set-up they cost every
+// start, out of programs that never use them.
+std::vector<std::string> split(std::string_view text, char separator) {
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(separator, start);
+    if (end == std::string_view::npos) end = text.size();
+    pieces.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return pieces;
+}
+
 // "sim:rpm=N[,subtype=N][,fail=K][,ldev=N][,clock=virtual|real]"
 bool parse_simulated(const std::string& options, Volume* volume) {
-  std::stringstream in(options);
-  std::string item;
-  while (std::getline(in, item, ',')) {
+  for (const std::string& item : split(options, ',')) {
     size_t eq = item.find('=');
     if (eq == std::string::npos) return false;
     std::string key = item.substr(0, eq);
@@ -80,9 +94,7 @@ bool parse_simulated(const std::string& options, Volume* volume) {
 std::vector<Volume> parse_table(const std::string& table) {
   std::vector<Volume> volumes;
   std::set<std::string> names;
-  std::stringstream in(table);
-  std::string entry;
-  while (std::getline(in, entry, ';')) {
+  for (const std::string& entry : split(table, ';')) {
     if (entry.empty()) continue;
     size_t eq = entry.find('=');
     if (eq == std::string::npos) {
@@ -137,7 +149,6 @@ std::string unescape_mount_field(const std::string& field) {
 std::vector<Volume> discover() {
   std::string text;
   if (syscalls().read_file("/proc/self/mountinfo", &text) != 0) text.clear();
-  std::istringstream mountinfo(text);
   struct Mount {
     std::string device;  // "major:minor"
     std::string root;
@@ -145,11 +156,18 @@ std::vector<Volume> discover() {
     bool read_only;
   };
   std::vector<Mount> mounts;
-  std::string line;
-  while (std::getline(mountinfo, line)) {
-    std::istringstream fields(line);
-    std::string id, parent, device, root, mount_point, options;
-    if (!(fields >> id >> parent >> device >> root >> mount_point >> options)) continue;
+  for (const std::string& line : split(text, '\n')) {
+    // id, parent, major:minor, root, mount point, mount options, ...
+    std::vector<std::string> fields;
+    for (const std::string& field : split(line, ' ')) {
+      if (!field.empty()) fields.push_back(field);
+      if (fields.size() == 6) break;
+    }
+    if (fields.size() < 6) continue;
+    const std::string& device = fields[2];
+    const std::string& root = fields[3];
+    const std::string& mount_point = fields[4];
+    const std::string& options = fields[5];
     // Only block devices appear below /sys/dev/block.
     if (syscalls().access(("/sys/dev/block/" + device).c_str(), F_OK) != 0) continue;
     bool read_only = options == "ro" || options.rfind("ro,", 0) == 0;
