@@ -21,6 +21,24 @@ std::string& note() {
 
 }  // namespace
 
+long write_all(int fd, const void* buffer, size_t count) {
+  const char* p = static_cast<const char*>(buffer);
+  size_t done = 0;
+  while (done < count) {
+    long n = syscalls().write(fd, p + done, count - done);
+    if (n < 0) return -1;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<long>(count);
+}
+
+bool may_raise_sigpipe(int fd) {
+  FileStatus status;
+  if (syscalls().fstat(fd, &status) != 0) return true;
+  const uint32_t type = status.mode & 0170000u;
+  return type == 0010000u || type == 0140000u;  // FIFO or socket
+}
+
 // SIGPIPE is thread-directed when a write raises it, so blocking it in this
 // thread for the length of the write keeps it from ending the process
 // whatever its disposition. The signal then stays pending; it is consumed
@@ -39,17 +57,7 @@ long write_all_no_sigpipe(int fd, const void* buffer, size_t count) {
     sigpending(&pending);
     pending_before = sigismember(&pending, SIGPIPE) == 1;
   }
-  const char* p = static_cast<const char*>(buffer);
-  size_t done = 0;
-  long result = static_cast<long>(count);
-  while (done < count) {
-    long n = syscalls().write(fd, p + done, count - done);
-    if (n < 0) {
-      result = -1;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
+  const long result = write_all(fd, buffer, count);
   if (result < 0 && errno == EPIPE && !pending_before) {
     int saved = errno;
     struct timespec zero = {0, 0};

@@ -33,6 +33,15 @@ void note_failure(std::string text);
 // they were. Returns count, or -1 with errno set.
 long write_all_no_sigpipe(int fd, const void* buffer, size_t count);
 
+// Platform-internal: true when a write to fd can raise SIGPIPE, that is when
+// it is a pipe, a FIFO or a socket (or its type cannot be told). Writes to
+// anything else may skip the signal mask work of write_all_no_sigpipe.
+bool may_raise_sigpipe(int fd);
+
+// Platform-internal: writes all of buffer, restarting short writes. Returns
+// count, or -1 with errno set.
+long write_all(int fd, const void* buffer, size_t count);
+
 // The base name of the running program ("vorn"), for the start of such lines.
 std::string program_name();
 

@@ -65,6 +65,10 @@ struct OpenFile {
   int16_t last_error = 0;
   std::string name;  // external name
   std::shared_ptr<HeldFile> held;
+  // A stream whose writes can raise SIGPIPE (a pipe or socket): its writes
+  // keep the signal away. Fixed at open: a descriptor's file type never
+  // changes.
+  bool may_sigpipe = true;
 };
 
 // Parsed file name.
@@ -782,6 +786,7 @@ int16_t FILE_OPEN_(uint32_t mask, const char* filename, int16_t length, int16_t*
                    " (" + f.name + ")");
       return record_no_file(error);
     }
+    f.may_sigpipe = may_raise_sigpipe(f.fd);
   } else {
     // Access 1 reads only and 2 writes only, so a file on a read-only file
     // system, or one the user may only read, can be opened for reading.
@@ -878,7 +883,9 @@ int16_t WRITEX(uint32_t mask, int16_t filenum, const void* buffer, int16_t write
     if (count > 0) std::memcpy(line, buffer, count);
     line[count] = '\n';
     // A reader that went away is an error of this write, never a signal.
-    if (write_all_no_sigpipe(f->fd, line, count + 1) < 0) return f->last_error = errno_error();
+    long n = f->may_sigpipe ? write_all_no_sigpipe(f->fd, line, count + 1)
+                            : write_all(f->fd, line, count + 1);
+    if (n < 0) return f->last_error = errno_error();
   } else {
     if (f->volume->simulated) {
       int16_t error = simdisk_write(*f->volume, f->position);
