@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -183,31 +184,40 @@ TEST(ClosedDescriptors, NeverCorruptAndEndCleanly) {
   }
 }
 
-// A pipe whose reader has gone away.
+// A pipe, and a stream socket, whose reader has gone away.
 int broken_pipe() {
   int fds[2];
   if (pipe(fds) != 0) return -1;
   close(fds[0]);
   return fds[1];
 }
+int broken_socket() {
+  int fds[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return -1;
+  close(fds[0]);
+  return fds[1];
+}
+int dev_full() { return open("/dev/full", O_WRONLY); }
 
 TEST(LostReport, EndsWithStatusThreeAndOneLine) {
   struct Case {
     const char* name;
-    bool full;  // /dev/full, else a broken pipe
+    int (*output)();
     bool ignore_sigpipe;
     const char* err;
   } cases[] = {
-      {"> /dev/full", true, false,
+      {"> /dev/full", dev_full, false,
        "vorn: write error on $ZHOME: error 43 (unable to obtain disc space for file extent)\n"},
-      {"| (closed), SIGPIPE ignored", false, true,
+      {"| (closed), SIGPIPE ignored", broken_pipe, true,
        "vorn: write error on $ZHOME: error 201 (the current path to the device is down)\n"},
       // The library never dies of SIGPIPE, whatever the disposition.
-      {"| (closed), SIGPIPE default", false, false,
+      {"| (closed), SIGPIPE default", broken_pipe, false,
+       "vorn: write error on $ZHOME: error 201 (the current path to the device is down)\n"},
+      {"socket (closed), SIGPIPE default", broken_socket, false,
        "vorn: write error on $ZHOME: error 201 (the current path to the device is down)\n"},
   };
   for (const Case& k : cases) {
-    int fd = k.full ? open("/dev/full", O_WRONLY) : broken_pipe();
+    int fd = k.output();
     ASSERT_GE(fd, 0);
     bool ignore = k.ignore_sigpipe;
     Outcome r = run({}, {}, kCapture, fd, kCapture,
