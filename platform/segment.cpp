@@ -120,7 +120,13 @@ int16_t ALLOCATESEGMENT(uint32_t mask, int16_t segment_id, int32_t segment_size,
     return err::kOutOfBounds;
   }
   if (segments().count(segment_id) != 0) return err::kFileInUse;
-  if (zeb::platform::segment_base() == nullptr) return err::kNoSegment;
+  if (zeb::platform::segment_base() == nullptr) {
+    // The range every segment is mapped in could not be reserved; the usual
+    // cause is an address-space limit below it.
+    zeb::platform::note_failure("cannot reserve " + std::to_string(zeb::kMaxSegmentBytes >> 20) +
+                                " MB of address space for segments (is ulimit -v too low?)");
+    return err::kNoSegment;
+  }
 
   int16_t error = 0;
   int fd = zeb::platform::open_internal_for_mapping(swapfile, &error);
