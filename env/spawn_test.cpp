@@ -34,16 +34,6 @@ using zeb::mask;
 
 namespace {
 
-std::string Hex(const void* data, size_t n) {
-  std::string s;
-  char b[3];
-  for (size_t i = 0; i < n; ++i) {
-    std::snprintf(b, sizeof b, "%02X", static_cast<const unsigned char*>(data)[i]);
-    s += b;
-  }
-  return s;
-}
-
 int16_t Code(const char* m) {
   return static_cast<int16_t>((static_cast<unsigned char>(m[0]) << 8) |
                               static_cast<unsigned char>(m[1]));
@@ -145,7 +135,7 @@ int Record() {
     int16_t error = READUPDATE(mask({1, 2, 3, 4}), fnum, buffer, 596, &count);
     if (error != 0 && error != 6) return 11;
     g_log += std::string(error == 6 ? "sys " : "data ") + std::to_string(count) + " " +
-             Hex(buffer, static_cast<size_t>(count)) + "\n";
+             zeb::testing::hex(buffer, static_cast<size_t>(count)) + "\n";
     const int16_t code = Code(buffer);
     REPLY(mask({5}), nullptr, 0, nullptr, 0,
           error == 0 && code == zeb::kMsgStartup ? startup_reply : 0);
@@ -213,7 +203,7 @@ int Monitor() {
       REPLY(mask({5}), nullptr, 0, nullptr, 0, 0);
       continue;
     }
-    g_log += Hex(buffer, static_cast<size_t>(count)) + "\n";
+    g_log += zeb::testing::hex(buffer, static_cast<size_t>(count)) + "\n";
     Flush();
     char reply[30];
     std::memset(reply, 0, sizeof reply);
@@ -345,20 +335,21 @@ TEST(Spawn, TheChildReceivesStartupAssignsAndParamsInOrder) {
     ASSERT_EQ(got.size(), more ? 8u : 3u) << c.text;
     EXPECT_EQ(got[0].kind, "sys");
     EXPECT_EQ(got[0].hex.substr(0, 4), "FF99");  // open (-103)
-    std::string want = Hex(startup.data(), startup.size());
+    std::string want = zeb::testing::hex(startup.data(), startup.size());
     if (startup.size() % 2 != 0) want += "00";
     EXPECT_EQ(got[1].length, c.written);
     EXPECT_EQ(got[1].hex, want);
     EXPECT_EQ(got.back().hex.substr(0, 4), "FF98");  // close (-104)
     if (!more) continue;
     // ASSIGNs and PARAMs newest first, one PARAM per message.
-    EXPECT_EQ(got[2].hex.substr(70, 12), Hex("OUTPUT", 6));
-    EXPECT_EQ(got[3].hex.substr(70, 10), Hex("INPUT", 5));
+    EXPECT_EQ(got[2].hex.substr(70, 12), zeb::testing::hex("OUTPUT", 6));
+    EXPECT_EQ(got[3].hex.substr(70, 10), zeb::testing::hex("INPUT", 5));
     const char* params[] = {"THREE", "TWO", "ONE"};
     for (int i = 0; i < 3; ++i) {
       std::string p = params[i];
-      EXPECT_EQ(got[4 + i].hex, "FFFD0001" + Hex(std::string(1, char(p.size())).data(), 1) +
-                                    Hex(p.data(), p.size()) + "0156");
+      EXPECT_EQ(got[4 + i].hex, "FFFD0001" +
+                                    zeb::testing::hex(std::string(1, char(p.size())).data(), 1) +
+                                    zeb::testing::hex(p.data(), p.size()) + "0156");
     }
   }
 }
@@ -382,7 +373,7 @@ TEST(Spawn, OwnStartupIsHandedOnOrAnEmptyTextWithoutOne) {
     ASSERT_EQ(ENV_SPAWN(mask({1, 2, 7}), env.get(), program.data(), nullptr, 0, 0, nullptr, id), 0);
     std::vector<Logged> got = Parse(Lines(out, zeb::testing::host_pid(id)));
     ASSERT_GE(got.size(), 2u);
-    EXPECT_EQ(got[1].hex, Hex(c.want.data(), c.want.size()));
+    EXPECT_EQ(got[1].hex, zeb::testing::hex(c.want.data(), c.want.size()));
   }
 }
 

@@ -207,12 +207,27 @@ TEST(ErrnoTable, MapsToFileSystemErrors) {
   EXPECT_EQ(error_from_errno(12345), 53);
 }
 
-TEST(SimulatedDisk, RewritesTakeOneRevolutionEach) {
-  zeb::platform::clock_freeze();
-  std::string name;
-  ASSERT_EQ(create_temp("$SIM", &name), 0);
-  int16_t f = -2;
-  ASSERT_EQ(open_name(name, &f), 0);
+// A new temporary file open on a simulated volume, with the process on the
+// virtual clock for the length of the test.
+class SimulatedDisk : public ::testing::Test {
+ protected:
+  void SetUp() override { zeb::platform::clock_freeze(); }
+  void TearDown() override {
+    if (f >= 0) {
+      EXPECT_EQ(FILE_CLOSE_(zeb::mask({1}), f), 0);
+    }
+    zeb::platform::clock_release();
+  }
+  void open_temp(const char* volume) {
+    std::string name;
+    ASSERT_EQ(create_temp(volume, &name), 0);
+    ASSERT_EQ(open_name(name, &f), 0);
+  }
+  int16_t f = -1;
+};
+
+TEST_F(SimulatedDisk, RewritesTakeOneRevolutionEach) {
+  ASSERT_NO_FATAL_FAILURE(open_temp("$SIM"));
   char block[512] = {};
   ASSERT_EQ(WRITEX(zeb::mask({1, 2, 3}), f, block, 512), 0);
   int64_t start = PROCESSOR_CLOCK();
@@ -222,19 +237,13 @@ TEST(SimulatedDisk, RewritesTakeOneRevolutionEach) {
   }
   // 6000 rpm: 10 ms a revolution.
   EXPECT_EQ(PROCESSOR_CLOCK() - start, 100000);
-  EXPECT_EQ(FILE_CLOSE_(zeb::mask({1}), f), 0);
-  zeb::platform::clock_release();
 }
 
 // A program that reads its clock after each write, however late, never
 // times a pass shorter than a revolution (6000 rpm: 10 ms): a rewrite waits a
 // revolution from the moment it is asked for.
-TEST(SimulatedDisk, NoPassTimedAfterItsWriteIsShorterThanARevolution) {
-  zeb::platform::clock_freeze();
-  std::string name;
-  ASSERT_EQ(create_temp("$SIM", &name), 0);
-  int16_t f = -2;
-  ASSERT_EQ(open_name(name, &f), 0);
+TEST_F(SimulatedDisk, NoPassTimedAfterItsWriteIsShorterThanARevolution) {
+  ASSERT_NO_FATAL_FAILURE(open_temp("$SIM"));
   char block[512] = {};
   int64_t previous = PROCESSOR_CLOCK();
   // How late the program reads its clock after each write, in microseconds.
@@ -248,23 +257,15 @@ TEST(SimulatedDisk, NoPassTimedAfterItsWriteIsShorterThanARevolution) {
     EXPECT_EQ(now - previous, expected[i]) << "pass " << i;
     previous = now;
   }
-  EXPECT_EQ(FILE_CLOSE_(zeb::mask({1}), f), 0);
-  zeb::platform::clock_release();
 }
 
-TEST(SimulatedDisk, TheConfiguredWriteFails) {
-  zeb::platform::clock_freeze();
-  std::string name;
-  ASSERT_EQ(create_temp("$FAIL", &name), 0);
-  int16_t f = -2;
-  ASSERT_EQ(open_name(name, &f), 0);
+TEST_F(SimulatedDisk, TheConfiguredWriteFails) {
+  ASSERT_NO_FATAL_FAILURE(open_temp("$FAIL"));
   char block[512] = {};
   EXPECT_EQ(WRITEX(zeb::mask({1, 2, 3}), f, block, 512), 0);
   EXPECT_EQ(WRITEX(zeb::mask({1, 2, 3}), f, block, 512), 0);
   EXPECT_EQ(WRITEX(zeb::mask({1, 2, 3}), f, block, 512), 190);
   EXPECT_EQ(WRITEX(zeb::mask({1, 2, 3}), f, block, 512), 0);
-  EXPECT_EQ(FILE_CLOSE_(zeb::mask({1}), f), 0);
-  zeb::platform::clock_release();
 }
 
 TEST(NamedFiles, CreateOpenAndDescribeByName) {

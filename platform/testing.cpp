@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -79,6 +81,44 @@ bool process_gone(long pid) {
 long host_pid(const int16_t* id) {
   const unsigned char* b = reinterpret_cast<const unsigned char*>(id);
   return (long{b[2]} << 24) | (long{b[3]} << 16) | (long{b[4]} << 8) | b[5];
+}
+
+std::string hex(const void* data, size_t n) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char c = static_cast<const unsigned char*>(data)[i];
+    text += kDigits[c >> 4];
+    text += kDigits[c & 15];
+  }
+  return text;
+}
+
+ChildRun run_in_child(const std::function<int()>& body, const char* input) {
+  FILE* in = input != nullptr ? tmpfile() : nullptr;
+  FILE* out = tmpfile();
+  if (in != nullptr) {
+    fputs(input, in);
+    rewind(in);
+  }
+  fflush(stdout);
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (in != nullptr) dup2(fileno(in), 0);
+    dup2(fileno(out), 1);
+    _exit(body());
+  }
+  ChildRun run;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  rewind(out);
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, out)) > 0) run.out.append(buffer, n);
+  if (in != nullptr) fclose(in);
+  fclose(out);
+  return run;
 }
 
 }  // namespace zeb::testing

@@ -1,8 +1,11 @@
-// Test support: a scratch volume that cleans up after itself. Linked into
+// Test support: scratch volumes that clean up after themselves, child
+// processes and small helpers shared by the tests. Linked into
 // the test binaries only, never into the library.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace zeb::testing {
@@ -58,5 +61,20 @@ bool process_gone(long pid);
 // The host pid that an unnamed process identifier (4 words) carries in its
 // bytes 2 to 5.
 long host_pid(const int16_t* id);
+
+// The n bytes at data as upper-case hexadecimal, two digits a byte.
+std::string hex(const void* data, size_t n);
+
+// What a child process left: its exit status (-1 when it did not exit) and
+// what it wrote to standard output.
+struct ChildRun {
+  int status = -1;
+  std::string out;
+};
+
+// Runs body in a forked child whose standard output is captured and, when
+// input is not null, whose standard input reads input; the child exits with
+// what body returns.
+ChildRun run_in_child(const std::function<int()>& body, const char* input = nullptr);
 
 }  // namespace zeb::testing

@@ -16,37 +16,13 @@
 
 namespace {
 
+using zeb::testing::ChildRun;
+
 // Runs body in a child process, standard input reading input and standard
 // output captured; the child exits with what body returns (0: all held, else
 // the number of the check that failed).
-struct ChildRun {
-  int status = -1;
-  std::string out;
-};
-
 ChildRun run_with_streams(const std::string& input, const std::function<int()>& body) {
-  FILE* in = tmpfile();
-  FILE* out = tmpfile();
-  fputs(input.c_str(), in);
-  rewind(in);
-  fflush(stdout);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fileno(in), 0);
-    dup2(fileno(out), 1);
-    _exit(body());
-  }
-  ChildRun run;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
-  rewind(out);
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, out)) > 0) run.out.append(buffer, n);
-  fclose(in);
-  fclose(out);
-  return run;
+  return zeb::testing::run_in_child(body, input.c_str());
 }
 
 // The exit status of body run in a child.

@@ -9,35 +9,17 @@
 #include <functional>
 #include <string>
 
+#include "platform/testing.h"
 #include "zeb.h"
 
 namespace {
 
-struct ChildResult {
-  int status = -1;  // exit status, or -1 when the child did not exit
-  std::string out;
-};
-
 // Runs body in a child whose standard output goes to a temporary file.
-ChildResult run_child(const std::function<void()>& body) {
-  FILE* capture = tmpfile();
-  fflush(stdout);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fileno(capture), 1);
+zeb::testing::ChildRun run_child(const std::function<void()>& body) {
+  return zeb::testing::run_in_child([&] {
     body();
-    _exit(99);  // body should have ended the process itself
-  }
-  ChildResult result;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-  rewind(capture);
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, capture)) > 0) result.out.append(buffer, n);
-  fclose(capture);
-  return result;
+    return 99;  // body should have ended the process itself
+  });
 }
 
 int count_lines(const std::string& text, const std::string& start) {

@@ -30,16 +30,6 @@
 
 namespace {
 
-std::string Hex(const void* data, size_t n) {
-  std::string s;
-  char b[3];
-  for (size_t i = 0; i < n; ++i) {
-    std::snprintf(b, sizeof b, "%02X", static_cast<const unsigned char*>(data)[i]);
-    s += b;
-  }
-  return s;
-}
-
 // The child's part when this binary was started by a test below: it writes
 // what it finds to the file ZEB_SPAWN_TEST_OUT and ends, or waits to be
 // killed.
@@ -55,7 +45,7 @@ struct ChildMode {
     int16_t mom[4], own[4];
     UTIL_MOM(mom);
     PROCESSINFO(zeb::mask({1, 2}), MYPID(), own);
-    out << "mom " << Hex(mom, 8) << "\nown " << Hex(own, 8) << "\n";
+    out << "mom " << zeb::testing::hex(mom, 8) << "\nown " << zeb::testing::hex(own, 8) << "\n";
     errno = 0;
     out << "nice " << ::getpriority(PRIO_PROCESS, 0) << "\nfds";
     if (DIR* d = ::opendir("/proc/self/fd")) {
@@ -372,12 +362,12 @@ TEST(Cmon, RequestAndReplies) {
   }
   // The request as the monitor sees it.
   ASSERT_EQ(g_request.size(), 178u);
-  EXPECT_EQ(Hex(g_request.data(), 2), "FFCC");      // -52
-  EXPECT_EQ(Hex(g_request.data() + 4, 2), "0096");  // own priority 150
+  EXPECT_EQ(zeb::testing::hex(g_request.data(), 2), "FFCC");      // -52
+  EXPECT_EQ(zeb::testing::hex(g_request.data() + 4, 2), "0096");  // own priority 150
   EXPECT_EQ(std::string(g_request.begin() + 6, g_request.begin() + 30), in);
   EXPECT_EQ(std::string(g_request.begin() + 30, g_request.begin() + 54), out);
   EXPECT_EQ(std::string(g_request.begin() + 54, g_request.begin() + 78), program);
-  EXPECT_EQ(Hex(g_request.data() + 78, 4), "00640005");
+  EXPECT_EQ(zeb::testing::hex(g_request.data() + 78, 4), "00640005");
   EXPECT_EQ(std::string(g_request.begin() + 82, g_request.begin() + 106), in);
   EXPECT_EQ(std::string(g_request.begin() + 106, g_request.begin() + 130), out);
   EXPECT_EQ(std::string(g_request.begin() + 130, g_request.end()), std::string(48, ' '));
@@ -422,9 +412,9 @@ TEST(NewProcess, ChildKnowsItsCreatorAndInheritsOnlyTheStandardDescriptors) {
   std::istringstream lines(report);
   std::string line, channel;
   std::getline(lines, line);
-  EXPECT_EQ(line, "mom " + Hex(own, 8));
+  EXPECT_EQ(line, "mom " + zeb::testing::hex(own, 8));
   std::getline(lines, line);
-  EXPECT_EQ(line, "own " + Hex(id, 8));
+  EXPECT_EQ(line, "own " + zeb::testing::hex(id, 8));
   std::getline(lines, line);
   EXPECT_EQ(line, "nice " + std::to_string(std::min(nice + 2, 19)));  // priority 140: 2 steps
   std::getline(lines, line);
