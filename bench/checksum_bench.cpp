@@ -100,7 +100,7 @@ BENCHMARK(BM_UtilCrc16)->Arg(16)->Arg(256)->Arg(4096)->Arg(1 << 20);
 BENCHMARK(BM_BitwiseCrc16)->Arg(16)->Arg(256)->Arg(4096)->Arg(1 << 20);
 
 int main(int argc, char** argv) {
-  std::vector<zeb::bench::SpeedRatioReporter::Pair> pairs;
+  std::vector<zeb::bench::RatioReporter::Pair> pairs;
   for (const char* path : {"UtilCrc32", "TablesCrc32", "FoldingCrc32"}) {
     for (int n : kSizes) {
       std::string arg = std::to_string(n);

@@ -6,11 +6,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "bench/ratio_reporter.h"
 #include "containers/pool.h"
 #include "env/env.h"
 
@@ -89,37 +89,12 @@ void BM_UnorderedMapParam(benchmark::State& state) {
 }
 BENCHMARK(BM_UnorderedMapParam);
 
-// Prints ENV_INQUIRE's CPU time per look-up as a ratio of the map's.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Iteration ||
-          (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")) {
-        times_[run.run_name.function_name] = run.GetAdjustedCPUTime();
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    double inquire = times_["BM_EnvInquireParam"], map = times_["BM_UnorderedMapParam"];
-    if (inquire > 0 && map > 0) {
-      std::printf("ENV_INQUIRE item 9 / unordered_map, 100 PARAMs: %.2f (%.0f ns vs %.0f ns)\n",
-                  inquire / map, inquire, map);
-    }
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  using zeb::bench::RatioReporter;
+  return zeb::bench::run_with_ratios(
+      argc, argv,
+      {{"BM_EnvInquireParam", "BM_UnorderedMapParam",
+        "ENV_INQUIRE item 9 / unordered_map, 100 PARAMs", RatioReporter::Ratio::kCpuTime}});
 }

@@ -11,11 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
-#include <set>
 #include <string>
 #include <vector>
 
+#include "bench/ratio_reporter.h"
 #include "platform/receive.h"
 #include "zeb.h"
 
@@ -90,38 +89,14 @@ void BM_PosixSpawnWaitpid(benchmark::State& state) {
 }
 BENCHMARK(BM_PosixSpawnWaitpid)->Unit(benchmark::kMicrosecond)->UseRealTime()->Repetitions(5);
 
-// Prints ENV_SPAWN's median time as a ratio of posix_spawn + waitpid's.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-        times_[run.run_name.function_name] = run.GetAdjustedRealTime();
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    double spawn = times_["BM_EnvSpawn"], plain = times_["BM_PosixSpawnWaitpid"];
-    if (spawn > 0 && plain > 0) {
-      std::printf("ENV_SPAWN / (posix_spawn + waitpid), median time: %.2f (%.0f us vs %.0f us)\n",
-                  spawn / plain, spawn, plain);
-    }
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   if (std::getenv("ZEB_SPAWN_BENCH_CHILD") != nullptr) run_child();
   setenv("ZEB_SPAWN_BENCH_CHILD", "1", 1);
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  using zeb::bench::RatioReporter;
+  return zeb::bench::run_with_ratios(
+      argc, argv,
+      {{"BM_EnvSpawn", "BM_PosixSpawnWaitpid", "ENV_SPAWN / (posix_spawn + waitpid), median time",
+        RatioReporter::Ratio::kRealTime}});
 }

@@ -16,9 +16,10 @@
 
 #include <chrono>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
+
+#include "bench/ratio_reporter.h"
 
 extern char** environ;
 
@@ -103,47 +104,15 @@ BENCHMARK(BM_VornNothingToMeasure)->Unit(benchmark::kMicrosecond)->UseRealTime()
 void BM_PutsEighteenLines(benchmark::State& state) { run_program(state, PUTS_PATH); }
 BENCHMARK(BM_PutsEighteenLines)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
-// Prints vorn's time as a multiple of the C program's (medians when the run
-// has repetitions).
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      const std::string& name = run.run_name.function_name;
-      bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-      if (median || (run.run_type == Run::RT_Iteration && medians_.count(name) == 0)) {
-        times_[name] = run.GetAdjustedRealTime();
-      }
-      if (median) medians_[name] = true;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    double vorn = times_["BM_VornNothingToMeasure"], c = times_["BM_PutsEighteenLines"];
-    if (vorn > 0 && c > 0) {
-      std::printf("vorn with nothing to measure / C program with puts: %.2f (%.0f us vs %.0f us)\n",
-                  vorn / c, vorn, c);
-    }
-    double library = times_["BM_LibraryFirstLine"], line = times_["BM_WriteFirstLine"];
-    if (library > 0 && line > 0) {
-      std::printf("first line: library program / C program with write: %.2f (%.0f us vs %.0f us)\n",
-                  library / line, library, line);
-    }
-  }
-
- private:
-  std::map<std::string, double> times_;
-  std::map<std::string, bool> medians_;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   setenv("ZEB_VOLUMES", "$SKIP=sim:rpm=7200,subtype=36", 1);
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  using zeb::bench::RatioReporter;
+  return zeb::bench::run_with_ratios(
+      argc, argv,
+      {{"BM_VornNothingToMeasure", "BM_PutsEighteenLines",
+        "vorn with nothing to measure / C program with puts", RatioReporter::Ratio::kRealTime},
+       {"BM_LibraryFirstLine", "BM_WriteFirstLine",
+        "first line: library program / C program with write", RatioReporter::Ratio::kRealTime}});
 }

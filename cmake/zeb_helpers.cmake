@@ -57,6 +57,8 @@ function(zeb_bench name)
   cmake_parse_arguments(B "CUSTOM_MAIN" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${B_SOURCES})
   target_link_libraries(${name} PRIVATE ${B_DEPS} benchmark::benchmark)
+  # For the shared bench/ratio_reporter.h.
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   if(NOT B_CUSTOM_MAIN)
     target_link_libraries(${name} PRIVATE benchmark::benchmark_main)
   endif()
