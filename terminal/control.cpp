@@ -22,6 +22,12 @@ int16_t send_escape(char letter) {
   return send(bytes, 2);
 }
 
+// An escape sequence with one argument byte.
+int16_t send_escape(char letter, char argument) {
+  const char bytes[3] = {ESC, letter, argument};
+  return send(bytes, 3);
+}
+
 char low_byte(int16_t v) { return static_cast<char>(v & 0xFF); }
 char coordinate(int16_t v) { return low_byte(static_cast<int16_t>(v + 31)); }
 char page_byte(int16_t v) { return low_byte(static_cast<int16_t>(v + 32)); }
@@ -128,29 +134,16 @@ int16_t T_CLEARMEMORY(int16_t row1, int16_t column1, int16_t row2, int16_t colum
 }
 
 int16_t T_SETMAXPAGE(int16_t pages) {
-  const char seq[3] = {ESC, 'p', low_byte(static_cast<int16_t>(pages + 48))};
-  return send(seq, 3);
+  return send_escape('p', low_byte(static_cast<int16_t>(pages + 48)));
 }
 
-int16_t T_SELECTPAGE(int16_t page) {
-  const char seq[3] = {ESC, ':', page_byte(page)};
-  return send(seq, 3);
-}
+int16_t T_SELECTPAGE(int16_t page) { return send_escape(':', page_byte(page)); }
 
-int16_t T_DISPLAYPAGE(int16_t page) {
-  const char seq[3] = {ESC, ';', page_byte(page)};
-  return send(seq, 3);
-}
+int16_t T_DISPLAYPAGE(int16_t page) { return send_escape(';', page_byte(page)); }
 
-int16_t T_SETVIDEOATTR(int16_t attribute) {
-  const char seq[3] = {ESC, '6', low_byte(attribute)};
-  return send(seq, 3);
-}
+int16_t T_SETVIDEOATTR(int16_t attribute) { return send_escape('6', low_byte(attribute)); }
 
-int16_t T_SETVIDEOPRIOR(int16_t attribute) {
-  const char seq[3] = {ESC, '7', low_byte(attribute)};
-  return send(seq, 3);
-}
+int16_t T_SETVIDEOPRIOR(int16_t attribute) { return send_escape('7', low_byte(attribute)); }
 
 int16_t T_FIELD(int16_t first, int16_t second) {
   const char seq[3] = {0x1D, low_byte(first), static_cast<char>(low_byte(second) | 0x40)};
@@ -340,8 +333,7 @@ int16_t T_FUNCKEYCOMPLETE(int16_t count, int16_t* key, int16_t* page, int16_t* r
 }
 
 int16_t T_SIMULATEFUNCKEY(int16_t key, int16_t* page, int16_t* row, int16_t* column) {
-  const char seq[3] = {ESC, 'd', low_byte(key)};
-  int16_t error = send(seq, 3);
+  int16_t error = send_escape('d', low_byte(key));
   if (error != 0) return error;
   int16_t arrived = 0;
   error = T_FUNCKEY(500, &arrived, page, row, column);
