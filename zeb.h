@@ -1,32 +1,32 @@
 // The library's umbrella header: every public procedure and record.
 #pragma once
 
-#include "platform/convert.h"
-#include "platform/cpuinfo.h"
-#include "platform/platform.h"
-#include "platform/procinfo.h"
-#include "platform/receive.h"
-#include "platform/segment.h"
-#include "platform/spawn.h"
+#include <zeb/platform/convert.h>
+#include <zeb/platform/cpuinfo.h>
+#include <zeb/platform/newprocess.h>
+#include <zeb/platform/platform.h>
+#include <zeb/platform/procinfo.h>
+#include <zeb/platform/receive.h>
+#include <zeb/platform/segment.h>
 
-#include "format/format.h"
+#include <zeb/format/format.h>
 
-#include "containers/pool.h"
-#include "containers/queue.h"
-#include "containers/timer.h"
+#include <zeb/containers/pool.h>
+#include <zeb/containers/queue.h>
+#include <zeb/containers/timer.h>
 
-#include "cipher/des.h"
-#include "cpu/cpu.h"
-#include "env/env.h"
-#include "msg/msg.h"
-#include "util/checksum.h"
-#include "util/process.h"
+#include <zeb/cipher/des.h>
+#include <zeb/cpu/cpu.h>
+#include <zeb/env/env.h>
+#include <zeb/msg/msg.h>
+#include <zeb/util/checksum.h>
+#include <zeb/util/helpers.h>
 
-#include "runtime/context.h"
-#include "runtime/entry.h"
-#include "runtime/runtime.h"
-#include "runtime/segment.h"
-#include "runtime/term.h"
-#include "runtime/zeb_term.h"
+#include <zeb/env/context.h>
+#include <zeb/runtime/entry.h>
+#include <zeb/runtime/library_segment.h>
+#include <zeb/runtime/runtime.h>
+#include <zeb/terminal/session.h>
+#include <zeb/terminal/zeb_term.h>
 
-#include "terminal/control.h"
+#include <zeb/terminal/control.h>

@@ -20,7 +20,7 @@ mkdir -p "$work/app"
 cat > "$work/app/main.cpp" <<'CPP'
 #include <cstring>
 
-#include "zeb.h"
+#include <zeb/zeb.h>
 int main() {
   char line[32];
   int32_t v = 42;
@@ -30,7 +30,7 @@ int main() {
 }
 CPP
 cat > "$work/app/msg.cpp" <<'CPP'
-#include "msg/msg.h"
+#include <zeb/msg/msg.h>
 int main() {
   unsigned char m[64];
   MSG_INIT(m);
@@ -62,6 +62,10 @@ grep -q '^CMAKE_BUILD_TYPE:STRING=$' "$work/sub/CMakeCache.txt" ||
   fail "the embedding project's build type was set: $(grep '^CMAKE_BUILD_TYPE' "$work/sub/CMakeCache.txt")"
 ! grep -q -- '-Werror' "$work/sub/compile_commands.json" || fail "warnings are errors in an embedding project"
 grep -q -- '-O3' "$work/sub/compile_commands.json" || fail "the embedding project's flags did not reach the library"
+# The embedding project sees the public headers only: the source tree, where
+# the internal headers live, is not on its include path.
+! grep 'app.dir/main.cpp.o' "$work/sub/compile_commands.json" | grep -q -- "-I$src[ \"]" ||
+  fail "the source tree is on the embedding project's include path"
 built=$(find "$work/sub" -type f -perm -u+x ! -path '*/CMakeFiles/*' -printf '%f\n' | sort | tr '\n' ' ')
 [ "$built" = "app app_msg " ] || fail "an embedding project built more than its own programs: $built"
 targets=$(cmake --build "$work/sub" --target help | grep -E 'vorn|lconf|sim6530|_test|_replay|_bench|_fuzzer' || true)
@@ -71,21 +75,21 @@ echo "-- cmake --install and find_package"
 cmake -S "$src" -B "$work/lib" -DZEB_BUILD_TESTS=OFF -DZEB_BUILD_BENCH=OFF -DZEB_WERROR=ON >/dev/null
 cmake --build "$work/lib" -j"$jobs" >/dev/null
 cmake --install "$work/lib" --prefix "$work/prefix" >/dev/null
-inc="$work/prefix/include/zeb"
-for internal in platform/host.h platform/syscalls.h platform/simdisk.h platform/volumes.h \
-  format/format_internal.h survey; do
-  [ ! -e "$inc/$internal" ] || fail "internal $internal installed"
+inc="$work/prefix/include"
+for internal in platform/host.h platform/host platform/files platform/volumes platform/names \
+  platform/processes platform/system format/format_internal.h survey; do
+  [ ! -e "$inc/zeb/$internal" ] || fail "internal $internal installed"
 done
-! find "$inc" -name '*_test*' | grep -q . || fail "test sources installed"
+! find "$inc/zeb" -name '*_test*' | grep -q . || fail "test sources installed"
 # Every installed header compiles on its own against the installed tree alone
 # (from an empty directory, so that nothing of the source tree is found).
 mkdir "$work/empty"
 while IFS= read -r header; do
   name=${header#"$inc"/}
-  (cd "$work/empty" && echo "#include \"$name\"" |
+  (cd "$work/empty" && echo "#include <$name>" |
     c++ -std=c++20 -fsyntax-only -Wall -Wextra -Werror -I"$inc" -x c++ -) ||
     fail "installed header $name does not compile on its own"
-done < <(find "$inc" -name '*.h')
+done < <(find "$inc/zeb" -name '*.h')
 exports=$(cat "$work"/prefix/lib*/cmake/zeb/zebTargets*.cmake)
 ! grep -q 'zeb::zeb_' <<<"$exports" || fail "exported names differ from the aliases"
 cmake -S "$work/app" -B "$work/inst" -DUSE_INSTALLED=ON -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <zeb/util/checksum.h>
 #include "bench/ratio_reporter.h"
-#include "util/checksum.h"
 #include "util/checksum_internal.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cpu/cpu.h"
+#include <zeb/cpu/cpu.h>
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "cipher/des.h"
+#include <zeb/cipher/des.h>
 
 namespace {
 

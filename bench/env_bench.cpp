@@ -10,9 +10,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include <zeb/containers/pool.h>
+#include <zeb/env/env.h>
 #include "bench/ratio_reporter.h"
-#include "containers/pool.h"
-#include "env/env.h"
 
 namespace {
 

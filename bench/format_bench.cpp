@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include <zeb/format/format.h>
 #include "bench/ratio_reporter.h"
-#include "format/format.h"
 
 #ifdef ZEB_HAVE_FMT
 #include <fmt/format.h>

@@ -12,8 +12,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <zeb/zeb.h>
 #include "bench/ratio_reporter.h"
-#include "zeb.h"
 
 namespace {
 

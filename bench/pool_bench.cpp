@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "containers/pool.h"
+#include <zeb/containers/pool.h>
 
 namespace {
 

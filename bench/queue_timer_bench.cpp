@@ -7,10 +7,10 @@
 #include <random>
 #include <vector>
 
-#include "containers/pool.h"
-#include "containers/queue.h"
-#include "containers/timer.h"
-#include "platform/clock.h"
+#include <zeb/containers/pool.h>
+#include <zeb/containers/queue.h>
+#include <zeb/containers/timer.h>
+#include <zeb/platform/clock.h>
 
 namespace {
 

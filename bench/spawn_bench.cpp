@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include <zeb/platform/receive.h>
+#include <zeb/zeb.h>
 #include "bench/ratio_reporter.h"
-#include "platform/receive.h"
-#include "zeb.h"
 
 extern char** environ;
 

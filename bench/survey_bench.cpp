@@ -17,8 +17,8 @@
 #include <set>
 #include <string>
 
+#include <zeb/zeb.h>
 #include "survey/survey.h"
-#include "zeb.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 // The cache keeps the round keys in their plain 48-bit form (three 16-bit
 // words each). Each round rearranges its key into the look-up layout with
 // six table look-ups, which keeps the cache layout as it is.
-#include "cipher/des.h"
+#include <zeb/cipher/des.h>
 
 #include <array>
 #include <bit>

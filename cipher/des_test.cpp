@@ -1,4 +1,4 @@
-#include "cipher/des.h"
+#include <zeb/cipher/des.h>
 
 #include <gtest/gtest.h>
 #include <openssl/des.h>

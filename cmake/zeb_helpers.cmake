@@ -20,9 +20,12 @@ function(zeb_library name)
   set(target zeb_${name})
   add_library(${target} STATIC ${L_SOURCES})
   add_library(zeb::${name} ALIAS ${target})
-  target_include_directories(${target} PUBLIC
-    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
-    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/zeb>)
+  # Users include the public headers as <zeb/FOLDER/NAME.h>, from the build
+  # tree's include folder as from an installed copy; the source tree, where
+  # the internal headers live, is on the library's own include path only.
+  target_include_directories(${target}
+    PUBLIC $<BUILD_INTERFACE:${ZEB_INCLUDE_DIR}> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>
+    PRIVATE ${PROJECT_SOURCE_DIR})
   target_compile_features(${target} PUBLIC cxx_std_20)
   target_link_libraries(${target} PUBLIC ${L_DEPS} PRIVATE ${L_PRIVATE_DEPS})
   set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON EXPORT_NAME ${name})
@@ -31,7 +34,17 @@ function(zeb_library name)
   file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   foreach(header ${L_HEADERS})
     set_property(GLOBAL APPEND PROPERTY ZEB_PUBLIC_HEADERS ${folder}/${header})
+    zeb_public_header(${CMAKE_CURRENT_SOURCE_DIR}/${header} ${folder}/${header})
   endforeach()
+endfunction()
+
+# zeb_public_header(<source> <name>): makes the header at source reachable as
+# <zeb/name> through the build tree's include folder, by a symbolic link, so
+# that an edit of the source is seen at once.
+function(zeb_public_header source name)
+  get_filename_component(dir ${ZEB_INCLUDE_DIR}/zeb/${name} DIRECTORY)
+  file(MAKE_DIRECTORY ${dir})
+  file(CREATE_LINK ${source} ${ZEB_INCLUDE_DIR}/zeb/${name} SYMBOLIC)
 endfunction()
 
 # zeb_test(<name> SOURCES ... [DEPS ...]): one GoogleTest binary, one CTest
@@ -44,6 +57,8 @@ function(zeb_test name)
   cmake_parse_arguments(T "" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_DEPS} GTest::gmock GTest::gtest GTest::gtest_main)
+  # Tests reach the internal headers of the code they test.
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   zeb_warnings(${name})
   add_test(NAME ${name} COMMAND ${name})
 endfunction()
@@ -57,7 +72,7 @@ function(zeb_bench name)
   cmake_parse_arguments(B "CUSTOM_MAIN" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${B_SOURCES})
   target_link_libraries(${name} PRIVATE ${B_DEPS} benchmark::benchmark)
-  # For the shared bench/ratio_reporter.h.
+  # For the shared bench/ratio_reporter.h and the internal headers.
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   if(NOT B_CUSTOM_MAIN)
     target_link_libraries(${name} PRIVATE benchmark::benchmark_main)
@@ -74,6 +89,7 @@ function(zeb_fuzz name)
   if(ZEB_BUILD_TESTS)
     add_executable(${name}_replay ${F_SOURCES} ${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp)
     target_link_libraries(${name}_replay PRIVATE ${F_DEPS})
+    target_include_directories(${name}_replay PRIVATE ${PROJECT_SOURCE_DIR})
     zeb_warnings(${name}_replay)
     add_test(NAME ${name}_replay COMMAND ${name}_replay ${F_CORPUS})
   endif()
@@ -82,6 +98,7 @@ function(zeb_fuzz name)
     target_compile_options(${name}_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
     target_link_options(${name}_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
     target_link_libraries(${name}_fuzzer PRIVATE ${F_DEPS})
+    target_include_directories(${name}_fuzzer PRIVATE ${PROJECT_SOURCE_DIR})
     zeb_warnings(${name}_fuzzer)
   endif()
 endfunction()

@@ -4,13 +4,13 @@
 // All words of the area are read and written through memcpy so that a pool
 // works over any area; on the usual 8-aligned areas this compiles to plain
 // loads and stores.
-#include "containers/pool.h"
+#include <zeb/containers/pool.h>
 
 #include <cstring>
 
-#include "platform/clock.h"
-#include "platform/errors.h"
-#include "platform/types.h"
+#include <zeb/platform/clock.h>
+#include <zeb/platform/errors.h>
+#include <zeb/platform/types.h>
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/types.h"
+#include <zeb/platform/types.h>
 
 // The pool statistics record that MEM_STATS fills.
 struct PoolStats {

@@ -1,7 +1,7 @@
 // Tests of the memory pool: block sizes, split versus whole allocation,
 // joins and release, statistics, failures and tag checks, and a seeded
 // property test that walks the whole pool after every step.
-#include "containers/pool.h"
+#include <zeb/containers/pool.h>
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <set>
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/errors.h"
+#include <zeb/platform/clock.h>
+#include <zeb/platform/errors.h>
 
 namespace {
 

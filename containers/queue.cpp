@@ -1,11 +1,11 @@
 // Checked intrusive queues. Each operation verifies the links it is about to
 // change, in a fixed order, before it changes anything; a failed test
 // returns 300 and leaves links, count and statistics as they were.
-#include "containers/queue.h"
+#include <zeb/containers/queue.h>
 
-#include "platform/clock.h"
-#include "platform/errors.h"
-#include "platform/types.h"
+#include <zeb/platform/clock.h>
+#include <zeb/platform/errors.h>
+#include <zeb/platform/types.h>
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "platform/types.h"
+#include <zeb/platform/types.h>
 
 // The three link words at the start of every element and every header.
 struct QueueLinks {

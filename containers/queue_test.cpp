@@ -1,13 +1,13 @@
 // Tests of the checked intrusive queues: order of insertion and removal,
 // the link checks, and the statistics.
-#include "containers/queue.h"
+#include <zeb/containers/queue.h>
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "platform/clock.h"
-#include "platform/errors.h"
+#include <zeb/platform/clock.h>
+#include <zeb/platform/errors.h>
 
 namespace {
 

@@ -4,15 +4,15 @@
 // Links are offsets relative to the record holding them, so an entry alone
 // leads to its neighbours, to its list header and, through the header's own
 // offset inside the pool, to the pool that owns it.
-#include "containers/timer.h"
+#include <zeb/containers/timer.h>
 
 #include <cstring>
 #include <limits>
 
-#include "containers/pool.h"
-#include "platform/clock.h"
-#include "platform/errors.h"
-#include "platform/types.h"
+#include <zeb/containers/pool.h>
+#include <zeb/platform/clock.h>
+#include <zeb/platform/errors.h>
+#include <zeb/platform/types.h>
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "platform/types.h"
+#include <zeb/platform/types.h>
 
 // The procedure a timer runs: it gets the timer's three arguments.
 using TimerProc = void (*)(int16_t arg1, int16_t arg2, int32_t arg3);

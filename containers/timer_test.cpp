@@ -1,14 +1,14 @@
 // Tests of the timer list. Time never passes by itself here: the processor
 // clock is frozen and advanced by the tests.
-#include "containers/timer.h"
+#include <zeb/containers/timer.h>
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "containers/pool.h"
-#include "platform/clock.h"
-#include "platform/errors.h"
+#include <zeb/containers/pool.h>
+#include <zeb/platform/clock.h>
+#include <zeb/platform/errors.h>
 
 namespace {
 

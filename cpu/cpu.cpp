@@ -1,12 +1,12 @@
 // Processor load sampling over the caller's processor table.
-#include "cpu/cpu.h"
+#include <zeb/cpu/cpu.h>
 
 #include <cstring>
 #include <limits>
 
-#include "platform/cpuinfo.h"
-#include "platform/errors.h"
-#include "platform/types.h"
+#include <zeb/platform/cpuinfo.h>
+#include <zeb/platform/errors.h>
+#include <zeb/platform/types.h>
 
 namespace zeb {
 

@@ -16,7 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/types.h"
+#include <zeb/platform/types.h>
 
 // One reading of a processor's time counters.
 struct CpuSample {

@@ -1,7 +1,7 @@
 // Processor load sampling: initialisation and sampling through a fake host,
 // the arithmetic on tables the tests write themselves, and a real busy
 // processor on this machine.
-#include "cpu/cpu.h"
+#include <zeb/cpu/cpu.h>
 
 #include <gtest/gtest.h>
 #include <pthread.h>
@@ -15,10 +15,10 @@
 #include <string>
 #include <thread>
 
-#include "platform/cpuinfo.h"
-#include "platform/errors.h"
-#include "platform/syscalls.h"
-#include "platform/types.h"
+#include <zeb/platform/cpuinfo.h>
+#include <zeb/platform/errors.h>
+#include <zeb/platform/types.h>
+#include "platform/host/syscalls.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/types.h"
+#include <zeb/platform/types.h>
 
 // The environment record. Filled with blanks by ENV_STARTUP before any field
 // is set.

@@ -4,10 +4,10 @@
 // an entry of the configuration file; the result may be a logical name again.
 #include <cstring>
 
-#include "env/env.h"
-#include "platform/define.h"
-#include "platform/errors.h"
-#include "platform/fs.h"
+#include <zeb/env/env.h>
+#include <zeb/platform/define.h>
+#include <zeb/platform/errors.h>
+#include <zeb/platform/fs.h>
 
 namespace err = zeb::err;
 

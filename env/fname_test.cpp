@@ -10,10 +10,10 @@
 #include <sstream>
 #include <string>
 
-#include "env/env.h"
+#include <zeb/env/env.h>
+#include <zeb/platform/fs.h>
 #include "env/test_env.h"
-#include "platform/fs.h"
-#include "platform/testing.h"
+#include "platform/host/testing.h"
 
 namespace {
 

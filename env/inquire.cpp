@@ -2,9 +2,9 @@
 // holds, by item code.
 #include <cstring>
 
-#include "env/env.h"
+#include <zeb/env/env.h>
+#include <zeb/platform/errors.h>
 #include "env/store.h"
-#include "platform/errors.h"
 
 namespace err = zeb::err;
 

@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "env/env.h"
+#include <zeb/env/env.h>
+#include <zeb/platform/errors.h>
+#include <zeb/platform/platform.h>
+#include <zeb/platform/receive.h>
 #include "env/startup.h"
-#include "platform/errors.h"
-#include "platform/platform.h"
-#include "platform/receive.h"
 
 namespace err = zeb::err;
 using zeb::mask;

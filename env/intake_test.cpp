@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "containers/pool.h"
-#include "env/env.h"
+#include <zeb/containers/pool.h>
+#include <zeb/env/env.h>
+#include <zeb/platform/platform.h>
 #include "env/startup.h"
-#include "platform/conversation.h"
-#include "platform/platform.h"
+#include "platform/processes/conversation.h"
 
 namespace zp = zeb::platform;
 using zeb::mask;

@@ -5,10 +5,10 @@
 // cached, so an operator's rebuilt file takes effect at once.
 #include <cstring>
 
-#include "env/env.h"
-#include "platform/errors.h"
-#include "platform/fs.h"
-#include "platform/keyfile.h"
+#include <zeb/env/env.h>
+#include <zeb/platform/errors.h>
+#include <zeb/platform/fs.h>
+#include <zeb/platform/keyfile.h>
 
 namespace err = zeb::err;
 

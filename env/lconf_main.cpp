@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
-#include "env/env.h"
-#include "platform/fs.h"
-#include "platform/keyfile.h"
+#include <zeb/env/env.h>
+#include <zeb/platform/fs.h>
+#include <zeb/platform/keyfile.h>
 
 namespace {
 

@@ -2,12 +2,12 @@
 // engine and written to the OUT file and/or the home terminal.
 #include <string>
 
-#include "env/env.h"
+#include <zeb/env/env.h>
+#include <zeb/format/format.h>
+#include <zeb/platform/errors.h>
+#include <zeb/platform/platform.h>
 #include "env/startup.h"
-#include "format/format.h"
-#include "platform/diagnostics.h"
-#include "platform/errors.h"
-#include "platform/platform.h"
+#include "platform/host/diagnostics.h"
 
 namespace err = zeb::err;
 using zeb::mask;

@@ -3,12 +3,12 @@
 // conversion, file-name collapsing, the same-file test and the civil clock.
 #include <cstring>
 
-#include "env/env.h"
-#include "platform/clock.h"
-#include "platform/convert.h"
-#include "platform/errors.h"
-#include "platform/filename.h"
-#include "platform/fs.h"
+#include <zeb/env/env.h>
+#include <zeb/platform/clock.h>
+#include <zeb/platform/convert.h>
+#include <zeb/platform/errors.h>
+#include <zeb/platform/filename.h>
+#include <zeb/platform/fs.h>
 
 namespace err = zeb::err;
 

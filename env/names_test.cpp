@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "env/env.h"
-#include "platform/platform.h"
+#include <zeb/env/env.h>
+#include <zeb/platform/platform.h>
 
 namespace {
 

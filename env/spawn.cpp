@@ -1,11 +1,11 @@
 // Process spawning: the parent's side of the start-up conversation.
 #include <cstring>
 
-#include "env/env.h"
-#include "platform/errors.h"
-#include "platform/fs.h"
-#include "platform/spawn.h"
-#include "util/process.h"
+#include <zeb/env/env.h>
+#include <zeb/platform/errors.h>
+#include <zeb/platform/fs.h>
+#include <zeb/platform/newprocess.h>
+#include <zeb/util/helpers.h>
 
 namespace err = zeb::err;
 using zeb::present;

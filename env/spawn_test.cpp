@@ -15,19 +15,19 @@
 #include <string>
 #include <vector>
 
-#include "containers/pool.h"
-#include "env/env.h"
+#include <zeb/containers/pool.h>
+#include <zeb/env/env.h>
+#include <zeb/platform/errors.h>
+#include <zeb/platform/fs.h>
+#include <zeb/platform/newprocess.h>
+#include <zeb/platform/procinfo.h>
+#include <zeb/platform/receive.h>
+#include <zeb/platform/this_process.h>
+#include <zeb/util/helpers.h>
 #include "gtest/gtest.h"
-#include "platform/conversation.h"
-#include "platform/errors.h"
-#include "platform/fs.h"
 #include "platform/host.h"
-#include "platform/process.h"
-#include "platform/procinfo.h"
-#include "platform/receive.h"
-#include "platform/spawn.h"
-#include "platform/testing.h"
-#include "util/process.h"
+#include "platform/host/testing.h"
+#include "platform/processes/conversation.h"
 
 namespace zp = zeb::platform;
 using zeb::mask;

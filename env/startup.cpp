@@ -3,11 +3,11 @@
 // file's name; at the end the closing lines, the files and the stop.
 #include <cstring>
 
-#include "containers/pool.h"
-#include "env/env.h"
+#include <zeb/containers/pool.h>
+#include <zeb/env/env.h>
+#include <zeb/platform/errors.h>
+#include <zeb/platform/platform.h>
 #include "env/startup.h"
-#include "platform/errors.h"
-#include "platform/platform.h"
 
 namespace err = zeb::err;
 using zeb::mask;

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "env/env.h"
+#include <zeb/env/env.h>
 
 // Writes one log line: 1 env, 2 format, 3-14 up to twelve arguments (each
 // the address of the value a directive shows). With flag 0x0100 the line

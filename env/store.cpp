@@ -8,10 +8,10 @@
 // child process unchanged.
 #include <cstring>
 
-#include "containers/pool.h"
-#include "env/env.h"
+#include <zeb/containers/pool.h>
+#include <zeb/env/env.h>
+#include <zeb/platform/errors.h>
 #include "env/store.h"
-#include "platform/errors.h"
 
 namespace err = zeb::err;
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "env/env.h"
+#include <zeb/env/env.h>
 #include "env/store.h"
 #include "env/test_env.h"
 

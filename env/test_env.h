@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "containers/pool.h"
-#include "env/env.h"
+#include <zeb/containers/pool.h>
+#include <zeb/env/env.h>
 
 namespace zeb::test {
 

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "zeb.h"
+#include <zeb/zeb.h>
 
 namespace {
 

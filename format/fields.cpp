@@ -3,11 +3,11 @@
 // (u) and a file name (f). The last four ask the platform for names.
 #include <cstring>
 
+#include <zeb/platform/convert.h>
+#include <zeb/platform/cpuinfo.h>
+#include <zeb/platform/fs.h>
+#include <zeb/platform/procinfo.h>
 #include "format/format_internal.h"
-#include "platform/convert.h"
-#include "platform/cpuinfo.h"
-#include "platform/fs.h"
-#include "platform/procinfo.h"
 
 namespace zeb::format {
 

@@ -13,12 +13,12 @@
 //  - a directive whose argument slot was not passed takes 0 (or an empty
 //    text) without reading the slot;
 //  - an escaped NUL ends the format for good, also inside a directive.
-#include "format/format.h"
+#include <zeb/format/format.h>
 
 #include <bit>
 
+#include <zeb/platform/types.h>
 #include "format/format_internal.h"
-#include "platform/types.h"
 
 namespace zeb::format {
 

@@ -19,7 +19,7 @@
 
 #include <cstdint>
 
-#include "platform/types.h"
+#include <zeb/platform/types.h>
 
 // Expands format into buffer and returns the number of bytes stored (0 to
 // limit); no NUL is appended and no error is reported. Parameters after the

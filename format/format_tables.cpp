@@ -8,10 +8,10 @@
 #include <cstring>
 #include <iterator>
 
-#include "format/format.h"
+#include <zeb/format/format.h>
+#include <zeb/platform/convert.h>
+#include <zeb/platform/fs.h>
 #include "format/format_internal.h"
-#include "platform/convert.h"
-#include "platform/fs.h"
 
 namespace zeb::format {
 

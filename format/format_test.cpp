@@ -1,6 +1,6 @@
 // Tests of the format engine, grouped by directive, through UTIL_FORMAT's
 // output.
-#include "format/format.h"
+#include <zeb/format/format.h>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,14 +11,14 @@
 #include <cstring>
 #include <string>
 
+#include <zeb/platform/clock.h>
+#include <zeb/platform/convert.h>
+#include <zeb/platform/cpuinfo.h>
+#include <zeb/platform/fs.h>
+#include <zeb/platform/procinfo.h>
+#include <zeb/platform/types.h>
 #include "format/format_internal.h"
-#include "platform/clock.h"
-#include "platform/convert.h"
-#include "platform/cpuinfo.h"
-#include "platform/fs.h"
-#include "platform/procinfo.h"
-#include "platform/testing.h"
-#include "platform/types.h"
+#include "platform/host/testing.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 // 26-column layout "yyyy/mm/dd hh:mm:ss.uuuuuu".
 #include <cstring>
 
+#include <zeb/platform/clock.h>
+#include <zeb/platform/convert.h>
 #include "format/format_internal.h"
-#include "platform/clock.h"
-#include "platform/convert.h"
 
 namespace zeb::format {
 

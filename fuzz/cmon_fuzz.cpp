@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "util/process.h"
-#include "util/process_internal.h"
+#include <zeb/util/helpers.h>
+#include "util/helpers_internal.h"
 
 namespace {
 

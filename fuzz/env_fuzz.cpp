@@ -15,8 +15,8 @@
 #include <memory>
 #include <vector>
 
-#include "containers/pool.h"
-#include "env/env.h"
+#include <zeb/containers/pool.h>
+#include <zeb/env/env.h>
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "format/format.h"
+#include <zeb/format/format.h>
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <memory>
 #include <vector>
 
-#include "msg/msg.h"
+#include <zeb/msg/msg.h>
 
 namespace {
 

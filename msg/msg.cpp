@@ -1,13 +1,13 @@
 // Segmented messages. The walk over the segment chain is shared by every
 // procedure and checks each segment against the total length before any byte
 // of it is used, so a malformed message can only give an error.
-#include "msg/msg.h"
+#include <zeb/msg/msg.h>
 
 #include <cstring>
 
-#include "platform/clock.h"
-#include "platform/errors.h"
-#include "platform/types.h"
+#include <zeb/platform/clock.h>
+#include <zeb/platform/errors.h>
+#include <zeb/platform/types.h>
 
 namespace {
 

@@ -27,8 +27,8 @@
 
 #include <cstdint>
 
+#include <zeb/platform/types.h>
 #include <type_traits>
-#include "platform/types.h"
 
 namespace zeb::msg {
 constexpr int16_t kHeaderLength = 34;

@@ -1,4 +1,4 @@
-#include "msg/msg.h"
+#include <zeb/msg/msg.h>
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/clock.h"
+#include <zeb/platform/clock.h>
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/types.h"
+#include <zeb/platform/types.h>
 
 // Writes the unsigned 16-bit value in base (2 to 16, upper-case digits) as
 // exactly width characters, zero-filled on the left. When the value has more

@@ -18,7 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/types.h"
+#include <zeb/platform/types.h>
 
 // The 32-byte logical-information record of DEVICE_GETINFOBYLDEV_.
 struct DeviceLogicalInfo {

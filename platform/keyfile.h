@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/types.h"
+#include <zeb/platform/types.h>
 
 namespace zeb {
 constexpr int16_t kAccessRead = 1;  // FILE_OPEN_ access: read only

@@ -2,12 +2,12 @@
 // provides them. Only the platform folder talks to the operating system.
 #pragma once
 
-#include "platform/clock.h"
-#include "platform/define.h"
-#include "platform/errors.h"
-#include "platform/filename.h"
-#include "platform/fs.h"
-#include "platform/keyfile.h"
-#include "platform/process.h"
-#include "platform/terminal.h"
-#include "platform/types.h"
+#include <zeb/platform/clock.h>
+#include <zeb/platform/define.h>
+#include <zeb/platform/errors.h>
+#include <zeb/platform/filename.h>
+#include <zeb/platform/fs.h>
+#include <zeb/platform/keyfile.h>
+#include <zeb/platform/terminal.h>
+#include <zeb/platform/this_process.h>
+#include <zeb/platform/types.h>

@@ -19,7 +19,7 @@
 
 #include <cstdint>
 
-#include "platform/types.h"
+#include <zeb/platform/types.h>
 
 // This process's cpu-and-pin word (processor in the high byte).
 int16_t MYPID();

@@ -16,7 +16,7 @@
 
 #include <cstdint>
 
-#include "platform/types.h"
+#include <zeb/platform/types.h>
 
 // Starts a read of the next message: 1 file number ($RECEIVE), 2 buffer,
 // 3 read count, 4 receives the count read (waited queue only), 5 tag

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "platform/types.h"
+#include <zeb/platform/types.h>
 
 namespace zeb {
 constexpr uintptr_t kPreferredSegmentBase = 0x80000;

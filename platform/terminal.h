@@ -15,7 +15,7 @@
 
 #include <cstdint>
 
-#include "platform/types.h"
+#include <zeb/platform/types.h>
 
 namespace zeb {
 constexpr int16_t kDeviceTypeTerminal = 6;

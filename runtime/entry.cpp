@@ -1,8 +1,8 @@
 // The entry points on the library's pool and timer list.
-#include "runtime/entry.h"
+#include <zeb/runtime/entry.h>
 
-#include "platform/errors.h"
-#include "runtime/context.h"
+#include <zeb/env/context.h>
+#include <zeb/platform/errors.h>
 
 namespace err = zeb::err;
 

@@ -8,14 +8,14 @@
 // Every entry point returns 309 before ZEB_STARTUP has set up what it needs
 // (the pool and timer list for the memory and timer ones, the environment
 // record for the others), and 2 when its mask has bits beyond its last
-// parameter. The terminal entry points are in runtime/zeb_term.h.
+// parameter. The terminal entry points are in terminal/zeb_term.h.
 #pragma once
 
 #include <cstdint>
 
-#include "containers/pool.h"
-#include "containers/timer.h"
-#include "env/env.h"
+#include <zeb/containers/pool.h>
+#include <zeb/containers/timer.h>
+#include <zeb/env/env.h>
 
 // Reads one record of the IN file (start-up flag 0x0002) into buffer, at
 // most maxlen bytes, and stores the count read. Returns the file's last

@@ -1,9 +1,9 @@
 // The entry points on the library's environment record, and the IN and OUT
 // file procedures they reach.
-#include "platform/errors.h"
-#include "platform/platform.h"
-#include "runtime/context.h"
-#include "runtime/entry.h"
+#include <zeb/env/context.h>
+#include <zeb/platform/errors.h>
+#include <zeb/platform/platform.h>
+#include <zeb/runtime/entry.h>
 
 namespace err = zeb::err;
 using zeb::mask;

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/testing.h"
-#include "zeb.h"
+#include <zeb/zeb.h>
+#include "platform/host/testing.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <regex>
 #include <string>
 
+#include <zeb/zeb.h>
 #include "env/startup.h"
-#include "platform/testing.h"
-#include "zeb.h"
+#include "platform/host/testing.h"
 
 namespace {
 

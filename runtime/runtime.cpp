@@ -6,18 +6,18 @@
 // home-terminal files), with flag 0x1000 the terminal session on the home
 // terminal, and the start-up flags. ZEB_LOG and ZEB_SHUTDOWN hand on to
 // ENV_LOG and ENV_SHUTDOWN with the library's environment record.
-#include "runtime/runtime.h"
+#include <zeb/runtime/runtime.h>
 
-#include "containers/pool.h"
-#include "containers/timer.h"
-#include "env/env.h"
+#include <zeb/containers/pool.h>
+#include <zeb/containers/timer.h>
+#include <zeb/env/context.h>
+#include <zeb/env/env.h>
+#include <zeb/platform/platform.h>
+#include <zeb/platform/segment.h>
+#include <zeb/runtime/library_segment.h>
+#include <zeb/terminal/zeb_term.h>
 #include "env/startup.h"
-#include "platform/diagnostics.h"
-#include "platform/platform.h"
-#include "platform/segment.h"
-#include "runtime/context.h"
-#include "runtime/segment.h"
-#include "runtime/zeb_term.h"
+#include "platform/host/diagnostics.h"
 
 int16_t ZEB_STARTUP(uint32_t mask, int16_t pages, uint16_t flags, const char* lconf) {
   if (!zeb::mask_fits(mask, 3)) return zeb::err::kInvalidOperation;

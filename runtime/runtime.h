@@ -3,9 +3,9 @@
 
 #include <cstdint>
 
-#include "platform/types.h"
+#include <zeb/platform/types.h>
 
-#include "runtime/context.h"
+#include <zeb/env/context.h>
 
 // Starts the library: pages (bit 31, segment size in 2048-byte pages,
 // default 1000), flags (bit 30, required), lconf (bit 29, the configuration

@@ -9,8 +9,8 @@
 #include <functional>
 #include <string>
 
-#include "platform/testing.h"
-#include "zeb.h"
+#include <zeb/zeb.h>
+#include "platform/host/testing.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <string>
 
-#include "format/format.h"
-#include "platform/diagnostics.h"
-#include "platform/platform.h"
-#include "runtime/runtime.h"
+#include <zeb/format/format.h>
+#include <zeb/platform/platform.h>
+#include <zeb/runtime/runtime.h>
+#include "platform/host/diagnostics.h"
 
 namespace {
 

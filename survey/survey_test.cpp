@@ -16,12 +16,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/clock.h"
+#include <zeb/platform/clock.h>
+#include <zeb/zeb.h>
 #include "platform/host.h"
-#include "platform/syscalls.h"
-#include "platform/testing.h"
+#include "platform/host/syscalls.h"
+#include "platform/host/testing.h"
 #include "survey/survey.h"
-#include "zeb.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/diagnostics.h"
+#include <zeb/zeb.h>
+#include "platform/host/diagnostics.h"
 #include "survey/survey.h"
-#include "zeb.h"
 
 #ifndef VORN_VERSION
 #define VORN_VERSION "unknown"

@@ -1,12 +1,12 @@
 // 6530 terminal control sequences over the terminal entry points.
-#include "terminal/control.h"
+#include <zeb/terminal/control.h>
 
 #include <cstring>
 
-#include "platform/convert.h"
-#include "platform/errors.h"
-#include "platform/types.h"
-#include "runtime/zeb_term.h"
+#include <zeb/platform/convert.h>
+#include <zeb/platform/errors.h>
+#include <zeb/platform/types.h>
+#include <zeb/terminal/zeb_term.h>
 
 namespace err = zeb::err;
 

@@ -1,7 +1,7 @@
 // The 6530 control procedures through the library's terminal session on the
 // simulated terminal: the exact bytes each one sends, and the parsing of
 // every reply, the unexpected forms included.
-#include "terminal/control.h"
+#include <zeb/terminal/control.h>
 
 #include <gtest/gtest.h>
 
@@ -12,14 +12,14 @@
 #include <mutex>
 #include <string>
 
-#include "platform/errors.h"
+#include <zeb/env/context.h>
+#include <zeb/platform/errors.h>
+#include <zeb/platform/terminal.h>
+#include <zeb/runtime/runtime.h>
+#include <zeb/terminal/session.h>
+#include <zeb/terminal/zeb_term.h>
 #include "platform/host.h"
-#include "platform/syscalls.h"
-#include "platform/terminal.h"
-#include "runtime/context.h"
-#include "runtime/runtime.h"
-#include "runtime/term.h"
-#include "runtime/zeb_term.h"
+#include "platform/host/syscalls.h"
 #include "terminal/sim6530.h"
 
 namespace {

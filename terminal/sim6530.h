@@ -29,7 +29,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/pty.h"
+#include "platform/files/pty.h"
 
 namespace zeb::terminal {
 

@@ -3,8 +3,8 @@
 // read-only table built at compile time.
 #include <array>
 
-#include "platform/errors.h"
-#include "util/checksum.h"
+#include <zeb/platform/errors.h>
+#include <zeb/util/checksum.h>
 
 namespace {
 

@@ -10,7 +10,7 @@
 // CRC-32 has a second path for processors with carry-less multiplication
 // (crc32_fold.cpp), which UTIL_CRC32 takes for all but the shortest buffers
 // when the processor has it; both give the same register.
-#include "util/checksum.h"
+#include <zeb/util/checksum.h>
 
 #include <array>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "util/checksum.h"
+#include <zeb/util/checksum.h>
 
 #include <gtest/gtest.h>
 

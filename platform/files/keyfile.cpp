@@ -1,0 +1,330 @@
+// Key-sequenced files in SQLite.
+//
+// A key-sequenced file is an SQLite database marked with the application id
+// "zebk" and holding its key length in user_version, with one table
+//   records(key BLOB PRIMARY KEY, record BLOB NOT NULL) WITHOUT ROWID
+// whose key is the record's first key-length bytes. SQLite keeps the index;
+// reads go straight to it. An open file is read through its descriptor
+// (/proc/self/fd) as an immutable database: the library never writes one in
+// place, and writers replace the whole file by renaming a new one over it,
+// so the open file never changes under the reader and needs no locks.
+#include <zeb/platform/keyfile.h>
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include <zeb/platform/errors.h>
+#include "platform/files/keyfile_host.h"
+#include "platform/host.h"
+#include "platform/host/syscalls.h"
+
+namespace err = zeb::err;
+
+namespace zeb::platform {
+namespace {
+
+constexpr uint32_t kApplicationId = 0x7A65626B;  // "zebk"
+constexpr char kMagic[] = "SQLite format 3";     // with its NUL: the first 16 bytes
+constexpr int kHeaderSize = 100;
+constexpr int kApplicationIdOffset = 68;
+
+struct KeyFile {
+  sqlite3* db = nullptr;
+  int key_length = 0;
+  int16_t mode = kPositionApproximate;
+  std::string key;    // the positioning key
+  std::string last;   // the key of the record read last
+  bool read = false;  // a record was read since positioning
+};
+
+std::map<int16_t, KeyFile> g_keyfiles;
+
+// Statement with automatic finalisation.
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
+  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  sqlite3_stmt* get() const { return stmt_; }
+  bool ok() const { return stmt_ != nullptr; }
+  void bind(int n, const std::string& blob) {
+    sqlite3_bind_blob(stmt_, n, blob.data(), static_cast<int>(blob.size()), SQLITE_TRANSIENT);
+  }
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+// SQLite's result codes as file-system errors.
+int16_t sqlite_error(int code) {
+  switch (code & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_DONE:
+    case SQLITE_ROW:
+      return err::kOk;
+    case SQLITE_NOMEM:
+      return err::kNoBufferSpace;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return err::kFileInUse;
+    case SQLITE_READONLY:
+      return err::kWriteProtected;
+    case SQLITE_FULL:
+      return err::kNoDiscSpace;
+    case SQLITE_CANTOPEN:
+      return err::kNotFound;
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      return err::kSecurityViolation;
+    case SQLITE_IOERR:
+      return err::kDeviceError;
+    default:
+      return err::kInvalidOperation;  // not a key-sequenced file of ours
+  }
+}
+
+// Opens the database behind an open descriptor for reading.
+int16_t open_database(int fd, sqlite3** db, int* key_length) {
+  std::string uri = "file:/proc/self/fd/" + std::to_string(fd) + "?immutable=1";
+  int rc = sqlite3_open_v2(uri.c_str(), db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_close(*db);
+    *db = nullptr;
+    return sqlite_error(rc);
+  }
+  Statement version(*db, "PRAGMA user_version");
+  Statement table(*db, "SELECT record FROM records LIMIT 0");
+  if (!version.ok() || !table.ok() || sqlite3_step(version.get()) != SQLITE_ROW) {
+    sqlite3_close(*db);
+    *db = nullptr;
+    return err::kInvalidOperation;
+  }
+  *key_length = sqlite3_column_int(version.get(), 0);
+  if (*key_length <= 0 || *key_length > 255) {
+    sqlite3_close(*db);
+    *db = nullptr;
+    return err::kInvalidOperation;
+  }
+  return err::kOk;
+}
+
+// The next record for the file's position into *record; false at the end.
+int16_t next_record(KeyFile& k, std::string* record) {
+  const char* sql = nullptr;
+  std::string from;
+  if (k.mode == kPositionExact) {
+    if (k.read) return err::kEndOfFile;
+    sql = "SELECT key, record FROM records WHERE key = ?1";
+    from = k.key;
+  } else if (!k.read) {
+    sql = "SELECT key, record FROM records WHERE key >= ?1 ORDER BY key LIMIT 1";
+    from = k.key;
+  } else {
+    sql = "SELECT key, record FROM records WHERE key > ?1 ORDER BY key LIMIT 1";
+    from = k.last;
+  }
+  Statement s(k.db, sql);
+  if (!s.ok()) return sqlite_error(sqlite3_errcode(k.db));
+  s.bind(1, from);
+  int rc = sqlite3_step(s.get());
+  if (rc == SQLITE_DONE) return k.mode == kPositionExact ? err::kNotFound : err::kEndOfFile;
+  if (rc != SQLITE_ROW) return sqlite_error(rc);
+  std::string key(static_cast<const char*>(sqlite3_column_blob(s.get(), 0)),
+                  static_cast<size_t>(sqlite3_column_bytes(s.get(), 0)));
+  if (k.mode == kPositionGeneric && key.compare(0, k.key.size(), k.key) != 0) {
+    return err::kEndOfFile;
+  }
+  const void* data = sqlite3_column_blob(s.get(), 1);
+  record->assign(static_cast<const char*>(data),
+                 static_cast<size_t>(sqlite3_column_bytes(s.get(), 1)));
+  k.last = key;
+  k.read = true;
+  return err::kOk;
+}
+
+int16_t errno_error() { return error_from_errno(errno); }
+
+}  // namespace
+
+bool keyfile_recognise(int fd) {
+  unsigned char header[kHeaderSize];
+  long n = syscalls().pread(fd, header, sizeof header, 0);
+  if (n != kHeaderSize || std::memcmp(header, kMagic, sizeof kMagic) != 0) return false;
+  const unsigned char* id = header + kApplicationIdOffset;
+  uint32_t value = static_cast<uint32_t>(id[0]) << 24 | static_cast<uint32_t>(id[1]) << 16 |
+                   static_cast<uint32_t>(id[2]) << 8 | id[3];
+  return value == kApplicationId;
+}
+
+int16_t keyfile_attach(int16_t filenum, int fd) {
+  KeyFile k;
+  int16_t error = open_database(fd, &k.db, &k.key_length);
+  if (error != err::kOk) return error;
+  keyfile_detach(filenum);
+  g_keyfiles[filenum] = k;
+  return err::kOk;
+}
+
+void keyfile_detach(int16_t filenum) {
+  auto it = g_keyfiles.find(filenum);
+  if (it == g_keyfiles.end()) return;
+  sqlite3_close(it->second.db);
+  g_keyfiles.erase(it);
+}
+
+bool keyfile_attached(int16_t filenum) { return g_keyfiles.count(filenum) != 0; }
+
+int16_t keyfile_read(int16_t filenum, void* buffer, int16_t read_count, int16_t* count_read) {
+  auto it = g_keyfiles.find(filenum);
+  if (it == g_keyfiles.end()) return err::kNotOpenFile;
+  std::string record;
+  int16_t error = next_record(it->second, &record);
+  if (error != err::kOk) return error;
+  size_t n = std::min(record.size(), static_cast<size_t>(read_count < 0 ? 0 : read_count));
+  std::memcpy(buffer, record.data(), n);
+  if (count_read != nullptr) *count_read = static_cast<int16_t>(n);
+  return err::kOk;
+}
+
+int16_t keyfile_write(const std::string& path, int key_length,
+                      const std::vector<std::string>& records, std::string* problem) {
+  auto fail = [&](int16_t error, const std::string& what) {
+    *problem = what;
+    return error;
+  };
+  if (key_length <= 0 || key_length > 255) return fail(err::kOutOfBounds, "bad key length");
+  std::string dir = ".";
+  size_t slash = path.find_last_of('/');
+  if (slash != std::string::npos) dir = slash == 0 ? "/" : path.substr(0, slash);
+  // The new file takes the mode of the file it replaces, else the usual
+  // mode of a new file under the process's umask.
+  bool keep_mode = false;
+  FileStatus st;
+  if (syscalls().stat(path.c_str(), &st) == 0) {
+    if (!st.is_regular()) return fail(err::kInvalidOperation, "not a regular file");
+    keep_mode = true;
+  }
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    temp = path + ".new-" + std::to_string(syscalls().getpid()) + "-" + std::to_string(attempt);
+    fd = syscalls().open(temp.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) return fail(errno_error(), std::strerror(errno));
+  if (keep_mode) ::fchmod(fd, st.mode & 07777);
+  auto discard = [&](int16_t error, const std::string& what) {
+    if (fd >= 0) syscalls().close(fd);
+    syscalls().unlink(temp.c_str());
+    syscalls().unlink((temp + "-journal").c_str());
+    return fail(error, what);
+  };
+
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  std::string schema = "PRAGMA application_id = " + std::to_string(kApplicationId) +
+                       "; PRAGMA user_version = " + std::to_string(key_length) +
+                       "; CREATE TABLE records (key BLOB PRIMARY KEY, record BLOB NOT NULL)"
+                       " WITHOUT ROWID; BEGIN";
+  if (rc == SQLITE_OK) rc = sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) {
+    Statement insert(db, "INSERT INTO records (key, record) VALUES (?1, ?2)");
+    for (const std::string& r : records) {
+      if (!insert.ok()) break;
+      insert.bind(1, r.substr(0, static_cast<size_t>(key_length)));
+      insert.bind(2, r);
+      rc = sqlite3_step(insert.get());
+      sqlite3_reset(insert.get());
+      if (rc != SQLITE_DONE) break;
+      rc = SQLITE_OK;
+    }
+    if (!insert.ok()) rc = sqlite3_errcode(db);
+  }
+  if (rc == SQLITE_OK) rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  std::string message = rc == SQLITE_OK ? "" : sqlite3_errmsg(db);
+  int16_t error = (rc & 0xFF) == SQLITE_CONSTRAINT ? err::kAlreadyExists : sqlite_error(rc);
+  sqlite3_close(db);
+  if (rc != SQLITE_OK) {
+    if (error == err::kAlreadyExists) message = "two records with one key";
+    return discard(error, message);
+  }
+  if (syscalls().fsync(fd) != 0) return discard(errno_error(), std::strerror(errno));
+  syscalls().close(fd);
+  fd = -1;
+  if (::rename(temp.c_str(), path.c_str()) != 0)
+    return discard(errno_error(), std::strerror(errno));
+  int dfd = syscalls().open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  if (dfd >= 0) {
+    syscalls().fsync(dfd);
+    syscalls().close(dfd);
+  }
+  return err::kOk;
+}
+
+int16_t keyfile_read_all(const std::string& path, std::vector<std::string>* records,
+                         std::string* problem) {
+  int fd = syscalls().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (fd < 0) {
+    *problem = std::strerror(errno);
+    return errno_error();
+  }
+  int16_t error = err::kOk;
+  if (!keyfile_recognise(fd)) {
+    error = err::kInvalidOperation;
+    *problem = "not a key-sequenced file";
+  }
+  KeyFile k;
+  if (error == err::kOk) {
+    error = open_database(fd, &k.db, &k.key_length);
+    if (error != err::kOk) *problem = "not a key-sequenced file";
+  }
+  records->clear();
+  std::string record;
+  while (error == err::kOk && (error = next_record(k, &record)) == err::kOk) {
+    records->push_back(record);
+  }
+  if (error == err::kEndOfFile) error = err::kOk;
+  if (error != err::kOk && problem->empty()) *problem = "cannot read the records";
+  sqlite3_close(k.db);
+  syscalls().close(fd);
+  return error;
+}
+
+}  // namespace zeb::platform
+
+int16_t KEYPOSITIONX(uint32_t mask, int16_t filenum, const void* key_value, int16_t key_specifier,
+                     int16_t length_word, int16_t positioning_mode) {
+  using zeb::present;
+  using zeb::platform::g_keyfiles;
+  if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
+  if (!present(mask, 1)) return err::kMissingParameter;
+  if (zeb::platform::host_fd(filenum) < 0) return err::kNotOpenFile;
+  auto fail = [&](int16_t error) {
+    zeb::platform::set_file_error(filenum, error);
+    return error;
+  };
+  if (!present(mask, 2) || key_value == nullptr) return fail(err::kMissingParameter);
+  auto it = g_keyfiles.find(filenum);
+  if (it == g_keyfiles.end()) return fail(err::kInvalidOperation);
+  zeb::platform::KeyFile& k = it->second;
+  if (present(mask, 3) && key_specifier != 0) return fail(err::kInvalidOperation);
+  int16_t mode = present(mask, 5) ? positioning_mode : zeb::kPositionApproximate;
+  if (mode < zeb::kPositionApproximate || mode > zeb::kPositionExact) {
+    return fail(err::kInvalidOperation);
+  }
+  int length = present(mask, 4) ? length_word : k.key_length;
+  if (length < 0 || length > k.key_length) return fail(err::kOutOfBounds);
+  k.mode = mode;
+  k.key.assign(static_cast<const char*>(key_value), static_cast<size_t>(length));
+  k.last.clear();
+  k.read = false;
+  return fail(err::kOk);
+}

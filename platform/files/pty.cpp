@@ -1,0 +1,114 @@
+// Pseudo-terminal masters through the host seam.
+#include "platform/files/pty.h"
+
+#include <poll.h>
+#include <termios.h>
+
+#include <cerrno>
+
+#include <zeb/platform/errors.h>
+#include "platform/host/syscalls.h"
+
+namespace zeb::platform {
+
+PseudoTerminal::~PseudoTerminal() { close(); }
+
+int16_t PseudoTerminal::open() {
+  close();
+  if (syscalls().openpty(&master_, &slave_path_) != 0) return error_from_errno(errno);
+  struct termios s {};
+  if (syscalls().tcgetattr(master_, &s) == 0) {
+    s.c_lflag |= ICANON;
+    s.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL);
+    s.c_iflag |= ICRNL;
+    s.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    syscalls().tcsetattr(master_, TCSANOW, &s);
+  }
+  return 0;
+}
+
+std::string PseudoTerminal::slave_name() const {
+  return "$PTS" + slave_path_.substr(slave_path_.rfind('/') + 1);
+}
+
+long PseudoTerminal::read(std::string* out, int timeout_ms) {
+  if (master_ < 0) return -1;
+  struct pollfd p {
+    master_, POLLIN, 0
+  };
+  if (syscalls().poll(&p, 1, timeout_ms) <= 0) return 0;
+  char buf[4096];
+  long total = 0;
+  for (;;) {
+    long n = syscalls().read(master_, buf, sizeof buf);
+    if (n > 0) {
+      out->append(buf, static_cast<size_t>(n));
+      total += n;
+      continue;
+    }
+    // EAGAIN: all is read; EIO: no program holds the slave open any more.
+    if (n < 0 && errno == EIO && total == 0) return -1;
+    return total;
+  }
+}
+
+bool PseudoTerminal::write(const std::string& bytes) {
+  size_t done = 0;
+  while (master_ >= 0 && done < bytes.size()) {
+    long n = syscalls().write(master_, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN) return false;
+    struct pollfd p {
+      master_, POLLOUT, 0
+    };
+    if (syscalls().poll(&p, 1, 1000) <= 0) return false;
+  }
+  return done == bytes.size();
+}
+
+bool PseudoTerminal::canonical() const {
+  struct termios s {};
+  return master_ >= 0 && syscalls().tcgetattr(master_, &s) == 0 && (s.c_lflag & ICANON) != 0;
+}
+
+bool PseudoTerminal::set_speed(long bps) {
+  static const struct {
+    long bps;
+    speed_t code;
+  } kRates[] = {{50, B50},     {75, B75},     {110, B110},   {134, B134},     {150, B150},
+                {200, B200},   {300, B300},   {600, B600},   {1200, B1200},   {1800, B1800},
+                {2400, B2400}, {4800, B4800}, {9600, B9600}, {19200, B19200}, {38400, B38400}};
+  struct termios s {};
+  if (master_ < 0 || syscalls().tcgetattr(master_, &s) != 0) return false;
+  for (const auto& rate : kRates) {
+    if (rate.bps == bps) {
+      cfsetospeed(&s, rate.code);
+      cfsetispeed(&s, rate.code);
+      return syscalls().tcsetattr(master_, TCSANOW, &s) == 0;
+    }
+  }
+  return false;
+}
+
+void PseudoTerminal::close() {
+  if (master_ >= 0) syscalls().close(master_);
+  master_ = -1;
+}
+
+long PseudoTerminal::spawn(const std::vector<std::string>& argv,
+                           const std::vector<std::string>& env, int16_t* error) {
+  long pid = syscalls().spawn_on_terminal(slave_path_.c_str(), argv, env);
+  if (pid < 0 && error != nullptr) *error = error_from_errno(errno);
+  return pid;
+}
+
+int PseudoTerminal::wait(long pid, bool nohang) {
+  int status = 0;
+  long rc = syscalls().waitpid(pid, &status, nohang);
+  return rc > 0 ? status : -1;
+}
+
+}  // namespace zeb::platform

@@ -1,0 +1,489 @@
+// $RECEIVE on Linux: one queue per process, fed by the private channel from
+// a library parent, by the connections of other processes to a named
+// process's socket, and by the conversation the platform plays for a program
+// started from a shell. One message is read and answered at a time.
+#include <zeb/platform/receive.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include <zeb/platform/errors.h>
+#include "platform/files/receive_internal.h"
+#include "platform/host.h"
+#include "platform/host/syscalls.h"
+
+namespace err = zeb::err;
+using zeb::present;
+
+namespace zeb::platform {
+namespace {
+
+constexpr int16_t kNoOutstanding = 26;  // AWAITIO with no outstanding operation
+constexpr int16_t kTooManyNowait = 28;  // a read is already outstanding
+constexpr int16_t kNotPair = 7;
+// Connections of other processes served at once; further ones are closed
+// as they come, so a stranger cannot use up the process's descriptors.
+constexpr size_t kMaxStrangers = 32;
+
+enum class Source { kNone, kShell, kChannel, kStranger };
+
+struct Stranger {
+  int fd = -1;
+  int16_t handle[10];
+};
+
+struct Queue {
+  bool open = false;
+  int16_t filenum = -1;
+  int16_t nowait_depth = 0;
+  std::deque<ShellMessage> shell;  // the shell-started conversation still to come
+  int listen_fd = -1;              // a named process's socket
+  int lock_fd = -1;                // holds the name while the queue is open
+  std::string socket_path;
+  std::vector<Stranger> strangers;
+  size_t next_stranger = 0;  // strangers are served in turn
+  // The outstanding read.
+  bool read_pending = false;
+  void* buffer = nullptr;
+  int16_t read_count = 0;
+  int16_t count_read = 0;
+  // The message awaiting its reply.
+  Source reply_to = Source::kNone;
+  int reply_fd = -1;
+  int16_t reply_max = 0;
+  bool have_info = false;
+  int16_t info[17] = {};
+};
+
+Queue g_queue;
+bool g_conversation_played = false;  // the shell conversation comes once per process
+bool g_parent_open = false;          // the parent has the process open on the private channel
+
+int16_t errno_error() { return error_from_errno(errno); }
+
+uint16_t get16(const char* p) {
+  return static_cast<uint16_t>((static_cast<unsigned char>(p[0]) << 8) |
+                               static_cast<unsigned char>(p[1]));
+}
+
+void close_fd(int* fd) {
+  if (*fd >= 0) syscalls().close(*fd);
+  *fd = -1;
+}
+
+int16_t own_handle_equal(const int16_t* handle) {
+  int16_t own[10];
+  process_handle_of(syscalls().getpid(), own);
+  return std::equal(own, own + 10, handle);
+}
+
+// Removes the sockets of named processes that ended without closing their
+// queue (killed, say): a name whose lock nobody holds is free.
+void sweep_stale_sockets(const std::string& dir) {
+  std::vector<std::string> names;
+  if (syscalls().list_directory(dir.c_str(), &names) != 0) return;
+  for (const std::string& file : names) {
+    if (file.size() < 7 || file[0] != '.' || file.compare(file.size() - 5, 5, ".lock") != 0) {
+      continue;
+    }
+    std::string lock_path = dir + "/" + file;
+    int fd = syscalls().open(lock_path.c_str(), O_RDWR | O_NOFOLLOW, 0);
+    if (fd < 0) continue;
+    if (syscalls().try_lock(fd) == 0) {
+      syscalls().unlink((dir + "/" + file.substr(1, file.size() - 6)).c_str());
+    }
+    syscalls().close(fd);
+  }
+}
+
+// Takes the process name while the queue is open: a lock file keeps a second
+// process of the same name out, and the socket is bound afresh (a socket file
+// left by a process that died is replaced).
+int16_t listen_named(const std::string& name, Queue* q) {
+  std::string dir = socket_directory();
+  int16_t error = check_socket_directory(dir, true);
+  if (error != 0) return error;
+  std::string base = name.substr(1);
+  q->socket_path = dir + "/" + base;
+  if (q->socket_path.size() > kMaxSocketPath) return err::kBadName;
+  sweep_stale_sockets(dir);
+  std::string lock_path = dir + "/." + base + ".lock";
+  q->lock_fd = syscalls().open(lock_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
+  if (q->lock_fd < 0) return errno_error();
+  if (syscalls().try_lock(q->lock_fd) != 0) {
+    error = errno == EWOULDBLOCK ? err::kFileInUse : errno_error();
+    close_fd(&q->lock_fd);
+    return error;
+  }
+  syscalls().unlink(q->socket_path.c_str());
+  q->listen_fd = syscalls().unix_socket(SOCK_SEQPACKET | SOCK_NONBLOCK);
+  if (q->listen_fd < 0 || syscalls().bind_unix(q->listen_fd, q->socket_path.c_str()) != 0 ||
+      syscalls().listen(q->listen_fd, 16) != 0) {
+    error = errno_error();
+    close_fd(&q->listen_fd);
+    close_fd(&q->lock_fd);
+    return error;
+  }
+  return 0;
+}
+
+void stop_listening(Queue* q) {
+  if (q->listen_fd >= 0) {
+    close_fd(&q->listen_fd);
+    syscalls().unlink(q->socket_path.c_str());
+  }
+  close_fd(&q->lock_fd);
+  for (Stranger& s : q->strangers) close_fd(&s.fd);
+  q->strangers.clear();
+}
+
+// Hands one message to the outstanding read.
+int16_t deliver(Source source, int fd, const int16_t* handle, bool system, const char* data,
+                size_t length, int16_t reply_max) {
+  Queue& q = g_queue;
+  size_t n = std::min(length, static_cast<size_t>(q.read_count));
+  if (n > 0) std::memcpy(q.buffer, data, n);
+  q.count_read = static_cast<int16_t>(n);
+  q.read_pending = false;
+  q.reply_to = source;
+  q.reply_fd = fd;
+  q.reply_max = reply_max;
+  std::fill(q.info, q.info + 17, int16_t{0});
+  q.info[0] = system ? 0 : 3;
+  q.info[1] = reply_max;
+  std::copy(handle, handle + 10, q.info + 6);
+  q.have_info = true;
+  return system ? err::kSystemMessage : 0;
+}
+
+// Sends one reply record; false when the sender is gone or does not read.
+bool send_reply(int fd, int16_t error, const void* data, size_t length) {
+  char frame[kReplyHeader + kMaxMessage];
+  frame[0] = static_cast<char>((static_cast<uint16_t>(error) >> 8) & 0xFF);
+  frame[1] = static_cast<char>(static_cast<uint16_t>(error) & 0xFF);
+  if (length > 0) std::memcpy(frame + kReplyHeader, data, length);
+  long sent = syscalls().send(fd, frame, kReplyHeader + length, false);
+  return sent == static_cast<long>(kReplyHeader + length);
+}
+
+enum class Got { kMessage, kNothing, kHangup, kRefused };
+
+// Reads one message record from fd into frame (header included).
+Got read_frame(int fd, std::vector<char>* frame) {
+  frame->resize(kFrameHeader + kMaxMessage);
+  long n = syscalls().recv(fd, frame->data(), frame->size(), false);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Got::kNothing;
+  if (n <= 0) return Got::kHangup;
+  // A longer record was cut to the largest message.
+  frame->resize(std::min(static_cast<size_t>(n), frame->size()));
+  if (n < kFrameHeader || ((*frame)[0] != kFrameData && (*frame)[0] != kFrameSystem)) {
+    // Not a message of this protocol: the sender learns so at once.
+    send_reply(fd, err::kInvalidOperation, nullptr, 0);
+    return Got::kRefused;
+  }
+  return Got::kMessage;
+}
+
+int16_t deliver_frame(Source source, int fd, const int16_t* handle,
+                      const std::vector<char>& frame) {
+  bool system = frame[0] == kFrameSystem;
+  int16_t reply_max = static_cast<int16_t>(get16(frame.data() + 2) & 0x7FFF);
+  return deliver(source, fd, handle, system, frame.data() + kFrameHeader,
+                 frame.size() - kFrameHeader, reply_max);
+}
+
+int64_t monotonic_ms() { return syscalls().monotonic_ns() / 1000000; }
+
+// Waits for the next message for the outstanding read, at most limit_ms
+// milliseconds (-1: no limit). The conversation a shell-started program
+// receives comes first, without waiting; then the parent's channel, which
+// is always looked at before the strangers so that they cannot crowd the
+// parent out.
+int16_t wait_message(int64_t limit_ms) {
+  Queue& q = g_queue;
+  int16_t mother[10];
+  mother_handle(mother);
+  if (!q.shell.empty()) {
+    ShellMessage m = std::move(q.shell.front());
+    q.shell.pop_front();
+    return deliver(Source::kShell, -1, mother, m.system, m.bytes.data(), m.bytes.size(), 0);
+  }
+  const int64_t deadline = limit_ms < 0 ? -1 : monotonic_ms() + limit_ms;
+  std::vector<char> frame;
+  for (;;) {
+    int channel = private_channel();
+    std::vector<pollfd> fds;
+    if (channel >= 0) fds.push_back({channel, POLLIN, 0});
+    for (const Stranger& s : q.strangers) fds.push_back({s.fd, POLLIN, 0});
+    if (q.listen_fd >= 0) fds.push_back({q.listen_fd, POLLIN, 0});
+    int timeout = -1;
+    if (deadline >= 0) {
+      int64_t left = std::max<int64_t>(0, deadline - monotonic_ms());
+      timeout = static_cast<int>(std::min<int64_t>(left, 1 << 30));
+    }
+    int ready = syscalls().poll(fds.data(), fds.size(), timeout);
+    if (ready < 0) return errno_error();
+    if (ready == 0) {
+      if (deadline >= 0 && monotonic_ms() >= deadline) return err::kTimedOut;
+      continue;
+    }
+    size_t at = 0;
+    if (channel >= 0) {
+      if (fds[at].revents != 0) {
+        Got got = read_frame(channel, &frame);
+        if (got == Got::kMessage) {
+          if (frame[0] == kFrameSystem && frame.size() >= kFrameHeader + 2) {
+            int16_t code = static_cast<int16_t>(get16(frame.data() + kFrameHeader));
+            if (code == kOpenCode) g_parent_open = true;
+            if (code == kCloseCode) g_parent_open = false;
+          }
+          return deliver_frame(Source::kChannel, channel, mother, frame);
+        }
+        if (got == Got::kHangup) {
+          drop_private_channel();
+          // A parent that goes away in the middle of its conversation
+          // leaves the process with half an environment: say so.
+          if (g_parent_open) {
+            g_parent_open = false;
+            return err::kPathDown;
+          }
+        }
+        continue;
+      }
+      ++at;
+    }
+    size_t count = q.strangers.size();
+    for (size_t k = 0; k < count; ++k) {
+      size_t i = (q.next_stranger + k) % count;
+      if (fds[at + i].revents == 0) continue;
+      Got got = read_frame(q.strangers[i].fd, &frame);
+      if (got == Got::kMessage) {
+        q.next_stranger = i + 1;
+        return deliver_frame(Source::kStranger, q.strangers[i].fd, q.strangers[i].handle, frame);
+      }
+      if (got == Got::kHangup) {
+        close_fd(&q.strangers[i].fd);
+      }
+    }
+    q.strangers.erase(std::remove_if(q.strangers.begin(), q.strangers.end(),
+                                     [](const Stranger& s) { return s.fd < 0; }),
+                      q.strangers.end());
+    if (q.listen_fd >= 0 && fds.back().revents != 0) {
+      for (;;) {
+        int fd = syscalls().accept(q.listen_fd);
+        if (fd < 0) break;
+        long pid = 0, uid = 0;
+        if (q.strangers.size() >= kMaxStrangers ||
+            syscalls().peer_credentials(fd, &pid, &uid) != 0) {
+          syscalls().close(fd);
+          continue;
+        }
+        Stranger s;
+        s.fd = fd;
+        process_handle_of(pid, s.handle);
+        q.strangers.push_back(s);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+int16_t receive_open(int16_t filenum, int16_t nowait_depth) {
+  if (g_queue.open) return err::kFileInUse;
+  if (nowait_depth < 0 || nowait_depth > 1) return err::kInvalidOperation;
+  Queue q;
+  q.filenum = filenum;
+  q.nowait_depth = nowait_depth;
+  if (!g_conversation_played && private_channel() < 0) {
+    std::vector<ShellMessage> messages;
+    int16_t error = shell_conversation(&messages);
+    if (error != 0) return error;
+    q.shell.assign(messages.begin(), messages.end());
+  }
+  std::string name = process_name();
+  if (!name.empty()) {
+    int16_t error = listen_named(name, &q);
+    if (error != 0) return error;
+  }
+  g_conversation_played = true;
+  q.open = true;
+  g_queue = std::move(q);
+  return 0;
+}
+
+void receive_at_exit() {
+  if (g_queue.listen_fd >= 0) syscalls().unlink(g_queue.socket_path.c_str());
+}
+
+void receive_close(int16_t filenum) {
+  Queue& q = g_queue;
+  if (!q.open || q.filenum != filenum) return;
+  // A message left without its reply is answered, so that its sender does
+  // not wait for ever.
+  if (q.reply_to == Source::kChannel || q.reply_to == Source::kStranger) {
+    send_reply(q.reply_fd, err::kPathDown, nullptr, 0);
+  }
+  stop_listening(&q);
+  g_queue = Queue{};
+}
+
+}  // namespace zeb::platform
+
+using namespace zeb::platform;
+
+int16_t READUPDATE(uint32_t mask, int16_t filenum, void* buffer, int16_t read_count,
+                   int16_t* count_read, int32_t /*tag*/) {
+  if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
+  if (!present(mask, 1)) return err::kMissingParameter;
+  Queue& q = g_queue;
+  auto done = [&](int16_t error) {
+    set_last_error(filenum, error);
+    return error;
+  };
+  if (!q.open || q.filenum != filenum) {
+    return set_last_error(filenum, err::kInvalidOperation) ? err::kInvalidOperation
+                                                           : err::kNotOpenFile;
+  }
+  if (!present(mask, 2) || !present(mask, 3) || (buffer == nullptr && read_count > 0)) {
+    return done(err::kMissingParameter);
+  }
+  if (read_count < 0) return done(err::kBadCount);
+  if (q.reply_to != Source::kNone) return done(err::kInvalidOperation);
+  if (q.read_pending) return done(kTooManyNowait);
+  q.read_pending = true;
+  q.buffer = buffer;
+  q.read_count = read_count;
+  if (q.nowait_depth > 0) return done(0);
+  int16_t error = wait_message(-1);
+  q.read_pending = false;
+  if ((error == 0 || error == err::kSystemMessage) && present(mask, 4) && count_read != nullptr) {
+    *count_read = q.count_read;
+  }
+  return done(error);
+}
+
+int16_t AWAITIO(uint32_t mask, int16_t* filenum, void** buffer_addr, int16_t* count_read,
+                int32_t* tag, int32_t timelimit) {
+  if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
+  if (!present(mask, 1) || filenum == nullptr) return err::kMissingParameter;
+  Queue& q = g_queue;
+  int16_t number = *filenum == -1 && q.open ? q.filenum : *filenum;
+  if (!q.open || q.filenum != number) {
+    // Every other file is waited: there is nothing to complete.
+    return set_last_error(number, kNoOutstanding) ? kNoOutstanding : err::kNotOpenFile;
+  }
+  if (!q.read_pending) return set_last_error(number, kNoOutstanding), kNoOutstanding;
+  int32_t limit = present(mask, 5) ? timelimit : -1;
+  int16_t error = wait_message(limit < 0 ? -1 : static_cast<int64_t>(limit) * 10);
+  if (error == err::kTimedOut) {
+    // A time limit of 0 only looks; any other cancels the read.
+    if (limit != 0) q.read_pending = false;
+  } else {
+    q.read_pending = false;
+    *filenum = number;
+    if (present(mask, 2) && buffer_addr != nullptr) *buffer_addr = q.buffer;
+    if (present(mask, 3) && count_read != nullptr) {
+      *count_read = (error == 0 || error == err::kSystemMessage) ? q.count_read : 0;
+    }
+    if (present(mask, 4) && tag != nullptr) *tag = 0;
+  }
+  set_last_error(number, error);
+  return error;
+}
+
+int16_t REPLY(uint32_t mask, const void* buffer, int16_t write_count, int16_t* count_written,
+              int16_t /*message_tag*/, int16_t error) {
+  if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
+  Queue& q = g_queue;
+  if (q.reply_to == Source::kNone) return err::kInvalidOperation;
+  int16_t reply_error = present(mask, 5) ? error : 0;
+  size_t length = 0;
+  if (present(mask, 1) && present(mask, 2) && buffer != nullptr && write_count > 0) {
+    length = std::min<size_t>(static_cast<size_t>(write_count), static_cast<size_t>(q.reply_max));
+  }
+  Source source = q.reply_to;
+  q.reply_to = Source::kNone;
+  int16_t result = 0;
+  if (source == Source::kShell) {
+    shell_replies().push_back(reply_error);
+  } else if (!send_reply(q.reply_fd, reply_error, buffer, length)) {
+    result = err::kPathDown;
+    length = 0;
+    if (source == Source::kStranger) {
+      // A stranger that does not take its reply is dropped.
+      for (Stranger& s : q.strangers) {
+        if (s.fd == q.reply_fd) close_fd(&s.fd);
+      }
+      q.strangers.erase(std::remove_if(q.strangers.begin(), q.strangers.end(),
+                                       [](const Stranger& s) { return s.fd < 0; }),
+                        q.strangers.end());
+    }
+  }
+  q.reply_fd = -1;
+  if (present(mask, 3) && count_written != nullptr) *count_written = static_cast<int16_t>(length);
+  return result;
+}
+
+int16_t FILE_GETRECEIVEINFO_(uint32_t mask, int16_t* receive_info, int32_t* dialog_info) {
+  if (!zeb::mask_fits(mask, 2)) return err::kInvalidOperation;
+  if (!present(mask, 1) || receive_info == nullptr) return err::kMissingParameter;
+  if (!g_queue.have_info) return err::kInvalidOperation;
+  std::copy(g_queue.info, g_queue.info + 17, receive_info);
+  if (present(mask, 2) && dialog_info != nullptr) *dialog_info = 0;
+  return 0;
+}
+
+int16_t PROCESS_GETPAIRINFO_(uint32_t mask, const int16_t* processhandle, char* pair,
+                             int16_t pair_max, int16_t* pair_len, int16_t* primary, int16_t* backup,
+                             int32_t* /*search_index*/, int16_t* ancestor, const char* /*node*/,
+                             int16_t /*node_len*/, int16_t /*options*/, char* /*ancestor_desc*/,
+                             int16_t /*ancestor_desc_max*/, int16_t* ancestor_desc_len,
+                             int16_t* error_detail) {
+  auto fail = [&](int16_t error, int16_t detail) {
+    if (present(mask, 15) && error_detail != nullptr) *error_detail = detail;
+    return error;
+  };
+  if (!zeb::mask_fits(mask, 15)) return fail(err::kInvalidOperation, 0);
+  if (present(mask, 1) && processhandle != nullptr) {
+    int16_t null[10];
+    null_handle(null);
+    if (!std::equal(null, null + 10, processhandle) && !own_handle_equal(processhandle)) {
+      return fail(err::kNotFound, 1);
+    }
+  }
+  // No process of this host has a backup or an ancestor.
+  if (present(mask, 6) && backup != nullptr) null_handle(backup);
+  if (present(mask, 8) && ancestor != nullptr) null_handle(ancestor);
+  if (present(mask, 14) && ancestor_desc_len != nullptr) *ancestor_desc_len = 0;
+  if (!present(mask, 1) && present(mask, 2) && pair != nullptr) {
+    // Without a handle the pair is named: pair_max bytes of its name.
+    const int16_t length = present(mask, 3) ? pair_max : 0;
+    if (length <= 0) return fail(err::kMissingParameter, 3);
+    long pid = find_named_process(std::string(pair, static_cast<size_t>(length)));
+    if (pid == 0) return fail(err::kNotFound, 2);
+    if (present(mask, 4) && pair_len != nullptr) *pair_len = length;
+    if (present(mask, 5) && primary != nullptr) process_handle_of(pid, primary);
+    return fail(0, 0);
+  }
+  std::string name = process_name();
+  if (name.empty()) return fail(kNotPair, 0);
+  if (present(mask, 2) && pair != nullptr) {
+    if (!present(mask, 3) || pair_max < static_cast<int16_t>(name.size())) {
+      return fail(err::kOutOfBounds, 2);
+    }
+    std::memcpy(pair, name.data(), name.size());
+    if (present(mask, 4) && pair_len != nullptr) *pair_len = static_cast<int16_t>(name.size());
+  }
+  if (present(mask, 5) && primary != nullptr) process_handle_of(syscalls().getpid(), primary);
+  return fail(0, 0);
+}

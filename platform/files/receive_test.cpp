@@ -1,0 +1,366 @@
+// $RECEIVE with real processes: the test binary re-runs itself as the
+// receiving child (ZEB_RECEIVE_TEST_CHILD names what it does) and talks to
+// it over the private channel and the named socket.
+#include <zeb/platform/receive.h>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <zeb/platform/fs.h>
+#include <zeb/platform/this_process.h>
+#include <zeb/platform/types.h>
+#include "platform/files/receive_internal.h"
+#include "platform/processes/conversation.h"
+
+namespace zp = zeb::platform;
+using zeb::mask;
+
+namespace {
+
+std::string self_path() {
+  char path[4096];
+  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  return std::string(path, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+// The child's side: serve $RECEIVE and print one line per message:
+// "<error> <count> <code> mom|stranger", replying with the count read as the
+// error and the message's first bytes as data; "end <error>" when a read
+// fails or after a close.
+FILE* out = nullptr;
+
+int serve_queue() {
+  int16_t fnum = -1;
+  if (FILE_OPEN_(mask({1, 2, 3, 6, 7}), "$RECEIVE", 8, &fnum, 0, 0, 1, 1) != 0) return 10;
+  const char* limit_text = std::getenv("ZEB_RECEIVE_TEST_LIMIT");
+  int32_t limit = limit_text != nullptr ? std::atoi(limit_text) : -1;
+  char buffer[600];
+  for (;;) {
+    READUPDATE(mask({1, 2, 3}), fnum, buffer, 596);
+    int16_t count = 0, f = fnum;
+    int16_t error = AWAITIO(mask({1, 3, 5}), &f, nullptr, &count, nullptr, limit);
+    if (error != 0 && error != 6) {
+      std::fprintf(out, "end %d\n", error);
+      return 0;
+    }
+    int16_t info[17], mom[10];
+    FILE_GETRECEIVEINFO_(mask({1}), info);
+    PROCESS_GETINFO_(mask({6}), nullptr, nullptr, 0, nullptr, nullptr, mom);
+    int code = count >= 2 ? static_cast<int16_t>((static_cast<unsigned char>(buffer[0]) << 8) |
+                                                 static_cast<unsigned char>(buffer[1]))
+                          : 0;
+    std::fprintf(out, "%d %d %d %s\n", error, count, code,
+                 std::memcmp(info + 6, mom, sizeof mom) == 0 ? "mom" : "stranger");
+    std::fflush(out);
+    REPLY(mask({1, 2, 5}), buffer, count, nullptr, 0, count);
+    if (code == zp::kCloseCode && error == 6) {
+      std::fprintf(out, "end 0\n");
+      return FILE_CLOSE_(mask({1}), fnum);
+    }
+  }
+}
+
+// A stranger: sends "open" and one data message to the named process and
+// prints the two replies.
+int stranger() {
+  zp::Connection c;
+  int16_t error = zp::connect_named_process(std::getenv("ZEB_RECEIVE_TEST_TARGET"), &c);
+  if (error != 0) {
+    std::fprintf(out, "connect %d\n", error);
+    return 0;
+  }
+  int16_t r1 = -1, r2 = -1;
+  zp::send_message(c, true, zp::open_message(), &r1, 5000);
+  zp::send_message(c, false, zp::Message{'\xff', '\xff', 'x', 'y'}, &r2, 5000);
+  std::fprintf(out, "%d %d\n", r1, r2);
+  zp::close_connection(&c);
+  return 0;
+}
+
+// Runs the child's part, once main() runs, when this binary was started as
+// one.
+class ChildMode : public testing::Environment {
+ public:
+  void SetUp() override {
+    const char* mode = std::getenv("ZEB_RECEIVE_TEST_CHILD");
+    if (mode == nullptr) return;
+    out = std::fopen(std::getenv("ZEB_RECEIVE_TEST_OUT"), "w");
+    int status = std::string(mode) == "serve" ? serve_queue() : stranger();
+    std::fclose(out);
+    std::_Exit(status);
+  }
+};
+testing::Environment* const kChildMode = testing::AddGlobalTestEnvironment(new ChildMode);
+
+// A private scratch directory, removed with everything in it.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zeb-recv-XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
+  }
+  ~ScratchDir() { std::filesystem::remove_all(path_); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+struct ChildRun {
+  zp::Child child;
+  std::string out;
+};
+
+ChildRun start(const ScratchDir& dir, std::vector<std::string> env, bool channel = true) {
+  ChildRun run;
+  run.out = dir.path() + "/out-" + std::to_string(std::rand());
+  env.push_back("ZEB_SOCKET_DIR=" + dir.path() + "/sockets");
+  env.push_back("ZEB_RECEIVE_TEST_OUT=" + run.out);
+  EXPECT_EQ(zp::start_child({self_path()}, env, channel, &run.child), 0);
+  return run;
+}
+
+std::string finish(ChildRun* run) {
+  EXPECT_EQ(zp::wait_child(&run->child), 0);
+  return read_file(run->out);
+}
+
+int16_t send(const zp::Connection& c, bool system, const zp::Message& m,
+             std::string* data = nullptr, int16_t max = 0) {
+  int16_t reply = -1, length = 0;
+  char buffer[64];
+  EXPECT_EQ(zp::send_message(c, system, m, &reply, 10000, buffer, max, &length), 0);
+  if (data != nullptr) data->assign(buffer, static_cast<size_t>(length));
+  return reply;
+}
+
+TEST(ReceiveTest, PrivateChannelDeliversCutsAndAnswers) {
+  ScratchDir dir;
+  ChildRun run = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve"});
+  const zp::Connection& c = run.child.channel;
+  // The reply's error is the count the child read; its data the message's
+  // first bytes, cut to what the sender accepts.
+  EXPECT_EQ(send(c, true, zp::open_message()), 32);
+  EXPECT_EQ(send(c, false, zp::Message(700, 'a')), 596);
+  std::string data;
+  EXPECT_EQ(send(c, false, zp::Message{'\xff', '\xfe', 'x', 'y', 'z'}, &data, 3), 5);
+  EXPECT_EQ(data, "\xff\xfex");
+  EXPECT_EQ(send(c, false, zp::Message{}), 0);
+  EXPECT_EQ(send(c, true, zp::close_message()), 4);
+  EXPECT_EQ(finish(&run),
+            "6 32 -103 mom\n0 596 24929 mom\n0 5 -2 mom\n0 0 0 mom\n6 4 -104 mom\nend 0\n");
+}
+
+TEST(ReceiveTest, StrangersReachANamedProcessAndAreNotTheMother) {
+  ScratchDir dir;
+  ChildRun run = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve", "ZEB_PROCESS_NAME=$RT1"});
+  const zp::Connection& c = run.child.channel;
+  EXPECT_EQ(send(c, true, zp::open_message()), 32);  // the child's queue is open now
+  ChildRun other =
+      start(dir, {"ZEB_RECEIVE_TEST_CHILD=stranger", "ZEB_RECEIVE_TEST_TARGET=$rt1"}, false);
+  EXPECT_EQ(finish(&other), "32 4\n");
+  EXPECT_EQ(send(c, true, zp::close_message()), 4);
+  EXPECT_EQ(finish(&run),
+            "6 32 -103 mom\n6 32 -103 stranger\n0 4 -1 stranger\n6 4 -104 mom\nend 0\n");
+  // The socket is gone with the queue; the directory is private.
+  EXPECT_FALSE(std::filesystem::exists(dir.path() + "/sockets/RT1"));
+  struct stat st {};
+  ASSERT_EQ(stat((dir.path() + "/sockets").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  ChildRun late =
+      start(dir, {"ZEB_RECEIVE_TEST_CHILD=stranger", "ZEB_RECEIVE_TEST_TARGET=$RT1"}, false);
+  EXPECT_EQ(finish(&late), "connect 14\n");
+}
+
+TEST(ReceiveTest, ASecondProcessOfTheSameNameIsRefused) {
+  ScratchDir dir;
+  ChildRun first = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve", "ZEB_PROCESS_NAME=$RT2"});
+  EXPECT_EQ(send(first.child.channel, true, zp::open_message()), 32);
+  ChildRun second = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve", "ZEB_PROCESS_NAME=$RT2"});
+  EXPECT_EQ(zp::wait_child(&second.child), 10);  // FILE_OPEN_ of $RECEIVE failed
+  EXPECT_EQ(send(first.child.channel, true, zp::close_message()), 4);
+  finish(&first);
+}
+
+TEST(ReceiveTest, EndsOfTheWaitAreReported) {
+  ScratchDir dir;
+  // Nothing arrives within the limit: 40.
+  ChildRun silent = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve", "ZEB_RECEIVE_TEST_LIMIT=5"});
+  EXPECT_EQ(finish(&silent), "end 40\n");
+  // The parent goes away after "open": the wait ends with 201 at once.
+  ChildRun gone = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve"});
+  EXPECT_EQ(send(gone.child.channel, true, zp::open_message()), 32);
+  zp::close_connection(&gone.child.channel);
+  EXPECT_EQ(finish(&gone), "6 32 -103 mom\nend 201\n");
+}
+
+TEST(ReceiveTest, ARecordThatIsNoMessageIsRefusedWithoutReachingTheQueue) {
+  ScratchDir dir;
+  ChildRun run = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve"});
+  int fd = run.child.channel.fd;
+  for (std::string bad : {std::string("x"), std::string("\x07\0\0\0ab", 6)}) {
+    ASSERT_EQ(::send(fd, bad.data(), bad.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bad.size()));
+    char reply[8];
+    ASSERT_EQ(::recv(fd, reply, sizeof reply, 0), 2);
+    EXPECT_EQ(reply[0], 0);
+    EXPECT_EQ(reply[1], 2);
+  }
+  EXPECT_EQ(send(run.child.channel, true, zp::close_message()), 4);
+  EXPECT_EQ(finish(&run), "6 4 -104 mom\nend 0\n");
+}
+
+TEST(ReceiveTest, StartupMessageIsPaddedToAnEvenLength) {
+  char defaults[17] = "$VOL    SUB     ", in[25] = "$ZIN                    ",
+       out[25] = "$ZOUT                   ";
+  struct Case {
+    std::string text;
+    size_t length;
+  };
+  for (const Case& c : {Case{"", 68}, Case{"a", 68}, Case{"ab", 70}, Case{"abc", 70},
+                        Case{std::string(529, 'x'), 596}}) {
+    zp::Message m = zp::startup_message(defaults, in, out, c.text);
+    ASSERT_EQ(m.size(), c.length) << c.text.size();
+    EXPECT_EQ(std::string(m.data(), 2), "\xff\xff");
+    EXPECT_EQ(std::string(m.data() + 2, 64), std::string(defaults) + in + out);
+    EXPECT_EQ(std::string(m.data() + 66, c.text.size()), c.text);
+    EXPECT_EQ(std::string(m.data() + 66 + c.text.size()), "");  // NUL bytes to the end
+    EXPECT_EQ(m.back(), '\0');
+  }
+  zp::Message a = zp::assign_message("OUTFILE", "$DATA   SUB     FILE    ");
+  ASSERT_EQ(a.size(), 108u);
+  EXPECT_EQ(a[34], 7);
+  EXPECT_EQ(std::string(a.data() + 35, 31), "OUTFILE" + std::string(24, ' '));
+  EXPECT_EQ(std::string(a.data() + 66, 4), std::string("\x80\0\0\0", 4));
+  EXPECT_EQ(std::string(a.data() + 70, 24), "$DATA   SUB     FILE    ");
+  zp::Message p = zp::param_message({{"SPEED", "fast"}, {"", ""}});
+  EXPECT_EQ(std::string(p.data(), p.size()), std::string("\xff\xfd\0\x02\x05SPEED\x04"
+                                                         "fast\0\0",
+                                                         17));
+}
+
+// The in-process queue of a program started from a shell, and the errors of
+// the queue's procedures, in the order a program meets them.
+TEST(ReceiveTest, ShellStartedConversationAndQueueErrors) {
+  ScratchDir dir;
+  setenv("ZEB_DEFAULTS", "$vol.sub", 1);
+  setenv("ZEB_PARAM_Speed", "fast", 1);
+  setenv("ZEB_PARAM_BIG", std::string(256, 'v').c_str(), 1);           // left out
+  setenv("ZEB_ASSIGN_OUTF", "f1", 1);                                  // gets the defaults
+  setenv("ZEB_ASSIGN_BAD", "$1.2.3", 1);                               // left out
+  const std::string long_name = "ZEB_ASSIGN_" + std::string(32, 'L');  // left out
+  setenv(long_name.c_str(), "$A.B.C", 1);
+  std::vector<zp::ShellMessage> expected;
+  ASSERT_EQ(zp::shell_conversation(&expected), 0);
+  std::string text;
+  for (const std::string& a : zp::command_arguments()) text += (text.empty() ? "" : " ") + a;
+  ASSERT_EQ(expected.size(), 5u);
+  EXPECT_EQ(expected[0].bytes, zp::open_message());
+  EXPECT_EQ(expected[1].bytes, zp::startup_message("$VOL    SUB     ", "$ZIN                    ",
+                                                   "$ZOUT                   ", text));
+  EXPECT_EQ(expected[2].bytes, zp::assign_message("OUTF", "$VOL    SUB     F1      "));
+  EXPECT_EQ(expected[3].bytes, zp::param_message({{"Speed", "fast"}}));
+  EXPECT_EQ(expected[4].bytes, zp::close_message());
+
+  std::set<int> before;
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+    before.insert(std::stoi(e.path().filename().string()));
+  }
+  setenv("ZEB_SOCKET_DIR", (dir.path() + "/s").c_str(), 1);
+  setenv("ZEB_PROCESS_NAME", "$RT3", 1);
+  int16_t fnum = -1, second = -1;
+  ASSERT_EQ(FILE_OPEN_(mask({1, 2, 3}), "$receive", 8, &fnum), 0);
+  EXPECT_EQ(FILE_OPEN_(mask({1, 2, 3}), "$RECEIVE", 8, &second), 12);
+  // New descriptors (the socket and the lock) stay above 2 and are not
+  // handed to children.
+  for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+    int fd = std::stoi(e.path().filename().string());
+    if (before.count(fd) != 0 || fcntl(fd, F_GETFD) < 0) continue;
+    EXPECT_GT(fd, 2);
+    EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0) << fd;
+  }
+  char buffer[600];
+  int16_t count = -1, f = fnum, error = -1;
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(READUPDATE(mask({1, 2, 3, 4}), fnum, buffer, 596, &count),
+              expected[i].system ? 6 : 0);
+    ASSERT_EQ(static_cast<size_t>(count), expected[i].bytes.size());
+    EXPECT_EQ(std::memcmp(buffer, expected[i].bytes.data(), expected[i].bytes.size()), 0);
+    FILE_GETINFO_(mask({1, 2}), fnum, &error);
+    EXPECT_EQ(error, expected[i].system ? 6 : 0);
+    if (i == 0) {
+      EXPECT_EQ(READUPDATE(mask({1, 2, 3}), fnum, buffer, 596), 2);  // no reply yet
+    }
+    EXPECT_EQ(REPLY(mask({5}), nullptr, 0, nullptr, 0, static_cast<int16_t>(i == 1 ? 70 : 0)), 0);
+  }
+  EXPECT_EQ(REPLY(mask({5}), nullptr, 0, nullptr, 0, 0), 2);  // nothing to answer
+  EXPECT_EQ(zp::shell_replies(), (std::vector<int16_t>{0, 70, 0, 0, 0}));
+  // A waited queue has nothing to complete; a wait with no message ends
+  // in time.
+  EXPECT_EQ(AWAITIO(mask({1}), &f), 26);
+  EXPECT_EQ(READX(mask({1, 2, 3}), fnum, buffer, 10), 2);
+  ASSERT_EQ(FILE_CLOSE_(mask({1}), fnum), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() + "/s/RT3"));
+
+  // Nowait depth 1: the conversation is not played again.
+  ASSERT_EQ(FILE_OPEN_(mask({1, 2, 3, 6}), "$RECEIVE", 8, &fnum, 0, 0, 1), 0);
+  f = -1;
+  EXPECT_EQ(AWAITIO(mask({1, 5}), &f, nullptr, nullptr, nullptr, 0), 26);
+  EXPECT_EQ(READUPDATE(mask({1, 2, 3}), fnum, buffer, 596), 0);
+  EXPECT_EQ(READUPDATE(mask({1, 2, 3}), fnum, buffer, 596), 28);
+  EXPECT_EQ(AWAITIO(mask({1, 5}), &f, nullptr, nullptr, nullptr, 0), 40);  // still outstanding
+  EXPECT_EQ(AWAITIO(mask({1, 5}), &f, nullptr, nullptr, nullptr, 1), 40);  // cancelled
+  EXPECT_EQ(AWAITIO(mask({1, 5}), &f, nullptr, nullptr, nullptr, 1), 26);
+  FILE_CLOSE_(mask({1}), fnum);
+  for (const char* name :
+       {"ZEB_DEFAULTS", "ZEB_PARAM_Speed", "ZEB_PARAM_BIG", "ZEB_ASSIGN_OUTF", "ZEB_ASSIGN_BAD",
+        long_name.c_str(), "ZEB_SOCKET_DIR", "ZEB_PROCESS_NAME"}) {
+    unsetenv(name);
+  }
+}
+
+TEST(ReceiveTest, SocketDirectoryMustBeThisUsersOwnAndPrivate) {
+  ScratchDir dir;
+  std::string d = dir.path();
+  mkdir((d + "/open").c_str(), 0755);
+  chmod((d + "/open").c_str(), 0755);
+  mkdir((d + "/real").c_str(), 0700);
+  symlink((d + "/real").c_str(), (d + "/link").c_str());
+  std::ofstream(d + "/file") << "x";
+  mkdir((d + "/other").c_str(), 0700);
+  bool root = geteuid() == 0 && chown((d + "/other").c_str(), 65534, 65534) == 0;
+  struct Case {
+    std::string path;
+    bool create;
+    int16_t error;
+  };
+  for (const Case& c :
+       {Case{d + "/new", true, 0}, Case{d + "/new", false, 0}, Case{d + "/missing", false, 11},
+        Case{d + "/open", true, 48}, Case{d + "/link", true, 48}, Case{d + "/file", true, 48}}) {
+    EXPECT_EQ(zp::check_socket_directory(c.path, c.create), c.error) << c.path;
+  }
+  if (root) {
+    EXPECT_EQ(zp::check_socket_directory(d + "/other", true), 48);
+  }
+}
+
+}  // namespace

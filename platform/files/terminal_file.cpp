@@ -1,0 +1,526 @@
+// Terminal files on Linux ttys.
+//
+// fs.cpp opens a terminal file through terminal_open and keeps it in its file
+// table; everything a terminal does beyond that lives here: the operation in
+// progress, modes and parameters, and the waits of AWAITIOX.
+//
+// An operation never blocks the process beyond its time limit. The platform
+// opens a terminal device itself with O_NONBLOCK, on an open file
+// description of its own, so the flag does not reach the shell's descriptors.
+// A standard stream that is a tty is reopened the same way through
+// /proc/self/fd; only when that is refused (the tty belongs to another user)
+// does it fall back to a duplicate of the stream, which it then reads and
+// writes only after poll says the tty is ready.
+#include <zeb/platform/terminal.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <zeb/platform/errors.h>
+#include "platform/host.h"
+#include "platform/host/syscalls.h"
+
+using zeb::present;
+namespace err = zeb::err;
+
+namespace zeb::platform {
+namespace {
+
+// A block-mode read ends when the line has been quiet this long after the
+// last byte: a 6530 sends a screen or a reply in one burst.
+constexpr int64_t kQuietGapNs = 50'000'000;
+constexpr int64_t kTickNs = 10'000'000;  // one hundredth of a second
+
+enum class Op { kNone, kWrite, kRead };
+
+struct Terminal {
+  int fd = -1;
+  int16_t nowait = 0;
+  int16_t subtype = 0;
+  bool changed = false;  // settings changed since the open
+  struct termios original {};
+  // The operation in progress (kNone: none). A write-read is a write
+  // followed by a read of in_max bytes.
+  Op op = Op::kNone;
+  std::string out;
+  size_t written = 0;
+  char* in = nullptr;
+  int16_t in_max = 0;
+  int16_t got = 0;
+  bool canonical = true;  // the tty's mode when the operation started
+  int64_t last_byte_ns = 0;
+  bool done = false;
+  int16_t error = 0;
+  int16_t count = 0;  // count transferred
+};
+
+std::map<int16_t, Terminal> g_terminals;
+
+Terminal* terminal_at(int16_t filenum) {
+  auto it = g_terminals.find(filenum);
+  return it != g_terminals.end() ? &it->second : nullptr;
+}
+
+int16_t errno_error() { return error_from_errno(errno); }
+
+// The error for a file number that is not a terminal file: 16 when nothing
+// is open under it, else 2 (not a terminal).
+int16_t not_terminal(int16_t filenum) {
+  return host_fd(filenum) < 0 ? err::kNotOpenFile : err::kInvalidOperation;
+}
+
+int16_t record(int16_t filenum, int16_t error) {
+  set_file_error(filenum, error);
+  return error;
+}
+
+int64_t now_ns() { return syscalls().monotonic_ns(); }
+
+// The events fd is ready for now, without waiting.
+short ready(int fd, short events) {
+  struct pollfd p {
+    fd, events, 0
+  };
+  if (syscalls().poll(&p, 1, 0) <= 0) return 0;
+  return p.revents;
+}
+
+void finish(Terminal& t, int16_t error) {
+  t.done = true;
+  t.error = error;
+  t.count = t.op == Op::kWrite ? static_cast<int16_t>(t.written) : t.got;
+}
+
+// Advances the operation of t as far as it goes without waiting. Returns
+// true when it is complete; otherwise *events says what to wait for and
+// *wake_ns when the operation completes by itself (the quiet gap of a
+// block-mode read), -1 for never.
+bool advance(Terminal& t, short* events, int64_t* wake_ns) {
+  *wake_ns = -1;
+  if (t.done) return true;
+  while (t.written < t.out.size()) {
+    short r = ready(t.fd, POLLOUT);
+    if ((r & POLLOUT) == 0) {
+      if ((r & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        finish(t, error_from_errno(EIO));
+        return true;
+      }
+      *events = POLLOUT;
+      return false;
+    }
+    long n = syscalls().write(t.fd, t.out.data() + t.written, t.out.size() - t.written);
+    if (n < 0) {
+      if (errno == EAGAIN) {
+        *events = POLLOUT;
+        return false;
+      }
+      finish(t, errno_error());
+      return true;
+    }
+    t.written += static_cast<size_t>(n);
+  }
+  if (t.op == Op::kWrite || t.in_max == 0) {
+    finish(t, 0);
+    return true;
+  }
+  while (t.got < t.in_max) {
+    short r = ready(t.fd, POLLIN);
+    if ((r & POLLIN) != 0) {
+      long n = syscalls().read(t.fd, t.in + t.got, static_cast<size_t>(t.in_max - t.got));
+      if (n > 0) {
+        if (t.canonical) {
+          // One read is one line; it is handed over without its terminator.
+          if (t.in[t.got + n - 1] == '\n') --n;
+          t.got = static_cast<int16_t>(t.got + n);
+          finish(t, 0);
+          return true;
+        }
+        t.got = static_cast<int16_t>(t.got + n);
+        t.last_byte_ns = now_ns();
+        continue;
+      }
+      if (n < 0 && errno == EAGAIN) {
+        // Someone else took the input first; wait for more.
+      } else if (n == 0 && t.canonical && (r & POLLHUP) == 0) {
+        finish(t, err::kEndOfFile);  // end of input typed at the terminal
+        return true;
+      } else {
+        // A tty that hung up, or a raw tty that reads nothing, has gone
+        // away: the error is the one a write to it gives (EIO).
+        finish(t, t.got > 0 ? 0 : n < 0 ? errno_error() : error_from_errno(EIO));
+        return true;
+      }
+    } else if ((r & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      finish(t, t.got > 0 ? 0 : error_from_errno(EIO));
+      return true;
+    }
+    if (!t.canonical && t.got > 0) {
+      int64_t quiet = t.last_byte_ns + kQuietGapNs;
+      if (now_ns() >= quiet) break;
+      *wake_ns = quiet;
+    }
+    *events = POLLIN;
+    return false;
+  }
+  finish(t, 0);
+  return true;
+}
+
+// Waits until one of the given files' operations completes or the deadline
+// (-1: none) passes; returns the file number that completed, or -1.
+int16_t wait_for(const int16_t* files, size_t n, int64_t deadline) {
+  std::vector<struct pollfd> fds;
+  for (;;) {
+    fds.clear();
+    int64_t wake = deadline;
+    for (size_t i = 0; i < n; ++i) {
+      Terminal& t = g_terminals[files[i]];
+      short events = 0;
+      int64_t own_wake = -1;
+      if (advance(t, &events, &own_wake)) return files[i];
+      if (own_wake >= 0 && (wake < 0 || own_wake < wake)) wake = own_wake;
+      fds.push_back(pollfd{t.fd, events, 0});
+    }
+    int64_t now = now_ns();
+    if (deadline >= 0 && now >= deadline) {
+      // A read that already holds data completes with it at the limit.
+      for (size_t i = 0; i < n; ++i) {
+        Terminal& t = g_terminals[files[i]];
+        if (t.got > 0) {
+          finish(t, 0);
+          return files[i];
+        }
+      }
+      return -1;
+    }
+    int timeout = -1;
+    if (wake >= 0) {
+      int64_t left = std::max<int64_t>(wake - now, 0);
+      timeout = static_cast<int>(std::min<int64_t>((left + 999'999) / 1'000'000, 1'000'000));
+    }
+    int rc = syscalls().poll(fds.data(), fds.size(), timeout);
+    if (rc == 0 && timeout > 0 && deadline >= 0 && now_ns() == now) {
+      // The clock stands still (a test's virtual clock): the poll's own
+      // wait is what passed, so the limit still comes.
+      deadline = std::max<int64_t>(now, deadline - int64_t{timeout} * 1'000'000);
+    }
+  }
+}
+
+// Starts an operation on t: writes out, then (read_count > 0, or a plain
+// read) reads into in.
+int16_t start(int16_t filenum, Terminal& t, Op op, const void* out, int16_t out_count, void* in,
+              int16_t in_count) {
+  if (t.op != Op::kNone) return record(filenum, err::kTooManyNowait);
+  struct termios settings {};
+  t.canonical = syscalls().tcgetattr(t.fd, &settings) != 0 || (settings.c_lflag & ICANON) != 0;
+  t.op = op;
+  t.out.assign(static_cast<const char*>(out), static_cast<size_t>(out_count));
+  t.written = 0;
+  t.in = static_cast<char*>(in);
+  t.in_max = in_count;
+  t.got = 0;
+  t.done = false;
+  t.error = 0;
+  t.count = 0;
+  short events = 0;
+  int64_t wake = -1;
+  if (t.nowait > 0) {
+    // The write goes out at once as far as the tty takes it; the rest, and
+    // the read, wait for AWAITIOX.
+    advance(t, &events, &wake);
+    return record(filenum, 0);
+  }
+  wait_for(&filenum, 1, -1);
+  t.op = Op::kNone;
+  return record(filenum, t.error);
+}
+
+// Line speed in bits per second of a termios speed code.
+long baud(speed_t code) {
+  static const struct {
+    speed_t code;
+    long bps;
+  } kSpeeds[] = {{B0, 0},         {B50, 50},         {B75, 75},         {B110, 110},
+                 {B134, 134},     {B150, 150},       {B200, 200},       {B300, 300},
+                 {B600, 600},     {B1200, 1200},     {B1800, 1800},     {B2400, 2400},
+                 {B4800, 4800},   {B9600, 9600},     {B19200, 19200},   {B38400, 38400},
+                 {B57600, 57600}, {B115200, 115200}, {B230400, 230400}, {B460800, 460800}};
+  for (const auto& s : kSpeeds) {
+    if (s.code == code) return s.bps;
+  }
+  return 460800;  // the faster rates
+}
+
+// The eight bytes of parameter set 3: local modes other than ICANON, input
+// modes and output modes (the low 16 bits of each), then VMIN and VTIME.
+void encode(const struct termios& s, uint16_t words[4]) {
+  words[0] = static_cast<uint16_t>(s.c_lflag & ~static_cast<tcflag_t>(ICANON) & 0xFFFF);
+  words[1] = static_cast<uint16_t>(s.c_iflag & 0xFFFF);
+  words[2] = static_cast<uint16_t>(s.c_oflag & 0xFFFF);
+  words[3] = static_cast<uint16_t>((s.c_cc[VMIN] << 8) | s.c_cc[VTIME]);
+}
+
+void decode(const uint16_t words[4], struct termios* s) {
+  tcflag_t keep = s->c_lflag & (~tcflag_t{0xFFFF} | ICANON);
+  s->c_lflag = keep | (words[0] & ~static_cast<tcflag_t>(ICANON));
+  s->c_iflag = (s->c_iflag & ~tcflag_t{0xFFFF}) | words[1];
+  s->c_oflag = (s->c_oflag & ~tcflag_t{0xFFFF}) | words[2];
+  s->c_cc[VMIN] = static_cast<cc_t>(words[3] >> 8);
+  s->c_cc[VTIME] = static_cast<cc_t>(words[3] & 0xFF);
+}
+
+int16_t apply(Terminal& t, const struct termios& s) {
+  if (syscalls().tcsetattr(t.fd, TCSANOW, &s) != 0) return errno_error();
+  t.changed = true;
+  return 0;
+}
+
+}  // namespace
+
+std::string terminal_device_path(std::string_view volume) {
+  auto digits = [](std::string_view s) {
+    return !s.empty() &&
+           std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  auto starts = [&](std::string_view prefix) {
+    return volume.size() > prefix.size() && volume.substr(0, prefix.size()) == prefix &&
+           digits(volume.substr(prefix.size()));
+  };
+  if (volume == "$ZTTY") return "/dev/tty";
+  if (starts("$PTS")) return "/dev/pts/" + std::string(volume.substr(4));
+  if (starts("$TTYS")) return "/dev/ttyS" + std::string(volume.substr(5));
+  if (starts("$TTYUSB")) return "/dev/ttyUSB" + std::string(volume.substr(7));
+  if (starts("$TTY")) return "/dev/tty" + std::string(volume.substr(4));
+  return "";
+}
+
+int16_t terminal_open(int16_t filenum, std::string_view volume, int16_t nowait_depth, int* fd) {
+  if (nowait_depth < 0 || nowait_depth > 1) return err::kTooManyNowait;
+  const Syscalls& sys = syscalls();
+  std::string path = terminal_device_path(volume);
+  int opened = -1;
+  struct termios settings {};
+  if (!path.empty()) {
+    opened = sys.open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK, 0);
+    if (opened < 0) return errno == ENOENT ? err::kNoSuchDevice : errno_error();
+  } else {
+    int source = volume == kStdinName ? 0 : volume == kStderrName ? 2 : 1;
+    if (sys.tcgetattr(source, &settings) != 0) {
+      return errno == EBADF ? err::kNotOpenFile : err::kInvalidOperation;
+    }
+    std::string self = "/proc/self/fd/" + std::to_string(source);
+    opened = sys.open(self.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK, 0);
+    if (opened < 0) opened = sys.dup(source);
+    if (opened < 0) return errno_error();
+  }
+  if (sys.tcgetattr(opened, &settings) != 0) {
+    sys.close(opened);
+    return err::kInvalidOperation;  // not a terminal
+  }
+  Terminal t;
+  t.fd = opened;
+  t.nowait = nowait_depth;
+  t.original = settings;
+  const char* kind = std::getenv("ZEB_TERMINAL");
+  t.subtype = kind != nullptr && std::strcmp(kind, "6530") == 0 ? kSubtype6530 : 0;
+  g_terminals[filenum] = t;
+  *fd = opened;
+  return 0;
+}
+
+void terminal_close(int16_t filenum) {
+  Terminal* t = terminal_at(filenum);
+  if (t == nullptr) return;
+  if (t->changed) syscalls().tcsetattr(t->fd, TCSANOW, &t->original);
+  g_terminals.erase(filenum);
+}
+
+int16_t terminal_writex(int16_t filenum, const void* buffer, int16_t count,
+                        int16_t* count_written) {
+  Terminal* t = terminal_at(filenum);
+  if (t == nullptr) return not_terminal(filenum);
+  std::string data(static_cast<const char*>(buffer), static_cast<size_t>(count));
+  // In conversational mode a write is one line; in block mode the bytes go
+  // out as they are.
+  struct termios settings {};
+  if (syscalls().tcgetattr(t->fd, &settings) == 0 && (settings.c_lflag & ICANON) != 0) {
+    data.push_back('\n');
+  }
+  int16_t error =
+      start(filenum, *t, Op::kWrite, data.data(), static_cast<int16_t>(data.size()), nullptr, 0);
+  if (error == 0 && t->nowait == 0 && count_written != nullptr) *count_written = count;
+  return error;
+}
+
+int16_t terminal_readx(int16_t filenum, void* buffer, int16_t count, int16_t* count_read) {
+  Terminal* t = terminal_at(filenum);
+  if (t == nullptr) return not_terminal(filenum);
+  int16_t error = start(filenum, *t, Op::kRead, nullptr, 0, buffer, count);
+  if (t->nowait == 0 && count_read != nullptr) *count_read = t->count;
+  return error;
+}
+
+int16_t terminal_subtype(int16_t filenum) {
+  Terminal* t = terminal_at(filenum);
+  return t != nullptr ? t->subtype : 0;
+}
+
+}  // namespace zeb::platform
+
+using namespace zeb::platform;
+
+namespace zeb::platform {
+
+int16_t terminal_writereadx(uint32_t mask, int16_t filenum, void* buffer, int16_t write_count,
+                            int16_t read_count, int16_t* count_read) {
+  Terminal* t = terminal_at(filenum);
+  if (t == nullptr) return not_terminal(filenum);
+  if (!present(mask, 2) || !present(mask, 3) || !present(mask, 4)) {
+    return record(filenum, err::kMissingParameter);
+  }
+  if (write_count < 0 || read_count < 0) return record(filenum, err::kBadCount);
+  if (buffer == nullptr && (write_count > 0 || read_count > 0)) {
+    return record(filenum, err::kMissingParameter);
+  }
+  int16_t error = start(filenum, *t, Op::kRead, buffer, write_count, buffer, read_count);
+  if (t->nowait == 0 && present(mask, 5) && count_read != nullptr) *count_read = t->count;
+  return error;
+}
+
+}  // namespace zeb::platform
+
+int16_t AWAITIOX(uint32_t mask, int16_t* filenum, void** buffer_addr, int16_t* count_transferred,
+                 int32_t* tag, int32_t timelimit, int16_t* segment_id) {
+  if (!zeb::mask_fits(mask, 6)) return err::kInvalidOperation;
+  if (!present(mask, 1) || filenum == nullptr) return err::kMissingParameter;
+  std::vector<int16_t> files;
+  if (*filenum == -1) {
+    for (auto& [number, t] : g_terminals) {
+      if (t.op != Op::kNone) files.push_back(number);
+    }
+    if (files.empty()) return err::kNoOutstanding;
+  } else {
+    Terminal* t = terminal_at(*filenum);
+    if (t == nullptr) {
+      int16_t error = not_terminal(*filenum);
+      return error == err::kNotOpenFile ? error : record(*filenum, err::kWaitedFile);
+    }
+    if (t->nowait == 0) return record(*filenum, err::kWaitedFile);
+    if (t->op == Op::kNone) return record(*filenum, err::kNoOutstanding);
+    files.push_back(*filenum);
+  }
+  int64_t limit = present(mask, 5) ? timelimit : -1;
+  int64_t deadline = limit < 0 ? -1 : now_ns() + limit * kTickNs;
+  int16_t done = wait_for(files.data(), files.size(), deadline);
+  if (done < 0) {
+    if (present(mask, 3) && count_transferred != nullptr) *count_transferred = 0;
+    if (*filenum != -1) set_file_error(*filenum, err::kTimedOut);
+    return err::kTimedOut;
+  }
+  Terminal& t = g_terminals[done];
+  *filenum = done;
+  if (present(mask, 2) && buffer_addr != nullptr) {
+    *buffer_addr = t.op == Op::kWrite ? nullptr : static_cast<void*>(t.in);
+  }
+  if (present(mask, 3) && count_transferred != nullptr) *count_transferred = t.count;
+  if (present(mask, 4) && tag != nullptr) *tag = 0;
+  if (present(mask, 6) && segment_id != nullptr) *segment_id = -1;
+  t.op = Op::kNone;
+  return record(done, t.error);
+}
+
+int16_t CANCEL(int16_t filenum) {
+  Terminal* t = terminal_at(filenum);
+  if (t == nullptr) {
+    int16_t error = not_terminal(filenum);
+    return error == err::kNotOpenFile ? error : record(filenum, err::kWaitedFile);
+  }
+  if (t->nowait == 0) return record(filenum, err::kWaitedFile);
+  if (t->op == Op::kNone) return record(filenum, err::kNoOutstanding);
+  t->op = Op::kNone;
+  t->out.clear();
+  return record(filenum, 0);
+}
+
+int16_t SETMODE(uint32_t mask, int16_t filenum, int16_t function, int16_t param1,
+                int16_t /*param2*/, int16_t* last_params) {
+  if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
+  if (!present(mask, 1)) return err::kMissingParameter;
+  Terminal* t = terminal_at(filenum);
+  if (t == nullptr) return not_terminal(filenum);
+  if (!present(mask, 2)) return record(filenum, err::kMissingParameter);
+  struct termios s {};
+  if (syscalls().tcgetattr(t->fd, &s) != 0) return record(filenum, errno_error());
+  int16_t before[2] = {0, 0};
+  if (function == zeb::kSetModeTerminalMode) {
+    before[0] = (s.c_lflag & ICANON) != 0 ? 0 : 1;
+    if (present(mask, 3)) {
+      if (param1 != 0 && param1 != 1) return record(filenum, err::kOutOfBounds);
+      if (param1 == 1) {
+        s.c_lflag &= ~static_cast<tcflag_t>(ICANON);
+        s.c_cc[VMIN] = 1;
+        s.c_cc[VTIME] = 0;
+      } else {
+        s.c_lflag |= ICANON;
+      }
+      int16_t error = apply(*t, s);
+      if (error != 0) return record(filenum, error);
+    }
+  } else if (function == zeb::kSetModeLineSpeed) {
+    // Read only: the speed of the line is the tty's own.
+    if (present(mask, 3) || present(mask, 4)) return record(filenum, err::kInvalidOperation);
+    before[0] = static_cast<int16_t>(std::min<long>(baud(cfgetospeed(&s)) / 100, 255) << 8);
+  } else {
+    return record(filenum, err::kInvalidOperation);
+  }
+  if (present(mask, 5) && last_params != nullptr) {
+    last_params[0] = before[0];
+    last_params[1] = before[1];
+  }
+  return record(filenum, 0);
+}
+
+int16_t SETPARAM(uint32_t mask, int16_t filenum, int16_t function, const void* param_array,
+                 int16_t param_count, void* last_param_array, int16_t* last_param_count,
+                 int16_t last_param_max, int32_t /*tag*/) {
+  if (!zeb::mask_fits(mask, 8)) return err::kInvalidOperation;
+  if (!present(mask, 1)) return err::kMissingParameter;
+  Terminal* t = terminal_at(filenum);
+  if (t == nullptr) return not_terminal(filenum);
+  if (!present(mask, 2)) return record(filenum, err::kMissingParameter);
+  if (function != zeb::kSetParamTerminal) return record(filenum, err::kInvalidOperation);
+  bool setting = present(mask, 3) && param_array != nullptr && present(mask, 4) && param_count != 0;
+  if (setting && param_count != 8) return record(filenum, err::kBadCount);
+  bool reading = present(mask, 5) && last_param_array != nullptr;
+  if (reading && present(mask, 7) && last_param_max < 8) return record(filenum, err::kOutOfBounds);
+  struct termios s {};
+  if (syscalls().tcgetattr(t->fd, &s) != 0) return record(filenum, errno_error());
+  uint16_t before[4];
+  encode(s, before);
+  if (setting) {
+    uint16_t words[4];
+    std::memcpy(words, param_array, sizeof words);
+    decode(words, &s);
+    int16_t error = apply(*t, s);
+    if (error != 0) return record(filenum, error);
+  }
+  if (reading) std::memcpy(last_param_array, before, sizeof before);
+  if (present(mask, 6) && last_param_count != nullptr) *last_param_count = 8;
+  return record(filenum, 0);
+}
+
+void DELAY(int32_t ticks) {
+  if (ticks <= 0) return;
+  syscalls().sleep_until_ns(syscalls().monotonic_ns() + int64_t{ticks} * kTickNs);
+}

@@ -1,0 +1,309 @@
+// The host seam: each way the platform reaches the host goes through the
+// table, a scope puts the whole table back, and the clock and the volume
+// table built on it behave for tests as for programs.
+#include "platform/host/syscalls.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <zeb/platform/cpuinfo.h>
+#include <zeb/platform/platform.h>
+#include <zeb/platform/procinfo.h>
+#include <zeb/platform/segment.h>
+#include "platform/host.h"
+#include "platform/host/testing.h"
+#include "platform/volumes/volumes.h"
+
+namespace {
+
+using zeb::platform::FileStatus;
+using zeb::platform::SyscallOverride;
+using zeb::platform::Syscalls;
+using zeb::platform::syscalls;
+
+// Makes a temporary file on volume; the error, or 0 and its name.
+int16_t create_temp(const std::string& volume, std::string* name = nullptr) {
+  char buffer[40];
+  std::memcpy(buffer, volume.data(), volume.size());
+  int16_t length = static_cast<int16_t>(volume.size());
+  int16_t error = FILE_CREATE_(zeb::mask({1, 2, 3}), buffer, 40, &length);
+  if (error == 0 && name != nullptr) *name = std::string(buffer, static_cast<size_t>(length));
+  return error;
+}
+
+int16_t open_name(const std::string& name, int16_t* filenum) {
+  return FILE_OPEN_(zeb::mask({1, 2, 3}), name.data(), static_cast<int16_t>(name.size()), filenum);
+}
+
+// Every entry fails with EIO.
+template <typename R, typename... A>
+void fail_eio(std::function<R(A...)>& entry) {
+  entry = [](A...) -> R {
+    errno = EIO;
+    return static_cast<R>(-1);
+  };
+}
+
+// What a procedure makes of one entry of the table, replaced.
+struct Case {
+  const char* entry;
+  std::function<void(Syscalls&)> replace;
+  std::function<int64_t()> observe;  // runs with the entry replaced
+  int64_t expected;
+};
+
+TEST(Seam, EveryHostCallOfTheProceduresGoesThroughTheTable) {
+  zeb::testing::ScratchVolume scratch("$SCRATCH", "$SIM=sim:rpm=6000");
+  const Case cases[] = {
+      {"open", [](Syscalls& s) { fail_eio(s.open); }, [] { return create_temp("$SCRATCH"); }, 190},
+      {"memfd_create", [](Syscalls& s) { fail_eio(s.memfd_create); },
+       [] { return create_temp("$SIM"); }, 190},
+      {"mkdir", [](Syscalls& s) { fail_eio(s.mkdir); },
+       [] {
+         char name[] = "$SCRATCH.NEWSUB.F";
+         int16_t length = sizeof name - 1;
+         return FILE_CREATE_(zeb::mask({1, 2, 3}), name, length, &length);
+       },
+       190},
+      {"dup", [](Syscalls& s) { fail_eio(s.dup); },
+       [] {
+         int16_t f = -2;
+         return open_name("$ZOUT", &f);
+       },
+       190},
+      {"fallocate", [](Syscalls& s) { fail_eio(s.fallocate); },
+       [] {
+         char swap[24];
+         std::memcpy(swap, "$SCRATCH                ", 24);
+         int16_t error = CREATE(zeb::mask({1}), swap);
+         if (error == 0) error = ALLOCATESEGMENT(zeb::mask({1, 2, 3}), 7, 8192, swap);
+         DEALLOCATESEGMENT(zeb::mask({1}), 7);
+         return error;
+       },
+       190},
+      {"read_file", [](Syscalls& s) { fail_eio(s.read_file); },
+       [] { return CPUTIMES(0, 0, nullptr, nullptr, nullptr, nullptr); }, 190},
+      {"kernel_release",
+       [](Syscalls& s) {
+         s.kernel_release = [](std::string* r) {
+           *r = "4.19.0";
+           return 0;
+         };
+       },
+       [] { return REMOTETOSVERSION(0); }, 0x0413},
+      {"getuid", [](Syscalls& s) { s.getuid = [] { return 4242L; }; },
+       [] {
+         int16_t creator = 0;
+         PROCESS_GETINFO_(zeb::mask({11}), nullptr, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
+                          0, nullptr, nullptr, &creator);
+         return creator;
+       },
+       4242},
+      {"readlink",
+       [](Syscalls& s) {
+         s.readlink = [](const char*, std::string* target) {
+           *target = "/opt/x";
+           return 0;
+         };
+       },
+       [] {
+         char program[16];
+         int16_t length = 0;
+         PROCESS_GETINFO_(zeb::mask({15, 16, 17}), nullptr, nullptr, 0, nullptr, nullptr, nullptr,
+                          nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, program,
+                          16, &length);
+         return std::string(program, static_cast<size_t>(length)) == "/opt/x" ? 1 : 0;
+       },
+       1},
+      {"user_names",
+       [](Syscalls& s) {
+         s.user_names = [](long, std::string* user, std::string* group) {
+           *user = "ann";
+           *group = "staff";
+           return 0;
+         };
+       },
+       [] {
+         int16_t buffer[8] = {7};
+         USERIDTOUSERNAME(buffer);
+         return std::memcmp(buffer, "staff   ann     ", 16) == 0 ? 1 : 0;
+       },
+       1},
+      {"monotonic_ns", [](Syscalls& s) { s.monotonic_ns = [] { return int64_t{5000000000}; }; },
+       [] { return PROCESSOR_CLOCK() - PROCESSOR_CLOCK(); }, 0},
+  };
+  for (const Case& c : cases) {
+    SyscallOverride scope;
+    c.replace(syscalls());
+    EXPECT_EQ(c.observe(), c.expected) << c.entry;
+  }
+  // Out of the scopes, the host's calls are back.
+  std::string name;
+  EXPECT_EQ(create_temp("$SIM", &name), 0);
+  EXPECT_EQ(create_temp("$SCRATCH", &name), 0);
+  EXPECT_GT(REMOTEPROCESSORSTATUS(0), 0);
+}
+
+TEST(Seam, AFileWrittenThroughTheTableIsReadBackThroughIt) {
+  const Syscalls& sys = syscalls();
+  int fd = sys.memfd_create("seam-test");
+  ASSERT_GT(fd, 2);
+  EXPECT_EQ(sys.pwrite(fd, "abcdef", 6, 10), 6);
+  FileStatus status;
+  ASSERT_EQ(sys.fstat(fd, &status), 0);
+  EXPECT_EQ(status.size, 16);
+  EXPECT_TRUE(status.is_regular());
+  char back[3] = {};
+  EXPECT_EQ(sys.pread(fd, back, 3, 12), 3);
+  EXPECT_EQ(std::string(back, 3), "cde");
+  EXPECT_EQ(sys.fallocate(fd, 0, 4096), 0);
+  ASSERT_EQ(sys.fstat(fd, &status), 0);
+  EXPECT_EQ(status.size, 4096);
+  EXPECT_EQ(sys.close(fd), 0);
+  EXPECT_EQ(sys.close(fd), -1);
+  EXPECT_EQ(errno, EBADF);
+}
+
+TEST(VolumeTable, ATestInstallsATableAndGetsTheProcessesTableBack) {
+  bool before = zeb::platform::find_volume("$ONE") != nullptr;
+  {
+    zeb::testing::ScratchVolume scratch("$ONE", "$TWO=sim:rpm=5400,ldev=9;$bad");
+    const auto& table = zeb::platform::volumes();
+    ASSERT_EQ(table.size(), 2u);
+    EXPECT_EQ(table[0].name, "$ONE");
+    EXPECT_EQ(table[0].root, scratch.root());
+    EXPECT_EQ(table[0].ldev, 1);
+    EXPECT_EQ(table[1].name, "$TWO");
+    EXPECT_EQ(table[1].ldev, 9);
+    // A file of the simulated disk lives as long as that table.
+    std::string name;
+    ASSERT_EQ(create_temp("$TWO", &name), 0);
+    int16_t f = -2;
+    ASSERT_EQ(open_name(name, &f), 0);
+    EXPECT_EQ(FILE_CLOSE_(zeb::mask({1}), f), 0);
+    zeb::platform::install_volume_table("$TWO=sim:rpm=5400");
+    EXPECT_EQ(zeb::platform::find_volume("$ONE"), nullptr);
+    EXPECT_EQ(open_name(name, &f), 11);
+  }
+  EXPECT_EQ(zeb::platform::find_volume("$ONE") != nullptr, before);
+  EXPECT_EQ(zeb::platform::find_volume("$TWO"), nullptr);
+}
+
+// A descriptor of the library: above the standard ones, closed on exec.
+bool library_descriptor(int fd) { return fd > 2 && (fcntl(fd, F_GETFD) & FD_CLOEXEC) != 0; }
+
+// The checks of a child whose standard input and output are closed; the
+// exit status names the first that failed.
+int files_of_a_process_without_stdin_and_stdout(const std::string& root) {
+  std::string name;
+  int16_t f = -2;
+  if (create_temp("$SCRATCH", &name) != 0 || open_name(name, &f) != 0) return 10;
+  if (!library_descriptor(zeb::platform::host_fd(f))) return 11;
+  if (create_temp("$SIM", &name) != 0 || open_name(name, &f) != 0) return 12;
+  if (!library_descriptor(zeb::platform::host_fd(f))) return 13;
+  char named[] = "$SCRATCH.SUB.NAMED";
+  int16_t length = sizeof named - 1;
+  if (FILE_CREATE_(zeb::mask({1, 2, 3}), named, length, &length) != 0) return 14;
+  if (open_name(named, &f) != 0 || !library_descriptor(zeb::platform::host_fd(f))) return 15;
+  char swap[24];
+  std::memcpy(swap, "$SCRATCH                ", 24);
+  int16_t error = 0;
+  if (CREATE(zeb::mask({1}), swap) != 0) return 16;
+  int mapped = zeb::platform::open_internal_for_mapping(swap, &error);
+  if (!library_descriptor(mapped)) return 17;
+  if (open_name("$ZERR", &f) != 0 || !library_descriptor(zeb::platform::host_fd(f))) return 18;
+  if (open_name("$ZOUT", &f) != 16) return 19;  // there is no standard output to stand for
+  std::string text;
+  std::vector<std::string> names;
+  if (syscalls().read_file("/proc/self/stat", &text) != 0) return 20;
+  if (syscalls().list_directory(root.c_str(), &names) != 0) return 21;
+  int memfd = syscalls().memfd_create("check");
+  if (!library_descriptor(memfd)) return 22;
+  // Whatever the library opened, 0 and 1 are still closed.
+  if (fcntl(0, F_GETFD) != -1 || fcntl(1, F_GETFD) != -1) return 23;
+  return 0;
+}
+
+TEST(Descriptors, TheLibraryNeverTakesAClosedStandardDescriptor) {
+  zeb::testing::ScratchVolume scratch("$SCRATCH", "$SIM=sim:rpm=6000");
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(0);
+    close(1);
+    _exit(files_of_a_process_without_stdin_and_stdout(scratch.root()));
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// A sleep that fails for another reason than an interruption is not tried
+// again: the disk reads the clock for the rest of its wait, which ends.
+TEST(SimulatedDisk, AFailedSleepIsNotRetried) {
+  zeb::testing::ScratchVolume scratch("$SCRATCH", "$SIM=sim:rpm=6000");
+  std::string name;
+  int16_t f = -2;
+  ASSERT_EQ(create_temp("$SIM", &name), 0);
+  ASSERT_EQ(open_name(name, &f), 0);
+  SyscallOverride scope;
+  int64_t now = 60LL * 1000000000;  // block 0 under the head
+  int sleeps = 0;
+  syscalls().monotonic_ns = [&now] { return now += 1000; };
+  syscalls().sleep_until_ns = [&sleeps](int64_t) {
+    ++sleeps;
+    errno = EINVAL;
+    return -1;
+  };
+  char block[512] = {};
+  ASSERT_EQ(WRITEX(zeb::mask({1, 2, 3}), f, block, 512), 0);
+  EXPECT_EQ(sleeps, 1);
+  // The next passage of block 0 is a revolution (10 ms) on.
+  EXPECT_GE(now, 60LL * 1000000000 + 10000000);
+  EXPECT_LT(now, 60LL * 1000000000 + 10010000);
+  EXPECT_EQ(FILE_CLOSE_(zeb::mask({1}), f), 0);
+}
+
+TEST(Clock, FrozenTimeMovesOnlyWhenAdvancedOrSleptAndNeverGoesBack) {
+  const int64_t start = PROCESSOR_CLOCK();
+  zeb::platform::clock_freeze();
+  ASSERT_TRUE(zeb::platform::clock_frozen());
+  const int64_t frozen = PROCESSOR_CLOCK();
+  EXPECT_GE(frozen, start);
+  EXPECT_EQ(PROCESSOR_CLOCK(), frozen);
+  zeb::platform::clock_advance(1500);
+  EXPECT_EQ(PROCESSOR_CLOCK(), frozen + 1500);
+  // A sleep returns at once with the clock at its end; one into the past
+  // leaves it.
+  const Syscalls& sys = syscalls();
+  int64_t now = sys.monotonic_ns();
+  EXPECT_EQ(sys.sleep_until_ns(now + 2000000), 0);
+  EXPECT_EQ(PROCESSOR_CLOCK(), frozen + 3500);
+  EXPECT_EQ(sys.sleep_until_ns(now), 0);
+  EXPECT_EQ(PROCESSOR_CLOCK(), frozen + 3500);
+  // An hour ahead of the host, then released: the clock goes on from there.
+  zeb::platform::clock_advance(3600LL * 1000000);
+  const int64_t last = PROCESSOR_CLOCK();
+  zeb::platform::clock_release();
+  EXPECT_FALSE(zeb::platform::clock_frozen());
+  EXPECT_GE(PROCESSOR_CLOCK(), last);
+  EXPECT_LT(PROCESSOR_CLOCK(), last + 60LL * 1000000);
+  // A scope that ends puts back the clock it found.
+  {
+    SyscallOverride scope;
+    zeb::platform::clock_freeze();
+  }
+  EXPECT_FALSE(zeb::platform::clock_frozen());
+  EXPECT_GE(PROCESSOR_CLOCK(), last);
+}
+
+}  // namespace

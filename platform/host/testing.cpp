@@ -1,0 +1,124 @@
+// Test support (see testing.h). Uses the host's own calls, whatever a test
+// has put in the seam's table meanwhile.
+#include "platform/host/testing.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include <cstdlib>
+#include <vector>
+
+#include "platform/host/syscalls.h"
+#include "platform/volumes/volumes.h"
+
+namespace zeb::testing {
+namespace {
+
+std::string make_private_directory() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string templ =
+      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/zeb-test-XXXXXX";
+  if (::mkdtemp(templ.data()) == nullptr) {
+    ADD_FAILURE() << "cannot make a scratch directory from " << templ;
+    return {};
+  }
+  return templ;
+}
+
+}  // namespace
+
+void remove_tree(const std::string& path) {
+  const platform::Syscalls& sys = platform::real_syscalls();
+  platform::FileStatus status;
+  if (sys.lstat(path.c_str(), &status) != 0) return;
+  if (status.is_directory()) {
+    std::vector<std::string> names;
+    if (sys.list_directory(path.c_str(), &names) == 0) {
+      for (const std::string& name : names) remove_tree(path + "/" + name);
+    }
+    sys.rmdir(path.c_str());
+  } else {
+    sys.unlink(path.c_str());
+  }
+}
+
+ScratchVolume::ScratchVolume(std::string name, const std::string& more)
+    : name_(std::move(name)), root_(make_private_directory()) {
+  platform::install_volume_table(entry() + (more.empty() ? "" : ";" + more));
+}
+
+ScratchVolume::~ScratchVolume() {
+  platform::restore_volume_table();
+  if (!root_.empty()) remove_tree(root_);
+}
+
+int ScratchVolume::entries() const {
+  std::vector<std::string> names;
+  if (platform::real_syscalls().list_directory(root_.c_str(), &names) != 0) return -1;
+  return static_cast<int>(names.size());
+}
+
+ScratchDirectory::ScratchDirectory() : path_(make_private_directory()) {}
+
+ScratchDirectory::~ScratchDirectory() {
+  if (!path_.empty()) remove_tree(path_);
+}
+
+bool process_gone(long pid) {
+  for (int i = 0; i < 500; ++i) {
+    if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) return true;
+    ::usleep(10000);
+  }
+  return false;
+}
+
+long host_pid(const int16_t* id) {
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(id);
+  return (long{b[2]} << 24) | (long{b[3]} << 16) | (long{b[4]} << 8) | b[5];
+}
+
+std::string hex(const void* data, size_t n) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char c = static_cast<const unsigned char*>(data)[i];
+    text += kDigits[c >> 4];
+    text += kDigits[c & 15];
+  }
+  return text;
+}
+
+ChildRun run_in_child(const std::function<int()>& body, const char* input) {
+  FILE* in = input != nullptr ? tmpfile() : nullptr;
+  FILE* out = tmpfile();
+  if (in != nullptr) {
+    fputs(input, in);
+    rewind(in);
+  }
+  fflush(stdout);
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (in != nullptr) dup2(fileno(in), 0);
+    dup2(fileno(out), 1);
+    _exit(body());
+  }
+  ChildRun run;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  rewind(out);
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, out)) > 0) run.out.append(buffer, n);
+  if (in != nullptr) fclose(in);
+  fclose(out);
+  return run;
+}
+
+}  // namespace zeb::testing

@@ -1,0 +1,142 @@
+// Who talks to $RECEIVE: process handles, the private channel from a library
+// parent, and the per-user directory where named processes listen.
+#include <fcntl.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <zeb/platform/errors.h>
+#include "platform/files/receive_internal.h"
+#include "platform/host/syscalls.h"
+
+namespace zeb::platform {
+namespace {
+
+int g_channel = -2;  // -2: ZEB_RECEIVE_FD not looked at yet; -1: no channel
+bool g_mother_known = false;
+int16_t g_mother[10];
+
+// The start time (clock ticks since boot) and owner of a process; 0 when
+// they cannot be read.
+void process_identity(long pid, uint64_t* start, uint32_t* uid) {
+  *start = 0;
+  *uid = 0;
+  std::string dir = "/proc/" + std::to_string(pid);
+  FileStatus st;
+  if (syscalls().stat(dir.c_str(), &st) == 0) *uid = st.uid;
+  std::string text;
+  if (syscalls().read_file((dir + "/stat").c_str(), &text) != 0) return;
+  // The command name in parentheses may hold anything; the fields after the
+  // last ")" start with field 3 (the state). The start time is field 22.
+  size_t close = text.rfind(')');
+  if (close == std::string::npos) return;
+  const char* p = text.c_str() + close;
+  ++p;
+  for (int field = 3; field < 22 && *p != '\0'; ++field) {
+    while (*p == ' ') ++p;
+    while (*p != ' ' && *p != '\0') ++p;
+  }
+  *start = std::strtoull(p, nullptr, 10);
+}
+
+// The descriptor named by ZEB_RECEIVE_FD, when it is the far end of a
+// private channel made by this process's parent: a Unix packet socket whose
+// peer is the parent process. Anything else (a variable inherited past a
+// program that is not a library parent, a descriptor since reused) is not a
+// channel, and the program counts as started from a shell.
+int adopt_channel() {
+  const char* text = std::getenv("ZEB_RECEIVE_FD");
+  if (text == nullptr || *text == '\0') return -1;
+  char* end = nullptr;
+  long fd = std::strtol(text, &end, 10);
+  if (*end != '\0' || fd <= 2 || fd > 65535) return -1;
+  int domain = 0, type = 0;
+  long pid = 0, uid = 0;
+  if (syscalls().socket_kind(static_cast<int>(fd), &domain, &type) != 0 || domain != AF_UNIX ||
+      type != SOCK_SEQPACKET ||
+      syscalls().peer_credentials(static_cast<int>(fd), &pid, &uid) != 0 ||
+      pid != syscalls().getppid()) {
+    return -1;
+  }
+  // The channel is this process's alone: its own children do not inherit it.
+  syscalls().set_cloexec(static_cast<int>(fd), true);
+  return static_cast<int>(fd);
+}
+
+}  // namespace
+
+void null_handle(int16_t* handle) {
+  for (int i = 0; i < 10; ++i) handle[i] = -1;
+}
+
+void process_handle_of(long pid, int16_t* handle) {
+  uint64_t start = 0;
+  uint32_t uid = 0;
+  process_identity(pid, &start, &uid);
+  handle[0] = 1;
+  handle[1] = cpupin_of(pid);
+  handle[2] = static_cast<int16_t>((static_cast<uint64_t>(pid) >> 16) & 0xFFFF);
+  handle[3] = static_cast<int16_t>(static_cast<uint64_t>(pid) & 0xFFFF);
+  for (int i = 0; i < 4; ++i) {
+    handle[4 + i] = static_cast<int16_t>((start >> (48 - 16 * i)) & 0xFFFF);
+  }
+  handle[8] = static_cast<int16_t>(uid & 0xFFFF);
+  handle[9] = 0;
+}
+
+int private_channel() {
+  if (g_channel == -2) g_channel = adopt_channel();
+  return g_channel;
+}
+
+void drop_private_channel() {
+  if (g_channel >= 0) syscalls().close(g_channel);
+  g_channel = -1;
+}
+
+void mother_handle(int16_t* handle) {
+  if (!g_mother_known) {
+    long pid = syscalls().getppid(), uid = 0;
+    int channel = private_channel();
+    if (channel >= 0) syscalls().peer_credentials(channel, &pid, &uid);
+    process_handle_of(pid, g_mother);
+    g_mother_known = true;
+  }
+  std::memcpy(handle, g_mother, sizeof g_mother);
+}
+
+std::string socket_directory() {
+  const char* configured = std::getenv("ZEB_SOCKET_DIR");
+  if (configured != nullptr && *configured != '\0') return configured;
+  return "/tmp/zeb-" + std::to_string(syscalls().geteuid());
+}
+
+int16_t check_socket_directory(const std::string& dir, bool create) {
+  if (create && syscalls().mkdir(dir.c_str(), 0700) == 0) {
+    // The umask may have taken bits away; the directory is made private.
+    if (syscalls().chmod(dir.c_str(), 0700) != 0) return error_from_errno(errno);
+  } else if (create && errno != EEXIST) {
+    return error_from_errno(errno);
+  }
+  int fd = syscalls().open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0);
+  if (fd < 0) {
+    return errno == ELOOP || errno == ENOTDIR ? err::kSecurityViolation : error_from_errno(errno);
+  }
+  FileStatus st;
+  int16_t error = 0;
+  if (syscalls().fstat(fd, &st) != 0) {
+    error = error_from_errno(errno);
+  } else if (!st.is_directory() || static_cast<long>(st.uid) != syscalls().geteuid() ||
+             (st.mode & 07777) != 0700) {
+    // Another user's directory, or one that others can reach: its sockets
+    // could belong to anybody.
+    error = err::kSecurityViolation;
+  }
+  syscalls().close(fd);
+  return error;
+}
+
+}  // namespace zeb::platform

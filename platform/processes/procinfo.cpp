@@ -1,0 +1,263 @@
+// Process and user identity from the host: /proc for processes, the user
+// database (getpwuid_r, getgrgid_r) for users.
+#include <zeb/platform/procinfo.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <zeb/platform/clock.h>
+#include <zeb/platform/cpuinfo.h>
+#include <zeb/platform/errors.h>
+#include <zeb/platform/types.h>
+#include "platform/files/receive_internal.h"
+#include "platform/host.h"
+#include "platform/host/syscalls.h"
+#include "platform/names/name_rules.h"
+
+namespace {
+
+constexpr int16_t kSystemNumber = 0;  // keep in step with PROCESSORTYPE's node
+constexpr int16_t kNoSuchSystem = 18;
+
+// The number of processor slots, read once: processors do not come and go
+// under a running process.
+int processor_slots() {
+  static const int slots = [] {
+    int32_t status = REMOTEPROCESSORSTATUS(-1);
+    int n = static_cast<int>((static_cast<uint32_t>(status) >> 16) & 0xFFFF);
+    if (n < 1) n = 1;
+    if (n > 16) n = 16;
+    return n;
+  }();
+  return slots;
+}
+
+int16_t word_of(long pid) {
+  long cpu = (pid / 256) % processor_slots();
+  return static_cast<int16_t>((cpu << 8) | (pid % 256));
+}
+
+// Reads a whole (small) file of /proc; empty when it cannot be read.
+std::string read_proc(const std::string& path) {
+  std::string text;
+  if (zeb::platform::syscalls().read_file(path.c_str(), &text) != 0) text.clear();
+  return text;
+}
+
+long own_pid() { return zeb::platform::syscalls().getpid(); }
+
+// The name of another process, from its environment (readable for the
+// processes of the same user); empty when unnamed or unreadable.
+std::string name_of(long pid) {
+  std::string env = read_proc("/proc/" + std::to_string(pid) + "/environ");
+  static constexpr char kKey[] = "ZEB_PROCESS_NAME=";
+  size_t pos = 0;
+  while (pos < env.size()) {
+    size_t end = env.find('\0', pos);
+    if (end == std::string::npos) end = env.size();
+    if (env.compare(pos, sizeof kKey - 1, kKey) == 0) {
+      return zeb::platform::process_name_from(
+          env.substr(pos + sizeof kKey - 1, end - pos - (sizeof kKey - 1)));
+    }
+    pos = end + 1;
+  }
+  return {};
+}
+
+// The state letter of a process from /proc/<pid>/stat; 0 when it is gone.
+char state_of(long pid) {
+  std::string stat = read_proc("/proc/" + std::to_string(pid) + "/stat");
+  size_t close = stat.rfind(')');
+  return close == std::string::npos || close + 2 >= stat.size() ? 0 : stat[close + 2];
+}
+
+bool alive(long pid) {
+  char state = state_of(pid);
+  return state != 0 && state != 'Z' && state != 'X';
+}
+
+bool zombie(long pid) { return !alive(pid); }
+
+// Real and effective uid of another process from /proc/<pid>/status.
+bool uids_of(long pid, long* real, long* effective) {
+  std::string status = read_proc("/proc/" + std::to_string(pid) + "/status");
+  size_t pos = status.find("\nUid:");
+  if (pos == std::string::npos) return false;
+  char* end = nullptr;
+  *real = std::strtol(status.c_str() + pos + 5, &end, 10);
+  *effective = std::strtol(end, nullptr, 10);
+  return true;
+}
+
+// The living process that answers to word: this process when the word is
+// its own, else the lowest pid that maps to it; 0 when there is none.
+long find_process(int16_t word) {
+  if (word == MYPID()) return own_pid();
+  uint16_t w = static_cast<uint16_t>(word);
+  if ((w >> 8) >= static_cast<unsigned>(processor_slots())) return 0;
+  std::vector<std::string> entries;
+  if (zeb::platform::syscalls().list_directory("/proc", &entries) != 0) return 0;
+  long best = 0;
+  for (const std::string& entry : entries) {
+    char* end = nullptr;
+    long pid = std::strtol(entry.c_str(), &end, 10);
+    if (pid <= 0 || end == entry.c_str() || *end != '\0') continue;
+    if (word_of(pid) == word && (best == 0 || pid < best)) best = pid;
+  }
+  return best;
+}
+
+// One part of an internal name from host text: upper case, letters and
+// digits only, starting with a letter, at most 8 characters, blank-filled.
+void name_part(const std::string& text, char* part) {
+  std::string s = zeb::platform::name_from_host(text, 'Z');
+  std::memset(part, ' ', 8);
+  std::memcpy(part, s.data(), s.size() < 8 ? s.size() : 8);
+}
+
+void program_internal_name(long pid, char* name24) {
+  std::string link = "/proc/" + std::to_string(pid) + "/exe";
+  std::string exe;
+  if (zeb::platform::syscalls().readlink(link.c_str(), &exe) != 0 || exe.empty()) exe = "PROGRAM";
+  // A program on a configured volume is named as any file of that volume.
+  if (zeb::platform::internal_name_of_path(exe, name24)) return;
+  size_t slash = exe.rfind('/');
+  std::string file = slash == std::string::npos ? exe : exe.substr(slash + 1);
+  std::string dir =
+      slash == std::string::npos || slash == 0 ? std::string("ROOT") : exe.substr(0, slash);
+  size_t dslash = dir.rfind('/');
+  if (dslash != std::string::npos) dir = dir.substr(dslash + 1);
+  std::memcpy(name24, "$ZHOST  ", 8);
+  name_part(dir, name24 + 8);
+  name_part(file, name24 + 16);
+}
+
+}  // namespace
+
+namespace zeb::platform {
+
+std::string program_name_part(const std::string& text) {
+  char part[8];
+  name_part(text, part);
+  std::string s(part, 8);
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+void process_identifier_of(long pid, int16_t* process_id) {
+  unsigned char id[8];
+  std::string name = pid == own_pid() ? process_name() : name_of(pid);
+  if (!name.empty()) {
+    std::memset(id, ' ', 6);
+    std::memcpy(id, name.data(), name.size() < 6 ? name.size() : 6);
+  } else {
+    // Unnamed: the host pid in bytes 2-5 (big-endian) tells apart processes
+    // that share a cpu-and-pin word.
+    id[0] = 0x80;
+    id[1] = static_cast<unsigned char>(kSystemNumber);
+    for (int i = 0; i < 4; ++i) id[2 + i] = static_cast<unsigned char>(pid >> (24 - 8 * i));
+  }
+  int16_t word = word_of(pid);
+  std::memcpy(id + 6, &word, 2);
+  std::memcpy(process_id, id, 8);
+}
+
+long pid_of_identifier(const int16_t* process_id) {
+  const unsigned char* id = reinterpret_cast<const unsigned char*>(process_id);
+  if ((id[0] & 0x80) != 0) {
+    long pid = 0;
+    for (int i = 0; i < 4; ++i) pid = (pid << 8) | id[2 + i];
+    if (pid <= 0 || !alive(pid)) return 0;
+    int16_t word;
+    std::memcpy(&word, id + 6, 2);
+    return word_of(pid) == word ? pid : 0;
+  }
+  std::string name(reinterpret_cast<const char*>(id), 6);
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  return find_named_process(name);
+}
+
+long find_named_process(const std::string& text) {
+  std::string name = process_name_from(text);
+  if (name.empty()) return 0;
+  if (process_name() == name) return own_pid();
+  std::vector<std::string> entries;
+  if (syscalls().list_directory("/proc", &entries) != 0) return 0;
+  long best = 0;
+  for (const std::string& entry : entries) {
+    char* end = nullptr;
+    long pid = std::strtol(entry.c_str(), &end, 10);
+    if (pid <= 0 || end == entry.c_str() || *end != '\0' || pid == own_pid()) continue;
+    if ((best == 0 || pid < best) && !zombie(pid) && name_of(pid) == name) best = pid;
+  }
+  return best;
+}
+
+bool process_alive(long pid) { return alive(pid); }
+
+long parent_of(long pid) {
+  std::string stat = read_proc("/proc/" + std::to_string(pid) + "/stat");
+  size_t close = stat.rfind(')');
+  if (close == std::string::npos || close + 4 >= stat.size()) return 0;
+  // After the command name: " S ppid ..."
+  return std::strtol(stat.c_str() + close + 4, nullptr, 10);
+}
+
+int16_t cpupin_of(long pid) { return word_of(pid); }
+}  // namespace zeb::platform
+
+int16_t MYPID() { return word_of(own_pid()); }
+
+int16_t MYSYSTEMNUMBER() { return kSystemNumber; }
+
+int16_t PROCESSINFO(uint32_t mask, int16_t cpupin, int16_t* process_id, int16_t* creator_id,
+                    int16_t* process_accessor_id, int16_t* priority, char* program_file,
+                    char* home_terminal, int16_t sysnum, int64_t* process_time) {
+  using zeb::present;
+  if (!present(mask, 1)) return zeb::err::kMissingParameter;
+  if (present(mask, 8) && sysnum != -1 && sysnum != kSystemNumber) return kNoSuchSystem;
+  const long pid = find_process(cpupin);
+  if (pid == 0) return zeb::err::kNotFound;
+  const bool self = pid == own_pid();
+
+  if (present(mask, 2) && process_id != nullptr)
+    zeb::platform::process_identifier_of(pid, process_id);
+  if ((present(mask, 3) && creator_id != nullptr) ||
+      (present(mask, 4) && process_accessor_id != nullptr)) {
+    long real = 0, effective = 0;
+    if (self) {
+      real = zeb::platform::syscalls().getuid();
+      effective = zeb::platform::syscalls().geteuid();
+    } else if (!uids_of(pid, &real, &effective)) {
+      return zeb::err::kNotFound;  // the process ended meanwhile
+    }
+    if (present(mask, 3) && creator_id != nullptr) *creator_id = static_cast<int16_t>(real);
+    if (present(mask, 4) && process_accessor_id != nullptr) {
+      *process_accessor_id = static_cast<int16_t>(effective);
+    }
+  }
+  if (present(mask, 5) && priority != nullptr) *priority = 150;
+  if (present(mask, 6) && program_file != nullptr) program_internal_name(pid, program_file);
+  if (present(mask, 7) && home_terminal != nullptr) {
+    std::memset(home_terminal, ' ', 24);
+    std::memcpy(home_terminal, zeb::platform::kHomeTerminalName.data(),
+                zeb::platform::kHomeTerminalName.size());
+  }
+  if (present(mask, 9) && process_time != nullptr) *process_time = self ? MYPROCESSTIME() : 0;
+  return 0;
+}
+
+int16_t USERIDTOUSERNAME(int16_t* buffer) {
+  if (buffer == nullptr) return zeb::err::kMissingParameter;
+  const long uid = static_cast<uint16_t>(buffer[0]);
+  std::string user, group;
+  if (zeb::platform::syscalls().user_names(uid, &user, &group) != 0) return zeb::err::kNotFound;
+  char names[16];
+  std::memset(names, ' ', sizeof names);
+  std::memcpy(names, group.data(), group.size() < 8 ? group.size() : 8);
+  std::memcpy(names + 8, user.data(), user.size() < 8 ? user.size() : 8);
+  std::memcpy(buffer, names, sizeof names);
+  return 0;
+}

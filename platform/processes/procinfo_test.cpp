@@ -1,0 +1,151 @@
+// Tests of process and user identity.
+#include <zeb/platform/procinfo.h>
+
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <zeb/platform/cpuinfo.h>
+
+namespace {
+
+std::string IdName(const int16_t* id) { return std::string(reinterpret_cast<const char*>(id), 6); }
+
+TEST(ProcInfo, OwnWordFollowsThePid) {
+  const long pid = ::getpid();
+  int slots = static_cast<int>(static_cast<uint32_t>(REMOTEPROCESSORSTATUS(-1)) >> 16);
+  if (slots < 1) slots = 1;
+  const uint16_t word = static_cast<uint16_t>(MYPID());
+  EXPECT_EQ(word & 0xFF, pid % 256);
+  EXPECT_EQ(word >> 8, (pid / 256) % slots);
+  EXPECT_LT(word >> 8, 16);
+  EXPECT_EQ(MYSYSTEMNUMBER(), 0);
+}
+
+TEST(ProcInfo, ThisProcessNamedAndUnnamed) {
+  int16_t id[4];
+  ::setenv("ZEB_PROCESS_NAME", "$Ab1", 1);
+  ASSERT_EQ(PROCESSINFO(zeb::mask({1, 2}), MYPID(), id), 0);
+  EXPECT_EQ(IdName(id), "$AB1  ");
+  EXPECT_EQ(id[3], MYPID());
+  ::setenv("ZEB_PROCESS_NAME", "not a name", 1);
+  ASSERT_EQ(PROCESSINFO(zeb::mask({1, 2}), MYPID(), id), 0);
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(id);
+  EXPECT_EQ(b[0], 0x80);
+  EXPECT_EQ(b[1], 0);
+  EXPECT_EQ(id[3], MYPID());
+  ::unsetenv("ZEB_PROCESS_NAME");
+
+  int16_t creator = 0, accessor = 0, priority = 0;
+  char program[24], home[24];
+  ASSERT_EQ(PROCESSINFO(zeb::mask({1, 2, 3, 4, 5, 6, 7}), MYPID(), nullptr, &creator, &accessor,
+                        &priority, program, home),
+            0);
+  EXPECT_EQ(static_cast<uint16_t>(creator), static_cast<uint16_t>(::getuid()));
+  EXPECT_EQ(static_cast<uint16_t>(accessor), static_cast<uint16_t>(::geteuid()));
+  EXPECT_EQ(std::string(program, 8), "$ZHOST  ");
+  EXPECT_EQ(std::string(program + 8, 8), "PLATFORM");   // the build folder of this test
+  EXPECT_EQ(std::string(program + 16, 8), "PLATFORM");  // platform_procinfo_test, cut to 8
+  EXPECT_EQ(std::string(home, 24), "$ZHOME                  ");
+}
+
+TEST(ProcInfo, ErrorsAndOtherSystems) {
+  int16_t id[4];
+  EXPECT_EQ(PROCESSINFO(zeb::mask({2}), 0, id), 29);
+  EXPECT_EQ(PROCESSINFO(zeb::mask({1, 2, 8}), MYPID(), id, nullptr, nullptr, nullptr, nullptr,
+                        nullptr, 5),
+            18);
+  // Processor 15 exists only on hosts with sixteen processor slots.
+  if ((static_cast<uint32_t>(REMOTEPROCESSORSTATUS(-1)) >> 16) < 16) {
+    EXPECT_EQ(PROCESSINFO(zeb::mask({1, 2}), 0x0F05, id), 11);
+  }
+}
+
+// A child started with a name of its own is found by its cpu and pin, unless
+// a process with a lower pid shares the word.
+TEST(ProcInfo, AnotherProcessByCpuAndPin) {
+  int pipefd[2];
+  ASSERT_EQ(::pipe(pipefd), 0);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(pipefd[1]);
+    char* const argv[] = {const_cast<char*>("sleep"), const_cast<char*>("30"), nullptr};
+    char* const envp[] = {const_cast<char*>("ZEB_PROCESS_NAME=$KID"), nullptr};
+    ::execve("/bin/sleep", argv, envp);
+    ::_exit(127);
+  }
+  ::close(pipefd[0]);
+  ::close(pipefd[1]);
+  // Wait for the exec to take effect.
+  for (int i = 0; i < 200; ++i) {
+    char path[64], buf[64] = {};
+    std::snprintf(path, sizeof path, "/proc/%d/comm", static_cast<int>(child));
+    FILE* f = std::fopen(path, "r");
+    if (f != nullptr) {
+      size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+      std::fclose(f);
+      if (n >= 5 && std::strncmp(buf, "sleep", 5) == 0) break;
+    }
+    ::usleep(5000);
+  }
+  int slots = static_cast<int>(static_cast<uint32_t>(REMOTEPROCESSORSTATUS(-1)) >> 16);
+  if (slots < 1) slots = 1;
+  const int16_t word = static_cast<int16_t>((((child / 256) % slots) << 8) | (child % 256));
+  bool shadowed = false;
+  for (long p = child % 256; p < child; p += 256) {
+    if ((p / 256) % slots == (child / 256) % slots && p > 0 &&
+        ::kill(static_cast<pid_t>(p), 0) == 0) {
+      shadowed = true;
+    }
+  }
+  int16_t id[4];
+  int16_t creator = 0;
+  int16_t rc = PROCESSINFO(zeb::mask({1, 2, 3}), word, id, &creator);
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  if (shadowed) GTEST_SKIP() << "a lower pid shares the child's cpu and pin";
+  ASSERT_EQ(rc, 0);
+  EXPECT_EQ(IdName(id), "$KID  ");
+  EXPECT_EQ(id[3], word);
+  EXPECT_EQ(static_cast<uint16_t>(creator), static_cast<uint16_t>(::getuid()));
+  // Once it has ended, the word names no process (or an older one).
+  int16_t after[4];
+  if (PROCESSINFO(zeb::mask({1, 2}), word, after) == 0) {
+    EXPECT_NE(IdName(after), "$KID  ");
+  }
+}
+
+TEST(Users, NamesFromTheUserDatabase) {
+  int16_t buf[8];
+  buf[0] = 0;
+  ASSERT_EQ(USERIDTOUSERNAME(buf), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 16), "root    root    ");
+  buf[0] = static_cast<int16_t>(::getuid());
+  ASSERT_EQ(USERIDTOUSERNAME(buf), 0);
+  struct passwd* pw = ::getpwuid(::getuid());
+  ASSERT_NE(pw, nullptr);
+  std::string user(pw->pw_name);
+  if (user.size() > 8) user.resize(8);
+  user.resize(8, ' ');
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf) + 8, 8), user);
+  // A uid with no entry.
+  int16_t none[8];
+  for (uint32_t uid = 54321; uid < 54421; ++uid) {
+    if (::getpwuid(uid) != nullptr) continue;
+    none[0] = static_cast<int16_t>(uid);
+    none[1] = 0x1234;
+    EXPECT_EQ(USERIDTOUSERNAME(none), 11);
+    EXPECT_EQ(none[1], 0x1234);
+    break;
+  }
+  EXPECT_EQ(USERIDTOUSERNAME(nullptr), 29);
+}
+
+}  // namespace

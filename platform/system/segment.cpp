@@ -1,0 +1,180 @@
+// Extended data segments as shared mappings of their swap files.
+//
+// The process reserves one range of address space (kMaxSegmentBytes long,
+// inaccessible, no memory committed) the first time a segment is asked for,
+// at 0x80000 when that range is free, else where the kernel puts it. The
+// segment in use is mapped over the start of that range with MAP_FIXED,
+// which is safe because the range is ours; switching segments puts the
+// reservation back first. Because the mappings are shared, a segment's
+// contents live in its swap file while another segment is in use.
+#include <zeb/platform/segment.h>
+
+#include <sys/mman.h>
+
+#include <cerrno>
+#include <map>
+#include <string>
+
+#include <zeb/platform/errors.h>
+#include <zeb/platform/types.h>
+#include "platform/host.h"
+#include "platform/host/diagnostics.h"
+#include "platform/host/syscalls.h"
+
+namespace {
+
+namespace err = zeb::err;
+using zeb::platform::syscalls;
+
+struct Segment {
+  int fd;        // the swap file, held open while the segment exists
+  int32_t size;  // bytes
+};
+
+std::map<int16_t, Segment>& segments() {
+  static std::map<int16_t, Segment> table;
+  return table;
+}
+
+int16_t g_in_use = -1;
+
+constexpr int kReserveFlags = MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE;
+
+char* reserve() {
+  void* want = reinterpret_cast<void*>(zeb::kPreferredSegmentBase);
+  void* p = syscalls().mmap(want, static_cast<size_t>(zeb::kMaxSegmentBytes), PROT_NONE,
+                            kReserveFlags | MAP_FIXED_NOREPLACE, -1, 0);
+  if (p == nullptr) {
+    // Something already lies at the preferred address: take any range.
+    p = syscalls().mmap(nullptr, static_cast<size_t>(zeb::kMaxSegmentBytes), PROT_NONE,
+                        kReserveFlags, -1, 0);
+  }
+  return static_cast<char*>(p);
+}
+
+// Gives the start of the range back to the reservation.
+void unmap_in_use() {
+  if (g_in_use < 0) return;
+  auto it = segments().find(g_in_use);
+  if (it != segments().end()) {
+    syscalls().mmap(zeb::platform::segment_base(), static_cast<size_t>(it->second.size), PROT_NONE,
+                    kReserveFlags | MAP_FIXED, -1, 0);
+  }
+  g_in_use = -1;
+}
+
+// The segment is reached at random, a page here and a page there: the
+// context at the base, the pool's headers, buffers where the pool puts them.
+// Without advice a fault on the shared mapping reads ahead around it, which
+// for a fresh swap file means allocating and zero-filling many pages that
+// start-up never touches; MADV_RANDOM makes each fault bring in its own page.
+bool map_at_base(const Segment& s) {
+  char* base = zeb::platform::segment_base();
+  if (syscalls().mmap(base, static_cast<size_t>(s.size), PROT_READ | PROT_WRITE,
+                      MAP_SHARED | MAP_FIXED, s.fd, 0) == nullptr) {
+    return false;
+  }
+  syscalls().madvise(base, static_cast<size_t>(s.size), MADV_RANDOM);
+  return true;
+}
+
+// Makes the swap file at least size bytes long with its blocks reserved, so
+// that a page of the segment never faults for want of disk space.
+int16_t prepare_file(int fd, int32_t size) {
+  if (zeb::platform::reserve_file(fd, size) == 0) return 0;
+  int16_t error = zeb::platform::error_from_errno(errno);
+  zeb::platform::note_failure("cannot make the swap file " + std::to_string(size) + " bytes long");
+  return error;
+}
+
+}  // namespace
+
+namespace zeb::platform {
+
+char* segment_base() {
+  static char* const base = reserve();
+  return base;
+}
+
+int16_t segment_in_use() { return g_in_use; }
+
+int32_t segment_in_use_size() {
+  if (g_in_use < 0) return 0;
+  auto it = segments().find(g_in_use);
+  return it != segments().end() ? it->second.size : 0;
+}
+
+}  // namespace zeb::platform
+
+int16_t ALLOCATESEGMENT(uint32_t mask, int16_t segment_id, int32_t segment_size,
+                        const char* swapfile, int16_t /*flags*/) {
+  // The flags word selects segment options (read-only, shared,
+  // extensible); on this host a segment is always a private read-write view
+  // of its own swap file, so the word is accepted and not interpreted.
+  if (!zeb::mask_fits(mask, 4)) return err::kInvalidOperation;
+  if (!zeb::present(mask, 1) || !zeb::present(mask, 2) || !zeb::present(mask, 3) ||
+      swapfile == nullptr) {
+    return err::kMissingParameter;
+  }
+  if (segment_id < 0 || segment_size <= 0 || segment_size > zeb::kMaxSegmentBytes) {
+    return err::kOutOfBounds;
+  }
+  if (segments().count(segment_id) != 0) return err::kFileInUse;
+  if (zeb::platform::segment_base() == nullptr) {
+    // The range every segment is mapped in could not be reserved; the usual
+    // cause is an address-space limit below it.
+    zeb::platform::note_failure("cannot reserve " + std::to_string(zeb::kMaxSegmentBytes >> 20) +
+                                " MB of address space for segments (is ulimit -v too low?)");
+    return err::kNoSegment;
+  }
+
+  int16_t error = 0;
+  int fd = zeb::platform::open_internal_for_mapping(swapfile, &error);
+  if (fd < 0) return error != 0 ? error : err::kNoSegment;
+  error = prepare_file(fd, segment_size);
+  if (error != 0) {
+    syscalls().close(fd);
+    return error;
+  }
+  Segment s{fd, segment_size};
+  if (g_in_use < 0) {
+    if (!map_at_base(s)) {
+      syscalls().close(fd);
+      return err::kNoSegment;
+    }
+    g_in_use = segment_id;
+  }
+  segments()[segment_id] = s;
+  return 0;
+}
+
+int16_t USESEGMENT(uint32_t mask, int16_t segment_id) {
+  if (!zeb::mask_fits(mask, 1) || !zeb::present(mask, 1)) return -2;
+  auto it = segments().find(segment_id);
+  if (it == segments().end()) return -2;
+  int16_t previous = g_in_use;
+  if (previous == segment_id) return previous;
+  unmap_in_use();
+  if (!map_at_base(it->second)) {
+    // Keep the range reserved, then put the previous segment back, so the
+    // base never changes meaning on a failed call.
+    syscalls().mmap(zeb::platform::segment_base(), static_cast<size_t>(it->second.size), PROT_NONE,
+                    kReserveFlags | MAP_FIXED, -1, 0);
+    auto prev = segments().find(previous);
+    if (prev != segments().end() && map_at_base(prev->second)) g_in_use = previous;
+    return -2;
+  }
+  g_in_use = segment_id;
+  return previous;
+}
+
+int16_t DEALLOCATESEGMENT(uint32_t mask, int16_t segment_id, int16_t /*flags*/) {
+  if (!zeb::mask_fits(mask, 2)) return err::kInvalidOperation;
+  if (!zeb::present(mask, 1)) return err::kMissingParameter;
+  auto it = segments().find(segment_id);
+  if (it == segments().end()) return err::kOutOfBounds;
+  if (g_in_use == segment_id) unmap_in_use();
+  syscalls().close(it->second.fd);
+  segments().erase(it);
+  return 0;
+}

@@ -1,0 +1,356 @@
+// The volume table: the disk volumes of this host, in logical-device order.
+//
+// Without configuration every mounted file system whose source is a block
+// device is a volume, once per device, named from the device's kernel name.
+// ZEB_VOLUMES replaces discovery with an explicit table (see README.md).
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <zeb/platform/clock.h>
+#include <zeb/platform/fs.h>
+#include "platform/files/simdisk.h"
+#include "platform/host.h"
+#include "platform/host/diagnostics.h"
+#include "platform/host/syscalls.h"
+#include "platform/names/name_rules.h"
+#include "platform/volumes/volumes.h"
+
+namespace zeb::platform {
+namespace {
+
+bool valid_volume_name(const std::string& name) { return is_dollar_name(name, 8); }
+
+bool is_directory(const std::string& path) {
+  FileStatus status;
+  return syscalls().stat(path.c_str(), &status) == 0 && status.is_directory();
+}
+
+void warn(const std::string& text) { write_error_line("ZEB_VOLUMES: " + text); }
+
+// Parses "N" as a positive decimal number that fits 31 bits.
+bool parse_number(const std::string& text, int32_t* value) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text) {
+    if (!is_digit(c)) return false;
+  }
+  *value = static_cast<int32_t>(std::stol(text));
+  return true;
+}
+
+// The pieces of text between separators, as std::getline gives them: a
+// separator at the very end adds no empty piece, and empty text has none.
+// Plain splitting keeps the iostreams, and the locale set-up they cost every
+// start, out of programs that never use them.
+std::vector<std::string> split(std::string_view text, char separator) {
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(separator, start);
+    if (end == std::string_view::npos) end = text.size();
+    pieces.emplace_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return pieces;
+}
+
+// "sim:rpm=N[,subtype=N][,fail=K][,ldev=N][,clock=virtual|real]"
+bool parse_simulated(const std::string& options, Volume* volume) {
+  for (const std::string& item : split(options, ',')) {
+    size_t eq = item.find('=');
+    if (eq == std::string::npos) return false;
+    std::string key = item.substr(0, eq);
+    if (key == "clock") {
+      std::string value = item.substr(eq + 1);
+      if (value != "virtual" && value != "real") return false;
+      volume->virtual_clock = value == "virtual";
+      continue;
+    }
+    int32_t value = 0;
+    if (!parse_number(item.substr(eq + 1), &value)) return false;
+    if (key == "rpm") {
+      volume->rpm = value;
+    } else if (key == "subtype") {
+      if (value > 63) return false;
+      volume->subtype = static_cast<int16_t>(value);
+    } else if (key == "fail") {
+      volume->fail_at = value;
+    } else if (key == "ldev") {
+      if (value < 1) return false;
+      volume->ldev = value;
+    } else {
+      return false;
+    }
+  }
+  return volume->rpm > 0;
+}
+
+std::vector<Volume> parse_table(const std::string& table) {
+  std::vector<Volume> volumes;
+  std::set<std::string> names;
+  for (const std::string& entry : split(table, ';')) {
+    if (entry.empty()) continue;
+    size_t eq = entry.find('=');
+    if (eq == std::string::npos) {
+      warn("entry \"" + entry + "\" has no '='; ignored");
+      continue;
+    }
+    Volume volume;
+    volume.name = upper(entry.substr(0, eq));
+    std::string target = entry.substr(eq + 1);
+    if (!valid_volume_name(volume.name)) {
+      warn("\"" + volume.name +
+           "\" is not a volume name ($ and a letter, then up to six letters or digits); ignored");
+      continue;
+    }
+    if (!names.insert(volume.name).second) {
+      warn("volume " + volume.name + " is named twice; the second is ignored");
+      continue;
+    }
+    if (target.rfind("sim:", 0) == 0) {
+      volume.simulated = true;
+      if (!parse_simulated(target.substr(4), &volume)) {
+        warn("bad simulated disk \"" + target + "\" for " + volume.name +
+             " (sim:rpm=N[,subtype=N][,fail=K][,ldev=N][,clock=virtual|real]); ignored");
+        continue;
+      }
+    } else {
+      if (!is_directory(target)) {
+        warn(volume.name + ": \"" + target + "\" is not an existing directory; ignored");
+        continue;
+      }
+      volume.root = target;
+    }
+    volumes.push_back(volume);
+  }
+  return volumes;
+}
+
+// Undoes the octal escapes (\040 and the like) of /proc/self/mountinfo.
+std::string unescape_mount_field(const std::string& field) {
+  std::string out;
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 3 < field.size() && is_digit(field[i + 1])) {
+      out.push_back(static_cast<char>(std::stoi(field.substr(i + 1, 3), nullptr, 8)));
+      i += 3;
+    } else {
+      out.push_back(field[i]);
+    }
+  }
+  return out;
+}
+
+std::vector<Volume> discover() {
+  std::string text;
+  if (syscalls().read_file("/proc/self/mountinfo", &text) != 0) text.clear();
+  struct Mount {
+    std::string device;  // "major:minor"
+    std::string root;
+    std::string mount_point;
+    bool read_only;
+  };
+  std::vector<Mount> mounts;
+  for (const std::string& line : split(text, '\n')) {
+    // id, parent, major:minor, root, mount point, mount options, ...
+    std::vector<std::string> fields;
+    for (const std::string& field : split(line, ' ')) {
+      if (!field.empty()) fields.push_back(field);
+      if (fields.size() == 6) break;
+    }
+    if (fields.size() < 6) continue;
+    const std::string& device = fields[2];
+    const std::string& root = fields[3];
+    const std::string& mount_point = fields[4];
+    const std::string& options = fields[5];
+    // Only block devices appear below /sys/dev/block.
+    if (syscalls().access(("/sys/dev/block/" + device).c_str(), F_OK) != 0) continue;
+    bool read_only = options == "ro" || options.rfind("ro,", 0) == 0;
+    mounts.push_back(
+        {device, unescape_mount_field(root), unescape_mount_field(mount_point), read_only});
+  }
+  std::vector<Volume> volumes;
+  std::set<std::string> seen_devices;
+  std::vector<std::string> kernel_names;
+  for (size_t i = 0; i < mounts.size(); ++i) {
+    if (seen_devices.count(mounts[i].device) != 0) continue;
+    // Prefer a mount of the file system's own root over a bind mount of a
+    // directory inside it, and a writable mount over a read-only one.
+    const Mount* best = &mounts[i];
+    for (size_t j = i; j < mounts.size(); ++j) {
+      const Mount& m = mounts[j];
+      if (m.device != mounts[i].device) continue;
+      auto rank = [](const Mount& x) { return (x.root == "/" ? 2 : 0) + (x.read_only ? 0 : 1); };
+      if (rank(m) > rank(*best)) best = &m;
+    }
+    seen_devices.insert(mounts[i].device);
+    std::string target;
+    std::string kernel_name = best->device;
+    if (syscalls().readlink(("/sys/dev/block/" + best->device).c_str(), &target) == 0 &&
+        !target.empty()) {
+      kernel_name = target.substr(target.find_last_of('/') + 1);
+    }
+    Volume volume;
+    volume.root = best->mount_point;
+    volume.subtype = best->read_only ? kSubtypeNoSurvey : 0;
+    volumes.push_back(volume);
+    kernel_names.push_back(kernel_name);
+  }
+  std::set<std::string> taken;
+  for (size_t i = 0; i < volumes.size(); ++i) {
+    volumes[i].name = volume_name_for_device(kernel_names[i], taken);
+    taken.insert(volumes[i].name);
+  }
+  return volumes;
+}
+
+// Logical device numbers follow the table's order: a volume keeps a number
+// it was given (a simulated disk's ldev=N) when that is above the previous
+// volume's, and otherwise gets the previous number plus one.
+void number_devices(std::vector<Volume>* volumes) {
+  int32_t previous = 0;
+  for (Volume& v : *volumes) {
+    if (v.ldev <= previous) v.ldev = previous + 1;
+    previous = v.ldev;
+  }
+}
+
+struct Table {
+  std::vector<Volume> volumes;  // the device table, in logical-device order
+  Volume swap;                  // the swap volume when no table volume holds TMPDIR
+  bool froze_clock = false;     // a simulated disk put the process on the virtual clock
+};
+
+Table make_table(const char* configured) {
+  Table result;
+  result.volumes = configured != nullptr ? parse_table(configured) : discover();
+  number_devices(&result.volumes);
+  result.swap.name = "$TMP";
+  result.swap.root = temp_directory();
+  // One simulated disk on the virtual clock puts the whole process on it:
+  // the clock then moves only with the disks' waits, and every measurement
+  // is exact however loaded the machine is.
+  for (const Volume& v : result.volumes) {
+    if (v.virtual_clock && !clock_frozen()) {
+      clock_freeze();
+      result.froze_clock = true;
+    }
+  }
+  return result;
+}
+
+// The table in force: built on first use from ZEB_VOLUMES or discovery, or
+// installed by install_volume_table.
+std::optional<Table>& current() {
+  static std::optional<Table> t;
+  return t;
+}
+
+const Table& table() {
+  std::optional<Table>& t = current();
+  if (!t) t = make_table(std::getenv("ZEB_VOLUMES"));
+  return *t;
+}
+
+}  // namespace
+
+std::string temp_directory() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
+  std::string resolved;
+  if (syscalls().realpath(dir.c_str(), &resolved) == 0) dir = resolved;
+  return dir;
+}
+
+bool volume_holds(const Volume& v, const std::string& path) {
+  if (v.simulated || v.root.empty()) return false;
+  std::string root = v.root == "/" ? "/" : v.root + "/";
+  return path == v.root || path.rfind(root, 0) == 0;
+}
+
+// Kernel device names become volume names: upper case, letters and digits
+// only, "D" in front when the name does not begin with a letter. A name of
+// more than seven characters keeps its first three and last four ("nvme0n1p2"
+// is $NVMN1P2). A name already taken ends in a counter instead ($SDA1, then
+// $SDA2 for a second "sda1"-like clash: the last characters give way to the
+// smallest number that makes it unique).
+std::string volume_name_for_device(const std::string& kernel_name,
+                                   const std::set<std::string>& taken) {
+  std::string base = name_from_host(kernel_name, 'D');
+  if (base.size() > 7) base = base.substr(0, 3) + base.substr(base.size() - 4);
+  std::string name = "$" + base;
+  for (int counter = 1; taken.count(name) != 0; ++counter) {
+    std::string digits = std::to_string(counter);
+    std::string stem = base.substr(0, std::min(base.size(), 7 - digits.size()));
+    name = "$" + stem + digits;
+  }
+  return name;
+}
+
+const std::vector<Volume>& volumes() { return table().volumes; }
+
+const Volume* find_volume(std::string_view name) {
+  std::string wanted = upper(std::string(name));
+  if (wanted.empty() || wanted[0] != '$') wanted.insert(wanted.begin(), '$');
+  for (const Volume& v : table().volumes) {
+    if (v.name == wanted) return &v;
+  }
+  if (table().swap.name == wanted) return &table().swap;
+  return nullptr;
+}
+
+// The swap volume: ZEB_SWAPVOL when it names a volume, else the volume of
+// the table that holds the temporary directory (the longest root that
+// contains it), else $TMP, a volume rooted at the temporary directory itself
+// that is not part of the device table.
+std::string swap_volume() {
+  const char* configured = std::getenv("ZEB_SWAPVOL");
+  if (configured != nullptr && *configured != '\0') {
+    const Volume* v = find_volume(configured);
+    if (v != nullptr) return v->name;
+    // Told once per process, like a bad ZEB_VOLUMES entry.
+    static bool told = false;
+    if (!told) {
+      told = true;
+      write_error_line(std::string("ZEB_SWAPVOL: \"") + configured +
+                       "\" is not a volume; the swap file goes in the temporary directory");
+    }
+  }
+  std::string tmp = temp_directory();
+  const Volume* best = nullptr;
+  for (const Volume& v : table().volumes) {
+    if (volume_holds(v, tmp) && (best == nullptr || v.root.size() > best->root.size())) best = &v;
+  }
+  return best != nullptr ? best->name : table().swap.name;
+}
+
+// Forgets the table in force, and the virtual clock it started.
+void drop_table() {
+  std::optional<Table>& t = current();
+  if (t) {
+    forget_held_files();
+    if (t->froze_clock) clock_release();
+  }
+  simdisk_reset();
+  t.reset();
+}
+
+void install_volume_table(const std::string& text) {
+  drop_table();
+  current() = make_table(text.c_str());
+}
+
+void restore_volume_table() { drop_table(); }
+
+std::vector<Volume> parse_volume_table(const std::string& text) {
+  std::vector<Volume> volumes = parse_table(text);
+  number_devices(&volumes);
+  return volumes;
+}
+
+}  // namespace zeb::platform

@@ -1,0 +1,130 @@
+// The library's extended data segment: choosing, checking or creating its
+// swap file, then asking the platform for the segment.
+#include <zeb/runtime/library_segment.h>
+
+#include <cstring>
+
+#include <zeb/platform/errors.h>
+#include <zeb/platform/fs.h>
+#include <zeb/platform/segment.h>
+#include <zeb/platform/this_process.h>
+#include <zeb/platform/types.h>
+
+namespace {
+
+namespace err = zeb::err;
+
+constexpr uint16_t kSegmentFlags = 0x5800;
+
+bool all_blank(const char* p, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    if (p[i] != ' ') return false;
+  }
+  return true;
+}
+
+// The capacity in bytes of the file named by a 24-byte internal name, with
+// the result of the inquiry.
+int16_t capacity_of(char* name, int16_t* error, int16_t* devtype, int32_t* capacity) {
+  return FILEINFO(zeb::mask({2, 3, 5, 18}), 0, error, name, nullptr, devtype, nullptr, nullptr,
+                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                  nullptr, capacity);
+}
+
+}  // namespace
+
+namespace zeb {
+
+void swap_extents(int16_t pages, int32_t* ext, int16_t* maxext) {
+  int32_t x = pages / 100;
+  int32_t e = 4;
+  while (e <= x) e *= 2;
+  int32_t m = (pages + e - 1) / e;
+  *ext = e;
+  *maxext = static_cast<int16_t>(m < 16 ? 16 : m);
+}
+
+int16_t FILE_EXISTS(char* name, int16_t pages) {
+  if (all_blank(name, 8)) {
+    char volume[8];
+    int16_t length = 0;
+    int16_t result = UTIL_MYSWAPVOLUME(volume, sizeof volume, &length);
+    if (result != 0) return result;
+    std::memset(name, ' ', 8);
+    std::memcpy(name, volume, static_cast<size_t>(length));
+  }
+  // Only a volume: a temporary file is to be created there.
+  if (all_blank(name + 8, 16)) return err::kNotFound;
+
+  int16_t error = 0, devtype = 0;
+  int32_t capacity = 0;
+  if (capacity_of(name, &error, &devtype, &capacity) != 0) {
+    // The look-up's own error tells a missing file (11: create it) from
+    // one that cannot be reached.
+    return error != 0 ? error : err::kNotFound;
+  }
+  if (error != 0) return error;
+  if (((devtype >> 6) & 0x3F) != kDeviceTypeDisk) return err::kInvalidOperation;
+  if (capacity < static_cast<int64_t>(pages) * kPageBytes) return 1;
+  return 0;
+}
+
+}  // namespace zeb
+
+int16_t UTIL_ALLOCATESEGMENT(uint32_t mask, void** base, int16_t pages, int16_t segment_id,
+                             const char* swapfile) {
+  if (!zeb::mask_fits(mask, 4)) return err::kInvalidOperation;
+  char name[24];
+  std::memset(name, ' ', sizeof name);
+  if (zeb::present(mask, 4) && swapfile != nullptr) std::memcpy(name, swapfile, sizeof name);
+  if (!zeb::present(mask, 2)) pages = zeb::kDefaultSegmentPages;
+  if (!zeb::present(mask, 3)) segment_id = zeb::kLibrarySegmentId;
+  if (pages < 1 || pages > zeb::kMaxSegmentPages) return err::kOutOfBounds;
+
+  int16_t verdict = zeb::FILE_EXISTS(name, pages);
+  if (verdict == err::kNotFound) {
+    int32_t ext = 0;
+    int16_t maxext = 0;
+    zeb::swap_extents(pages, &ext, &maxext);
+    int16_t result = CREATE(zeb::mask({1, 2, 4, 11}), name, ext, 0, ext, 0, 0, 0, 0, 0, 0, maxext);
+    if (result != 0) {
+      int16_t last = 0;
+      FILEINFO(zeb::mask({1, 2}), -1, &last);
+      return last != 0 ? last : result;
+    }
+  } else if (verdict != 0) {
+    return verdict;
+  }
+
+  // The segment is as large as its swap file. An inquiry that fails leaves
+  // no size to ask for, so it ends the allocation with its error.
+  int16_t error = 0, devtype = 0;
+  int32_t capacity = 0;
+  int16_t result = capacity_of(name, &error, &devtype, &capacity);
+  if (result != 0) return result;
+  if (error != 0) return error;
+  if (capacity < static_cast<int64_t>(pages) * zeb::kPageBytes) return err::kNoSegment;
+
+  if (ALLOCATESEGMENT(zeb::mask({1, 2, 3, 4}), segment_id, capacity, name,
+                      static_cast<int16_t>(kSegmentFlags)) != 0) {
+    return err::kNoSegment;
+  }
+  if (zeb::present(mask, 1) && base != nullptr) *base = zeb::platform::segment_base();
+  return 0;
+}
+
+int16_t UTIL_MYSWAPVOLUME(char* volume, int16_t maxlen, int16_t* length) {
+  if (volume == nullptr || length == nullptr) return err::kInvalidOperation;
+  char swap[48];
+  int16_t swap_len = 0, detail = 0;
+  if (PROCESS_GETINFO_(zeb::mask({18, 19, 20, 21}), nullptr, nullptr, 0, nullptr, nullptr, nullptr,
+                       nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0,
+                       nullptr, swap, sizeof swap, &swap_len, &detail) != 0) {
+    return err::kInvalidOperation;
+  }
+  if (FILENAME_DECOMPOSE_(zeb::mask({1, 2, 3, 4, 5, 6}), swap, swap_len, volume, maxlen, length,
+                          0) != 0) {
+    return err::kInvalidOperation;
+  }
+  return 0;
+}

@@ -1,0 +1,257 @@
+// Process and system helpers (see helpers.h).
+#include <zeb/util/helpers.h>
+
+#include <cctype>
+#include <cstring>
+
+#include <zeb/platform/clock.h>
+#include <zeb/platform/convert.h>
+#include <zeb/platform/errors.h>
+#include <zeb/platform/fs.h>
+#include <zeb/platform/newprocess.h>
+#include <zeb/platform/procinfo.h>
+#include <zeb/platform/receive.h>
+#include <zeb/platform/this_process.h>
+#include "util/helpers_internal.h"
+
+namespace err = zeb::err;
+
+namespace {
+
+void put16(unsigned char* p, int16_t v) {
+  p[0] = static_cast<unsigned char>(static_cast<uint16_t>(v) >> 8);
+  p[1] = static_cast<unsigned char>(v & 0xFF);
+}
+
+int16_t get16(const unsigned char* p) { return static_cast<int16_t>((p[0] << 8) | p[1]); }
+
+// One request to $CMON and its reply, read back into the same buffer.
+// Returns 0 when the monitor answered (count_read: the reply's length).
+int16_t ask_monitor(unsigned char* buffer, int16_t* count_read) {
+  int16_t fnum = zeb::kNotOpen;
+  if (FILE_OPEN_(zeb::mask({1, 2, 3}), "$CMON", 5, &fnum) != 0) return err::kNoSuchDevice;
+  int16_t error = WRITEREADX(zeb::mask({1, 2, 3, 4, 5}), fnum, buffer, zeb::kCmonRequestLength,
+                             zeb::kCmonReplyLength, count_read);
+  FILE_CLOSE_(zeb::mask({1}), fnum);
+  return error;
+}
+
+zeb::util::CmonExchange& exchange() {
+  static zeb::util::CmonExchange e = ask_monitor;
+  return e;
+}
+
+// Length of a name given as text: up to a NUL or a blank.
+int16_t text_length(const char* text) {
+  int16_t n = 0;
+  while (n < 64 && text[n] != '\0' && text[n] != ' ') ++n;
+  return n;
+}
+
+}  // namespace
+
+namespace zeb::util {
+void set_cmon_exchange(CmonExchange e) { exchange() = e != nullptr ? e : ask_monitor; }
+}  // namespace zeb::util
+
+int16_t UTIL_MOM(int16_t* process_id) {
+  int16_t id[4];
+  MOM(id);
+  static const int16_t kZero[4] = {0, 0, 0, 0};
+  if (std::memcmp(id, kZero, sizeof id) == 0) {
+    // No creator: the ancestor recorded for this process's name.
+    int16_t own[4];
+    int16_t ppd[9] = {};
+    if (PROCESSINFO(zeb::mask({1, 2}), MYPID(), own) == 0) {
+      std::memcpy(ppd, own, 6);
+      if (LOOKUPPROCESSNAME(ppd) != 0) std::memset(ppd + 5, 0, 8);
+    }
+    std::memcpy(id, ppd + 5, sizeof id);
+  }
+  std::memcpy(process_id, id, sizeof id);
+  return 0;
+}
+
+int16_t UTIL_CMON(char* program, int16_t* priority, int16_t* processor, const char* name_a,
+                  const char* name_b) {
+  int16_t null_handle[10];
+  for (int16_t& w : null_handle) w = -1;
+  int16_t own_priority = 0, access_id = 0, own_handle[10], own_cpu = 0;
+  if (PROCESS_GETINFO_(zeb::mask({1, 5, 12}), null_handle, nullptr, 0, nullptr, &own_priority,
+                       nullptr, nullptr, 0, nullptr, nullptr, nullptr, &access_id) != 0) {
+    return zeb::kFalse;
+  }
+  PROCESSHANDLE_GETMINE_(own_handle);
+  if (PROCESSHANDLE_DECOMPOSE_(zeb::mask({1, 2}), own_handle, &own_cpu) != 0) return zeb::kFalse;
+
+  unsigned char buffer[zeb::kCmonRequestLength];
+  std::memset(buffer, ' ', sizeof buffer);
+  put16(buffer, zeb::kCmonRequestCode);
+  put16(buffer + 2, access_id);
+  put16(buffer + 4, own_priority);
+  std::memcpy(buffer + 6, name_a, 24);
+  std::memcpy(buffer + 30, name_b, 24);
+  std::memcpy(buffer + 54, program, 24);
+  put16(buffer + 78, *priority);
+  put16(buffer + 80, *processor);
+  std::memcpy(buffer + 82, name_a, 24);
+  std::memcpy(buffer + 106, name_b, 24);
+
+  int16_t count = 0;
+  if (exchange()(buffer, &count) == 0) {
+    // The monitor answered. Only what its reply holds whole is taken: the
+    // rest of the buffer is still the request. A reply too short to say
+    // yes says no.
+    if (count < 2 || get16(buffer) != 0) return zeb::kFalse;
+    if (count >= 26) std::memcpy(program, buffer + 2, 24);
+    if (count >= 28) *priority = get16(buffer + 26);
+    if (count >= 30) *processor = get16(buffer + 28);
+    return zeb::kTrue;
+  }
+  if (*processor == -1) *processor = own_cpu;
+  if (*priority == -1) *priority = static_cast<int16_t>(own_priority - 1);
+  return zeb::kTrue;
+}
+
+int16_t UTIL_GETPID(const char* text, int16_t* processor, int16_t* pin) {
+  if (std::isdigit(static_cast<unsigned char>(text[0]))) {
+    int32_t value = 0;
+    int16_t status = 0;
+    const char* next = DNUMIN(text, &value, 10, &status);
+    if (status != 0) return status;
+    *processor = static_cast<int16_t>(value);
+    if (*next != ',') return err::kOutOfBounds;
+    DNUMIN(next + 1, &value, 10, &status);
+    if (status != 0) return status;
+    *pin = static_cast<int16_t>(value);
+    return 0;
+  }
+  const size_t length = strnlen(text, 64);
+  int16_t handle[10];
+  int16_t found = PROCESS_GETPAIRINFO_(zeb::mask({2, 3, 5, 11}), nullptr, const_cast<char*>(text),
+                                       static_cast<int16_t>(length), nullptr, handle, nullptr,
+                                       nullptr, nullptr, nullptr, 0, 3);
+  if ((found != 0 && found != 4) || length == 0) return err::kOutOfBounds;
+  if (PROCESSHANDLE_DECOMPOSE_(zeb::mask({1, 2, 3}), handle, processor, pin) != 0) {
+    return err::kOutOfBounds;
+  }
+  return 0;
+}
+
+int16_t UTIL_GETSYSTEMNUMBER(const char* text, int16_t* node) {
+  if (text[0] == '\\') {
+    int16_t n = 1;
+    while (n < 64 && std::isalnum(static_cast<unsigned char>(text[n]))) ++n;
+    int32_t number = 0;
+    if (NODENAME_TO_NODENUMBER_(zeb::mask({1, 2, 3}), text, n, &number) != 0) return -1;
+    *node = static_cast<int16_t>(number);
+    return n;
+  }
+  if (std::isdigit(static_cast<unsigned char>(text[0]))) {
+    int16_t value = 0, status = 0;
+    const char* next = NUMIN(text, &value, 10, &status);
+    if (status != 0) return -1;
+    *node = value;
+    return static_cast<int16_t>(next - text);
+  }
+  *node = MYSYSTEMNUMBER();
+  return 0;
+}
+
+int64_t UTIL_TIMESTAMP() {
+  int16_t words[3];
+  TIMESTAMP(words);
+  int64_t value = 0;
+  for (int16_t w : words) value = (value << 16) | static_cast<uint16_t>(w);
+  return value;
+}
+
+int16_t UTIL_TIMEZONE() {
+  // Greenwich time is read first, so the difference is never below the
+  // zone's offset; the floor division rounds a zone behind Greenwich to its
+  // own hour rather than toward zero.
+  constexpr int64_t kHour = 3600000000LL;
+  const int64_t greenwich = JULIANTIMESTAMP(0);
+  const int64_t civil = PROCESSOR_CLOCK() + zeb::kJulianEpochOffset;
+  int64_t shifted = civil - greenwich + kHour / 2;
+  int64_t hours = shifted / kHour;
+  if (shifted % kHour < 0) --hours;
+  return static_cast<int16_t>(hours);
+}
+
+int16_t UTIL_RND(int16_t* seed, int16_t range) {
+  const uint16_t next = static_cast<uint16_t>(static_cast<uint16_t>(*seed) * 5711u + 11u);
+  *seed = static_cast<int16_t>(next);
+  // Range 0 would divide by zero: the new seed itself is the number.
+  if (range == 0) return static_cast<int16_t>(next);
+  return static_cast<int16_t>(next % static_cast<uint16_t>(range));
+}
+
+int16_t UTIL_FILESTATUS(int16_t filenum) {
+  int16_t last = 0;
+  int16_t result = FILE_GETINFO_(zeb::mask({1, 2}), filenum, &last);
+  return result != 0 ? result : last;
+}
+
+int16_t UTIL_CREATELIKE(const char* new_name, const char* model_name) {
+  static const char kBlankDefaults[16] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ',
+                                          ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+  char new_internal[24], model_internal[24];
+  if (FNAMEEXPAND(new_name, text_length(new_name), new_internal, kBlankDefaults) == 0 ||
+      FNAMEEXPAND(model_name, text_length(model_name), model_internal, kBlankDefaults) == 0) {
+    return err::kBadName;
+  }
+  int16_t error = 0;
+  int16_t primary = 0, filecode = 0, secondary = 0, filetype = 0, maxextents = 0, buffersize = 0;
+  int16_t possible = 0, security = 0;
+  FILEINFO(zeb::mask({2, 3, 6, 10, 11, 16, 21, 22, 23, 24}), 0, &error, model_internal, nullptr,
+           nullptr, &primary, nullptr, nullptr, nullptr, &filecode, &secondary, nullptr, nullptr,
+           nullptr, nullptr, &security, nullptr, nullptr, nullptr, nullptr, &filetype, &maxextents,
+           &buffersize, &possible);
+  if (error != 0) return error;
+  int16_t recordlen = 0, blocklen = 0;
+  FileKeyInfo keyinfo{}, altkeys{}, partitions{};
+  if (FILERECINFO(zeb::mask({15, 10, 11, 12, 13, 14}), -1, nullptr, nullptr, nullptr, nullptr,
+                  nullptr, nullptr, nullptr, nullptr, &recordlen, &blocklen, &keyinfo, &altkeys,
+                  &partitions, model_internal) != 0) {
+    return err::kNotFound;
+  }
+  CREATE(zeb::mask({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}), new_internal, primary, filecode,
+         secondary, filetype, recordlen, blocklen, &keyinfo, &altkeys, &partitions, maxextents,
+         buffersize, possible);
+  int16_t created = 0;
+  FILEINFO(zeb::mask({1, 2}), -1, &created);
+  if (created == 0) created = FILE_SETSECURITY_(new_internal, security);
+  return created;
+}
+
+int16_t UTIL_INSTR(uint32_t mask, const char* string, int16_t length, const char* pattern,
+                   int16_t pattern_length, int16_t start) {
+  using zeb::present;
+  if (!present(mask, 1) || !present(mask, 2) || !present(mask, 3) || !present(mask, 4) ||
+      string == nullptr || pattern == nullptr) {
+    return -1;
+  }
+  const int from = present(mask, 5) ? start : 0;
+  if (from < 0 || pattern_length < 0) return -1;
+  for (int at = from; at <= length - pattern_length; ++at) {
+    if (std::memcmp(string + at, pattern, static_cast<size_t>(pattern_length)) == 0) {
+      return static_cast<int16_t>(at);
+    }
+  }
+  return -1;
+}
+
+int16_t UTIL_NOCASECOMPARE(const char* string1, int16_t length1, const char* string2,
+                           int16_t length2) {
+  const int16_t n = length1 < length2 ? length1 : length2;
+  for (int16_t i = 0; i < n; ++i) {
+    const unsigned char a = static_cast<unsigned char>(string1[i]);
+    const unsigned char b = static_cast<unsigned char>(string2[i]);
+    if (a == b) continue;
+    const unsigned char folded = static_cast<unsigned char>(a | 0x20);
+    if (folded >= 'a' && folded <= 'z' && (a ^ 0x20) == b) continue;
+    return i;
+  }
+  return n < 0 ? 0 : n;
+}
