@@ -77,16 +77,16 @@ class FnameTest : public ::testing::Test {
           assign_message("OTHER", "$ASG", "S", "OTHER"), assign_message("NOVOL", "", "", "F")}) {
       ASSERT_EQ(ENV_ASSIGNPROC_(env_.get(), m.data(), static_cast<int16_t>(m.size())), 0);
     }
-    setenv("ZEB_DEFINE_LCONF", "$def.sub.fromdef", 1);
-    setenv("ZEB_DEFINE_toother", "=other", 1);
-    setenv("ZEB_DEFINE_LOOP", "=loop2", 1);
-    setenv("ZEB_DEFINE_LOOP2", "=loop", 1);
-    setenv("ZEB_DEFINE_BADFILE", "$$$.x", 1);
+    zeb::testing::set_variable("ZEB_DEFINE_LCONF", "$def.sub.fromdef");
+    zeb::testing::set_variable("ZEB_DEFINE_toother", "=other");
+    zeb::testing::set_variable("ZEB_DEFINE_LOOP", "=loop2");
+    zeb::testing::set_variable("ZEB_DEFINE_LOOP2", "=loop");
+    zeb::testing::set_variable("ZEB_DEFINE_BADFILE", "$$$.x");
   }
   void TearDown() override {
     for (const char* name : {"ZEB_DEFINE_LCONF", "ZEB_DEFINE_toother", "ZEB_DEFINE_LOOP",
                              "ZEB_DEFINE_LOOP2", "ZEB_DEFINE_BADFILE"}) {
-      unsetenv(name);
+      zeb::testing::set_variable(name, std::nullopt);
     }
   }
 

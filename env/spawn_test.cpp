@@ -25,9 +25,9 @@
 #include <zeb/platform/this_process.h>
 #include <zeb/util/helpers.h>
 #include "gtest/gtest.h"
-#include "platform/host.h"
 #include "platform/host/testing.h"
 #include "platform/processes/conversation.h"
+#include "platform/rooms.h"
 
 namespace zp = zeb::platform;
 using zeb::mask;
@@ -241,17 +241,22 @@ std::string OwnProgram() {
   return std::string(name, 24);
 }
 
-// Sets the child's variables for one scope.
+// Sets variables for one scope: in the environment that a child is given,
+// and in this process's configuration, which reaches the same sockets.
 class ChildVariables {
  public:
   ChildVariables(std::initializer_list<std::pair<const char*, std::string>> vars) {
     for (const auto& [name, value] : vars) {
       ::setenv(name, value.c_str(), 1);
+      zeb::testing::set_variable(name, value);
       names_.push_back(name);
     }
   }
   ~ChildVariables() {
-    for (const std::string& name : names_) ::unsetenv(name.c_str());
+    for (const std::string& name : names_) {
+      ::unsetenv(name.c_str());
+      zeb::testing::set_variable(name, std::nullopt);
+    }
   }
 
  private:

@@ -448,7 +448,7 @@ TEST(Typed, ProcessorType) {
 }
 
 TEST(Typed, ProcessNamed) {
-  ::setenv("ZEB_PROCESS_NAME", "$abc", 1);
+  zeb::testing::set_variable("ZEB_PROCESS_NAME", "$abc");
   EXPECT_EQ(F("[\\p\\]"), "[$ABC]");
   EXPECT_EQ(F("[\\p6\\]"), "[$ABC  ]");
   EXPECT_EQ(F("[\\p3\\]"), "[$AB]");
@@ -456,11 +456,11 @@ TEST(Typed, ProcessNamed) {
   char expected[32];
   std::snprintf(expected, sizeof expected, "[%02u,%03u]", me >> 8, me & 0xFF);
   EXPECT_EQ(F("[\\p#\\]"), expected);
-  ::unsetenv("ZEB_PROCESS_NAME");
+  zeb::testing::set_variable("ZEB_PROCESS_NAME", std::nullopt);
 }
 
 TEST(Typed, ProcessUnnamedAndGivenIdentifiers) {
-  ::unsetenv("ZEB_PROCESS_NAME");
+  zeb::testing::set_variable("ZEB_PROCESS_NAME", std::nullopt);
   const uint16_t me = static_cast<uint16_t>(MYPID());
   char expected[32];
   std::snprintf(expected, sizeof expected, "%02u,%03u", me >> 8, me & 0xFF);
@@ -765,7 +765,7 @@ TEST(CallersLines, PoolStatistics) {
 }
 
 TEST(CallersLines, LogPrefix) {
-  ::setenv("ZEB_PROCESS_NAME", "$LOG", 1);
+  zeb::testing::set_variable("ZEB_PROCESS_NAME", "$LOG");
   char line[160];
   int16_t n = UTIL_FORMAT(zeb::mask({1, 2, 3}), "\\t2.18\\ \\p6\\ ", line, 160);
   std::string s(line, static_cast<size_t>(n));
@@ -773,7 +773,7 @@ TEST(CallersLines, LogPrefix) {
   EXPECT_EQ(s.substr(17), " $LOG   ");
   EXPECT_EQ(s[2], '/');
   EXPECT_EQ(s[11], ':');
-  ::unsetenv("ZEB_PROCESS_NAME");
+  zeb::testing::set_variable("ZEB_PROCESS_NAME", std::nullopt);
 }
 
 }  // namespace

@@ -209,7 +209,7 @@ TEST(EntryPoints, InAndOutFiles) {
 
 TEST(EntryPoints, ParamsAndInquiry) {
   ChildRun run = run_with_streams("", [] {
-    setenv("ZEB_PARAM_COLOUR", "blue", 1);
+    zeb::testing::set_variable("ZEB_PARAM_COLOUR", "blue");
     if (ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x0001) != 0) return 100;
     char value[64] = {};
     int16_t length = 0;
@@ -237,7 +237,7 @@ TEST(EntryPoints, OpenByLogicalName) {
   fputs("contents", f);
   fclose(f);
   ChildRun run = run_with_streams("", [] {
-    setenv("ZEB_DEFINE_INPUT", "$DATA.SUB.FILE", 1);
+    zeb::testing::set_variable("ZEB_DEFINE_INPUT", "$DATA.SUB.FILE");
     if (ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x0001) != 0) return 100;
     int16_t fnum = -1;
     if (ZEB_OPEN(zeb::mask({1, 2}), "=INPUT", &fnum) != 0 || fnum < 0) return 1;

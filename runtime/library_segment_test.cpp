@@ -14,8 +14,8 @@
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
 #include <zeb/platform/segment.h>
-#include "platform/host.h"
 #include "platform/host/syscalls.h"
+#include "platform/rooms.h"
 
 namespace {
 

@@ -18,9 +18,9 @@
 
 #include <zeb/platform/clock.h>
 #include <zeb/zeb.h>
-#include "platform/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/host/testing.h"
+#include "platform/rooms.h"
 #include "survey/survey.h"
 
 namespace {

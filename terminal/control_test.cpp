@@ -18,8 +18,9 @@
 #include <zeb/runtime/runtime.h>
 #include <zeb/terminal/session.h>
 #include <zeb/terminal/zeb_term.h>
-#include "platform/host.h"
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
+#include "platform/rooms.h"
 #include "terminal/sim6530.h"
 
 namespace {
@@ -48,10 +49,10 @@ class Control : public ::testing::Test {
     ASSERT_TRUE(sim_->ok());
   }
   void open(bool is6530) {
-    if (is6530) setenv("ZEB_TERMINAL", "6530", 1);
+    if (is6530) zeb::platform::host().mutable_config().terminal = "6530";
     std::string name = sim_->name();
     ASSERT_EQ(zeb::open_library_session(name.data(), static_cast<int16_t>(name.size()), 0), 0);
-    unsetenv("ZEB_TERMINAL");
+    zeb::platform::host().mutable_config().terminal.reset();
     slave_fd_ = zeb::platform::host_fd(static_cast<TermSession*>(zeb::library_term())->fnum);
     if (is6530) {
       ASSERT_EQ(T_BLOCKMODE(), 0);

@@ -22,8 +22,9 @@
 #include <zeb/platform/terminal.h>
 #include <zeb/runtime/runtime.h>
 #include <zeb/terminal/zeb_term.h>
-#include "platform/host.h"
 #include "platform/host/syscalls.h"
+#include "platform/host/testing.h"
+#include "platform/rooms.h"
 #include "terminal/sim6530.h"
 
 namespace {
@@ -101,7 +102,7 @@ class Session : public ::testing::Test {
   void TearDown() override {
     if (sess_ != nullptr) TERM_CLOSE(sess_);
     sim_.reset();
-    unsetenv("ZEB_TERMINAL");
+    zeb::testing::set_variable("ZEB_TERMINAL", std::nullopt);
   }
   void open(int32_t throttle = 0) {
     std::string name = sim_->name();
@@ -255,7 +256,7 @@ TEST_F(Session, BlockModeOnlyOnA6530SavingItsParametersOnce) {
   EXPECT_EQ(TERM_BLOCKMODE(sess_), err::kNot6530);
   TERM_CLOSE(sess_);
   sess_ = nullptr;
-  setenv("ZEB_TERMINAL", "6530", 1);
+  zeb::testing::set_variable("ZEB_TERMINAL", "6530");
   open();
   EXPECT_EQ(s()->type_info[0], 6);
   EXPECT_EQ(s()->type_info[1], 4);

@@ -23,9 +23,9 @@
 #include <zeb/platform/newprocess.h>
 #include <zeb/platform/procinfo.h>
 #include "gtest/gtest.h"
-#include "platform/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/host/testing.h"
+#include "platform/rooms.h"
 #include "util/helpers_internal.h"
 
 namespace {

@@ -27,10 +27,11 @@
 #include "platform/files/keyfile_host.h"
 #include "platform/files/receive_internal.h"
 #include "platform/files/simdisk.h"
-#include "platform/host.h"
 #include "platform/host/diagnostics.h"
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/names/name_rules.h"
+#include "platform/rooms.h"
 #include "platform/volumes/volumes.h"
 
 using zeb::present;
@@ -320,8 +321,8 @@ std::vector<std::string> temporary_directories(const Volume& v, bool swap) {
   FileStatus root;
   if (syscalls().stat(v.root.c_str(), &root) != 0) return dirs;
   std::vector<std::string> others = {tmp};
-  if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') {
-    others.push_back(home);
+  if (const auto& home = host().config().home; home && !home->empty() && (*home)[0] == '/') {
+    others.push_back(*home);
   }
   std::string cwd;
   if (syscalls().realpath(".", &cwd) == 0) others.push_back(cwd);

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include <zeb/platform/platform.h>
-#include "platform/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/host/testing.h"
+#include "platform/rooms.h"
 
 namespace {
 

@@ -22,8 +22,8 @@
 
 #include <zeb/platform/errors.h>
 #include "platform/files/keyfile_host.h"
-#include "platform/host.h"
 #include "platform/host/syscalls.h"
+#include "platform/rooms.h"
 
 namespace err = zeb::err;
 

@@ -118,9 +118,9 @@ TEST_F(KeyFileTest, WholeFileWritesAndReads) {
 }
 
 TEST(DefineInfo, EnvironmentVariablesAreDefines) {
-  setenv("ZEB_DEFINE_LCONF", "$DATA.ZEB.LCONF", 1);
-  setenv("ZEB_DEFINE_lower", "=other", 1);
-  setenv("ZEB_DEFINE_LONGVALUE", std::string(49, 'x').c_str(), 1);
+  zeb::testing::set_variable("ZEB_DEFINE_LCONF", "$DATA.ZEB.LCONF");
+  zeb::testing::set_variable("ZEB_DEFINE_lower", "=other");
+  zeb::testing::set_variable("ZEB_DEFINE_LONGVALUE", std::string(49, 'x').c_str());
   struct {
     const char* name;
     int16_t error;
@@ -148,9 +148,9 @@ TEST(DefineInfo, EnvironmentVariablesAreDefines) {
       EXPECT_EQ(std::string(attr, 16), "FILE            ");
     }
   }
-  unsetenv("ZEB_DEFINE_LCONF");
-  unsetenv("ZEB_DEFINE_lower");
-  unsetenv("ZEB_DEFINE_LONGVALUE");
+  zeb::testing::set_variable("ZEB_DEFINE_LCONF", std::nullopt);
+  zeb::testing::set_variable("ZEB_DEFINE_lower", std::nullopt);
+  zeb::testing::set_variable("ZEB_DEFINE_LONGVALUE", std::nullopt);
 }
 
 }  // namespace

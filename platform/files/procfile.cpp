@@ -8,9 +8,9 @@
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
 #include <zeb/platform/newprocess.h>
-#include "platform/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/processes/conversation.h"
+#include "platform/rooms.h"
 
 namespace err = zeb::err;
 using zeb::present;

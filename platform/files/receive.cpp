@@ -18,8 +18,8 @@
 
 #include <zeb/platform/errors.h>
 #include "platform/files/receive_internal.h"
-#include "platform/host.h"
 #include "platform/host/syscalls.h"
+#include "platform/rooms.h"
 
 namespace err = zeb::err;
 using zeb::present;

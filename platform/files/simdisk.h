@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/host.h"
+#include "platform/rooms.h"
 
 namespace zeb::platform {
 

@@ -27,8 +27,9 @@
 #include <vector>
 
 #include <zeb/platform/errors.h>
-#include "platform/host.h"
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
+#include "platform/rooms.h"
 
 using zeb::present;
 namespace err = zeb::err;
@@ -332,8 +333,8 @@ int16_t terminal_open(int16_t filenum, std::string_view volume, int16_t nowait_d
   t.fd = opened;
   t.nowait = nowait_depth;
   t.original = settings;
-  const char* kind = std::getenv("ZEB_TERMINAL");
-  t.subtype = kind != nullptr && std::strcmp(kind, "6530") == 0 ? kSubtype6530 : 0;
+  const std::optional<std::string>& kind = host().config().terminal;
+  t.subtype = kind && *kind == "6530" ? kSubtype6530 : 0;
   g_terminals[filenum] = t;
   *fd = opened;
   return 0;

@@ -14,8 +14,9 @@
 #include <zeb/platform/clock.h>
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
-#include "platform/host.h"
 #include "platform/host/syscalls.h"
+#include "platform/host/testing.h"
+#include "platform/rooms.h"
 
 namespace {
 
@@ -100,7 +101,7 @@ TEST(TerminalNames, DeviceNamesMapToHostPaths) {
 TEST(TerminalOpen, DeviceTypeFollowsZebTerminal) {
   Pty pty;
   for (const char* kind : {"", "6530", "6530x"}) {
-    setenv("ZEB_TERMINAL", kind, 1);
+    zeb::testing::set_variable("ZEB_TERMINAL", kind);
     int16_t f = pty.open();
     int16_t info[5] = {-1, -1, -1, -1, -1};
     ASSERT_EQ(FILE_GETINFO_(mask({1, 6}), f, nullptr, nullptr, 0, nullptr, info), 0);
@@ -108,7 +109,7 @@ TEST(TerminalOpen, DeviceTypeFollowsZebTerminal) {
     EXPECT_EQ(info[1], std::string(kind) == "6530" ? 4 : 0) << kind;
     EXPECT_EQ(FILE_CLOSE_(mask({1}), f), 0);
   }
-  unsetenv("ZEB_TERMINAL");
+  zeb::testing::set_variable("ZEB_TERMINAL", std::nullopt);
 }
 
 TEST(TerminalOpen, RefusesWhatIsNoTerminal) {

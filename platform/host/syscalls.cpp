@@ -634,6 +634,11 @@ Syscalls make_real() {
   s.chmod = real_chmod;
   s.getcwd = real_getcwd;
   s.getppid = [] { return static_cast<long>(::getppid()); };
+  s.environment = [] {
+    std::vector<std::string> entries;
+    for (char** e = environ; e != nullptr && *e != nullptr; ++e) entries.emplace_back(*e);
+    return entries;
+  };
   s.monotonic_ns = real_monotonic_ns;
   s.realtime_ns = real_realtime_ns;
   s.process_time_ns = real_process_time_ns;

@@ -137,6 +137,10 @@ struct Syscalls {
   std::function<int(const char* path, unsigned mode)> chmod;
   std::function<int(std::string* dir)> getcwd;
   std::function<long()> getppid;
+  // The process's environment as it stands, NAME=VALUE entries in order.
+  // The configuration (config.h) reads it once; a child is given it as it
+  // stands when the child starts.
+  std::function<std::vector<std::string>()> environment;
 
   // Clocks, in nanoseconds.
   std::function<int64_t()> monotonic_ns;     // CLOCK_MONOTONIC

@@ -18,8 +18,8 @@
 #include <zeb/platform/platform.h>
 #include <zeb/platform/procinfo.h>
 #include <zeb/platform/segment.h>
-#include "platform/host.h"
 #include "platform/host/testing.h"
+#include "platform/rooms.h"
 #include "platform/volumes/volumes.h"
 
 namespace {

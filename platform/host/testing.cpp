@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/volumes/volumes.h"
 
@@ -119,6 +120,17 @@ ChildRun run_in_child(const std::function<int()>& body, const char* input) {
   if (in != nullptr) fclose(in);
   fclose(out);
   return run;
+}
+
+ScopedVariable::ScopedVariable(std::string name, std::optional<std::string> value)
+    : name_(std::move(name)), old_(platform::host().config().find(name_)) {
+  set_variable(name_, std::move(value));
+}
+
+ScopedVariable::~ScopedVariable() { set_variable(name_, old_); }
+
+void set_variable(const std::string& name, std::optional<std::string> value) {
+  platform::host().mutable_config().set(name, std::move(value));
 }
 
 }  // namespace zeb::testing

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace zeb::testing {
@@ -76,5 +77,24 @@ struct ChildRun {
 // input is not null, whose standard input reads input; the child exits with
 // what body returns.
 ChildRun run_in_child(const std::function<int()>& body, const char* input = nullptr);
+
+// Gives a variable of the configuration of the host in force a value (or,
+// with none, removes it) for one scope, and puts back what it was. What the
+// library reads from the configuration after this sees it; states already
+// made from the configuration do not.
+class ScopedVariable {
+ public:
+  ScopedVariable(std::string name, std::optional<std::string> value);
+  ~ScopedVariable();
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+// The same for the rest of the process (a test's child).
+void set_variable(const std::string& name, std::optional<std::string> value);
 
 }  // namespace zeb::testing

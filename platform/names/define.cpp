@@ -11,7 +11,7 @@
 
 #include <zeb/platform/errors.h>
 
-extern char** environ;
+#include "platform/host/host.h"
 
 namespace err = zeb::err;
 
@@ -33,12 +33,17 @@ bool equal_upper(const char* a, size_t n, const std::string& b) {
 // The value of the variable for NAME (upper case), or null.
 const char* lookup(const std::string& name) {
   std::string exact = kPrefix + name;
-  if (const char* value = std::getenv(exact.c_str())) return value;
+  const zeb::platform::Configuration& config = zeb::platform::host().config();
+  for (const std::string& entry : config.entries) {
+    if (entry.compare(0, exact.size() + 1, exact + "=") == 0)
+      return entry.c_str() + exact.size() + 1;
+  }
   const size_t prefix = sizeof kPrefix - 1;
-  for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
-    const char* eq = std::strchr(*e, '=');
-    if (eq == nullptr || std::strncmp(*e, kPrefix, prefix) != 0) continue;
-    if (equal_upper(*e + prefix, static_cast<size_t>(eq - *e) - prefix, name)) return eq + 1;
+  for (const std::string& entry : config.entries) {
+    const char* e = entry.c_str();
+    const char* eq = std::strchr(e, '=');
+    if (eq == nullptr || std::strncmp(e, kPrefix, prefix) != 0) continue;
+    if (equal_upper(e + prefix, static_cast<size_t>(eq - e) - prefix, name)) return eq + 1;
   }
   return nullptr;
 }
@@ -79,3 +84,4 @@ int16_t DEFINEINFO(const char* define_name, char* define_class, char* attribute_
   *value_length = static_cast<int16_t>(length);
   return err::kOk;
 }
+#include "platform/host/host.h"

@@ -10,6 +10,7 @@
 
 #include <zeb/platform/errors.h>
 #include "platform/files/receive_internal.h"
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 
 namespace zeb::platform {
@@ -48,7 +49,7 @@ void process_identity(long pid, uint64_t* start, uint32_t* uid) {
 // program that is not a library parent, a descriptor since reused) is not a
 // channel, and the program counts as started from a shell.
 int adopt_channel() {
-  const char* text = std::getenv("ZEB_RECEIVE_FD");
+  const char* text = host().config().receive_fd ? host().config().receive_fd->c_str() : nullptr;
   if (text == nullptr || *text == '\0') return -1;
   char* end = nullptr;
   long fd = std::strtol(text, &end, 10);
@@ -109,8 +110,8 @@ void mother_handle(int16_t* handle) {
 }
 
 std::string socket_directory() {
-  const char* configured = std::getenv("ZEB_SOCKET_DIR");
-  if (configured != nullptr && *configured != '\0') return configured;
+  const std::optional<std::string>& configured = host().config().socket_dir;
+  if (configured && !configured->empty()) return *configured;
   return "/tmp/zeb-" + std::to_string(syscalls().geteuid());
 }
 

@@ -11,10 +11,8 @@
 
 #include <zeb/platform/errors.h>
 #include "platform/files/receive_internal.h"
-#include "platform/host.h"
 #include "platform/host/syscalls.h"
-
-extern char** environ;
+#include "platform/rooms.h"
 
 namespace zeb::platform {
 namespace {
@@ -197,8 +195,7 @@ int16_t start_child(const std::vector<std::string>& argv, const std::vector<std:
   for (const std::string& e : extra_env) names.push_back(name_of(e));
   names.push_back("ZEB_RECEIVE_FD");
   std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    std::string entry = *e;
+  for (const std::string& entry : syscalls().environment()) {
     if (std::find(names.begin(), names.end(), name_of(entry)) == names.end()) env.push_back(entry);
   }
   env.insert(env.end(), extra_env.begin(), extra_env.end());

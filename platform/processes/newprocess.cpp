@@ -19,9 +19,10 @@
 #include <zeb/platform/fs.h>
 #include <zeb/platform/procinfo.h>
 #include "platform/files/receive_internal.h"
-#include "platform/host.h"
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/names/name_rules.h"
+#include "platform/rooms.h"
 
 namespace err = zeb::err;
 using zeb::present;
@@ -105,8 +106,7 @@ std::vector<std::string> program_directories() {
     size_t slash = exe.rfind('/');
     if (slash != std::string::npos) dirs.push_back(slash == 0 ? "/" : exe.substr(0, slash));
   }
-  const char* path = std::getenv("PATH");
-  std::string list = path != nullptr ? path : "";
+  std::string list = host().config().path.value_or("");
   size_t start = 0;
   while (start <= list.size()) {
     size_t end = list.find(':', start);
@@ -289,9 +289,10 @@ int16_t NEWPROCESS(uint32_t mask, const char* program, int16_t priority, int16_t
   }
   // The environment: this process's, less its name and its own channel.
   std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    if (is_variable(*e, "ZEB_PROCESS_NAME") || is_variable(*e, "ZEB_RECEIVE_FD")) continue;
-    env.emplace_back(*e);
+  for (std::string& e : sys.environment()) {
+    if (is_variable(e.c_str(), "ZEB_PROCESS_NAME") || is_variable(e.c_str(), "ZEB_RECEIVE_FD"))
+      continue;
+    env.push_back(std::move(e));
   }
   if (!own_name.empty()) env.push_back("ZEB_PROCESS_NAME=" + own_name);
   env.push_back("ZEB_RECEIVE_FD=" + std::to_string(pair[1]));

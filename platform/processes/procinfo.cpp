@@ -12,9 +12,9 @@
 #include <zeb/platform/errors.h>
 #include <zeb/platform/types.h>
 #include "platform/files/receive_internal.h"
-#include "platform/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/names/name_rules.h"
+#include "platform/rooms.h"
 
 namespace {
 

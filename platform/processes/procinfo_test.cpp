@@ -2,10 +2,12 @@
 #include <zeb/platform/procinfo.h>
 
 #include <gtest/gtest.h>
+
 #include <pwd.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include "platform/host/testing.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -30,17 +32,17 @@ TEST(ProcInfo, OwnWordFollowsThePid) {
 
 TEST(ProcInfo, ThisProcessNamedAndUnnamed) {
   int16_t id[4];
-  ::setenv("ZEB_PROCESS_NAME", "$Ab1", 1);
+  zeb::testing::set_variable("ZEB_PROCESS_NAME", "$Ab1");
   ASSERT_EQ(PROCESSINFO(zeb::mask({1, 2}), MYPID(), id), 0);
   EXPECT_EQ(IdName(id), "$AB1  ");
   EXPECT_EQ(id[3], MYPID());
-  ::setenv("ZEB_PROCESS_NAME", "not a name", 1);
+  zeb::testing::set_variable("ZEB_PROCESS_NAME", "not a name");
   ASSERT_EQ(PROCESSINFO(zeb::mask({1, 2}), MYPID(), id), 0);
   const unsigned char* b = reinterpret_cast<const unsigned char*>(id);
   EXPECT_EQ(b[0], 0x80);
   EXPECT_EQ(b[1], 0);
   EXPECT_EQ(id[3], MYPID());
-  ::unsetenv("ZEB_PROCESS_NAME");
+  zeb::testing::set_variable("ZEB_PROCESS_NAME", std::nullopt);
 
   int16_t creator = 0, accessor = 0, priority = 0;
   char program[24], home[24];

@@ -9,13 +9,12 @@
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
 #include "platform/files/receive_internal.h"
-#include "platform/host.h"
 #include "platform/host/diagnostics.h"
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/names/name_rules.h"
+#include "platform/rooms.h"
 #include "platform/volumes/volumes.h"
-
-extern char** environ;
 
 namespace zeb::platform {
 namespace {
@@ -105,7 +104,7 @@ int16_t shell_conversation(std::vector<ShellMessage>* messages) {
   }
   char defaults[16];
   std::memset(defaults, ' ', sizeof defaults);
-  const char* configured = std::getenv("ZEB_DEFAULTS");
+  const char* configured = host().config().defaults ? host().config().defaults->c_str() : nullptr;
   if (configured != nullptr && !defaults_from_variable(configured, defaults)) {
     warn(std::string("ZEB_DEFAULTS: \"") + configured +
          "\" is not $VOLUME.SUBVOL; the current directory gives the defaults");
@@ -121,8 +120,7 @@ int16_t shell_conversation(std::vector<ShellMessage>* messages) {
   result.push_back({false, startup_message(defaults, in_name, out_name, text)});
   const std::string assign_prefix = "ZEB_ASSIGN_", param_prefix = "ZEB_PARAM_";
   std::vector<ShellMessage> params;
-  for (char** e = environ; *e != nullptr; ++e) {
-    std::string entry = *e;
+  for (const std::string& entry : host().config().entries) {
     size_t eq = entry.find('=');
     if (eq == std::string::npos) continue;
     std::string variable = entry.substr(0, eq), value = entry.substr(eq + 1);

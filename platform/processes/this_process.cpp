@@ -11,9 +11,10 @@
 #include <zeb/platform/errors.h>
 #include <zeb/platform/types.h>
 #include "platform/files/receive_internal.h"
-#include "platform/host.h"
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/names/name_rules.h"
+#include "platform/rooms.h"
 
 void STOP() {
   zeb::platform::receive_at_exit();
@@ -92,8 +93,8 @@ std::string process_name_from(std::string name) {
 }
 
 std::string process_name() {
-  const char* env = std::getenv("ZEB_PROCESS_NAME");
-  return env == nullptr ? std::string() : process_name_from(env);
+  const std::optional<std::string>& env = host().config().process_name;
+  return env ? process_name_from(*env) : std::string();
 }
 
 }  // namespace zeb::platform

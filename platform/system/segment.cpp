@@ -17,9 +17,9 @@
 
 #include <zeb/platform/errors.h>
 #include <zeb/platform/types.h>
-#include "platform/host.h"
 #include "platform/host/diagnostics.h"
 #include "platform/host/syscalls.h"
+#include "platform/rooms.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
-#include "platform/host.h"
 #include "platform/host/syscalls.h"
+#include "platform/rooms.h"
 
 namespace {
 

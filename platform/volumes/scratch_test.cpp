@@ -18,10 +18,10 @@
 #include <vector>
 
 #include <zeb/platform/platform.h>
-#include "platform/host.h"
 #include "platform/host/diagnostics.h"
 #include "platform/host/syscalls.h"
 #include "platform/host/testing.h"
+#include "platform/rooms.h"
 
 namespace {
 
@@ -29,28 +29,7 @@ using zeb::platform::FileStatus;
 using zeb::platform::SyscallOverride;
 using zeb::platform::syscalls;
 
-// Sets an environment variable for one scope.
-class EnvScope {
- public:
-  EnvScope(const char* name, const std::string& value) : name_(name) {
-    const char* old = getenv(name);
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~EnvScope() {
-    if (had_) {
-      setenv(name_, old_.c_str(), 1);
-    } else {
-      unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  bool had_ = false;
-  std::string old_;
-};
+using EnvScope = zeb::testing::ScopedVariable;
 
 class CwdScope {
  public:

@@ -16,10 +16,11 @@
 #include <zeb/platform/clock.h>
 #include <zeb/platform/fs.h>
 #include "platform/files/simdisk.h"
-#include "platform/host.h"
 #include "platform/host/diagnostics.h"
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/names/name_rules.h"
+#include "platform/rooms.h"
 #include "platform/volumes/volumes.h"
 
 namespace zeb::platform {
@@ -253,15 +254,15 @@ std::optional<Table>& current() {
 
 const Table& table() {
   std::optional<Table>& t = current();
-  if (!t) t = make_table(std::getenv("ZEB_VOLUMES"));
+  if (!t) t = make_table(host().config().volumes ? host().config().volumes->c_str() : nullptr);
   return *t;
 }
 
 }  // namespace
 
 std::string temp_directory() {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string dir = (tmp != nullptr && *tmp != '\0') ? tmp : "/tmp";
+  const std::optional<std::string>& tmp = host().config().tmpdir;
+  std::string dir = (tmp && !tmp->empty()) ? *tmp : "/tmp";
   std::string resolved;
   if (syscalls().realpath(dir.c_str(), &resolved) == 0) dir = resolved;
   return dir;
@@ -309,7 +310,8 @@ const Volume* find_volume(std::string_view name) {
 // contains it), else $TMP, a volume rooted at the temporary directory itself
 // that is not part of the device table.
 std::string swap_volume() {
-  const char* configured = std::getenv("ZEB_SWAPVOL");
+  const char* configured =
+      host().config().swap_volume ? host().config().swap_volume->c_str() : nullptr;
   if (configured != nullptr && *configured != '\0') {
     const Volume* v = find_volume(configured);
     if (v != nullptr) return v->name;

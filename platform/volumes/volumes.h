@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host.h"
+#include "platform/rooms.h"
 
 namespace zeb::platform {
 

@@ -1,4 +1,4 @@
-// Internal interface between the platform's own source files (volumes, file
+// Internal interface between the platform's rooms (volumes, file
 // table, segments). Not part of the library's public interface.
 #pragma once
 
