@@ -75,34 +75,12 @@ std::vector<Step> random_steps(size_t slots, size_t n) {
   return out;
 }
 
-void BM_PoolRandom(benchmark::State& state) {
-  const size_t slots = static_cast<size_t>(state.range(0));
-  const std::vector<Step> steps = random_steps(slots, 1 << 16);
-  void* pool = area().data();
-  MEM_DEFINEPOOL(pool, kPoolBytes);
-  std::vector<void*> held(slots, nullptr);
-  size_t k = 0;
-  for (auto _ : state) {
-    const Step& s = steps[k++ & (steps.size() - 1)];
-    void*& slot = held[s.slot];
-    if (slot != nullptr) {
-      MEM_FREE(pool, slot);
-      slot = nullptr;
-    } else {
-      MEM_ALLOC(pool, &slot, s.size);
-      *static_cast<char*>(slot) = 1;
-    }
-  }
-  for (void* p : held) {
-    if (p != nullptr) MEM_FREE(pool, p);
-  }
-  PoolStats st{};
-  MEM_STATS(zeb::mask({1, 2}), pool, &st);
-  state.counters["maxused_kb"] = st.maxused / 1024.0;
-  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
-}
-
-void BM_MallocRandom(benchmark::State& state) {
+// Runs the random pattern: each step frees its slot's block when it holds
+// one and allocates a block of the step's size into it otherwise. alloc and
+// release are the allocator under test; what is still held is released at
+// the end.
+template <typename Alloc, typename Release>
+void run_random(benchmark::State& state, Alloc alloc, Release release) {
   const size_t slots = static_cast<size_t>(state.range(0));
   const std::vector<Step> steps = random_steps(slots, 1 << 16);
   std::vector<void*> held(slots, nullptr);
@@ -111,16 +89,40 @@ void BM_MallocRandom(benchmark::State& state) {
     const Step& s = steps[k++ & (steps.size() - 1)];
     void*& slot = held[s.slot];
     if (slot != nullptr) {
-      std::free(slot);
+      release(slot);
       slot = nullptr;
     } else {
-      slot = std::malloc(static_cast<size_t>(s.size));
+      slot = alloc(s.size);
       benchmark::DoNotOptimize(slot);
       *static_cast<char*>(slot) = 1;
     }
   }
-  for (void* p : held) std::free(p);
+  for (void* p : held) {
+    if (p != nullptr) release(p);
+  }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+
+void BM_PoolRandom(benchmark::State& state) {
+  void* pool = area().data();
+  MEM_DEFINEPOOL(pool, kPoolBytes);
+  run_random(
+      state,
+      [pool](int32_t size) {
+        void* p = nullptr;
+        MEM_ALLOC(pool, &p, size);
+        return p;
+      },
+      [pool](void* p) { MEM_FREE(pool, p); });
+  PoolStats st{};
+  MEM_STATS(zeb::mask({1, 2}), pool, &st);
+  state.counters["maxused_kb"] = st.maxused / 1024.0;
+}
+
+void BM_MallocRandom(benchmark::State& state) {
+  run_random(
+      state, [](int32_t size) { return std::malloc(static_cast<size_t>(size)); },
+      [](void* p) { std::free(p); });
 }
 
 }  // namespace

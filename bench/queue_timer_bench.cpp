@@ -78,6 +78,18 @@ void BM_StdListDeleteMiddle(benchmark::State& state) {
 }
 
 int64_t g_fired = 0;
+
+// The delays in ticks of n timers: 0 to n - 1 in order, or random ones
+// (the same sequence for both contenders).
+std::vector<int32_t> timer_ticks(size_t n, bool random_order) {
+  std::vector<int32_t> ticks(n);
+  std::mt19937 rng(3);
+  for (size_t i = 0; i < n; ++i) {
+    ticks[i] = random_order ? static_cast<int32_t>(rng() % 100000) : static_cast<int32_t>(i);
+  }
+  return ticks;
+}
+
 void fire(int16_t, int16_t, int32_t a3) { g_fired += a3; }
 
 constexpr int32_t kPoolBytes = 4 * 1024 * 1024;
@@ -90,11 +102,7 @@ void timer_round(benchmark::State& state, bool random_order) {
   MEM_DEFINEPOOL(area.data(), kPoolBytes);
   void* list = nullptr;
   TIMER_INIT(&list, area.data());
-  std::vector<int32_t> ticks(n);
-  std::mt19937 rng(3);
-  for (size_t i = 0; i < n; ++i) {
-    ticks[i] = random_order ? static_cast<int32_t>(rng() % 100000) : static_cast<int32_t>(i);
-  }
+  const std::vector<int32_t> ticks = timer_ticks(n, random_order);
   zeb::platform::clock_freeze();
   for (auto _ : state) {
     for (size_t i = 0; i < n; ++i) {
@@ -117,11 +125,7 @@ struct StdTimer {
 void multimap_round(benchmark::State& state, bool random_order) {
   const size_t n = static_cast<size_t>(state.range(0));
   std::multimap<int64_t, StdTimer> timers;
-  std::vector<int32_t> ticks(n);
-  std::mt19937 rng(3);
-  for (size_t i = 0; i < n; ++i) {
-    ticks[i] = random_order ? static_cast<int32_t>(rng() % 100000) : static_cast<int32_t>(i);
-  }
+  const std::vector<int32_t> ticks = timer_ticks(n, random_order);
   zeb::platform::clock_freeze();
   for (auto _ : state) {
     for (size_t i = 0; i < n; ++i) {

@@ -92,9 +92,7 @@ Host& host();
 class ScopedHost {
  public:
   explicit ScopedHost(Configuration config);
-  ~ScopedHost();
-  ScopedHost(const ScopedHost&) = delete;
-  ScopedHost& operator=(const ScopedHost&) = delete;
+  ~ScopedHost();  // not copied: it holds its host
   Host& get() { return host_; }
 
  private:
