@@ -68,7 +68,9 @@ int16_t TERM_OPEN(void** sess, void* pool, const char* name, int16_t length, int
     if (error != 0) FILE_CLOSE_(mask({1}), s->fnum);
   }
   if (error != 0) {
-    // Nothing of a session that did not open stays behind.
+    // Nothing of a session that did not open stays behind. The record came
+    // from this pool just above, so giving it back cannot fail; the open's
+    // error is the one to report.
     MEM_FREE(pool, record);
     return error;
   }
@@ -87,6 +89,8 @@ int16_t TERM_OPEN(void** sess, void* pool, const char* name, int16_t length, int
 int16_t TERM_CLOSE(void* sess) {
   TermSession* s = session(sess);
   if (s == nullptr) return err::kMissingParameter;
+  // The session closes whatever the flush answers: output the terminal did
+  // not take goes with it, as a caller that cares learns from TERM_FLUSH.
   TERM_FLUSH(s);
   FILE_CLOSE_(mask({1}), s->fnum);
   return MEM_FREE(static_cast<char*>(sess) - s->pool, sess);
