@@ -87,6 +87,8 @@ Result<void*> allocate_segment(int16_t pages, int16_t segment_id, const char* sw
     swap_extents(pages, &ext, &maxext);
     int16_t result = CREATE(zeb::mask({1, 2, 4, 11}), name, ext, 0, ext, 0, 0, 0, 0, 0, 0, maxext);
     if (result != 0) {
+      // The last open or create error says more than CREATE's result; when
+      // the inquiry fails, last stays 0 and CREATE's result stands.
       int16_t last = 0;
       FILEINFO(zeb::mask({1, 2}), -1, &last);
       return Status::error(last != 0 ? last : result, "create the swap file");

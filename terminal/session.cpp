@@ -28,6 +28,8 @@ int16_t await(TermSession* s, int16_t* count, int32_t timelimit) {
   int16_t fnum = s->fnum;
   AWAITIOX(mask({1, 3, 5}), &fnum, nullptr, count, nullptr, timelimit);
   int16_t error = last_error(s->fnum);
+  // The time-out is the error to report; a cancel that fails leaves the
+  // operation to end by itself.
   if (error == err::kTimedOut) CANCEL(s->fnum);
   return error;
 }
@@ -173,7 +175,7 @@ int16_t TERM_FUNC_COMPLETE(void* sess, void* buffer, int16_t maxlen, int16_t* co
 int16_t TERM_FUNC_CANCEL(void* sess) {
   TermSession* s = session(sess);
   if (s == nullptr) return err::kMissingParameter;
-  CANCEL(s->fnum);
+  CANCEL(s->fnum);  // its error is read back as the file's last error
   return last_error(s->fnum);
 }
 
