@@ -8,9 +8,11 @@
 #include <zeb/platform/define.h>
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
+#include "env/environment.h"
 
 namespace err = zeb::err;
 
+namespace zeb::env {
 namespace {
 
 constexpr int kWork = 48;      // the work area a name is examined in
@@ -68,50 +70,42 @@ int16_t expand(const EnvRecord* env, char* work) {
     return err::kOk;
   }
   std::memset(work, ' ', kWork);
-  if (ENV_INQUIRE(zeb::mask({1, 2, 3, 4}), env, ENVINFO_ASSIGN, clean, work) == err::kOk) {
-    return err::kOk;
-  }
+  if (inquire(*env, ENVINFO_ASSIGN, clean, work, nullptr).ok()) return err::kOk;
   return LCONF_INFO(env->lconf_name, 1, clean, work);
 }
 
 }  // namespace
 
-int16_t ENV_FNAME(uint32_t mask, const EnvRecord* env, const char* name, char* internal,
-                  char* external, int16_t* length, int16_t translate) {
-  if (!zeb::mask_fits(mask, 6)) return err::kInvalidOperation;
-  if (!zeb::present(mask, 1) || !zeb::present(mask, 2) || env == nullptr || name == nullptr) {
-    return err::kMissingParameter;
-  }
+Result<ResolvedName> resolve_name(const EnvRecord& env, const char* name, bool translate) {
+  if (name == nullptr) return Status::error(err::kMissingParameter);
   char work[kWork];
   read_name(name, work);
-  if (zeb::present(mask, 6) && translate != 0) {
+  if (translate) {
     char alternate[kWork];
-    int16_t error = LCONF_INFO(env->lconf_name, 2, work, alternate);
-    if (error != err::kOk) return error;
+    int16_t error = LCONF_INFO(env.lconf_name, 2, work, alternate);
+    if (error != err::kOk) return Status::error(error, "alternate name");
     std::memcpy(work, alternate, kWork);
   }
   // A chain of logical names ends after a bounded number of expansions, so a
   // name that leads back to itself cannot hold the caller forever.
   for (int expansions = 0; work[0] == '='; ++expansions) {
-    if (expansions == zeb::kMaxNameExpansions) return err::kBadName;
-    int16_t error = expand(env, work);
-    if (error != err::kOk) return error;
+    if (expansions == kMaxNameExpansions) return Status::error(err::kBadName);
+    int16_t error = expand(&env, work);
+    if (error != err::kOk) return Status::error(error);
   }
-  char internal_name[kInternal];
+  ResolvedName resolved;
   if (is_external(work)) {
     int16_t text = 0;
     while (text < kWork && !ends_text(work[text])) ++text;
     // A name that cannot be expanded is refused rather than handed on.
-    if (FNAMEEXPAND(work, text, internal_name, env->default_names) == 0) return err::kBadName;
+    if (FNAMEEXPAND(work, text, resolved.internal.data(), env.default_names) == 0) {
+      return Status::error(err::kBadName);
+    }
   } else {
-    std::memcpy(internal_name, work, kInternal);
+    std::memcpy(resolved.internal.data(), work, kInternal);
   }
-  char external_name[64];
-  int16_t external_length = FNAMECOLLAPSE(internal_name, external_name);
-  if (zeb::present(mask, 3) && internal != nullptr) std::memcpy(internal, internal_name, kInternal);
-  if (zeb::present(mask, 4) && external != nullptr) {
-    std::memcpy(external, external_name, static_cast<size_t>(external_length));
-  }
-  if (zeb::present(mask, 5) && length != nullptr) *length = external_length;
-  return err::kOk;
+  resolved.external_length = FNAMECOLLAPSE(resolved.internal.data(), resolved.external.data());
+  return resolved;
 }
+
+}  // namespace zeb::env

@@ -4,10 +4,12 @@
 
 #include <zeb/env/env.h>
 #include <zeb/platform/errors.h>
+#include "env/environment.h"
 #include "env/store.h"
 
 namespace err = zeb::err;
 
+namespace zeb::env {
 namespace {
 
 // The cleaned key: a length byte and up to 47 upshifted characters. Longer
@@ -119,12 +121,18 @@ int16_t start_up_item(const EnvRecord* env, int16_t item, void* buffer, int16_t*
   }
 }
 
+// The value of the newest PARAM named key, or null.
+const unsigned char* find_param(const EnvRecord* env, const char* key) {
+  const char* node = find(&env->param_list, clean_key(key), 4);
+  if (node == nullptr) return nullptr;
+  const auto* name = reinterpret_cast<const unsigned char*>(node + zeb::kNodeMessageOffset + 4);
+  return name + 1 + name[0];
+}
+
 int16_t param_item(const EnvRecord* env, int16_t item, const char* key, void* buffer,
                    int16_t* length) {
-  const char* node = find(&env->param_list, clean_key(key), 4);
-  if (node == nullptr) return err::kNotFound;
-  const auto* name = reinterpret_cast<const unsigned char*>(node + zeb::kNodeMessageOffset + 4);
-  const unsigned char* value = name + 1 + name[0];
+  const unsigned char* value = find_param(env, key);
+  if (value == nullptr) return err::kNotFound;
   const char* text = reinterpret_cast<const char*>(value + 1);
   const int16_t size = value[0];
   switch (item) {
@@ -163,42 +171,63 @@ int16_t param_item(const EnvRecord* env, int16_t item, const char* key, void* bu
 int16_t name_item(const EnvRecord* env, int16_t item, const char* key, void* buffer,
                   int16_t* length) {
   const bool translate = item == ENVINFO_LCONFFNAME || item == ENVINFO_LCONFFNAMEINTERNAL;
-  auto* out = static_cast<char*>(buffer);
-  if (item == ENVINFO_FNAME || item == ENVINFO_LCONFFNAME) {
-    uint32_t mask = zeb::mask({1, 2, 6});
-    if (buffer != nullptr) mask |= zeb::mask({4});
-    if (length != nullptr) mask |= zeb::mask({5});
-    return ENV_FNAME(mask, env, key, nullptr, out, length, translate ? 1 : 0);
+  const bool external = item == ENVINFO_FNAME || item == ENVINFO_LCONFFNAME;
+  // The internal form's length is told whether or not the name resolves.
+  if (!external) put_length(length, 24);
+  Result<ResolvedName> name = resolve_name(*env, key, translate);
+  if (!name.ok()) return name.code();
+  if (external) {
+    put(buffer, name->external.data(), static_cast<size_t>(name->external_length));
+    put_length(length, name->external_length);
+  } else {
+    put(buffer, name->internal.data(), name->internal.size());
   }
-  put_length(length, 24);
-  uint32_t mask = zeb::mask({1, 2, 6});
-  if (buffer != nullptr) mask |= zeb::mask({3});
-  return ENV_FNAME(mask, env, key, out, nullptr, nullptr, translate ? 1 : 0);
+  return err::kOk;
 }
 
 }  // namespace
 
-int16_t ENV_INQUIRE(uint32_t mask, const EnvRecord* env, int16_t item, const char* key,
-                    void* buffer, int16_t* length) {
-  if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
-  if (!zeb::present(mask, 1) || !zeb::present(mask, 2) || env == nullptr) {
-    return err::kMissingParameter;
+Status inquire(const EnvRecord& env, int16_t item, const char* key, void* buffer, int16_t* length) {
+  if (item < ENVINFO_STARTUP || item > ENVINFO_PARAMTEXTASIS) {
+    return Status::error(err::kOutOfBounds);
   }
-  if (item < ENVINFO_STARTUP || item > ENVINFO_PARAMTEXTASIS) return err::kOutOfBounds;
-  if (!zeb::present(mask, 4)) buffer = nullptr;
-  if (!zeb::present(mask, 5)) length = nullptr;
   if (item <= ENVINFO_PARAMTEXT || item == ENVINFO_PARAMTEXTASIS) {
-    if ((env->flags & needed_flag(item)) == 0) return err::kNoStartup;
-    return start_up_item(env, item, buffer, length);
+    if ((env.flags & needed_flag(item)) == 0) return Status::error(err::kNoStartup);
+    return Status::error(start_up_item(&env, item, buffer, length));
   }
-  if (!zeb::present(mask, 3) || key == nullptr) return err::kMissingParameter;
+  if (key == nullptr) return Status::error(err::kMissingParameter);
   if (item == ENVINFO_ASSIGN) {
-    const char* node = find(&env->assign_list, clean_key(key), zeb::kAssignNameLenOffset);
-    if (node == nullptr) return err::kNotFound;
+    const char* node = find(&env.assign_list, clean_key(key), kAssignNameLenOffset);
+    if (node == nullptr) return Status::error(err::kNotFound);
     put_length(length, 24);
-    put(buffer, node + zeb::kNodeMessageOffset + zeb::kAssignFileOffset, 24);
-    return err::kOk;
+    put(buffer, node + kNodeMessageOffset + kAssignFileOffset, 24);
+    return Status();
   }
-  if (item <= ENVINFO_PARAMDOUBLE) return param_item(env, item, key, buffer, length);
-  return name_item(env, item, key, buffer, length);
+  if (item <= ENVINFO_PARAMDOUBLE)
+    return Status::error(param_item(&env, item, key, buffer, length));
+  return Status::error(name_item(&env, item, key, buffer, length));
 }
+
+Result<InternalName> in_file(const EnvRecord& env) {
+  if ((env.flags & kFlagStartupProtocol) == 0) return Status::error(err::kNoStartup);
+  InternalName name;
+  std::memcpy(name.data(), env.startup_msg + kStartupInFileOffset, name.size());
+  return name;
+}
+
+Result<std::string_view> param_value(const EnvRecord& env, const char* key) {
+  const unsigned char* value = key != nullptr ? find_param(&env, key) : nullptr;
+  if (value == nullptr) return Status::error(err::kNotFound);
+  return std::string_view(reinterpret_cast<const char*>(value + 1), value[0]);
+}
+
+Result<int32_t> param_number(const EnvRecord& env, const char* key) {
+  Result<std::string_view> text = param_value(env, key);
+  if (!text.ok()) return text.status();
+  int32_t number = 0;
+  int16_t error = UTIL_DOUBLE(text->data(), static_cast<int16_t>(text->size()), &number);
+  if (error != err::kOk) return Status::error(error);
+  return number;
+}
+
+}  // namespace zeb::env

@@ -8,11 +8,13 @@
 #include <zeb/platform/errors.h>
 #include <zeb/platform/platform.h>
 #include <zeb/platform/receive.h>
+#include "env/environment.h"
 #include "env/startup.h"
 
 namespace err = zeb::err;
 using zeb::mask;
-using zeb::present;
+using zeb::env::IntakeCallbacks;
+using zeb::platform::Status;
 
 namespace {
 
@@ -25,15 +27,6 @@ int16_t code_of(const char* message, int16_t length) {
   return static_cast<int16_t>((static_cast<unsigned char>(message[0]) << 8) |
                               static_cast<unsigned char>(message[1]));
 }
-
-// ENV_INITIALIZER_'s parameters, for its subprocedures.
-struct Intake {
-  uint32_t mask;
-  EnvCallback startup_proc;
-  EnvCallback assign_proc;
-  EnvCallback param_proc;
-  void* user_data;
-};
 
 // FROM^MOM: whether the sender of the message just read is the parent: the
 // mother, or else the ancestor. The results of the inquiries are not
@@ -52,25 +45,22 @@ bool from_mom() {
 }
 
 // PROCESS^DATAMSG: the reply to one data message.
-int16_t data_message(const Intake& in, const char* message, int16_t length) {
+int16_t data_message(const IntakeCallbacks& in, const char* message, int16_t length) {
   if (!from_mom()) return kNotFromParent;
   switch (code_of(message, length)) {
     case -1:
-      if (present(in.mask, 1) && in.startup_proc != nullptr) {
-        int16_t error = in.startup_proc(in.user_data, message, length);
+      if (in.startup != nullptr) {
+        int16_t error = in.startup(in.user_data, message, length);
         if (error != 0) return error;
       }
       return kContinue;
     case -2:
       // A failed call-back still gets 0: the item is missing from the store.
-      if (present(in.mask, 2) && in.assign_proc != nullptr) {
-        in.assign_proc(in.user_data, message, length);
-      }
+      if (in.assign != nullptr) in.assign(in.user_data, message, length);
       return 0;
     case -3:
-      if (present(in.mask, 3) && in.param_proc != nullptr) {
-        in.param_proc(in.user_data, message, length);
-      }
+      // As for an ASSIGN: the parent goes on, the parameters are missing.
+      if (in.param != nullptr) in.param(in.user_data, message, length);
       return 0;
     default:  // also a message too short to hold a code
       return err::kInvalidOperation;
@@ -96,7 +86,7 @@ int16_t system_message(const char* message, int16_t length, bool* finished) {
 }
 
 // PROCESS^STARTUP: the receive loop.
-int16_t process_startup(const Intake& in, int16_t fnum) {
+int16_t process_startup(const IntakeCallbacks& in, int16_t fnum) {
   char buffer[zeb::kStartupReadCount];
   for (;;) {
     int16_t error = 0;
@@ -125,42 +115,38 @@ int32_t& zeb::intake_time_limit() {
   return limit;
 }
 
-int16_t ENV_INITIALIZER_(uint32_t mask_word, EnvCallback startup_proc, EnvCallback assign_proc,
-                         EnvCallback param_proc, void* user_data) {
-  // Bits beyond the four parameters are outside the contract; refusing them
-  // is safer than guessing.
-  if (!zeb::mask_fits(mask_word, 4)) return err::kInvalidOperation;
-  Intake in{mask_word, startup_proc, assign_proc, param_proc,
-            present(mask_word, 4) ? user_data : nullptr};
-  int16_t fnum = zeb::kNotOpen;
+namespace zeb::env {
+
+Status run_intake(const IntakeCallbacks& callbacks) {
+  int16_t fnum = kNotOpen;
   int16_t error = FILE_OPEN_(mask({1, 2, 3, 6, 7, 8}), "$receive", 8, &fnum, 0, 0, 1, 1, 8);
-  if (error != 0) return error;
-  error = process_startup(in, fnum);
+  if (error != 0) return Status::error(error, "open $RECEIVE");
+  error = process_startup(callbacks, fnum);
   FILE_CLOSE_(mask({1}), fnum);
-  return error;
+  return Status::error(error);
 }
 
-int16_t ENV_STARTUPPROC_(void* env, const void* message, int16_t length) {
+Status store_startup(EnvRecord& record, std::span<const char> message) {
   // Only the intake's reads (at most 596 bytes) fit the record; any other
   // length is refused and nothing changes.
-  if (env == nullptr || length < 0 || length > zeb::kStartupReadCount ||
-      (message == nullptr && length > 0)) {
-    return err::kOutOfBounds;
+  if (message.size() > static_cast<size_t>(kStartupReadCount)) {
+    return Status::error(err::kOutOfBounds);
   }
-  auto* record = static_cast<EnvRecord*>(env);
-  const char* bytes = static_cast<const char*>(message);
-  record->startup_len = length;
-  if (length > 0) std::memcpy(record->startup_msg, bytes, static_cast<size_t>(length));
-  record->startup_msg[length] = '\0';
+  const auto length = static_cast<int16_t>(message.size());
+  record.startup_len = length;
+  if (length > 0) std::memcpy(record.startup_msg, message.data(), message.size());
+  record.startup_msg[length] = '\0';
   // What an earlier, longer message left behind goes back to blanks.
-  std::memset(record->startup_msg + length + 1, ' ', sizeof record->startup_msg - length - 1);
+  std::memset(record.startup_msg + length + 1, ' ', sizeof record.startup_msg - length - 1);
   // The default volume and subvolume follow the code; a message too short to
   // hold them leaves blanks.
-  std::memset(record->default_names, ' ', sizeof record->default_names);
-  if (length > zeb::kStartupDefaultsOffset) {
-    size_t n = std::min<size_t>(sizeof record->default_names,
-                                static_cast<size_t>(length - zeb::kStartupDefaultsOffset));
-    std::memcpy(record->default_names, bytes + zeb::kStartupDefaultsOffset, n);
+  std::memset(record.default_names, ' ', sizeof record.default_names);
+  if (length > kStartupDefaultsOffset) {
+    size_t n = std::min<size_t>(sizeof record.default_names,
+                                static_cast<size_t>(length - kStartupDefaultsOffset));
+    std::memcpy(record.default_names, message.data() + kStartupDefaultsOffset, n);
   }
-  return 0;
+  return Status();
 }
+
+}  // namespace zeb::env

@@ -1,21 +1,26 @@
 // The environment's log path: one line per call, expanded by the format
 // engine and written to the OUT file and/or the home terminal.
+#include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include <zeb/env/env.h>
-#include <zeb/format/format.h>
 #include <zeb/platform/errors.h>
 #include <zeb/platform/platform.h>
+#include "env/environment.h"
 #include "env/startup.h"
+#include "format/format_core.h"
 #include "platform/host/diagnostics.h"
 
 namespace err = zeb::err;
 using zeb::mask;
-using zeb::present;
+using zeb::platform::Status;
 
 namespace {
 
 constexpr int16_t kLineLength = 160;
+// The arguments a log line reads; the engine's two other slots stay empty.
+constexpr size_t kLogArgs = 12;
 
 zeb::LostWrite g_lost;
 
@@ -48,16 +53,6 @@ int16_t display(const EnvRecord* env, const char* buffer, int16_t length) {
 
 }  // namespace
 
-int16_t ENV_WRITELOG(EnvRecord* env, const char* buffer, int16_t length) {
-  if (env == nullptr) return err::kMissingParameter;
-  int16_t error = display(env, buffer, length);
-  if (error != 0 && (env->flags & zeb::kFlagAbendOnLogError) != 0) {
-    zeb::report_lost_write();
-    ABEND();
-  }
-  return error;
-}
-
 const zeb::LostWrite& zeb::lost_write() { return g_lost; }
 
 void zeb::report_lost_write() {
@@ -69,33 +64,46 @@ void zeb::report_lost_write() {
     name_length = 0;
   }
   char text[kLineLength];
-  int16_t length = UTIL_FORMAT(mask({1, 2, 3, 4}), "error \\e\\", text, kLineLength, &g_lost.error);
+  const size_t length = zeb::format::format_into(text, "error \\e\\", {&g_lost.error});
   zeb::platform::write_error_line(zeb::platform::program_name() + ": write error on " +
                                   std::string(name, static_cast<size_t>(name_length)) + ": " +
-                                  std::string(text, static_cast<size_t>(length)));
+                                  std::string(text, length));
 }
 
-int16_t ENV_LOG(uint32_t mask_word, EnvRecord* env, const char* format, const void* a1,
-                const void* a2, const void* a3, const void* a4, const void* a5, const void* a6,
-                const void* a7, const void* a8, const void* a9, const void* a10, const void* a11,
-                const void* a12) {
-  if (!zeb::mask_fits(mask_word, 14)) return err::kInvalidOperation;
-  if (!present(mask_word, 1) || !present(mask_word, 2) || env == nullptr || format == nullptr) {
-    return err::kMissingParameter;
+namespace {
+
+// The line writer of both write_log and ENV_WRITELOG (which hands on a
+// negative length for the write to refuse, as a lost line).
+int16_t write_log_line(EnvRecord& env, const char* buffer, int16_t length) {
+  int16_t error = display(&env, buffer, length);
+  if (error != 0 && (env.flags & zeb::kFlagAbendOnLogError) != 0) {
+    zeb::report_lost_write();
+    ABEND();
   }
-  char line[kLineLength];
-  int16_t prefix = 0;
-  if ((env->flags & zeb::kFlagLogPrefix) != 0) {
-    prefix = UTIL_FORMAT(mask({1, 2, 3}), "\\t2.18\\ \\p6\\ ", line, kLineLength);
-  }
-  // Only the arguments the caller passed go on: the caller's parameters 3 to
-  // 14 (a1 to a12) are the engine's parameters 4 to 15.
-  uint32_t format_mask = mask({1, 2, 3});
-  for (int n = 3; n <= 14; ++n) {
-    if (present(mask_word, n)) format_mask |= zeb::param_bit(n + 1);
-  }
-  int16_t length =
-      UTIL_FORMAT(format_mask, format, line + prefix, static_cast<int16_t>(kLineLength - prefix),
-                  a1, a2, a3, a4, a5, a6, a7, a8, a9, a10, a11, a12);
-  return ENV_WRITELOG(env, line, static_cast<int16_t>(prefix + length));
+  return error;
 }
+
+}  // namespace
+
+int16_t ENV_WRITELOG(EnvRecord* env, const char* buffer, int16_t length) {
+  if (env == nullptr) return err::kMissingParameter;
+  return write_log_line(*env, buffer, length);
+}
+
+namespace zeb::env {
+
+Status write_log(EnvRecord& env, std::span<const char> line) {
+  const auto length = static_cast<int16_t>(std::min<size_t>(line.size(), INT16_MAX));
+  return Status::error(write_log_line(env, line.data(), length));
+}
+
+Status log(EnvRecord& env, const char* format, std::span<const void* const> args) {
+  char line[kLineLength];
+  size_t prefix = 0;
+  if ((env.flags & kFlagLogPrefix) != 0) prefix = format::format_into(line, "\\t2.18\\ \\p6\\ ");
+  const size_t length = format::format_into(std::span<char>(line).subspan(prefix), format,
+                                            args.first(std::min(args.size(), kLogArgs)));
+  return write_log(env, std::span<const char>(line, prefix + length));
+}
+
+}  // namespace zeb::env

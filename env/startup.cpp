@@ -1,18 +1,19 @@
 // The environment's half of start-up and shut-down: the environment record,
 // the intake, the IN, OUT and home-terminal files and the configuration
 // file's name; at the end the closing lines, the files and the stop.
+#include <algorithm>
 #include <cstring>
 
 #include <zeb/containers/pool.h>
 #include <zeb/env/env.h>
 #include <zeb/platform/errors.h>
 #include <zeb/platform/platform.h>
+#include "env/environment.h"
 #include "env/startup.h"
 
-namespace err = zeb::err;
 using zeb::mask;
-using zeb::present;
 
+namespace zeb::env {
 namespace {
 
 // Opens the file whose internal name is at name24 (collapsed to external
@@ -24,74 +25,78 @@ int16_t open_internal(const char* name24, int16_t* fnum) {
 }
 
 }  // namespace
+}  // namespace zeb::env
 
-int16_t ENV_STARTUP(uint32_t mask_word, EnvRecord** env, void* pool, uint16_t flags,
-                    const char* lconf) {
-  if (!zeb::mask_fits(mask_word, 4)) return err::kInvalidOperation;
-  if (!present(mask_word, 1) || !present(mask_word, 2) || !present(mask_word, 3) ||
-      env == nullptr || pool == nullptr) {
-    return err::kMissingParameter;
-  }
-  if (!present(mask_word, 4) || lconf == nullptr) lconf = "=lconf";
+namespace zeb::env {
+
+Status start(EnvRecord** env, void* pool, uint16_t flags, const char* lconf) {
+  if (lconf == nullptr) lconf = "=lconf";
   void* memory = nullptr;
   int16_t error = MEM_ALLOC(pool, &memory, static_cast<int32_t>(sizeof(EnvRecord)));
-  if (error != 0) return error;
+  if (error != 0) return Status::error(error, "environment record");
   auto* record = static_cast<EnvRecord*>(memory);
   *env = record;
   std::memset(record, ' ', sizeof *record);
   record->start_time = UTIL_CIVILTIME();
-  zeb::env_set_pool(record, pool);
-  record->assign_list = zeb::kEmptyList;
-  record->param_list = zeb::kEmptyList;
+  env_set_pool(record, pool);
+  record->assign_list = kEmptyList;
+  record->param_list = kEmptyList;
   record->startup_len = 0;
   record->flags = flags;
-  record->in_fnum = zeb::kNotOpen;
-  record->out_fnum = zeb::kNotOpen;
-  record->term_fnum = zeb::kNotOpen;
-  if ((flags & zeb::kFlagStartupProtocol) != 0) {
-    error = ENV_INITIALIZER_(mask({1, 2, 3, 4}), ENV_STARTUPPROC_, ENV_ASSIGNPROC_, ENV_PARAMPROC_,
-                             record);
-    if (error != 0) return error;
+  record->in_fnum = kNotOpen;
+  record->out_fnum = kNotOpen;
+  record->term_fnum = kNotOpen;
+  if ((flags & kFlagStartupProtocol) != 0) {
+    Status status = run_intake({ENV_STARTUPPROC_, ENV_ASSIGNPROC_, ENV_PARAMPROC_, record});
+    if (!status.ok()) return status;
   }
-  if ((flags & zeb::kFlagOpenIn) != 0) {
-    error = open_internal(record->startup_msg + zeb::kStartupInFileOffset, &record->in_fnum);
-    if (error != 0) return error;
+  if ((flags & kFlagOpenIn) != 0) {
+    error = open_internal(record->startup_msg + kStartupInFileOffset, &record->in_fnum);
+    if (error != 0) return Status::error(error, "open the IN file");
   }
-  if ((flags & zeb::kFlagOpenOut) != 0) {
-    error = open_internal(record->startup_msg + zeb::kStartupOutFileOffset, &record->out_fnum);
-    if (error != 0) return error;
+  if ((flags & kFlagOpenOut) != 0) {
+    error = open_internal(record->startup_msg + kStartupOutFileOffset, &record->out_fnum);
+    if (error != 0) return Status::error(error, "open the OUT file");
   }
-  if ((flags & zeb::kFlagOpenHomeTerm) != 0) {
+  if ((flags & kFlagOpenHomeTerm) != 0) {
     char name[48];
     int16_t length = 0, detail = 0;
     if (PROCESS_GETINFO_(mask({7, 8, 9, 21}), nullptr, nullptr, 0, nullptr, nullptr, nullptr, name,
                          sizeof name, &length, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                          0, nullptr, nullptr, 0, nullptr, &detail) != 0) {
-      return detail;
+      return Status::error(detail, "home terminal");
     }
     error = FILE_OPEN_(mask({1, 2, 3}), name, length, &record->term_fnum);
-    if (error != 0) return error;
+    if (error != 0) return Status::error(error, "open the home terminal");
   }
   // An unresolved name leaves lconf_name blank; start-up goes on.
-  ENV_FNAME(mask({1, 2, 4}), record, lconf, nullptr, record->lconf_name);
-  if ((flags & zeb::kFlagLogStarted) != 0) ENV_LOG(mask({1, 2}), record, "\\p\\ started.");
-  return 0;
+  if (Result<ResolvedName> name = resolve_name(*record, lconf); name.ok()) {
+    std::memcpy(record->lconf_name, name->external.data(),
+                std::min(sizeof record->lconf_name, static_cast<size_t>(name->external_length)));
+  }
+  if ((flags & kFlagLogStarted) != 0) {
+    // A line that cannot be written is kept as the lost write; shut-down
+    // reports it and ends the run abnormally.
+    log(*record, "\\p\\ started.").ignore();
+  }
+  return Status();
 }
 
-void ENV_SHUTDOWN(uint32_t mask_word, EnvRecord* env, int16_t code) {
-  if (!present(mask_word, 1) || env == nullptr) ABEND();
+void shut_down(EnvRecord* env, int16_t code) {
+  if (env == nullptr) ABEND();
   int64_t elapsed = UTIL_CIVILTIME() - env->start_time;
   int64_t cpu = MYPROCESSTIME();
-  if (present(mask_word, 2) && code != 0) ABEND();
-  if ((env->flags & zeb::kFlagLogStopped) != 0) {
-    ENV_LOG(mask({1, 2, 3}), env, "Total CPU time: \\tj8.22\\", &cpu);
-    ENV_LOG(mask({1, 2, 3}), env, "Elapsed time:   \\tj8.22\\", &elapsed);
-    ENV_LOG(mask({1, 2}), env, "\\p\\ Stopped.");
+  if (code != 0) ABEND();
+  if ((env->flags & kFlagLogStopped) != 0) {
+    // Lines that cannot be written are kept as the lost write, reported below.
+    log(*env, "Total CPU time: \\tj8.22\\", {&cpu}).ignore();
+    log(*env, "Elapsed time:   \\tj8.22\\", {&elapsed}).ignore();
+    log(*env, "\\p\\ Stopped.").ignore();
   }
   // Like the core utilities, a run whose lines could not all be written ends
   // abnormally, with one line on standard error that says so.
-  if (zeb::lost_write().error != 0) {
-    zeb::report_lost_write();
+  if (lost_write().error != 0) {
+    report_lost_write();
     ABEND();
   }
   for (int16_t fnum : {env->in_fnum, env->out_fnum, env->term_fnum}) {
@@ -99,3 +104,5 @@ void ENV_SHUTDOWN(uint32_t mask_word, EnvRecord* env, int16_t code) {
   }
   STOP();
 }
+
+}  // namespace zeb::env

@@ -11,6 +11,7 @@
 #include <zeb/containers/pool.h>
 #include <zeb/env/env.h>
 #include <zeb/platform/errors.h>
+#include "env/environment.h"
 #include "env/store.h"
 
 namespace err = zeb::err;
@@ -44,9 +45,8 @@ void push(int32_t* head, char* node) {
 
 }  // namespace zeb::env
 
+namespace zeb::env {
 namespace {
-
-using zeb::env::follow;
 
 uint16_t be16(const unsigned char* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 
@@ -57,96 +57,97 @@ bool all_blank(const char* p, int n) {
 }
 
 }  // namespace
+}  // namespace zeb::env
 
-int16_t ENV_ASSIGNPROC_(void* user_data, const void* message, int16_t length) {
-  auto* env = static_cast<EnvRecord*>(user_data);
-  if (env == nullptr || message == nullptr) return err::kMissingParameter;
-  if (length < zeb::kAssignMinLength) return err::kBadMessage;
+namespace zeb::env {
+
+Status store_assign(EnvRecord& env, std::span<const char> message) {
+  if (message.size() < static_cast<size_t>(kAssignMinLength))
+    return Status::error(err::kBadMessage);
+  const auto length = static_cast<int16_t>(message.size());
   void* buffer = nullptr;
-  int16_t error = MEM_ALLOC(zeb::env_pool(env), &buffer, length + zeb::kNodeMessageOffset);
-  if (error != err::kOk) return error;
+  int16_t error = MEM_ALLOC(env_pool(&env), &buffer, length + kNodeMessageOffset);
+  if (error != err::kOk) return Status::error(error, "ASSIGN store");
   char* node = static_cast<char*>(buffer);
-  std::memcpy(node + zeb::kNodeLengthOffset, &length, sizeof length);
-  char* msg = node + zeb::kNodeMessageOffset;
-  std::memcpy(msg, message, static_cast<size_t>(length));
+  std::memcpy(node + kNodeLengthOffset, &length, sizeof length);
+  char* msg = node + kNodeMessageOffset;
+  std::memcpy(msg, message.data(), message.size());
   // A blank volume comes from the start-up message's defaults; a blank
   // subvolume only when a file is named.
-  char* volume = msg + zeb::kAssignFileOffset;
-  if (all_blank(volume, 8)) std::memcpy(volume, env->startup_msg + zeb::kStartupDefaultsOffset, 8);
+  char* volume = msg + kAssignFileOffset;
+  if (all_blank(volume, 8)) std::memcpy(volume, env.startup_msg + kStartupDefaultsOffset, 8);
   if (all_blank(volume + 8, 8) && !all_blank(volume + 16, 8)) {
-    std::memcpy(volume + 8, env->startup_msg + zeb::kStartupDefaultsOffset + 8, 8);
+    std::memcpy(volume + 8, env.startup_msg + kStartupDefaultsOffset + 8, 8);
   }
-  zeb::env::push(&env->assign_list, node);
-  return err::kOk;
+  push(&env.assign_list, node);
+  return Status();
 }
 
-int16_t ENV_PARAMPROC_(void* user_data, const void* message, int16_t length) {
-  auto* env = static_cast<EnvRecord*>(user_data);
-  if (env == nullptr || message == nullptr) return err::kMissingParameter;
-  const auto* msg = static_cast<const unsigned char*>(message);
-  if (length < zeb::kParamFirstOffset) return err::kBadMessage;
-  auto count = static_cast<int16_t>(be16(msg + zeb::kParamCountOffset));
+Status store_params(EnvRecord& env, std::span<const unsigned char> message) {
+  const unsigned char* msg = message.data();
+  const auto length = static_cast<int>(message.size());
+  if (length < kParamFirstOffset) return Status::error(err::kBadMessage);
+  auto count = static_cast<int16_t>(be16(msg + kParamCountOffset));
   // The whole message is checked before anything is stored: a parameter that
   // runs past the received bytes refuses the message.
-  int at = zeb::kParamFirstOffset;
+  int at = kParamFirstOffset;
   for (int i = 0; i < count; ++i) {
-    if (at + 1 > length) return err::kBadMessage;
+    if (at + 1 > length) return Status::error(err::kBadMessage);
     at += 1 + msg[at];
-    if (at + 1 > length) return err::kBadMessage;
+    if (at + 1 > length) return Status::error(err::kBadMessage);
     at += 1 + msg[at];
-    if (at > length) return err::kBadMessage;
+    if (at > length) return Status::error(err::kBadMessage);
   }
-  at = zeb::kParamFirstOffset;
+  at = kParamFirstOffset;
   for (int i = 0; i < count; ++i) {
     const unsigned char* name = msg + at;
     const unsigned char* value = name + 1 + name[0];
-    int16_t error = ENV_ADDPARAM(env, reinterpret_cast<const char*>(name + 1), name[0],
-                                 reinterpret_cast<const char*>(value + 1), value[0]);
-    if (error != err::kOk) return error;
+    Status status = add_param(env, {reinterpret_cast<const char*>(name + 1), name[0]},
+                              {reinterpret_cast<const char*>(value + 1), value[0]});
+    if (!status.ok()) return status;
     at += 2 + name[0] + value[0];
   }
-  return err::kOk;
+  return Status();
 }
 
-int16_t ENV_ADDPARAM(EnvRecord* env, const char* name, int16_t name_length, const char* value,
-                     int16_t value_length) {
-  if (env == nullptr) return err::kMissingParameter;
-  if (name_length < 0 || name_length > 255 || value_length < 0 || value_length > 255) {
-    return err::kOutOfBounds;
-  }
-  if ((name == nullptr && name_length > 0) || (value == nullptr && value_length > 0)) {
-    return err::kMissingParameter;
-  }
+Status add_param(EnvRecord& env, std::string_view name, std::string_view value) {
+  if (name.size() > 255 || value.size() > 255) return Status::error(err::kOutOfBounds);
+  const auto name_length = static_cast<int16_t>(name.size());
+  const auto value_length = static_cast<int16_t>(value.size());
   void* buffer = nullptr;
-  int16_t error = MEM_ALLOC(zeb::env_pool(env), &buffer, name_length + value_length + 12);
-  if (error != err::kOk) return error;
+  int16_t error = MEM_ALLOC(env_pool(&env), &buffer, name_length + value_length + 12);
+  if (error != err::kOk) return Status::error(error, "PARAM store");
   auto* node = static_cast<char*>(buffer);
-  auto* msg = reinterpret_cast<unsigned char*>(node + zeb::kNodeMessageOffset);
+  auto* msg = reinterpret_cast<unsigned char*>(node + kNodeMessageOffset);
   auto length = static_cast<int16_t>(name_length + value_length + 6);
-  std::memcpy(node + zeb::kNodeLengthOffset, &length, sizeof length);
+  std::memcpy(node + kNodeLengthOffset, &length, sizeof length);
   msg[0] = 0xFF;  // code -3, big-endian
   msg[1] = 0xFD;
   msg[2] = 0x00;  // count 1
   msg[3] = 0x01;
   msg[4] = static_cast<unsigned char>(name_length);
-  UTIL_UPSHIFT(name, msg + 5, name_length);
+  UTIL_UPSHIFT(name.data(), msg + 5, name_length);
   msg[5 + name_length] = static_cast<unsigned char>(value_length);
-  UTIL_UPSHIFT(value, msg + 6 + name_length, value_length);
+  UTIL_UPSHIFT(value.data(), msg + 6 + name_length, value_length);
 
   // Every older parameter of the same name goes.
-  void* pool = zeb::env_pool(env);
-  auto* head = &env->param_list;
+  void* pool = env_pool(&env);
+  auto* head = &env.param_list;
   int32_t* link = head;
   for (char* old = follow(link); old != reinterpret_cast<char*>(head); old = follow(link)) {
-    const char* old_name = old + zeb::kNodeMessageOffset + 4;
+    const char* old_name = old + kNodeMessageOffset + 4;
     if (old_name[0] == static_cast<char>(msg[4]) &&
         std::memcmp(old_name + 1, msg + 5, static_cast<size_t>(name_length)) == 0) {
-      zeb::env::set_link(link, follow(reinterpret_cast<int32_t*>(old)));
+      set_link(link, follow(reinterpret_cast<int32_t*>(old)));
+      // The node came from this pool and is unlinked: giving it back cannot
+      // fail in a way the store could act on.
       MEM_FREE(pool, old);
     } else {
       link = reinterpret_cast<int32_t*>(old);
     }
   }
-  zeb::env::push(head, node);
-  return err::kOk;
+  push(head, node);
+  return Status();
 }
+
+}  // namespace zeb::env

@@ -15,9 +15,12 @@
 //  - an escaped NUL ends the format for good, also inside a directive.
 #include <zeb/format/format.h>
 
+#include <algorithm>
 #include <bit>
+#include <cstdint>
 
 #include <zeb/platform/types.h>
+#include "format/format_core.h"
 #include "format/format_internal.h"
 
 namespace zeb::format {
@@ -494,31 +497,21 @@ void process_format(State& s) {
 
 }  // namespace
 
-}  // namespace zeb::format
-
-int16_t UTIL_FORMAT(uint32_t mask, const char* format, char* buffer, int16_t limit, const void* a1,
-                    const void* a2, const void* a3, const void* a4, const void* a5, const void* a6,
-                    const void* a7, const void* a8, const void* a9, const void* a10,
-                    const void* a11, const void* a12, const void* a13, const void* a14) {
-  using zeb::present;
-  if (!present(mask, 1) || !present(mask, 2) || !present(mask, 3) || format == nullptr ||
-      buffer == nullptr) {
-    return 0;
-  }
-  const void* const args[zeb::format::kArgSlots] = {a1, a2, a3,  a4,  a5,  a6,  a7,
-                                                    a8, a9, a10, a11, a12, a13, a14};
-  zeb::format::State s;
+size_t format_into(std::span<char> out, const char* format, std::span<const void* const> args) {
+  if (format == nullptr || out.data() == nullptr) return 0;
+  State s;
   s.fmt = reinterpret_cast<const unsigned char*>(format);
-  s.start = buffer;
-  s.out = buffer;
-  s.limit = limit < 0 ? 0 : limit;
+  s.start = out.data();
+  s.out = out.data();
+  // The count stored must fit the 16-bit results of the procedures.
+  s.limit = static_cast<int>(std::min<size_t>(out.size(), INT16_MAX));
   s.remaining = s.limit;
-  s.args = args;
-  s.mask = mask;
+  s.args = args.data();
+  s.nargs = static_cast<int>(std::min<size_t>(args.size(), kArgSlots));
   s.argpos = 0;
   s.cur = 0;
 
-  const bool* const special = zeb::format::kSpecial.is;
+  const bool* const special = kSpecial.is;
   for (;;) {
     // Ordinary text up to the next backslash, "@" or NUL: found first (four
     // bytes per round; a byte is read only when the one before it was not
@@ -545,10 +538,33 @@ int16_t UTIL_FORMAT(uint32_t mask, const char* format, char* buffer, int16_t lim
     s.fmt = p;
     if (s.next_char() == 0) break;
     if (s.cur == '\\') {
-      zeb::format::process_format(s);
+      process_format(s);
     } else {
       s.put(static_cast<char>(s.cur));
     }
   }
-  return static_cast<int16_t>(s.stored());
+  return static_cast<size_t>(s.stored());
+}
+
+}  // namespace zeb::format
+
+int16_t UTIL_FORMAT(uint32_t mask, const char* format, char* buffer, int16_t limit, const void* a1,
+                    const void* a2, const void* a3, const void* a4, const void* a5, const void* a6,
+                    const void* a7, const void* a8, const void* a9, const void* a10,
+                    const void* a11, const void* a12, const void* a13, const void* a14) {
+  using zeb::present;
+  if (!present(mask, 1) || !present(mask, 2) || !present(mask, 3) || format == nullptr ||
+      buffer == nullptr) {
+    return 0;
+  }
+  // An argument the mask does not mark as passed is never read: its slot
+  // goes to the engine as null.
+  const void* args[zeb::format::kArgSlots] = {a1, a2, a3,  a4,  a5,  a6,  a7,
+                                              a8, a9, a10, a11, a12, a13, a14};
+  for (int n = 0; n < zeb::format::kArgSlots; ++n) {
+    if (!present(mask, 4 + n)) args[n] = nullptr;
+  }
+  const size_t size = limit < 0 ? 0 : static_cast<size_t>(limit);
+  return static_cast<int16_t>(
+      zeb::format::format_into(std::span<char>(buffer, size), format, args));
 }

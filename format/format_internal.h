@@ -1,4 +1,4 @@
-// The call state of one UTIL_FORMAT call and the engine's subprocedures,
+// The call state of one expansion and the engine's subprocedures,
 // shared by the directive handlers. Internal to the format folder.
 #pragma once
 
@@ -117,8 +117,8 @@ struct State {
   char* out;                 // next output byte
   int remaining;             // bytes that may still be stored
   int limit;                 // the caller's limit (0 or more)
-  const void* const* args;   // the fourteen argument slots
-  uint32_t mask;             // the caller's mask: slot i was passed when bit 28-i is set
+  const void* const* args;   // the argument slots
+  int nargs;                 // how many slots the caller filled (at most kArgSlots)
   int argpos;                // next slot to hand out
   int cur;                   // current character, 0 at the end
   char work[kWorkSize];      // field work area
@@ -143,9 +143,8 @@ struct State {
 
   // The next argument address, or null when the slot was not passed.
   const void* next_param() {
-    if (argpos >= kArgSlots) return nullptr;
-    int slot = argpos++;
-    return (mask >> (28 - slot)) & 1u ? args[slot] : nullptr;
+    if (argpos >= nargs) return nullptr;
+    return args[argpos++];
   }
 
   int16_t param16() {

@@ -4,6 +4,7 @@
 #include <zeb/platform/errors.h>
 #include <zeb/platform/platform.h>
 #include <zeb/runtime/entry.h>
+#include "env/environment.h"
 
 namespace err = zeb::err;
 using zeb::mask;
@@ -69,7 +70,11 @@ int16_t ZEB_ENVINFO(uint32_t mask_word, int16_t item, const char* key, void* buf
   EnvRecord* env = started_env();
   if (env == nullptr) return err::kNoStartup;
   if (!zeb::mask_fits(mask_word, 4)) return err::kInvalidOperation;
-  return ENV_INQUIRE(zeb::mask_with_leading(mask_word), env, item, key, buffer, length);
+  if (!present(mask_word, 1)) return err::kMissingParameter;
+  return zeb::env::inquire(*env, item, present(mask_word, 2) ? key : nullptr,
+                           present(mask_word, 3) ? buffer : nullptr,
+                           present(mask_word, 4) ? length : nullptr)
+      .code();
 }
 
 int16_t ZEB_OPEN(uint32_t mask_word, const char* name, int16_t* filenum, int16_t access,
@@ -87,11 +92,10 @@ int16_t ZEB_OPEN(uint32_t mask_word, const char* name, int16_t* filenum, int16_t
   if (present(mask_word, 8) || present(mask_word, 9) || present(mask_word, 10)) {
     return err::kInvalidOperation;
   }
-  // Room for any external name, a node name included.
-  char external[64];
-  int16_t length = 0;
-  int16_t error = ENV_FNAME(mask({1, 2, 4, 5}), env, name, nullptr, external, &length);
-  if (error != 0) return error;
+  zeb::platform::Result<zeb::env::ResolvedName> resolved = zeb::env::resolve_name(*env, name);
+  if (!resolved.ok()) return resolved.code();
+  const char* external = resolved->external.data();
+  const int16_t length = resolved->external_length;
   // FILE_OPEN_'s parameters 4 to 8 are ours 3 to 7, each one place on.
   uint32_t open_mask = mask({1, 2, 3}) | ((mask_word & (mask({3, 4, 5, 6, 7}))) >> 1);
   return FILE_OPEN_(open_mask, external, length, filenum, access, exclusion, nowait_depth,

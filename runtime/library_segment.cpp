@@ -9,6 +9,7 @@
 #include <zeb/platform/segment.h>
 #include <zeb/platform/this_process.h>
 #include <zeb/platform/types.h>
+#include "runtime/runtime_core.h"
 
 namespace {
 
@@ -71,29 +72,29 @@ int16_t FILE_EXISTS(char* name, int16_t pages) {
 
 }  // namespace zeb
 
-int16_t UTIL_ALLOCATESEGMENT(uint32_t mask, void** base, int16_t pages, int16_t segment_id,
-                             const char* swapfile) {
-  if (!zeb::mask_fits(mask, 4)) return err::kInvalidOperation;
+namespace zeb::runtime {
+
+Result<void*> allocate_segment(int16_t pages, int16_t segment_id, const char* swapfile) {
   char name[24];
   std::memset(name, ' ', sizeof name);
-  if (zeb::present(mask, 4) && swapfile != nullptr) std::memcpy(name, swapfile, sizeof name);
-  if (!zeb::present(mask, 2)) pages = zeb::kDefaultSegmentPages;
-  if (!zeb::present(mask, 3)) segment_id = zeb::kLibrarySegmentId;
-  if (pages < 1 || pages > zeb::kMaxSegmentPages) return err::kOutOfBounds;
+  if (swapfile != nullptr) std::memcpy(name, swapfile, sizeof name);
+  if (pages < 1 || pages > kMaxSegmentPages) return Status::error(err::kOutOfBounds);
 
-  int16_t verdict = zeb::FILE_EXISTS(name, pages);
+  int16_t verdict = FILE_EXISTS(name, pages);
   if (verdict == err::kNotFound) {
     int32_t ext = 0;
     int16_t maxext = 0;
-    zeb::swap_extents(pages, &ext, &maxext);
+    swap_extents(pages, &ext, &maxext);
     int16_t result = CREATE(zeb::mask({1, 2, 4, 11}), name, ext, 0, ext, 0, 0, 0, 0, 0, 0, maxext);
     if (result != 0) {
+      // The last open or create error says more than CREATE's result; when
+      // the inquiry fails, last stays 0 and CREATE's result stands.
       int16_t last = 0;
       FILEINFO(zeb::mask({1, 2}), -1, &last);
-      return last != 0 ? last : result;
+      return Status::error(last != 0 ? last : result, "create the swap file");
     }
   } else if (verdict != 0) {
-    return verdict;
+    return Status::error(verdict, "swap file");
   }
 
   // The segment is as large as its swap file. An inquiry that fails leaves
@@ -101,17 +102,18 @@ int16_t UTIL_ALLOCATESEGMENT(uint32_t mask, void** base, int16_t pages, int16_t 
   int16_t error = 0, devtype = 0;
   int32_t capacity = 0;
   int16_t result = capacity_of(name, &error, &devtype, &capacity);
-  if (result != 0) return result;
-  if (error != 0) return error;
-  if (capacity < static_cast<int64_t>(pages) * zeb::kPageBytes) return err::kNoSegment;
+  if (result != 0) return Status::error(result, "swap file");
+  if (error != 0) return Status::error(error, "swap file");
+  if (capacity < static_cast<int64_t>(pages) * kPageBytes) return Status::error(err::kNoSegment);
 
   if (ALLOCATESEGMENT(zeb::mask({1, 2, 3, 4}), segment_id, capacity, name,
                       static_cast<int16_t>(kSegmentFlags)) != 0) {
-    return err::kNoSegment;
+    return Status::error(err::kNoSegment, "segment");
   }
-  if (zeb::present(mask, 1) && base != nullptr) *base = zeb::platform::segment_base();
-  return 0;
+  return static_cast<void*>(platform::segment_base());
 }
+
+}  // namespace zeb::runtime
 
 int16_t UTIL_MYSWAPVOLUME(char* volume, int16_t maxlen, int16_t* length) {
   if (volume == nullptr || length == nullptr) return err::kInvalidOperation;

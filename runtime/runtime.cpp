@@ -1,11 +1,11 @@
-// Start-up, the log path and shut-down.
+// Start-up, the log path and shut-down: the runtime's typed core.
 //
 // ZEB_STARTUP gives the process its library segment with the library context
 // at the base, the memory pool behind it and the timer list, then the
 // environment (ENV_STARTUP: the start-up conversation, the IN, OUT and
 // home-terminal files), with flag 0x1000 the terminal session on the home
-// terminal, and the start-up flags. ZEB_LOG and ZEB_SHUTDOWN hand on to
-// ENV_LOG and ENV_SHUTDOWN with the library's environment record.
+// terminal, and the start-up flags. The log path and shut-down hand on to
+// the environment's with the library's environment record.
 #include <zeb/runtime/runtime.h>
 
 #include <zeb/containers/pool.h>
@@ -16,74 +16,80 @@
 #include <zeb/platform/segment.h>
 #include <zeb/runtime/library_segment.h>
 #include <zeb/terminal/zeb_term.h>
-#include "env/startup.h"
+#include "env/environment.h"
 #include "platform/host/diagnostics.h"
+#include "runtime/runtime_core.h"
 
-int16_t ZEB_STARTUP(uint32_t mask, int16_t pages, uint16_t flags, const char* lconf) {
-  if (!zeb::mask_fits(mask, 3)) return zeb::err::kInvalidOperation;
-  if (!zeb::present(mask, 1)) pages = 1000;
-  zeb::platform::clear_failure_note();
-  void* base = nullptr;
-  int16_t error = UTIL_ALLOCATESEGMENT(zeb::mask({1, 2, 3}), &base, pages, zeb::kLibrarySegmentId);
-  if (error != 0) return error;
-  if (base != zeb::library_base()) return zeb::err::kBadSegmentBase;
-  USESEGMENT(zeb::mask({1}), zeb::kLibrarySegmentId);
-  LibraryContext* context = zeb::library_context();
+namespace err = zeb::err;
+using zeb::mask;
+
+namespace zeb::runtime {
+
+Status start(int16_t pages, std::optional<uint16_t> flags, const char* lconf) {
+  platform::clear_failure_note();
+  Result<void*> segment = allocate_segment(pages, kLibrarySegmentId, nullptr);
+  if (!segment.ok()) return segment.status();
+  void* base = *segment;
+  if (base != library_base()) return Status::error(err::kBadSegmentBase);
+  // The segment was made with this id just above, so its answer (the
+  // segment in use before) tells nothing; whether the segment is now at the
+  // base is asked of the context. Should the platform have failed to map it
+  // there, there is no context to start.
+  USESEGMENT(mask({1}), kLibrarySegmentId);
+  LibraryContext* context = library_context();
+  if (context == nullptr) return Status::error(err::kNoSegment, "library segment");
   // A reused swap file still holds an earlier run's context.
   *context = LibraryContext{};
-  char* pool = static_cast<char*>(base) + zeb::kLibraryPoolOffset;
-  error =
-      MEM_DEFINEPOOL(pool, static_cast<int32_t>(pages) * zeb::kPageBytes - zeb::kLibraryPoolOffset);
-  if (error != 0) return error;
-  context->pool = zeb::to_segment_offset(pool);
+  char* pool = static_cast<char*>(base) + kLibraryPoolOffset;
+  int16_t error =
+      MEM_DEFINEPOOL(pool, static_cast<int32_t>(pages) * kPageBytes - kLibraryPoolOffset);
+  if (error != 0) return Status::error(error, "library pool");
+  context->pool = to_segment_offset(pool);
   void* timers = nullptr;
   error = TIMER_INIT(&timers, pool);
-  if (error != 0) return error;
-  context->timers = zeb::to_segment_offset(timers);
-  // The environment's half of start-up: flags and lconf go on only when
-  // given (ENV_STARTUP answers 29 without flags).
-  uint32_t env_mask = zeb::mask({1, 2});
-  if (zeb::present(mask, 2)) env_mask |= zeb::param_bit(3);
-  if (zeb::present(mask, 3)) env_mask |= zeb::param_bit(4);
+  if (error != 0) return Status::error(error, "timer list");
+  context->timers = to_segment_offset(timers);
+  // The environment's half of start-up needs the flags.
+  if (!flags.has_value()) return Status::error(err::kMissingParameter);
   EnvRecord* env = nullptr;
-  error = ENV_STARTUP(env_mask, &env, pool, flags, lconf);
-  context->env = zeb::to_segment_offset(env);
-  if (error != 0) return error;
-  error = zeb::open_startup_session(flags);
-  if (error != 0) return error;
-  context->flags = flags;
-  return 0;
+  Status status = env::start(&env, pool, *flags, lconf);
+  context->env = to_segment_offset(env);
+  if (!status.ok()) return status;
+  error = open_startup_session(*flags);
+  if (error != 0) return Status::error(error, "terminal session");
+  context->flags = *flags;
+  return Status();
 }
 
-int16_t ZEB_LOG(uint32_t mask, const char* format, const void* a1, const void* a2, const void* a3,
-                const void* a4, const void* a5, const void* a6, const void* a7, const void* a8,
-                const void* a9, const void* a10, const void* a11, const void* a12) {
-  if (!zeb::mask_fits(mask, 13)) return zeb::err::kInvalidOperation;
-  if (!zeb::present(mask, 1) || format == nullptr) return zeb::err::kMissingParameter;
+Status log(const char* format, std::span<const void* const> args) {
+  if (format == nullptr) return Status::error(err::kMissingParameter);
   // Like the other entry points, 309 before start-up.
-  auto* env = static_cast<EnvRecord*>(zeb::library_env());
-  if (env == nullptr) return zeb::err::kNoStartup;
-  return ENV_LOG(zeb::mask_with_leading(mask), env, format, a1, a2, a3, a4, a5, a6, a7, a8, a9, a10,
-                 a11, a12);
+  auto* env = static_cast<EnvRecord*>(library_env());
+  if (env == nullptr) return Status::error(err::kNoStartup);
+  return env::log(*env, format, args);
 }
 
-void ZEB_SHOWMEMSTATS() {
+void show_pool_stats() {
   PoolStats stats{};
-  if (MEM_STATS(zeb::mask({1, 2}), zeb::library_pool(), &stats) != 0) return;
-  ZEB_LOG(zeb::mask({1, 2, 3, 4, 5}),
-          "Pool Alloc: \\q8\\  Free:   \\q8\\  Used:    \\d8\\  Maxused:\\d8\\",
-          &stats.alloc_requests, &stats.free_requests, &stats.used, &stats.maxused);
-  ZEB_LOG(zeb::mask({1, 2, 3, 4}), "     Allocs:\\q8\\  Splits: \\q8\\  Extends: \\q8\\",
-          &stats.whole_allocs, &stats.splits, &stats.extends);
-  ZEB_LOG(zeb::mask({1, 2, 3, 4}), "     Joins: \\q8\\  Release:\\q8\\  FailSize:\\d8\\",
-          &stats.joins, &stats.releases, &stats.failsize);
+  if (MEM_STATS(mask({1, 2}), library_pool(), &stats) != 0) return;
+  // Statistics are a courtesy at the end of a run: a line that cannot be
+  // written is kept as the lost write, which shut-down reports.
+  log("Pool Alloc: \\q8\\  Free:   \\q8\\  Used:    \\d8\\  Maxused:\\d8\\",
+      {&stats.alloc_requests, &stats.free_requests, &stats.used, &stats.maxused})
+      .ignore();
+  log("     Allocs:\\q8\\  Splits: \\q8\\  Extends: \\q8\\",
+      {&stats.whole_allocs, &stats.splits, &stats.extends})
+      .ignore();
+  log("     Joins: \\q8\\  Release:\\q8\\  FailSize:\\d8\\",
+      {&stats.joins, &stats.releases, &stats.failsize})
+      .ignore();
 }
 
-void ZEB_SHUTDOWN(uint32_t mask, int16_t code) {
-  uint16_t flags = zeb::library_flags();
-  if ((flags & zeb::kFlagMemStats) != 0) ZEB_SHOWMEMSTATS();
-  if ((flags & zeb::kFlagTermSession) != 0) zeb::close_library_session();
-  uint32_t env_mask = zeb::mask({1});
-  if (zeb::present(mask, 1)) env_mask |= zeb::param_bit(2);
-  ENV_SHUTDOWN(env_mask, static_cast<EnvRecord*>(zeb::library_env()), code);
+void shut_down(int16_t code) {
+  uint16_t flags = library_flags();
+  if ((flags & kFlagMemStats) != 0) show_pool_stats();
+  if ((flags & kFlagTermSession) != 0) close_library_session();
+  env::shut_down(static_cast<EnvRecord*>(library_env()), code);
 }
+
+}  // namespace zeb::runtime

@@ -5,10 +5,11 @@
 #include <cstring>
 #include <string>
 
-#include <zeb/format/format.h>
+#include <zeb/platform/errors.h>
 #include <zeb/platform/platform.h>
-#include <zeb/runtime/runtime.h>
+#include "format/format_core.h"
 #include "platform/host/diagnostics.h"
+#include "runtime/runtime_core.h"
 
 namespace {
 
@@ -48,11 +49,11 @@ static_assert(sizeof kBanner / sizeof kBanner[0] == 18);
 // naming what it could not use when the platform knows, and ends the process.
 [[noreturn]] void startup_failed(int16_t error) {
   char text[160];
-  int16_t length = UTIL_FORMAT(zeb::mask({1, 2, 3, 4}), "error \\e\\", text, sizeof text, &error);
+  const size_t length = zeb::format::format_into(text, "error \\e\\", {&error});
   std::string line = "vorn: library start-up failed: ";
   const std::string& what = zeb::platform::failure_note();
   if (!what.empty()) line += what + ": ";
-  line.append(text, static_cast<size_t>(length));
+  line.append(text, length);
   zeb::platform::write_error_line(line);
   ABEND();
 }
@@ -67,6 +68,8 @@ int16_t COMPARE(const void* a, const void* b) {
 namespace zeb {
 
 int32_t survey_rpm(int32_t* intervals) {
+  // The sort refuses only a missing array or procedure, or a bad element
+  // size, none of which can happen here.
   HEAPSORTX_(zeb::mask({1, 2, 3, 4}), intervals, kSurveyPasses, 2, COMPARE);
   // Summed in 64 bits: forty intervals near the 32-bit limit do not overflow.
   int64_t total = 0;
@@ -119,12 +122,15 @@ int16_t VORN(const char* name, int16_t length, int32_t* rpm) {
 }
 
 void INTRO() {
-  for (const char* line : kBanner) ZEB_LOG(zeb::mask({1}), line);
+  // A line that cannot be written is kept as the library's lost write: the
+  // survey goes on, and shut-down reports it and ends the run abnormally.
+  for (const char* line : kBanner) zeb::runtime::log(line).ignore();
 }
 
 void(TEST)() {
-  int16_t error = ZEB_STARTUP(zeb::mask({1, 2}), 4000, 0x29);
-  if (error != 0) startup_failed(error);
+  zeb::platform::Status started = zeb::runtime::start(4000, 0x29);
+  if (!started.ok()) startup_failed(started.code());
+  int16_t error = 0;
   INTRO();
   int32_t ldev = 0;
   for (;;) {
@@ -139,18 +145,19 @@ void(TEST)() {
     if (info.subtype != zeb::kSubtypeNoSurvey) {
       int32_t rpm = 0;
       error = VORN(devname, devname_length, &rpm);
+      // A report line that cannot be written is kept as the lost write, as
+      // in INTRO.
       if (error == 0) {
-        ZEB_LOG(zeb::mask({1, 2, 3, 4}), "Drive: \\a8.%\\ Effective RPM: \\d\\", devname,
-                &devname_length, &rpm);
+        zeb::runtime::log("Drive: \\a8.%\\ Effective RPM: \\d\\", {devname, &devname_length, &rpm})
+            .ignore();
       } else {
         // A drive whose measurement failed still gets its line, with the
         // error number and its text.
-        ZEB_LOG(zeb::mask({1, 2, 3, 4}), "Drive: \\a8.%\\ Error: \\e\\", devname, &devname_length,
-                &error);
+        zeb::runtime::log("Drive: \\a8.%\\ Error: \\e\\", {devname, &devname_length, &error})
+            .ignore();
       }
     }
     ldev = info.ldev;
   }
-  ZEB_SHUTDOWN(0);
-  STOP();
+  zeb::runtime::shut_down(0);
 }

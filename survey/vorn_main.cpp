@@ -6,6 +6,7 @@
 #include <string>
 
 #include <zeb/zeb.h>
+#include "format/format_core.h"
 #include "platform/host/diagnostics.h"
 #include "survey/survey.h"
 
@@ -53,11 +54,9 @@ int print_lines(const char* const* lines, size_t count) {
   if (fnum >= 0) FILE_CLOSE_(zeb::mask({1}), fnum);
   if (error == 0) return 0;
   char text[160];
-  int16_t length = UTIL_FORMAT(zeb::mask({1, 2, 3, 4}),
-                               "vorn: write error on standard output: "
-                               "error \\e\\",
-                               text, sizeof text, &error);
-  zeb::platform::write_error_line(std::string(text, static_cast<size_t>(length)));
+  const size_t length =
+      zeb::format::format_into(text, "vorn: write error on standard output: error \\e\\", {&error});
+  zeb::platform::write_error_line(std::string(text, length));
   return zeb::kAbendStatus;
 }
 

@@ -28,6 +28,8 @@ int16_t await(TermSession* s, int16_t* count, int32_t timelimit) {
   int16_t fnum = s->fnum;
   AWAITIOX(mask({1, 3, 5}), &fnum, nullptr, count, nullptr, timelimit);
   int16_t error = last_error(s->fnum);
+  // The time-out is the error to report; a cancel that fails leaves the
+  // operation to end by itself.
   if (error == err::kTimedOut) CANCEL(s->fnum);
   return error;
 }
@@ -68,7 +70,9 @@ int16_t TERM_OPEN(void** sess, void* pool, const char* name, int16_t length, int
     if (error != 0) FILE_CLOSE_(mask({1}), s->fnum);
   }
   if (error != 0) {
-    // Nothing of a session that did not open stays behind.
+    // Nothing of a session that did not open stays behind. The record came
+    // from this pool just above, so giving it back cannot fail; the open's
+    // error is the one to report.
     MEM_FREE(pool, record);
     return error;
   }
@@ -87,6 +91,8 @@ int16_t TERM_OPEN(void** sess, void* pool, const char* name, int16_t length, int
 int16_t TERM_CLOSE(void* sess) {
   TermSession* s = session(sess);
   if (s == nullptr) return err::kMissingParameter;
+  // The session closes whatever the flush answers: output the terminal did
+  // not take goes with it, as a caller that cares learns from TERM_FLUSH.
   TERM_FLUSH(s);
   FILE_CLOSE_(mask({1}), s->fnum);
   return MEM_FREE(static_cast<char*>(sess) - s->pool, sess);
@@ -169,7 +175,7 @@ int16_t TERM_FUNC_COMPLETE(void* sess, void* buffer, int16_t maxlen, int16_t* co
 int16_t TERM_FUNC_CANCEL(void* sess) {
   TermSession* s = session(sess);
   if (s == nullptr) return err::kMissingParameter;
-  CANCEL(s->fnum);
+  CANCEL(s->fnum);  // its error is read back as the file's last error
   return last_error(s->fnum);
 }
 

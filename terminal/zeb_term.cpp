@@ -1,11 +1,14 @@
 // The terminal entry points.
 #include <zeb/terminal/zeb_term.h>
 
+#include <cstring>
+
 #include <zeb/env/context.h>
 #include <zeb/env/env.h>
 #include <zeb/platform/errors.h>
 #include <zeb/platform/this_process.h>
 #include <zeb/terminal/session.h>
+#include "env/environment.h"
 
 using zeb::mask;
 
@@ -67,6 +70,8 @@ int16_t ZEB_TERMCONVMODE() {
 
 namespace zeb {
 
+using platform::Result;
+
 int16_t open_library_session(const char* name, int16_t length, int32_t throttle) {
   LibraryContext* context = library_context();
   if (context == nullptr || context->pool == 0) return err::kNoStartup;
@@ -84,16 +89,20 @@ int16_t open_startup_session(uint16_t flags) {
   int16_t length = 0, detail = 0;
   if ((flags & kFlagStartupProtocol) != 0) {
     // The session runs on the IN file of the start-up message, throttled by
-    // the PARAM "throttle". The inquiries' results are not checked: without
-    // the PARAM the throttle stays 0, and a name that cannot be resolved
-    // leaves the length 0, which TERM_OPEN refuses.
+    // the PARAM "throttle": without the PARAM, or with one that is not a
+    // number, the throttle is 0; a name that cannot be resolved leaves the
+    // length 0, which TERM_OPEN refuses.
     const auto* env = static_cast<const EnvRecord*>(library_env());
-    int32_t throttle = 0;
-    ENV_INQUIRE(mask({1, 2, 3, 4}), env, ENVINFO_PARAMDOUBLE, "THROTTLE", &throttle);
-    char in[24];
-    ENV_INQUIRE(mask({1, 2, 4}), env, ENVINFO_INFILE, nullptr, in);
-    ENV_INQUIRE(mask({1, 2, 3, 4, 5}), env, ENVINFO_FNAME, in, name, &length);
-    return open_library_session(name, length, throttle);
+    if (env == nullptr) return open_library_session(name, 0, 0);
+    Result<int32_t> throttle = env::param_number(*env, "THROTTLE");
+    Result<env::InternalName> in = env::in_file(*env);
+    Result<env::ResolvedName> resolved =
+        in.ok() ? env::resolve_name(*env, in->data()) : Result<env::ResolvedName>(in.status());
+    if (resolved.ok()) {
+      length = resolved->external_length;
+      std::memcpy(name, resolved->external.data(), static_cast<size_t>(length));
+    }
+    return open_library_session(name, length, throttle.ok() ? *throttle : 0);
   }
   // Without the start-up conversation there is no IN file to name: the
   // session runs on the home terminal, unthrottled.
@@ -108,6 +117,8 @@ int16_t open_startup_session(uint16_t flags) {
 void close_library_session() {
   LibraryContext* context = library_context();
   if (context == nullptr || context->term == 0) return;
+  // The library's session ends with the run: a close that fails leaves
+  // nothing the caller could still do, and the session is forgotten anyway.
   TERM_CLOSE(library_term());
   context->term = 0;
 }
