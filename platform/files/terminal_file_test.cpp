@@ -16,7 +16,8 @@
 #include <zeb/platform/fs.h>
 #include "platform/host/syscalls.h"
 #include "platform/host/testing.h"
-#include "platform/rooms.h"
+#include "platform/files/file.h"
+#include "platform/files/files.h"
 
 namespace {
 

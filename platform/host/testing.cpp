@@ -16,6 +16,7 @@
 
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
+#include "platform/files/files.h"
 #include "platform/volumes/volumes.h"
 
 namespace zeb::testing {

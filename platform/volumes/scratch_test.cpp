@@ -21,7 +21,10 @@
 #include "platform/host/diagnostics.h"
 #include "platform/host/syscalls.h"
 #include "platform/host/testing.h"
-#include "platform/rooms.h"
+#include "platform/files/files.h"
+#include "platform/names/names.h"
+#include "platform/volumes/scratch.h"
+#include "platform/volumes/volumes.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 
 #include <zeb/platform/platform.h>
 #include "platform/host/syscalls.h"
+#include "platform/files/files.h"
 #include "platform/volumes/volumes.h"
 
 namespace zeb::platform {

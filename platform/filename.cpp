@@ -12,7 +12,7 @@
 #include <zeb/platform/fs.h>
 #include <zeb/platform/types.h>
 #include "platform/host/syscalls.h"
-#include "platform/rooms.h"
+#include "platform/files/files.h"
 
 namespace err = zeb::err;
 

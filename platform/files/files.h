@@ -1,0 +1,114 @@
+// The typed core of the files room: the calls the library's layers above the
+// platform make on files, and that the mask-word procedures of fs.h,
+// terminal.h and keyfile.h adapt. Internal to the platform.
+//
+// Every call returns a Status or a Result (the library's 16-bit error
+// numbers). A call on an open file number also keeps its error as that
+// file's last error, as the procedures do; a failed open or creation keeps
+// its error as the last error of file number -1.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/host/status.h"
+#include "platform/names/names.h"
+
+namespace zeb::platform {
+
+// open_file: opens a file by external name. access: 0 read-write, 1 read, 2
+// write (disk files). A nowait depth (0 or 1) is taken by terminals and
+// $RECEIVE only. A name that is no volume, device or stream but a process's
+// opens that process's $RECEIVE. Returns the file number.
+struct OpenOptions {
+  int16_t access = 0;
+  int16_t nowait_depth = 0;
+};
+Result<int16_t> open_file(std::string_view name, OpenOptions options = {});
+
+// close_file: closes a file number (16 when it is not open).
+Status close_file(int16_t filenum);
+
+// write_file: a waited write of data (at most 32767 bytes; 21 beyond) at the
+// file's position. *written, when given, receives the count written.
+Status write_file(int16_t filenum, std::span<const char> data, int16_t* written = nullptr);
+
+// read_file: reads up to buffer.size() bytes (at most 32767). *count_read,
+// when given, receives the count read. 1 at the end of the file.
+Status read_file(int16_t filenum, std::span<char> buffer, int16_t* count_read = nullptr);
+
+// write_read_file: writes the first write_count bytes of buffer to a process
+// or terminal and reads up to read_count bytes of the reply into it (both
+// within buffer; 21 otherwise). A read count of 0 makes it a plain write on
+// a terminal. On a nowait terminal it only starts the operation: buffer must
+// stay valid until AWAITIOX completes it.
+Status write_read_file(int16_t filenum, std::span<char> buffer, int16_t write_count,
+                       int16_t read_count, int16_t* count_read = nullptr);
+
+// position_file: the byte address of the next transfer (-1: the end).
+Status position_file(int16_t filenum, int32_t address);
+
+// last_error: the last error of an open file, or of file number -1.
+Result<int16_t> last_error(int16_t filenum);
+
+// file_info: what FILE_GETINFO_ tells of an open file.
+struct FileInfo {
+  int16_t last_error = 0;
+  std::string name;  // the external name it was opened by
+  int16_t device_type = 0;
+  int16_t device_subtype = 0;
+};
+Result<FileInfo> file_info(int16_t filenum);
+
+// The creation attributes of a disk file (FILEINFO, FILERECINFO).
+struct FileAttributes {
+  int16_t filecode = 0;
+  int16_t primary = 1;
+  int16_t secondary = 1;
+  int16_t maxextents = 16;
+  int16_t filetype = 0;
+  int16_t recordlen = 0;
+  int16_t blocklen = 4096;
+  int16_t buffersize = 4096;
+};
+
+// create_disk_file: creates the named disk file of size bytes (0: empty)
+// with the attributes; 10 when it exists.
+Status create_disk_file(const FileName& name, long long size, const FileAttributes& attributes);
+
+// create_temporary_file: a temporary file on a volume, held until its last
+// open is closed; returns its name ("$VOL.#nnnnnnn"). With swap it is a swap
+// file of size bytes, its blocks reserved, held until the process ends.
+Result<FileName> create_temporary_file(std::string_view volume, bool swap = false,
+                                       long long size = 0);
+// discard_temporary_file: forgets a temporary file that was never opened.
+void discard_temporary_file(const FileName& name);
+
+}  // namespace zeb::platform
+
+namespace zeb::platform {
+
+// The host beneath a file number, for the platform's other rooms and tests.
+//
+// host_fd: the host descriptor of an open file number, or -1.
+int host_fd(int16_t filenum);
+// set_file_error: sets the last error of an open file number.
+void set_file_error(int16_t filenum, int16_t error);
+// open_internal_for_mapping: opens the file named by a 24-byte internal name
+// for reading and writing (not O_DSYNC) and returns a new host descriptor,
+// which the caller owns, or -1 with *error set.
+int open_internal_for_mapping(const char* internal_name, int16_t* error);
+
+// Replaces the device table with one written as ZEB_VOLUMES is (bad entries
+// are reported on standard error and left out), as though the process had
+// started with it; restore_volume_table goes back to the table of the host's
+// configuration (ZEB_VOLUMES or discovery), read afresh. Either forgets the
+// files of simulated volumes and temporary files that are not open, and
+// every simulated disk's write count. No file may be open on a volume of the
+// table being replaced.
+void install_volume_table(const std::string& text);
+void restore_volume_table();
+
+}  // namespace zeb::platform
