@@ -11,8 +11,8 @@
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
 #include <zeb/platform/types.h>
-#include "platform/host/syscalls.h"
 #include "platform/files/files.h"
+#include "platform/host/syscalls.h"
 
 namespace err = zeb::err;
 

@@ -243,7 +243,8 @@ int16_t FILE_GETINFO_(uint32_t mask, int16_t filenum, int16_t* lasterror, char* 
   if (!info.ok()) return info.code();
   if (present(mask, 2) && lasterror != nullptr) *lasterror = info->last_error;
   if (present(mask, 3) && filename != nullptr) {
-    if (!present(mask, 4) || static_cast<size_t>(std::max<int16_t>(maxlen, 0)) < info->name.size()) {
+    if (!present(mask, 4) ||
+        static_cast<size_t>(std::max<int16_t>(maxlen, 0)) < info->name.size()) {
       return err::kOutOfBounds;
     }
     std::memcpy(filename, info->name.data(), info->name.size());
@@ -373,7 +374,8 @@ int16_t FILE_SETSECURITY_(const char* internal_name, int16_t security) {
   std::shared_ptr<HeldFile> held;
   if (int16_t error = open_descriptor(name, &v, &fd, &held, 0); error != 0) return error;
   int16_t result = 0;
-  if (syscalls().fchmod(fd, static_cast<unsigned>(security) & 0777u) != 0) result = error_from_errno(errno);
+  if (syscalls().fchmod(fd, static_cast<unsigned>(security) & 0777u) != 0)
+    result = error_from_errno(errno);
   syscalls().close(fd);
   return result;
 }
@@ -403,7 +405,7 @@ int16_t FILENAME_DECOMPOSE_(uint32_t mask, const char* filename, int16_t length,
   }
   if (length < 0) return err::kOutOfBounds;
   Result<std::string> part = file_name_part(std::string_view(filename, static_cast<size_t>(length)),
-                                       present(mask, 6) ? level : 0);
+                                            present(mask, 6) ? level : 0);
   if (!part.ok()) return part.code();
   if (static_cast<size_t>(std::max<int16_t>(maxlen, 0)) < part->size()) return err::kOutOfBounds;
   std::memcpy(piece, part->data(), part->size());

@@ -13,7 +13,6 @@
 #include "platform/volumes/scratch.h"
 #include "platform/volumes/volumes.h"
 
-
 namespace zeb::platform {
 
 // This process's name ("$" and up to five letters or digits) from

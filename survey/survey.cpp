@@ -8,6 +8,7 @@
 #include <zeb/format/format.h>
 #include <zeb/platform/platform.h>
 #include <zeb/runtime/runtime.h>
+#include "platform/files/files.h"
 #include "platform/host/diagnostics.h"
 
 namespace {
@@ -80,16 +81,14 @@ int32_t survey_rpm(int32_t* intervals) {
 
 int16_t VORNIO(int16_t filenum, int32_t* rpm) {
   int32_t intervals[zeb::kSurveyPasses];
-  int16_t last_error = 0;
   int64_t previous = PROCESSOR_CLOCK();
   for (int pass = 0; pass < zeb::kSurveyPasses; ++pass) {
-    POSITION(filenum, 0);
-    FILE_GETINFO_(zeb::mask({1, 2}), filenum, &last_error);
-    if (last_error != 0) return last_error;
-    int16_t written = 0;
-    WRITEX(zeb::mask({1, 2, 3, 4}), filenum, kBlockOfX.data(), kBlock, &written);
-    FILE_GETINFO_(zeb::mask({1, 2}), filenum, &last_error);
-    if (last_error != 0) return last_error;
+    if (zeb::platform::Status s = zeb::platform::position_file(filenum, 0); !s.ok()) {
+      return s.code();
+    }
+    if (zeb::platform::Status s = zeb::platform::write_file(filenum, kBlockOfX); !s.ok()) {
+      return s.code();
+    }
     int64_t now = PROCESSOR_CLOCK();
     int64_t interval = now - previous;
     // A pass longer than the 32-bit range (about 35 minutes) counts as the
@@ -110,11 +109,13 @@ int16_t VORN(const char* name, int16_t length, int32_t* rpm) {
   int16_t error = FILE_CREATE_(zeb::mask({1, 2, 3, 11}), filename, kNameMax, &filename_length, 0, 0,
                                0, 0, 0, 0, 0, kBlock);
   if (error != 0) return error;
-  int16_t filenum = zeb::kNotOpen;
-  error = FILE_OPEN_(zeb::mask({1, 2, 3}), filename, filename_length, &filenum);
-  if (error != 0) return error;
-  error = VORNIO(filenum, rpm);
-  FILE_CLOSE_(zeb::mask({1}), filenum);
+  zeb::platform::Result<int16_t> opened =
+      zeb::platform::open_file(std::string_view(filename, static_cast<size_t>(filename_length)));
+  if (!opened.ok()) return opened.code();
+  error = VORNIO(*opened, rpm);
+  // The file was opened here and is known to be open: closing it cannot
+  // fail in a way the measurement could report.
+  zeb::platform::close_file(*opened).ignore();
   return error;
 }
 

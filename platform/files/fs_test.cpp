@@ -15,9 +15,9 @@
 #include <vector>
 
 #include <zeb/platform/platform.h>
+#include "platform/files/files.h"
 #include "platform/host/syscalls.h"
 #include "platform/host/testing.h"
-#include "platform/files/files.h"
 #include "platform/names/names.h"
 #include "platform/volumes/scratch.h"
 #include "platform/volumes/volumes.h"

@@ -43,8 +43,8 @@ class ProcessFile : public File {
   // The process's reply error is the write's.
   Status write(std::span<const char> data, int16_t* written) override {
     int16_t reply = 0;
-    int16_t error = process_message(fd_, data.data(), static_cast<int16_t>(data.size()), nullptr,
-                                    0, nullptr, &reply);
+    int16_t error = process_message(fd_, data.data(), static_cast<int16_t>(data.size()), nullptr, 0,
+                                    nullptr, &reply);
     if (error != 0) return Status::error(error);
     if (written != nullptr) *written = static_cast<int16_t>(data.size());
     return Status::error(reply);

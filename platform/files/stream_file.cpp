@@ -31,8 +31,8 @@ class StreamFile : public File {
     if (count > 0) std::memcpy(line, data.data(), count);
     line[count] = '\n';
     // A reader that went away is an error of this write, never a signal.
-    long n = may_sigpipe_ ? write_all_no_sigpipe(fd_, line, count + 1)
-                          : write_all(fd_, line, count + 1);
+    long n =
+        may_sigpipe_ ? write_all_no_sigpipe(fd_, line, count + 1) : write_all(fd_, line, count + 1);
     if (n < 0) return Status::from_errno(errno);
     if (written != nullptr) *written = static_cast<int16_t>(count);
     return Status();

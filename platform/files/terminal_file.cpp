@@ -199,8 +199,7 @@ int wait_for(Terminal* const* files, size_t n, int64_t deadline) {
 
 // Starts an operation on t: writes out, then (read_count > 0, or a plain
 // read) reads into in.
-int16_t start(Terminal& t, Op op, const void* out, int16_t out_count, void* in,
-              int16_t in_count) {
+int16_t start(Terminal& t, Op op, const void* out, int16_t out_count, void* in, int16_t in_count) {
   if (t.op != Op::kNone) return err::kTooManyNowait;
   struct termios settings {};
   t.canonical = syscalls().tcgetattr(t.fd, &settings) != 0 || (settings.c_lflag & ICANON) != 0;
@@ -320,8 +319,7 @@ class TerminalFile : public File {
     if (syscalls().tcgetattr(t_.fd, &settings) == 0 && (settings.c_lflag & ICANON) != 0) {
       out.push_back('\n');
     }
-    int16_t error =
-        start(t_, Op::kWrite, out.data(), static_cast<int16_t>(out.size()), nullptr, 0);
+    int16_t error = start(t_, Op::kWrite, out.data(), static_cast<int16_t>(out.size()), nullptr, 0);
     if (error == 0 && t_.nowait == 0 && written != nullptr) {
       *written = static_cast<int16_t>(data.size());
     }

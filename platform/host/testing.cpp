@@ -14,9 +14,9 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/files/files.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
-#include "platform/files/files.h"
 #include "platform/volumes/volumes.h"
 
 namespace zeb::testing {

@@ -80,8 +80,7 @@ std::string trimmed_part(const char* part) {
 }
 
 bool from_internal(const char* internal, FileName* name) {
-  FileName result{trimmed_part(internal), trimmed_part(internal + 8),
-                  trimmed_part(internal + 16)};
+  FileName result{trimmed_part(internal), trimmed_part(internal + 8), trimmed_part(internal + 16)};
   if (result.subvol.empty() && !result.file.empty()) return false;
   return parse_name(result.external(), name);
 }

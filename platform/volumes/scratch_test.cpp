@@ -18,10 +18,10 @@
 #include <vector>
 
 #include <zeb/platform/platform.h>
+#include "platform/files/files.h"
 #include "platform/host/diagnostics.h"
 #include "platform/host/syscalls.h"
 #include "platform/host/testing.h"
-#include "platform/files/files.h"
 #include "platform/names/names.h"
 #include "platform/volumes/scratch.h"
 #include "platform/volumes/volumes.h"

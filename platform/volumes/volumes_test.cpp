@@ -6,8 +6,8 @@
 #include <set>
 
 #include <zeb/platform/platform.h>
-#include "platform/host/syscalls.h"
 #include "platform/files/files.h"
+#include "platform/host/syscalls.h"
 #include "platform/volumes/volumes.h"
 
 namespace zeb::platform {
