@@ -16,7 +16,7 @@
 #include "platform/files/file.h"
 #include "platform/files/files.h"
 #include "platform/host/syscalls.h"
-#include "platform/names/names.h"
+#include "platform/names/file_names.h"
 #include "platform/volumes/volumes.h"
 
 using zeb::present;

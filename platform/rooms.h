@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "platform/files/files.h"
-#include "platform/names/names.h"
+#include "platform/names/file_names.h"
 #include "platform/volumes/scratch.h"
 #include "platform/volumes/volumes.h"
 

@@ -18,7 +18,7 @@
 #include <zeb/platform/fs.h>
 #include <zeb/platform/terminal.h>
 #include "platform/host/status.h"
-#include "platform/names/names.h"
+#include "platform/names/file_names.h"
 #include "platform/volumes/volumes.h"
 
 namespace zeb::platform {

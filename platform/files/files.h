@@ -8,13 +8,15 @@
 // its error as the last error of file number -1.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "platform/host/status.h"
-#include "platform/names/names.h"
+#include "platform/names/file_names.h"
 
 namespace zeb::platform {
 
@@ -85,6 +87,44 @@ Result<FileName> create_temporary_file(std::string_view volume, bool swap = fals
                                        long long size = 0);
 // discard_temporary_file: forgets a temporary file that was never opened.
 void discard_temporary_file(const FileName& name);
+
+// Terminals (terminal.h). Each keeps its error as the file's last error.
+//
+// check_terminal: 16 when nothing is open under filenum, 2 when it is no
+// terminal, else 0.
+Status check_terminal(int16_t filenum);
+// await_io: completes the outstanding operation of *filenum, or with -1 of
+// whichever terminal's completes first (its number is written back).
+// timelimit in hundredths of a second, negative for none, 0 only to look;
+// 40 when it passes first (the operation stays outstanding). *completion,
+// when given, tells of the operation that completed, whatever its error.
+struct Completion {
+  bool completed = false;
+  void* buffer = nullptr;  // the read buffer, null for a write
+  int16_t count = 0;       // count transferred
+};
+Status await_io(int16_t* filenum, int32_t timelimit, Completion* completion = nullptr);
+// cancel_io: ends the outstanding operation of a nowait terminal.
+Status cancel_io(int16_t filenum);
+// set_mode: a SETMODE function (8 mode, 22 line speed) of a terminal, param1
+// set when given (function 22 takes none: 2 when either is given); returns
+// the two words of the setting before the call.
+using ModeWords = std::array<int16_t, 2>;
+Result<ModeWords> set_mode(int16_t filenum, int16_t function, std::optional<int16_t> param1 = {},
+                           bool param2_given = false);
+// set_param: SETPARAM function 3 of a terminal: params, when given, is the
+// new 8-byte array (21 for another size); before, when given (at least 8
+// bytes, 22 otherwise), receives the array before the call.
+Status set_param(int16_t filenum, int16_t function, std::optional<std::span<const char>> params,
+                 std::optional<std::span<char>> before = {});
+
+// Key-sequenced files (keyfile.h). position_by_key: positions the file for
+// the next read_file by key: the first length bytes of key (absent: the
+// file's key length; 22 beyond it) and a positioning mode (0 approximate, 1
+// generic, 2 exact). key_specifier 0 is the primary key, the only one kept.
+// 16 for a file number not open, 2 for a file that is not key-sequenced.
+Status position_by_key(int16_t filenum, const char* key, std::optional<int16_t> length,
+                       int16_t mode, int16_t key_specifier = 0);
 
 }  // namespace zeb::platform
 

@@ -18,7 +18,7 @@
 #include "platform/files/files.h"
 #include "platform/host/syscalls.h"
 #include "platform/host/testing.h"
-#include "platform/names/names.h"
+#include "platform/names/file_names.h"
 #include "platform/volumes/scratch.h"
 #include "platform/volumes/volumes.h"
 

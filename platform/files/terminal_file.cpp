@@ -399,15 +399,23 @@ Terminal* terminal_at(int16_t filenum) {
 
 }  // namespace
 
-}  // namespace zeb::platform
+// The error for a file number that is a file but no nowait terminal with
+// an operation outstanding, or 0 when it is one.
+int16_t outstanding_error(int16_t filenum, Terminal* t) {
+  if (t == nullptr) {
+    int16_t error = not_terminal(filenum);
+    return error == err::kNotOpenFile ? error : record(filenum, err::kWaitedFile);
+  }
+  if (t->nowait == 0) return record(filenum, err::kWaitedFile);
+  if (t->op == Op::kNone) return record(filenum, err::kNoOutstanding);
+  return 0;
+}
 
-using namespace zeb::platform;
-using zeb::present;
+Status check_terminal(int16_t filenum) {
+  return Status::error(terminal_at(filenum) == nullptr ? not_terminal(filenum) : 0);
+}
 
-int16_t AWAITIOX(uint32_t mask, int16_t* filenum, void** buffer_addr, int16_t* count_transferred,
-                 int32_t* tag, int32_t timelimit, int16_t* segment_id) {
-  if (!zeb::mask_fits(mask, 6)) return err::kInvalidOperation;
-  if (!present(mask, 1) || filenum == nullptr) return err::kMissingParameter;
+Status await_io(int16_t* filenum, int32_t timelimit, Completion* completion) {
   std::vector<int16_t> numbers;
   std::vector<Terminal*> files;
   if (*filenum == -1) {
@@ -418,67 +426,51 @@ int16_t AWAITIOX(uint32_t mask, int16_t* filenum, void** buffer_addr, int16_t* c
         files.push_back(&t->state());
       }
     });
-    if (files.empty()) return err::kNoOutstanding;
+    if (files.empty()) return Status::error(err::kNoOutstanding);
   } else {
     Terminal* t = terminal_at(*filenum);
-    if (t == nullptr) {
-      int16_t error = not_terminal(*filenum);
-      return error == err::kNotOpenFile ? error : record(*filenum, err::kWaitedFile);
-    }
-    if (t->nowait == 0) return record(*filenum, err::kWaitedFile);
-    if (t->op == Op::kNone) return record(*filenum, err::kNoOutstanding);
+    if (int16_t error = outstanding_error(*filenum, t); error != 0) return Status::error(error);
     numbers.push_back(*filenum);
     files.push_back(t);
   }
-  int64_t limit = present(mask, 5) ? timelimit : -1;
-  int64_t deadline = limit < 0 ? -1 : now_ns() + limit * kTickNs;
+  int64_t deadline = timelimit < 0 ? -1 : now_ns() + int64_t{timelimit} * kTickNs;
   int index = wait_for(files.data(), files.size(), deadline);
   if (index < 0) {
-    if (present(mask, 3) && count_transferred != nullptr) *count_transferred = 0;
     if (*filenum != -1) set_file_error(*filenum, err::kTimedOut);
-    return err::kTimedOut;
+    return Status::error(err::kTimedOut);
   }
   Terminal& t = *files[static_cast<size_t>(index)];
   int16_t done = numbers[static_cast<size_t>(index)];
   *filenum = done;
-  if (present(mask, 2) && buffer_addr != nullptr) {
-    *buffer_addr = t.op == Op::kWrite ? nullptr : static_cast<void*>(t.in);
+  if (completion != nullptr) {
+    completion->completed = true;
+    completion->buffer = t.op == Op::kWrite ? nullptr : static_cast<void*>(t.in);
+    completion->count = t.count;
   }
-  if (present(mask, 3) && count_transferred != nullptr) *count_transferred = t.count;
-  if (present(mask, 4) && tag != nullptr) *tag = 0;
-  if (present(mask, 6) && segment_id != nullptr) *segment_id = -1;
   t.op = Op::kNone;
-  return record(done, t.error);
+  return Status::error(record(done, t.error));
 }
 
-int16_t CANCEL(int16_t filenum) {
+Status cancel_io(int16_t filenum) {
   Terminal* t = terminal_at(filenum);
-  if (t == nullptr) {
-    int16_t error = not_terminal(filenum);
-    return error == err::kNotOpenFile ? error : record(filenum, err::kWaitedFile);
-  }
-  if (t->nowait == 0) return record(filenum, err::kWaitedFile);
-  if (t->op == Op::kNone) return record(filenum, err::kNoOutstanding);
+  if (int16_t error = outstanding_error(filenum, t); error != 0) return Status::error(error);
   t->op = Op::kNone;
   t->out.clear();
-  return record(filenum, 0);
+  return Status::error(record(filenum, 0));
 }
 
-int16_t SETMODE(uint32_t mask, int16_t filenum, int16_t function, int16_t param1,
-                int16_t /*param2*/, int16_t* last_params) {
-  if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
-  if (!present(mask, 1)) return err::kMissingParameter;
+Result<ModeWords> set_mode(int16_t filenum, int16_t function, std::optional<int16_t> param1,
+                           bool param2_given) {
   Terminal* t = terminal_at(filenum);
-  if (t == nullptr) return not_terminal(filenum);
-  if (!present(mask, 2)) return record(filenum, err::kMissingParameter);
+  if (t == nullptr) return Status::error(not_terminal(filenum));
   struct termios s {};
-  if (syscalls().tcgetattr(t->fd, &s) != 0) return record(filenum, errno_error());
-  int16_t before[2] = {0, 0};
+  if (syscalls().tcgetattr(t->fd, &s) != 0) return Status::error(record(filenum, errno_error()));
+  ModeWords before = {0, 0};
   if (function == zeb::kSetModeTerminalMode) {
     before[0] = (s.c_lflag & ICANON) != 0 ? 0 : 1;
-    if (present(mask, 3)) {
-      if (param1 != 0 && param1 != 1) return record(filenum, err::kOutOfBounds);
-      if (param1 == 1) {
+    if (param1) {
+      if (*param1 != 0 && *param1 != 1) return Status::error(record(filenum, err::kOutOfBounds));
+      if (*param1 == 1) {
         s.c_lflag &= ~static_cast<tcflag_t>(ICANON);
         s.c_cc[VMIN] = 1;
         s.c_cc[VTIME] = 0;
@@ -486,52 +478,41 @@ int16_t SETMODE(uint32_t mask, int16_t filenum, int16_t function, int16_t param1
         s.c_lflag |= ICANON;
       }
       int16_t error = apply(*t, s);
-      if (error != 0) return record(filenum, error);
+      if (error != 0) return Status::error(record(filenum, error));
     }
   } else if (function == zeb::kSetModeLineSpeed) {
     // Read only: the speed of the line is the tty's own.
-    if (present(mask, 3) || present(mask, 4)) return record(filenum, err::kInvalidOperation);
+    if (param1 || param2_given) return Status::error(record(filenum, err::kInvalidOperation));
     before[0] = static_cast<int16_t>(std::min<long>(baud(cfgetospeed(&s)) / 100, 255) << 8);
   } else {
-    return record(filenum, err::kInvalidOperation);
+    return Status::error(record(filenum, err::kInvalidOperation));
   }
-  if (present(mask, 5) && last_params != nullptr) {
-    last_params[0] = before[0];
-    last_params[1] = before[1];
-  }
-  return record(filenum, 0);
+  record(filenum, 0);
+  return before;
 }
 
-int16_t SETPARAM(uint32_t mask, int16_t filenum, int16_t function, const void* param_array,
-                 int16_t param_count, void* last_param_array, int16_t* last_param_count,
-                 int16_t last_param_max, int32_t /*tag*/) {
-  if (!zeb::mask_fits(mask, 8)) return err::kInvalidOperation;
-  if (!present(mask, 1)) return err::kMissingParameter;
+Status set_param(int16_t filenum, int16_t function, std::optional<std::span<const char>> params,
+                 std::optional<std::span<char>> before) {
   Terminal* t = terminal_at(filenum);
-  if (t == nullptr) return not_terminal(filenum);
-  if (!present(mask, 2)) return record(filenum, err::kMissingParameter);
-  if (function != zeb::kSetParamTerminal) return record(filenum, err::kInvalidOperation);
-  bool setting = present(mask, 3) && param_array != nullptr && present(mask, 4) && param_count != 0;
-  if (setting && param_count != 8) return record(filenum, err::kBadCount);
-  bool reading = present(mask, 5) && last_param_array != nullptr;
-  if (reading && present(mask, 7) && last_param_max < 8) return record(filenum, err::kOutOfBounds);
-  struct termios s {};
-  if (syscalls().tcgetattr(t->fd, &s) != 0) return record(filenum, errno_error());
-  uint16_t before[4];
-  encode(s, before);
-  if (setting) {
-    uint16_t words[4];
-    std::memcpy(words, param_array, sizeof words);
-    decode(words, &s);
-    int16_t error = apply(*t, s);
-    if (error != 0) return record(filenum, error);
+  if (t == nullptr) return Status::error(not_terminal(filenum));
+  if (function != zeb::kSetParamTerminal) {
+    return Status::error(record(filenum, err::kInvalidOperation));
   }
-  if (reading) std::memcpy(last_param_array, before, sizeof before);
-  if (present(mask, 6) && last_param_count != nullptr) *last_param_count = 8;
-  return record(filenum, 0);
+  if (params && params->size() != 8) return Status::error(record(filenum, err::kBadCount));
+  if (before && before->size() < 8) return Status::error(record(filenum, err::kOutOfBounds));
+  struct termios s {};
+  if (syscalls().tcgetattr(t->fd, &s) != 0) return Status::error(record(filenum, errno_error()));
+  uint16_t words[4];
+  encode(s, words);
+  if (params) {
+    uint16_t changed[4];
+    std::memcpy(changed, params->data(), sizeof changed);
+    decode(changed, &s);
+    int16_t error = apply(*t, s);
+    if (error != 0) return Status::error(record(filenum, error));
+  }
+  if (before) std::memcpy(before->data(), words, sizeof words);
+  return Status::error(record(filenum, 0));
 }
 
-void DELAY(int32_t ticks) {
-  if (ticks <= 0) return;
-  syscalls().sleep_until_ns(syscalls().monotonic_ns() + int64_t{ticks} * kTickNs);
-}
+}  // namespace zeb::platform

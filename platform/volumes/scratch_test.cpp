@@ -22,7 +22,7 @@
 #include "platform/host/diagnostics.h"
 #include "platform/host/syscalls.h"
 #include "platform/host/testing.h"
-#include "platform/names/names.h"
+#include "platform/names/file_names.h"
 #include "platform/volumes/scratch.h"
 #include "platform/volumes/volumes.h"
 

@@ -17,7 +17,7 @@
 
 #include "platform/host/config.h"
 #include "platform/host/status.h"
-#include "platform/names/names.h"
+#include "platform/names/file_names.h"
 
 namespace zeb::platform {
 

@@ -1,5 +1,5 @@
 // File-name parsing and the internal form.
-#include "platform/names/names.h"
+#include "platform/names/file_names.h"
 
 #include <algorithm>
 #include <cstring>

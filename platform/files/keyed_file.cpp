@@ -23,6 +23,7 @@
 
 #include <zeb/platform/errors.h>
 #include "platform/files/disk_file.h"
+#include "platform/files/files.h"
 #include "platform/host/syscalls.h"
 
 namespace err = zeb::err;
@@ -312,33 +313,28 @@ int16_t keyfile_read_all(const std::string& path, std::vector<std::string>* reco
   return error;
 }
 
-}  // namespace zeb::platform
-
-int16_t KEYPOSITIONX(uint32_t mask, int16_t filenum, const void* key_value, int16_t key_specifier,
-                     int16_t length_word, int16_t positioning_mode) {
-  using zeb::present;
-  if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
-  if (!present(mask, 1)) return err::kMissingParameter;
-  if (zeb::platform::host_fd(filenum) < 0) return err::kNotOpenFile;
+Status position_by_key(int16_t filenum, const char* key, std::optional<int16_t> length,
+                       int16_t mode, int16_t key_specifier) {
+  if (host_fd(filenum) < 0) return Status::error(err::kNotOpenFile);
   auto fail = [&](int16_t error) {
-    zeb::platform::set_file_error(filenum, error);
-    return error;
+    set_file_error(filenum, error);
+    return Status::error(error);
   };
-  if (!present(mask, 2) || key_value == nullptr) return fail(err::kMissingParameter);
-  zeb::platform::File* file = zeb::platform::file_table().find(filenum);
-  zeb::platform::KeyedFile* keyed = file->keyed();
+  if (key == nullptr) return fail(err::kMissingParameter);
+  KeyedFile* keyed = file_table().find(filenum)->keyed();
   if (keyed == nullptr) return fail(err::kInvalidOperation);
-  zeb::platform::KeyFile& k = keyed->state();
-  if (present(mask, 3) && key_specifier != 0) return fail(err::kInvalidOperation);
-  int16_t mode = present(mask, 5) ? positioning_mode : zeb::kPositionApproximate;
+  KeyFile& k = keyed->state();
+  if (key_specifier != 0) return fail(err::kInvalidOperation);
   if (mode < zeb::kPositionApproximate || mode > zeb::kPositionExact) {
     return fail(err::kInvalidOperation);
   }
-  int length = present(mask, 4) ? length_word : k.key_length;
-  if (length < 0 || length > k.key_length) return fail(err::kOutOfBounds);
+  int used = length ? *length : k.key_length;
+  if (used < 0 || used > k.key_length) return fail(err::kOutOfBounds);
   k.mode = mode;
-  k.key.assign(static_cast<const char*>(key_value), static_cast<size_t>(length));
+  k.key.assign(key, static_cast<size_t>(used));
   k.last.clear();
   k.read = false;
   return fail(err::kOk);
 }
+
+}  // namespace zeb::platform
