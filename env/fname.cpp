@@ -8,6 +8,7 @@
 #include <zeb/platform/define.h>
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
+#include "platform/files/files.h"
 
 namespace err = zeb::err;
 
@@ -102,12 +103,16 @@ int16_t ENV_FNAME(uint32_t mask, const EnvRecord* env, const char* name, char* i
     int16_t text = 0;
     while (text < kWork && !ends_text(work[text])) ++text;
     // A name that cannot be expanded is refused rather than handed on.
-    if (FNAMEEXPAND(work, text, internal_name, env->default_names) == 0) return err::kBadName;
+    zeb::platform::Result<zeb::platform::FileName> expanded = zeb::platform::expand_name(
+        std::string_view(work, static_cast<size_t>(text)), env->default_names);
+    if (text <= 0 || !expanded.ok()) return err::kBadName;
+    zeb::platform::to_internal(*expanded, internal_name);
   } else {
     std::memcpy(internal_name, work, kInternal);
   }
-  char external_name[64];
-  int16_t external_length = FNAMECOLLAPSE(internal_name, external_name);
+  const std::string collapsed = zeb::platform::collapse_name(internal_name);
+  const char* external_name = collapsed.data();
+  const auto external_length = static_cast<int16_t>(collapsed.size());
   if (zeb::present(mask, 3) && internal != nullptr) std::memcpy(internal, internal_name, kInternal);
   if (zeb::present(mask, 4) && external != nullptr) {
     std::memcpy(external, external_name, static_cast<size_t>(external_length));

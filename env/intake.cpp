@@ -9,6 +9,7 @@
 #include <zeb/platform/platform.h>
 #include <zeb/platform/receive.h>
 #include "env/startup.h"
+#include "platform/files/files.h"
 
 namespace err = zeb::err;
 using zeb::mask;
@@ -101,11 +102,12 @@ int16_t process_startup(const Intake& in, int16_t fnum) {
   for (;;) {
     int16_t error = 0;
     READUPDATE(mask({1, 2, 3}), fnum, buffer, zeb::kStartupReadCount);
-    FILE_GETINFO_(mask({1, 2}), fnum, &error);
+    // $RECEIVE is open for the whole loop: its last error is always there.
+    error = zeb::platform::last_error(fnum).value();
     if (error != 0) return error;
     int16_t count = 0, completed = fnum;
     AWAITIO(mask({1, 3, 5}), &completed, nullptr, &count, nullptr, zeb::intake_time_limit());
-    FILE_GETINFO_(mask({1, 2}), fnum, &error);
+    error = zeb::platform::last_error(fnum).value();
     if (error == 0) {
       REPLY(mask({5}), nullptr, 0, nullptr, 0, data_message(in, buffer, count));
     } else if (error == err::kSystemMessage) {
@@ -132,11 +134,14 @@ int16_t ENV_INITIALIZER_(uint32_t mask_word, EnvCallback startup_proc, EnvCallba
   if (!zeb::mask_fits(mask_word, 4)) return err::kInvalidOperation;
   Intake in{mask_word, startup_proc, assign_proc, param_proc,
             present(mask_word, 4) ? user_data : nullptr};
-  int16_t fnum = zeb::kNotOpen;
-  int16_t error = FILE_OPEN_(mask({1, 2, 3, 6, 7, 8}), "$receive", 8, &fnum, 0, 0, 1, 1, 8);
-  if (error != 0) return error;
-  error = process_startup(in, fnum);
-  FILE_CLOSE_(mask({1}), fnum);
+  zeb::platform::OpenOptions options;
+  options.nowait_depth = 1;
+  zeb::platform::Result<int16_t> fnum = zeb::platform::open_file("$receive", options);
+  if (!fnum.ok()) return fnum.code();
+  int16_t error = process_startup(in, *fnum);
+  // The intake is over whatever the close answers: $RECEIVE stays this
+  // process's queue, and closing it only ends this file number.
+  zeb::platform::close_file(*fnum).ignore();
   return error;
 }
 

@@ -8,6 +8,7 @@
 #include <zeb/platform/errors.h>
 #include <zeb/platform/platform.h>
 #include "env/startup.h"
+#include "platform/files/files.h"
 
 namespace err = zeb::err;
 using zeb::mask;
@@ -18,9 +19,12 @@ namespace {
 // Opens the file whose internal name is at name24 (collapsed to external
 // form first) into *fnum.
 int16_t open_internal(const char* name24, int16_t* fnum) {
-  char external[64];
-  int16_t length = UTIL_FNAMECOLLAPSE(name24, external);
-  return FILE_OPEN_(mask({1, 2, 3}), external, length, fnum);
+  *fnum = zeb::kNotOpen;
+  zeb::platform::Result<int16_t> opened =
+      zeb::platform::open_file(zeb::platform::collapse_name(name24));
+  if (!opened.ok()) return opened.code();
+  *fnum = *opened;
+  return 0;
 }
 
 }  // namespace
@@ -69,8 +73,11 @@ int16_t ENV_STARTUP(uint32_t mask_word, EnvRecord** env, void* pool, uint16_t fl
                          0, nullptr, nullptr, 0, nullptr, &detail) != 0) {
       return detail;
     }
-    error = FILE_OPEN_(mask({1, 2, 3}), name, length, &record->term_fnum);
-    if (error != 0) return error;
+    record->term_fnum = zeb::kNotOpen;
+    zeb::platform::Result<int16_t> opened =
+        zeb::platform::open_file(std::string_view(name, static_cast<size_t>(length)));
+    if (!opened.ok()) return opened.code();
+    record->term_fnum = *opened;
   }
   // An unresolved name leaves lconf_name blank; start-up goes on.
   ENV_FNAME(mask({1, 2, 4}), record, lconf, nullptr, record->lconf_name);
@@ -95,7 +102,9 @@ void ENV_SHUTDOWN(uint32_t mask_word, EnvRecord* env, int16_t code) {
     ABEND();
   }
   for (int16_t fnum : {env->in_fnum, env->out_fnum, env->term_fnum}) {
-    if (fnum >= 0) FILE_CLOSE_(mask({1}), fnum);
+    // The process stops next: a file that will not close has nothing left
+    // to lose that the lost-write check above did not report.
+    if (fnum >= 0) zeb::platform::close_file(fnum).ignore();
   }
   STOP();
 }

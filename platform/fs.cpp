@@ -196,12 +196,9 @@ int16_t WRITEX(uint32_t mask, int16_t filenum, const void* buffer, int16_t write
   if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
   File* f = present(mask, 1) ? file_table().find(filenum) : nullptr;
   if (f == nullptr) return present(mask, 1) ? err::kNotOpenFile : err::kMissingParameter;
-  if (!present(mask, 2) || !present(mask, 3) || (buffer == nullptr && write_count > 0)) {
-    return recorded(f, err::kMissingParameter);
-  }
-  if (write_count < 0) return recorded(f, err::kBadCount);
-  std::span<const char> data(static_cast<const char*>(buffer), static_cast<size_t>(write_count));
-  return write_file(filenum, data, present(mask, 4) ? count_written : nullptr).code();
+  if (!present(mask, 2) || !present(mask, 3)) return recorded(f, err::kMissingParameter);
+  return write_file(filenum, buffer, write_count, present(mask, 4) ? count_written : nullptr)
+      .code();
 }
 
 int16_t READX(uint32_t mask, int16_t filenum, void* buffer, int16_t read_count, int16_t* count_read,
@@ -209,12 +206,8 @@ int16_t READX(uint32_t mask, int16_t filenum, void* buffer, int16_t read_count, 
   if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
   File* f = present(mask, 1) ? file_table().find(filenum) : nullptr;
   if (f == nullptr) return present(mask, 1) ? err::kNotOpenFile : err::kMissingParameter;
-  if (!present(mask, 2) || !present(mask, 3) || buffer == nullptr) {
-    return recorded(f, err::kMissingParameter);
-  }
-  if (read_count < 0) return recorded(f, err::kBadCount);
-  std::span<char> into(static_cast<char*>(buffer), static_cast<size_t>(read_count));
-  return read_file(filenum, into, present(mask, 4) ? count_read : nullptr).code();
+  if (!present(mask, 2) || !present(mask, 3)) return recorded(f, err::kMissingParameter);
+  return read_file(filenum, buffer, read_count, present(mask, 4) ? count_read : nullptr).code();
 }
 
 int16_t WRITEREADX(uint32_t mask, int16_t filenum, void* buffer, int16_t write_count,

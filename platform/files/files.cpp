@@ -121,6 +121,22 @@ Status read_file(int16_t filenum, std::span<char> buffer, int16_t* count_read) {
   return recorded(*f, f->read(buffer, count_read));
 }
 
+Status write_file(int16_t filenum, const void* data, int16_t count, int16_t* written) {
+  File* f = file_table().find(filenum);
+  if (f == nullptr) return Status::error(err::kNotOpenFile);
+  if (data == nullptr && count > 0) return recorded(*f, Status::error(err::kMissingParameter));
+  if (count < 0) return recorded(*f, Status::error(err::kBadCount));
+  return write_file(filenum, {static_cast<const char*>(data), static_cast<size_t>(count)}, written);
+}
+
+Status read_file(int16_t filenum, void* buffer, int16_t count, int16_t* count_read) {
+  File* f = file_table().find(filenum);
+  if (f == nullptr) return Status::error(err::kNotOpenFile);
+  if (buffer == nullptr) return recorded(*f, Status::error(err::kMissingParameter));
+  if (count < 0) return recorded(*f, Status::error(err::kBadCount));
+  return read_file(filenum, {static_cast<char*>(buffer), static_cast<size_t>(count)}, count_read);
+}
+
 Status write_read_file(int16_t filenum, std::span<char> buffer, int16_t write_count,
                        int16_t read_count, int16_t* count_read) {
   File* f = file_table().find(filenum);

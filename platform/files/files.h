@@ -49,6 +49,13 @@ Status read_file(int16_t filenum, std::span<char> buffer, int16_t* count_read = 
 Status write_read_file(int16_t filenum, std::span<char> buffer, int16_t write_count,
                        int16_t read_count, int16_t* count_read = nullptr);
 
+// The same for a caller that hands on a count it was given, unchecked (an
+// entry point of the library): a missing buffer (29, for a read even with
+// no count) or a negative count (21) is the transfer's error and becomes the
+// file's last error, as for any other transfer.
+Status write_file(int16_t filenum, const void* data, int16_t count, int16_t* written = nullptr);
+Status read_file(int16_t filenum, void* buffer, int16_t count, int16_t* count_read = nullptr);
+
 // position_file: the byte address of the next transfer (-1: the end).
 Status position_file(int16_t filenum, int32_t address);
 
