@@ -88,24 +88,6 @@ int16_t FILE_CREATE_(uint32_t mask, char* filename, int16_t maxlen, int16_t* fil
     return record_no_file(err::kMissingParameter);
   }
   if (*filenamelen < 0 || *filenamelen > maxlen) return record_no_file(err::kOutOfBounds);
-  FileName name;
-  if (!parse_name(std::string_view(filename, static_cast<size_t>(*filenamelen)), &name) ||
-      name.temporary() || (!name.volume_only() && name.file.empty())) {
-    return record_no_file(err::kBadName);
-  }
-  if (find_volume(name.volume) == nullptr) return record_no_file(err::kNoSuchDevice);
-  if (name.volume_only()) {
-    Result<FileName> made = create_temporary_file(name.volume);
-    if (!made.ok()) return record_no_file(made.code());
-    std::string text = made->external();
-    if (static_cast<size_t>(maxlen) < text.size()) {
-      discard_temporary_file(*made);
-      return record_no_file(err::kOutOfBounds);
-    }
-    std::memcpy(filename, text.data(), text.size());
-    *filenamelen = static_cast<int16_t>(text.size());
-    return 0;
-  }
   long long pages = present(mask, 5) ? primary_extent : 0;
   if (present(mask, 7) && maxextents > 1) {
     pages += static_cast<long long>(present(mask, 6) ? secondary_extent : 0) * (maxextents - 1);
@@ -119,7 +101,19 @@ int16_t FILE_CREATE_(uint32_t mask, char* filename, int16_t maxlen, int16_t* fil
   if (present(mask, 8)) attributes.filetype = filetype;
   if (present(mask, 10)) attributes.recordlen = recordlen;
   if (present(mask, 11)) attributes.blocklen = blocklen;
-  return record_no_file(create_disk_file(name, pages * zeb::kPageBytes, attributes).code());
+  Result<FileName> made = create_file(std::string_view(filename, static_cast<size_t>(*filenamelen)),
+                                      pages * zeb::kPageBytes, attributes);
+  if (!made.ok()) return made.code();
+  if (!made->temporary()) return 0;
+  // A temporary file's name goes back to the caller, when it fits.
+  std::string text = made->external();
+  if (static_cast<size_t>(maxlen) < text.size()) {
+    discard_temporary_file(*made);
+    return record_no_file(err::kOutOfBounds);
+  }
+  std::memcpy(filename, text.data(), text.size());
+  *filenamelen = static_cast<int16_t>(text.size());
+  return 0;
 }
 
 int16_t CREATE(uint32_t mask, char* internal_name, int32_t primary_extent, int16_t filecode,

@@ -292,6 +292,27 @@ Result<FileName> create_temporary_file(std::string_view volume, bool swap, long 
   return name;
 }
 
+Result<FileName> create_file(std::string_view text, long long size,
+                             const FileAttributes& attributes) {
+  FileTable& table = file_table();
+  FileName name;
+  if (!parse_name(text, &name) || name.temporary() || (!name.volume_only() && name.file.empty())) {
+    return Status::error(table.record_no_file(err::kBadName));
+  }
+  if (find_volume(name.volume) == nullptr) {
+    return Status::error(table.record_no_file(err::kNoSuchDevice));
+  }
+  if (name.volume_only()) {
+    Result<FileName> made = create_temporary_file(name.volume);
+    if (!made.ok()) table.record_no_file(made.code());
+    return made;
+  }
+  Status created = create_disk_file(name, size, attributes);
+  table.record_no_file(created.code());
+  if (!created.ok()) return created;
+  return name;
+}
+
 void discard_temporary_file(const FileName& name) { file_table().held().erase(name.external()); }
 
 }  // namespace zeb::platform

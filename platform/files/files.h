@@ -87,6 +87,15 @@ struct FileAttributes {
 // with the attributes; 10 when it exists.
 Status create_disk_file(const FileName& name, long long size, const FileAttributes& attributes);
 
+// create_file: creates the file an external name names: given only a
+// volume, a temporary file on it (held until its last open is closed);
+// otherwise the disk file "$VOL.SUBVOL.FILE" of size bytes with the
+// attributes. Returns the created file's name; 13 for a name that is
+// neither, 14 for no such volume. A failure is kept as the last error of
+// file number -1, as is the outcome of creating a disk file.
+Result<FileName> create_file(std::string_view name, long long size = 0,
+                             const FileAttributes& attributes = {});
+
 // create_temporary_file: a temporary file on a volume, held until its last
 // open is closed; returns its name ("$VOL.#nnnnnnn"). With swap it is a swap
 // file of size bytes, its blocks reserved, held until the process ends.
