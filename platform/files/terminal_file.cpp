@@ -303,8 +303,9 @@ int16_t record(int16_t filenum, int16_t error) {
 class TerminalFile : public File {
  public:
   TerminalFile(std::string name, const Terminal& t) : File(std::move(name)), t_(t) {}
+  // A file its host forgets without closing it gives the tty back too.
   ~TerminalFile() override {
-    if (t_.fd >= 0) syscalls().close(t_.fd);
+    if (t_.fd >= 0) close();
   }
   Terminal& state() { return t_; }
   int host_fd() const override { return t_.fd; }
