@@ -140,7 +140,7 @@ FileTable& file_table();
 //
 // A disk file of a parsed name, opened with the open(2) access flags; a
 // key-sequenced file when its contents say so, a simulated-disk file on a
-// simulated volume. filenum is the number it will have.
+// simulated volume.
 Result<std::unique_ptr<File>> open_disk_file(const FileName& name, int flags);
 // A standard stream of a reserved stream name, opened waited.
 Result<std::unique_ptr<File>> open_stream_file(const FileName& name);

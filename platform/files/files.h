@@ -142,10 +142,6 @@ Status set_param(int16_t filenum, int16_t function, std::optional<std::span<cons
 Status position_by_key(int16_t filenum, const char* key, std::optional<int16_t> length,
                        int16_t mode, int16_t key_specifier = 0);
 
-}  // namespace zeb::platform
-
-namespace zeb::platform {
-
 // The host beneath a file number, for the platform's other rooms and tests.
 //
 // host_fd: the host descriptor of an open file number, or -1.
