@@ -9,6 +9,7 @@
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
 #include "env/environment.h"
+#include "platform/files/files.h"
 
 namespace err = zeb::err;
 
@@ -98,13 +99,17 @@ Result<ResolvedName> resolve_name(const EnvRecord& env, const char* name, bool t
     int16_t text = 0;
     while (text < kWork && !ends_text(work[text])) ++text;
     // A name that cannot be expanded is refused rather than handed on.
-    if (FNAMEEXPAND(work, text, resolved.internal.data(), env.default_names) == 0) {
-      return Status::error(err::kBadName);
-    }
+    zeb::platform::Result<zeb::platform::FileName> expanded = zeb::platform::expand_name(
+        std::string_view(work, static_cast<size_t>(text)), env.default_names);
+    if (text <= 0 || !expanded.ok()) return Status::error(err::kBadName);
+    zeb::platform::to_internal(*expanded, resolved.internal.data());
   } else {
     std::memcpy(resolved.internal.data(), work, kInternal);
   }
-  resolved.external_length = FNAMECOLLAPSE(resolved.internal.data(), resolved.external.data());
+  const std::string collapsed = zeb::platform::collapse_name(resolved.internal.data());
+  // A collapsed name is at most 26 bytes; the area holds 64.
+  resolved.external_length = static_cast<int16_t>(collapsed.size());
+  std::memcpy(resolved.external.data(), collapsed.data(), collapsed.size());
   return resolved;
 }
 

@@ -10,6 +10,7 @@
 #include <zeb/platform/receive.h>
 #include "env/environment.h"
 #include "env/startup.h"
+#include "platform/files/files.h"
 
 namespace err = zeb::err;
 using zeb::mask;
@@ -91,11 +92,12 @@ int16_t process_startup(const IntakeCallbacks& in, int16_t fnum) {
   for (;;) {
     int16_t error = 0;
     READUPDATE(mask({1, 2, 3}), fnum, buffer, zeb::kStartupReadCount);
-    FILE_GETINFO_(mask({1, 2}), fnum, &error);
+    // $RECEIVE is open for the whole loop: its last error is always there.
+    error = zeb::platform::last_error(fnum).value();
     if (error != 0) return error;
     int16_t count = 0, completed = fnum;
     AWAITIO(mask({1, 3, 5}), &completed, nullptr, &count, nullptr, zeb::intake_time_limit());
-    FILE_GETINFO_(mask({1, 2}), fnum, &error);
+    error = zeb::platform::last_error(fnum).value();
     if (error == 0) {
       REPLY(mask({5}), nullptr, 0, nullptr, 0, data_message(in, buffer, count));
     } else if (error == err::kSystemMessage) {
@@ -118,11 +120,14 @@ int32_t& zeb::intake_time_limit() {
 namespace zeb::env {
 
 Status run_intake(const IntakeCallbacks& callbacks) {
-  int16_t fnum = kNotOpen;
-  int16_t error = FILE_OPEN_(mask({1, 2, 3, 6, 7, 8}), "$receive", 8, &fnum, 0, 0, 1, 1, 8);
-  if (error != 0) return Status::error(error, "open $RECEIVE");
-  error = process_startup(callbacks, fnum);
-  FILE_CLOSE_(mask({1}), fnum);
+  zeb::platform::OpenOptions options;
+  options.nowait_depth = 1;
+  zeb::platform::Result<int16_t> fnum = zeb::platform::open_file("$receive", options);
+  if (!fnum.ok()) return Status::error(fnum.code(), "open $RECEIVE");
+  int16_t error = process_startup(callbacks, *fnum);
+  // The intake is over whatever the close answers: $RECEIVE stays this
+  // process's queue, and closing it only ends this file number.
+  zeb::platform::close_file(*fnum).ignore();
   return Status::error(error);
 }
 

@@ -9,6 +9,7 @@
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
 #include <zeb/platform/keyfile.h>
+#include "platform/files/files.h"
 
 namespace err = zeb::err;
 
@@ -61,16 +62,14 @@ int16_t LCONF_READ_(const char* file, int16_t type, const char* key, char* recor
 
   // The file is only read, so it is opened for reading: an operator's file
   // that the program may not write still serves.
-  int16_t fnum = zeb::kNotOpen;
-  int16_t error =
-      FILE_OPEN_(zeb::mask({1, 2, 3, 4}), file, UTIL_NAMELEN(file), &fnum, zeb::kAccessRead);
-  if (error != err::kOk) return error;
-  KEYPOSITIONX(zeb::mask({1, 2, 3, 5}), fnum, record, 0, 0, zeb::kPositionExact);
-  FILE_GETINFO_(zeb::mask({1, 2}), fnum, &error);
-  if (error == err::kOk) {
-    READX(zeb::mask({1, 2, 3}), fnum, record, zeb::kLconfRecordSize);
-    FILE_GETINFO_(zeb::mask({1, 2}), fnum, &error);
-  }
-  FILE_CLOSE_(zeb::mask({1}), fnum);
-  return error;
+  namespace platform = zeb::platform;
+  platform::Result<int16_t> fnum = platform::open_file(
+      std::string_view(file, static_cast<size_t>(UTIL_NAMELEN(file))), {zeb::kAccessRead});
+  if (!fnum.ok()) return fnum.code();
+  platform::Status status =
+      platform::position_by_key(*fnum, record, std::nullopt, zeb::kPositionExact);
+  if (status.ok()) status = platform::read_file(*fnum, record, zeb::kLconfRecordSize);
+  // The file was only read: closing it loses nothing, whatever it answers.
+  platform::close_file(*fnum).ignore();
+  return status.code();
 }

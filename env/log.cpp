@@ -10,6 +10,7 @@
 #include "env/environment.h"
 #include "env/startup.h"
 #include "format/format_core.h"
+#include "platform/files/files.h"
 #include "platform/host/diagnostics.h"
 
 namespace err = zeb::err;
@@ -27,10 +28,7 @@ zeb::LostWrite g_lost;
 // Writes the line and reads the file's last error. A file that is not open
 // (-2: start-up did not open it) answers 16 from the inquiry itself.
 int16_t write_line(int16_t fnum, const char* buffer, int16_t length) {
-  int16_t error = 0;
-  WRITEX(mask({1, 2, 3}), fnum, buffer, length);
-  int16_t inquiry = FILE_GETINFO_(mask({1, 2}), fnum, &error);
-  if (inquiry != 0) error = inquiry;
+  int16_t error = zeb::platform::write_file(fnum, buffer, length).code();
   if (error != 0 && g_lost.error == 0) g_lost = {error, fnum};
   return error;
 }
@@ -57,17 +55,13 @@ const zeb::LostWrite& zeb::lost_write() { return g_lost; }
 
 void zeb::report_lost_write() {
   if (g_lost.error == 0) return;
-  char name[48];
-  int16_t name_length = 0;
-  if (FILE_GETINFO_(mask({1, 3, 4, 5}), g_lost.fnum, nullptr, name, sizeof name, &name_length) !=
-      0) {
-    name_length = 0;
-  }
+  // A file that is gone, or a name too long to show, leaves the name out.
+  zeb::platform::Result<zeb::platform::FileInfo> info = zeb::platform::file_info(g_lost.fnum);
+  std::string name = info.ok() && info->name.size() <= 48 ? info->name : std::string();
   char text[kLineLength];
   const size_t length = zeb::format::format_into(text, "error \\e\\", {&g_lost.error});
-  zeb::platform::write_error_line(zeb::platform::program_name() + ": write error on " +
-                                  std::string(name, static_cast<size_t>(name_length)) + ": " +
-                                  std::string(text, length));
+  zeb::platform::write_error_line(zeb::platform::program_name() + ": write error on " + name +
+                                  ": " + std::string(text, length));
 }
 
 namespace {

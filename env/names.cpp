@@ -9,6 +9,7 @@
 #include <zeb/platform/errors.h>
 #include <zeb/platform/filename.h>
 #include <zeb/platform/fs.h>
+#include "platform/files/files.h"
 
 namespace err = zeb::err;
 
@@ -74,23 +75,22 @@ int16_t UTIL_NAMELEN(const char* name) {
 }
 
 int16_t UTIL_FNAMECOLLAPSE(const char* internal, char* external) {
-  char text[64];
-  int16_t n = FNAMECOLLAPSE(internal, text);
-  if (n < 0) n = 0;
-  std::memcpy(external, text, static_cast<size_t>(n));
-  external[n] = '\0';
-  return n;
+  std::string text = zeb::platform::collapse_name(internal);
+  std::memcpy(external, text.data(), text.size());
+  external[text.size()] = '\0';
+  return static_cast<int16_t>(text.size());
 }
 
 int16_t UTIL_SAMEFILE(int16_t fnum1, int16_t fnum2) {
-  char name1[kFileTextSize], name2[kFileTextSize];
-  int16_t len1 = 0, len2 = 0;
-  int16_t error =
-      FILE_GETINFO_(zeb::mask({1, 3, 4, 5}), fnum1, nullptr, name1, sizeof name1, &len1);
-  if (error != err::kOk) return error;
-  error = FILE_GETINFO_(zeb::mask({1, 3, 4, 5}), fnum2, nullptr, name2, sizeof name2, &len2);
-  if (error != err::kOk) return error;
-  int16_t answer = FILENAME_COMPARE_(name1, len1, name2, len2);
+  zeb::platform::Result<zeb::platform::FileInfo> file1 = zeb::platform::file_info(fnum1);
+  if (!file1.ok()) return file1.code();
+  zeb::platform::Result<zeb::platform::FileInfo> file2 = zeb::platform::file_info(fnum2);
+  if (!file2.ok()) return file2.code();
+  const std::string& name1 = file1->name;
+  const std::string& name2 = file2->name;
+  if (name1.size() > kFileTextSize || name2.size() > kFileTextSize) return err::kOutOfBounds;
+  int16_t answer = FILENAME_COMPARE_(name1.data(), static_cast<int16_t>(name1.size()), name2.data(),
+                                     static_cast<int16_t>(name2.size()));
   if (answer == -1) return err::kOk;
   if (answer == 0) return err::kNotSameFile;
   return answer;

@@ -10,6 +10,7 @@
 #include <zeb/platform/platform.h>
 #include "env/environment.h"
 #include "env/startup.h"
+#include "platform/files/files.h"
 
 using zeb::mask;
 
@@ -19,9 +20,12 @@ namespace {
 // Opens the file whose internal name is at name24 (collapsed to external
 // form first) into *fnum.
 int16_t open_internal(const char* name24, int16_t* fnum) {
-  char external[64];
-  int16_t length = UTIL_FNAMECOLLAPSE(name24, external);
-  return FILE_OPEN_(mask({1, 2, 3}), external, length, fnum);
+  *fnum = zeb::kNotOpen;
+  zeb::platform::Result<int16_t> opened =
+      zeb::platform::open_file(zeb::platform::collapse_name(name24));
+  if (!opened.ok()) return opened.code();
+  *fnum = *opened;
+  return 0;
 }
 
 }  // namespace
@@ -66,8 +70,11 @@ Status start(EnvRecord** env, void* pool, uint16_t flags, const char* lconf) {
                          0, nullptr, nullptr, 0, nullptr, &detail) != 0) {
       return Status::error(detail, "home terminal");
     }
-    error = FILE_OPEN_(mask({1, 2, 3}), name, length, &record->term_fnum);
-    if (error != 0) return Status::error(error, "open the home terminal");
+    record->term_fnum = zeb::kNotOpen;
+    zeb::platform::Result<int16_t> opened =
+        zeb::platform::open_file(std::string_view(name, static_cast<size_t>(length)));
+    if (!opened.ok()) return Status::error(opened.code(), "open the home terminal");
+    record->term_fnum = *opened;
   }
   // An unresolved name leaves lconf_name blank; start-up goes on.
   if (Result<ResolvedName> name = resolve_name(*record, lconf); name.ok()) {
@@ -100,7 +107,9 @@ void shut_down(EnvRecord* env, int16_t code) {
     ABEND();
   }
   for (int16_t fnum : {env->in_fnum, env->out_fnum, env->term_fnum}) {
-    if (fnum >= 0) FILE_CLOSE_(mask({1}), fnum);
+    // The process stops next: a file that will not close has nothing left
+    // to lose that the lost-write check above did not report.
+    if (fnum >= 0) zeb::platform::close_file(fnum).ignore();
   }
   STOP();
 }

@@ -5,6 +5,7 @@
 #include <zeb/platform/platform.h>
 #include <zeb/runtime/entry.h>
 #include "env/environment.h"
+#include "platform/files/files.h"
 
 namespace err = zeb::err;
 using zeb::mask;
@@ -18,24 +19,17 @@ EnvRecord* started_env() { return static_cast<EnvRecord*>(zeb::library_env()); }
 
 // The file's last error after a transfer. A file number that start-up did
 // not open (-2) answers the inquiry itself with 16.
-int16_t last_error(int16_t fnum) {
-  int16_t error = 0;
-  int16_t inquiry = FILE_GETINFO_(mask({1, 2}), fnum, &error);
-  return inquiry != 0 ? inquiry : error;
-}
 
 }  // namespace
 
 int16_t ENV_READINFILE(const EnvRecord* env, void* buffer, int16_t maxlen, int16_t* count) {
   if (env == nullptr) return err::kMissingParameter;
-  READX(mask({1, 2, 3, 4}), env->in_fnum, buffer, maxlen, count);
-  return last_error(env->in_fnum);
+  return zeb::platform::read_file(env->in_fnum, buffer, maxlen, count).code();
 }
 
 int16_t ENV_WRITEOUTFILE(const EnvRecord* env, const void* buffer, int16_t length) {
   if (env == nullptr) return err::kMissingParameter;
-  WRITEX(mask({1, 2, 3}), env->out_fnum, buffer, length);
-  return last_error(env->out_fnum);
+  return zeb::platform::write_file(env->out_fnum, buffer, length).code();
 }
 
 int16_t ZEB_READINFILE(void* buffer, int16_t maxlen, int16_t* count) {

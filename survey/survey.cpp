@@ -7,8 +7,11 @@
 
 #include <zeb/platform/errors.h>
 #include <zeb/platform/platform.h>
+#include <zeb/runtime/runtime.h>
 #include "format/format_core.h"
+#include "platform/files/files.h"
 #include "platform/host/diagnostics.h"
+#include "platform/volumes/volumes.h"
 #include "runtime/runtime_core.h"
 
 namespace {
@@ -83,16 +86,14 @@ int32_t survey_rpm(int32_t* intervals) {
 
 int16_t VORNIO(int16_t filenum, int32_t* rpm) {
   int32_t intervals[zeb::kSurveyPasses];
-  int16_t last_error = 0;
   int64_t previous = PROCESSOR_CLOCK();
   for (int pass = 0; pass < zeb::kSurveyPasses; ++pass) {
-    POSITION(filenum, 0);
-    FILE_GETINFO_(zeb::mask({1, 2}), filenum, &last_error);
-    if (last_error != 0) return last_error;
-    int16_t written = 0;
-    WRITEX(zeb::mask({1, 2, 3, 4}), filenum, kBlockOfX.data(), kBlock, &written);
-    FILE_GETINFO_(zeb::mask({1, 2}), filenum, &last_error);
-    if (last_error != 0) return last_error;
+    if (zeb::platform::Status s = zeb::platform::position_file(filenum, 0); !s.ok()) {
+      return s.code();
+    }
+    if (zeb::platform::Status s = zeb::platform::write_file(filenum, kBlockOfX); !s.ok()) {
+      return s.code();
+    }
     int64_t now = PROCESSOR_CLOCK();
     int64_t interval = now - previous;
     // A pass longer than the 32-bit range (about 35 minutes) counts as the
@@ -107,17 +108,17 @@ int16_t VORNIO(int16_t filenum, int32_t* rpm) {
 int16_t VORN(const char* name, int16_t length, int32_t* rpm) {
   // Negative lengths are refused like over-long ones.
   if (length > kNameMax || length < 0) return zeb::err::kOutOfBounds;
-  char filename[kNameMax];
-  std::memcpy(filename, name, static_cast<size_t>(length));
-  int16_t filename_length = length;
-  int16_t error = FILE_CREATE_(zeb::mask({1, 2, 3, 11}), filename, kNameMax, &filename_length, 0, 0,
-                               0, 0, 0, 0, 0, kBlock);
-  if (error != 0) return error;
-  int16_t filenum = zeb::kNotOpen;
-  error = FILE_OPEN_(zeb::mask({1, 2, 3}), filename, filename_length, &filenum);
-  if (error != 0) return error;
-  error = VORNIO(filenum, rpm);
-  FILE_CLOSE_(zeb::mask({1}), filenum);
+  zeb::platform::FileAttributes attributes;
+  attributes.blocklen = kBlock;
+  zeb::platform::Result<zeb::platform::FileName> created = zeb::platform::create_file(
+      std::string_view(name, static_cast<size_t>(length)), 0, attributes);
+  if (!created.ok()) return created.code();
+  zeb::platform::Result<int16_t> opened = zeb::platform::open_file(created->external());
+  if (!opened.ok()) return opened.code();
+  int16_t error = VORNIO(*opened, rpm);
+  // The file was opened here and is known to be open: closing it cannot
+  // fail in a way the measurement could report.
+  zeb::platform::close_file(*opened).ignore();
   return error;
 }
 
@@ -134,15 +135,17 @@ void(TEST)() {
   INTRO();
   int32_t ldev = 0;
   for (;;) {
-    DeviceLogicalInfo info{};
-    int16_t info_length = 0;
+    // The next disk after ldev; none left ends the survey.
+    zeb::platform::DeviceQuery query;
+    query.ldev = ldev;
+    query.next = true;
+    query.type = zeb::kDeviceTypeDisk;
+    zeb::platform::Result<zeb::platform::DeviceInfo> device = zeb::platform::find_device(query);
+    if (!device.ok()) break;
     char devname[10];
-    int16_t devname_length = 0;
-    error = DEVICE_GETINFOBYLDEV_(zeb::mask({1, 2, 3, 4, 12, 13, 15, 16, 17}), ldev, &info, 32,
-                                  &info_length, nullptr, 0, nullptr, nullptr, 0, nullptr, 0, 3, 3,
-                                  0, devname, 10, &devname_length);
-    if (error != 0) break;
-    if (info.subtype != zeb::kSubtypeNoSurvey) {
+    std::memcpy(devname, device->name.data(), device->name.size());
+    int16_t devname_length = static_cast<int16_t>(device->name.size());
+    if (device->subtype != zeb::kSubtypeNoSurvey) {
       int32_t rpm = 0;
       error = VORN(devname, devname_length, &rpm);
       // A report line that cannot be written is kept as the lost write, as
@@ -157,7 +160,7 @@ void(TEST)() {
             .ignore();
       }
     }
-    ldev = info.ldev;
+    ldev = device->ldev;
   }
   zeb::runtime::shut_down(0);
 }

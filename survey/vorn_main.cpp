@@ -7,6 +7,7 @@
 
 #include <zeb/zeb.h>
 #include "format/format_core.h"
+#include "platform/files/files.h"
 #include "platform/host/diagnostics.h"
 #include "survey/survey.h"
 
@@ -45,13 +46,14 @@ const char* const kHelp[] = {
 // Writes lines to standard output without starting the library; 0 or, when
 // a line could not be written, 3 after saying so on standard error.
 int print_lines(const char* const* lines, size_t count) {
-  int16_t fnum = zeb::kNotOpen;
-  int16_t error = FILE_OPEN_(zeb::mask({1, 2, 3}), "$ZOUT", 5, &fnum);
+  zeb::platform::Result<int16_t> fnum = zeb::platform::open_file("$ZOUT");
+  int16_t error = fnum.code();
   for (size_t i = 0; i < count && error == 0; ++i) {
-    WRITEX(zeb::mask({1, 2, 3}), fnum, lines[i], static_cast<int16_t>(std::strlen(lines[i])));
-    FILE_GETINFO_(zeb::mask({1, 2}), fnum, &error);
+    error = zeb::platform::write_file(*fnum, std::string_view(lines[i])).code();
   }
-  if (fnum >= 0) FILE_CLOSE_(zeb::mask({1}), fnum);
+  // Every line has been written or its error kept: the close of a duplicate
+  // of standard output has nothing more to report.
+  if (fnum.ok()) zeb::platform::close_file(*fnum).ignore();
   if (error == 0) return 0;
   char text[160];
   const size_t length =

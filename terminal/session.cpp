@@ -1,36 +1,39 @@
 // The terminal session over the platform's terminal procedures.
 #include <zeb/terminal/session.h>
 
+#include <algorithm>
 #include <cstring>
+#include <optional>
+#include <span>
+#include <string_view>
 
 #include <zeb/containers/pool.h>
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
 #include <zeb/platform/terminal.h>
+#include "platform/files/files.h"
 
 namespace err = zeb::err;
-using zeb::mask;
+namespace platform = zeb::platform;
 
 namespace {
 
 TermSession* session(void* sess) { return static_cast<TermSession*>(sess); }
-
-int16_t last_error(int16_t fnum) {
-  int16_t error = 0;
-  FILE_GETINFO_(mask({1, 2}), fnum, &error);
-  return error;
-}
 
 // Waits for the session's operation with a time limit. A time-out cancels
 // the operation: every session procedure but TERM_FUNC_NW ends its own
 // operation, so the next call finds the terminal free.
 int16_t await(TermSession* s, int16_t* count, int32_t timelimit) {
   int16_t fnum = s->fnum;
-  AWAITIOX(mask({1, 3, 5}), &fnum, nullptr, count, nullptr, timelimit);
-  int16_t error = last_error(s->fnum);
-  // The time-out is the error to report; a cancel that fails leaves the
-  // operation to end by itself.
-  if (error == err::kTimedOut) CANCEL(s->fnum);
+  platform::Completion done;
+  int16_t error = platform::await_io(&fnum, timelimit, &done).code();
+  if (done.completed) *count = done.count;
+  if (error == err::kTimedOut) {
+    *count = 0;
+    // The operation is abandoned: the time-out is what the caller hears,
+    // whatever the cancel answers.
+    platform::cancel_io(s->fnum).ignore();
+  }
   return error;
 }
 
@@ -41,13 +44,11 @@ int16_t await(TermSession* s, int16_t* count, int32_t timelimit) {
 // not, while one that could not start leaves the bytes buffered.
 int16_t send_buffered(TermSession* s, int16_t n, bool* started) {
   *started = false;
-  if (s->blockmode != 0) {
-    WRITEX(mask({1, 2, 3}), s->fnum, s->buffer, n);
-  } else {
-    WRITEREADX(mask({1, 2, 3, 4}), s->fnum, s->buffer, n, 0);
-  }
-  int16_t error = last_error(s->fnum);
-  if (error != 0) return error;
+  platform::Status sent =
+      s->blockmode != 0
+          ? platform::write_file(s->fnum, std::span<const char>(s->buffer, static_cast<size_t>(n)))
+          : platform::write_read_file(s->fnum, s->buffer, n, 0);
+  if (!sent.ok()) return sent.code();
   *started = true;
   int16_t count = 0;
   return await(s, &count, zeb::kTermWait);
@@ -64,10 +65,24 @@ int16_t TERM_OPEN(void** sess, void* pool, const char* name, int16_t length, int
   TermSession* s = session(record);
   std::memset(s, 0, sizeof *s);
   s->fnum = zeb::kNotOpen;
-  error = FILE_OPEN_(mask({1, 2, 3, 6}), name, length, &s->fnum, 0, 0, 1);
-  if (error == 0) {
-    error = FILE_GETINFO_(mask({1, 6}), s->fnum, nullptr, nullptr, 0, nullptr, s->type_info);
-    if (error != 0) FILE_CLOSE_(mask({1}), s->fnum);
+  platform::OpenOptions options;
+  options.nowait_depth = 1;
+  platform::Result<int16_t> opened =
+      length < 0
+          ? platform::Result<int16_t>(platform::Status::error(err::kOutOfBounds))
+          : platform::open_file(std::string_view(name, static_cast<size_t>(length)), options);
+  error = opened.code();
+  if (opened.ok()) {
+    s->fnum = *opened;
+    platform::Result<platform::FileInfo> info = platform::file_info(s->fnum);
+    error = info.code();
+    if (info.ok()) {
+      const int16_t words[5] = {info->device_type, info->device_subtype, 0, 0, 0};
+      std::memcpy(s->type_info, words, sizeof words);
+    } else {
+      // The open is undone; its inquiry's error is the one to report.
+      platform::close_file(s->fnum).ignore();
+    }
   }
   if (error != 0) {
     // Nothing of a session that did not open stays behind. The record came
@@ -76,9 +91,10 @@ int16_t TERM_OPEN(void** sess, void* pool, const char* name, int16_t length, int
     MEM_FREE(pool, record);
     return error;
   }
-  int16_t speed[2] = {0, 0};
-  SETMODE(mask({1, 2, 5}), s->fnum, zeb::kSetModeLineSpeed, 0, 0, speed);
-  s->split_read = (static_cast<uint16_t>(speed[0]) >> 8) < 17 ? zeb::kTrue : zeb::kFalse;
+  // A line whose speed cannot be read is taken for a slow one.
+  platform::Result<platform::ModeWords> speed = platform::set_mode(s->fnum, zeb::kSetModeLineSpeed);
+  int16_t first_word = speed.ok() ? (*speed)[0] : 0;
+  s->split_read = (static_cast<uint16_t>(first_word) >> 8) < 17 ? zeb::kTrue : zeb::kFalse;
   s->blockmode = 0;
   s->mark = 0;
   s->fill = 0;
@@ -94,7 +110,9 @@ int16_t TERM_CLOSE(void* sess) {
   // The session closes whatever the flush answers: output the terminal did
   // not take goes with it, as a caller that cares learns from TERM_FLUSH.
   TERM_FLUSH(s);
-  FILE_CLOSE_(mask({1}), s->fnum);
+  // The session ends either way: what could not be sent was reported by the
+  // flush, and a file that will not close has nothing left to give.
+  platform::close_file(s->fnum).ignore();
   return MEM_FREE(static_cast<char*>(sess) - s->pool, sess);
 }
 
@@ -141,11 +159,12 @@ int16_t TERM_RECV(void* sess, void* buffer, int16_t maxlen, int16_t* count) {
   }
   if (s->throttle != 0) DELAY(s->throttle);
   *count = 0;
-  WRITEREADX(mask({1, 2, 3, 4, 5}), s->fnum, s->buffer, s->fill, zeb::kTermMaxPiece, count);
+  platform::Status started =
+      platform::write_read_file(s->fnum, s->buffer, s->fill, zeb::kTermMaxPiece, count);
   s->fill = 0;
   s->mark = 0;
-  int16_t error = last_error(s->fnum);
-  if (error != 0) return error;
+  if (!started.ok()) return started.code();
+  int16_t error = 0;
   error = await(s, count, zeb::kTermWait);
   if (maxlen < *count) return err::kBufferTooSmall;
   std::memcpy(buffer, s->buffer, static_cast<size_t>(*count));
@@ -157,8 +176,7 @@ int16_t TERM_FUNC_NW(void* sess) {
   if (s == nullptr) return err::kMissingParameter;
   int16_t error = TERM_FLUSH(s);
   if (error != 0) return error;
-  READX(mask({1, 2, 3}), s->fnum, s->buffer, zeb::kTermMaxPiece);
-  return last_error(s->fnum);
+  return platform::read_file(s->fnum, std::span<char>(s->buffer, zeb::kTermMaxPiece)).code();
 }
 
 int16_t TERM_FUNC_COMPLETE(void* sess, void* buffer, int16_t maxlen, int16_t* count) {
@@ -175,8 +193,7 @@ int16_t TERM_FUNC_COMPLETE(void* sess, void* buffer, int16_t maxlen, int16_t* co
 int16_t TERM_FUNC_CANCEL(void* sess) {
   TermSession* s = session(sess);
   if (s == nullptr) return err::kMissingParameter;
-  CANCEL(s->fnum);  // its error is read back as the file's last error
-  return last_error(s->fnum);
+  return platform::cancel_io(s->fnum).code();
 }
 
 int16_t TERM_FUNC(void* sess, void* buffer, int16_t maxlen, int16_t* count, int32_t timelimit) {
@@ -198,11 +215,9 @@ int16_t TERM_BLOCKMODE(void* sess) {
   }
   int16_t error = TERM_FLUSH(s);
   if (error != 0) return error;
-  SETMODE(mask({1, 2, 3}), s->fnum, zeb::kSetModeTerminalMode, 1);
-  error = last_error(s->fnum);
+  error = platform::set_mode(s->fnum, zeb::kSetModeTerminalMode, 1).code();
   if (error != 0) return error;
-  WRITEX(mask({1, 2, 3}), s->fnum, s->buffer, 0);
-  error = last_error(s->fnum);
+  error = platform::write_file(s->fnum, std::span<const char>(s->buffer, 0)).code();
   if (error != 0) return error;
   int16_t count = 0;
   error = await(s, &count, zeb::kTermWait);
@@ -210,8 +225,14 @@ int16_t TERM_BLOCKMODE(void* sess) {
   if (s->blockmode == 0) {
     // The terminal's own parameter set is saved once, on the first switch.
     const int16_t block_params[4] = {0, 0, 0, 1};
-    SETPARAM(mask({1, 2, 3, 4, 5, 6}), s->fnum, zeb::kSetParamTerminal, block_params, 8,
-             s->saved_params, &s->saved_count);
+    // A terminal that keeps no parameter set of its own is in block mode
+    // all the same; the saved set then stays as it was.
+    if (platform::set_param(s->fnum, zeb::kSetParamTerminal,
+                            std::span<const char>(reinterpret_cast<const char*>(block_params), 8),
+                            std::span<char>(s->saved_params))
+            .ok()) {
+      s->saved_count = 8;
+    }
     s->blockmode = zeb::kTrue;
   }
   return 0;
@@ -222,16 +243,20 @@ int16_t TERM_CONVMODE(void* sess) {
   if (s == nullptr) return err::kMissingParameter;
   int16_t error = TERM_FLUSH(s);
   if (error != 0) return error;
-  SETMODE(mask({1, 2, 3}), s->fnum, zeb::kSetModeTerminalMode, 0);
-  error = last_error(s->fnum);
+  error = platform::set_mode(s->fnum, zeb::kSetModeTerminalMode, 0).code();
   if (error != 0) return error;
-  WRITEREADX(mask({1, 2, 3, 4}), s->fnum, s->buffer, 0, 0);
-  error = last_error(s->fnum);
+  error = platform::write_read_file(s->fnum, s->buffer, 0, 0).code();
   if (error != 0) return error;
   int16_t count = 0;
   error = await(s, &count, zeb::kTermWait);
   if (s->blockmode != 0) {
-    SETPARAM(mask({1, 2, 3, 4}), s->fnum, zeb::kSetParamTerminal, s->saved_params, s->saved_count);
+    // The way back to conversational mode is already taken; a parameter set
+    // that cannot be put back leaves the terminal's current one.
+    std::optional<std::span<const char>> saved;
+    if (s->saved_count != 0) {
+      saved.emplace(s->saved_params, static_cast<size_t>(std::max<int16_t>(s->saved_count, 0)));
+    }
+    platform::set_param(s->fnum, zeb::kSetParamTerminal, saved).ignore();
     s->blockmode = zeb::kFalse;
   }
   return error;

@@ -1,6 +1,6 @@
 // Processes as files: OPEN and FILE_OPEN_ of a process, and the messages
 // WRITEX and WRITEREADX send it (see the "Process files" section of
-// platform/README.md). The file table (fs.cpp) keeps the connection; this
+// platform/README.md). The file table (process_file.cpp) keeps the connection; this
 // file speaks over it.
 #include <cstring>
 #include <string>

@@ -1,8 +1,5 @@
-// Terminal files on Linux ttys.
-//
-// fs.cpp opens a terminal file through terminal_open and keeps it in its file
-// table; everything a terminal does beyond that lives here: the operation in
-// progress, modes and parameters, and the waits of AWAITIOX.
+// Terminal files on Linux ttys: the operation in progress, modes and
+// parameters, and the waits of await_io (AWAITIOX).
 //
 // An operation never blocks the process beyond its time limit. The platform
 // opens a terminal device itself with O_NONBLOCK, on an open file
@@ -11,8 +8,6 @@
 // /proc/self/fd; only when that is refused (the tty belongs to another user)
 // does it fall back to a duplicate of the stream, which it then reads and
 // writes only after poll says the tty is ready.
-#include <zeb/platform/terminal.h>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -27,11 +22,12 @@
 #include <vector>
 
 #include <zeb/platform/errors.h>
+#include <zeb/platform/terminal.h>
+#include "platform/files/file.h"
+#include "platform/files/files.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
-#include "platform/rooms.h"
 
-using zeb::present;
 namespace err = zeb::err;
 
 namespace zeb::platform {
@@ -65,25 +61,7 @@ struct Terminal {
   int16_t count = 0;  // count transferred
 };
 
-std::map<int16_t, Terminal> g_terminals;
-
-Terminal* terminal_at(int16_t filenum) {
-  auto it = g_terminals.find(filenum);
-  return it != g_terminals.end() ? &it->second : nullptr;
-}
-
 int16_t errno_error() { return error_from_errno(errno); }
-
-// The error for a file number that is not a terminal file: 16 when nothing
-// is open under it, else 2 (not a terminal).
-int16_t not_terminal(int16_t filenum) {
-  return host_fd(filenum) < 0 ? err::kNotOpenFile : err::kInvalidOperation;
-}
-
-int16_t record(int16_t filenum, int16_t error) {
-  set_file_error(filenum, error);
-  return error;
-}
 
 int64_t now_ns() { return syscalls().monotonic_ns(); }
 
@@ -177,18 +155,19 @@ bool advance(Terminal& t, short* events, int64_t* wake_ns) {
   return true;
 }
 
-// Waits until one of the given files' operations completes or the deadline
-// (-1: none) passes; returns the file number that completed, or -1.
-int16_t wait_for(const int16_t* files, size_t n, int64_t deadline) {
+// Waits until one of the given terminals' operations completes or the
+// deadline (-1: none) passes; returns the index of the one that completed,
+// or -1.
+int wait_for(Terminal* const* files, size_t n, int64_t deadline) {
   std::vector<struct pollfd> fds;
   for (;;) {
     fds.clear();
     int64_t wake = deadline;
     for (size_t i = 0; i < n; ++i) {
-      Terminal& t = g_terminals[files[i]];
+      Terminal& t = *files[i];
       short events = 0;
       int64_t own_wake = -1;
-      if (advance(t, &events, &own_wake)) return files[i];
+      if (advance(t, &events, &own_wake)) return static_cast<int>(i);
       if (own_wake >= 0 && (wake < 0 || own_wake < wake)) wake = own_wake;
       fds.push_back(pollfd{t.fd, events, 0});
     }
@@ -196,10 +175,10 @@ int16_t wait_for(const int16_t* files, size_t n, int64_t deadline) {
     if (deadline >= 0 && now >= deadline) {
       // A read that already holds data completes with it at the limit.
       for (size_t i = 0; i < n; ++i) {
-        Terminal& t = g_terminals[files[i]];
+        Terminal& t = *files[i];
         if (t.got > 0) {
           finish(t, 0);
-          return files[i];
+          return static_cast<int>(i);
         }
       }
       return -1;
@@ -220,9 +199,8 @@ int16_t wait_for(const int16_t* files, size_t n, int64_t deadline) {
 
 // Starts an operation on t: writes out, then (read_count > 0, or a plain
 // read) reads into in.
-int16_t start(int16_t filenum, Terminal& t, Op op, const void* out, int16_t out_count, void* in,
-              int16_t in_count) {
-  if (t.op != Op::kNone) return record(filenum, err::kTooManyNowait);
+int16_t start(Terminal& t, Op op, const void* out, int16_t out_count, void* in, int16_t in_count) {
+  if (t.op != Op::kNone) return err::kTooManyNowait;
   struct termios settings {};
   t.canonical = syscalls().tcgetattr(t.fd, &settings) != 0 || (settings.c_lflag & ICANON) != 0;
   t.op = op;
@@ -240,11 +218,12 @@ int16_t start(int16_t filenum, Terminal& t, Op op, const void* out, int16_t out_
     // The write goes out at once as far as the tty takes it; the rest, and
     // the read, wait for AWAITIOX.
     advance(t, &events, &wake);
-    return record(filenum, 0);
+    return 0;
   }
-  wait_for(&filenum, 1, -1);
+  Terminal* self = &t;
+  wait_for(&self, 1, -1);
   t.op = Op::kNone;
-  return record(filenum, t.error);
+  return t.error;
 }
 
 // Line speed in bits per second of a termios speed code.
@@ -306,28 +285,100 @@ std::string terminal_device_path(std::string_view volume) {
   return "";
 }
 
-int16_t terminal_open(int16_t filenum, std::string_view volume, int16_t nowait_depth, int* fd) {
-  if (nowait_depth < 0 || nowait_depth > 1) return err::kTooManyNowait;
+namespace {
+
+// The error for a file number that is not a terminal file: 16 when nothing
+// is open under it, else 2 (not a terminal).
+int16_t not_terminal(int16_t filenum) {
+  return host_fd(filenum) < 0 ? err::kNotOpenFile : err::kInvalidOperation;
+}
+
+int16_t record(int16_t filenum, int16_t error) {
+  set_file_error(filenum, error);
+  return error;
+}
+
+}  // namespace
+
+class TerminalFile : public File {
+ public:
+  TerminalFile(std::string name, const Terminal& t) : File(std::move(name)), t_(t) {}
+  // A file its host forgets without closing it gives the tty back too.
+  ~TerminalFile() override {
+    if (t_.fd >= 0) close();
+  }
+  Terminal& state() { return t_; }
+  int host_fd() const override { return t_.fd; }
+  int16_t device_subtype() const override { return t_.subtype; }
+  TerminalFile* terminal() override { return this; }
+
+  Status write(std::span<const char> data, int16_t* written) override {
+    std::string out(data.data(), data.size());
+    // In conversational mode a write is one line; in block mode the bytes go
+    // out as they are.
+    struct termios settings {};
+    if (syscalls().tcgetattr(t_.fd, &settings) == 0 && (settings.c_lflag & ICANON) != 0) {
+      out.push_back('\n');
+    }
+    int16_t error = start(t_, Op::kWrite, out.data(), static_cast<int16_t>(out.size()), nullptr, 0);
+    if (error == 0 && t_.nowait == 0 && written != nullptr) {
+      *written = static_cast<int16_t>(data.size());
+    }
+    return Status::error(error);
+  }
+
+  Status read(std::span<char> buffer, int16_t* count_read) override {
+    int16_t error =
+        start(t_, Op::kRead, nullptr, 0, buffer.data(), static_cast<int16_t>(buffer.size()));
+    if (t_.nowait == 0 && count_read != nullptr) *count_read = t_.count;
+    return Status::error(error);
+  }
+
+  Status write_read(char* buffer, int16_t write_count, int16_t read_count,
+                    int16_t* count_read) override {
+    if (write_count < 0 || read_count < 0) return Status::error(err::kBadCount);
+    if (buffer == nullptr && (write_count > 0 || read_count > 0)) {
+      return Status::error(err::kMissingParameter);
+    }
+    int16_t error = start(t_, Op::kRead, buffer, write_count, buffer, read_count);
+    if (t_.nowait == 0 && count_read != nullptr) *count_read = t_.count;
+    return Status::error(error);
+  }
+
+  // Gives the tty back the settings it had when the file was opened.
+  void close() override {
+    if (t_.changed) syscalls().tcsetattr(t_.fd, TCSANOW, &t_.original);
+    syscalls().close(t_.fd);
+    t_.fd = -1;
+  }
+
+ private:
+  Terminal t_;
+};
+
+Result<std::unique_ptr<File>> open_terminal_file(const FileName& name, int16_t nowait_depth) {
+  if (nowait_depth < 0 || nowait_depth > 1) return Status::error(err::kTooManyNowait);
+  const std::string& volume = name.volume;
   const Syscalls& sys = syscalls();
   std::string path = terminal_device_path(volume);
   int opened = -1;
   struct termios settings {};
   if (!path.empty()) {
     opened = sys.open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK, 0);
-    if (opened < 0) return errno == ENOENT ? err::kNoSuchDevice : errno_error();
+    if (opened < 0) return Status::error(errno == ENOENT ? err::kNoSuchDevice : errno_error());
   } else {
     int source = volume == kStdinName ? 0 : volume == kStderrName ? 2 : 1;
     if (sys.tcgetattr(source, &settings) != 0) {
-      return errno == EBADF ? err::kNotOpenFile : err::kInvalidOperation;
+      return Status::error(errno == EBADF ? err::kNotOpenFile : err::kInvalidOperation);
     }
     std::string self = "/proc/self/fd/" + std::to_string(source);
     opened = sys.open(self.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK, 0);
     if (opened < 0) opened = sys.dup(source);
-    if (opened < 0) return errno_error();
+    if (opened < 0) return Status::error(errno_error());
   }
   if (sys.tcgetattr(opened, &settings) != 0) {
     sys.close(opened);
-    return err::kInvalidOperation;  // not a terminal
+    return Status::error(err::kInvalidOperation);  // not a terminal
   }
   Terminal t;
   t.fd = opened;
@@ -335,140 +386,92 @@ int16_t terminal_open(int16_t filenum, std::string_view volume, int16_t nowait_d
   t.original = settings;
   const std::optional<std::string>& kind = host().config().terminal;
   t.subtype = kind && *kind == "6530" ? kSubtype6530 : 0;
-  g_terminals[filenum] = t;
-  *fd = opened;
-  return 0;
+  return std::unique_ptr<File>(std::make_unique<TerminalFile>(name.external(), t));
 }
 
-void terminal_close(int16_t filenum) {
-  Terminal* t = terminal_at(filenum);
-  if (t == nullptr) return;
-  if (t->changed) syscalls().tcsetattr(t->fd, TCSANOW, &t->original);
-  g_terminals.erase(filenum);
+namespace {
+
+// The terminal state of an open terminal file number, or null.
+Terminal* terminal_at(int16_t filenum) {
+  File* f = file_table().find(filenum);
+  TerminalFile* t = f != nullptr ? f->terminal() : nullptr;
+  return t != nullptr ? &t->state() : nullptr;
 }
 
-int16_t terminal_writex(int16_t filenum, const void* buffer, int16_t count,
-                        int16_t* count_written) {
-  Terminal* t = terminal_at(filenum);
-  if (t == nullptr) return not_terminal(filenum);
-  std::string data(static_cast<const char*>(buffer), static_cast<size_t>(count));
-  // In conversational mode a write is one line; in block mode the bytes go
-  // out as they are.
-  struct termios settings {};
-  if (syscalls().tcgetattr(t->fd, &settings) == 0 && (settings.c_lflag & ICANON) != 0) {
-    data.push_back('\n');
-  }
-  int16_t error =
-      start(filenum, *t, Op::kWrite, data.data(), static_cast<int16_t>(data.size()), nullptr, 0);
-  if (error == 0 && t->nowait == 0 && count_written != nullptr) *count_written = count;
-  return error;
-}
+}  // namespace
 
-int16_t terminal_readx(int16_t filenum, void* buffer, int16_t count, int16_t* count_read) {
-  Terminal* t = terminal_at(filenum);
-  if (t == nullptr) return not_terminal(filenum);
-  int16_t error = start(filenum, *t, Op::kRead, nullptr, 0, buffer, count);
-  if (t->nowait == 0 && count_read != nullptr) *count_read = t->count;
-  return error;
-}
-
-int16_t terminal_subtype(int16_t filenum) {
-  Terminal* t = terminal_at(filenum);
-  return t != nullptr ? t->subtype : 0;
-}
-
-}  // namespace zeb::platform
-
-using namespace zeb::platform;
-
-namespace zeb::platform {
-
-int16_t terminal_writereadx(uint32_t mask, int16_t filenum, void* buffer, int16_t write_count,
-                            int16_t read_count, int16_t* count_read) {
-  Terminal* t = terminal_at(filenum);
-  if (t == nullptr) return not_terminal(filenum);
-  if (!present(mask, 2) || !present(mask, 3) || !present(mask, 4)) {
-    return record(filenum, err::kMissingParameter);
-  }
-  if (write_count < 0 || read_count < 0) return record(filenum, err::kBadCount);
-  if (buffer == nullptr && (write_count > 0 || read_count > 0)) {
-    return record(filenum, err::kMissingParameter);
-  }
-  int16_t error = start(filenum, *t, Op::kRead, buffer, write_count, buffer, read_count);
-  if (t->nowait == 0 && present(mask, 5) && count_read != nullptr) *count_read = t->count;
-  return error;
-}
-
-}  // namespace zeb::platform
-
-int16_t AWAITIOX(uint32_t mask, int16_t* filenum, void** buffer_addr, int16_t* count_transferred,
-                 int32_t* tag, int32_t timelimit, int16_t* segment_id) {
-  if (!zeb::mask_fits(mask, 6)) return err::kInvalidOperation;
-  if (!present(mask, 1) || filenum == nullptr) return err::kMissingParameter;
-  std::vector<int16_t> files;
-  if (*filenum == -1) {
-    for (auto& [number, t] : g_terminals) {
-      if (t.op != Op::kNone) files.push_back(number);
-    }
-    if (files.empty()) return err::kNoOutstanding;
-  } else {
-    Terminal* t = terminal_at(*filenum);
-    if (t == nullptr) {
-      int16_t error = not_terminal(*filenum);
-      return error == err::kNotOpenFile ? error : record(*filenum, err::kWaitedFile);
-    }
-    if (t->nowait == 0) return record(*filenum, err::kWaitedFile);
-    if (t->op == Op::kNone) return record(*filenum, err::kNoOutstanding);
-    files.push_back(*filenum);
-  }
-  int64_t limit = present(mask, 5) ? timelimit : -1;
-  int64_t deadline = limit < 0 ? -1 : now_ns() + limit * kTickNs;
-  int16_t done = wait_for(files.data(), files.size(), deadline);
-  if (done < 0) {
-    if (present(mask, 3) && count_transferred != nullptr) *count_transferred = 0;
-    if (*filenum != -1) set_file_error(*filenum, err::kTimedOut);
-    return err::kTimedOut;
-  }
-  Terminal& t = g_terminals[done];
-  *filenum = done;
-  if (present(mask, 2) && buffer_addr != nullptr) {
-    *buffer_addr = t.op == Op::kWrite ? nullptr : static_cast<void*>(t.in);
-  }
-  if (present(mask, 3) && count_transferred != nullptr) *count_transferred = t.count;
-  if (present(mask, 4) && tag != nullptr) *tag = 0;
-  if (present(mask, 6) && segment_id != nullptr) *segment_id = -1;
-  t.op = Op::kNone;
-  return record(done, t.error);
-}
-
-int16_t CANCEL(int16_t filenum) {
-  Terminal* t = terminal_at(filenum);
+// The error for a file number that is a file but no nowait terminal with
+// an operation outstanding, or 0 when it is one.
+int16_t outstanding_error(int16_t filenum, Terminal* t) {
   if (t == nullptr) {
     int16_t error = not_terminal(filenum);
     return error == err::kNotOpenFile ? error : record(filenum, err::kWaitedFile);
   }
   if (t->nowait == 0) return record(filenum, err::kWaitedFile);
   if (t->op == Op::kNone) return record(filenum, err::kNoOutstanding);
-  t->op = Op::kNone;
-  t->out.clear();
-  return record(filenum, 0);
+  return 0;
 }
 
-int16_t SETMODE(uint32_t mask, int16_t filenum, int16_t function, int16_t param1,
-                int16_t /*param2*/, int16_t* last_params) {
-  if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
-  if (!present(mask, 1)) return err::kMissingParameter;
+Status check_terminal(int16_t filenum) {
+  return Status::error(terminal_at(filenum) == nullptr ? not_terminal(filenum) : 0);
+}
+
+Status await_io(int16_t* filenum, int32_t timelimit, Completion* completion) {
+  std::vector<int16_t> numbers;
+  std::vector<Terminal*> files;
+  if (*filenum == -1) {
+    file_table().for_each([&](int16_t number, File& f) {
+      TerminalFile* t = f.terminal();
+      if (t != nullptr && t->state().op != Op::kNone) {
+        numbers.push_back(number);
+        files.push_back(&t->state());
+      }
+    });
+    if (files.empty()) return Status::error(err::kNoOutstanding);
+  } else {
+    Terminal* t = terminal_at(*filenum);
+    if (int16_t error = outstanding_error(*filenum, t); error != 0) return Status::error(error);
+    numbers.push_back(*filenum);
+    files.push_back(t);
+  }
+  int64_t deadline = timelimit < 0 ? -1 : now_ns() + int64_t{timelimit} * kTickNs;
+  int index = wait_for(files.data(), files.size(), deadline);
+  if (index < 0) {
+    if (*filenum != -1) set_file_error(*filenum, err::kTimedOut);
+    return Status::error(err::kTimedOut);
+  }
+  Terminal& t = *files[static_cast<size_t>(index)];
+  int16_t done = numbers[static_cast<size_t>(index)];
+  *filenum = done;
+  if (completion != nullptr) {
+    completion->completed = true;
+    completion->buffer = t.op == Op::kWrite ? nullptr : static_cast<void*>(t.in);
+    completion->count = t.count;
+  }
+  t.op = Op::kNone;
+  return Status::error(record(done, t.error));
+}
+
+Status cancel_io(int16_t filenum) {
   Terminal* t = terminal_at(filenum);
-  if (t == nullptr) return not_terminal(filenum);
-  if (!present(mask, 2)) return record(filenum, err::kMissingParameter);
+  if (int16_t error = outstanding_error(filenum, t); error != 0) return Status::error(error);
+  t->op = Op::kNone;
+  t->out.clear();
+  return Status::error(record(filenum, 0));
+}
+
+Result<ModeWords> set_mode(int16_t filenum, int16_t function, std::optional<int16_t> param1,
+                           bool param2_given) {
+  Terminal* t = terminal_at(filenum);
+  if (t == nullptr) return Status::error(not_terminal(filenum));
   struct termios s {};
-  if (syscalls().tcgetattr(t->fd, &s) != 0) return record(filenum, errno_error());
-  int16_t before[2] = {0, 0};
+  if (syscalls().tcgetattr(t->fd, &s) != 0) return Status::error(record(filenum, errno_error()));
+  ModeWords before = {0, 0};
   if (function == zeb::kSetModeTerminalMode) {
     before[0] = (s.c_lflag & ICANON) != 0 ? 0 : 1;
-    if (present(mask, 3)) {
-      if (param1 != 0 && param1 != 1) return record(filenum, err::kOutOfBounds);
-      if (param1 == 1) {
+    if (param1) {
+      if (*param1 != 0 && *param1 != 1) return Status::error(record(filenum, err::kOutOfBounds));
+      if (*param1 == 1) {
         s.c_lflag &= ~static_cast<tcflag_t>(ICANON);
         s.c_cc[VMIN] = 1;
         s.c_cc[VTIME] = 0;
@@ -476,52 +479,41 @@ int16_t SETMODE(uint32_t mask, int16_t filenum, int16_t function, int16_t param1
         s.c_lflag |= ICANON;
       }
       int16_t error = apply(*t, s);
-      if (error != 0) return record(filenum, error);
+      if (error != 0) return Status::error(record(filenum, error));
     }
   } else if (function == zeb::kSetModeLineSpeed) {
     // Read only: the speed of the line is the tty's own.
-    if (present(mask, 3) || present(mask, 4)) return record(filenum, err::kInvalidOperation);
+    if (param1 || param2_given) return Status::error(record(filenum, err::kInvalidOperation));
     before[0] = static_cast<int16_t>(std::min<long>(baud(cfgetospeed(&s)) / 100, 255) << 8);
   } else {
-    return record(filenum, err::kInvalidOperation);
+    return Status::error(record(filenum, err::kInvalidOperation));
   }
-  if (present(mask, 5) && last_params != nullptr) {
-    last_params[0] = before[0];
-    last_params[1] = before[1];
-  }
-  return record(filenum, 0);
+  record(filenum, 0);
+  return before;
 }
 
-int16_t SETPARAM(uint32_t mask, int16_t filenum, int16_t function, const void* param_array,
-                 int16_t param_count, void* last_param_array, int16_t* last_param_count,
-                 int16_t last_param_max, int32_t /*tag*/) {
-  if (!zeb::mask_fits(mask, 8)) return err::kInvalidOperation;
-  if (!present(mask, 1)) return err::kMissingParameter;
+Status set_param(int16_t filenum, int16_t function, std::optional<std::span<const char>> params,
+                 std::optional<std::span<char>> before) {
   Terminal* t = terminal_at(filenum);
-  if (t == nullptr) return not_terminal(filenum);
-  if (!present(mask, 2)) return record(filenum, err::kMissingParameter);
-  if (function != zeb::kSetParamTerminal) return record(filenum, err::kInvalidOperation);
-  bool setting = present(mask, 3) && param_array != nullptr && present(mask, 4) && param_count != 0;
-  if (setting && param_count != 8) return record(filenum, err::kBadCount);
-  bool reading = present(mask, 5) && last_param_array != nullptr;
-  if (reading && present(mask, 7) && last_param_max < 8) return record(filenum, err::kOutOfBounds);
-  struct termios s {};
-  if (syscalls().tcgetattr(t->fd, &s) != 0) return record(filenum, errno_error());
-  uint16_t before[4];
-  encode(s, before);
-  if (setting) {
-    uint16_t words[4];
-    std::memcpy(words, param_array, sizeof words);
-    decode(words, &s);
-    int16_t error = apply(*t, s);
-    if (error != 0) return record(filenum, error);
+  if (t == nullptr) return Status::error(not_terminal(filenum));
+  if (function != zeb::kSetParamTerminal) {
+    return Status::error(record(filenum, err::kInvalidOperation));
   }
-  if (reading) std::memcpy(last_param_array, before, sizeof before);
-  if (present(mask, 6) && last_param_count != nullptr) *last_param_count = 8;
-  return record(filenum, 0);
+  if (params && params->size() != 8) return Status::error(record(filenum, err::kBadCount));
+  if (before && before->size() < 8) return Status::error(record(filenum, err::kOutOfBounds));
+  struct termios s {};
+  if (syscalls().tcgetattr(t->fd, &s) != 0) return Status::error(record(filenum, errno_error()));
+  uint16_t words[4];
+  encode(s, words);
+  if (params) {
+    uint16_t changed[4];
+    std::memcpy(changed, params->data(), sizeof changed);
+    decode(changed, &s);
+    int16_t error = apply(*t, s);
+    if (error != 0) return Status::error(record(filenum, error));
+  }
+  if (before) std::memcpy(before->data(), words, sizeof words);
+  return Status::error(record(filenum, 0));
 }
 
-void DELAY(int32_t ticks) {
-  if (ticks <= 0) return;
-  syscalls().sleep_until_ns(syscalls().monotonic_ns() + int64_t{ticks} * kTickNs);
-}
+}  // namespace zeb::platform

@@ -14,9 +14,10 @@
 #include <zeb/platform/clock.h>
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
+#include "platform/files/file.h"
+#include "platform/files/files.h"
 #include "platform/host/syscalls.h"
 #include "platform/host/testing.h"
-#include "platform/rooms.h"
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/files/files.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/volumes/volumes.h"

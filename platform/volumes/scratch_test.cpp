@@ -18,10 +18,13 @@
 #include <vector>
 
 #include <zeb/platform/platform.h>
+#include "platform/files/files.h"
 #include "platform/host/diagnostics.h"
 #include "platform/host/syscalls.h"
 #include "platform/host/testing.h"
-#include "platform/rooms.h"
+#include "platform/names/file_names.h"
+#include "platform/volumes/scratch.h"
+#include "platform/volumes/volumes.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <set>
@@ -13,15 +14,16 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/volumes/volumes.h"
+
 #include <zeb/platform/clock.h>
+#include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
-#include "platform/files/simdisk.h"
 #include "platform/host/diagnostics.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/names/name_rules.h"
-#include "platform/rooms.h"
-#include "platform/volumes/volumes.h"
+#include "platform/volumes/simdisk.h"
 
 namespace zeb::platform {
 namespace {
@@ -221,43 +223,6 @@ void number_devices(std::vector<Volume>* volumes) {
   }
 }
 
-struct Table {
-  std::vector<Volume> volumes;  // the device table, in logical-device order
-  Volume swap;                  // the swap volume when no table volume holds TMPDIR
-  bool froze_clock = false;     // a simulated disk put the process on the virtual clock
-};
-
-Table make_table(const char* configured) {
-  Table result;
-  result.volumes = configured != nullptr ? parse_table(configured) : discover();
-  number_devices(&result.volumes);
-  result.swap.name = "$TMP";
-  result.swap.root = temp_directory();
-  // One simulated disk on the virtual clock puts the whole process on it:
-  // the clock then moves only with the disks' waits, and every measurement
-  // is exact however loaded the machine is.
-  for (const Volume& v : result.volumes) {
-    if (v.virtual_clock && !clock_frozen()) {
-      clock_freeze();
-      result.froze_clock = true;
-    }
-  }
-  return result;
-}
-
-// The table in force: built on first use from ZEB_VOLUMES or discovery, or
-// installed by install_volume_table.
-std::optional<Table>& current() {
-  static std::optional<Table> t;
-  return t;
-}
-
-const Table& table() {
-  std::optional<Table>& t = current();
-  if (!t) t = make_table(host().config().volumes ? host().config().volumes->c_str() : nullptr);
-  return *t;
-}
-
 }  // namespace
 
 std::string temp_directory() {
@@ -293,17 +258,54 @@ std::string volume_name_for_device(const std::string& kernel_name,
   return name;
 }
 
-const std::vector<Volume>& volumes() { return table().volumes; }
+VolumeTable::VolumeTable(const Configuration& config) {
+  build(config.volumes ? config.volumes->c_str() : nullptr);
+}
 
-const Volume* find_volume(std::string_view name) {
+VolumeTable::~VolumeTable() { release(); }
+
+void VolumeTable::build(const char* text) {
+  volumes_ = text != nullptr ? parse_table(text) : discover();
+  number_devices(&volumes_);
+  swap_ = Volume{};
+  swap_.name = "$TMP";
+  swap_.root = temp_directory();
+  // One simulated disk on the virtual clock puts the whole process on it:
+  // the clock then moves only with the disks' waits, and every measurement
+  // is exact however loaded the machine is.
+  for (const Volume& v : volumes_) {
+    if (v.virtual_clock && !clock_frozen()) {
+      clock_freeze();
+      froze_clock_ = true;
+    }
+  }
+}
+
+void VolumeTable::release() {
+  if (froze_clock_) clock_release();
+  froze_clock_ = false;
+}
+
+void VolumeTable::replace(const char* text) {
+  release();
+  simdisk_reset();
+  const Configuration& config = host().config();
+  build(text != nullptr ? text : config.volumes ? config.volumes->c_str() : nullptr);
+}
+
+const Volume* VolumeTable::find(std::string_view name) const {
   std::string wanted = upper(std::string(name));
   if (wanted.empty() || wanted[0] != '$') wanted.insert(wanted.begin(), '$');
-  for (const Volume& v : table().volumes) {
+  for (const Volume& v : volumes_) {
     if (v.name == wanted) return &v;
   }
-  if (table().swap.name == wanted) return &table().swap;
+  if (swap_.name == wanted) return &swap_;
   return nullptr;
 }
+
+const std::vector<Volume>& volumes() { return host().state<VolumeTable>().volumes(); }
+
+const Volume* find_volume(std::string_view name) { return host().state<VolumeTable>().find(name); }
 
 // The swap volume: ZEB_SWAPVOL when it names a volume, else the volume of
 // the table that holds the temporary directory (the longest root that
@@ -325,34 +327,67 @@ std::string swap_volume() {
   }
   std::string tmp = temp_directory();
   const Volume* best = nullptr;
-  for (const Volume& v : table().volumes) {
+  for (const Volume& v : volumes()) {
     if (volume_holds(v, tmp) && (best == nullptr || v.root.size() > best->root.size())) best = &v;
   }
-  return best != nullptr ? best->name : table().swap.name;
+  return best != nullptr ? best->name : find_volume("$TMP")->name;
 }
-
-// Forgets the table in force, and the virtual clock it started.
-void drop_table() {
-  std::optional<Table>& t = current();
-  if (t) {
-    forget_held_files();
-    if (t->froze_clock) clock_release();
-  }
-  simdisk_reset();
-  t.reset();
-}
-
-void install_volume_table(const std::string& text) {
-  drop_table();
-  current() = make_table(text.c_str());
-}
-
-void restore_volume_table() { drop_table(); }
 
 std::vector<Volume> parse_volume_table(const std::string& text) {
   std::vector<Volume> volumes = parse_table(text);
   number_devices(&volumes);
   return volumes;
+}
+
+std::string host_path(const Volume& v, const FileName& name) {
+  std::string sub = lower(name.subvol), file = lower(name.file);
+  std::string root = v.root;
+  if (root.empty() || root.back() != '/') root.push_back('/');
+  return root + sub + "/" + file;
+}
+
+int16_t host_path_of_internal(const char* internal_name, std::string* path) {
+  FileName name;
+  if (!from_internal(internal_name, &name) || name.temporary() || name.file.empty()) {
+    return err::kBadName;
+  }
+  const Volume* v = find_volume(name.volume);
+  if (v == nullptr) return err::kNoSuchDevice;
+  if (v->simulated) return err::kInvalidOperation;
+  *path = host_path(*v, name);
+  return 0;
+}
+
+bool internal_name_of_path(const std::string& path, char* internal_name) {
+  for (const Volume& v : volumes()) {
+    if (v.simulated) continue;
+    std::string root;
+    if (syscalls().realpath(v.root.c_str(), &root) != 0) continue;
+    if (root.back() != '/') root.push_back('/');
+    if (path.compare(0, root.size(), root) != 0) continue;
+    std::string rest = path.substr(root.size());
+    size_t slash = rest.find('/');
+    if (slash == std::string::npos) continue;
+    FileName name{v.name, upper(rest.substr(0, slash)), upper(rest.substr(slash + 1))};
+    // Only a path spelled exactly as the volume spells its files maps back.
+    std::string spelled = lower(name.subvol + "/" + name.file);
+    FileName parsed;
+    if (spelled != rest || !parse_name(name.external(), &parsed) || parsed.temporary()) continue;
+    to_internal(parsed, internal_name);
+    return true;
+  }
+  return false;
+}
+
+Result<DeviceInfo> find_device(const DeviceQuery& query) {
+  for (const Volume& v : volumes()) {
+    bool position_ok = query.next ? v.ldev > query.ldev : v.ldev == query.ldev;
+    if (!position_ok) continue;
+    if (query.type && *query.type != zeb::kDeviceTypeDisk) continue;
+    if (query.subtype && *query.subtype != v.subtype) continue;
+    return DeviceInfo{v.ldev, zeb::kDeviceTypeDisk, 512, v.subtype, v.name};
+  }
+  return Status::error(err::kNoMoreDevices);
 }
 
 }  // namespace zeb::platform

@@ -6,6 +6,7 @@
 #include <set>
 
 #include <zeb/platform/platform.h>
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/volumes/volumes.h"
 
@@ -57,8 +58,6 @@ TEST(VolumeTable, RefusesBadEntriesAndKeepsTheRest) {
 // the mount of the file system's root before a bind mount, a writable mount
 // before a read-only one (which is never surveyed), escapes undone.
 TEST(VolumeTable, DiscoveryReadsTheMountList) {
-  const char* saved = std::getenv("ZEB_VOLUMES");
-  const std::string saved_text = saved != nullptr ? saved : "";
   std::vector<std::string> found;
   {
     SyscallOverride fake;
@@ -80,14 +79,12 @@ TEST(VolumeTable, DiscoveryReadsTheMountList) {
                                                                                : "sdb");
       return 0;
     };
-    unsetenv("ZEB_VOLUMES");
-    restore_volume_table();
+    // A host of its own, configured without ZEB_VOLUMES, discovers its table.
+    ScopedHost own(Configuration::from_entries({}));
     for (const Volume& v : volumes()) {
       found.push_back(v.name + " " + v.root + " " + std::to_string(v.subtype));
     }
   }
-  if (saved != nullptr) setenv("ZEB_VOLUMES", saved_text.c_str(), 1);
-  restore_volume_table();
   EXPECT_EQ(found, (std::vector<std::string>{"$SDA1 /data 0", "$SDA2 /m2 36", "$SDB /w\ttab 0"}));
 }
 

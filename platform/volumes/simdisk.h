@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/rooms.h"
+#include "platform/volumes/volumes.h"
 
 namespace zeb::platform {
 

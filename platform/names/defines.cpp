@@ -1,25 +1,23 @@
-// DEFINEs from the environment.
+// DEFINEs from the host's configuration.
 //
 // The DEFINE "=NAME" is the variable ZEB_DEFINE_NAME; the part after the
 // prefix is matched without regard to case (an exact upper-case match first),
 // as DEFINE names are. The value, the file name, is taken as it stands.
-#include <zeb/platform/define.h>
+#include "platform/names/defines.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include <zeb/platform/errors.h>
-
 #include "platform/host/host.h"
 
 namespace err = zeb::err;
 
+namespace zeb::platform {
 namespace {
 
 constexpr int kNameSize = 24;
 constexpr char kPrefix[] = "ZEB_DEFINE_";
-constexpr int kNotADefine = 198;  // a DEFINE of the given name could not be found
 
 char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -33,7 +31,7 @@ bool equal_upper(const char* a, size_t n, const std::string& b) {
 // The value of the variable for NAME (upper case), or null.
 const char* lookup(const std::string& name) {
   std::string exact = kPrefix + name;
-  const zeb::platform::Configuration& config = zeb::platform::host().config();
+  const Configuration& config = host().config();
   for (const std::string& entry : config.entries) {
     if (entry.compare(0, exact.size() + 1, exact + "=") == 0)
       return entry.c_str() + exact.size() + 1;
@@ -48,40 +46,26 @@ const char* lookup(const std::string& name) {
   return nullptr;
 }
 
-void put_padded(char* area, const char* text) {
-  std::memset(area, ' ', 16);
-  std::memcpy(area, text, std::strlen(text));
-}
-
 }  // namespace
 
-int16_t DEFINEINFO(const char* define_name, char* define_class, char* attribute_name,
-                   char* attribute_value, int16_t max_length, int16_t* value_length) {
-  if (define_name == nullptr || attribute_value == nullptr || value_length == nullptr) {
-    return err::kMissingParameter;
-  }
+Result<std::string> define_file(const char* define_name) {
   // "=" then a letter, then letters, digits, "^", "-" or "_", blank padded.
   int n = 0;
   while (n < kNameSize && define_name[n] != ' ') ++n;
   for (int i = n; i < kNameSize; ++i)
-    if (define_name[i] != ' ') return err::kBadName;
-  if (n < 2 || define_name[0] != '=') return err::kBadName;
+    if (define_name[i] != ' ') return Status::error(err::kBadName);
+  if (n < 2 || define_name[0] != '=') return Status::error(err::kBadName);
   std::string name;
   for (int i = 1; i < n; ++i) {
     char c = upper(define_name[i]);
     bool letter = c >= 'A' && c <= 'Z';
     bool other = (c >= '0' && c <= '9') || c == '^' || c == '-' || c == '_';
-    if (!letter && (i == 1 || !other)) return err::kBadName;
+    if (!letter && (i == 1 || !other)) return Status::error(err::kBadName);
     name.push_back(c);
   }
   const char* value = lookup(name);
-  if (value == nullptr) return kNotADefine;
-  size_t length = std::strlen(value);
-  if (length > static_cast<size_t>(max_length < 0 ? 0 : max_length)) return err::kOutOfBounds;
-  if (define_class != nullptr) put_padded(define_class, "MAP");
-  if (attribute_name != nullptr) put_padded(attribute_name, "FILE");
-  std::memcpy(attribute_value, value, length);
-  *value_length = static_cast<int16_t>(length);
-  return err::kOk;
+  if (value == nullptr) return Status::error(kNotADefine);
+  return std::string(value);
 }
-#include "platform/host/host.h"
+
+}  // namespace zeb::platform

@@ -1,11 +1,12 @@
 // The simulated rotating disk: the files of a simulated volume live in memory
 // (memfd), and every write waits for its block to come round.
-#include "platform/files/simdisk.h"
+#include "platform/volumes/simdisk.h"
 
 #include <map>
 #include <string>
 
 #include <zeb/platform/errors.h>
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 
 namespace zeb::platform {
@@ -18,10 +19,13 @@ struct DiskState {
   int64_t last_block = -1;  // block of the previous write
 };
 
-std::map<std::string, DiskState>& disks() {
-  static std::map<std::string, DiskState> states;
-  return states;
-}
+// The write counts and last writes of the simulated disks, by volume name:
+// a state of the host, so a test's own host starts every disk afresh.
+struct SimulatedDisks {
+  std::map<std::string, DiskState> disks;
+};
+
+std::map<std::string, DiskState>& disks() { return host().state<SimulatedDisks>().disks; }
 
 // The first time after now (nanoseconds on a clock whose zero is a moment
 // when block 0 was under the head) at which the block passes under the head.

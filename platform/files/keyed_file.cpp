@@ -15,15 +15,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <map>
+#include <memory>
 #include <string>
 
 #include <zeb/platform/errors.h>
-#include "platform/files/keyfile_host.h"
+#include "platform/files/disk_file.h"
+#include "platform/files/files.h"
 #include "platform/host/syscalls.h"
-#include "platform/rooms.h"
 
 namespace err = zeb::err;
 
@@ -43,8 +44,6 @@ struct KeyFile {
   std::string last;   // the key of the record read last
   bool read = false;  // a record was read since positioning
 };
-
-std::map<int16_t, KeyFile> g_keyfiles;
 
 // Statement with automatic finalisation.
 class Statement {
@@ -164,34 +163,50 @@ bool keyfile_recognise(int fd) {
   return value == kApplicationId;
 }
 
-int16_t keyfile_attach(int16_t filenum, int fd) {
+// A key-sequenced file: a disk file read through its index. It cannot be
+// written or positioned by byte address; KEYPOSITIONX positions it.
+class KeyedFile : public DiskFile {
+ public:
+  KeyedFile(std::string name, int fd, const Volume* volume, std::shared_ptr<HeldFile> held,
+            const KeyFile& k)
+      : DiskFile(std::move(name), fd, volume, std::move(held)), k_(k) {}
+  ~KeyedFile() override { sqlite3_close(k_.db); }
+  KeyFile& state() { return k_; }
+  KeyedFile* keyed() override { return this; }
+
+  Status write(std::span<const char>, int16_t*) override {
+    return Status::error(err::kInvalidOperation);
+  }
+  Status position(int32_t) override { return Status::error(err::kInvalidOperation); }
+
+  // The next record after the current position (see KEYPOSITIONX).
+  Status read(std::span<char> buffer, int16_t* count_read) override {
+    std::string record;
+    int16_t error = next_record(k_, &record);
+    if (error != err::kOk) return Status::error(error);
+    size_t n = std::min(record.size(), buffer.size());
+    std::memcpy(buffer.data(), record.data(), n);
+    if (count_read != nullptr) *count_read = static_cast<int16_t>(n);
+    return Status();
+  }
+
+  void close() override {
+    sqlite3_close(k_.db);
+    k_.db = nullptr;
+    DiskFile::close();
+  }
+
+ private:
+  KeyFile k_;
+};
+
+Result<std::unique_ptr<File>> make_keyed_file(std::string name, int fd, const Volume* volume,
+                                              std::shared_ptr<HeldFile> held) {
   KeyFile k;
   int16_t error = open_database(fd, &k.db, &k.key_length);
-  if (error != err::kOk) return error;
-  keyfile_detach(filenum);
-  g_keyfiles[filenum] = k;
-  return err::kOk;
-}
-
-void keyfile_detach(int16_t filenum) {
-  auto it = g_keyfiles.find(filenum);
-  if (it == g_keyfiles.end()) return;
-  sqlite3_close(it->second.db);
-  g_keyfiles.erase(it);
-}
-
-bool keyfile_attached(int16_t filenum) { return g_keyfiles.count(filenum) != 0; }
-
-int16_t keyfile_read(int16_t filenum, void* buffer, int16_t read_count, int16_t* count_read) {
-  auto it = g_keyfiles.find(filenum);
-  if (it == g_keyfiles.end()) return err::kNotOpenFile;
-  std::string record;
-  int16_t error = next_record(it->second, &record);
-  if (error != err::kOk) return error;
-  size_t n = std::min(record.size(), static_cast<size_t>(read_count < 0 ? 0 : read_count));
-  std::memcpy(buffer, record.data(), n);
-  if (count_read != nullptr) *count_read = static_cast<int16_t>(n);
-  return err::kOk;
+  if (error != err::kOk) return Status::error(error);
+  return std::unique_ptr<File>(
+      std::make_unique<KeyedFile>(std::move(name), fd, volume, std::move(held), k));
 }
 
 int16_t keyfile_write(const std::string& path, int key_length,
@@ -298,33 +313,28 @@ int16_t keyfile_read_all(const std::string& path, std::vector<std::string>* reco
   return error;
 }
 
-}  // namespace zeb::platform
-
-int16_t KEYPOSITIONX(uint32_t mask, int16_t filenum, const void* key_value, int16_t key_specifier,
-                     int16_t length_word, int16_t positioning_mode) {
-  using zeb::present;
-  using zeb::platform::g_keyfiles;
-  if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
-  if (!present(mask, 1)) return err::kMissingParameter;
-  if (zeb::platform::host_fd(filenum) < 0) return err::kNotOpenFile;
+Status position_by_key(int16_t filenum, const char* key, std::optional<int16_t> length,
+                       int16_t mode, int16_t key_specifier) {
+  if (host_fd(filenum) < 0) return Status::error(err::kNotOpenFile);
   auto fail = [&](int16_t error) {
-    zeb::platform::set_file_error(filenum, error);
-    return error;
+    set_file_error(filenum, error);
+    return Status::error(error);
   };
-  if (!present(mask, 2) || key_value == nullptr) return fail(err::kMissingParameter);
-  auto it = g_keyfiles.find(filenum);
-  if (it == g_keyfiles.end()) return fail(err::kInvalidOperation);
-  zeb::platform::KeyFile& k = it->second;
-  if (present(mask, 3) && key_specifier != 0) return fail(err::kInvalidOperation);
-  int16_t mode = present(mask, 5) ? positioning_mode : zeb::kPositionApproximate;
+  if (key == nullptr) return fail(err::kMissingParameter);
+  KeyedFile* keyed = file_table().find(filenum)->keyed();
+  if (keyed == nullptr) return fail(err::kInvalidOperation);
+  KeyFile& k = keyed->state();
+  if (key_specifier != 0) return fail(err::kInvalidOperation);
   if (mode < zeb::kPositionApproximate || mode > zeb::kPositionExact) {
     return fail(err::kInvalidOperation);
   }
-  int length = present(mask, 4) ? length_word : k.key_length;
-  if (length < 0 || length > k.key_length) return fail(err::kOutOfBounds);
+  int used = length ? *length : k.key_length;
+  if (used < 0 || used > k.key_length) return fail(err::kOutOfBounds);
   k.mode = mode;
-  k.key.assign(static_cast<const char*>(key_value), static_cast<size_t>(length));
+  k.key.assign(key, static_cast<size_t>(used));
   k.last.clear();
   k.read = false;
   return fail(err::kOk);
 }
+
+}  // namespace zeb::platform
