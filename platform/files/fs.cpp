@@ -25,11 +25,12 @@
 #include <zeb/platform/terminal.h>
 #include <zeb/platform/types.h>
 #include "platform/files/keyfile_host.h"
-#include "platform/files/receive_internal.h"
 #include "platform/files/simdisk.h"
 #include "platform/host/diagnostics.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
+#include "platform/ipc/connection.h"
+#include "platform/ipc/queue.h"
 #include "platform/names/name_rules.h"
 #include "platform/rooms.h"
 #include "platform/volumes/volumes.h"

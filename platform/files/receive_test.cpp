@@ -22,8 +22,10 @@
 #include <zeb/platform/fs.h>
 #include <zeb/platform/this_process.h>
 #include <zeb/platform/types.h>
-#include "platform/files/receive_internal.h"
+#include "platform/ipc/channel.h"
+#include "platform/ipc/queue.h"
 #include "platform/processes/conversation.h"
+#include "platform/processes/processes.h"
 
 namespace zp = zeb::platform;
 using zeb::mask;

@@ -1,19 +1,19 @@
-// Processes as files: OPEN and FILE_OPEN_ of a process, and the messages
-// WRITEX and WRITEREADX send it (see the "Process files" section of
-// platform/README.md). The file table (fs.cpp) keeps the connection; this
-// file speaks over it.
+// Processes as files: OPEN and FILE_OPEN_ of a process (see the "Process
+// files" section of platform/README.md). The file table (fs.cpp) keeps the
+// connection; the messages WRITEX and WRITEREADX send over it are ipc's
+// (platform/ipc/connection.h).
 #include <cstring>
 #include <string>
 
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
-#include <zeb/platform/newprocess.h>
 #include "platform/host/syscalls.h"
-#include "platform/processes/conversation.h"
+#include "platform/ipc/channel.h"
+#include "platform/ipc/connection.h"
+#include "platform/processes/processes.h"
 #include "platform/rooms.h"
 
 namespace err = zeb::err;
-using zeb::present;
 
 namespace zeb::platform {
 namespace {
@@ -71,34 +71,11 @@ int16_t open_process_by_name(const std::string& name, int16_t* filenum) {
   return open_connection(fd, process, filenum);
 }
 
-int16_t process_message(int fd, const void* buffer, int16_t write_count, void* reply,
-                        int16_t reply_max, int16_t* reply_len, int16_t* reply_error) {
-  Connection connection{fd};
-  const char* bytes = static_cast<const char*>(buffer);
-  Message message(bytes, bytes + write_count);
-  return send_message(connection, false, message, reply_error, -1, reply, reply_max, reply_len);
-}
-
-void close_process(int fd) {
-  Connection connection{fd};
-  int16_t reply = 0;
-  send_message(connection, true, close_message(), &reply);
-  close_connection(&connection);
-}
-
-}  // namespace zeb::platform
-
-using namespace zeb::platform;
-
-int16_t OPEN(uint32_t mask, const char* name, int16_t* filenum, int16_t /*flags*/,
-             int16_t /*sync_depth*/) {
-  if (!zeb::mask_fits(mask, 4)) return record_open_error(err::kInvalidOperation);
-  if (!present(mask, 1) || !present(mask, 2) || name == nullptr || filenum == nullptr) {
-    return record_open_error(err::kMissingParameter);
-  }
-  *filenum = zeb::kNotOpen;
+Result<int16_t> open_process(const char* name) {
+  int16_t filenum = zeb::kNotOpen;
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(name);
   const bool blank_rest = trimmed(name + 8, 16).empty();
+  int16_t error = 0;
   if ((bytes[0] & 0x80) != 0 && blank_rest) {
     // An unnamed process by its identifier: only a child of this process
     // can be reached.
@@ -106,16 +83,20 @@ int16_t OPEN(uint32_t mask, const char* name, int16_t* filenum, int16_t /*flags*
     std::memcpy(id, name, 8);
     long pid = pid_of_identifier(id);
     int fd = -1;
-    if (int16_t error = connect_process(pid, "", &fd); error != 0) {
-      return record_open_error(error);
-    }
-    return record_open_error(open_connection(fd, "", filenum));
+    error = connect_process(pid, "", &fd);
+    if (error == 0) error = open_connection(fd, "", &filenum);
+    error = record_open_error(error);
+  } else if (const std::string first = trimmed(name, 8); blank_rest && first.size() <= 6 &&
+                                                         find_volume(first) == nullptr &&
+                                                         is_process_name(first)) {
+    error = record_open_error(open_process_by_name(first, &filenum));
+  } else {
+    char external[32];
+    int16_t length = FNAMECOLLAPSE(name, external);
+    error = FILE_OPEN_(zeb::mask({1, 2, 3}), external, length, &filenum);
   }
-  const std::string first = trimmed(name, 8);
-  if (blank_rest && first.size() <= 6 && find_volume(first) == nullptr && is_process_name(first)) {
-    return record_open_error(open_process_by_name(first, filenum));
-  }
-  char external[32];
-  int16_t length = FNAMECOLLAPSE(name, external);
-  return FILE_OPEN_(zeb::mask({1, 2, 3}), external, length, filenum);
+  if (error != 0) return Status::error(error, "open process");
+  return filenum;
 }
+
+}  // namespace zeb::platform

@@ -1,0 +1,109 @@
+// Internal interface of the process room: the host's processes as the
+// library sees them (identifiers, names, cpu-and-pin words), this process,
+// process creation and processes opened as files. The procedures of
+// newprocess.h, procinfo.h and this_process.h are adapters over these
+// typed calls. Not part of the library's public interface.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/host/status.h"
+
+namespace zeb::platform {
+
+// The system number of this host (keep in step with PROCESSORTYPE's node).
+constexpr int16_t kSystemNumber = 0;
+
+// --- The host's processes (process_table.cpp) -----------------------------
+
+// The 4-word process identifier of a host process (layout in procinfo.h);
+// the living process an identifier names (0: none); the living process of a
+// name ("$NAME") other than this one, the lowest pid when several carry it
+// (0: none; this process when the name is its own); the parent of a process
+// (0 when unknown).
+void process_identifier_of(long pid, int16_t* process_id);
+long pid_of_identifier(const int16_t* process_id);
+long find_named_process(const std::string& name);
+long parent_of(long pid);
+bool process_alive(long pid);
+
+// This process's cpu-and-pin word; the living process that answers to a
+// word (this one when the word is its own, else the lowest pid; 0: none).
+int16_t own_cpupin();
+long process_of_cpupin(int16_t word);
+
+// The real and effective user of a process; 11 when it ended meanwhile.
+struct ProcessUsers {
+  long real = 0;
+  long effective = 0;
+};
+Result<ProcessUsers> process_users(long pid);
+
+// The internal name (24 bytes) of the program a process runs.
+std::array<char, 24> program_internal_name(long pid);
+
+// A host file or directory name as a part of a program file's internal name
+// on the host's own file system: upper case, letters and digits only,
+// starting with a letter ("Z" put in front otherwise), at most 8 characters.
+std::string program_name_part(const std::string& text);
+
+// The group and user names (8 bytes each, blank padded) of a user id; 11
+// when the user database does not know it.
+Result<std::array<char, 16>> user_group_names(long uid);
+
+// --- This process (self.cpp) ----------------------------------------------
+
+// The home terminal's name, the host path of the program file, and the
+// process's swap file (named by its swap volume alone; 14 without one).
+std::string home_terminal_name();
+std::string program_path();
+Result<std::string> swap_file_name();
+
+// --- Process creation (creation.cpp) --------------------------------------
+
+// What NEWPROCESS is asked. program is a 24-byte internal name; priority -1
+// keeps this process's; name, when given, the new process's name ("$NAME",
+// blank padded to 6 bytes).
+struct CreateRequest {
+  const char* program = nullptr;
+  int16_t priority = -1;
+  const char* name = nullptr;
+};
+// A process made: its 4-word identifier (a named one carries its name).
+struct Created {
+  std::array<int16_t, 4> id{};
+};
+// Starts a process that this one can talk to over a private channel. The
+// error is a creation error word (newprocess.h).
+Result<Created> create_process(const CreateRequest& request);
+
+// A new descriptor for this process's end of the private channel of a child
+// made by create_process that has not been reaped; -1 otherwise.
+int dup_child_channel(long pid);
+
+// This process's creator's pid, fixed at the first use (0: not known).
+long creator_pid();
+
+// The living process a handle names: true with its pid in *pid.
+bool handle_pid(const int16_t* handle, long* pid);
+
+// The command-line arguments after the program's name, from
+// /proc/self/cmdline (shellstart.cpp).
+std::vector<std::string> command_arguments();
+
+// The node's name ("\" and up to 7 letters or digits).
+std::string node_name();
+
+// --- Processes as files (process_files.cpp) --------------------------------
+// (is_process_name and open_process_by_name are declared for the file
+// table in platform/ipc/connection.h.)
+
+// Opens a process by its 24-byte name (a named process, an unnamed child by
+// its identifier, or anything else as a file name) under a new file number.
+Result<int16_t> open_process(const char* name24);
+
+}  // namespace zeb::platform
