@@ -2,6 +2,7 @@
 // message is answered before the next is read; the start-up, ASSIGN and
 // PARAM messages go to the caller's call-backs.
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include <zeb/env/env.h>
@@ -9,8 +10,11 @@
 #include <zeb/platform/platform.h>
 #include <zeb/platform/receive.h>
 #include "env/startup.h"
+#include "platform/ipc/channel.h"
+#include "platform/ipc/queue.h"
 
 namespace err = zeb::err;
+namespace zp = zeb::platform;
 using zeb::mask;
 using zeb::present;
 
@@ -36,19 +40,17 @@ struct Intake {
 };
 
 // FROM^MOM: whether the sender of the message just read is the parent: the
-// mother, or else the ancestor. The results of the inquiries are not
-// checked; the handles start out as values no sender has.
+// mother, or else the ancestor (no process of this host has one: the null
+// handle). Without receive information (nothing read yet) the sender's
+// handle stays zeros, which no process has.
 bool from_mom() {
-  int16_t info[17] = {};
+  std::array<int16_t, 17> info{};
+  if (zp::Result<std::array<int16_t, 17>> got = zp::receive_info(); got.ok()) info = *got;
   int16_t mom[10], ancestor[10];
-  std::fill(mom, mom + 10, int16_t{-1});
-  std::fill(ancestor, ancestor + 10, int16_t{-1});
-  FILE_GETRECEIVEINFO_(mask({1}), info);
-  PROCESS_GETINFO_(mask({6}), nullptr, nullptr, 0, nullptr, nullptr, mom);
-  if (std::equal(mom, mom + 10, info + 6)) return true;
-  PROCESS_GETPAIRINFO_(mask({8}), nullptr, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
-                       ancestor);
-  return std::equal(ancestor, ancestor + 10, info + 6);
+  zp::mother_handle(mom);
+  if (std::equal(mom, mom + 10, info.begin() + 6)) return true;
+  zp::null_handle(ancestor);
+  return std::equal(ancestor, ancestor + 10, info.begin() + 6);
 }
 
 // PROCESS^DATAMSG: the reply to one data message.
@@ -96,24 +98,25 @@ int16_t system_message(const char* message, int16_t length, bool* finished) {
 }
 
 // PROCESS^STARTUP: the receive loop.
-int16_t process_startup(const Intake& in, int16_t fnum) {
+int16_t process_startup(const Intake& in) {
   char buffer[zeb::kStartupReadCount];
   for (;;) {
-    int16_t error = 0;
-    READUPDATE(mask({1, 2, 3}), fnum, buffer, zeb::kStartupReadCount);
-    FILE_GETINFO_(mask({1, 2}), fnum, &error);
-    if (error != 0) return error;
-    int16_t count = 0, completed = fnum;
-    AWAITIO(mask({1, 3, 5}), &completed, nullptr, &count, nullptr, zeb::intake_time_limit());
-    FILE_GETINFO_(mask({1, 2}), fnum, &error);
-    if (error == 0) {
-      REPLY(mask({5}), nullptr, 0, nullptr, 0, data_message(in, buffer, count));
-    } else if (error == err::kSystemMessage) {
-      bool finished = false;
-      REPLY(mask({5}), nullptr, 0, nullptr, 0, system_message(buffer, count, &finished));
-      if (finished) return 0;
+    // The queue is open with nowait depth 1: the read is started, then
+    // completed within the time limit.
+    if (zp::Result<zp::Delivery> started = zp::receive_read(buffer); !started.ok()) {
+      return started.code();
+    }
+    zp::Result<zp::Delivery> got = zp::receive_await(zeb::intake_time_limit());
+    if (!got.ok()) return got.code();
+    const int16_t count = got->count;
+    // A reply that cannot be delivered means the parent has gone; the next
+    // read reports that.
+    if (!got->system) {
+      zp::receive_reply({}, data_message(in, buffer, count)).status().ignore();
     } else {
-      return error;
+      bool finished = false;
+      zp::receive_reply({}, system_message(buffer, count, &finished)).status().ignore();
+      if (finished) return 0;
     }
   }
 }
@@ -135,7 +138,7 @@ int16_t ENV_INITIALIZER_(uint32_t mask_word, EnvCallback startup_proc, EnvCallba
   int16_t fnum = zeb::kNotOpen;
   int16_t error = FILE_OPEN_(mask({1, 2, 3, 6, 7, 8}), "$receive", 8, &fnum, 0, 0, 1, 1, 8);
   if (error != 0) return error;
-  error = process_startup(in, fnum);
+  error = process_startup(in);
   FILE_CLOSE_(mask({1}), fnum);
   return error;
 }

@@ -4,10 +4,9 @@
 
 #include <zeb/env/env.h>
 #include <zeb/platform/errors.h>
-#include <zeb/platform/fs.h>
-#include <zeb/platform/newprocess.h>
 #include <zeb/util/helpers.h>
 #include "platform/ipc/messages.h"
+#include "platform/processes/processes.h"
 
 namespace err = zeb::err;
 using zeb::present;
@@ -33,31 +32,24 @@ void own_startup(const EnvRecord* env, char* source) {
   source[zp::kStartupTextOffset] = '\0';
 }
 
-// Writes one message to the child and gives the error it replied with.
-int16_t send(int16_t fnum, const char* message, int16_t length) {
-  WRITEX(zeb::mask({1, 2, 3}), fnum, message, length);
-  int16_t reply = 0;
-  FILE_GETINFO_(zeb::mask({1, 2}), fnum, &reply);
-  return reply;
-}
-
 // STARTUP^SEQUENCE: the start-up message, then (only when the child asks
-// for more with 70) every ASSIGN and every PARAM.
-int16_t startup_sequence(const EnvRecord* env, int16_t fnum, const char* message, int16_t length) {
-  int16_t reply = send(fnum, message, length);
+// for more with 70) every ASSIGN and every PARAM. The result is the error
+// the child replied with last, or the error of the send that failed.
+int16_t startup_sequence(const EnvRecord* env, zp::ProcessFile& child, const zp::Message& message) {
+  int16_t reply = child.send(message).code();
   if (reply != 70) return reply;
-  auto write_node = [fnum](const char* node_message, int16_t node_length) {
-    return send(fnum, node_message, node_length);
+  auto send_node = [&child](const char* node_message, int16_t node_length) {
+    return child.send({node_message, static_cast<size_t>(node_length)}).code();
   };
-  if (int16_t error = zp::for_each_message(&env->assign_list, write_node); error != 0) return error;
-  return zp::for_each_message(&env->param_list, write_node);
+  if (int16_t error = zp::for_each_message(&env->assign_list, send_node); error != 0) return error;
+  return zp::for_each_message(&env->param_list, send_node);
 }
 
 }  // namespace
 
 int16_t ENV_SPAWN(uint32_t mask, EnvRecord* env, const char* program, const char* name, int16_t cpu,
                   int16_t priority, const char* startup, int16_t* pid, int16_t* error,
-                  const char* hometerm) {
+                  const char* /*hometerm*/) {
   if (!zeb::mask_fits(mask, 9)) return err::kInvalidOperation;
   if (!present(mask, 1) || !present(mask, 2) || env == nullptr || program == nullptr) {
     return err::kMissingParameter;
@@ -76,12 +68,8 @@ int16_t ENV_SPAWN(uint32_t mask, EnvRecord* env, const char* program, const char
   std::optional<zp::Message> built = zp::startup_from_stored(source);
   if (!built) return err::kOutOfBounds;
   zp::Message& startup_message = *built;
-  char terminal[24];
-  if (present(mask, 9) && hometerm != nullptr) {
-    std::memcpy(terminal, hometerm, 24);
-  } else {
-    MYTERM(terminal);
-  }
+  // The new process's home terminal is that of every process of this host
+  // (hometerm is not passed on), and its processor is the host's choice.
 
   char program_file[24];
   std::memcpy(program_file, program, 24);
@@ -90,16 +78,13 @@ int16_t ENV_SPAWN(uint32_t mask, EnvRecord* env, const char* program, const char
     return err::kMonitorRefused;
   }
 
-  int16_t id[4] = {0, 0, 0, 0};
-  int16_t word = 0;
-  if (named) {
-    NEWPROCESS(zeb::mask({1, 2, 4, 5, 6, 7, 8}), program_file, prio, 0, processor, id, &word, name,
-               terminal);
-  } else {
-    NEWPROCESS(zeb::mask({1, 2, 4, 5, 6, 8}), program_file, prio, 0, processor, id, &word, nullptr,
-               terminal);
-  }
-  if (present(mask, 7) && pid != nullptr) std::memcpy(pid, id, sizeof id);
+  zp::CreateRequest request;
+  request.program = program_file;
+  request.priority = prio;
+  request.name = named ? name : nullptr;
+  zp::Result<zp::Created> created = zp::create_process(request);
+  const int16_t word = created.code();
+  if (present(mask, 7) && pid != nullptr) std::memcpy(pid, created->id.data(), 8);
   if (present(mask, 8) && error != nullptr) *error = word;
   if (static_cast<uint16_t>(word) >= 2) return err::kCreationFailed;
 
@@ -107,15 +92,8 @@ int16_t ENV_SPAWN(uint32_t mask, EnvRecord* env, const char* program, const char
   // named, all 8 otherwise, then blanks.
   char process_name[24];
   std::memset(process_name, ' ', sizeof process_name);
-  std::memcpy(process_name, id, named ? 6 : 8);
-  int16_t fnum = zeb::kNotOpen;
-  OPEN(zeb::mask({1, 2}), process_name, &fnum);
-  int16_t open_error = 0;
-  FILE_GETINFO_(zeb::mask({1, 2}), -1, &open_error);
-  if (open_error != 0) return open_error;
-
-  int16_t result = startup_sequence(env, fnum, startup_message.data(),
-                                    static_cast<int16_t>(startup_message.size()));
-  FILE_CLOSE_(zeb::mask({1}), fnum);
-  return result;
+  std::memcpy(process_name, created->id.data(), named ? 6 : 8);
+  zp::Result<zp::ProcessFile> child = zp::ProcessFile::open(process_name);
+  if (!child.ok()) return child.code();
+  return startup_sequence(env, *child, startup_message);
 }

@@ -2,12 +2,14 @@
 // the intake, the IN, OUT and home-terminal files and the configuration
 // file's name; at the end the closing lines, the files and the stop.
 #include <cstring>
+#include <string>
 
 #include <zeb/containers/pool.h>
 #include <zeb/env/env.h>
 #include <zeb/platform/errors.h>
 #include <zeb/platform/platform.h>
 #include "env/startup.h"
+#include "platform/processes/processes.h"
 
 namespace err = zeb::err;
 using zeb::mask;
@@ -62,14 +64,9 @@ int16_t ENV_STARTUP(uint32_t mask_word, EnvRecord** env, void* pool, uint16_t fl
     if (error != 0) return error;
   }
   if ((flags & zeb::kFlagOpenHomeTerm) != 0) {
-    char name[48];
-    int16_t length = 0, detail = 0;
-    if (PROCESS_GETINFO_(mask({7, 8, 9, 21}), nullptr, nullptr, 0, nullptr, nullptr, nullptr, name,
-                         sizeof name, &length, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         0, nullptr, nullptr, 0, nullptr, &detail) != 0) {
-      return detail;
-    }
-    error = FILE_OPEN_(mask({1, 2, 3}), name, length, &record->term_fnum);
+    const std::string name = zeb::platform::home_terminal_name();
+    error = FILE_OPEN_(mask({1, 2, 3}), name.data(), static_cast<int16_t>(name.size()),
+                       &record->term_fnum);
     if (error != 0) return error;
   }
   // An unresolved name leaves lconf_name blank; start-up goes on.

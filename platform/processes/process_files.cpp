@@ -99,4 +99,36 @@ Result<int16_t> open_process(const char* name) {
   return filenum;
 }
 
+ProcessFile& ProcessFile::operator=(ProcessFile&& other) noexcept {
+  if (this != &other) {
+    this->~ProcessFile();
+    filenum_ = other.release();
+  }
+  return *this;
+}
+
+ProcessFile::~ProcessFile() {
+  // A close cannot fail in a way the owner could act on: the connection
+  // ends whatever the process answers.
+  if (filenum_ >= 0) FILE_CLOSE_(zeb::mask({1}), filenum_);
+}
+
+Result<ProcessFile> ProcessFile::open(const char* name24) {
+  Result<int16_t> filenum = open_process(name24);
+  if (!filenum.ok()) return filenum.status();
+  return ProcessFile(*filenum);
+}
+
+Status ProcessFile::send(std::span<const char> message) {
+  const int fd = host_fd(filenum_);
+  if (fd < 0) return Status::error(err::kNotOpenFile, "process file");
+  int16_t reply = 0;
+  int16_t error = process_message(fd, message.data(), static_cast<int16_t>(message.size()), nullptr,
+                                  0, nullptr, &reply);
+  // The process's reply error is the message's, and the file's last error.
+  if (error == 0) error = reply;
+  set_last_error(filenum_, error);
+  return Status::error(error, "message to a process");
+}
+
 }  // namespace zeb::platform

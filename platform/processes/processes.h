@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -101,6 +102,35 @@ std::string node_name();
 // --- Processes as files (process_files.cpp) --------------------------------
 // (is_process_name and open_process_by_name are declared for the file
 // table in platform/ipc/connection.h.)
+
+// A process opened as a file of the file table, for the layers above that
+// talk to a process they made: closed (with "close") when the object goes.
+class ProcessFile {
+ public:
+  ProcessFile() = default;
+  explicit ProcessFile(int16_t filenum) : filenum_(filenum) {}
+  ProcessFile(ProcessFile&& other) noexcept : filenum_(other.release()) {}
+  ProcessFile& operator=(ProcessFile&& other) noexcept;
+  ~ProcessFile();
+
+  // Opens the process of a 24-byte name as open_process does.
+  static Result<ProcessFile> open(const char* name24);
+
+  // Sends one message and waits for its reply; the status is the reply's
+  // error, or the error that kept the message from its reply (201: the
+  // process is gone).
+  Status send(std::span<const char> message);
+
+  int16_t filenum() const { return filenum_; }
+
+ private:
+  int16_t release() {
+    int16_t f = filenum_;
+    filenum_ = -1;
+    return f;
+  }
+  int16_t filenum_ = -1;
+};
 
 // Opens a process by its 24-byte name (a named process, an unnamed child by
 // its identifier, or anything else as a file name) under a new file number.
