@@ -5,6 +5,7 @@
 #include <zeb/env/env.h>
 #include <zeb/platform/errors.h>
 #include "env/store.h"
+#include "platform/ipc/messages.h"
 
 namespace err = zeb::err;
 
@@ -28,7 +29,7 @@ Key clean_key(const char* key) {
 const char* find(const int32_t* head, const Key& key, int name_offset) {
   for (const char* node = zeb::env::follow(head); node != reinterpret_cast<const char*>(head);
        node = zeb::env::follow(reinterpret_cast<const int32_t*>(node))) {
-    const char* name = node + zeb::kNodeMessageOffset + name_offset;
+    const char* name = node + zeb::platform::kNodeMessageOffset + name_offset;
     int16_t length = zeb::env::node_length(node);
     if (name_offset + 1 + key.bytes[0] > length) continue;
     if (static_cast<unsigned char>(name[0]) == key.bytes[0] &&
@@ -56,7 +57,7 @@ uint16_t needed_flag(int16_t item) {
 // record can hold.
 int startup_length(const EnvRecord* env) {
   int n = env->startup_len;
-  return n < 0 ? 0 : n > zeb::kStartupReadCount ? zeb::kStartupReadCount : n;
+  return n < 0 ? 0 : n > zeb::platform::kStartupReadCount ? zeb::platform::kStartupReadCount : n;
 }
 
 void put_length(int16_t* length, int value) {
@@ -82,8 +83,8 @@ int16_t start_up_item(const EnvRecord* env, int16_t item, void* buffer, int16_t*
     case ENVINFO_OUTFILE:
       put_length(length, 24);
       put(buffer,
-          env->startup_msg +
-              (item == ENVINFO_INFILE ? zeb::kStartupInFileOffset : zeb::kStartupOutFileOffset),
+          env->startup_msg + (item == ENVINFO_INFILE ? zeb::platform::kStartupInOffset
+                                                     : zeb::platform::kStartupOutOffset),
           24);
       return err::kOk;
     case ENVINFO_INFNUM:
@@ -101,13 +102,14 @@ int16_t start_up_item(const EnvRecord* env, int16_t item, void* buffer, int16_t*
     default: {
       // Items 7 and 17: the parameter text and the NUL after it; without a
       // parameter text (fewer than 66 bytes received), an empty text.
-      const int text =
-          received > zeb::kStartupParamOffset ? received - zeb::kStartupParamOffset : 0;
+      const int text = received > zeb::platform::kStartupTextOffset
+                           ? received - zeb::platform::kStartupTextOffset
+                           : 0;
       put_length(length, text);
       if (buffer == nullptr) return err::kOk;
       auto* out = static_cast<char*>(buffer);
       if (text > 0) {
-        const char* src = env->startup_msg + zeb::kStartupParamOffset;
+        const char* src = env->startup_msg + zeb::platform::kStartupTextOffset;
         if (item == ENVINFO_PARAMTEXT)
           UTIL_UPSHIFT(src, out, static_cast<int16_t>(text));
         else
@@ -123,7 +125,8 @@ int16_t param_item(const EnvRecord* env, int16_t item, const char* key, void* bu
                    int16_t* length) {
   const char* node = find(&env->param_list, clean_key(key), 4);
   if (node == nullptr) return err::kNotFound;
-  const auto* name = reinterpret_cast<const unsigned char*>(node + zeb::kNodeMessageOffset + 4);
+  const auto* name =
+      reinterpret_cast<const unsigned char*>(node + zeb::platform::kNodeMessageOffset + 4);
   const unsigned char* value = name + 1 + name[0];
   const char* text = reinterpret_cast<const char*>(value + 1);
   const int16_t size = value[0];
@@ -193,10 +196,11 @@ int16_t ENV_INQUIRE(uint32_t mask, const EnvRecord* env, int16_t item, const cha
   }
   if (!zeb::present(mask, 3) || key == nullptr) return err::kMissingParameter;
   if (item == ENVINFO_ASSIGN) {
-    const char* node = find(&env->assign_list, clean_key(key), zeb::kAssignNameLenOffset);
+    const char* node =
+        find(&env->assign_list, clean_key(key), zeb::platform::kAssignNameLengthOffset);
     if (node == nullptr) return err::kNotFound;
     put_length(length, 24);
-    put(buffer, node + zeb::kNodeMessageOffset + zeb::kAssignFileOffset, 24);
+    put(buffer, node + zeb::platform::kNodeMessageOffset + zeb::platform::kAssignFileOffset, 24);
     return err::kOk;
   }
   if (item <= ENVINFO_PARAMDOUBLE) return param_item(env, item, key, buffer, length);

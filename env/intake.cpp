@@ -11,6 +11,7 @@
 #include <zeb/platform/receive.h>
 #include "env/startup.h"
 #include "platform/ipc/channel.h"
+#include "platform/ipc/messages.h"
 #include "platform/ipc/queue.h"
 
 namespace err = zeb::err;
@@ -25,9 +26,7 @@ constexpr int16_t kNotFromParent = 60;      // a data message from another proce
 constexpr int16_t kNotFromParentSys = 100;  // a system message from another process
 
 int16_t code_of(const char* message, int16_t length) {
-  if (length < 2) return 0;
-  return static_cast<int16_t>((static_cast<unsigned char>(message[0]) << 8) |
-                              static_cast<unsigned char>(message[1]));
+  return zp::message_code({message, static_cast<size_t>(std::max<int16_t>(length, 0))});
 }
 
 // ENV_INITIALIZER_'s parameters, for its subprocedures.
@@ -85,11 +84,11 @@ int16_t system_message(const char* message, int16_t length, bool* finished) {
   *finished = false;
   if (!from_mom()) return kNotFromParentSys;
   switch (code_of(message, length)) {
-    case zeb::kSysMsgOpen:
-    case zeb::kSysMsgOpenNew:
+    case zeb::platform::kOldOpenCode:
+    case zeb::platform::kOpenCode:
       return 0;
-    case zeb::kSysMsgClose:
-    case zeb::kSysMsgCloseNew:
+    case zeb::platform::kOldCloseCode:
+    case zeb::platform::kCloseCode:
       *finished = true;
       return 0;
     default:
@@ -99,7 +98,7 @@ int16_t system_message(const char* message, int16_t length, bool* finished) {
 
 // PROCESS^STARTUP: the receive loop.
 int16_t process_startup(const Intake& in) {
-  char buffer[zeb::kStartupReadCount];
+  char buffer[zeb::platform::kStartupReadCount];
   for (;;) {
     // The queue is open with nowait depth 1: the read is started, then
     // completed within the time limit.
@@ -146,7 +145,7 @@ int16_t ENV_INITIALIZER_(uint32_t mask_word, EnvCallback startup_proc, EnvCallba
 int16_t ENV_STARTUPPROC_(void* env, const void* message, int16_t length) {
   // Only the intake's reads (at most 596 bytes) fit the record; any other
   // length is refused and nothing changes.
-  if (env == nullptr || length < 0 || length > zeb::kStartupReadCount ||
+  if (env == nullptr || length < 0 || length > zeb::platform::kStartupReadCount ||
       (message == nullptr && length > 0)) {
     return err::kOutOfBounds;
   }
@@ -160,10 +159,11 @@ int16_t ENV_STARTUPPROC_(void* env, const void* message, int16_t length) {
   // The default volume and subvolume follow the code; a message too short to
   // hold them leaves blanks.
   std::memset(record->default_names, ' ', sizeof record->default_names);
-  if (length > zeb::kStartupDefaultsOffset) {
-    size_t n = std::min<size_t>(sizeof record->default_names,
-                                static_cast<size_t>(length - zeb::kStartupDefaultsOffset));
-    std::memcpy(record->default_names, bytes + zeb::kStartupDefaultsOffset, n);
+  if (length > zeb::platform::kStartupDefaultsOffset) {
+    size_t n =
+        std::min<size_t>(sizeof record->default_names,
+                         static_cast<size_t>(length - zeb::platform::kStartupDefaultsOffset));
+    std::memcpy(record->default_names, bytes + zeb::platform::kStartupDefaultsOffset, n);
   }
   return 0;
 }

@@ -136,12 +136,14 @@ int Record() {
              zeb::testing::hex(buffer, static_cast<size_t>(count)) + "\n";
     const int16_t code = Code(buffer);
     REPLY(mask({5}), nullptr, 0, nullptr, 0,
-          error == 0 && code == zeb::kMsgStartup ? startup_reply : 0);
-    if (error == 0 && code == zeb::kMsgStartup && std::getenv("ZEB_SPAWN_TEST_DIE") != nullptr) {
+          error == 0 && code == zeb::platform::kStartupCode ? startup_reply : 0);
+    if (error == 0 && code == zeb::platform::kStartupCode &&
+        std::getenv("ZEB_SPAWN_TEST_DIE") != nullptr) {
       Flush();
       ::raise(SIGKILL);
     }
-    if (error == 6 && (code == zeb::kSysMsgCloseNew || code == zeb::kSysMsgClose)) break;
+    if (error == 6 && (code == zeb::platform::kCloseCode || code == zeb::platform::kOldCloseCode))
+      break;
   }
   Flush();
   return 0;

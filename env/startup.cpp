@@ -9,6 +9,7 @@
 #include <zeb/platform/errors.h>
 #include <zeb/platform/platform.h>
 #include "env/startup.h"
+#include "platform/ipc/messages.h"
 #include "platform/processes/processes.h"
 
 namespace err = zeb::err;
@@ -56,11 +57,12 @@ int16_t ENV_STARTUP(uint32_t mask_word, EnvRecord** env, void* pool, uint16_t fl
     if (error != 0) return error;
   }
   if ((flags & zeb::kFlagOpenIn) != 0) {
-    error = open_internal(record->startup_msg + zeb::kStartupInFileOffset, &record->in_fnum);
+    error = open_internal(record->startup_msg + zeb::platform::kStartupInOffset, &record->in_fnum);
     if (error != 0) return error;
   }
   if ((flags & zeb::kFlagOpenOut) != 0) {
-    error = open_internal(record->startup_msg + zeb::kStartupOutFileOffset, &record->out_fnum);
+    error =
+        open_internal(record->startup_msg + zeb::platform::kStartupOutOffset, &record->out_fnum);
     if (error != 0) return error;
   }
   if ((flags & zeb::kFlagOpenHomeTerm) != 0) {

@@ -12,6 +12,7 @@
 #include <zeb/env/env.h>
 #include <zeb/platform/errors.h>
 #include "env/store.h"
+#include "platform/ipc/messages.h"
 
 namespace err = zeb::err;
 
@@ -31,7 +32,7 @@ void set_link(int32_t* link, const void* target) {
 
 int16_t node_length(const char* node) {
   int16_t length = 0;
-  std::memcpy(&length, node + kNodeLengthOffset, sizeof length);
+  std::memcpy(&length, node + zeb::platform::kNodeLengthOffset, sizeof length);
   return length;
 }
 
@@ -61,20 +62,22 @@ bool all_blank(const char* p, int n) {
 int16_t ENV_ASSIGNPROC_(void* user_data, const void* message, int16_t length) {
   auto* env = static_cast<EnvRecord*>(user_data);
   if (env == nullptr || message == nullptr) return err::kMissingParameter;
-  if (length < zeb::kAssignMinLength) return err::kBadMessage;
+  if (length < zeb::platform::kAssignMinLength) return err::kBadMessage;
   void* buffer = nullptr;
-  int16_t error = MEM_ALLOC(zeb::env_pool(env), &buffer, length + zeb::kNodeMessageOffset);
+  int16_t error =
+      MEM_ALLOC(zeb::env_pool(env), &buffer, length + zeb::platform::kNodeMessageOffset);
   if (error != err::kOk) return error;
   char* node = static_cast<char*>(buffer);
-  std::memcpy(node + zeb::kNodeLengthOffset, &length, sizeof length);
-  char* msg = node + zeb::kNodeMessageOffset;
+  std::memcpy(node + zeb::platform::kNodeLengthOffset, &length, sizeof length);
+  char* msg = node + zeb::platform::kNodeMessageOffset;
   std::memcpy(msg, message, static_cast<size_t>(length));
   // A blank volume comes from the start-up message's defaults; a blank
   // subvolume only when a file is named.
-  char* volume = msg + zeb::kAssignFileOffset;
-  if (all_blank(volume, 8)) std::memcpy(volume, env->startup_msg + zeb::kStartupDefaultsOffset, 8);
+  char* volume = msg + zeb::platform::kAssignFileOffset;
+  if (all_blank(volume, 8))
+    std::memcpy(volume, env->startup_msg + zeb::platform::kStartupDefaultsOffset, 8);
   if (all_blank(volume + 8, 8) && !all_blank(volume + 16, 8)) {
-    std::memcpy(volume + 8, env->startup_msg + zeb::kStartupDefaultsOffset + 8, 8);
+    std::memcpy(volume + 8, env->startup_msg + zeb::platform::kStartupDefaultsOffset + 8, 8);
   }
   zeb::env::push(&env->assign_list, node);
   return err::kOk;
@@ -84,11 +87,11 @@ int16_t ENV_PARAMPROC_(void* user_data, const void* message, int16_t length) {
   auto* env = static_cast<EnvRecord*>(user_data);
   if (env == nullptr || message == nullptr) return err::kMissingParameter;
   const auto* msg = static_cast<const unsigned char*>(message);
-  if (length < zeb::kParamFirstOffset) return err::kBadMessage;
-  auto count = static_cast<int16_t>(be16(msg + zeb::kParamCountOffset));
+  if (length < zeb::platform::kParamFirstOffset) return err::kBadMessage;
+  auto count = static_cast<int16_t>(be16(msg + zeb::platform::kParamCountOffset));
   // The whole message is checked before anything is stored: a parameter that
   // runs past the received bytes refuses the message.
-  int at = zeb::kParamFirstOffset;
+  int at = zeb::platform::kParamFirstOffset;
   for (int i = 0; i < count; ++i) {
     if (at + 1 > length) return err::kBadMessage;
     at += 1 + msg[at];
@@ -96,7 +99,7 @@ int16_t ENV_PARAMPROC_(void* user_data, const void* message, int16_t length) {
     at += 1 + msg[at];
     if (at > length) return err::kBadMessage;
   }
-  at = zeb::kParamFirstOffset;
+  at = zeb::platform::kParamFirstOffset;
   for (int i = 0; i < count; ++i) {
     const unsigned char* name = msg + at;
     const unsigned char* value = name + 1 + name[0];
@@ -121,9 +124,9 @@ int16_t ENV_ADDPARAM(EnvRecord* env, const char* name, int16_t name_length, cons
   int16_t error = MEM_ALLOC(zeb::env_pool(env), &buffer, name_length + value_length + 12);
   if (error != err::kOk) return error;
   auto* node = static_cast<char*>(buffer);
-  auto* msg = reinterpret_cast<unsigned char*>(node + zeb::kNodeMessageOffset);
+  auto* msg = reinterpret_cast<unsigned char*>(node + zeb::platform::kNodeMessageOffset);
   auto length = static_cast<int16_t>(name_length + value_length + 6);
-  std::memcpy(node + zeb::kNodeLengthOffset, &length, sizeof length);
+  std::memcpy(node + zeb::platform::kNodeLengthOffset, &length, sizeof length);
   msg[0] = 0xFF;  // code -3, big-endian
   msg[1] = 0xFD;
   msg[2] = 0x00;  // count 1
@@ -138,7 +141,7 @@ int16_t ENV_ADDPARAM(EnvRecord* env, const char* name, int16_t name_length, cons
   auto* head = &env->param_list;
   int32_t* link = head;
   for (char* old = follow(link); old != reinterpret_cast<char*>(head); old = follow(link)) {
-    const char* old_name = old + zeb::kNodeMessageOffset + 4;
+    const char* old_name = old + zeb::platform::kNodeMessageOffset + 4;
     if (old_name[0] == static_cast<char>(msg[4]) &&
         std::memcmp(old_name + 1, msg + 5, static_cast<size_t>(name_length)) == 0) {
       zeb::env::set_link(link, follow(reinterpret_cast<int32_t*>(old)));

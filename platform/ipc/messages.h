@@ -29,6 +29,9 @@ constexpr int16_t kAssignCode = -2;
 constexpr int16_t kParamCode = -3;
 constexpr int16_t kOpenCode = -103;
 constexpr int16_t kCloseCode = -104;
+// The older "open" and "close" system messages, still accepted.
+constexpr int16_t kOldOpenCode = -30;
+constexpr int16_t kOldCloseCode = -31;
 constexpr int16_t kCmonRequestCode = -52;
 
 // The start-up message: code, default volume and subvolume (8 bytes each),
