@@ -230,12 +230,23 @@ int dup_child_channel(long pid) {
   return -1;
 }
 
+namespace {
+// The creator as the host first saw it: a creator that ends leaves its
+// children to init, and the process still names the one that made it.
+struct CreatorState {
+  bool known = false;
+  long pid = 0;
+};
+}  // namespace
+
 long creator_pid() {
-  static const long pid = [] {
+  CreatorState& s = host().state<CreatorState>();
+  if (!s.known) {
     long parent = syscalls().getppid();
-    return parent > 1 ? parent : 0L;
-  }();
-  return pid;
+    s.pid = parent > 1 ? parent : 0L;
+    s.known = true;
+  }
+  return s.pid;
 }
 
 bool handle_pid(const int16_t* handle, long* pid) {

@@ -11,6 +11,7 @@
 #include <zeb/platform/cpuinfo.h>
 #include <zeb/platform/errors.h>
 #include <zeb/platform/types.h>
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/ipc/channel.h"
 #include "platform/names/name_rules.h"
@@ -20,17 +21,20 @@ namespace {
 
 using zeb::platform::kSystemNumber;
 
-// The number of processor slots, read once: processors do not come and go
-// under a running process.
+// The number of processor slots, read once for a host: processors do not
+// come and go under a running process.
+struct SlotsState {
+  int slots = 0;  // 0: not read yet
+};
+
 int processor_slots() {
-  static const int slots = [] {
+  SlotsState& s = zeb::platform::host().state<SlotsState>();
+  if (s.slots == 0) {
     int32_t status = REMOTEPROCESSORSTATUS(-1);
     int n = static_cast<int>((static_cast<uint32_t>(status) >> 16) & 0xFFFF);
-    if (n < 1) n = 1;
-    if (n > 16) n = 16;
-    return n;
-  }();
-  return slots;
+    s.slots = n < 1 ? 1 : n > 16 ? 16 : n;
+  }
+  return s.slots;
 }
 
 int16_t word_of(long pid) {
