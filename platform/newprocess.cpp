@@ -3,7 +3,9 @@
 #include <zeb/platform/newprocess.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include <zeb/platform/clock.h>
@@ -12,23 +14,12 @@
 #include <zeb/platform/procinfo.h>
 #include "platform/host/syscalls.h"
 #include "platform/ipc/channel.h"
-#include "platform/names/name_rules.h"
 #include "platform/processes/processes.h"
 #include "platform/rooms.h"
 
 namespace err = zeb::err;
 using zeb::present;
 using namespace zeb::platform;
-
-namespace {
-
-std::string trimmed(const char* text, size_t size) {
-  std::string s(text, size);
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  return s;
-}
-
-}  // namespace
 
 int16_t NEWPROCESS(uint32_t mask, const char* program, int16_t priority, int16_t /*memory_pages*/,
                    int16_t /*processor*/, int16_t* process_id, int16_t* error, const char* name,
@@ -56,9 +47,9 @@ int16_t NEWPROCESS(uint32_t mask, const char* program, int16_t priority, int16_t
 }
 
 void MOM(int16_t* process_id) {
-  long pid = creator_pid();
-  if (pid != 0 && process_alive(pid)) {
-    process_identifier_of(pid, process_id);
+  const std::optional<std::array<int16_t, 4>> id = creator_identifier();
+  if (id) {
+    std::memcpy(process_id, id->data(), 8);
   } else {
     std::memset(process_id, 0, 8);
   }
@@ -72,18 +63,11 @@ void MYTERM(char* name) {
 
 int16_t LOOKUPPROCESSNAME(int16_t* ppd) {
   if (ppd == nullptr) return err::kMissingParameter;
-  long pid = find_named_process(trimmed(reinterpret_cast<const char*>(ppd), 6));
-  if (pid == 0) return err::kNoSuchDevice;
-  int16_t id[4];
-  process_identifier_of(pid, id);
-  ppd[3] = id[3];
+  Result<NamedProcess> found = lookup_process_name(std::string(reinterpret_cast<char*>(ppd), 6));
+  if (!found.ok()) return found.code();
+  ppd[3] = found->cpupin;
   ppd[4] = 0;
-  long parent = pid == static_cast<long>(syscalls().getpid()) ? creator_pid() : parent_of(pid);
-  if (parent > 1 && process_alive(parent)) {
-    process_identifier_of(parent, ppd + 5);
-  } else {
-    std::memset(ppd + 5, 0, 8);
-  }
+  std::memcpy(ppd + 5, found->parent.data(), 8);
   return 0;
 }
 
@@ -97,11 +81,10 @@ int16_t PROCESSHANDLE_DECOMPOSE_(uint32_t mask, const int16_t* handle, int16_t* 
                                  int16_t* procname_len, int64_t* sequence) {
   if (!zeb::mask_fits(mask, 11)) return err::kInvalidOperation;
   if (!present(mask, 1) || handle == nullptr) return err::kMissingParameter;
-  long pid = 0;
-  if (!handle_pid(handle, &pid)) return err::kOutOfBounds;
-  const uint16_t word = static_cast<uint16_t>(handle[1]);
-  if (present(mask, 2) && cpu != nullptr) *cpu = static_cast<int16_t>(word >> 8);
-  if (present(mask, 3) && pin != nullptr) *pin = static_cast<int16_t>(word & 0xFF);
+  Result<HandleParts> parts = decompose_handle(handle);
+  if (!parts.ok()) return parts.code();
+  if (present(mask, 2) && cpu != nullptr) *cpu = parts->cpu;
+  if (present(mask, 3) && pin != nullptr) *pin = parts->pin;
   if (present(mask, 4) && node != nullptr) *node = MYSYSTEMNUMBER();
   auto copy_out = [&](const std::string& text, char* buffer, int16_t max, int16_t* len) {
     if (buffer == nullptr) return true;
@@ -114,21 +97,12 @@ int16_t PROCESSHANDLE_DECOMPOSE_(uint32_t mask, const int16_t* handle, int16_t* 
                                     present(mask, 7) ? nodename_len : nullptr)) {
     return err::kOutOfBounds;
   }
-  if (present(mask, 8)) {
-    int16_t id[4];
-    process_identifier_of(pid, id);
-    const unsigned char* b = reinterpret_cast<const unsigned char*>(id);
-    std::string name = (b[0] & 0x80) != 0 ? std::string() : trimmed(reinterpret_cast<char*>(id), 6);
-    if (!copy_out(name, procname, present(mask, 9) ? procname_max : 0,
-                  present(mask, 10) ? procname_len : nullptr)) {
-      return err::kOutOfBounds;
-    }
+  if (present(mask, 8) &&
+      !copy_out(parts->process_name, procname, present(mask, 9) ? procname_max : 0,
+                present(mask, 10) ? procname_len : nullptr)) {
+    return err::kOutOfBounds;
   }
-  if (present(mask, 11) && sequence != nullptr) {
-    int64_t s = 0;
-    for (int i = 4; i < 8; ++i) s = (s << 16) | static_cast<uint16_t>(handle[i]);
-    *sequence = s;
-  }
+  if (present(mask, 11) && sequence != nullptr) *sequence = parts->sequence;
   return 0;
 }
 
@@ -145,9 +119,9 @@ int16_t NODENAME_TO_NODENUMBER_(uint32_t mask, const char* name, int16_t length,
       node == nullptr || length < 0) {
     return err::kMissingParameter;
   }
-  std::string text(name, static_cast<size_t>(length));
-  if (upper(text) != node_name()) return 18;
-  *node = MYSYSTEMNUMBER();
+  Result<int32_t> number = node_number(std::string_view(name, static_cast<size_t>(length)));
+  if (!number.ok()) return number.code();
+  *node = *number;
   return 0;
 }
 

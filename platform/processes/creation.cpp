@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -247,6 +248,47 @@ long creator_pid() {
     s.known = true;
   }
   return s.pid;
+}
+
+std::optional<std::array<int16_t, 4>> creator_identifier() {
+  long pid = creator_pid();
+  if (pid == 0 || !process_alive(pid)) return std::nullopt;
+  std::array<int16_t, 4> id;
+  process_identifier_of(pid, id.data());
+  return id;
+}
+
+Result<NamedProcess> lookup_process_name(const std::string& name) {
+  long pid = find_named_process(trimmed(name.data(), std::min<size_t>(name.size(), 6)));
+  if (pid == 0) return Status::error(err::kNoSuchDevice, "no process " + name);
+  NamedProcess found;
+  int16_t id[4];
+  process_identifier_of(pid, id);
+  found.cpupin = id[3];
+  long parent = pid == static_cast<long>(syscalls().getpid()) ? creator_pid() : parent_of(pid);
+  if (parent > 1 && process_alive(parent)) process_identifier_of(parent, found.parent.data());
+  return found;
+}
+
+Result<HandleParts> decompose_handle(const int16_t* handle) {
+  HandleParts parts;
+  if (!handle_pid(handle, &parts.pid)) return Status::error(err::kOutOfBounds, "process handle");
+  const uint16_t word = static_cast<uint16_t>(handle[1]);
+  parts.cpu = static_cast<int16_t>(word >> 8);
+  parts.pin = static_cast<int16_t>(word & 0xFF);
+  int16_t id[4];
+  process_identifier_of(parts.pid, id);
+  if ((reinterpret_cast<const unsigned char*>(id)[0] & 0x80) == 0) {
+    parts.process_name = trimmed(reinterpret_cast<const char*>(id), 6);
+  }
+  for (int i = 4; i < 8; ++i)
+    parts.sequence = (parts.sequence << 16) | static_cast<uint16_t>(handle[i]);
+  return parts;
+}
+
+Result<int32_t> node_number(std::string_view name) {
+  if (upper(name) != node_name()) return Status::error(18, "no node " + std::string(name));
+  return int32_t{kSystemNumber};
 }
 
 bool handle_pid(const int16_t* handle, long* pid) {

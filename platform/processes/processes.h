@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -88,6 +89,34 @@ int dup_child_channel(long pid);
 
 // This process's creator's pid, fixed at the first use (0: not known).
 long creator_pid();
+
+// The identifier of this process's creator while it lives; nothing once it
+// has ended or when it is not known.
+std::optional<std::array<int16_t, 4>> creator_identifier();
+
+// A named process ("$NAME", blank padded) as LOOKUPPROCESSNAME gives it:
+// its cpu-and-pin word and its parent's identifier (zeros when the parent
+// has ended or is init). 14 when no process carries the name.
+struct NamedProcess {
+  int16_t cpupin = 0;
+  std::array<int16_t, 4> parent{};
+};
+Result<NamedProcess> lookup_process_name(const std::string& name);
+
+// The parts of a process handle (layout in receive.h): 22 when it names no
+// living process.
+struct HandleParts {
+  long pid = 0;
+  int16_t cpu = 0;
+  int16_t pin = 0;
+  std::string process_name;  // empty for an unnamed process
+  int64_t sequence = 0;      // the process's start time
+};
+Result<HandleParts> decompose_handle(const int16_t* handle);
+
+// The node number of a node name (any case); 18 for a node other than this
+// host's.
+Result<int32_t> node_number(std::string_view name);
 
 // The living process a handle names: true with its pid in *pid.
 bool handle_pid(const int16_t* handle, long* pid);
