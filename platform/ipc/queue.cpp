@@ -63,10 +63,11 @@ struct Queue {
   int16_t info[17] = {};
 };
 
-void stop_listening(Queue* q);
+void close_queue(Queue* q);
 
 // The queue and what outlives one open of it, owned by the host. A host
-// that goes takes its socket, lock and connections with it.
+// that goes closes its queue as FILE_CLOSE_ would: a message left without
+// its reply is answered, and the socket, lock and connections go.
 struct QueueState {
   Queue queue;
   bool conversation_played = false;  // the shell conversation comes once per host
@@ -75,7 +76,7 @@ struct QueueState {
   QueueState() = default;
   QueueState(const QueueState&) = delete;
   QueueState& operator=(const QueueState&) = delete;
-  ~QueueState() { stop_listening(&queue); }
+  ~QueueState() { close_queue(&queue); }
 };
 
 QueueState& state() { return host().state<QueueState>(); }
@@ -205,6 +206,15 @@ int16_t deliver_frame(Source source, int fd, const int16_t* handle,
   int16_t reply_max = static_cast<int16_t>(get16(frame.data() + 2) & 0x7FFF);
   return deliver(source, fd, handle, system, frame.data() + kFrameHeader,
                  frame.size() - kFrameHeader, reply_max);
+}
+
+void close_queue(Queue* q) {
+  // A message left without its reply is answered, so that its sender does
+  // not wait for ever.
+  if (q->reply_to == Source::kChannel || q->reply_to == Source::kStranger) {
+    send_reply(q->reply_fd, err::kPathDown, nullptr, 0);
+  }
+  stop_listening(q);
 }
 
 int64_t monotonic_ms() { return syscalls().monotonic_ns() / 1000000; }
@@ -338,12 +348,7 @@ void receive_close(int16_t filenum) {
   QueueState& st = state();
   Queue& q = st.queue;
   if (!q.open || q.filenum != filenum) return;
-  // A message left without its reply is answered, so that its sender does
-  // not wait for ever.
-  if (q.reply_to == Source::kChannel || q.reply_to == Source::kStranger) {
-    send_reply(q.reply_fd, err::kPathDown, nullptr, 0);
-  }
-  stop_listening(&q);
+  close_queue(&q);
   q = Queue{};
 }
 

@@ -1,5 +1,7 @@
 // Children and the host that made them: this binary re-runs itself as a
-// child that ends at once (ZEB_CREATION_TEST_CHILD set).
+// child (ZEB_CREATION_TEST_CHILD set) that ends when a record arrives on
+// its private channel, so that the test decides when it ends.
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,8 +22,11 @@ namespace {
 
 // The child's part, before any test runs.
 const bool kIsChild = [] {
-  if (std::getenv("ZEB_CREATION_TEST_CHILD") != nullptr) ::_exit(0);
-  return false;
+  if (std::getenv("ZEB_CREATION_TEST_CHILD") == nullptr) return false;
+  const char* channel = std::getenv("ZEB_RECEIVE_FD");
+  char byte;
+  if (channel != nullptr) (void)::recv(std::atoi(channel), &byte, 1, 0);
+  ::_exit(0);
 }();
 
 // The children table belongs to the host that made the child; its watcher
@@ -39,6 +44,7 @@ TEST(Children, BelongToTheirHostAndAreReapedAfterItGoes) {
   ASSERT_EQ(::symlink(self, (dir.path() + "/bin/child").c_str()), 0);
   const char program[] = "$CT     BIN     CHILD   ";
   long pid = 0;
+  int channel = -1;
   {
     zp::ScopedHost host(zp::Configuration::from_entries({"ZEB_VOLUMES=$CT=" + dir.path()}));
     ::setenv("ZEB_CREATION_TEST_CHILD", "1", 1);  // for the child's environment
@@ -48,14 +54,16 @@ TEST(Children, BelongToTheirHostAndAreReapedAfterItGoes) {
     ::unsetenv("ZEB_CREATION_TEST_CHILD");
     ASSERT_TRUE(created.ok()) << created.status().to_string();
     pid = zeb::testing::host_pid(created->id.data());
-    const int channel = zp::dup_child_channel(pid);
-    EXPECT_GE(channel, 0);
-    if (channel >= 0) ::close(channel);
+    channel = zp::dup_child_channel(pid);
+    ASSERT_GE(channel, 0);
     {
       zp::ScopedHost other(zp::Configuration::from_entries({}));
       EXPECT_EQ(zp::dup_child_channel(pid), -1);
     }
   }
+  // The host has gone; the child ends now and its watcher reaps it.
+  ASSERT_EQ(::send(channel, "x", 1, MSG_NOSIGNAL), 1);
+  ::close(channel);
   EXPECT_TRUE(zeb::testing::process_gone(pid));
 }
 
