@@ -9,7 +9,6 @@
 #include <string>
 
 #include <zeb/platform/errors.h>
-#include "platform/host/syscalls.h"
 #include "platform/ipc/channel.h"
 #include "platform/ipc/queue.h"
 #include "platform/processes/processes.h"
@@ -22,18 +21,11 @@ using namespace zeb::platform;
 namespace {
 
 constexpr int16_t kNoOutstanding = 26;  // AWAITIO with no outstanding operation
-constexpr int16_t kNotPair = 7;
 
 // The error a read or a wait reports: 6 for a system message.
 int16_t delivery_error(const Result<Delivery>& r) {
   if (!r.ok()) return r.code();
   return r.value().system ? err::kSystemMessage : int16_t{0};
-}
-
-bool own_handle_equal(const int16_t* handle) {
-  int16_t own[10];
-  process_handle_of(syscalls().getpid(), own);
-  return std::equal(own, own + 10, handle);
 }
 
 }  // namespace
@@ -117,12 +109,8 @@ int16_t PROCESS_GETPAIRINFO_(uint32_t mask, const int16_t* processhandle, char* 
     return error;
   };
   if (!zeb::mask_fits(mask, 15)) return fail(err::kInvalidOperation, 0);
-  if (present(mask, 1) && processhandle != nullptr) {
-    int16_t null[10];
-    null_handle(null);
-    if (!std::equal(null, null + 10, processhandle) && !own_handle_equal(processhandle)) {
-      return fail(err::kNotFound, 1);
-    }
+  if (present(mask, 1) && processhandle != nullptr && !null_or_own_handle(processhandle)) {
+    return fail(err::kNotFound, 1);
   }
   // No process of this host has a backup or an ancestor.
   if (present(mask, 6) && backup != nullptr) null_handle(backup);
@@ -132,14 +120,17 @@ int16_t PROCESS_GETPAIRINFO_(uint32_t mask, const int16_t* processhandle, char* 
     // Without a handle the pair is named: pair_max bytes of its name.
     const int16_t length = present(mask, 3) ? pair_max : 0;
     if (length <= 0) return fail(err::kMissingParameter, 3);
-    long pid = find_named_process(std::string(pair, static_cast<size_t>(length)));
-    if (pid == 0) return fail(err::kNotFound, 2);
+    Result<ProcessPair> named = named_pair(std::string(pair, static_cast<size_t>(length)));
+    if (!named.ok()) return fail(named.code(), 2);
     if (present(mask, 4) && pair_len != nullptr) *pair_len = length;
-    if (present(mask, 5) && primary != nullptr) process_handle_of(pid, primary);
+    if (present(mask, 5) && primary != nullptr) {
+      std::copy(named->primary.begin(), named->primary.end(), primary);
+    }
     return fail(0, 0);
   }
-  std::string name = process_name();
-  if (name.empty()) return fail(kNotPair, 0);
+  Result<ProcessPair> own = own_pair();
+  if (!own.ok()) return fail(own.code(), 0);
+  const std::string& name = own->name;
   if (present(mask, 2) && pair != nullptr) {
     if (!present(mask, 3) || pair_max < static_cast<int16_t>(name.size())) {
       return fail(err::kOutOfBounds, 2);
@@ -147,6 +138,8 @@ int16_t PROCESS_GETPAIRINFO_(uint32_t mask, const int16_t* processhandle, char* 
     std::memcpy(pair, name.data(), name.size());
     if (present(mask, 4) && pair_len != nullptr) *pair_len = static_cast<int16_t>(name.size());
   }
-  if (present(mask, 5) && primary != nullptr) process_handle_of(syscalls().getpid(), primary);
+  if (present(mask, 5) && primary != nullptr) {
+    std::copy(own->primary.begin(), own->primary.end(), primary);
+  }
   return fail(0, 0);
 }

@@ -2,6 +2,7 @@
 // database (getpwuid_r, getgrgid_r) for users.
 #include "platform/processes/processes.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -211,6 +212,30 @@ long parent_of(long pid) {
 }
 
 int16_t cpupin_of(long pid) { return word_of(pid); }
+
+Result<ProcessPair> named_pair(const std::string& name) {
+  long pid = find_named_process(name);
+  if (pid == 0) return Status::error(err::kNotFound, "no process " + name);
+  ProcessPair pair;
+  pair.name = name;
+  process_handle_of(pid, pair.primary.data());
+  return pair;
+}
+
+Result<ProcessPair> own_pair() {
+  ProcessPair pair;
+  pair.name = process_name();
+  if (pair.name.empty()) return Status::error(7, "an unnamed process is no pair");
+  process_handle_of(own_pid(), pair.primary.data());
+  return pair;
+}
+
+bool null_or_own_handle(const int16_t* handle) {
+  int16_t null[10], own[10];
+  null_handle(null);
+  process_handle_of(own_pid(), own);
+  return std::equal(null, null + 10, handle) || std::equal(own, own + 10, handle);
+}
 
 int16_t own_cpupin() { return word_of(own_pid()); }
 

@@ -114,6 +114,18 @@ struct HandleParts {
 };
 Result<HandleParts> decompose_handle(const int16_t* handle);
 
+// Process pairs: no process of this host has a backup or an ancestor, so a
+// pair is one named process. The pair a name gives (11 when no process
+// carries it), and this process's (7 when it is unnamed: it is no pair).
+struct ProcessPair {
+  std::string name;
+  std::array<int16_t, 10> primary{};  // the primary's process handle
+};
+Result<ProcessPair> named_pair(const std::string& name);
+Result<ProcessPair> own_pair();
+// Whether a handle is the null handle or this process's own.
+bool null_or_own_handle(const int16_t* handle);
+
 // The node number of a node name (any case); 18 for a node other than this
 // host's.
 Result<int32_t> node_number(std::string_view name);
