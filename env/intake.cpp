@@ -8,15 +8,14 @@
 #include <zeb/env/env.h>
 #include <zeb/platform/errors.h>
 #include <zeb/platform/platform.h>
-#include <zeb/platform/receive.h>
 #include "env/startup.h"
 #include "platform/ipc/channel.h"
 #include "platform/ipc/messages.h"
 #include "platform/ipc/queue.h"
+#include "platform/processes/processes.h"
 
 namespace err = zeb::err;
 namespace zp = zeb::platform;
-using zeb::mask;
 using zeb::present;
 
 namespace {
@@ -134,12 +133,10 @@ int16_t ENV_INITIALIZER_(uint32_t mask_word, EnvCallback startup_proc, EnvCallba
   if (!zeb::mask_fits(mask_word, 4)) return err::kInvalidOperation;
   Intake in{mask_word, startup_proc, assign_proc, param_proc,
             present(mask_word, 4) ? user_data : nullptr};
-  int16_t fnum = zeb::kNotOpen;
-  int16_t error = FILE_OPEN_(mask({1, 2, 3, 6, 7, 8}), "$receive", 8, &fnum, 0, 0, 1, 1, 8);
-  if (error != 0) return error;
-  error = process_startup(in);
-  FILE_CLOSE_(mask({1}), fnum);
-  return error;
+  // Nowait depth 1, so that each read is waited for within the time limit.
+  zp::Result<zp::ReceiveFile> queue = zp::ReceiveFile::open(1, 1, 8);
+  if (!queue.ok()) return queue.code();
+  return process_startup(in);
 }
 
 int16_t ENV_STARTUPPROC_(void* env, const void* message, int16_t length) {

@@ -131,4 +131,27 @@ Status ProcessFile::send(std::span<const char> message) {
   return Status::error(error, "message to a process");
 }
 
+ReceiveFile& ReceiveFile::operator=(ReceiveFile&& other) noexcept {
+  if (this != &other) {
+    this->~ReceiveFile();
+    filenum_ = other.filenum_;
+    other.filenum_ = -1;
+  }
+  return *this;
+}
+
+ReceiveFile::~ReceiveFile() {
+  // Closing the queue cannot fail in a way the owner could act on.
+  if (filenum_ >= 0) FILE_CLOSE_(zeb::mask({1}), filenum_);
+}
+
+Result<ReceiveFile> ReceiveFile::open(int16_t nowait_depth, int16_t receive_depth,
+                                      int16_t options) {
+  int16_t filenum = zeb::kNotOpen;
+  int16_t error = FILE_OPEN_(zeb::mask({1, 2, 3, 6, 7, 8}), "$RECEIVE", 8, &filenum, 0, 0,
+                             nowait_depth, receive_depth, options);
+  if (error != 0) return Status::error(error, "open $RECEIVE");
+  return ReceiveFile(filenum);
+}
+
 }  // namespace zeb::platform

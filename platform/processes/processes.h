@@ -173,6 +173,27 @@ class ProcessFile {
   int16_t filenum_ = -1;
 };
 
+// This process's $RECEIVE opened as a file of the file table, for the
+// layers above that serve it with the queue's typed calls (ipc/queue.h):
+// closed when the object goes. The receive depth and the options are
+// accepted and not interpreted, as FILE_OPEN_ takes them.
+class ReceiveFile {
+ public:
+  ReceiveFile() = default;
+  ReceiveFile(ReceiveFile&& other) noexcept : filenum_(other.filenum_) { other.filenum_ = -1; }
+  ReceiveFile& operator=(ReceiveFile&& other) noexcept;
+  ~ReceiveFile();
+
+  // 12 when the queue is open already; 2 for a nowait depth above 1.
+  static Result<ReceiveFile> open(int16_t nowait_depth, int16_t receive_depth = 1,
+                                  int16_t options = 0);
+  int16_t filenum() const { return filenum_; }
+
+ private:
+  explicit ReceiveFile(int16_t filenum) : filenum_(filenum) {}
+  int16_t filenum_ = -1;
+};
+
 // Opens a process by its 24-byte name (a named process, an unnamed child by
 // its identifier, or anything else as a file name) under a new file number.
 Result<int16_t> open_process(const char* name24);
