@@ -82,33 +82,9 @@ constexpr uint16_t kFlagAbendOnLogError = 0x0200;  // abend when a log line cann
 constexpr uint16_t kFlagTermSession = 0x1000;      // terminal session from start-up to shut-down
 constexpr uint16_t kFlagMemStats = 0x2000;         // pool statistics at shut-down
 
-// Messages of the start-up conversation (big-endian, offsets in bytes).
-constexpr int16_t kMsgStartup = -1;
-constexpr int16_t kMsgAssign = -2;
-constexpr int16_t kMsgParam = -3;
-constexpr int16_t kSysMsgOpen = -30;
-constexpr int16_t kSysMsgClose = -31;
-constexpr int16_t kSysMsgOpenNew = -103;
-constexpr int16_t kSysMsgCloseNew = -104;
-
-constexpr int16_t kStartupReadCount = 596;     // the receive buffer of the intake
-constexpr int32_t kStartupDefaultsOffset = 2;  // default volume (8), subvolume (8)
-constexpr int32_t kStartupInFileOffset = 18;   // IN file, internal form
-constexpr int32_t kStartupOutFileOffset = 42;  // OUT file, internal form
-constexpr int32_t kStartupParamOffset = 66;    // the parameter text
-constexpr int32_t kAssignNameLenOffset = 34;   // logical file name length byte
-constexpr int32_t kAssignNameOffset = 35;      // logical file name
-constexpr int32_t kAssignFileOffset = 70;      // physical file name, internal form
-constexpr int16_t kAssignMinLength = 94;       // through the physical file name
-constexpr int32_t kParamCountOffset = 2;
-constexpr int32_t kParamFirstOffset = 4;
-
-// List nodes (ASSIGN and PARAM): link (4 bytes, relative to the node), the
-// message length (signed 16-bit), then the message. A node takes the
-// message length + 6 bytes. A PARAM node's message is a one-parameter PARAM
-// message: code -3, count 1, name length, name, value length, value.
-constexpr int32_t kNodeLengthOffset = 4;
-constexpr int32_t kNodeMessageOffset = 6;
+// The messages of the start-up conversation and the list nodes that keep
+// ASSIGNs and PARAMs (a 32-bit link relative to the node, the message
+// length, the message) are laid out by the platform's message codec.
 
 // The configuration file's records.
 constexpr int16_t kLconfRecordSize = 464;

@@ -6,6 +6,7 @@
 #include <zeb/platform/errors.h>
 #include "env/environment.h"
 #include "env/store.h"
+#include "platform/ipc/messages.h"
 
 namespace err = zeb::err;
 
@@ -30,7 +31,7 @@ Key clean_key(const char* key) {
 const char* find(const int32_t* head, const Key& key, int name_offset) {
   for (const char* node = zeb::env::follow(head); node != reinterpret_cast<const char*>(head);
        node = zeb::env::follow(reinterpret_cast<const int32_t*>(node))) {
-    const char* name = node + zeb::kNodeMessageOffset + name_offset;
+    const char* name = node + zeb::platform::kNodeMessageOffset + name_offset;
     int16_t length = zeb::env::node_length(node);
     if (name_offset + 1 + key.bytes[0] > length) continue;
     if (static_cast<unsigned char>(name[0]) == key.bytes[0] &&
@@ -58,7 +59,7 @@ uint16_t needed_flag(int16_t item) {
 // record can hold.
 int startup_length(const EnvRecord* env) {
   int n = env->startup_len;
-  return n < 0 ? 0 : n > zeb::kStartupReadCount ? zeb::kStartupReadCount : n;
+  return n < 0 ? 0 : n > zeb::platform::kStartupReadCount ? zeb::platform::kStartupReadCount : n;
 }
 
 void put_length(int16_t* length, int value) {
@@ -84,8 +85,8 @@ int16_t start_up_item(const EnvRecord* env, int16_t item, void* buffer, int16_t*
     case ENVINFO_OUTFILE:
       put_length(length, 24);
       put(buffer,
-          env->startup_msg +
-              (item == ENVINFO_INFILE ? zeb::kStartupInFileOffset : zeb::kStartupOutFileOffset),
+          env->startup_msg + (item == ENVINFO_INFILE ? zeb::platform::kStartupInOffset
+                                                     : zeb::platform::kStartupOutOffset),
           24);
       return err::kOk;
     case ENVINFO_INFNUM:
@@ -103,13 +104,14 @@ int16_t start_up_item(const EnvRecord* env, int16_t item, void* buffer, int16_t*
     default: {
       // Items 7 and 17: the parameter text and the NUL after it; without a
       // parameter text (fewer than 66 bytes received), an empty text.
-      const int text =
-          received > zeb::kStartupParamOffset ? received - zeb::kStartupParamOffset : 0;
+      const int text = received > zeb::platform::kStartupTextOffset
+                           ? received - zeb::platform::kStartupTextOffset
+                           : 0;
       put_length(length, text);
       if (buffer == nullptr) return err::kOk;
       auto* out = static_cast<char*>(buffer);
       if (text > 0) {
-        const char* src = env->startup_msg + zeb::kStartupParamOffset;
+        const char* src = env->startup_msg + zeb::platform::kStartupTextOffset;
         if (item == ENVINFO_PARAMTEXT)
           UTIL_UPSHIFT(src, out, static_cast<int16_t>(text));
         else
@@ -125,7 +127,8 @@ int16_t start_up_item(const EnvRecord* env, int16_t item, void* buffer, int16_t*
 const unsigned char* find_param(const EnvRecord* env, const char* key) {
   const char* node = find(&env->param_list, clean_key(key), 4);
   if (node == nullptr) return nullptr;
-  const auto* name = reinterpret_cast<const unsigned char*>(node + zeb::kNodeMessageOffset + 4);
+  const auto* name =
+      reinterpret_cast<const unsigned char*>(node + zeb::platform::kNodeMessageOffset + 4);
   return name + 1 + name[0];
 }
 
@@ -197,10 +200,11 @@ Status inquire(const EnvRecord& env, int16_t item, const char* key, void* buffer
   }
   if (key == nullptr) return Status::error(err::kMissingParameter);
   if (item == ENVINFO_ASSIGN) {
-    const char* node = find(&env.assign_list, clean_key(key), kAssignNameLenOffset);
+    const char* node =
+        find(&env.assign_list, clean_key(key), zeb::platform::kAssignNameLengthOffset);
     if (node == nullptr) return Status::error(err::kNotFound);
     put_length(length, 24);
-    put(buffer, node + kNodeMessageOffset + kAssignFileOffset, 24);
+    put(buffer, node + zeb::platform::kNodeMessageOffset + zeb::platform::kAssignFileOffset, 24);
     return Status();
   }
   if (item <= ENVINFO_PARAMDOUBLE)
@@ -211,7 +215,7 @@ Status inquire(const EnvRecord& env, int16_t item, const char* key, void* buffer
 Result<InternalName> in_file(const EnvRecord& env) {
   if ((env.flags & kFlagStartupProtocol) == 0) return Status::error(err::kNoStartup);
   InternalName name;
-  std::memcpy(name.data(), env.startup_msg + kStartupInFileOffset, name.size());
+  std::memcpy(name.data(), env.startup_msg + zeb::platform::kStartupInOffset, name.size());
   return name;
 }
 

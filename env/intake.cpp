@@ -2,18 +2,21 @@
 // message is answered before the next is read; the start-up, ASSIGN and
 // PARAM messages go to the caller's call-backs.
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include <zeb/env/env.h>
 #include <zeb/platform/errors.h>
 #include <zeb/platform/platform.h>
-#include <zeb/platform/receive.h>
 #include "env/environment.h"
 #include "env/startup.h"
-#include "platform/files/files.h"
+#include "platform/ipc/channel.h"
+#include "platform/ipc/messages.h"
+#include "platform/ipc/queue.h"
+#include "platform/processes/processes.h"
 
 namespace err = zeb::err;
-using zeb::mask;
+namespace zp = zeb::platform;
 using zeb::env::IntakeCallbacks;
 using zeb::platform::Status;
 
@@ -24,25 +27,21 @@ constexpr int16_t kNotFromParent = 60;      // a data message from another proce
 constexpr int16_t kNotFromParentSys = 100;  // a system message from another process
 
 int16_t code_of(const char* message, int16_t length) {
-  if (length < 2) return 0;
-  return static_cast<int16_t>((static_cast<unsigned char>(message[0]) << 8) |
-                              static_cast<unsigned char>(message[1]));
+  return zp::message_code({message, static_cast<size_t>(std::max<int16_t>(length, 0))});
 }
 
 // FROM^MOM: whether the sender of the message just read is the parent: the
-// mother, or else the ancestor. The results of the inquiries are not
-// checked; the handles start out as values no sender has.
+// mother, or else the ancestor (no process of this host has one: the null
+// handle). Without receive information (nothing read yet) the sender's
+// handle stays zeros, which no process has.
 bool from_mom() {
-  int16_t info[17] = {};
+  std::array<int16_t, 17> info{};
+  if (zp::Result<std::array<int16_t, 17>> got = zp::receive_info(); got.ok()) info = *got;
   int16_t mom[10], ancestor[10];
-  std::fill(mom, mom + 10, int16_t{-1});
-  std::fill(ancestor, ancestor + 10, int16_t{-1});
-  FILE_GETRECEIVEINFO_(mask({1}), info);
-  PROCESS_GETINFO_(mask({6}), nullptr, nullptr, 0, nullptr, nullptr, mom);
-  if (std::equal(mom, mom + 10, info + 6)) return true;
-  PROCESS_GETPAIRINFO_(mask({8}), nullptr, nullptr, 0, nullptr, nullptr, nullptr, nullptr,
-                       ancestor);
-  return std::equal(ancestor, ancestor + 10, info + 6);
+  zp::mother_handle(mom);
+  if (std::equal(mom, mom + 10, info.begin() + 6)) return true;
+  zp::null_handle(ancestor);
+  return std::equal(ancestor, ancestor + 10, info.begin() + 6);
 }
 
 // PROCESS^DATAMSG: the reply to one data message.
@@ -74,11 +73,11 @@ int16_t system_message(const char* message, int16_t length, bool* finished) {
   *finished = false;
   if (!from_mom()) return kNotFromParentSys;
   switch (code_of(message, length)) {
-    case zeb::kSysMsgOpen:
-    case zeb::kSysMsgOpenNew:
+    case zeb::platform::kOldOpenCode:
+    case zeb::platform::kOpenCode:
       return 0;
-    case zeb::kSysMsgClose:
-    case zeb::kSysMsgCloseNew:
+    case zeb::platform::kOldCloseCode:
+    case zeb::platform::kCloseCode:
       *finished = true;
       return 0;
     default:
@@ -87,25 +86,25 @@ int16_t system_message(const char* message, int16_t length, bool* finished) {
 }
 
 // PROCESS^STARTUP: the receive loop.
-int16_t process_startup(const IntakeCallbacks& in, int16_t fnum) {
-  char buffer[zeb::kStartupReadCount];
+int16_t process_startup(const IntakeCallbacks& in) {
+  char buffer[zeb::platform::kStartupReadCount];
   for (;;) {
-    int16_t error = 0;
-    READUPDATE(mask({1, 2, 3}), fnum, buffer, zeb::kStartupReadCount);
-    // $RECEIVE is open for the whole loop: its last error is always there.
-    error = zeb::platform::last_error(fnum).value();
-    if (error != 0) return error;
-    int16_t count = 0, completed = fnum;
-    AWAITIO(mask({1, 3, 5}), &completed, nullptr, &count, nullptr, zeb::intake_time_limit());
-    error = zeb::platform::last_error(fnum).value();
-    if (error == 0) {
-      REPLY(mask({5}), nullptr, 0, nullptr, 0, data_message(in, buffer, count));
-    } else if (error == err::kSystemMessage) {
-      bool finished = false;
-      REPLY(mask({5}), nullptr, 0, nullptr, 0, system_message(buffer, count, &finished));
-      if (finished) return 0;
+    // The queue is open with nowait depth 1: the read is started, then
+    // completed within the time limit.
+    if (zp::Result<zp::Delivery> started = zp::receive_read(buffer); !started.ok()) {
+      return started.code();
+    }
+    zp::Result<zp::Delivery> got = zp::receive_await(zeb::intake_time_limit());
+    if (!got.ok()) return got.code();
+    const int16_t count = got->count;
+    // A reply that cannot be delivered means the parent has gone; the next
+    // read reports that.
+    if (!got->system) {
+      zp::receive_reply({}, data_message(in, buffer, count)).status().ignore();
     } else {
-      return error;
+      bool finished = false;
+      zp::receive_reply({}, system_message(buffer, count, &finished)).status().ignore();
+      if (finished) return 0;
     }
   }
 }
@@ -120,21 +119,17 @@ int32_t& zeb::intake_time_limit() {
 namespace zeb::env {
 
 Status run_intake(const IntakeCallbacks& callbacks) {
-  zeb::platform::OpenOptions options;
-  options.nowait_depth = 1;
-  zeb::platform::Result<int16_t> fnum = zeb::platform::open_file("$receive", options);
-  if (!fnum.ok()) return Status::error(fnum.code(), "open $RECEIVE");
-  int16_t error = process_startup(callbacks, *fnum);
-  // The intake is over whatever the close answers: $RECEIVE stays this
-  // process's queue, and closing it only ends this file number.
-  zeb::platform::close_file(*fnum).ignore();
-  return Status::error(error);
+  // Nowait depth 1, so that each read is waited for within the time limit.
+  // The queue's file number closes when the intake is over.
+  zp::Result<zp::ReceiveQueueHandle> queue = zp::ReceiveQueueHandle::open(1, 1, 8);
+  if (!queue.ok()) return Status::error(queue.code(), "open $RECEIVE");
+  return Status::error(process_startup(callbacks));
 }
 
 Status store_startup(EnvRecord& record, std::span<const char> message) {
   // Only the intake's reads (at most 596 bytes) fit the record; any other
   // length is refused and nothing changes.
-  if (message.size() > static_cast<size_t>(kStartupReadCount)) {
+  if (message.size() > static_cast<size_t>(zp::kStartupReadCount)) {
     return Status::error(err::kOutOfBounds);
   }
   const auto length = static_cast<int16_t>(message.size());
@@ -146,10 +141,10 @@ Status store_startup(EnvRecord& record, std::span<const char> message) {
   // The default volume and subvolume follow the code; a message too short to
   // hold them leaves blanks.
   std::memset(record.default_names, ' ', sizeof record.default_names);
-  if (length > kStartupDefaultsOffset) {
+  if (length > zp::kStartupDefaultsOffset) {
     size_t n = std::min<size_t>(sizeof record.default_names,
-                                static_cast<size_t>(length - kStartupDefaultsOffset));
-    std::memcpy(record.default_names, message.data() + kStartupDefaultsOffset, n);
+                                static_cast<size_t>(length - zp::kStartupDefaultsOffset));
+    std::memcpy(record.default_names, message.data() + zp::kStartupDefaultsOffset, n);
   }
   return Status();
 }

@@ -1,36 +1,23 @@
 // Process spawning: the parent's side of the start-up conversation.
 #include <cstring>
+#include <optional>
 
 #include <zeb/env/env.h>
 #include <zeb/platform/errors.h>
-#include <zeb/platform/fs.h>
-#include <zeb/platform/newprocess.h>
 #include <zeb/util/helpers.h>
+#include "platform/ipc/messages.h"
+#include "platform/processes/processes.h"
 
 namespace err = zeb::err;
 using zeb::present;
 
 namespace {
 
-// The NUL that ends the parameter text is looked for up to the byte after
-// the longest message a child reads whole (596 bytes), where the intake
-// stores it behind such a message.
-constexpr int kMaxStartup = zeb::kStartupReadCount + 1;
+namespace zp = zeb::platform;
 
-// The start-up message to write, copied so that the padding never lands in
-// the caller's memory: the bytes up to the NUL that ends the parameter text,
-// that NUL, and one more NUL when the length would be odd. A message whose
-// text has no NUL in time is refused (false).
-bool build_startup(const char* source, char* message, int16_t* length) {
-  const void* nul =
-      std::memchr(source + zeb::kStartupParamOffset, '\0', kMaxStartup - zeb::kStartupParamOffset);
-  if (nul == nullptr) return false;
-  int16_t n = static_cast<int16_t>(static_cast<const char*>(nul) - source + 1);
-  std::memcpy(message, source, static_cast<size_t>(n));
-  if (n % 2 != 0) message[n++] = '\0';
-  *length = n;
-  return true;
-}
+// A stored start-up message: the bytes a child reads whole and the byte
+// after them, where the intake stores the NUL behind such a message.
+constexpr int kMaxStartup = zp::kStartupReadCount + 1;
 
 // This process's own start-up message, or, when it received none, one with
 // its defaults, blank IN and OUT names and an empty parameter text.
@@ -40,54 +27,30 @@ void own_startup(const EnvRecord* env, char* source) {
     return;
   }
   std::memset(source, ' ', kMaxStartup);
-  source[0] = static_cast<char>(0xFF);
-  source[1] = static_cast<char>(0xFF);  // code -1
-  std::memcpy(source + zeb::kStartupDefaultsOffset, env->default_names, 16);
-  source[zeb::kStartupParamOffset] = '\0';
-}
-
-// The nodes of a list, newest first: each link is relative to its own word,
-// and the walk ends at the node that leads back to the head.
-template <typename Visit>
-int16_t for_each_node(const int32_t* head, Visit visit) {
-  const char* end = reinterpret_cast<const char*>(head);
-  const char* node = end + *head;
-  while (node != end) {
-    int16_t length;
-    std::memcpy(&length, node + zeb::kNodeLengthOffset, sizeof length);
-    if (int16_t error = visit(node + zeb::kNodeMessageOffset, length); error != 0) return error;
-    int32_t link;
-    std::memcpy(&link, node, sizeof link);
-    node += link;
-  }
-  return 0;
-}
-
-// Writes one message to the child and gives the error it replied with.
-int16_t send(int16_t fnum, const char* message, int16_t length) {
-  WRITEX(zeb::mask({1, 2, 3}), fnum, message, length);
-  int16_t reply = 0;
-  FILE_GETINFO_(zeb::mask({1, 2}), fnum, &reply);
-  return reply;
+  zp::put16(source, zp::kStartupCode);
+  std::memcpy(source + zp::kStartupDefaultsOffset, env->default_names, 16);
+  source[zp::kStartupTextOffset] = '\0';
 }
 
 // STARTUP^SEQUENCE: the start-up message, then (only when the child asks
-// for more with 70) every ASSIGN and every PARAM.
-int16_t startup_sequence(const EnvRecord* env, int16_t fnum, const char* message, int16_t length) {
-  int16_t reply = send(fnum, message, length);
+// for more with 70) every ASSIGN and every PARAM. The result is the error
+// the child replied with last, or the error of the send that failed.
+int16_t startup_sequence(const EnvRecord* env, zp::ProcessFileHandle& child,
+                         const zp::Message& message) {
+  int16_t reply = child.send(message).code();
   if (reply != 70) return reply;
-  auto write_node = [fnum](const char* node_message, int16_t node_length) {
-    return send(fnum, node_message, node_length);
+  auto send_node = [&child](const char* node_message, int16_t node_length) {
+    return child.send({node_message, static_cast<size_t>(node_length)}).code();
   };
-  if (int16_t error = for_each_node(&env->assign_list, write_node); error != 0) return error;
-  return for_each_node(&env->param_list, write_node);
+  if (int16_t error = zp::for_each_message(&env->assign_list, send_node); error != 0) return error;
+  return zp::for_each_message(&env->param_list, send_node);
 }
 
 }  // namespace
 
 int16_t ENV_SPAWN(uint32_t mask, EnvRecord* env, const char* program, const char* name, int16_t cpu,
                   int16_t priority, const char* startup, int16_t* pid, int16_t* error,
-                  const char* hometerm) {
+                  const char* /*hometerm*/) {
   if (!zeb::mask_fits(mask, 9)) return err::kInvalidOperation;
   if (!present(mask, 1) || !present(mask, 2) || env == nullptr || program == nullptr) {
     return err::kMissingParameter;
@@ -101,33 +64,28 @@ int16_t ENV_SPAWN(uint32_t mask, EnvRecord* env, const char* program, const char
     own_startup(env, own);
     source = own;
   }
-  char message[kMaxStartup + 1];
-  int16_t length = 0;
-  if (!build_startup(source, message, &length)) return err::kOutOfBounds;
-  char terminal[24];
-  if (present(mask, 9) && hometerm != nullptr) {
-    std::memcpy(terminal, hometerm, 24);
-  } else {
-    MYTERM(terminal);
-  }
+  // The message to write is a copy, so that its padding never lands in the
+  // caller's memory; a text with no NUL in time is refused.
+  std::optional<zp::Message> built = zp::startup_from_stored(source);
+  if (!built) return err::kOutOfBounds;
+  zp::Message& startup_message = *built;
+  // The new process's home terminal is that of every process of this host
+  // (hometerm is not passed on), and its processor is the host's choice.
 
   char program_file[24];
   std::memcpy(program_file, program, 24);
-  if (UTIL_CMON(program_file, &prio, &processor, message + zeb::kStartupInFileOffset,
-                message + zeb::kStartupOutFileOffset) == zeb::kFalse) {
+  if (UTIL_CMON(program_file, &prio, &processor, startup_message.data() + zp::kStartupInOffset,
+                startup_message.data() + zp::kStartupOutOffset) == zeb::kFalse) {
     return err::kMonitorRefused;
   }
 
-  int16_t id[4] = {0, 0, 0, 0};
-  int16_t word = 0;
-  if (named) {
-    NEWPROCESS(zeb::mask({1, 2, 4, 5, 6, 7, 8}), program_file, prio, 0, processor, id, &word, name,
-               terminal);
-  } else {
-    NEWPROCESS(zeb::mask({1, 2, 4, 5, 6, 8}), program_file, prio, 0, processor, id, &word, nullptr,
-               terminal);
-  }
-  if (present(mask, 7) && pid != nullptr) std::memcpy(pid, id, sizeof id);
+  zp::CreateRequest request;
+  request.program = program_file;
+  request.priority = prio;
+  request.name = named ? name : nullptr;
+  zp::Result<zp::Created> created = zp::create_process(request);
+  const int16_t word = created.code();
+  if (present(mask, 7) && pid != nullptr) std::memcpy(pid, created->id.data(), 8);
   if (present(mask, 8) && error != nullptr) *error = word;
   if (static_cast<uint16_t>(word) >= 2) return err::kCreationFailed;
 
@@ -135,14 +93,8 @@ int16_t ENV_SPAWN(uint32_t mask, EnvRecord* env, const char* program, const char
   // named, all 8 otherwise, then blanks.
   char process_name[24];
   std::memset(process_name, ' ', sizeof process_name);
-  std::memcpy(process_name, id, named ? 6 : 8);
-  int16_t fnum = zeb::kNotOpen;
-  OPEN(zeb::mask({1, 2}), process_name, &fnum);
-  int16_t open_error = 0;
-  FILE_GETINFO_(zeb::mask({1, 2}), -1, &open_error);
-  if (open_error != 0) return open_error;
-
-  int16_t result = startup_sequence(env, fnum, message, length);
-  FILE_CLOSE_(zeb::mask({1}), fnum);
-  return result;
+  std::memcpy(process_name, created->id.data(), named ? 6 : 8);
+  zp::Result<zp::ProcessFileHandle> child = zp::ProcessFileHandle::open(process_name);
+  if (!child.ok()) return child.code();
+  return startup_sequence(env, *child, startup_message);
 }

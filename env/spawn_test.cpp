@@ -26,18 +26,17 @@
 #include <zeb/util/helpers.h>
 #include "gtest/gtest.h"
 #include "platform/host/testing.h"
+#include "platform/ipc/channel.h"
+#include "platform/ipc/messages.h"
 #include "platform/processes/conversation.h"
-#include "platform/rooms.h"
+#include "platform/processes/processes.h"
 
 namespace zp = zeb::platform;
 using zeb::mask;
 
 namespace {
 
-int16_t Code(const char* m) {
-  return static_cast<int16_t>((static_cast<unsigned char>(m[0]) << 8) |
-                              static_cast<unsigned char>(m[1]));
-}
+int16_t Code(const char* m) { return zp::get16(m); }
 
 std::string Pad(const std::string& s, size_t n) {
   std::string r = s.substr(0, n);
@@ -78,9 +77,8 @@ class Env {
     *head = static_cast<int32_t>(node - reinterpret_cast<char*>(head));
   }
   void Param(const std::string& name, const std::string& value) {
-    std::string m =
-        std::string("\xFF\xFD\x00\x01", 4) + char(name.size()) + name + char(value.size()) + value;
-    Push(&env_->param_list, m);
+    zp::Message m = zp::param_message({{name, value}});
+    Push(&env_->param_list, std::string(m.begin(), m.end()));
   }
   // An ASSIGN of logical to the file $VOL.SUB.FILE (internal form).
   void Assign(const std::string& logical, const std::string& file) {
@@ -132,18 +130,20 @@ int Record() {
   char buffer[600];
   for (;;) {
     int16_t count = 0;
-    int16_t error = READUPDATE(mask({1, 2, 3, 4}), fnum, buffer, 596, &count);
+    int16_t error = READUPDATE(mask({1, 2, 3, 4}), fnum, buffer, zp::kStartupReadCount, &count);
     if (error != 0 && error != 6) return 11;
     g_log += std::string(error == 6 ? "sys " : "data ") + std::to_string(count) + " " +
              zeb::testing::hex(buffer, static_cast<size_t>(count)) + "\n";
     const int16_t code = Code(buffer);
     REPLY(mask({5}), nullptr, 0, nullptr, 0,
-          error == 0 && code == zeb::kMsgStartup ? startup_reply : 0);
-    if (error == 0 && code == zeb::kMsgStartup && std::getenv("ZEB_SPAWN_TEST_DIE") != nullptr) {
+          error == 0 && code == zeb::platform::kStartupCode ? startup_reply : 0);
+    if (error == 0 && code == zeb::platform::kStartupCode &&
+        std::getenv("ZEB_SPAWN_TEST_DIE") != nullptr) {
       Flush();
       ::raise(SIGKILL);
     }
-    if (error == 6 && (code == zeb::kSysMsgCloseNew || code == zeb::kSysMsgClose)) break;
+    if (error == 6 && (code == zeb::platform::kCloseCode || code == zeb::platform::kOldCloseCode))
+      break;
   }
   Flush();
   return 0;
@@ -193,13 +193,13 @@ int Monitor() {
   char buffer[600];
   for (;;) {
     int16_t count = 0;
-    int16_t error = READUPDATE(mask({1, 2, 3, 4}), fnum, buffer, 596, &count);
+    int16_t error = READUPDATE(mask({1, 2, 3, 4}), fnum, buffer, zp::kStartupReadCount, &count);
     if (error != 0 && error != 6) return 11;
     if (error == 0 && Code(buffer) == kStopCode) {
       REPLY(mask({5}), nullptr, 0, nullptr, 0, 0);
       STOP();  // removes the monitor's socket
     }
-    if (error == 6 || Code(buffer) != zeb::kCmonRequestCode) {
+    if (error == 6 || Code(buffer) != zp::kCmonRequestCode) {
       REPLY(mask({5}), nullptr, 0, nullptr, 0, 0);
       continue;
     }

@@ -3,6 +3,7 @@
 // file's name; at the end the closing lines, the files and the stop.
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include <zeb/containers/pool.h>
 #include <zeb/env/env.h>
@@ -11,6 +12,8 @@
 #include "env/environment.h"
 #include "env/startup.h"
 #include "platform/files/files.h"
+#include "platform/ipc/messages.h"
+#include "platform/processes/processes.h"
 
 using zeb::mask;
 
@@ -55,24 +58,18 @@ Status start(EnvRecord** env, void* pool, uint16_t flags, const char* lconf) {
     if (!status.ok()) return status;
   }
   if ((flags & kFlagOpenIn) != 0) {
-    error = open_internal(record->startup_msg + kStartupInFileOffset, &record->in_fnum);
+    error = open_internal(record->startup_msg + zeb::platform::kStartupInOffset, &record->in_fnum);
     if (error != 0) return Status::error(error, "open the IN file");
   }
   if ((flags & kFlagOpenOut) != 0) {
-    error = open_internal(record->startup_msg + kStartupOutFileOffset, &record->out_fnum);
+    error =
+        open_internal(record->startup_msg + zeb::platform::kStartupOutOffset, &record->out_fnum);
     if (error != 0) return Status::error(error, "open the OUT file");
   }
   if ((flags & kFlagOpenHomeTerm) != 0) {
-    char name[48];
-    int16_t length = 0, detail = 0;
-    if (PROCESS_GETINFO_(mask({7, 8, 9, 21}), nullptr, nullptr, 0, nullptr, nullptr, nullptr, name,
-                         sizeof name, &length, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                         0, nullptr, nullptr, 0, nullptr, &detail) != 0) {
-      return Status::error(detail, "home terminal");
-    }
+    const std::string name = zeb::platform::home_terminal_name();
     record->term_fnum = zeb::kNotOpen;
-    zeb::platform::Result<int16_t> opened =
-        zeb::platform::open_file(std::string_view(name, static_cast<size_t>(length)));
+    zeb::platform::Result<int16_t> opened = zeb::platform::open_file(name);
     if (!opened.ok()) return Status::error(opened.code(), "open the home terminal");
     record->term_fnum = *opened;
   }

@@ -13,8 +13,20 @@
 #include <zeb/platform/errors.h>
 #include "env/environment.h"
 #include "env/store.h"
+#include "platform/ipc/messages.h"
 
 namespace err = zeb::err;
+
+namespace zeb::env {
+// The layouts of the stored messages and of the list nodes that hold them.
+using platform::kAssignFileOffset;
+using platform::kAssignMinLength;
+using platform::kNodeLengthOffset;
+using platform::kNodeMessageOffset;
+using platform::kParamCountOffset;
+using platform::kParamFirstOffset;
+using platform::kStartupDefaultsOffset;
+}  // namespace zeb::env
 
 namespace zeb::env {
 
@@ -32,7 +44,7 @@ void set_link(int32_t* link, const void* target) {
 
 int16_t node_length(const char* node) {
   int16_t length = 0;
-  std::memcpy(&length, node + kNodeLengthOffset, sizeof length);
+  std::memcpy(&length, node + zeb::platform::kNodeLengthOffset, sizeof length);
   return length;
 }
 

@@ -8,6 +8,7 @@
 
 #include <zeb/containers/pool.h>
 #include <zeb/env/env.h>
+#include "platform/ipc/messages.h"
 
 namespace zeb::test {
 
@@ -36,7 +37,7 @@ class TestEnv {
     env_->startup_len = static_cast<int16_t>(message.size());
     std::memcpy(env_->startup_msg, message.data(), message.size());
     env_->startup_msg[message.size()] = '\0';
-    std::memcpy(env_->default_names, message.data() + 2, 16);
+    std::memcpy(env_->default_names, message.data() + zeb::platform::kStartupDefaultsOffset, 16);
   }
 
  private:
@@ -50,37 +51,48 @@ inline std::string pad(const std::string& s, size_t n) {
   return r;
 }
 
-// A start-up message: code -1, defaults, IN and OUT (internal form), text.
+// The byte images a parent sends, built with the codec's layout. The
+// images stop where a test needs them to (no NUL after the start-up text,
+// an ASSIGN through its physical name only) and a PARAM count can be made
+// to disagree with the pairs.
+inline std::string code_bytes(int16_t code) {
+  char bytes[2];
+  zeb::platform::put16(bytes, code);
+  return std::string(bytes, 2);
+}
+
+// A start-up message: code, defaults, IN and OUT (internal form), text.
 inline std::string startup_message(const std::string& volume, const std::string& subvol,
                                    const std::string& in, const std::string& out,
                                    const std::string& text) {
-  return std::string("\xFF\xFF", 2) + pad(volume, 8) + pad(subvol, 8) + pad(in, 24) + pad(out, 24) +
-         text;
+  return code_bytes(zeb::platform::kStartupCode) + pad(volume, 8) + pad(subvol, 8) + pad(in, 24) +
+         pad(out, 24) + text;
 }
 
-// An ASSIGN message: code -2, the logical name at 34, the physical name
-// (volume, subvolume, file) at 70, 94 bytes in all.
+// An ASSIGN message: code, the logical name, the physical name (volume,
+// subvolume, file), through the physical name only.
 inline std::string assign_message(const std::string& logical, const std::string& volume,
                                   const std::string& subvol, const std::string& file) {
-  std::string m(94, '\0');
-  m[0] = '\xFF';
-  m[1] = '\xFE';
-  m[34] = static_cast<char>(logical.size());
-  std::memcpy(&m[35], logical.data(), logical.size());
+  namespace zp = zeb::platform;
+  std::string m(zp::kAssignMinLength, '\0');
+  zp::put16(m.data(), zp::kAssignCode);
+  m[zp::kAssignNameLengthOffset] = static_cast<char>(logical.size());
+  std::memcpy(&m[zp::kAssignNameOffset], logical.data(), logical.size());
   std::string physical = pad(volume, 8) + pad(subvol, 8) + pad(file, 8);
-  std::memcpy(&m[70], physical.data(), 24);
+  std::memcpy(&m[zp::kAssignFileOffset], physical.data(), 24);
   return m;
 }
 
 constexpr int kCountOfParams = 1 << 20;
 
-// A PARAM message: code -3, the count, then name/value pairs.
+// A PARAM message: code, the count (the number of pairs unless given),
+// then name/value pairs.
 inline std::string param_message(const std::vector<std::pair<std::string, std::string>>& params,
                                  int count = kCountOfParams) {
+  namespace zp = zeb::platform;
   if (count == kCountOfParams) count = static_cast<int>(params.size());
-  std::string m("\xFF\xFD", 2);
-  m.push_back(static_cast<char>(count >> 8));
-  m.push_back(static_cast<char>(count & 0xFF));
+  std::string m = code_bytes(zp::kParamCode) + std::string(2, '\0');
+  zp::put16(m.data() + zp::kParamCountOffset, static_cast<int16_t>(count));
   for (const auto& [name, value] : params) {
     m.push_back(static_cast<char>(name.size()));
     m += name;

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include <zeb/util/helpers.h>
+#include "platform/ipc/messages.h"
 #include "util/helpers_internal.h"
 
 namespace {
@@ -24,7 +25,7 @@ int16_t Answer(unsigned char* buffer, int16_t* count) {
   return g_answers ? 0 : 201;
 }
 
-int16_t Get16(const uint8_t* p) { return static_cast<int16_t>((p[0] << 8) | p[1]); }
+int16_t Get16(const uint8_t* p) { return zeb::platform::get16(reinterpret_cast<const char*>(p)); }
 
 }  // namespace
 
@@ -34,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g_answers = (header[0] & 1) != 0;
   g_reply = size > 5 ? data + 5 : data;
   g_reply_size = size > 5 ? size - 5 : 0;
-  if (g_reply_size > zeb::kCmonReplyLength) g_reply_size = zeb::kCmonReplyLength;
+  if (g_reply_size > zeb::platform::kCmonReplyLength)
+    g_reply_size = zeb::platform::kCmonReplyLength;
   zeb::util::set_cmon_exchange(Answer);
 
   char program[24];

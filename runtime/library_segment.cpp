@@ -3,12 +3,14 @@
 #include <zeb/runtime/library_segment.h>
 
 #include <cstring>
+#include <string>
 
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
 #include <zeb/platform/segment.h>
 #include <zeb/platform/this_process.h>
 #include <zeb/platform/types.h>
+#include "platform/processes/processes.h"
 #include "runtime/runtime_core.h"
 
 namespace {
@@ -117,15 +119,11 @@ Result<void*> allocate_segment(int16_t pages, int16_t segment_id, const char* sw
 
 int16_t UTIL_MYSWAPVOLUME(char* volume, int16_t maxlen, int16_t* length) {
   if (volume == nullptr || length == nullptr) return err::kInvalidOperation;
-  char swap[48];
-  int16_t swap_len = 0, detail = 0;
-  if (PROCESS_GETINFO_(zeb::mask({18, 19, 20, 21}), nullptr, nullptr, 0, nullptr, nullptr, nullptr,
-                       nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0,
-                       nullptr, swap, sizeof swap, &swap_len, &detail) != 0) {
-    return err::kInvalidOperation;
-  }
-  if (FILENAME_DECOMPOSE_(zeb::mask({1, 2, 3, 4, 5, 6}), swap, swap_len, volume, maxlen, length,
-                          0) != 0) {
+  // The swap file of this process is named by its swap volume alone.
+  zeb::platform::Result<std::string> swap = zeb::platform::swap_file_name();
+  if (!swap.ok()) return err::kInvalidOperation;
+  if (FILENAME_DECOMPOSE_(zeb::mask({1, 2, 3, 4, 5, 6}), swap->data(),
+                          static_cast<int16_t>(swap->size()), volume, maxlen, length, 0) != 0) {
     return err::kInvalidOperation;
   }
   return 0;

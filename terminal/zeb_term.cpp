@@ -2,6 +2,7 @@
 #include <zeb/terminal/zeb_term.h>
 
 #include <cstring>
+#include <string>
 
 #include <zeb/env/context.h>
 #include <zeb/env/env.h>
@@ -9,6 +10,7 @@
 #include <zeb/platform/this_process.h>
 #include <zeb/terminal/session.h>
 #include "env/environment.h"
+#include "platform/processes/processes.h"
 
 using zeb::mask;
 
@@ -86,7 +88,7 @@ int16_t open_library_session(const char* name, int16_t length, int32_t throttle)
 int16_t open_startup_session(uint16_t flags) {
   if ((flags & kFlagTermSession) == 0) return 0;
   char name[64];
-  int16_t length = 0, detail = 0;
+  int16_t length = 0;
   if ((flags & kFlagStartupProtocol) != 0) {
     // The session runs on the IN file of the start-up message, throttled by
     // the PARAM "throttle": without the PARAM, or with one that is not a
@@ -106,12 +108,8 @@ int16_t open_startup_session(uint16_t flags) {
   }
   // Without the start-up conversation there is no IN file to name: the
   // session runs on the home terminal, unthrottled.
-  if (PROCESS_GETINFO_(mask({7, 8, 9, 21}), nullptr, nullptr, 0, nullptr, nullptr, nullptr, name,
-                       sizeof name, &length, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                       0, nullptr, nullptr, 0, nullptr, &detail) != 0) {
-    return detail;
-  }
-  return open_library_session(name, length, 0);
+  const std::string terminal = zeb::platform::home_terminal_name();
+  return open_library_session(terminal.data(), static_cast<int16_t>(terminal.size()), 0);
 }
 
 void close_library_session() {

@@ -1,6 +1,7 @@
 // Process and system helpers (see helpers.h).
 #include <zeb/util/helpers.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -12,26 +13,21 @@
 #include <zeb/platform/procinfo.h>
 #include <zeb/platform/receive.h>
 #include <zeb/platform/this_process.h>
+#include "platform/ipc/messages.h"
 #include "util/helpers_internal.h"
 
 namespace err = zeb::err;
+namespace zp = zeb::platform;
 
 namespace {
-
-void put16(unsigned char* p, int16_t v) {
-  p[0] = static_cast<unsigned char>(static_cast<uint16_t>(v) >> 8);
-  p[1] = static_cast<unsigned char>(v & 0xFF);
-}
-
-int16_t get16(const unsigned char* p) { return static_cast<int16_t>((p[0] << 8) | p[1]); }
 
 // One request to $CMON and its reply, read back into the same buffer.
 // Returns 0 when the monitor answered (count_read: the reply's length).
 int16_t ask_monitor(unsigned char* buffer, int16_t* count_read) {
   int16_t fnum = zeb::kNotOpen;
   if (FILE_OPEN_(zeb::mask({1, 2, 3}), "$CMON", 5, &fnum) != 0) return err::kNoSuchDevice;
-  int16_t error = WRITEREADX(zeb::mask({1, 2, 3, 4, 5}), fnum, buffer, zeb::kCmonRequestLength,
-                             zeb::kCmonReplyLength, count_read);
+  int16_t error = WRITEREADX(zeb::mask({1, 2, 3, 4, 5}), fnum, buffer, zp::kCmonRequestLength,
+                             zp::kCmonReplyLength, count_read);
   FILE_CLOSE_(zeb::mask({1}), fnum);
   return error;
 }
@@ -84,28 +80,28 @@ int16_t UTIL_CMON(char* program, int16_t* priority, int16_t* processor, const ch
   PROCESSHANDLE_GETMINE_(own_handle);
   if (PROCESSHANDLE_DECOMPOSE_(zeb::mask({1, 2}), own_handle, &own_cpu) != 0) return zeb::kFalse;
 
-  unsigned char buffer[zeb::kCmonRequestLength];
-  std::memset(buffer, ' ', sizeof buffer);
-  put16(buffer, zeb::kCmonRequestCode);
-  put16(buffer + 2, access_id);
-  put16(buffer + 4, own_priority);
-  std::memcpy(buffer + 6, name_a, 24);
-  std::memcpy(buffer + 30, name_b, 24);
-  std::memcpy(buffer + 54, program, 24);
-  put16(buffer + 78, *priority);
-  put16(buffer + 80, *processor);
-  std::memcpy(buffer + 82, name_a, 24);
-  std::memcpy(buffer + 106, name_b, 24);
+  char buffer[zp::kCmonRequestLength];
+  zp::CmonRequest request;
+  request.access_id = access_id;
+  request.own_priority = own_priority;
+  request.name_a = name_a;
+  request.name_b = name_b;
+  request.program = program;
+  request.priority = *priority;
+  request.processor = *processor;
+  zp::encode_cmon_request(request, buffer);
 
   int16_t count = 0;
-  if (exchange()(buffer, &count) == 0) {
+  if (exchange()(reinterpret_cast<unsigned char*>(buffer), &count) == 0) {
     // The monitor answered. Only what its reply holds whole is taken: the
-    // rest of the buffer is still the request. A reply too short to say
-    // yes says no.
-    if (count < 2 || get16(buffer) != 0) return zeb::kFalse;
-    if (count >= 26) std::memcpy(program, buffer + 2, 24);
-    if (count >= 28) *priority = get16(buffer + 26);
-    if (count >= 30) *processor = get16(buffer + 28);
+    // rest of the buffer is still the request.
+    const zp::CmonReply reply = zp::decode_cmon_reply(
+        std::span<const char>(buffer, static_cast<size_t>(std::max<int16_t>(
+                                          0, std::min<int16_t>(count, zp::kCmonRequestLength)))));
+    if (!reply.allowed) return zeb::kFalse;
+    if (reply.program) std::memcpy(program, reply.program->data(), 24);
+    if (reply.priority) *priority = *reply.priority;
+    if (reply.processor) *processor = *reply.processor;
     return zeb::kTrue;
   }
   if (*processor == -1) *processor = own_cpu;

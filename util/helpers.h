@@ -29,13 +29,6 @@ int16_t UTIL_MOM(int16_t* process_id);
 int16_t UTIL_CMON(char* program, int16_t* priority, int16_t* processor, const char* name_a,
                   const char* name_b);
 
-// The $CMON request (178 bytes, big-endian) and the largest reply read.
-namespace zeb {
-constexpr int kCmonRequestLength = 178;
-constexpr int kCmonReplyLength = 30;
-constexpr int16_t kCmonRequestCode = -52;
-}  // namespace zeb
-
 // A process given as text (NUL-terminated): "cpu,pin" in decimal, or a
 // process name. Returns 0 with processor and pin stored; 22 for a missing
 // comma or a name no living process carries; the conversion status of a

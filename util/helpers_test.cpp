@@ -25,6 +25,8 @@
 #include "gtest/gtest.h"
 #include "platform/host/syscalls.h"
 #include "platform/host/testing.h"
+#include "platform/ipc/messages.h"
+#include "platform/processes/processes.h"
 #include "platform/rooms.h"
 #include "util/helpers_internal.h"
 
@@ -316,7 +318,7 @@ std::vector<unsigned char> g_reply;
 int16_t g_reply_error = 0;
 std::vector<unsigned char> g_request;
 int16_t Answer(unsigned char* buffer, int16_t* count) {
-  g_request.assign(buffer, buffer + zeb::kCmonRequestLength);
+  g_request.assign(buffer, buffer + zeb::platform::kCmonRequestLength);
   std::memcpy(buffer, g_reply.data(), g_reply.size());
   *count = static_cast<int16_t>(g_reply.size());
   return g_reply_error;

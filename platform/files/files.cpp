@@ -11,8 +11,9 @@
 
 #include <zeb/platform/errors.h>
 #include "platform/files/file.h"
-#include "platform/files/receive_internal.h"
 #include "platform/host/host.h"
+#include "platform/ipc/connection.h"
+#include "platform/ipc/queue.h"
 #include "platform/rooms.h"
 #include "platform/volumes/volumes.h"
 

@@ -1,13 +1,14 @@
 // $RECEIVE and process files in the file table. The messages themselves go
-// through the process-connection functions (receive_internal.h, rooms.h);
+// through the process-connection functions (ipc/connection.h, ipc/queue.h);
 // these classes only give them a file number.
 #include <memory>
 #include <string>
 
 #include <zeb/platform/errors.h>
 #include "platform/files/file.h"
-#include "platform/files/receive_internal.h"
 #include "platform/host/syscalls.h"
+#include "platform/ipc/connection.h"
+#include "platform/ipc/queue.h"
 #include "platform/rooms.h"
 
 namespace err = zeb::err;

@@ -7,13 +7,21 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include "platform/host/host.h"
 #include "platform/host/testing.h"
+#include "platform/ipc/channel.h"
+#include "platform/processes/processes.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include <zeb/platform/cpuinfo.h>
+#include <zeb/platform/newprocess.h>
+
+namespace zp = zeb::platform;
 
 namespace {
 
@@ -148,6 +156,61 @@ TEST(Users, NamesFromTheUserDatabase) {
     break;
   }
   EXPECT_EQ(USERIDTOUSERNAME(nullptr), 29);
+}
+
+// The typed lookups behind the pair, handle and node procedures, on a
+// host of a named process.
+TEST(ProcessTable, PairsHandlesAndNodes) {
+  zeb::platform::ScopedHost host(
+      zeb::platform::Configuration::from_entries({"ZEB_PROCESS_NAME=$PT1"}));
+  int16_t own[10], null[10];
+  PROCESSHANDLE_GETMINE_(own);
+  zp::null_handle(null);
+
+  zp::Result<zp::ProcessPair> mine = zp::own_pair();
+  ASSERT_TRUE(mine.ok());
+  EXPECT_EQ(mine->name, "$PT1");
+  EXPECT_TRUE(std::equal(own, own + 10, mine->primary.begin()));
+  struct PairCase {
+    std::string name;
+    int16_t code;
+  } pairs[] = {{"$PT1", 0}, {"$pt1", 0}, {"$NOPE9", 11}, {"bad name", 11}};
+  for (const PairCase& c : pairs) {
+    zp::Result<zp::ProcessPair> named = zp::named_pair(c.name);
+    EXPECT_EQ(named.code(), c.code) << c.name;
+    if (named.ok()) {
+      EXPECT_TRUE(std::equal(own, own + 10, named->primary.begin())) << c.name;
+    }
+  }
+
+  int16_t other[10];
+  std::memcpy(other, own, sizeof other);
+  other[4] ^= 1;  // another start time: another process
+  EXPECT_TRUE(zp::null_or_own_handle(null));
+  EXPECT_TRUE(zp::null_or_own_handle(own));
+  EXPECT_FALSE(zp::null_or_own_handle(other));
+
+  zp::Result<zp::HandleParts> parts = zp::decompose_handle(own);
+  ASSERT_TRUE(parts.ok());
+  EXPECT_EQ(parts->pid, ::getpid());
+  EXPECT_EQ((parts->cpu << 8) | parts->pin, static_cast<uint16_t>(MYPID()));
+  EXPECT_EQ(parts->process_name, "$PT1");
+  EXPECT_EQ(zp::decompose_handle(null).code(), 22);
+
+  zp::Result<zp::NamedProcess> looked = zp::lookup_process_name("$PT1  ");
+  ASSERT_TRUE(looked.ok());
+  EXPECT_EQ(looked->cpupin, MYPID());
+  EXPECT_EQ(zp::lookup_process_name("$NOPE9").code(), 14);
+
+  const std::string node = zp::node_name();
+  std::string lower = node;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  EXPECT_EQ(zp::node_number(node).code(), 0);
+  EXPECT_EQ(zp::node_number(lower).code(), 0);
+  EXPECT_EQ(zp::node_number("\\NOSUCHND").code(), 18);
+
+  zeb::platform::ScopedHost unnamed(zeb::platform::Configuration::from_entries({}));
+  EXPECT_EQ(zp::own_pair().code(), 7);
 }
 
 }  // namespace

@@ -8,11 +8,12 @@
 
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
-#include "platform/files/receive_internal.h"
 #include "platform/host/diagnostics.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
+#include "platform/ipc/queue.h"
 #include "platform/names/name_rules.h"
+#include "platform/processes/processes.h"
 #include "platform/rooms.h"
 #include "platform/volumes/volumes.h"
 
@@ -70,11 +71,6 @@ void internal_name(std::string_view external, char* name24) {
 }
 
 }  // namespace
-
-std::vector<int16_t>& shell_replies() {
-  static std::vector<int16_t> replies;
-  return replies;
-}
 
 std::vector<std::string> command_arguments() {
   std::string text;

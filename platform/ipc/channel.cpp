@@ -1,5 +1,7 @@
 // Who talks to $RECEIVE: process handles, the private channel from a library
 // parent, and the per-user directory where named processes listen.
+#include "platform/ipc/channel.h"
+
 #include <fcntl.h>
 #include <sys/socket.h>
 
@@ -9,16 +11,23 @@
 #include <string>
 
 #include <zeb/platform/errors.h>
-#include "platform/files/receive_internal.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
+#include "platform/names/name_rules.h"
 
 namespace zeb::platform {
 namespace {
 
-int g_channel = -2;  // -2: ZEB_RECEIVE_FD not looked at yet; -1: no channel
-bool g_mother_known = false;
-int16_t g_mother[10];
+// The channel to the parent and the mother's handle, owned by the host.
+// The channel is inherited, not opened by the host: it stays open when a
+// host goes, since the process's own host may have adopted it as well.
+struct ChannelState {
+  int channel = -2;  // -2: ZEB_RECEIVE_FD not looked at yet; -1: no channel
+  bool mother_known = false;
+  int16_t mother[10] = {};
+};
+
+ChannelState& channel_state() { return host().state<ChannelState>(); }
 
 // The start time (clock ticks since boot) and owner of a process; 0 when
 // they cannot be read.
@@ -88,25 +97,38 @@ void process_handle_of(long pid, int16_t* handle) {
   handle[9] = 0;
 }
 
+std::string process_name_from(std::string name) {
+  if (!name.empty() && name[0] != '$') name.insert(name.begin(), '$');
+  return is_dollar_name(name, 6) ? upper(name) : std::string();
+}
+
+std::string process_name() {
+  const std::optional<std::string>& env = host().config().process_name;
+  return env ? process_name_from(*env) : std::string();
+}
+
 int private_channel() {
-  if (g_channel == -2) g_channel = adopt_channel();
-  return g_channel;
+  ChannelState& s = channel_state();
+  if (s.channel == -2) s.channel = adopt_channel();
+  return s.channel;
 }
 
 void drop_private_channel() {
-  if (g_channel >= 0) syscalls().close(g_channel);
-  g_channel = -1;
+  ChannelState& s = channel_state();
+  if (s.channel >= 0) syscalls().close(s.channel);
+  s.channel = -1;
 }
 
 void mother_handle(int16_t* handle) {
-  if (!g_mother_known) {
+  ChannelState& s = channel_state();
+  if (!s.mother_known) {
     long pid = syscalls().getppid(), uid = 0;
     int channel = private_channel();
     if (channel >= 0) syscalls().peer_credentials(channel, &pid, &uid);
-    process_handle_of(pid, g_mother);
-    g_mother_known = true;
+    process_handle_of(pid, s.mother);
+    s.mother_known = true;
   }
-  std::memcpy(handle, g_mother, sizeof g_mother);
+  std::memcpy(handle, s.mother, sizeof s.mother);
 }
 
 std::string socket_directory() {

@@ -1,8 +1,8 @@
-// $RECEIVE on Linux: one queue per process, fed by the private channel from
-// a library parent, by the connections of other processes to a named
-// process's socket, and by the conversation the platform plays for a program
-// started from a shell. One message is read and answered at a time.
-#include <zeb/platform/receive.h>
+// $RECEIVE on Linux (see queue.h): one queue per host, fed by the private
+// channel from a library parent, by the connections of other processes to a
+// named process's socket, and by the conversation the platform plays for a
+// program started from a shell.
+#include "platform/ipc/queue.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -17,19 +17,18 @@
 #include <vector>
 
 #include <zeb/platform/errors.h>
-#include "platform/files/receive_internal.h"
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
-#include "platform/rooms.h"
+#include "platform/ipc/channel.h"
+#include "platform/ipc/connection.h"
 
 namespace err = zeb::err;
-using zeb::present;
 
 namespace zeb::platform {
 namespace {
 
 constexpr int16_t kNoOutstanding = 26;  // AWAITIO with no outstanding operation
 constexpr int16_t kTooManyNowait = 28;  // a read is already outstanding
-constexpr int16_t kNotPair = 7;
 // Connections of other processes served at once; further ones are closed
 // as they come, so a stranger cannot use up the process's descriptors.
 constexpr size_t kMaxStrangers = 32;
@@ -64,9 +63,23 @@ struct Queue {
   int16_t info[17] = {};
 };
 
-Queue g_queue;
-bool g_conversation_played = false;  // the shell conversation comes once per process
-bool g_parent_open = false;          // the parent has the process open on the private channel
+void close_queue(Queue* q);
+
+// The queue and what outlives one open of it, owned by the host. A host
+// that goes closes its queue as FILE_CLOSE_ would: a message left without
+// its reply is answered, and the socket, lock and connections go.
+struct QueueState {
+  Queue queue;
+  bool conversation_played = false;  // the shell conversation comes once per host
+  bool parent_open = false;          // the parent has the process open on the private channel
+  std::vector<int16_t> shell_replies;
+  QueueState() = default;
+  QueueState(const QueueState&) = delete;
+  QueueState& operator=(const QueueState&) = delete;
+  ~QueueState() { close_queue(&queue); }
+};
+
+QueueState& state() { return host().state<QueueState>(); }
 
 int16_t errno_error() { return error_from_errno(errno); }
 
@@ -78,12 +91,6 @@ uint16_t get16(const char* p) {
 void close_fd(int* fd) {
   if (*fd >= 0) syscalls().close(*fd);
   *fd = -1;
-}
-
-int16_t own_handle_equal(const int16_t* handle) {
-  int16_t own[10];
-  process_handle_of(syscalls().getpid(), own);
-  return std::equal(own, own + 10, handle);
 }
 
 // Removes the sockets of named processes that ended without closing their
@@ -149,7 +156,7 @@ void stop_listening(Queue* q) {
 // Hands one message to the outstanding read.
 int16_t deliver(Source source, int fd, const int16_t* handle, bool system, const char* data,
                 size_t length, int16_t reply_max) {
-  Queue& q = g_queue;
+  Queue& q = state().queue;
   size_t n = std::min(length, static_cast<size_t>(q.read_count));
   if (n > 0) std::memcpy(q.buffer, data, n);
   q.count_read = static_cast<int16_t>(n);
@@ -201,6 +208,15 @@ int16_t deliver_frame(Source source, int fd, const int16_t* handle,
                  frame.size() - kFrameHeader, reply_max);
 }
 
+void close_queue(Queue* q) {
+  // A message left without its reply is answered, so that its sender does
+  // not wait for ever.
+  if (q->reply_to == Source::kChannel || q->reply_to == Source::kStranger) {
+    send_reply(q->reply_fd, err::kPathDown, nullptr, 0);
+  }
+  stop_listening(q);
+}
+
 int64_t monotonic_ms() { return syscalls().monotonic_ns() / 1000000; }
 
 // Waits for the next message for the outstanding read, at most limit_ms
@@ -209,7 +225,8 @@ int64_t monotonic_ms() { return syscalls().monotonic_ns() / 1000000; }
 // is always looked at before the strangers so that they cannot crowd the
 // parent out.
 int16_t wait_message(int64_t limit_ms) {
-  Queue& q = g_queue;
+  QueueState& st = state();
+  Queue& q = st.queue;
   int16_t mother[10];
   mother_handle(mother);
   if (!q.shell.empty()) {
@@ -243,8 +260,8 @@ int16_t wait_message(int64_t limit_ms) {
         if (got == Got::kMessage) {
           if (frame[0] == kFrameSystem && frame.size() >= kFrameHeader + 2) {
             int16_t code = static_cast<int16_t>(get16(frame.data() + kFrameHeader));
-            if (code == kOpenCode) g_parent_open = true;
-            if (code == kCloseCode) g_parent_open = false;
+            if (code == kOpenCode) st.parent_open = true;
+            if (code == kCloseCode) st.parent_open = false;
           }
           return deliver_frame(Source::kChannel, channel, mother, frame);
         }
@@ -252,8 +269,8 @@ int16_t wait_message(int64_t limit_ms) {
           drop_private_channel();
           // A parent that goes away in the middle of its conversation
           // leaves the process with half an environment: say so.
-          if (g_parent_open) {
-            g_parent_open = false;
+          if (st.parent_open) {
+            st.parent_open = false;
             return err::kPathDown;
           }
         }
@@ -299,12 +316,13 @@ int16_t wait_message(int64_t limit_ms) {
 }  // namespace
 
 int16_t receive_open(int16_t filenum, int16_t nowait_depth) {
-  if (g_queue.open) return err::kFileInUse;
+  QueueState& st = state();
+  if (st.queue.open) return err::kFileInUse;
   if (nowait_depth < 0 || nowait_depth > 1) return err::kInvalidOperation;
   Queue q;
   q.filenum = filenum;
   q.nowait_depth = nowait_depth;
-  if (!g_conversation_played && private_channel() < 0) {
+  if (!st.conversation_played && private_channel() < 0) {
     std::vector<ShellMessage> messages;
     int16_t error = shell_conversation(&messages);
     if (error != 0) return error;
@@ -315,110 +333,91 @@ int16_t receive_open(int16_t filenum, int16_t nowait_depth) {
     int16_t error = listen_named(name, &q);
     if (error != 0) return error;
   }
-  g_conversation_played = true;
+  st.conversation_played = true;
   q.open = true;
-  g_queue = std::move(q);
+  st.queue = std::move(q);
   return 0;
 }
 
 void receive_at_exit() {
-  if (g_queue.listen_fd >= 0) syscalls().unlink(g_queue.socket_path.c_str());
+  QueueState* st = host().find_state<QueueState>();
+  if (st != nullptr && st->queue.listen_fd >= 0) syscalls().unlink(st->queue.socket_path.c_str());
 }
 
 void receive_close(int16_t filenum) {
-  Queue& q = g_queue;
+  QueueState& st = state();
+  Queue& q = st.queue;
   if (!q.open || q.filenum != filenum) return;
-  // A message left without its reply is answered, so that its sender does
-  // not wait for ever.
-  if (q.reply_to == Source::kChannel || q.reply_to == Source::kStranger) {
-    send_reply(q.reply_fd, err::kPathDown, nullptr, 0);
-  }
-  stop_listening(&q);
-  g_queue = Queue{};
+  close_queue(&q);
+  q = Queue{};
 }
 
-}  // namespace zeb::platform
+bool receive_holds(int16_t filenum) {
+  const Queue& q = state().queue;
+  return q.open && q.filenum == filenum;
+}
 
-using namespace zeb::platform;
+int16_t receive_filenum() {
+  const Queue& q = state().queue;
+  return q.open ? q.filenum : int16_t{-1};
+}
 
-int16_t READUPDATE(uint32_t mask, int16_t filenum, void* buffer, int16_t read_count,
-                   int16_t* count_read, int32_t /*tag*/) {
-  if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
-  if (!present(mask, 1)) return err::kMissingParameter;
-  Queue& q = g_queue;
-  auto done = [&](int16_t error) {
-    set_last_error(filenum, error);
-    return error;
-  };
-  if (!q.open || q.filenum != filenum) {
-    return set_last_error(filenum, err::kInvalidOperation) ? err::kInvalidOperation
-                                                           : err::kNotOpenFile;
-  }
-  if (!present(mask, 2) || !present(mask, 3) || (buffer == nullptr && read_count > 0)) {
-    return done(err::kMissingParameter);
-  }
-  if (read_count < 0) return done(err::kBadCount);
-  if (q.reply_to != Source::kNone) return done(err::kInvalidOperation);
-  if (q.read_pending) return done(kTooManyNowait);
+void* receive_buffer() { return state().queue.buffer; }
+
+std::vector<int16_t>& shell_replies() { return state().shell_replies; }
+
+Result<Delivery> receive_read(std::span<char> buffer) {
+  Queue& q = state().queue;
+  if (q.reply_to != Source::kNone)
+    return Status::error(err::kInvalidOperation, "unanswered message");
+  if (q.read_pending) return Status::error(kTooManyNowait, "read outstanding");
   q.read_pending = true;
-  q.buffer = buffer;
-  q.read_count = read_count;
-  if (q.nowait_depth > 0) return done(0);
+  q.buffer = buffer.data();
+  q.read_count = static_cast<int16_t>(buffer.size());
+  Delivery d;
+  if (q.nowait_depth > 0) {
+    d.pending = true;
+    return d;
+  }
   int16_t error = wait_message(-1);
   q.read_pending = false;
-  if ((error == 0 || error == err::kSystemMessage) && present(mask, 4) && count_read != nullptr) {
-    *count_read = q.count_read;
-  }
-  return done(error);
+  if (error != 0 && error != err::kSystemMessage) return Status::error(error, "$RECEIVE read");
+  d.system = error == err::kSystemMessage;
+  d.count = q.count_read;
+  return d;
 }
 
-int16_t AWAITIO(uint32_t mask, int16_t* filenum, void** buffer_addr, int16_t* count_read,
-                int32_t* tag, int32_t timelimit) {
-  if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
-  if (!present(mask, 1) || filenum == nullptr) return err::kMissingParameter;
-  Queue& q = g_queue;
-  int16_t number = *filenum == -1 && q.open ? q.filenum : *filenum;
-  if (!q.open || q.filenum != number) {
-    // Every other file is waited: there is nothing to complete.
-    return set_last_error(number, kNoOutstanding) ? kNoOutstanding : err::kNotOpenFile;
-  }
-  if (!q.read_pending) return set_last_error(number, kNoOutstanding), kNoOutstanding;
-  int32_t limit = present(mask, 5) ? timelimit : -1;
+Result<Delivery> receive_await(int32_t limit) {
+  Queue& q = state().queue;
+  if (!q.read_pending) return Status::error(kNoOutstanding, "no read outstanding");
   int16_t error = wait_message(limit < 0 ? -1 : static_cast<int64_t>(limit) * 10);
   if (error == err::kTimedOut) {
     // A time limit of 0 only looks; any other cancels the read.
     if (limit != 0) q.read_pending = false;
-  } else {
-    q.read_pending = false;
-    *filenum = number;
-    if (present(mask, 2) && buffer_addr != nullptr) *buffer_addr = q.buffer;
-    if (present(mask, 3) && count_read != nullptr) {
-      *count_read = (error == 0 || error == err::kSystemMessage) ? q.count_read : 0;
-    }
-    if (present(mask, 4) && tag != nullptr) *tag = 0;
+    return Status::error(error, "$RECEIVE wait");
   }
-  set_last_error(number, error);
-  return error;
+  q.read_pending = false;
+  if (error != 0 && error != err::kSystemMessage) return Status::error(error, "$RECEIVE wait");
+  Delivery d;
+  d.system = error == err::kSystemMessage;
+  d.count = q.count_read;
+  return d;
 }
 
-int16_t REPLY(uint32_t mask, const void* buffer, int16_t write_count, int16_t* count_written,
-              int16_t /*message_tag*/, int16_t error) {
-  if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
-  Queue& q = g_queue;
-  if (q.reply_to == Source::kNone) return err::kInvalidOperation;
-  int16_t reply_error = present(mask, 5) ? error : 0;
-  size_t length = 0;
-  if (present(mask, 1) && present(mask, 2) && buffer != nullptr && write_count > 0) {
-    length = std::min<size_t>(static_cast<size_t>(write_count), static_cast<size_t>(q.reply_max));
-  }
+Result<int16_t> receive_reply(std::span<const char> data, int16_t error) {
+  QueueState& st = state();
+  Queue& q = st.queue;
+  if (q.reply_to == Source::kNone)
+    return Status::error(err::kInvalidOperation, "nothing to answer");
+  size_t length =
+      std::min<size_t>(data.size(), static_cast<size_t>(std::max<int16_t>(q.reply_max, 0)));
   Source source = q.reply_to;
   q.reply_to = Source::kNone;
-  int16_t result = 0;
+  Status result;
   if (source == Source::kShell) {
-    shell_replies().push_back(reply_error);
-  } else if (!send_reply(q.reply_fd, reply_error, buffer, length)) {
-    result = err::kPathDown;
-    length = 0;
+    st.shell_replies.push_back(error);
+  } else if (!send_reply(q.reply_fd, error, data.data(), length)) {
+    result = Status::error(err::kPathDown, "reply");
     if (source == Source::kStranger) {
       // A stranger that does not take its reply is dropped.
       for (Stranger& s : q.strangers) {
@@ -430,60 +429,16 @@ int16_t REPLY(uint32_t mask, const void* buffer, int16_t write_count, int16_t* c
     }
   }
   q.reply_fd = -1;
-  if (present(mask, 3) && count_written != nullptr) *count_written = static_cast<int16_t>(length);
-  return result;
+  if (!result.ok()) return result;
+  return static_cast<int16_t>(length);
 }
 
-int16_t FILE_GETRECEIVEINFO_(uint32_t mask, int16_t* receive_info, int32_t* dialog_info) {
-  if (!zeb::mask_fits(mask, 2)) return err::kInvalidOperation;
-  if (!present(mask, 1) || receive_info == nullptr) return err::kMissingParameter;
-  if (!g_queue.have_info) return err::kInvalidOperation;
-  std::copy(g_queue.info, g_queue.info + 17, receive_info);
-  if (present(mask, 2) && dialog_info != nullptr) *dialog_info = 0;
-  return 0;
+Result<std::array<int16_t, 17>> receive_info() {
+  const Queue& q = state().queue;
+  if (!q.have_info) return Status::error(err::kInvalidOperation, "no message read");
+  std::array<int16_t, 17> info;
+  std::copy(q.info, q.info + 17, info.begin());
+  return info;
 }
 
-int16_t PROCESS_GETPAIRINFO_(uint32_t mask, const int16_t* processhandle, char* pair,
-                             int16_t pair_max, int16_t* pair_len, int16_t* primary, int16_t* backup,
-                             int32_t* /*search_index*/, int16_t* ancestor, const char* /*node*/,
-                             int16_t /*node_len*/, int16_t /*options*/, char* /*ancestor_desc*/,
-                             int16_t /*ancestor_desc_max*/, int16_t* ancestor_desc_len,
-                             int16_t* error_detail) {
-  auto fail = [&](int16_t error, int16_t detail) {
-    if (present(mask, 15) && error_detail != nullptr) *error_detail = detail;
-    return error;
-  };
-  if (!zeb::mask_fits(mask, 15)) return fail(err::kInvalidOperation, 0);
-  if (present(mask, 1) && processhandle != nullptr) {
-    int16_t null[10];
-    null_handle(null);
-    if (!std::equal(null, null + 10, processhandle) && !own_handle_equal(processhandle)) {
-      return fail(err::kNotFound, 1);
-    }
-  }
-  // No process of this host has a backup or an ancestor.
-  if (present(mask, 6) && backup != nullptr) null_handle(backup);
-  if (present(mask, 8) && ancestor != nullptr) null_handle(ancestor);
-  if (present(mask, 14) && ancestor_desc_len != nullptr) *ancestor_desc_len = 0;
-  if (!present(mask, 1) && present(mask, 2) && pair != nullptr) {
-    // Without a handle the pair is named: pair_max bytes of its name.
-    const int16_t length = present(mask, 3) ? pair_max : 0;
-    if (length <= 0) return fail(err::kMissingParameter, 3);
-    long pid = find_named_process(std::string(pair, static_cast<size_t>(length)));
-    if (pid == 0) return fail(err::kNotFound, 2);
-    if (present(mask, 4) && pair_len != nullptr) *pair_len = length;
-    if (present(mask, 5) && primary != nullptr) process_handle_of(pid, primary);
-    return fail(0, 0);
-  }
-  std::string name = process_name();
-  if (name.empty()) return fail(kNotPair, 0);
-  if (present(mask, 2) && pair != nullptr) {
-    if (!present(mask, 3) || pair_max < static_cast<int16_t>(name.size())) {
-      return fail(err::kOutOfBounds, 2);
-    }
-    std::memcpy(pair, name.data(), name.size());
-    if (present(mask, 4) && pair_len != nullptr) *pair_len = static_cast<int16_t>(name.size());
-  }
-  if (present(mask, 5) && primary != nullptr) process_handle_of(syscalls().getpid(), primary);
-  return fail(0, 0);
-}
+}  // namespace zeb::platform

@@ -1,6 +1,7 @@
 // $RECEIVE with real processes: the test binary re-runs itself as the
 // receiving child (ZEB_RECEIVE_TEST_CHILD names what it does) and talks to
-// it over the private channel and the named socket.
+// it over the private channel and the named socket. The conversation of a
+// shell-started program runs in this process, on a host of its own.
 #include <zeb/platform/receive.h>
 
 #include <fcntl.h>
@@ -22,8 +23,11 @@
 #include <zeb/platform/fs.h>
 #include <zeb/platform/this_process.h>
 #include <zeb/platform/types.h>
-#include "platform/files/receive_internal.h"
+#include "platform/host/host.h"
+#include "platform/ipc/channel.h"
+#include "platform/ipc/queue.h"
 #include "platform/processes/conversation.h"
+#include "platform/processes/processes.h"
 
 namespace zp = zeb::platform;
 using zeb::mask;
@@ -262,13 +266,19 @@ TEST(ReceiveTest, StartupMessageIsPaddedToAnEvenLength) {
 // the queue's procedures, in the order a program meets them.
 TEST(ReceiveTest, ShellStartedConversationAndQueueErrors) {
   ScratchDir dir;
-  setenv("ZEB_DEFAULTS", "$vol.sub", 1);
-  setenv("ZEB_PARAM_Speed", "fast", 1);
-  setenv("ZEB_PARAM_BIG", std::string(256, 'v').c_str(), 1);           // left out
-  setenv("ZEB_ASSIGN_OUTF", "f1", 1);                                  // gets the defaults
-  setenv("ZEB_ASSIGN_BAD", "$1.2.3", 1);                               // left out
   const std::string long_name = "ZEB_ASSIGN_" + std::string(32, 'L');  // left out
-  setenv(long_name.c_str(), "$A.B.C", 1);
+  // A host of its own: the queue, its conversation and the replies to it
+  // are this host's alone.
+  zp::ScopedHost host(zp::Configuration::from_entries({
+      "ZEB_DEFAULTS=$vol.sub",
+      "ZEB_PARAM_Speed=fast",
+      "ZEB_PARAM_BIG=" + std::string(256, 'v'),  // left out
+      "ZEB_ASSIGN_OUTF=f1",                      // gets the defaults
+      "ZEB_ASSIGN_BAD=$1.2.3",                   // left out
+      long_name + "=$A.B.C",
+      "ZEB_SOCKET_DIR=" + dir.path() + "/s",
+      "ZEB_PROCESS_NAME=$RT3",
+  }));
   std::vector<zp::ShellMessage> expected;
   ASSERT_EQ(zp::shell_conversation(&expected), 0);
   std::string text;
@@ -285,8 +295,6 @@ TEST(ReceiveTest, ShellStartedConversationAndQueueErrors) {
   for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
     before.insert(std::stoi(e.path().filename().string()));
   }
-  setenv("ZEB_SOCKET_DIR", (dir.path() + "/s").c_str(), 1);
-  setenv("ZEB_PROCESS_NAME", "$RT3", 1);
   int16_t fnum = -1, second = -1;
   ASSERT_EQ(FILE_OPEN_(mask({1, 2, 3}), "$receive", 8, &fnum), 0);
   EXPECT_EQ(FILE_OPEN_(mask({1, 2, 3}), "$RECEIVE", 8, &second), 12);
@@ -331,11 +339,6 @@ TEST(ReceiveTest, ShellStartedConversationAndQueueErrors) {
   EXPECT_EQ(AWAITIO(mask({1, 5}), &f, nullptr, nullptr, nullptr, 1), 40);  // cancelled
   EXPECT_EQ(AWAITIO(mask({1, 5}), &f, nullptr, nullptr, nullptr, 1), 26);
   FILE_CLOSE_(mask({1}), fnum);
-  for (const char* name :
-       {"ZEB_DEFAULTS", "ZEB_PARAM_Speed", "ZEB_PARAM_BIG", "ZEB_ASSIGN_OUTF", "ZEB_ASSIGN_BAD",
-        long_name.c_str(), "ZEB_SOCKET_DIR", "ZEB_PROCESS_NAME"}) {
-    unsetenv(name);
-  }
 }
 
 TEST(ReceiveTest, SocketDirectoryMustBeThisUsersOwnAndPrivate) {
@@ -361,6 +364,52 @@ TEST(ReceiveTest, SocketDirectoryMustBeThisUsersOwnAndPrivate) {
   if (root) {
     EXPECT_EQ(zp::check_socket_directory(d + "/other", true), 48);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Each host has a queue of its own: a second host opens its own under the
+// same number, and the socket of a named process goes with its host even
+// when the queue was never closed.
+TEST(QueueHost, EachHostHasItsOwnQueueAndItsSocketGoesWithIt) {
+  ScratchDir dir;
+  const std::string sockets = dir.path() + "/s";
+  auto config = [&](const char* name) {
+    return zp::Configuration::from_entries(
+        {"ZEB_SOCKET_DIR=" + sockets, std::string("ZEB_PROCESS_NAME=") + name});
+  };
+  {
+    zp::ScopedHost a(config("$QA"));
+    ASSERT_EQ(zp::receive_open(40, 0), 0);
+    EXPECT_TRUE(zp::receive_holds(40));
+    EXPECT_TRUE(std::filesystem::exists(sockets + "/QA"));
+    {
+      zp::ScopedHost b(config("$QB"));
+      EXPECT_FALSE(zp::receive_holds(40));
+      ASSERT_EQ(zp::receive_open(40, 0), 0);
+      EXPECT_EQ(zp::receive_open(41, 0), 12);
+      // The typed calls serve this host's conversation: "open" first, and
+      // no reply before a read.
+      char buffer[64];
+      zp::Result<zp::Delivery> got = zp::receive_read(buffer);
+      ASSERT_TRUE(got.ok()) << got.status().to_string();
+      EXPECT_TRUE(got->system);
+      EXPECT_EQ(got->count, zp::kOpenLength);
+      EXPECT_EQ(zp::receive_read(buffer).code(), 2);  // the message awaits its reply
+      ASSERT_EQ(zp::receive_info().value()[0], 0);    // a system message
+      EXPECT_EQ(zp::receive_reply({}, 0).code(), 0);
+      EXPECT_EQ(zp::receive_reply({}, 0).code(), 2);  // nothing to answer
+      EXPECT_EQ(zp::shell_replies(), (std::vector<int16_t>{0}));
+    }
+    EXPECT_FALSE(std::filesystem::exists(sockets + "/QB"));
+    EXPECT_TRUE(zp::receive_holds(40));
+    // At exit only the socket's path is removed.
+    zp::receive_at_exit();
+    EXPECT_FALSE(std::filesystem::exists(sockets + "/QA"));
+  }
+  EXPECT_FALSE(zp::receive_holds(40));
 }
 
 }  // namespace

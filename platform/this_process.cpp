@@ -1,60 +1,20 @@
-// Ending the process, information about the process itself, and the sort.
+// The procedures of this_process.h: adapters over the process room's typed
+// calls (platform/processes/self.h, processes.h).
 #include <zeb/platform/this_process.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include <zeb/platform/clock.h>
 #include <zeb/platform/errors.h>
+#include <zeb/platform/newprocess.h>
 #include <zeb/platform/types.h>
-#include "platform/files/receive_internal.h"
-#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
-#include "platform/names/name_rules.h"
-#include "platform/rooms.h"
-
-void STOP() {
-  zeb::platform::receive_at_exit();
-  std::fflush(nullptr);
-  std::_Exit(0);
-}
-
-void ABEND() {
-  zeb::platform::receive_at_exit();
-  std::fflush(nullptr);
-  std::_Exit(zeb::kAbendStatus);
-}
+#include "platform/ipc/channel.h"
+#include "platform/processes/processes.h"
+#include "platform/processes/self.h"
 
 namespace {
-
-// Swaps two elements of size bytes.
-void swap_bytes(unsigned char* a, unsigned char* b, size_t size) {
-  for (size_t i = 0; i < size; ++i) {
-    unsigned char t = a[i];
-    a[i] = b[i];
-    b[i] = t;
-  }
-}
-
-// Sifts element root down the heap of count elements, where "before" as the
-// caller's procedure says is the smaller: the heap keeps the element that
-// belongs last at its top.
-void sift_down(unsigned char* base, size_t size, size_t root, size_t count,
-               SortCompareProc compare) {
-  for (;;) {
-    size_t child = 2 * root + 1;
-    if (child >= count) return;
-    if (child + 1 < count && compare(base + child * size, base + (child + 1) * size) != 0) {
-      ++child;
-    }
-    if (compare(base + root * size, base + child * size) == 0) return;
-    swap_bytes(base + root * size, base + child * size, size);
-    root = child;
-  }
-}
 
 bool copy_out(const std::string& text, char* buffer, int16_t max, int16_t* len) {
   if (static_cast<size_t>(max < 0 ? 0 : max) < text.size()) return false;
@@ -65,6 +25,10 @@ bool copy_out(const std::string& text, char* buffer, int16_t max, int16_t* len) 
 
 }  // namespace
 
+void STOP() { zeb::platform::end_process(0); }
+
+void ABEND() { zeb::platform::end_process(zeb::kAbendStatus); }
+
 int16_t HEAPSORTX_(uint32_t mask, void* array, int32_t num_elements, int16_t element_size,
                    SortCompareProc compare, void* /*pointer_array*/) {
   using zeb::present;
@@ -74,30 +38,11 @@ int16_t HEAPSORTX_(uint32_t mask, void* array, int32_t num_elements, int16_t ele
     return zeb::err::kMissingParameter;
   }
   if (num_elements < 0 || element_size <= 0) return zeb::err::kOutOfBounds;
-  auto* base = static_cast<unsigned char*>(array);
-  size_t size = static_cast<size_t>(element_size) * 2;
-  size_t count = static_cast<size_t>(num_elements);
-  for (size_t i = count / 2; i-- > 0;) sift_down(base, size, i, count, compare);
-  for (size_t end = count; end > 1; --end) {
-    swap_bytes(base, base + (end - 1) * size, size);
-    sift_down(base, size, 0, end - 1, compare);
-  }
-  return 0;
+  // Element sizes are counted in 16-bit words.
+  return zeb::platform::heap_sort(array, static_cast<size_t>(num_elements),
+                                  static_cast<size_t>(element_size) * 2, compare)
+      .code();
 }
-
-namespace zeb::platform {
-
-std::string process_name_from(std::string name) {
-  if (!name.empty() && name[0] != '$') name.insert(name.begin(), '$');
-  return is_dollar_name(name, 6) ? upper(name) : std::string();
-}
-
-std::string process_name() {
-  const std::optional<std::string>& env = host().config().process_name;
-  return env ? process_name_from(*env) : std::string();
-}
-
-}  // namespace zeb::platform
 
 int16_t PROCESS_GETINFO_(uint32_t mask, const int16_t* processhandle, char* procname,
                          int16_t procname_max, int16_t* procname_len, int16_t* priority,
@@ -129,12 +74,12 @@ int16_t PROCESS_GETINFO_(uint32_t mask, const int16_t* processhandle, char* proc
                 present(mask, 4) ? procname_len : nullptr)) {
     return fail(zeb::err::kOutOfBounds, 2);
   }
-  if (present(mask, 5) && priority != nullptr) *priority = 150;
+  if (present(mask, 5) && priority != nullptr) *priority = zeb::kOwnPriority;
   // The mother is the library parent at the far end of the private channel,
   // or else the parent process (the shell); no process has an ancestor.
   if (present(mask, 6) && mom_handle != nullptr) zeb::platform::mother_handle(mom_handle);
   if (present(mask, 7) && hometerm != nullptr &&
-      !copy_out(std::string(zeb::platform::kHomeTerminalName), hometerm, hometerm_max,
+      !copy_out(zeb::platform::home_terminal_name(), hometerm, hometerm_max,
                 present(mask, 9) ? hometerm_len : nullptr)) {
     return fail(zeb::err::kOutOfBounds, 7);
   }
@@ -148,18 +93,15 @@ int16_t PROCESS_GETINFO_(uint32_t mask, const int16_t* processhandle, char* proc
   }
   if (present(mask, 14) && jobid != nullptr) *jobid = 0;
   if (present(mask, 15) && program != nullptr) {
-    std::string text;
-    if (zeb::platform::syscalls().readlink("/proc/self/exe", &text) != 0) text.clear();
-    if (!copy_out(text, program, program_max, present(mask, 17) ? program_len : nullptr)) {
+    if (!copy_out(zeb::platform::program_path(), program, program_max,
+                  present(mask, 17) ? program_len : nullptr)) {
       return fail(zeb::err::kOutOfBounds, 15);
     }
   }
   if (present(mask, 18) && swapfile != nullptr) {
-    // Swap files are temporary files on the swap volume; the process's own
-    // swap "file" is named by that volume alone.
-    std::string volume = zeb::platform::swap_volume();
-    if (volume.empty()) return fail(zeb::err::kNoSuchDevice, 18);
-    if (!copy_out(volume, swapfile, swapfile_max, present(mask, 20) ? swapfile_len : nullptr)) {
+    zeb::platform::Result<std::string> volume = zeb::platform::swap_file_name();
+    if (!volume.ok()) return fail(volume.code(), 18);
+    if (!copy_out(*volume, swapfile, swapfile_max, present(mask, 20) ? swapfile_len : nullptr)) {
       return fail(zeb::err::kOutOfBounds, 18);
     }
   }

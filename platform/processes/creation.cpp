@@ -1,14 +1,15 @@
-// Process creation and process identity on Linux (see newprocess.h and the
-// "Processes" section of platform/README.md).
+// Process creation on Linux, and the children this process made (see
+// newprocess.h and the "Processes" section of platform/README.md).
 #include <zeb/platform/newprocess.h>
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -18,14 +19,14 @@
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
 #include <zeb/platform/procinfo.h>
-#include "platform/files/receive_internal.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
+#include "platform/ipc/channel.h"
 #include "platform/names/name_rules.h"
+#include "platform/processes/processes.h"
 #include "platform/rooms.h"
 
 namespace err = zeb::err;
-using zeb::present;
 
 namespace zeb::platform {
 namespace {
@@ -38,30 +39,36 @@ struct ChildEntry {
   bool watched = false;  // a thread waits for its end
 };
 
-// The children, shared with the threads that reap them. Never destroyed, so
-// a reaper that wakes while the program exits finds it intact.
+// The children of one host, shared with the threads that reap them: a
+// watcher holds the table as long as it runs, so one that wakes after its
+// host went (a test's host, or the process's at exit) finds the table
+// intact and cleans up only its own entry.
 struct Children {
   std::mutex lock;
   std::vector<ChildEntry> entries;
 };
-Children& children() {
-  static Children* c = new Children;
-  return *c;
-}
+
+// The host's state: its table of children. A host that goes forgets its
+// children; their watchers reap them and close what was kept for them.
+struct ChildrenState {
+  std::shared_ptr<Children> table = std::make_shared<Children>();
+};
+
+std::shared_ptr<Children> children_table() { return host().state<ChildrenState>().table; }
+Children& children() { return *host().state<ChildrenState>().table; }
+
+void forget(Children& c, long pid, const std::function<int(int)>& close);
 
 // Waits for one child to end, reaps it and closes what was kept for it. The
 // thread uses the seam entries as they stood when the child was made.
-void forget(long pid, const std::function<int(int)>& close);
-
-void watch(long pid, int pidfd, std::function<int(int, long, bool)> wait_exit,
-           std::function<int(int)> close) {
+void watch(std::shared_ptr<Children> table, long pid, int pidfd,
+           std::function<int(int, long, bool)> wait_exit, std::function<int(int)> close) {
   wait_exit(pidfd, pid, true);
-  forget(pid, close);
+  forget(*table, pid, close);
 }
 
 // Takes an ended child out of the table and closes what was kept for it.
-void forget(long pid, const std::function<int(int)>& close) {
-  Children& c = children();
+void forget(Children& c, long pid, const std::function<int(int)>& close) {
   std::lock_guard<std::mutex> guard(c.lock);
   for (auto it = c.entries.begin(); it != c.entries.end(); ++it) {
     if (it->pid != pid) continue;
@@ -88,7 +95,7 @@ void reap_unwatched() {
       if (!e.watched && syscalls().wait_exit(e.pidfd, e.pid, false) != 1) ended.push_back(e.pid);
     }
   }
-  for (long pid : ended) forget(pid, syscalls().close);
+  for (long pid : ended) forget(children(), pid, syscalls().close);
 }
 
 std::string trimmed(const char* text, size_t size) {
@@ -201,31 +208,6 @@ bool is_variable(const char* entry, const char* name) {
   return std::strncmp(entry, name, n) == 0 && entry[n] == '=';
 }
 
-// This process's creator's pid, fixed at the first use (0: not known).
-long creator_pid() {
-  static const long pid = [] {
-    long parent = static_cast<long>(::getppid());
-    return parent > 1 ? parent : 0L;
-  }();
-  return pid;
-}
-
-// Process handles (layout in platform/README.md and receive.h).
-void make_handle(long pid, int16_t* handle) { process_handle_of(pid, handle); }
-
-// The living process a handle names.
-bool handle_pid(const int16_t* handle, long* pid) {
-  if (handle[0] != 1) return false;
-  long p = (static_cast<long>(static_cast<uint16_t>(handle[2])) << 16) |
-           static_cast<uint16_t>(handle[3]);
-  if (p <= 0 || !process_alive(p)) return false;
-  int16_t id[4];
-  process_identifier_of(p, id);
-  if (id[3] != handle[1]) return false;
-  *pid = p;
-  return true;
-}
-
 }  // namespace
 
 std::string node_name() {
@@ -249,44 +231,98 @@ int dup_child_channel(long pid) {
   return -1;
 }
 
-}  // namespace zeb::platform
+namespace {
+// The creator as the host first saw it: a creator that ends leaves its
+// children to init, and the process still names the one that made it.
+struct CreatorState {
+  bool known = false;
+  long pid = 0;
+};
+}  // namespace
 
-using namespace zeb::platform;
+long creator_pid() {
+  CreatorState& s = host().state<CreatorState>();
+  if (!s.known) {
+    long parent = syscalls().getppid();
+    s.pid = parent > 1 ? parent : 0L;
+    s.known = true;
+  }
+  return s.pid;
+}
 
-int16_t NEWPROCESS(uint32_t mask, const char* program, int16_t priority, int16_t /*memory_pages*/,
-                   int16_t /*processor*/, int16_t* process_id, int16_t* error, const char* name,
-                   const char* /*hometerm*/) {
-  auto result = [&](int16_t word) {
-    if (present(mask, 6) && error != nullptr) *error = word;
-    return word;
+std::optional<std::array<int16_t, 4>> creator_identifier() {
+  long pid = creator_pid();
+  if (pid == 0 || !process_alive(pid)) return std::nullopt;
+  std::array<int16_t, 4> id;
+  process_identifier_of(pid, id.data());
+  return id;
+}
+
+Result<NamedProcess> lookup_process_name(const std::string& name) {
+  long pid = find_named_process(trimmed(name.data(), std::min<size_t>(name.size(), 6)));
+  if (pid == 0) return Status::error(err::kNoSuchDevice, "no process " + name);
+  NamedProcess found;
+  int16_t id[4];
+  process_identifier_of(pid, id);
+  found.cpupin = id[3];
+  long parent = pid == static_cast<long>(syscalls().getpid()) ? creator_pid() : parent_of(pid);
+  if (parent > 1 && process_alive(parent)) process_identifier_of(parent, found.parent.data());
+  return found;
+}
+
+Result<HandleParts> decompose_handle(const int16_t* handle) {
+  HandleParts parts;
+  if (!handle_pid(handle, &parts.pid)) return Status::error(err::kOutOfBounds, "process handle");
+  const uint16_t word = static_cast<uint16_t>(handle[1]);
+  parts.cpu = static_cast<int16_t>(word >> 8);
+  parts.pin = static_cast<int16_t>(word & 0xFF);
+  int16_t id[4];
+  process_identifier_of(parts.pid, id);
+  if ((reinterpret_cast<const unsigned char*>(id)[0] & 0x80) == 0) {
+    parts.process_name = trimmed(reinterpret_cast<const char*>(id), 6);
+  }
+  for (int i = 4; i < 8; ++i)
+    parts.sequence = (parts.sequence << 16) | static_cast<uint16_t>(handle[i]);
+  return parts;
+}
+
+Result<int32_t> node_number(std::string_view name) {
+  if (upper(name) != node_name()) return Status::error(18, "no node " + std::string(name));
+  return int32_t{kSystemNumber};
+}
+
+bool handle_pid(const int16_t* handle, long* pid) {
+  if (handle[0] != 1) return false;
+  long p = (static_cast<long>(static_cast<uint16_t>(handle[2])) << 16) |
+           static_cast<uint16_t>(handle[3]);
+  if (p <= 0 || !process_alive(p)) return false;
+  int16_t id[4];
+  process_identifier_of(p, id);
+  if (id[3] != handle[1]) return false;
+  *pid = p;
+  return true;
+}
+
+Result<Created> create_process(const CreateRequest& request) {
+  auto failed = [](int16_t kind, int16_t detail) {
+    return Status::error(zeb::create_error_word(kind, detail), "create process");
   };
-  if (!zeb::mask_fits(mask, 8)) {
-    return result(zeb::create_error_word(zeb::kCreateProgramFile, err::kInvalidOperation));
-  }
-  if (!present(mask, 1) || program == nullptr) {
-    return result(zeb::create_error_word(zeb::kCreateProgramFile, err::kMissingParameter));
-  }
+  if (request.program == nullptr) return failed(zeb::kCreateProgramFile, err::kMissingParameter);
   std::string path;
-  if (int16_t detail = program_path(program, &path); detail != 0) {
-    return result(zeb::create_error_word(zeb::kCreateProgramFile, detail));
+  if (int16_t detail = program_path(request.program, &path); detail != 0) {
+    return failed(zeb::kCreateProgramFile, detail);
   }
   std::string own_name;
-  if (present(mask, 7) && name != nullptr) {
-    std::string text = trimmed(name, 6);
+  if (request.name != nullptr) {
+    std::string text = trimmed(request.name, 6);
     own_name = process_name_from(text);
-    if (own_name.empty() || text[0] != '$') {
-      return result(zeb::create_error_word(zeb::kCreateNameError, err::kBadName));
-    }
-    if (find_named_process(own_name) != 0) {
-      return result(zeb::create_error_word(zeb::kCreateNameError, err::kFileInUse));
-    }
+    if (own_name.empty() || text[0] != '$') return failed(zeb::kCreateNameError, err::kBadName);
+    if (find_named_process(own_name) != 0) return failed(zeb::kCreateNameError, err::kFileInUse);
   }
 
   const Syscalls& sys = syscalls();
   int pair[2];
-  if (sys.socketpair(pair) != 0) {
-    return result(zeb::create_error_word(zeb::kCreateOutOfProcesses, last_error()));
-  }
+  if (sys.socketpair(pair) != 0) return failed(zeb::kCreateOutOfProcesses, last_error());
   // The environment: this process's, less its name and its own channel.
   std::vector<std::string> env;
   for (std::string& e : sys.environment()) {
@@ -301,13 +337,13 @@ int16_t NEWPROCESS(uint32_t mask, const char* program, int16_t priority, int16_t
   envp.push_back(nullptr);
   char* argv[] = {path.data(), nullptr};
 
-  const long pid = sys.spawn(path.c_str(), argv, envp.data(), pair[1],
-                             nice_increment(present(mask, 2) ? priority : -1));
+  const long pid =
+      sys.spawn(path.c_str(), argv, envp.data(), pair[1], nice_increment(request.priority));
   const int spawn_errno = errno;
   sys.close(pair[1]);
   if (pid < 0) {
     sys.close(pair[0]);
-    return result(creation_error(spawn_errno));
+    return Status::error(creation_error(spawn_errno), "spawn " + path);
   }
   ChildEntry entry;
   entry.pid = pid;
@@ -317,7 +353,7 @@ int16_t NEWPROCESS(uint32_t mask, const char* program, int16_t priority, int16_t
   entry.watched = true;
   add_child(entry);
   try {
-    std::thread(watch, pid, entry.pidfd, sys.wait_exit, sys.close).detach();
+    std::thread(watch, children_table(), pid, entry.pidfd, sys.wait_exit, sys.close).detach();
   } catch (const std::system_error&) {
     // No thread to be had (the host's process limit counts threads too):
     // the child is reaped by a later NEWPROCESS once it has ended.
@@ -326,108 +362,14 @@ int16_t NEWPROCESS(uint32_t mask, const char* program, int16_t priority, int16_t
     for (ChildEntry& e : c.entries) e.watched = e.watched && e.pid != pid;
   }
 
-  if (present(mask, 5) && process_id != nullptr) {
-    process_identifier_of(pid, process_id);
-    if (!own_name.empty()) {
-      char* id = reinterpret_cast<char*>(process_id);
-      std::memset(id, ' ', 6);
-      std::memcpy(id, own_name.data(), own_name.size());
-    }
+  Created created;
+  process_identifier_of(pid, created.id.data());
+  if (!own_name.empty()) {
+    char* id = reinterpret_cast<char*>(created.id.data());
+    std::memset(id, ' ', 6);
+    std::memcpy(id, own_name.data(), own_name.size());
   }
-  return result(0);
+  return created;
 }
 
-void MOM(int16_t* process_id) {
-  long pid = creator_pid();
-  if (pid != 0 && process_alive(pid)) {
-    process_identifier_of(pid, process_id);
-  } else {
-    std::memset(process_id, 0, 8);
-  }
-}
-
-void MYTERM(char* name) {
-  std::memset(name, ' ', 24);
-  std::memcpy(name, kHomeTerminalName.data(), kHomeTerminalName.size());
-}
-
-int16_t LOOKUPPROCESSNAME(int16_t* ppd) {
-  if (ppd == nullptr) return err::kMissingParameter;
-  long pid = find_named_process(trimmed(reinterpret_cast<const char*>(ppd), 6));
-  if (pid == 0) return err::kNoSuchDevice;
-  int16_t id[4];
-  process_identifier_of(pid, id);
-  ppd[3] = id[3];
-  ppd[4] = 0;
-  long parent = pid == static_cast<long>(syscalls().getpid()) ? creator_pid() : parent_of(pid);
-  if (parent > 1 && process_alive(parent)) {
-    process_identifier_of(parent, ppd + 5);
-  } else {
-    std::memset(ppd + 5, 0, 8);
-  }
-  return 0;
-}
-
-void PROCESSHANDLE_GETMINE_(int16_t* handle) {
-  make_handle(static_cast<long>(syscalls().getpid()), handle);
-}
-
-int16_t PROCESSHANDLE_DECOMPOSE_(uint32_t mask, const int16_t* handle, int16_t* cpu, int16_t* pin,
-                                 int32_t* node, char* nodename, int16_t nodename_max,
-                                 int16_t* nodename_len, char* procname, int16_t procname_max,
-                                 int16_t* procname_len, int64_t* sequence) {
-  if (!zeb::mask_fits(mask, 11)) return err::kInvalidOperation;
-  if (!present(mask, 1) || handle == nullptr) return err::kMissingParameter;
-  long pid = 0;
-  if (!handle_pid(handle, &pid)) return err::kOutOfBounds;
-  const uint16_t word = static_cast<uint16_t>(handle[1]);
-  if (present(mask, 2) && cpu != nullptr) *cpu = static_cast<int16_t>(word >> 8);
-  if (present(mask, 3) && pin != nullptr) *pin = static_cast<int16_t>(word & 0xFF);
-  if (present(mask, 4) && node != nullptr) *node = MYSYSTEMNUMBER();
-  auto copy_out = [&](const std::string& text, char* buffer, int16_t max, int16_t* len) {
-    if (buffer == nullptr) return true;
-    if (static_cast<size_t>(std::max<int16_t>(max, 0)) < text.size()) return false;
-    std::memcpy(buffer, text.data(), text.size());
-    if (len != nullptr) *len = static_cast<int16_t>(text.size());
-    return true;
-  };
-  if (present(mask, 5) && !copy_out(node_name(), nodename, present(mask, 6) ? nodename_max : 0,
-                                    present(mask, 7) ? nodename_len : nullptr)) {
-    return err::kOutOfBounds;
-  }
-  if (present(mask, 8)) {
-    int16_t id[4];
-    process_identifier_of(pid, id);
-    const unsigned char* b = reinterpret_cast<const unsigned char*>(id);
-    std::string name = (b[0] & 0x80) != 0 ? std::string() : trimmed(reinterpret_cast<char*>(id), 6);
-    if (!copy_out(name, procname, present(mask, 9) ? procname_max : 0,
-                  present(mask, 10) ? procname_len : nullptr)) {
-      return err::kOutOfBounds;
-    }
-  }
-  if (present(mask, 11) && sequence != nullptr) {
-    int64_t s = 0;
-    for (int i = 4; i < 8; ++i) s = (s << 16) | static_cast<uint16_t>(handle[i]);
-    *sequence = s;
-  }
-  return 0;
-}
-
-void TIMESTAMP(int16_t* interval_clock) {
-  const int64_t hundredths = PROCESSOR_CLOCK() / 10000;
-  for (int i = 0; i < 3; ++i) {
-    interval_clock[i] = static_cast<int16_t>((hundredths >> (32 - 16 * i)) & 0xFFFF);
-  }
-}
-
-int16_t NODENAME_TO_NODENUMBER_(uint32_t mask, const char* name, int16_t length, int32_t* node) {
-  if (!zeb::mask_fits(mask, 3)) return err::kInvalidOperation;
-  if (!present(mask, 1) || !present(mask, 2) || !present(mask, 3) || name == nullptr ||
-      node == nullptr || length < 0) {
-    return err::kMissingParameter;
-  }
-  std::string text(name, static_cast<size_t>(length));
-  if (upper(text) != node_name()) return 18;
-  *node = MYSYSTEMNUMBER();
-  return 0;
-}
+}  // namespace zeb::platform

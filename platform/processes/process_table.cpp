@@ -1,7 +1,8 @@
 // Process and user identity from the host: /proc for processes, the user
 // database (getpwuid_r, getgrgid_r) for users.
-#include <zeb/platform/procinfo.h>
+#include "platform/processes/processes.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -11,27 +12,30 @@
 #include <zeb/platform/cpuinfo.h>
 #include <zeb/platform/errors.h>
 #include <zeb/platform/types.h>
-#include "platform/files/receive_internal.h"
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
+#include "platform/ipc/channel.h"
 #include "platform/names/name_rules.h"
 #include "platform/rooms.h"
 
 namespace {
 
-constexpr int16_t kSystemNumber = 0;  // keep in step with PROCESSORTYPE's node
-constexpr int16_t kNoSuchSystem = 18;
+using zeb::platform::kSystemNumber;
 
-// The number of processor slots, read once: processors do not come and go
-// under a running process.
+// The number of processor slots, read once for a host: processors do not
+// come and go under a running process.
+struct SlotsState {
+  int slots = 0;  // 0: not read yet
+};
+
 int processor_slots() {
-  static const int slots = [] {
+  SlotsState& s = zeb::platform::host().state<SlotsState>();
+  if (s.slots == 0) {
     int32_t status = REMOTEPROCESSORSTATUS(-1);
     int n = static_cast<int>((static_cast<uint32_t>(status) >> 16) & 0xFFFF);
-    if (n < 1) n = 1;
-    if (n > 16) n = 16;
-    return n;
-  }();
-  return slots;
+    s.slots = n < 1 ? 1 : n > 16 ? 16 : n;
+  }
+  return s.slots;
 }
 
 int16_t word_of(long pid) {
@@ -94,7 +98,7 @@ bool uids_of(long pid, long* real, long* effective) {
 // The living process that answers to word: this process when the word is
 // its own, else the lowest pid that maps to it; 0 when there is none.
 long find_process(int16_t word) {
-  if (word == MYPID()) return own_pid();
+  if (word == word_of(own_pid())) return own_pid();
   uint16_t w = static_cast<uint16_t>(word);
   if ((w >> 8) >= static_cast<unsigned>(processor_slots())) return 0;
   std::vector<std::string> entries;
@@ -117,7 +121,7 @@ void name_part(const std::string& text, char* part) {
   std::memcpy(part, s.data(), s.size() < 8 ? s.size() : 8);
 }
 
-void program_internal_name(long pid, char* name24) {
+void internal_name_of_program(long pid, char* name24) {
   std::string link = "/proc/" + std::to_string(pid) + "/exe";
   std::string exe;
   if (zeb::platform::syscalls().readlink(link.c_str(), &exe) != 0 || exe.empty()) exe = "PROGRAM";
@@ -137,6 +141,8 @@ void program_internal_name(long pid, char* name24) {
 }  // namespace
 
 namespace zeb::platform {
+
+namespace err = zeb::err;
 
 std::string program_name_part(const std::string& text) {
   char part[8];
@@ -206,58 +212,62 @@ long parent_of(long pid) {
 }
 
 int16_t cpupin_of(long pid) { return word_of(pid); }
-}  // namespace zeb::platform
 
-int16_t MYPID() { return word_of(own_pid()); }
-
-int16_t MYSYSTEMNUMBER() { return kSystemNumber; }
-
-int16_t PROCESSINFO(uint32_t mask, int16_t cpupin, int16_t* process_id, int16_t* creator_id,
-                    int16_t* process_accessor_id, int16_t* priority, char* program_file,
-                    char* home_terminal, int16_t sysnum, int64_t* process_time) {
-  using zeb::present;
-  if (!present(mask, 1)) return zeb::err::kMissingParameter;
-  if (present(mask, 8) && sysnum != -1 && sysnum != kSystemNumber) return kNoSuchSystem;
-  const long pid = find_process(cpupin);
-  if (pid == 0) return zeb::err::kNotFound;
-  const bool self = pid == own_pid();
-
-  if (present(mask, 2) && process_id != nullptr)
-    zeb::platform::process_identifier_of(pid, process_id);
-  if ((present(mask, 3) && creator_id != nullptr) ||
-      (present(mask, 4) && process_accessor_id != nullptr)) {
-    long real = 0, effective = 0;
-    if (self) {
-      real = zeb::platform::syscalls().getuid();
-      effective = zeb::platform::syscalls().geteuid();
-    } else if (!uids_of(pid, &real, &effective)) {
-      return zeb::err::kNotFound;  // the process ended meanwhile
-    }
-    if (present(mask, 3) && creator_id != nullptr) *creator_id = static_cast<int16_t>(real);
-    if (present(mask, 4) && process_accessor_id != nullptr) {
-      *process_accessor_id = static_cast<int16_t>(effective);
-    }
-  }
-  if (present(mask, 5) && priority != nullptr) *priority = 150;
-  if (present(mask, 6) && program_file != nullptr) program_internal_name(pid, program_file);
-  if (present(mask, 7) && home_terminal != nullptr) {
-    std::memset(home_terminal, ' ', 24);
-    std::memcpy(home_terminal, zeb::platform::kHomeTerminalName.data(),
-                zeb::platform::kHomeTerminalName.size());
-  }
-  if (present(mask, 9) && process_time != nullptr) *process_time = self ? MYPROCESSTIME() : 0;
-  return 0;
+Result<ProcessPair> named_pair(const std::string& name) {
+  long pid = find_named_process(name);
+  if (pid == 0) return Status::error(err::kNotFound, "no process " + name);
+  ProcessPair pair;
+  pair.name = name;
+  process_handle_of(pid, pair.primary.data());
+  return pair;
 }
 
-int16_t USERIDTOUSERNAME(int16_t* buffer) {
-  if (buffer == nullptr) return zeb::err::kMissingParameter;
-  const long uid = static_cast<uint16_t>(buffer[0]);
+Result<ProcessPair> own_pair() {
+  ProcessPair pair;
+  pair.name = process_name();
+  if (pair.name.empty()) return Status::error(7, "an unnamed process is no pair");
+  process_handle_of(own_pid(), pair.primary.data());
+  return pair;
+}
+
+bool null_or_own_handle(const int16_t* handle) {
+  int16_t null[10], own[10];
+  null_handle(null);
+  process_handle_of(own_pid(), own);
+  return std::equal(null, null + 10, handle) || std::equal(own, own + 10, handle);
+}
+
+int16_t own_cpupin() { return word_of(own_pid()); }
+
+long process_of_cpupin(int16_t word) { return find_process(word); }
+
+Result<ProcessUsers> process_users(long pid) {
+  ProcessUsers users;
+  if (pid == own_pid()) {
+    users.real = syscalls().getuid();
+    users.effective = syscalls().geteuid();
+  } else if (!uids_of(pid, &users.real, &users.effective)) {
+    return Status::error(err::kNotFound, "process ended");
+  }
+  return users;
+}
+
+std::array<char, 24> program_internal_name(long pid) {
+  std::array<char, 24> name;
+  internal_name_of_program(pid, name.data());
+  return name;
+}
+
+Result<std::array<char, 16>> user_group_names(long uid) {
   std::string user, group;
-  if (zeb::platform::syscalls().user_names(uid, &user, &group) != 0) return zeb::err::kNotFound;
-  char names[16];
-  std::memset(names, ' ', sizeof names);
-  std::memcpy(names, group.data(), group.size() < 8 ? group.size() : 8);
-  std::memcpy(names + 8, user.data(), user.size() < 8 ? user.size() : 8);
-  std::memcpy(buffer, names, sizeof names);
-  return 0;
+  if (syscalls().user_names(uid, &user, &group) != 0) {
+    return Status::error(err::kNotFound, "user " + std::to_string(uid));
+  }
+  std::array<char, 16> names;
+  names.fill(' ');
+  std::memcpy(names.data(), group.data(), group.size() < 8 ? group.size() : 8);
+  std::memcpy(names.data() + 8, user.data(), user.size() < 8 ? user.size() : 8);
+  return names;
 }
+
+}  // namespace zeb::platform

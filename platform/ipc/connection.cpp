@@ -1,0 +1,108 @@
+// Connections between processes (see connection.h).
+#include "platform/ipc/connection.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include <zeb/platform/errors.h>
+#include "platform/host/syscalls.h"
+#include "platform/ipc/channel.h"
+
+namespace zeb::platform {
+namespace {
+
+void append16(Message* m, int16_t value) {
+  m->push_back(static_cast<char>((static_cast<uint16_t>(value) >> 8) & 0xFF));
+  m->push_back(static_cast<char>(static_cast<uint16_t>(value) & 0xFF));
+}
+
+}  // namespace
+
+int16_t make_private_channel(Connection* parent, int* child) {
+  int fds[2];
+  if (syscalls().socketpair(fds) != 0) return error_from_errno(errno);
+  parent->fd = fds[0];
+  *child = fds[1];
+  return 0;
+}
+
+int16_t connect_named_process(std::string_view name, Connection* connection) {
+  std::string wanted = process_name_from(std::string(name));
+  if (wanted.empty()) return err::kBadName;
+  std::string dir = socket_directory();
+  int16_t error = check_socket_directory(dir, false);
+  if (error == err::kNotFound) return err::kNoSuchDevice;
+  if (error != 0) return error;
+  std::string path = dir + "/" + wanted.substr(1);
+  if (path.size() > kMaxSocketPath) return err::kBadName;
+  int fd = syscalls().unix_socket(SOCK_SEQPACKET);
+  if (fd < 0) return error_from_errno(errno);
+  if (syscalls().connect_unix(fd, path.c_str()) != 0) {
+    error =
+        (errno == ENOENT || errno == ECONNREFUSED) ? err::kNoSuchDevice : error_from_errno(errno);
+    syscalls().close(fd);
+    return error;
+  }
+  connection->fd = fd;
+  return 0;
+}
+
+void close_connection(Connection* connection) {
+  if (connection->fd >= 0) syscalls().close(connection->fd);
+  connection->fd = -1;
+}
+
+int16_t send_message(const Connection& connection, bool system, const Message& message,
+                     int16_t* reply_error, int timeout_ms, void* reply_data, int16_t reply_max,
+                     int16_t* reply_len) {
+  if (message.size() > static_cast<size_t>(kMaxMessage)) return err::kOutOfBounds;
+  if (connection.fd < 0) return err::kNotOpenFile;
+  int16_t accept = std::max<int16_t>(reply_max, 0);
+  Message frame;
+  frame.push_back(system ? kFrameSystem : kFrameData);
+  frame.push_back(0);
+  append16(&frame, accept);
+  frame.insert(frame.end(), message.begin(), message.end());
+  if (syscalls().send(connection.fd, frame.data(), frame.size(), true) < 0) {
+    return (errno == EPIPE || errno == ECONNRESET || errno == ENOTCONN) ? err::kPathDown
+                                                                        : error_from_errno(errno);
+  }
+  pollfd wait = {connection.fd, POLLIN, 0};
+  int ready = syscalls().poll(&wait, 1, timeout_ms);
+  if (ready < 0) return error_from_errno(errno);
+  if (ready == 0) return err::kTimedOut;
+  char reply[kReplyHeader + kMaxMessage];
+  long n = syscalls().recv(connection.fd, reply, sizeof reply, true);
+  if (n < kReplyHeader) return err::kPathDown;
+  n = std::min<long>(n, static_cast<long>(sizeof reply));
+  *reply_error = static_cast<int16_t>((static_cast<unsigned char>(reply[0]) << 8) |
+                                      static_cast<unsigned char>(reply[1]));
+  size_t length = std::min<size_t>(static_cast<size_t>(n - kReplyHeader), accept);
+  if (reply_data != nullptr && length > 0) std::memcpy(reply_data, reply + kReplyHeader, length);
+  if (reply_len != nullptr) *reply_len = static_cast<int16_t>(length);
+  return 0;
+}
+
+int16_t process_message(int fd, const void* buffer, int16_t write_count, void* reply,
+                        int16_t reply_max, int16_t* reply_len, int16_t* reply_error) {
+  Connection connection{fd};
+  const char* bytes = static_cast<const char*>(buffer);
+  Message message(bytes, bytes + write_count);
+  return send_message(connection, false, message, reply_error, -1, reply, reply_max, reply_len);
+}
+
+void close_process(int fd) {
+  Connection connection{fd};
+  int16_t reply = 0;
+  // The connection ends whatever the answer: a process that has gone has
+  // nothing to say, and a close cannot fail for it.
+  (void)send_message(connection, true, close_message(), &reply);
+  close_connection(&connection);
+}
+
+}  // namespace zeb::platform

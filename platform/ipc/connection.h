@@ -1,0 +1,72 @@
+// Connections between processes: the framing on the channels, the private
+// channel a parent makes for a child, connecting to a named process's
+// $RECEIVE, and one message with its reply. Internal to the platform; the
+// messages themselves are built by the codec (messages.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/ipc/messages.h"
+
+namespace zeb::platform {
+
+// Framing on the channels. Each message is one record of a SOCK_SEQPACKET
+// socket: a 4-byte header (kind, 0, the largest reply accepted as a
+// big-endian 16-bit count), then the message. Each reply is one record: the
+// error number (big-endian 16 bits), then the reply data.
+constexpr int kFrameHeader = 4;
+constexpr char kFrameData = 1;
+constexpr char kFrameSystem = 2;
+constexpr int kReplyHeader = 2;
+constexpr int kMaxMessage = 32767;
+// The longest path of a Unix socket, its terminating NUL not counted.
+constexpr size_t kMaxSocketPath = 107;
+
+// A connection to another process's $RECEIVE, owned by the caller: close it
+// with close_connection.
+struct Connection {
+  int fd = -1;
+};
+
+// Makes a private channel for a child: the parent's end in *parent (kept,
+// close-on-exec) and the end the child inherits in *child. Returns 0 or the
+// error.
+int16_t make_private_channel(Connection* parent, int* child);
+
+// Connects to the $RECEIVE of the process named name ("$NAME") of this
+// user. Returns 0; 14 when no such process listens; 48 when the socket
+// directory is not this user's own with mode 0700; or the error.
+int16_t connect_named_process(std::string_view name, Connection* connection);
+
+void close_connection(Connection* connection);
+
+// Sends one message (a system message when system is true) and waits up to
+// timeout_ms milliseconds (-1: no limit) for the reply. The reply's error
+// number goes to *reply_error and up to reply_max bytes of its data to
+// reply_data (count in *reply_len). Returns 0 when a reply came; 40 on time
+// out; 201 when the receiver is gone; 22 for a message longer than 32767
+// bytes.
+int16_t send_message(const Connection& connection, bool system, const Message& message,
+                     int16_t* reply_error, int timeout_ms = -1, void* reply_data = nullptr,
+                     int16_t reply_max = 0, int16_t* reply_len = nullptr);
+
+// A process file's connection (a descriptor the file table keeps): one data
+// message and its reply (0 when a reply came, its error in *reply_error);
+// "close" and the end of the connection.
+int16_t process_message(int fd, const void* buffer, int16_t write_count, void* reply,
+                        int16_t reply_max, int16_t* reply_len, int16_t* reply_error);
+void close_process(int fd);
+
+// Defined by the process room (processes/process_files.cpp), which knows the
+// host's processes and this process's children; declared here for the file
+// table, which opens a process when FILE_OPEN_ is given its name. Whether a
+// name ("$NAME") is a process name; opening a process by name (its private
+// channel when it is a child of this process, else its named socket),
+// "open" included, under a new file number.
+bool is_process_name(const std::string& name);
+int16_t open_process_by_name(const std::string& name, int16_t* filenum);
+
+}  // namespace zeb::platform

@@ -1,0 +1,157 @@
+// Processes as files: OPEN and FILE_OPEN_ of a process (see the "Process
+// files" section of platform/README.md). The file table (fs.cpp) keeps the
+// connection; the messages WRITEX and WRITEREADX send over it are ipc's
+// (platform/ipc/connection.h).
+#include <cstring>
+#include <string>
+
+#include <zeb/platform/errors.h>
+#include <zeb/platform/fs.h>
+#include "platform/host/syscalls.h"
+#include "platform/ipc/channel.h"
+#include "platform/ipc/connection.h"
+#include "platform/processes/processes.h"
+#include "platform/rooms.h"
+
+namespace err = zeb::err;
+
+namespace zeb::platform {
+namespace {
+
+std::string trimmed(const char* text, size_t size) {
+  std::string s(text, size);
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s;
+}
+
+// A connection to the process a pid names: the private channel when it is a
+// child of this process, else its named socket.
+int16_t connect_process(long pid, const std::string& name, int* fd) {
+  if (pid != 0) {
+    *fd = dup_child_channel(pid);
+    if (*fd >= 0) return 0;
+  }
+  if (name.empty()) return err::kNoSuchDevice;
+  Connection connection;
+  int16_t error = connect_named_process(name, &connection);
+  *fd = connection.fd;
+  return error;
+}
+
+// A process that does not answer "open" within this many milliseconds is
+// no library process (a program that never reads its $RECEIVE): the open
+// fails with 40 rather than wait for ever. It is the limit a library
+// process's intake gives its parent for each message.
+constexpr int kOpenReplyLimitMs = 30000;
+
+// Sends "open" and takes a file number for the connection.
+int16_t open_connection(int fd, const std::string& name, int16_t* filenum) {
+  Connection connection{fd};
+  int16_t reply = 0;
+  int16_t error = send_message(connection, true, open_message(), &reply, kOpenReplyLimitMs);
+  if (error == 0) error = reply;
+  if (error == 0) error = add_process_file(fd, name, filenum);
+  if (error != 0) syscalls().close(fd);
+  return error;
+}
+
+}  // namespace
+
+bool is_process_name(const std::string& volume) {
+  return !process_name_from(volume).empty() && volume[0] == '$';
+}
+
+int16_t open_process_by_name(const std::string& name, int16_t* filenum) {
+  const std::string process = process_name_from(name);
+  if (process.empty()) return err::kBadName;
+  int fd = -1;
+  if (int16_t error = connect_process(find_named_process(process), process, &fd); error != 0) {
+    return error;
+  }
+  return open_connection(fd, process, filenum);
+}
+
+Result<int16_t> open_process(const char* name) {
+  int16_t filenum = zeb::kNotOpen;
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(name);
+  const bool blank_rest = trimmed(name + 8, 16).empty();
+  int16_t error = 0;
+  if ((bytes[0] & 0x80) != 0 && blank_rest) {
+    // An unnamed process by its identifier: only a child of this process
+    // can be reached.
+    int16_t id[4];
+    std::memcpy(id, name, 8);
+    long pid = pid_of_identifier(id);
+    int fd = -1;
+    error = connect_process(pid, "", &fd);
+    if (error == 0) error = open_connection(fd, "", &filenum);
+    error = record_open_error(error);
+  } else if (const std::string first = trimmed(name, 8); blank_rest && first.size() <= 6 &&
+                                                         find_volume(first) == nullptr &&
+                                                         is_process_name(first)) {
+    error = record_open_error(open_process_by_name(first, &filenum));
+  } else {
+    char external[32];
+    int16_t length = FNAMECOLLAPSE(name, external);
+    error = FILE_OPEN_(zeb::mask({1, 2, 3}), external, length, &filenum);
+  }
+  if (error != 0) return Status::error(error, "open process");
+  return filenum;
+}
+
+ProcessFileHandle& ProcessFileHandle::operator=(ProcessFileHandle&& other) noexcept {
+  if (this != &other) {
+    this->~ProcessFileHandle();
+    filenum_ = other.release();
+  }
+  return *this;
+}
+
+ProcessFileHandle::~ProcessFileHandle() {
+  // A close cannot fail in a way the owner could act on: the connection
+  // ends whatever the process answers.
+  if (filenum_ >= 0) FILE_CLOSE_(zeb::mask({1}), filenum_);
+}
+
+Result<ProcessFileHandle> ProcessFileHandle::open(const char* name24) {
+  Result<int16_t> filenum = open_process(name24);
+  if (!filenum.ok()) return filenum.status();
+  return ProcessFileHandle(*filenum);
+}
+
+Status ProcessFileHandle::send(std::span<const char> message) {
+  const int fd = host_fd(filenum_);
+  if (fd < 0) return Status::error(err::kNotOpenFile, "process file");
+  int16_t reply = 0;
+  int16_t error = process_message(fd, message.data(), static_cast<int16_t>(message.size()), nullptr,
+                                  0, nullptr, &reply);
+  // The process's reply error is the message's, and the file's last error.
+  if (error == 0) error = reply;
+  set_last_error(filenum_, error);
+  return Status::error(error, "message to a process");
+}
+
+ReceiveQueueHandle& ReceiveQueueHandle::operator=(ReceiveQueueHandle&& other) noexcept {
+  if (this != &other) {
+    this->~ReceiveQueueHandle();
+    filenum_ = other.filenum_;
+    other.filenum_ = -1;
+  }
+  return *this;
+}
+
+ReceiveQueueHandle::~ReceiveQueueHandle() {
+  // Closing the queue cannot fail in a way the owner could act on.
+  if (filenum_ >= 0) FILE_CLOSE_(zeb::mask({1}), filenum_);
+}
+
+Result<ReceiveQueueHandle> ReceiveQueueHandle::open(int16_t nowait_depth, int16_t receive_depth,
+                                                    int16_t options) {
+  int16_t filenum = zeb::kNotOpen;
+  int16_t error = FILE_OPEN_(zeb::mask({1, 2, 3, 6, 7, 8}), "$RECEIVE", 8, &filenum, 0, 0,
+                             nowait_depth, receive_depth, options);
+  if (error != 0) return Status::error(error, "open $RECEIVE");
+  return ReceiveQueueHandle(filenum);
+}
+
+}  // namespace zeb::platform

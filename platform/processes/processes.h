@@ -1,0 +1,203 @@
+// Internal interface of the process room: the host's processes as the
+// library sees them (identifiers, names, cpu-and-pin words), this process,
+// process creation and processes opened as files. The procedures of
+// newprocess.h, procinfo.h and this_process.h are adapters over these
+// typed calls. Not part of the library's public interface.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/host/status.h"
+
+namespace zeb::platform {
+
+// The system number of this host (keep in step with PROCESSORTYPE's node).
+constexpr int16_t kSystemNumber = 0;
+
+// --- The host's processes (process_table.cpp) -----------------------------
+
+// The 4-word process identifier of a host process (layout in procinfo.h);
+// the living process an identifier names (0: none); the living process of a
+// name ("$NAME") other than this one, the lowest pid when several carry it
+// (0: none; this process when the name is its own); the parent of a process
+// (0 when unknown).
+void process_identifier_of(long pid, int16_t* process_id);
+long pid_of_identifier(const int16_t* process_id);
+long find_named_process(const std::string& name);
+long parent_of(long pid);
+bool process_alive(long pid);
+
+// This process's cpu-and-pin word; the living process that answers to a
+// word (this one when the word is its own, else the lowest pid; 0: none).
+int16_t own_cpupin();
+long process_of_cpupin(int16_t word);
+
+// The real and effective user of a process; 11 when it ended meanwhile.
+struct ProcessUsers {
+  long real = 0;
+  long effective = 0;
+};
+Result<ProcessUsers> process_users(long pid);
+
+// The internal name (24 bytes) of the program a process runs.
+std::array<char, 24> program_internal_name(long pid);
+
+// A host file or directory name as a part of a program file's internal name
+// on the host's own file system: upper case, letters and digits only,
+// starting with a letter ("Z" put in front otherwise), at most 8 characters.
+std::string program_name_part(const std::string& text);
+
+// The group and user names (8 bytes each, blank padded) of a user id; 11
+// when the user database does not know it.
+Result<std::array<char, 16>> user_group_names(long uid);
+
+// --- This process (self.cpp) ----------------------------------------------
+
+// The home terminal's name, the host path of the program file, and the
+// process's swap file (named by its swap volume alone; 14 without one).
+std::string home_terminal_name();
+std::string program_path();
+Result<std::string> swap_file_name();
+
+// --- Process creation (creation.cpp) --------------------------------------
+
+// What NEWPROCESS is asked. program is a 24-byte internal name; priority -1
+// keeps this process's; name, when given, the new process's name ("$NAME",
+// blank padded to 6 bytes).
+struct CreateRequest {
+  const char* program = nullptr;
+  int16_t priority = -1;
+  const char* name = nullptr;
+};
+// A process made: its 4-word identifier (a named one carries its name).
+struct Created {
+  std::array<int16_t, 4> id{};
+};
+// Starts a process that this one can talk to over a private channel. The
+// error is a creation error word (newprocess.h).
+Result<Created> create_process(const CreateRequest& request);
+
+// A new descriptor for this process's end of the private channel of a child
+// made by create_process that has not been reaped; -1 otherwise.
+int dup_child_channel(long pid);
+
+// This process's creator's pid, fixed at the first use (0: not known).
+long creator_pid();
+
+// The identifier of this process's creator while it lives; nothing once it
+// has ended or when it is not known.
+std::optional<std::array<int16_t, 4>> creator_identifier();
+
+// A named process ("$NAME", blank padded) as LOOKUPPROCESSNAME gives it:
+// its cpu-and-pin word and its parent's identifier (zeros when the parent
+// has ended or is init). 14 when no process carries the name.
+struct NamedProcess {
+  int16_t cpupin = 0;
+  std::array<int16_t, 4> parent{};
+};
+Result<NamedProcess> lookup_process_name(const std::string& name);
+
+// The parts of a process handle (layout in receive.h): 22 when it names no
+// living process.
+struct HandleParts {
+  long pid = 0;
+  int16_t cpu = 0;
+  int16_t pin = 0;
+  std::string process_name;  // empty for an unnamed process
+  int64_t sequence = 0;      // the process's start time
+};
+Result<HandleParts> decompose_handle(const int16_t* handle);
+
+// Process pairs: no process of this host has a backup or an ancestor, so a
+// pair is one named process. The pair a name gives (11 when no process
+// carries it), and this process's (7 when it is unnamed: it is no pair).
+struct ProcessPair {
+  std::string name;
+  std::array<int16_t, 10> primary{};  // the primary's process handle
+};
+Result<ProcessPair> named_pair(const std::string& name);
+Result<ProcessPair> own_pair();
+// Whether a handle is the null handle or this process's own.
+bool null_or_own_handle(const int16_t* handle);
+
+// The node number of a node name (any case); 18 for a node other than this
+// host's.
+Result<int32_t> node_number(std::string_view name);
+
+// The living process a handle names: true with its pid in *pid.
+bool handle_pid(const int16_t* handle, long* pid);
+
+// The command-line arguments after the program's name, from
+// /proc/self/cmdline (shellstart.cpp).
+std::vector<std::string> command_arguments();
+
+// The node's name ("\" and up to 7 letters or digits).
+std::string node_name();
+
+// --- Processes as files (process_files.cpp) --------------------------------
+// (is_process_name and open_process_by_name are declared for the file
+// table in platform/ipc/connection.h.)
+
+// A process opened as a file of the file table, for the layers above that
+// talk to a process they made: closed (with "close") when the object goes.
+class ProcessFileHandle {
+ public:
+  ProcessFileHandle() = default;
+  explicit ProcessFileHandle(int16_t filenum) : filenum_(filenum) {}
+  ProcessFileHandle(ProcessFileHandle&& other) noexcept : filenum_(other.release()) {}
+  ProcessFileHandle& operator=(ProcessFileHandle&& other) noexcept;
+  ~ProcessFileHandle();
+
+  // Opens the process of a 24-byte name as open_process does.
+  static Result<ProcessFileHandle> open(const char* name24);
+
+  // Sends one message and waits for its reply; the status is the reply's
+  // error, or the error that kept the message from its reply (201: the
+  // process is gone).
+  Status send(std::span<const char> message);
+
+  int16_t filenum() const { return filenum_; }
+
+ private:
+  int16_t release() {
+    int16_t f = filenum_;
+    filenum_ = -1;
+    return f;
+  }
+  int16_t filenum_ = -1;
+};
+
+// This process's $RECEIVE opened as a file of the file table, for the
+// layers above that serve it with the queue's typed calls (ipc/queue.h):
+// closed when the object goes. The receive depth and the options are
+// accepted and not interpreted, as FILE_OPEN_ takes them.
+class ReceiveQueueHandle {
+ public:
+  ReceiveQueueHandle() = default;
+  ReceiveQueueHandle(ReceiveQueueHandle&& other) noexcept : filenum_(other.filenum_) {
+    other.filenum_ = -1;
+  }
+  ReceiveQueueHandle& operator=(ReceiveQueueHandle&& other) noexcept;
+  ~ReceiveQueueHandle();
+
+  // 12 when the queue is open already; 2 for a nowait depth above 1.
+  static Result<ReceiveQueueHandle> open(int16_t nowait_depth, int16_t receive_depth = 1,
+                                         int16_t options = 0);
+  int16_t filenum() const { return filenum_; }
+
+ private:
+  explicit ReceiveQueueHandle(int16_t filenum) : filenum_(filenum) {}
+  int16_t filenum_ = -1;
+};
+
+// Opens a process by its 24-byte name (a named process, an unnamed child by
+// its identifier, or anything else as a file name) under a new file number.
+Result<int16_t> open_process(const char* name24);
+
+}  // namespace zeb::platform
