@@ -12,10 +12,13 @@
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
 #include <zeb/platform/procinfo.h>
+#include "platform/files/files.h"
 #include "platform/host/syscalls.h"
 #include "platform/ipc/channel.h"
+#include "platform/names/file_names.h"
 #include "platform/processes/processes.h"
-#include "platform/rooms.h"
+#include "platform/volumes/scratch.h"
+#include "platform/volumes/volumes.h"
 
 namespace err = zeb::err;
 using zeb::present;

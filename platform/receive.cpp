@@ -9,10 +9,13 @@
 #include <string>
 
 #include <zeb/platform/errors.h>
+#include "platform/files/files.h"
 #include "platform/ipc/channel.h"
 #include "platform/ipc/queue.h"
+#include "platform/names/file_names.h"
 #include "platform/processes/processes.h"
-#include "platform/rooms.h"
+#include "platform/volumes/scratch.h"
+#include "platform/volumes/volumes.h"
 
 namespace err = zeb::err;
 using zeb::present;

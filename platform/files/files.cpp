@@ -14,7 +14,8 @@
 #include "platform/host/host.h"
 #include "platform/ipc/connection.h"
 #include "platform/ipc/queue.h"
-#include "platform/rooms.h"
+#include "platform/names/file_names.h"
+#include "platform/volumes/scratch.h"
 #include "platform/volumes/volumes.h"
 
 namespace err = zeb::err;

@@ -163,4 +163,12 @@ int open_internal_for_mapping(const char* internal_name, int16_t* error);
 void install_volume_table(const std::string& text);
 void restore_volume_table();
 
+// For the processes room: the file table takes a connection to a process's
+// $RECEIVE under a new file number (0, or 34 when the table is full), keeps
+// the error of an open that produced no file number, and sets the last
+// error of an open file number (false when the number is not open).
+int16_t add_process_file(int fd, const std::string& name, int16_t* filenum);
+int16_t record_open_error(int16_t error);
+bool set_last_error(int16_t filenum, int16_t error);
+
 }  // namespace zeb::platform

@@ -6,10 +6,13 @@
 
 #include <zeb/platform/errors.h>
 #include "platform/files/file.h"
+#include "platform/files/files.h"
 #include "platform/host/syscalls.h"
 #include "platform/ipc/connection.h"
 #include "platform/ipc/queue.h"
-#include "platform/rooms.h"
+#include "platform/names/file_names.h"
+#include "platform/volumes/scratch.h"
+#include "platform/volumes/volumes.h"
 
 namespace err = zeb::err;
 

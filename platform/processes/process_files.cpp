@@ -7,11 +7,14 @@
 
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
+#include "platform/files/files.h"
 #include "platform/host/syscalls.h"
 #include "platform/ipc/channel.h"
 #include "platform/ipc/connection.h"
+#include "platform/names/file_names.h"
 #include "platform/processes/processes.h"
-#include "platform/rooms.h"
+#include "platform/volumes/scratch.h"
+#include "platform/volumes/volumes.h"
 
 namespace err = zeb::err;
 

@@ -12,11 +12,14 @@
 #include <zeb/platform/cpuinfo.h>
 #include <zeb/platform/errors.h>
 #include <zeb/platform/types.h>
+#include "platform/files/files.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/ipc/channel.h"
+#include "platform/names/file_names.h"
 #include "platform/names/name_rules.h"
-#include "platform/rooms.h"
+#include "platform/volumes/scratch.h"
+#include "platform/volumes/volumes.h"
 
 namespace {
 

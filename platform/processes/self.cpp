@@ -7,10 +7,13 @@
 #include <string>
 
 #include <zeb/platform/errors.h>
+#include "platform/files/files.h"
 #include "platform/host/syscalls.h"
 #include "platform/ipc/queue.h"
+#include "platform/names/file_names.h"
 #include "platform/processes/processes.h"
-#include "platform/rooms.h"
+#include "platform/volumes/scratch.h"
+#include "platform/volumes/volumes.h"
 
 namespace {
 

@@ -8,13 +8,15 @@
 
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
+#include "platform/files/files.h"
 #include "platform/host/diagnostics.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/ipc/queue.h"
+#include "platform/names/file_names.h"
 #include "platform/names/name_rules.h"
 #include "platform/processes/processes.h"
-#include "platform/rooms.h"
+#include "platform/volumes/scratch.h"
 #include "platform/volumes/volumes.h"
 
 namespace zeb::platform {
