@@ -204,7 +204,7 @@ bool is_variable(const char* entry, const char* name) {
 // This process's creator's pid, fixed at the first use (0: not known).
 long creator_pid() {
   static const long pid = [] {
-    long parent = static_cast<long>(::getppid());
+    long parent = syscalls().getppid();
     return parent > 1 ? parent : 0L;
   }();
   return pid;
