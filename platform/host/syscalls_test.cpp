@@ -21,6 +21,7 @@
 #include <zeb/platform/procinfo.h>
 #include <zeb/platform/segment.h>
 #include "platform/host/diagnostics.h"
+#include "platform/host/host.h"
 #include "platform/host/testing.h"
 #include "platform/rooms.h"
 #include "platform/volumes/volumes.h"
@@ -166,7 +167,8 @@ TEST(Seam, EveryHostCallOfTheProceduresGoesThroughTheTable) {
 #define ZEB_SEAM_ENTRIES(X)                                                                        \
   X(open)                                                                                          \
   X(openat)                                                                                        \
-  X(close) X(read) X(write) X(pread) X(pwrite) X(fstat) X(ftruncate) X(fsync) X(fallocate) X(dup)  \
+  X(close)                                                                                         \
+  X(read) X(write) X(pread) X(pwrite) X(fstat) X(ftruncate) X(fsync) X(fallocate) X(dup)           \
       X(memfd_create) X(mmap) X(munmap) X(madvise) X(file_size_limit) X(stat) X(lstat) X(access)   \
           X(mkdir) X(rmdir) X(unlink) X(unlinkat) X(rename) X(readlink) X(realpath)                \
               X(list_directory) X(read_file) X(kernel_release) X(clock_ticks) X(getpid) X(getuid)  \
@@ -437,6 +439,29 @@ TEST(Clock, FrozenTimeMovesOnlyWhenAdvancedOrSleptAndNeverGoesBack) {
   }
   EXPECT_FALSE(zeb::platform::clock_frozen());
   EXPECT_GE(PROCESSOR_CLOCK(), last);
+}
+
+// The clock is the host's: a test's host starts with a clock that runs, and
+// one it froze is put back when it goes, leaving the frozen clock of the
+// host before it as it was.
+TEST(Clock, EachHostHasAClockOfItsOwn) {
+  namespace zp = zeb::platform;
+  zp::clock_freeze();
+  const int64_t outer = PROCESSOR_CLOCK();
+  for (int64_t advance : {int64_t{0}, int64_t{5000000}}) {
+    zp::ScopedHost scope(zp::host().config());
+    EXPECT_FALSE(zp::clock_frozen());
+    zp::clock_freeze();
+    const int64_t inner = PROCESSOR_CLOCK();
+    zp::clock_advance(advance);
+    EXPECT_EQ(PROCESSOR_CLOCK(), inner + advance);
+  }
+  EXPECT_TRUE(zp::clock_frozen());
+  EXPECT_EQ(PROCESSOR_CLOCK(), outer);
+  zp::clock_advance(7);
+  EXPECT_EQ(PROCESSOR_CLOCK(), outer + 7);
+  zp::clock_release();
+  EXPECT_FALSE(zp::clock_frozen());
 }
 
 }  // namespace

@@ -50,7 +50,18 @@ struct SegmentState {
   SegmentState& operator=(const SegmentState&) = delete;
   std::map<int16_t, Segment> table;
   int16_t in_use = -1;
+  // The state of the host before this one whose segment this one took the
+  // base from; its segment goes back to the base when this state goes.
+  SegmentState* displaced = nullptr;
 };
+
+// The process's reservation and the host state whose segment is mapped at
+// its start (null: none). Process-wide, as the base is.
+struct Reservation {
+  char* base;
+  SegmentState* holder = nullptr;
+};
+Reservation& reservation();
 
 SegmentState& state() { return zeb::platform::host().state<SegmentState>(); }
 std::map<int16_t, Segment>& segments() { return state().table; }
@@ -67,6 +78,11 @@ char* reserve() {
   return static_cast<char*>(p);
 }
 
+Reservation& reservation() {
+  static Reservation r{reserve()};
+  return r;
+}
+
 // Gives the start of the range back to the reservation.
 void unmap_in_use(SegmentState& st) {
   if (st.in_use < 0) return;
@@ -76,13 +92,25 @@ void unmap_in_use(SegmentState& st) {
                     kReserveFlags | MAP_FIXED, -1, 0);
   }
   st.in_use = -1;
+  if (reservation().holder == &st) reservation().holder = nullptr;
 }
 
 void unmap_in_use() { unmap_in_use(state()); }
 
+bool map_at_base(SegmentState& st, const Segment& s);
+
+// A host that goes closes its swap files and hands the base back to the
+// host whose segment it displaced, which finds its segment where it was.
 SegmentState::~SegmentState() {
   unmap_in_use(*this);
+  if (reservation().holder == this) reservation().holder = nullptr;
   for (const auto& [id, segment] : table) syscalls().close(segment.fd);
+  if (displaced != nullptr && displaced->in_use >= 0 && reservation().holder == nullptr) {
+    auto it = displaced->table.find(displaced->in_use);
+    if (it == displaced->table.end() || !map_at_base(*displaced, it->second)) {
+      displaced->in_use = -1;
+    }
+  }
 }
 
 // The segment is reached at random, a page here and a page there: the
@@ -90,13 +118,18 @@ SegmentState::~SegmentState() {
 // Without advice a fault on the shared mapping reads ahead around it, which
 // for a fresh swap file means allocating and zero-filling many pages that
 // start-up never touches; MADV_RANDOM makes each fault bring in its own page.
-bool map_at_base(const Segment& s) {
+bool map_at_base(SegmentState& st, const Segment& s) {
   char* base = zeb::platform::segment_base();
   if (syscalls().mmap(base, static_cast<size_t>(s.size), PROT_READ | PROT_WRITE,
                       MAP_SHARED | MAP_FIXED, s.fd, 0) == nullptr) {
     return false;
   }
   syscalls().madvise(base, static_cast<size_t>(s.size), MADV_RANDOM);
+  Reservation& r = reservation();
+  if (r.holder != &st) {
+    if (st.displaced == nullptr) st.displaced = r.holder;
+    r.holder = &st;
+  }
   return true;
 }
 
@@ -114,10 +147,7 @@ int16_t prepare_file(int fd, int32_t size) {
 namespace zeb::platform {
 
 // Process-wide on purpose: the base is fixed for the life of the process.
-char* segment_base() {
-  static char* const base = reserve();
-  return base;
-}
+char* segment_base() { return reservation().base; }
 
 int16_t segment_in_use() { return state().in_use; }
 
@@ -161,7 +191,7 @@ int16_t ALLOCATESEGMENT(uint32_t mask, int16_t segment_id, int32_t segment_size,
   }
   Segment s{fd, segment_size};
   if (state().in_use < 0) {
-    if (!map_at_base(s)) {
+    if (!map_at_base(state(), s)) {
       syscalls().close(fd);
       return err::kNoSegment;
     }
@@ -178,13 +208,13 @@ int16_t USESEGMENT(uint32_t mask, int16_t segment_id) {
   int16_t previous = state().in_use;
   if (previous == segment_id) return previous;
   unmap_in_use();
-  if (!map_at_base(it->second)) {
+  if (!map_at_base(state(), it->second)) {
     // Keep the range reserved, then put the previous segment back, so the
     // base never changes meaning on a failed call.
     syscalls().mmap(zeb::platform::segment_base(), static_cast<size_t>(it->second.size), PROT_NONE,
                     kReserveFlags | MAP_FIXED, -1, 0);
     auto prev = segments().find(previous);
-    if (prev != segments().end() && map_at_base(prev->second)) state().in_use = previous;
+    if (prev != segments().end() && map_at_base(state(), prev->second)) state().in_use = previous;
     return -2;
   }
   state().in_use = segment_id;
