@@ -164,23 +164,20 @@ TEST(Seam, EveryHostCallOfTheProceduresGoesThroughTheTable) {
 
 // Every entry of the table, by name. The size check below fails when an
 // entry is added to the table and not here.
-#define ZEB_SEAM_ENTRIES(X)                                                                        \
-  X(open)                                                                                          \
-  X(openat)                                                                                        \
-  X(close)                                                                                         \
-  X(read) X(write) X(pread) X(pwrite) X(fstat) X(ftruncate) X(fsync) X(fallocate) X(dup)           \
-      X(memfd_create) X(mmap) X(munmap) X(madvise) X(file_size_limit) X(stat) X(lstat) X(access)   \
-          X(mkdir) X(rmdir) X(unlink) X(unlinkat) X(rename) X(readlink) X(realpath)                \
-              X(list_directory) X(read_file) X(kernel_release) X(clock_ticks) X(getpid) X(getuid)  \
-                  X(geteuid) X(user_names) X(spawn) X(pidfd_open) X(wait_exit) X(socketpair)       \
-                      X(fgetxattr) X(fsetxattr) X(fchmod) X(unix_socket) X(bind_unix) X(listen)    \
-                          X(accept) X(connect_unix) X(send) X(recv) X(peer_credentials)            \
-                              X(socket_kind) X(try_lock) X(set_cloexec) X(chmod) X(getcwd)         \
-                                  X(getppid) X(hold_sigpipe) X(release_sigpipe) X(environment)     \
-                                      X(monotonic_ns) X(realtime_ns) X(process_time_ns)            \
-                                          X(local_offset_s) X(sleep_until_ns) X(poll) X(tcgetattr) \
-                                              X(tcsetattr) X(openpty) X(spawn_on_terminal)         \
-                                                  X(waitpid)
+// clang-format off
+#define ZEB_SEAM_ENTRIES(X)                                                                   \
+  X(open) X(openat) X(close) X(read) X(write) X(pread) X(pwrite) X(fstat) X(ftruncate)      \
+  X(fsync) X(fallocate) X(dup) X(memfd_create) X(mmap) X(munmap) X(madvise)                 \
+  X(file_size_limit) X(stat) X(lstat) X(access) X(mkdir) X(rmdir) X(unlink) X(unlinkat)     \
+  X(rename) X(readlink) X(realpath) X(list_directory) X(read_file) X(kernel_release)        \
+  X(clock_ticks) X(getpid) X(getuid) X(geteuid) X(user_names) X(spawn) X(pidfd_open)        \
+  X(wait_exit) X(socketpair) X(fgetxattr) X(fsetxattr) X(fchmod) X(unix_socket)             \
+  X(bind_unix) X(listen) X(accept) X(connect_unix) X(send) X(recv) X(peer_credentials)      \
+  X(socket_kind) X(try_lock) X(set_cloexec) X(chmod) X(getcwd) X(getppid) X(hold_sigpipe)   \
+  X(release_sigpipe) X(environment) X(monotonic_ns) X(realtime_ns) X(process_time_ns)       \
+  X(local_offset_s) X(sleep_until_ns) X(poll) X(tcgetattr) X(tcsetattr) X(openpty)          \
+  X(spawn_on_terminal) X(waitpid)
+// clang-format on
 
 #define ZEB_COUNT_ENTRY(name) +1
 static_assert(sizeof(Syscalls) ==
