@@ -1,20 +1,33 @@
 // Name and text utilities: the stored name forms, case folding, filling,
 // number and address conversion, collapsing and the same-file test.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include <zeb/env/env.h>
 #include <zeb/platform/platform.h>
+#include "platform/host/host.h"
 
 namespace {
 
-const bool g_table_set = [] {
-  setenv("ZEB_VOLUMES", "$SIM=sim:rpm=6000", 1);
-  return true;
-}();
+// The volume table of the tests: one simulated disk, in a host of its own
+// for the whole test program.
+class SimulatedVolumeHost : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    zeb::platform::Configuration config = zeb::platform::host().config();
+    config.set("ZEB_VOLUMES", "$SIM=sim:rpm=6000");
+    host_ = std::make_unique<zeb::platform::ScopedHost>(std::move(config));
+  }
+  void TearDown() override { host_.reset(); }
+
+ private:
+  std::unique_ptr<zeb::platform::ScopedHost> host_;
+};
+const auto* const kSimulatedVolumeHost =
+    ::testing::AddGlobalTestEnvironment(new SimulatedVolumeHost);
 
 std::string file_text(const char* src) {
   char dst[49];

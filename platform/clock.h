@@ -4,8 +4,9 @@
 #include <cstdint>
 
 // Microseconds since 00:00 local civil time on 31 December 1974. A monotonic
-// clock is anchored to the wall clock once per process, so two readings never
-// go backwards and their difference is a true interval.
+// clock is anchored to the wall clock once per process (once per host, for a
+// test that makes hosts of its own), so two readings never go backwards and
+// their difference is a true interval.
 int64_t PROCESSOR_CLOCK();
 
 // Julian timestamps in microseconds. Type 0: the current Greenwich time.

@@ -3,41 +3,47 @@
 #include <zeb/env/context.h>
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
+#include <memory>
 #include <string>
 
 #include <zeb/containers/pool.h>
 #include <zeb/containers/timer.h>
 #include <zeb/platform/segment.h>
 #include <zeb/runtime/library_segment.h>
+#include "platform/host/host.h"
+#include "platform/host/testing.h"
 
 namespace {
 
 std::string g_root;
 
-const bool kVolumes = [] {
-  char dir[] = "/tmp/zeb-ctxtest-XXXXXX";
-  if (::mkdtemp(dir) == nullptr) return false;
-  g_root = dir;
-  ::setenv("ZEB_VOLUMES", ("$ZSWAP=" + g_root).c_str(), 1);
-  ::setenv("ZEB_SWAPVOL", "$ZSWAP", 1);
-  return true;
-}();
-
-class RemoveRoot : public ::testing::Environment {
+// The volume $ZSWAP on a directory of its own, which is also the swap
+// volume, in a host of its own for the whole test program.
+class SwapVolumeHost : public ::testing::Environment {
  public:
-  void TearDown() override {
-    std::error_code ec;
-    if (!g_root.empty()) std::filesystem::remove_all(g_root, ec);
+  void SetUp() override {
+    directory_ = std::make_unique<zeb::testing::ScratchDirectory>();
+    g_root = directory_->path();
+    zeb::platform::Configuration config = zeb::platform::host().config();
+    config.set("ZEB_VOLUMES", "$ZSWAP=" + g_root);
+    config.set("ZEB_SWAPVOL", "$ZSWAP");
+    host_ = std::make_unique<zeb::platform::ScopedHost>(std::move(config));
   }
+  void TearDown() override {
+    host_.reset();
+    directory_.reset();
+  }
+
+ private:
+  std::unique_ptr<zeb::testing::ScratchDirectory> directory_;
+  std::unique_ptr<zeb::platform::ScopedHost> host_;
 };
-const auto* const kRemoveRoot = ::testing::AddGlobalTestEnvironment(new RemoveRoot);
+const auto* const kSwapVolumeHost = ::testing::AddGlobalTestEnvironment(new SwapVolumeHost);
 
 class ContextTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(kVolumes); }
+  void SetUp() override { ASSERT_FALSE(g_root.empty()); }
   void TearDown() override {
     for (int16_t id : {7, 101}) DEALLOCATESEGMENT(zeb::mask({1}), id);
   }

@@ -4,17 +4,19 @@
 #include <zeb/runtime/library_segment.h>
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
 #include <zeb/platform/segment.h>
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
+#include "platform/host/testing.h"
 #include "platform/rooms.h"
 
 namespace {
@@ -23,24 +25,28 @@ namespace err = zeb::err;
 
 std::string g_root;
 
-// Runs before main, before the platform reads its volume table.
-const bool kVolumes = [] {
-  char dir[] = "/tmp/zeb-segtest-XXXXXX";
-  if (::mkdtemp(dir) == nullptr) return false;
-  g_root = dir;
-  ::setenv("ZEB_VOLUMES", ("$ZSWAP=" + g_root).c_str(), 1);
-  ::setenv("ZEB_SWAPVOL", "$ZSWAP", 1);
-  return true;
-}();
-
-class RemoveRoot : public ::testing::Environment {
+// The volume $ZSWAP on a directory of its own, which is also the swap
+// volume, in a host of its own for the whole test program.
+class SwapVolumeHost : public ::testing::Environment {
  public:
-  void TearDown() override {
-    std::error_code ec;
-    if (!g_root.empty()) std::filesystem::remove_all(g_root, ec);
+  void SetUp() override {
+    directory_ = std::make_unique<zeb::testing::ScratchDirectory>();
+    g_root = directory_->path();
+    zeb::platform::Configuration config = zeb::platform::host().config();
+    config.set("ZEB_VOLUMES", "$ZSWAP=" + g_root);
+    config.set("ZEB_SWAPVOL", "$ZSWAP");
+    host_ = std::make_unique<zeb::platform::ScopedHost>(std::move(config));
   }
+  void TearDown() override {
+    host_.reset();
+    directory_.reset();
+  }
+
+ private:
+  std::unique_ptr<zeb::testing::ScratchDirectory> directory_;
+  std::unique_ptr<zeb::platform::ScopedHost> host_;
 };
-const auto* const kRemoveRoot = ::testing::AddGlobalTestEnvironment(new RemoveRoot);
+const auto* const kSwapVolumeHost = ::testing::AddGlobalTestEnvironment(new SwapVolumeHost);
 
 std::string internal(const char* volume, const char* subvol, const char* file) {
   std::string name(24, ' ');
@@ -72,7 +78,7 @@ void make_file(const std::string& name, long long bytes) {
 
 class AllocateSegment : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(kVolumes); }
+  void SetUp() override { ASSERT_FALSE(g_root.empty()); }
   void TearDown() override {
     for (int16_t id : {5, 101}) DEALLOCATESEGMENT(zeb::mask({1}), id);
   }

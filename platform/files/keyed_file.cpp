@@ -235,7 +235,7 @@ int16_t keyfile_write(const std::string& path, int key_length,
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) return fail(errno_error(), std::strerror(errno));
-  if (keep_mode) ::fchmod(fd, st.mode & 07777);
+  if (keep_mode) syscalls().fchmod(fd, st.mode & 07777);
   auto discard = [&](int16_t error, const std::string& what) {
     if (fd >= 0) syscalls().close(fd);
     syscalls().unlink(temp.c_str());
@@ -274,7 +274,7 @@ int16_t keyfile_write(const std::string& path, int key_length,
   if (syscalls().fsync(fd) != 0) return discard(errno_error(), std::strerror(errno));
   syscalls().close(fd);
   fd = -1;
-  if (::rename(temp.c_str(), path.c_str()) != 0)
+  if (syscalls().rename(temp.c_str(), path.c_str()) != 0)
     return discard(errno_error(), std::strerror(errno));
   int dfd = syscalls().open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
   if (dfd >= 0) {

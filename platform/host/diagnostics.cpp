@@ -3,21 +3,22 @@
 #include "platform/host/diagnostics.h"
 
 #include <errno.h>
-#include <signal.h>
-#include <time.h>
 
 #include <cstring>
 #include <string>
 
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 
 namespace zeb::platform {
 namespace {
 
-std::string& note() {
-  static std::string text;
-  return text;
-}
+// The host's note of what the platform last failed to use.
+struct FailureNote {
+  std::string text;
+};
+
+std::string& note() { return host().state<FailureNote>().text; }
 
 }  // namespace
 
@@ -39,37 +40,13 @@ bool may_raise_sigpipe(int fd) {
   return type == 0010000u || type == 0140000u;  // FIFO or socket
 }
 
-// SIGPIPE is thread-directed when a write raises it, so blocking it in this
-// thread for the length of the write keeps it from ending the process
-// whatever its disposition. The signal then stays pending; it is consumed
-// with a zero-timeout sigtimedwait unless one was already pending before the
-// write (the program's own, which stays for the program to see).
+// The write goes through the seam's write entry between holding and
+// releasing SIGPIPE, so a test that makes the write fail drives this path.
 long write_all_no_sigpipe(int fd, const void* buffer, size_t count) {
-  sigset_t pipe_only, old;
-  sigemptyset(&pipe_only);
-  sigaddset(&pipe_only, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &pipe_only, &old);
-  bool was_blocked = sigismember(&old, SIGPIPE) == 1;
-  bool pending_before = false;
-  if (was_blocked) {
-    // Only a blocked SIGPIPE can be pending now.
-    sigset_t pending;
-    sigpending(&pending);
-    pending_before = sigismember(&pending, SIGPIPE) == 1;
-  }
+  Syscalls::SigpipeHold hold;
+  syscalls().hold_sigpipe(&hold);
   const long result = write_all(fd, buffer, count);
-  if (result < 0 && errno == EPIPE && !pending_before) {
-    int saved = errno;
-    struct timespec zero = {0, 0};
-    while (sigtimedwait(&pipe_only, nullptr, &zero) < 0 && errno == EINTR) {
-    }
-    errno = saved;
-  }
-  if (!was_blocked) {
-    int saved = errno;
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    errno = saved;
-  }
+  syscalls().release_sigpipe(hold, result < 0 && errno == EPIPE);
   return result;
 }
 

@@ -6,6 +6,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -24,6 +25,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -437,6 +439,44 @@ int real_getcwd(std::string* dir) {
   return 0;
 }
 
+// SIGPIPE is thread-directed when a write raises it, so blocking it in this
+// thread for the length of the write keeps it from ending the process
+// whatever its disposition. The signal then stays pending until it is
+// consumed with a zero-timeout sigtimedwait.
+void real_hold_sigpipe(Syscalls::SigpipeHold* hold) {
+  const int saved = errno;
+  sigset_t pipe_only, old;
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  hold->was_blocked = true;
+  hold->was_pending = true;
+  if (::pthread_sigmask(SIG_BLOCK, &pipe_only, &old) == 0) {
+    hold->was_blocked = sigismember(&old, SIGPIPE) == 1;
+    hold->was_pending = false;
+    if (hold->was_blocked) {
+      // Only a blocked SIGPIPE can be pending now.
+      sigset_t pending;
+      ::sigpending(&pending);
+      hold->was_pending = sigismember(&pending, SIGPIPE) == 1;
+    }
+  }
+  errno = saved;
+}
+
+void real_release_sigpipe(const Syscalls::SigpipeHold& hold, bool discard) {
+  const int saved = errno;
+  sigset_t pipe_only;
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  if (discard && !hold.was_pending) {
+    struct timespec zero = {0, 0};
+    while (::sigtimedwait(&pipe_only, nullptr, &zero) < 0 && errno == EINTR) {
+    }
+  }
+  if (!hold.was_blocked) ::pthread_sigmask(SIG_UNBLOCK, &pipe_only, nullptr);
+  errno = saved;
+}
+
 int64_t read_clock(clockid_t id) {
   struct timespec ts;
   ::clock_gettime(id, &ts);
@@ -610,6 +650,7 @@ Syscalls make_real() {
   s.rmdir = real_rmdir;
   s.unlink = real_unlink;
   s.unlinkat = real_unlinkat;
+  s.rename = [](const char* from, const char* to) { return ::rename(from, to); };
   s.readlink = real_readlink;
   s.realpath = real_realpath;
   s.list_directory = real_list_directory;
@@ -634,6 +675,8 @@ Syscalls make_real() {
   s.chmod = real_chmod;
   s.getcwd = real_getcwd;
   s.getppid = [] { return static_cast<long>(::getppid()); };
+  s.hold_sigpipe = real_hold_sigpipe;
+  s.release_sigpipe = real_release_sigpipe;
   s.environment = [] {
     std::vector<std::string> entries;
     for (char** e = environ; e != nullptr && *e != nullptr; ++e) entries.emplace_back(*e);

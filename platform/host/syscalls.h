@@ -72,6 +72,8 @@ struct Syscalls {
   std::function<int(const char* path)> rmdir;
   std::function<int(const char* path)> unlink;
   std::function<int(int dirfd, const char* path, int flags)> unlinkat;
+  // Renames from to to, replacing what to names (rename).
+  std::function<int(const char* from, const char* to)> rename;
   std::function<int(const char* path, std::string* target)> readlink;
   std::function<int(const char* path, std::string* resolved)> realpath;
   // The names in a directory, without "." and "..".
@@ -137,6 +139,21 @@ struct Syscalls {
   std::function<int(const char* path, unsigned mode)> chmod;
   std::function<int(std::string* dir)> getcwd;
   std::function<long()> getppid;
+  // Keeping SIGPIPE away from a write to a pipe or socket, around the write
+  // entry: hold_sigpipe blocks SIGPIPE in the calling thread and tells
+  // whether it was blocked already and, if so, whether one was pending;
+  // release_sigpipe takes back a SIGPIPE that the write raised (when
+  // discard, and none was pending before) and unblocks SIGPIPE unless it was
+  // blocked before. The program's dispositions and its own pending signal
+  // stay as they were. A hold that cannot change the mask reports SIGPIPE
+  // blocked and pending, so the release changes nothing. Neither entry
+  // changes errno.
+  struct SigpipeHold {
+    bool was_blocked = false;
+    bool was_pending = false;
+  };
+  std::function<void(SigpipeHold* hold)> hold_sigpipe;
+  std::function<void(const SigpipeHold& hold, bool discard)> release_sigpipe;
   // The process's environment as it stands, NAME=VALUE entries in order.
   // The configuration (config.h) reads it once; a child is given it as it
   // stands when the child starts.

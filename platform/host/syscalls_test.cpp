@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,9 +16,12 @@
 #include <vector>
 
 #include <zeb/platform/cpuinfo.h>
+#include <zeb/platform/keyfile.h>
 #include <zeb/platform/platform.h>
 #include <zeb/platform/procinfo.h>
 #include <zeb/platform/segment.h>
+#include "platform/host/diagnostics.h"
+#include "platform/host/host.h"
 #include "platform/host/testing.h"
 #include "platform/rooms.h"
 #include "platform/volumes/volumes.h"
@@ -137,6 +141,12 @@ TEST(Seam, EveryHostCallOfTheProceduresGoesThroughTheTable) {
          return std::memcmp(buffer, "staff   ann     ", 16) == 0 ? 1 : 0;
        },
        1},
+      {"rename", [](Syscalls& s) { fail_eio(s.rename); },
+       [&scratch] {
+         std::string problem;
+         return zeb::platform::keyfile_write(scratch.path("keys"), 1, {"a1", "b2"}, &problem);
+       },
+       190},
       {"monotonic_ns", [](Syscalls& s) { s.monotonic_ns = [] { return int64_t{5000000000}; }; },
        [] { return PROCESSOR_CLOCK() - PROCESSOR_CLOCK(); }, 0},
   };
@@ -150,6 +160,128 @@ TEST(Seam, EveryHostCallOfTheProceduresGoesThroughTheTable) {
   EXPECT_EQ(create_temp("$SIM", &name), 0);
   EXPECT_EQ(create_temp("$SCRATCH", &name), 0);
   EXPECT_GT(REMOTEPROCESSORSTATUS(0), 0);
+}
+
+// Every entry of the table, by name. The size check below fails when an
+// entry is added to the table and not here.
+// clang-format off
+#define ZEB_SEAM_ENTRIES(X)                                                                   \
+  X(open) X(openat) X(close) X(read) X(write) X(pread) X(pwrite) X(fstat) X(ftruncate)      \
+  X(fsync) X(fallocate) X(dup) X(memfd_create) X(mmap) X(munmap) X(madvise)                 \
+  X(file_size_limit) X(stat) X(lstat) X(access) X(mkdir) X(rmdir) X(unlink) X(unlinkat)     \
+  X(rename) X(readlink) X(realpath) X(list_directory) X(read_file) X(kernel_release)        \
+  X(clock_ticks) X(getpid) X(getuid) X(geteuid) X(user_names) X(spawn) X(pidfd_open)        \
+  X(wait_exit) X(socketpair) X(fgetxattr) X(fsetxattr) X(fchmod) X(unix_socket)             \
+  X(bind_unix) X(listen) X(accept) X(connect_unix) X(send) X(recv) X(peer_credentials)      \
+  X(socket_kind) X(try_lock) X(set_cloexec) X(chmod) X(getcwd) X(getppid) X(hold_sigpipe)   \
+  X(release_sigpipe) X(environment) X(monotonic_ns) X(realtime_ns) X(process_time_ns)       \
+  X(local_offset_s) X(sleep_until_ns) X(poll) X(tcgetattr) X(tcsetattr) X(openpty)          \
+  X(spawn_on_terminal) X(waitpid)
+// clang-format on
+
+#define ZEB_COUNT_ENTRY(name) +1
+static_assert(sizeof(Syscalls) ==
+                  (0 ZEB_SEAM_ENTRIES(ZEB_COUNT_ENTRY)) * sizeof(std::function<int()>),
+              "an entry of the table is missing from ZEB_SEAM_ENTRIES");
+
+// One entry: set in the host's table, emptied inside an override scope,
+// and back (the host's own call) when the scope ends.
+struct EntryCheck {
+  const char* name;
+  std::function<bool()> real_set;
+  std::function<void()> clear_live;
+  std::function<bool()> live_set;
+  std::function<bool()> live_is_real;  // same kind of callable as the host's
+};
+
+template <typename F>
+EntryCheck entry_check(const char* name, F Syscalls::*entry) {
+  using zeb::platform::real_syscalls;
+  return {name, [entry] { return static_cast<bool>(real_syscalls().*entry); },
+          [entry] { syscalls().*entry = nullptr; },
+          [entry] { return static_cast<bool>(syscalls().*entry); },
+          [entry] {
+            return (syscalls().*entry).target_type() == (real_syscalls().*entry).target_type();
+          }};
+}
+
+TEST(Seam, EveryEntryIsSetAndAScopePutsEachBack) {
+#define ZEB_ENTRY_CHECK(name) entry_check(#name, &Syscalls::name),
+  const EntryCheck checks[] = {ZEB_SEAM_ENTRIES(ZEB_ENTRY_CHECK)};
+#undef ZEB_ENTRY_CHECK
+  for (const EntryCheck& c : checks) {
+    SCOPED_TRACE(c.name);
+    EXPECT_TRUE(c.real_set());
+    EXPECT_TRUE(c.live_set());
+    {
+      SyscallOverride scope;
+      c.clear_live();
+      EXPECT_FALSE(c.live_set());
+    }
+    EXPECT_TRUE(c.live_set());
+    EXPECT_TRUE(c.live_is_real());
+  }
+}
+
+// A write to a pipe nobody reads fails with EPIPE and leaves no SIGPIPE
+// behind, whether SIGPIPE was blocked before or not; one that was pending
+// before stays for the program.
+TEST(Seam, AWriteToAClosedPipeRaisesNoSignal) {
+  struct PipeCase {
+    bool blocked_before;
+    bool pending_before;
+  };
+  for (PipeCase c : {PipeCase{false, false}, PipeCase{true, false}, PipeCase{true, true}}) {
+    SCOPED_TRACE(::testing::Message()
+                 << "blocked " << c.blocked_before << ", pending " << c.pending_before);
+    sigset_t pipe_only, old;
+    sigemptyset(&pipe_only);
+    sigaddset(&pipe_only, SIGPIPE);
+    ASSERT_EQ(pthread_sigmask(c.blocked_before ? SIG_BLOCK : SIG_UNBLOCK, &pipe_only, &old), 0);
+    if (c.pending_before) {
+      ASSERT_EQ(pthread_kill(pthread_self(), SIGPIPE), 0);
+    }
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    close(fds[0]);
+    errno = 0;
+    EXPECT_EQ(zeb::platform::write_all_no_sigpipe(fds[1], "x", 1), -1);
+    EXPECT_EQ(errno, EPIPE);
+    close(fds[1]);
+    sigset_t mask, pending;
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, nullptr, &mask), 0);
+    EXPECT_EQ(sigismember(&mask, SIGPIPE) == 1, c.blocked_before);
+    ASSERT_EQ(sigpending(&pending), 0);
+    EXPECT_EQ(sigismember(&pending, SIGPIPE) == 1, c.pending_before);
+    if (c.pending_before) {
+      struct timespec zero = {0, 0};
+      EXPECT_EQ(sigtimedwait(&pipe_only, nullptr, &zero), SIGPIPE);
+    }
+    ASSERT_EQ(pthread_sigmask(SIG_SETMASK, &old, nullptr), 0);
+  }
+}
+
+// The write between holding and releasing SIGPIPE is the table's: a write
+// that fails with EPIPE is released with the signal discarded, errno kept.
+TEST(Seam, TheSigpipeEntriesFrameTheTablesWrite) {
+  SyscallOverride scope;
+  std::vector<std::string> calls;
+  syscalls().hold_sigpipe = [&calls](Syscalls::SigpipeHold* hold) {
+    calls.push_back("hold");
+    hold->was_blocked = true;  // nothing to undo
+  };
+  syscalls().write = [&calls](int, const void*, size_t) -> long {
+    calls.push_back("write");
+    errno = EPIPE;
+    return -1;
+  };
+  syscalls().release_sigpipe = [&calls](const Syscalls::SigpipeHold& hold, bool discard) {
+    calls.push_back(std::string("release ") + (hold.was_blocked ? "blocked " : "") +
+                    (discard ? "discard" : "keep"));
+  };
+  EXPECT_EQ(zeb::platform::write_all_no_sigpipe(99, "x", 1), -1);
+  EXPECT_EQ(errno, EPIPE);
+  EXPECT_EQ(calls, (std::vector<std::string>{"hold", "write", "release blocked discard"}));
 }
 
 TEST(Seam, AFileWrittenThroughTheTableIsReadBackThroughIt) {
@@ -304,6 +436,29 @@ TEST(Clock, FrozenTimeMovesOnlyWhenAdvancedOrSleptAndNeverGoesBack) {
   }
   EXPECT_FALSE(zeb::platform::clock_frozen());
   EXPECT_GE(PROCESSOR_CLOCK(), last);
+}
+
+// The clock is the host's: a test's host starts with a clock that runs, and
+// one it froze is put back when it goes, leaving the frozen clock of the
+// host before it as it was.
+TEST(Clock, EachHostHasAClockOfItsOwn) {
+  namespace zp = zeb::platform;
+  zp::clock_freeze();
+  const int64_t outer = PROCESSOR_CLOCK();
+  for (int64_t advance : {int64_t{0}, int64_t{5000000}}) {
+    zp::ScopedHost scope(zp::host().config());
+    EXPECT_FALSE(zp::clock_frozen());
+    zp::clock_freeze();
+    const int64_t inner = PROCESSOR_CLOCK();
+    zp::clock_advance(advance);
+    EXPECT_EQ(PROCESSOR_CLOCK(), inner + advance);
+  }
+  EXPECT_TRUE(zp::clock_frozen());
+  EXPECT_EQ(PROCESSOR_CLOCK(), outer);
+  zp::clock_advance(7);
+  EXPECT_EQ(PROCESSOR_CLOCK(), outer + 7);
+  zp::clock_release();
+  EXPECT_FALSE(zp::clock_frozen());
 }
 
 }  // namespace

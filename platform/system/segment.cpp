@@ -7,6 +7,14 @@
 // which is safe because the range is ours; switching segments puts the
 // reservation back first. Because the mappings are shared, a segment's
 // contents live in its swap file while another segment is in use.
+//
+// The segments and the one in use belong to the host in force (host.h); a
+// host that goes puts its segment's range back to the reservation and
+// closes its swap files. The reservation itself stays the process's for its
+// whole life: the base address is fixed for the process (the library's
+// context is reached through it and records hold offsets from it), and
+// keeping the range reserved means no other mapping can take it between
+// one host and the next.
 #include <zeb/platform/segment.h>
 
 #include <sys/mman.h>
@@ -18,6 +26,7 @@
 #include <zeb/platform/errors.h>
 #include <zeb/platform/types.h>
 #include "platform/host/diagnostics.h"
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/rooms.h"
 
@@ -31,14 +40,31 @@ struct Segment {
   int32_t size;  // bytes
 };
 
-std::map<int16_t, Segment>& segments() {
-  static std::map<int16_t, Segment> table;
-  return table;
-}
-
-int16_t g_in_use = -1;
-
 constexpr int kReserveFlags = MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE;
+
+// The host's segments by id and the one mapped at the base (-1: none).
+struct SegmentState {
+  SegmentState() = default;
+  ~SegmentState();
+  SegmentState(const SegmentState&) = delete;
+  SegmentState& operator=(const SegmentState&) = delete;
+  std::map<int16_t, Segment> table;
+  int16_t in_use = -1;
+  // The state of the host before this one whose segment this one took the
+  // base from; its segment goes back to the base when this state goes.
+  SegmentState* displaced = nullptr;
+};
+
+// The process's reservation and the host state whose segment is mapped at
+// its start (null: none). Process-wide, as the base is.
+struct Reservation {
+  char* base;
+  SegmentState* holder = nullptr;
+};
+Reservation& reservation();
+
+SegmentState& state() { return zeb::platform::host().state<SegmentState>(); }
+std::map<int16_t, Segment>& segments() { return state().table; }
 
 char* reserve() {
   void* want = reinterpret_cast<void*>(zeb::kPreferredSegmentBase);
@@ -52,15 +78,39 @@ char* reserve() {
   return static_cast<char*>(p);
 }
 
+Reservation& reservation() {
+  static Reservation r{reserve()};
+  return r;
+}
+
 // Gives the start of the range back to the reservation.
-void unmap_in_use() {
-  if (g_in_use < 0) return;
-  auto it = segments().find(g_in_use);
-  if (it != segments().end()) {
+void unmap_in_use(SegmentState& st) {
+  if (st.in_use < 0) return;
+  auto it = st.table.find(st.in_use);
+  if (it != st.table.end()) {
     syscalls().mmap(zeb::platform::segment_base(), static_cast<size_t>(it->second.size), PROT_NONE,
                     kReserveFlags | MAP_FIXED, -1, 0);
   }
-  g_in_use = -1;
+  st.in_use = -1;
+  if (reservation().holder == &st) reservation().holder = nullptr;
+}
+
+void unmap_in_use() { unmap_in_use(state()); }
+
+bool map_at_base(SegmentState& st, const Segment& s);
+
+// A host that goes closes its swap files and hands the base back to the
+// host whose segment it displaced, which finds its segment where it was.
+SegmentState::~SegmentState() {
+  unmap_in_use(*this);
+  if (reservation().holder == this) reservation().holder = nullptr;
+  for (const auto& [id, segment] : table) syscalls().close(segment.fd);
+  if (displaced != nullptr && displaced->in_use >= 0 && reservation().holder == nullptr) {
+    auto it = displaced->table.find(displaced->in_use);
+    if (it == displaced->table.end() || !map_at_base(*displaced, it->second)) {
+      displaced->in_use = -1;
+    }
+  }
 }
 
 // The segment is reached at random, a page here and a page there: the
@@ -68,13 +118,18 @@ void unmap_in_use() {
 // Without advice a fault on the shared mapping reads ahead around it, which
 // for a fresh swap file means allocating and zero-filling many pages that
 // start-up never touches; MADV_RANDOM makes each fault bring in its own page.
-bool map_at_base(const Segment& s) {
+bool map_at_base(SegmentState& st, const Segment& s) {
   char* base = zeb::platform::segment_base();
   if (syscalls().mmap(base, static_cast<size_t>(s.size), PROT_READ | PROT_WRITE,
                       MAP_SHARED | MAP_FIXED, s.fd, 0) == nullptr) {
     return false;
   }
   syscalls().madvise(base, static_cast<size_t>(s.size), MADV_RANDOM);
+  Reservation& r = reservation();
+  if (r.holder != &st) {
+    if (st.displaced == nullptr) st.displaced = r.holder;
+    r.holder = &st;
+  }
   return true;
 }
 
@@ -91,16 +146,14 @@ int16_t prepare_file(int fd, int32_t size) {
 
 namespace zeb::platform {
 
-char* segment_base() {
-  static char* const base = reserve();
-  return base;
-}
+// Process-wide on purpose: the base is fixed for the life of the process.
+char* segment_base() { return reservation().base; }
 
-int16_t segment_in_use() { return g_in_use; }
+int16_t segment_in_use() { return state().in_use; }
 
 int32_t segment_in_use_size() {
-  if (g_in_use < 0) return 0;
-  auto it = segments().find(g_in_use);
+  if (state().in_use < 0) return 0;
+  auto it = segments().find(state().in_use);
   return it != segments().end() ? it->second.size : 0;
 }
 
@@ -137,12 +190,12 @@ int16_t ALLOCATESEGMENT(uint32_t mask, int16_t segment_id, int32_t segment_size,
     return error;
   }
   Segment s{fd, segment_size};
-  if (g_in_use < 0) {
-    if (!map_at_base(s)) {
+  if (state().in_use < 0) {
+    if (!map_at_base(state(), s)) {
       syscalls().close(fd);
       return err::kNoSegment;
     }
-    g_in_use = segment_id;
+    state().in_use = segment_id;
   }
   segments()[segment_id] = s;
   return 0;
@@ -152,19 +205,19 @@ int16_t USESEGMENT(uint32_t mask, int16_t segment_id) {
   if (!zeb::mask_fits(mask, 1) || !zeb::present(mask, 1)) return -2;
   auto it = segments().find(segment_id);
   if (it == segments().end()) return -2;
-  int16_t previous = g_in_use;
+  int16_t previous = state().in_use;
   if (previous == segment_id) return previous;
   unmap_in_use();
-  if (!map_at_base(it->second)) {
+  if (!map_at_base(state(), it->second)) {
     // Keep the range reserved, then put the previous segment back, so the
     // base never changes meaning on a failed call.
     syscalls().mmap(zeb::platform::segment_base(), static_cast<size_t>(it->second.size), PROT_NONE,
                     kReserveFlags | MAP_FIXED, -1, 0);
     auto prev = segments().find(previous);
-    if (prev != segments().end() && map_at_base(prev->second)) g_in_use = previous;
+    if (prev != segments().end() && map_at_base(state(), prev->second)) state().in_use = previous;
     return -2;
   }
-  g_in_use = segment_id;
+  state().in_use = segment_id;
   return previous;
 }
 
@@ -173,7 +226,7 @@ int16_t DEALLOCATESEGMENT(uint32_t mask, int16_t segment_id, int16_t /*flags*/) 
   if (!zeb::present(mask, 1)) return err::kMissingParameter;
   auto it = segments().find(segment_id);
   if (it == segments().end()) return err::kOutOfBounds;
-  if (g_in_use == segment_id) unmap_in_use();
+  if (state().in_use == segment_id) unmap_in_use();
   syscalls().close(it->second.fd);
   segments().erase(it);
   return 0;

@@ -9,6 +9,7 @@
 
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/rooms.h"
 
@@ -117,3 +118,30 @@ TEST_F(SegmentTest, RefusesBadRequests) {
 }
 
 }  // namespace
+
+// The segments belong to the host: a host that goes gives its segment's
+// range back to the process's reservation and its ids back, so the next
+// host maps its own segment at the same base, and the host before it finds
+// its segments as it left them.
+TEST_F(SegmentTest, AHostThatGoesLeavesTheBaseToTheNext) {
+  std::string outer_swap = temp_swap_file(2);
+  ASSERT_EQ(ALLOCATESEGMENT(zeb::mask({1, 2, 3}), 1, 4096, outer_swap.c_str()), 0);
+  char* base = zeb::platform::segment_base();
+  std::memcpy(base, "outer", 5);
+  for (const char* text : {"first", "second"}) {
+    SCOPED_TRACE(text);
+    zeb::platform::ScopedHost scope(zeb::platform::host().config());
+    EXPECT_EQ(zeb::platform::segment_in_use(), -1);
+    std::string swap = temp_swap_file(2);
+    ASSERT_EQ(ALLOCATESEGMENT(zeb::mask({1, 2, 3}), 1, 8192, swap.c_str()), 0);
+    EXPECT_EQ(zeb::platform::segment_base(), base);
+    EXPECT_EQ(zeb::platform::segment_in_use_size(), 8192);
+    std::memcpy(base + 4096, text, 6);
+    EXPECT_EQ(read_file(swap, 4096, 6), std::string(text, 6));
+  }
+  // The outer host's segment is its own again once the base holds it.
+  EXPECT_EQ(zeb::platform::segment_in_use(), 1);
+  EXPECT_EQ(std::string(base, 5), "outer");
+  EXPECT_EQ(USESEGMENT(zeb::mask({1}), 1), 1);
+  EXPECT_EQ(read_file(outer_swap, 0, 5), "outer");
+}
