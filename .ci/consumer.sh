@@ -76,8 +76,8 @@ cmake -S "$src" -B "$work/lib" -DZEB_BUILD_TESTS=OFF -DZEB_BUILD_BENCH=OFF -DZEB
 cmake --build "$work/lib" -j"$jobs" >/dev/null
 cmake --install "$work/lib" --prefix "$work/prefix" >/dev/null
 inc="$work/prefix/include"
-for internal in platform/rooms.h platform/host platform/files platform/volumes platform/names \
-  platform/processes platform/system format/format_internal.h survey; do
+for internal in platform/host platform/files platform/volumes platform/names \
+  platform/processes platform/system platform/ipc format/format_internal.h survey; do
   [ ! -e "$inc/zeb/$internal" ] || fail "internal $internal installed"
 done
 ! find "$inc/zeb" -name '*_test*' | grep -q . || fail "test sources installed"

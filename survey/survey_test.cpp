@@ -18,9 +18,12 @@
 
 #include <zeb/platform/clock.h>
 #include <zeb/zeb.h>
+#include "platform/files/files.h"
 #include "platform/host/syscalls.h"
 #include "platform/host/testing.h"
-#include "platform/rooms.h"
+#include "platform/names/file_names.h"
+#include "platform/volumes/scratch.h"
+#include "platform/volumes/volumes.h"
 #include "survey/survey.h"
 
 namespace {

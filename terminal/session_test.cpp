@@ -22,9 +22,12 @@
 #include <zeb/platform/terminal.h>
 #include <zeb/runtime/runtime.h>
 #include <zeb/terminal/zeb_term.h>
+#include "platform/files/files.h"
 #include "platform/host/syscalls.h"
 #include "platform/host/testing.h"
-#include "platform/rooms.h"
+#include "platform/names/file_names.h"
+#include "platform/volumes/scratch.h"
+#include "platform/volumes/volumes.h"
 #include "terminal/sim6530.h"
 
 namespace {

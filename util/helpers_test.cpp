@@ -23,11 +23,14 @@
 #include <zeb/platform/newprocess.h>
 #include <zeb/platform/procinfo.h>
 #include "gtest/gtest.h"
+#include "platform/files/files.h"
 #include "platform/host/syscalls.h"
 #include "platform/host/testing.h"
 #include "platform/ipc/messages.h"
+#include "platform/names/file_names.h"
 #include "platform/processes/processes.h"
-#include "platform/rooms.h"
+#include "platform/volumes/scratch.h"
+#include "platform/volumes/volumes.h"
 #include "util/helpers_internal.h"
 
 namespace {

@@ -20,10 +20,12 @@
 #include <zeb/platform/platform.h>
 #include <zeb/platform/procinfo.h>
 #include <zeb/platform/segment.h>
+#include "platform/files/files.h"
 #include "platform/host/diagnostics.h"
 #include "platform/host/host.h"
 #include "platform/host/testing.h"
-#include "platform/rooms.h"
+#include "platform/names/file_names.h"
+#include "platform/volumes/scratch.h"
 #include "platform/volumes/volumes.h"
 
 namespace {

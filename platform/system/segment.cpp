@@ -25,10 +25,13 @@
 
 #include <zeb/platform/errors.h>
 #include <zeb/platform/types.h>
+#include "platform/files/files.h"
 #include "platform/host/diagnostics.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
-#include "platform/rooms.h"
+#include "platform/names/file_names.h"
+#include "platform/volumes/scratch.h"
+#include "platform/volumes/volumes.h"
 
 namespace {
 

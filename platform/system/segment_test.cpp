@@ -9,9 +9,12 @@
 
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
+#include "platform/files/files.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
-#include "platform/rooms.h"
+#include "platform/names/file_names.h"
+#include "platform/volumes/scratch.h"
+#include "platform/volumes/volumes.h"
 
 namespace {
 
