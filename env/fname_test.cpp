@@ -13,7 +13,7 @@
 #include <zeb/env/env.h>
 #include <zeb/platform/fs.h>
 #include "env/test_env.h"
-#include "platform/host/testing.h"
+#include "platform/testing/testing.h"
 
 namespace {
 

@@ -25,11 +25,11 @@
 #include <zeb/platform/this_process.h>
 #include <zeb/util/helpers.h>
 #include "gtest/gtest.h"
-#include "platform/host/testing.h"
 #include "platform/ipc/channel.h"
 #include "platform/ipc/messages.h"
 #include "platform/processes/conversation.h"
 #include "platform/processes/processes.h"
+#include "platform/testing/testing.h"
 
 namespace zp = zeb::platform;
 using zeb::mask;

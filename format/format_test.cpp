@@ -18,7 +18,7 @@
 #include <zeb/platform/procinfo.h>
 #include <zeb/platform/types.h>
 #include "format/format_internal.h"
-#include "platform/host/testing.h"
+#include "platform/testing/testing.h"
 
 namespace {
 

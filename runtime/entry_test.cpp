@@ -14,7 +14,7 @@
 
 #include <zeb/zeb.h>
 #include "platform/host/host.h"
-#include "platform/host/testing.h"
+#include "platform/testing/testing.h"
 
 namespace {
 

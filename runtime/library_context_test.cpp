@@ -12,7 +12,7 @@
 #include <zeb/platform/segment.h>
 #include <zeb/runtime/library_segment.h>
 #include "platform/host/host.h"
-#include "platform/host/testing.h"
+#include "platform/testing/testing.h"
 
 namespace {
 

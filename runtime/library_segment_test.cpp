@@ -17,8 +17,8 @@
 #include "platform/files/files.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
-#include "platform/host/testing.h"
 #include "platform/names/file_names.h"
+#include "platform/testing/testing.h"
 #include "platform/volumes/scratch.h"
 #include "platform/volumes/volumes.h"
 

@@ -15,7 +15,7 @@
 
 #include <zeb/zeb.h>
 #include "env/startup.h"
-#include "platform/host/testing.h"
+#include "platform/testing/testing.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include <zeb/zeb.h>
-#include "platform/host/testing.h"
+#include "platform/testing/testing.h"
 
 namespace {
 

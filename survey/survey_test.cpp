@@ -20,8 +20,8 @@
 #include <zeb/zeb.h>
 #include "platform/files/files.h"
 #include "platform/host/syscalls.h"
-#include "platform/host/testing.h"
 #include "platform/names/file_names.h"
+#include "platform/testing/testing.h"
 #include "platform/volumes/scratch.h"
 #include "platform/volumes/volumes.h"
 #include "survey/survey.h"

@@ -24,8 +24,8 @@
 #include <zeb/terminal/zeb_term.h>
 #include "platform/files/files.h"
 #include "platform/host/syscalls.h"
-#include "platform/host/testing.h"
 #include "platform/names/file_names.h"
+#include "platform/testing/testing.h"
 #include "platform/volumes/scratch.h"
 #include "platform/volumes/volumes.h"
 #include "terminal/sim6530.h"

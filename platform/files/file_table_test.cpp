@@ -10,7 +10,7 @@
 #include <zeb/platform/platform.h>
 #include "platform/files/files.h"
 #include "platform/host/host.h"
-#include "platform/host/testing.h"
+#include "platform/testing/testing.h"
 
 namespace zeb::platform {
 namespace {

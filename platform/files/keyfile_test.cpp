@@ -11,7 +11,7 @@
 
 #include <zeb/platform/platform.h>
 #include "platform/host/syscalls.h"
-#include "platform/host/testing.h"
+#include "platform/testing/testing.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "platform/files/file.h"
 #include "platform/files/files.h"
 #include "platform/host/syscalls.h"
-#include "platform/host/testing.h"
+#include "platform/testing/testing.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "platform/host/testing.h"
+#include "platform/testing/testing.h"
 
 namespace zp = zeb::platform;
 

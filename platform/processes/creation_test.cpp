@@ -13,8 +13,8 @@
 #include <zeb/platform/newprocess.h>
 #include "gtest/gtest.h"
 #include "platform/host/host.h"
-#include "platform/host/testing.h"
 #include "platform/processes/processes.h"
+#include "platform/testing/testing.h"
 
 namespace zp = zeb::platform;
 

@@ -8,9 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include "platform/host/host.h"
-#include "platform/host/testing.h"
 #include "platform/ipc/channel.h"
 #include "platform/processes/processes.h"
+#include "platform/testing/testing.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,6 @@
 // Test support (see testing.h). Uses the host's own calls, whatever a test
 // has put in the seam's table meanwhile.
-#include "platform/host/testing.h"
+#include "platform/testing/testing.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
