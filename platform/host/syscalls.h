@@ -139,6 +139,9 @@ struct Syscalls {
   std::function<int(const char* path, unsigned mode)> chmod;
   std::function<int(std::string* dir)> getcwd;
   std::function<long()> getppid;
+  // Ends the process at once with status (_exit after the caller's own
+  // clean-up); never returns.
+  std::function<void(int status)> exit_process;
   // Keeping SIGPIPE away from a write to a pipe or socket, around the write
   // entry: hold_sigpipe blocks SIGPIPE in the calling thread and tells
   // whether it was blocked already and, if so, whether one was pending;

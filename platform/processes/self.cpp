@@ -50,7 +50,10 @@ namespace zeb::platform {
 void end_process(int status) {
   receive_at_exit();
   std::fflush(nullptr);
-  std::_Exit(status);
+  syscalls().exit_process(status);
+  // The entry ends the process; one that came back would be a fault of the
+  // table, and the process still ends.
+  __builtin_trap();
 }
 
 Status heap_sort(void* array, size_t count, size_t element_bytes, SortCompareProc compare) {
