@@ -37,17 +37,29 @@ int16_t AWAITIOX(uint32_t mask, int16_t* filenum, void** buffer_addr, int16_t* c
   return status.code();
 }
 
-int16_t CANCEL(int16_t filenum) { return cancel_io(filenum).code(); }
+namespace {
 
-int16_t SETMODE(uint32_t mask, int16_t filenum, int16_t function, int16_t param1,
-                int16_t /*param2*/, int16_t* last_params) {
-  if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
+// What SETMODE and SETPARAM check first: the mask fits their parameter
+// count, the file number is given and is a terminal's, and the function is
+// given (its absence is also the file's last error).
+int16_t check_function_call(uint32_t mask, int parameters, int16_t filenum) {
+  if (!zeb::mask_fits(mask, parameters)) return err::kInvalidOperation;
   if (!present(mask, 1)) return err::kMissingParameter;
   if (Status s = check_terminal(filenum); !s.ok()) return s.code();
   if (!present(mask, 2)) {
     set_file_error(filenum, err::kMissingParameter);
     return err::kMissingParameter;
   }
+  return 0;
+}
+
+}  // namespace
+
+int16_t CANCEL(int16_t filenum) { return cancel_io(filenum).code(); }
+
+int16_t SETMODE(uint32_t mask, int16_t filenum, int16_t function, int16_t param1,
+                int16_t /*param2*/, int16_t* last_params) {
+  if (int16_t error = check_function_call(mask, 5, filenum); error != 0) return error;
   Result<ModeWords> before =
       set_mode(filenum, function, present(mask, 3) ? std::optional<int16_t>(param1) : std::nullopt,
                present(mask, 4));
@@ -62,13 +74,7 @@ int16_t SETMODE(uint32_t mask, int16_t filenum, int16_t function, int16_t param1
 int16_t SETPARAM(uint32_t mask, int16_t filenum, int16_t function, const void* param_array,
                  int16_t param_count, void* last_param_array, int16_t* last_param_count,
                  int16_t last_param_max, int32_t /*tag*/) {
-  if (!zeb::mask_fits(mask, 8)) return err::kInvalidOperation;
-  if (!present(mask, 1)) return err::kMissingParameter;
-  if (Status s = check_terminal(filenum); !s.ok()) return s.code();
-  if (!present(mask, 2)) {
-    set_file_error(filenum, err::kMissingParameter);
-    return err::kMissingParameter;
-  }
+  if (int16_t error = check_function_call(mask, 8, filenum); error != 0) return error;
   // A count other than 8 (a negative one included) is refused by set_param.
   std::optional<std::span<const char>> params;
   if (present(mask, 3) && param_array != nullptr && present(mask, 4) && param_count != 0) {
