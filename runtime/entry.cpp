@@ -3,6 +3,7 @@
 
 #include <zeb/env/context.h>
 #include <zeb/platform/errors.h>
+#include "containers/pool_core.h"
 
 namespace err = zeb::err;
 
@@ -20,7 +21,9 @@ int16_t ZEB_MEMSTATS(uint32_t mask_word, PoolStats* stats, int16_t reset) {
   void* pool = zeb::library_pool();
   if (pool == nullptr) return err::kNoStartup;
   if (!zeb::mask_fits(mask_word, 2)) return err::kInvalidOperation;
-  return MEM_STATS(zeb::mask_with_leading(mask_word), pool, stats, reset);
+  if (zeb::present(mask_word, 1) && stats != nullptr) *stats = zeb::containers::pool_stats(pool);
+  if (zeb::present(mask_word, 2) && reset != 0) zeb::containers::reset_pool_stats(pool);
+  return err::kOk;
 }
 
 int16_t ZEB_TIMERINSERT(uint32_t mask_word, void** timer, TimerProc procedure, int32_t ticks,

@@ -8,7 +8,6 @@
 #include "platform/files/files.h"
 
 namespace err = zeb::err;
-using zeb::mask;
 using zeb::present;
 
 namespace {
@@ -72,9 +71,9 @@ int16_t ZEB_ENVINFO(uint32_t mask_word, int16_t item, const char* key, void* buf
 }
 
 int16_t ZEB_OPEN(uint32_t mask_word, const char* name, int16_t* filenum, int16_t access,
-                 int16_t exclusion, int16_t nowait_depth, int16_t sync_or_receive_depth,
-                 int16_t options, int16_t /*seq_block_buffer_id*/, int16_t /*seq_block_buffer_len*/,
-                 const void* /*primary_handle*/) {
+                 int16_t /*exclusion*/, int16_t nowait_depth, int16_t /*sync_or_receive_depth*/,
+                 int16_t /*options*/, int16_t /*seq_block_buffer_id*/,
+                 int16_t /*seq_block_buffer_len*/, const void* /*primary_handle*/) {
   EnvRecord* env = started_env();
   if (env == nullptr) return err::kNoStartup;
   if (!zeb::mask_fits(mask_word, 10)) return err::kInvalidOperation;
@@ -88,10 +87,16 @@ int16_t ZEB_OPEN(uint32_t mask_word, const char* name, int16_t* filenum, int16_t
   }
   zeb::platform::Result<zeb::env::ResolvedName> resolved = zeb::env::resolve_name(*env, name);
   if (!resolved.ok()) return resolved.code();
-  const char* external = resolved->external.data();
-  const int16_t length = resolved->external_length;
-  // FILE_OPEN_'s parameters 4 to 8 are ours 3 to 7, each one place on.
-  uint32_t open_mask = mask({1, 2, 3}) | ((mask_word & (mask({3, 4, 5, 6, 7}))) >> 1);
-  return FILE_OPEN_(open_mask, external, length, filenum, access, exclusion, nowait_depth,
-                    sync_or_receive_depth, options);
+  // Exclusion, sync depth and options are accepted and not interpreted, as
+  // FILE_OPEN_ takes them; a failed open keeps its error as the last error
+  // of file number -1.
+  zeb::platform::OpenOptions open_options;
+  if (present(mask_word, 3)) open_options.access = access;
+  if (present(mask_word, 5)) open_options.nowait_depth = nowait_depth;
+  *filenum = zeb::kNotOpen;
+  zeb::platform::Result<int16_t> opened =
+      zeb::platform::open_file(resolved->external_text(), open_options);
+  if (!opened.ok()) return opened.code();
+  *filenum = *opened;
+  return 0;
 }

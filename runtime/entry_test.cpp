@@ -257,4 +257,50 @@ TEST(EntryPoints, OpenByLogicalName) {
   EXPECT_EQ(run.status, 0);
 }
 
+TEST(EntryPoints, OpenForwardsAccessAndNowaitDepth) {
+  zeb::testing::ScratchVolume volume("$DATA");
+  std::filesystem::create_directory(volume.path("sub"));
+  FILE* f = fopen(volume.path("sub/file").c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fputs("contents", f);
+  fclose(f);
+  ChildRun run = run_with_streams("", [] {
+    if (start() != 0) return 100;
+    // Access 1 reads only, 2 writes only; an access or a nowait depth not
+    // marked present is not forwarded. A disk file takes no nowait depth: the
+    // open fails, leaves no file number and keeps 2 as the error of file -1.
+    struct Case {
+      uint32_t mask;
+      int16_t access, nowait, opened;
+      bool reads, writes;
+    } cases[] = {
+        {zeb::mask({1, 2, 3}), 1, 0, 0, true, false},
+        {zeb::mask({1, 2, 3}), 2, 0, 0, false, true},
+        {zeb::mask({1, 2}), 1, 1, 0, true, true},
+        {zeb::mask({1, 2, 5}), 0, 1, 2, false, false},
+    };
+    int check = 0;
+    for (const Case& c : cases) {
+      int16_t fnum = 7;
+      ++check;
+      if (ZEB_OPEN(c.mask, "$DATA.SUB.FILE", &fnum, c.access, 0, c.nowait) != c.opened)
+        return check;
+      int16_t last = 0;
+      if (FILEINFO(zeb::mask({1, 2}), -1, &last) != 0 || last != c.opened) return 10 + check;
+      if (c.opened != 0) {
+        if (fnum != -2) return 20 + check;
+        continue;
+      }
+      char buffer[8];
+      int16_t count = 0;
+      const bool reads = READX(zeb::mask({1, 2, 3, 4}), fnum, buffer, 8, &count) == 0;
+      const bool writes = WRITEX(zeb::mask({1, 2, 3}), fnum, "x", 1) == 0;
+      if (reads != c.reads || writes != c.writes) return 30 + check;
+      if (FILE_CLOSE_(zeb::mask({1}), fnum) != 0) return 40 + check;
+    }
+    return 0;
+  });
+  EXPECT_EQ(run.status, 0);
+}
+
 }  // namespace
