@@ -52,6 +52,7 @@ TimerProc procedure_of(const TimerEntry* e) {
 // is only unlinked; TIMER_DELAY gives it back once the procedure returns, so
 // it never touches freed memory.
 int16_t delete_entry(TimerListHeader* h, TimerEntry* e) {
+  // Unlinking an entry of a list cannot fail.
   TIMER_REMOVE_(e);
   if (h->running != 0 && follow(h, h->running) == e) {
     h->running_deleted = 1;
@@ -85,6 +86,8 @@ class RunningGuard {
     bool deleted = h_->running_deleted != 0;
     h_->running = 0;
     h_->running_deleted = 0;
+    // The entry came from this pool: freeing it cannot fail, and a
+    // destructor has no one to tell.
     if (deleted) MEM_FREE(pool_of(h_), e_);
   }
   // Ends the run normally; returns true when the entry was deleted during it
@@ -242,6 +245,7 @@ int16_t TIMER_DELAY(void* list, int32_t* delay) {
       case zeb::kTimerPeriodic:
         // The next expiry counts from the previous one, so a late caller
         // catches up by running the timer again at once.
+        // Moving an entry within its list cannot fail.
         TIMER_REMOVE_(e);
         e->expiry += e->interval;
         TIMER_INSERT_(h, e);

@@ -314,6 +314,7 @@ int16_t FILERECINFO(uint32_t mask, int16_t filenum, void*, void*, void*, void*, 
     owned = true;
   }
   FileAttributes a = read_attributes(fd);
+  // Only read through: the close has nothing to lose.
   if (owned) syscalls().close(fd);
   auto set = [&](int n, int16_t* target, int16_t value) {
     if (present(mask, n) && target != nullptr) *target = value;
@@ -339,6 +340,8 @@ int16_t FILE_SETSECURITY_(const char* internal_name, int16_t security) {
   int16_t result = 0;
   if (syscalls().fchmod(fd, static_cast<unsigned>(security) & 0777u) != 0)
     result = error_from_errno(errno);
+  // The mode change was made and checked; the close has nothing left
+  // to lose.
   syscalls().close(fd);
   return result;
 }

@@ -46,6 +46,8 @@ namespace zeb::platform {
 
 void end_process(int status) {
   receive_at_exit();
+  // The process is ending: a stream that will not flush cannot be
+  // helped.
   std::fflush(nullptr);
   std::_Exit(status);
 }
