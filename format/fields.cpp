@@ -189,8 +189,8 @@ void process_userid(State& s) {
   s.next_char();
   int16_t user = 0;
   if (s.test_char('p')) {
-    // This process's own inquiry cannot fail; user starts at 0 for a
-    // field that shows nothing else.
+    // This process's own inquiries, here and below, cannot fail; were
+    // one to, user would stay 0.
     PROCESSINFO(zeb::mask({1, 4}), MYPID(), nullptr, nullptr, &user);
   } else if (s.test_char('c')) {
     PROCESSINFO(zeb::mask({1, 3}), MYPID(), nullptr, &user);
@@ -244,8 +244,8 @@ void process_filename(State& s) {
       for (int i = 0; i < 24 && p[i] != 0; ++i) name24[i] = p[i];
     }
   } else if (s.test_char('o')) {
-    // This process's own inquiry cannot fail; the name stays blank if
-    // it did.
+    // This process's own inquiries, here and below, cannot fail; were
+    // one to, the name would stay blank.
     PROCESSINFO(zeb::mask({1, 6}), MYPID(), nullptr, nullptr, nullptr, nullptr, name24);
   } else if (s.test_char('p')) {
     PROCESSINFO(zeb::mask({1, 6}), MYPID(), nullptr, nullptr, nullptr, nullptr, name24);

@@ -176,6 +176,41 @@ TEST(EntryPoints, TimersOfTheLibrary) {
             0);
 }
 
+// Deleting by selector: every timer whose arguments equal each one given.
+// Three due timers (1, 1, 10), (1, 2, 20), (2, 2, 10); what survives fires
+// into g_fired[arg1] += arg3.
+TEST(EntryPoints, TimerSelectorsOfTheLibrary) {
+  struct Case {
+    uint32_t mask;
+    int16_t arg1, arg2;
+    int32_t arg3;
+    int fired1, fired2;
+  } cases[] = {
+      {zeb::mask({2}), 1, 0, 0, 0, 10},         {zeb::mask({3}), 0, 2, 0, 10, 0},
+      {zeb::mask({4}), 0, 0, 10, 20, 0},        {zeb::mask({2, 3}), 1, 2, 0, 10, 10},
+      {zeb::mask({2, 3, 4}), 1, 2, 10, 30, 10},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mask);
+    EXPECT_EQ(
+        run_child([&] {
+          if (start() != 0) return 100;
+          const uint32_t all = zeb::mask({2, 3, 5, 6, 7});
+          if (ZEB_TIMERINSERT(all, nullptr, fire, 0, 0, 1, 1, 10) != 0) return 1;
+          if (ZEB_TIMERINSERT(all, nullptr, fire, 0, 0, 1, 2, 20) != 0) return 2;
+          if (ZEB_TIMERINSERT(all, nullptr, fire, 0, 0, 2, 2, 10) != 0) return 3;
+          if (ZEB_TIMERINSERT(zeb::mask({2}), nullptr, fire) != 29) return 4;  // no ticks
+          if (ZEB_TIMERINSERT(zeb::mask({2, 3, 4}), nullptr, fire, -1, zeb::kTimerPeriodic) != 22)
+            return 5;
+          if (ZEB_TIMERDELETE(c.mask, nullptr, c.arg1, c.arg2, c.arg3) != 0) return 6;
+          int32_t delay = 0;
+          if (ZEB_TIMERDELAY(&delay) != 0) return 7;
+          return g_fired[1] == c.fired1 && g_fired[2] == c.fired2 ? 0 : 8;
+        }),
+        0);
+  }
+}
+
 // The environment's entry points after a start-up from a shell (flags 0x0007:
 // the intake, the IN file on standard input, the OUT file on standard output).
 TEST(EntryPoints, InAndOutFiles) {

@@ -347,6 +347,7 @@ Result<Created> create_process(const CreateRequest& request) {
   // happens.
   sys.close(pair[1]);
   if (pid < 0) {
+    // No child: the spawn's error is the one reported.
     sys.close(pair[0]);
     return Status::error(creation_error(spawn_errno), "spawn " + path);
   }
