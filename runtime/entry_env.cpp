@@ -50,12 +50,20 @@ int16_t ZEB_ADDPARAM(const char* name, int16_t name_length, const char* value,
 
 int16_t ZEB_SPAWN(uint32_t mask_word, const char* program, const char* name, int16_t cpu,
                   int16_t priority, const char* startup, int16_t* pid, int16_t* error,
-                  const char* hometerm) {
+                  const char* /*hometerm*/) {
   EnvRecord* env = started_env();
   if (env == nullptr) return err::kNoStartup;
   if (!zeb::mask_fits(mask_word, 8)) return err::kInvalidOperation;
-  return ENV_SPAWN(zeb::mask_with_leading(mask_word), env, program, name, cpu, priority, startup,
-                   pid, error, hometerm);
+  if (!present(mask_word, 1) || program == nullptr) return err::kMissingParameter;
+  zeb::env::SpawnRequest request;
+  request.program = program;
+  if (present(mask_word, 2)) request.name = name;
+  if (present(mask_word, 3)) request.cpu = cpu;
+  if (present(mask_word, 4)) request.priority = priority;
+  if (present(mask_word, 5)) request.startup = startup;
+  if (present(mask_word, 6)) request.pid = pid;
+  if (present(mask_word, 7)) request.word = error;
+  return zeb::env::spawn(*env, request).code();
 }
 
 int16_t ZEB_ENVINFO(uint32_t mask_word, int16_t item, const char* key, void* buffer,

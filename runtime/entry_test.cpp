@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -209,6 +210,40 @@ TEST(EntryPoints, TimerSelectorsOfTheLibrary) {
         }),
         0);
   }
+}
+
+// ZEB_SPAWN hands its parameters on to the library's environment: a missing
+// program, a start-up message with no end (refused before anything is
+// created) and a program on no volume (its creation error word returned).
+TEST(EntryPoints, SpawnForwardsItsParameters) {
+  EXPECT_EQ(run_child([] {
+              if (start() != 0) return 100;
+              const char* missing = "$NOVOL  SUB     PROG    ";
+              static char endless[700];
+              std::memset(endless, 'x', sizeof endless);
+              struct Case {
+                uint32_t mask;
+                const char* program;
+                const char* startup;
+                int16_t result, error;
+              } cases[] = {
+                  {zeb::mask({2}), nullptr, nullptr, 29, -9},
+                  {zeb::mask({1, 5, 7}), missing, endless, 22, -9},
+                  {zeb::mask({1, 7}), missing, nullptr, 311, zeb::create_error_word(3, 14)},
+                  {zeb::mask({1}), missing, nullptr, 311, -9},
+              };
+              int check = 0;
+              for (const Case& c : cases) {
+                ++check;
+                int16_t error = -9;
+                int16_t id[4];
+                if (ZEB_SPAWN(c.mask, c.program, nullptr, 0, 0, c.startup, id, &error) != c.result)
+                  return check;
+                if (error != c.error) return 10 + check;
+              }
+              return 0;
+            }),
+            0);
 }
 
 // The environment's entry points after a start-up from a shell (flags 0x0007:
