@@ -5,6 +5,7 @@
 // works over any area; on the usual 8-aligned areas this compiles to plain
 // loads and stores.
 #include <zeb/containers/pool.h>
+#include "containers/pool_core.h"
 
 #include <cstring>
 
@@ -263,30 +264,41 @@ int16_t MEM_BUFFERLEN(const void* buffer, int32_t* length) {
   return err::kOk;
 }
 
+namespace zeb::containers {
+
+PoolStats pool_stats(void* pool) {
+  Pool p(pool);
+  PoolStats stats{};
+  stats.elapsed = PROCESSOR_CLOCK() - p.i64(kResetTime);
+  stats.alloc_requests = p.i64(kAllocRequests);
+  stats.free_requests = p.i64(kFreeRequests);
+  stats.splits = p.i64(kSplits);
+  stats.extends = p.i64(kExtends);
+  stats.whole_allocs = p.i64(kWholeAllocs);
+  stats.joins = p.i64(kJoins);
+  stats.releases = p.i64(kReleases);
+  stats.used = p.i32(kUsed);
+  stats.maxused = p.i32(kMaxused);
+  stats.failsize = p.i32(kFailsize);
+  return stats;
+}
+
+void reset_pool_stats(void* pool) {
+  Pool p(pool);
+  p.set_i64(kResetTime, PROCESSOR_CLOCK());
+  for (uint32_t off = kAllocRequests; off <= kReleases; off += 8) p.set_i64(off, 0);
+  int32_t carved = static_cast<int32_t>(p.extent()) - kPoolHeaderSize;
+  p.set_i32(kUsed, carved);
+  p.set_i32(kMaxused, carved);
+  p.set_i32(kFailsize, 0);
+}
+
+}  // namespace zeb::containers
+
 int16_t MEM_STATS(uint32_t mask, void* pool, PoolStats* stats, int16_t reset) {
   if (!zeb::mask_fits(mask, 3)) return err::kInvalidOperation;
   if (!zeb::present(mask, 1) || pool == nullptr) return err::kMissingParameter;
-  Pool p(pool);
-  if (zeb::present(mask, 2) && stats != nullptr) {
-    stats->elapsed = PROCESSOR_CLOCK() - p.i64(kResetTime);
-    stats->alloc_requests = p.i64(kAllocRequests);
-    stats->free_requests = p.i64(kFreeRequests);
-    stats->splits = p.i64(kSplits);
-    stats->extends = p.i64(kExtends);
-    stats->whole_allocs = p.i64(kWholeAllocs);
-    stats->joins = p.i64(kJoins);
-    stats->releases = p.i64(kReleases);
-    stats->used = p.i32(kUsed);
-    stats->maxused = p.i32(kMaxused);
-    stats->failsize = p.i32(kFailsize);
-  }
-  if (zeb::present(mask, 3) && reset != 0) {
-    p.set_i64(kResetTime, PROCESSOR_CLOCK());
-    for (uint32_t off = kAllocRequests; off <= kReleases; off += 8) p.set_i64(off, 0);
-    int32_t carved = static_cast<int32_t>(p.extent()) - kPoolHeaderSize;
-    p.set_i32(kUsed, carved);
-    p.set_i32(kMaxused, carved);
-    p.set_i32(kFailsize, 0);
-  }
+  if (zeb::present(mask, 2) && stats != nullptr) *stats = zeb::containers::pool_stats(pool);
+  if (zeb::present(mask, 3) && reset != 0) zeb::containers::reset_pool_stats(pool);
   return err::kOk;
 }

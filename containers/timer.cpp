@@ -5,6 +5,7 @@
 // leads to its neighbours, to its list header and, through the header's own
 // offset inside the pool, to the pool that owns it.
 #include <zeb/containers/timer.h>
+#include "containers/timer_core.h"
 
 #include <cstring>
 #include <limits>
@@ -52,6 +53,7 @@ TimerProc procedure_of(const TimerEntry* e) {
 // is only unlinked; TIMER_DELAY gives it back once the procedure returns, so
 // it never touches freed memory.
 int16_t delete_entry(TimerListHeader* h, TimerEntry* e) {
+  // Unlinking an entry of a list cannot fail.
   TIMER_REMOVE_(e);
   if (h->running != 0 && follow(h, h->running) == e) {
     h->running_deleted = 1;
@@ -85,6 +87,8 @@ class RunningGuard {
     bool deleted = h_->running_deleted != 0;
     h_->running = 0;
     h_->running_deleted = 0;
+    // The entry came from this pool: freeing it cannot fail, and a
+    // destructor has no one to tell.
     if (deleted) MEM_FREE(pool_of(h_), e_);
   }
   // Ends the run normally; returns true when the entry was deleted during it
@@ -119,6 +123,55 @@ int16_t TIMER_INIT(void** list, void* pool) {
   return err::kOk;
 }
 
+namespace zeb::containers {
+
+int16_t insert_timer(void* list, TimerProc procedure, int32_t ticks, const TimerSpec& spec,
+                     void** timer) {
+  // A periodic timer must move forward when it re-arms, or TIMER_DELAY would
+  // run it for ever.
+  if (spec.type == zeb::kTimerPeriodic && ticks < 0) return err::kOutOfBounds;
+  auto* h = header_of(list);
+  void* buffer = nullptr;
+  int16_t error = MEM_ALLOC(pool_of(h), &buffer, zeb::kTimerRecordSize);
+  if (error != err::kOk) return error;
+  auto* e = entry_of(buffer);
+  std::memset(e, 0, sizeof *e);
+  if (timer != nullptr) *timer = e;
+  e->type = spec.type;
+  std::memcpy(e->procedure, &procedure, sizeof procedure);
+  e->arg1 = spec.arg1;
+  e->arg2 = spec.arg2;
+  e->arg3 = spec.arg3;
+  e->interval = static_cast<int64_t>(ticks) * zeb::kTickMicros + zeb::kTimerSlackMicros;
+  e->expiry = PROCESSOR_CLOCK() + e->interval;
+  return TIMER_INSERT_(h, e);
+}
+
+int16_t delete_timer(void* timer) {
+  auto* e = entry_of(timer);
+  int16_t error = check_handle(e);
+  if (error != err::kOk) return error;
+  return delete_entry(list_of(e), e);
+}
+
+int16_t delete_matching_timers(void* list, const TimerMatch& match) {
+  auto* h = header_of(list);
+  void* p = next_of(h);
+  while (p != h) {
+    void* following = next_of(p);
+    auto* e = entry_of(p);
+    if ((!match.arg1 || e->arg1 == *match.arg1) && (!match.arg2 || e->arg2 == *match.arg2) &&
+        (!match.arg3 || e->arg3 == *match.arg3)) {
+      int16_t error = delete_entry(h, e);
+      if (error != err::kOk) return error;
+    }
+    p = following;
+  }
+  return err::kOk;
+}
+
+}  // namespace zeb::containers
+
 int16_t TIMER_INSERT(uint32_t mask, void* list, void** timer, TimerProc procedure, int32_t ticks,
                      int16_t type, int16_t arg1, int16_t arg2, int32_t arg3) {
   if (!zeb::mask_fits(mask, 8)) return err::kInvalidOperation;
@@ -126,29 +179,13 @@ int16_t TIMER_INSERT(uint32_t mask, void* list, void** timer, TimerProc procedur
       list == nullptr || procedure == nullptr) {
     return err::kMissingParameter;
   }
-  if (!zeb::present(mask, 5)) type = 0;
-  if (!zeb::present(mask, 6)) arg1 = 0;
-  if (!zeb::present(mask, 7)) arg2 = 0;
-  if (!zeb::present(mask, 8)) arg3 = 0;
-  // A periodic timer must move forward when it re-arms, or TIMER_DELAY would
-  // run it for ever.
-  if (type == zeb::kTimerPeriodic && ticks < 0) return err::kOutOfBounds;
-
-  auto* h = header_of(list);
-  void* buffer = nullptr;
-  int16_t error = MEM_ALLOC(pool_of(h), &buffer, zeb::kTimerRecordSize);
-  if (error != err::kOk) return error;
-  auto* e = entry_of(buffer);
-  std::memset(e, 0, sizeof *e);
-  if (zeb::present(mask, 2) && timer != nullptr) *timer = e;
-  e->type = type;
-  std::memcpy(e->procedure, &procedure, sizeof procedure);
-  e->arg1 = arg1;
-  e->arg2 = arg2;
-  e->arg3 = arg3;
-  e->interval = static_cast<int64_t>(ticks) * zeb::kTickMicros + zeb::kTimerSlackMicros;
-  e->expiry = PROCESSOR_CLOCK() + e->interval;
-  return TIMER_INSERT_(h, e);
+  zeb::containers::TimerSpec spec;
+  if (zeb::present(mask, 5)) spec.type = type;
+  if (zeb::present(mask, 6)) spec.arg1 = arg1;
+  if (zeb::present(mask, 7)) spec.arg2 = arg2;
+  if (zeb::present(mask, 8)) spec.arg3 = arg3;
+  return zeb::containers::insert_timer(list, procedure, ticks, spec,
+                                       zeb::present(mask, 2) ? timer : nullptr);
 }
 
 int16_t TIMER_INSERT_(void* list, void* entry) {
@@ -177,28 +214,13 @@ int16_t TIMER_REMOVE_(void* entry) {
 int16_t TIMER_DELETE(uint32_t mask, void* list, void* timer, int16_t arg1, int16_t arg2,
                      int32_t arg3) {
   if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
-  if (zeb::present(mask, 2) && timer != nullptr) {
-    auto* e = entry_of(timer);
-    int16_t error = check_handle(e);
-    if (error != err::kOk) return error;
-    return delete_entry(list_of(e), e);
-  }
+  if (zeb::present(mask, 2) && timer != nullptr) return zeb::containers::delete_timer(timer);
   if (!zeb::present(mask, 1) || list == nullptr) return err::kMissingParameter;
-  auto* h = header_of(list);
-  const bool by1 = zeb::present(mask, 3);
-  const bool by2 = zeb::present(mask, 4);
-  const bool by3 = zeb::present(mask, 5);
-  void* p = next_of(h);
-  while (p != h) {
-    void* following = next_of(p);
-    auto* e = entry_of(p);
-    if ((!by1 || e->arg1 == arg1) && (!by2 || e->arg2 == arg2) && (!by3 || e->arg3 == arg3)) {
-      int16_t error = delete_entry(h, e);
-      if (error != err::kOk) return error;
-    }
-    p = following;
-  }
-  return err::kOk;
+  zeb::containers::TimerMatch match;
+  if (zeb::present(mask, 3)) match.arg1 = arg1;
+  if (zeb::present(mask, 4)) match.arg2 = arg2;
+  if (zeb::present(mask, 5)) match.arg3 = arg3;
+  return zeb::containers::delete_matching_timers(list, match);
 }
 
 int16_t TIMER_DELAY(void* list, int32_t* delay) {
@@ -242,6 +264,7 @@ int16_t TIMER_DELAY(void* list, int32_t* delay) {
       case zeb::kTimerPeriodic:
         // The next expiry counts from the previous one, so a late caller
         // catches up by running the timer again at once.
+        // Moving an entry within its list cannot fail.
         TIMER_REMOVE_(e);
         e->expiry += e->interval;
         TIMER_INSERT_(h, e);

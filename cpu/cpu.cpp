@@ -88,6 +88,7 @@ int16_t CPU_INIT(CpuTable* table, int16_t length, int16_t system, int16_t* count
     r.type = PROCESSORTYPE(static_cast<int16_t>(n), system);
     r.version = REMOTETOSVERSION(system);
   }
+  // The table was checked above: resetting and priming it cannot fail.
   CPU_RESET(table);
   CPU_SAMPLE(table);
   return CPU_SAMPLE(table);

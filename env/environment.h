@@ -133,4 +133,20 @@ inline Status log(EnvRecord& env, const char* format,
 // lost write (env/startup.h) and its error returned.
 Status write_log(EnvRecord& env, std::span<const char> line);
 
+// spawn: what ENV_SPAWN does (env.h), for a program named by its 24-byte
+// internal name. name (6 bytes), startup and the outputs may be null;
+// cpu and priority -1 when not given. *pid and *word, when given, receive
+// the new process's identifier and creation error word once it was asked
+// for.
+struct SpawnRequest {
+  const char* program = nullptr;
+  const char* name = nullptr;
+  int16_t cpu = -1;
+  int16_t priority = -1;
+  const char* startup = nullptr;
+  int16_t* pid = nullptr;
+  int16_t* word = nullptr;
+};
+Status spawn(EnvRecord& env, const SpawnRequest& request);
+
 }  // namespace zeb::env

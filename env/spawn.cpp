@@ -5,6 +5,7 @@
 #include <zeb/env/env.h>
 #include <zeb/platform/errors.h>
 #include <zeb/util/helpers.h>
+#include "env/environment.h"
 #include "platform/ipc/messages.h"
 #include "platform/processes/processes.h"
 
@@ -48,46 +49,42 @@ int16_t startup_sequence(const EnvRecord* env, zp::ProcessFileHandle& child,
 
 }  // namespace
 
-int16_t ENV_SPAWN(uint32_t mask, EnvRecord* env, const char* program, const char* name, int16_t cpu,
-                  int16_t priority, const char* startup, int16_t* pid, int16_t* error,
-                  const char* /*hometerm*/) {
-  if (!zeb::mask_fits(mask, 9)) return err::kInvalidOperation;
-  if (!present(mask, 1) || !present(mask, 2) || env == nullptr || program == nullptr) {
-    return err::kMissingParameter;
-  }
-  const bool named = present(mask, 3) && name != nullptr;
-  int16_t processor = present(mask, 4) ? cpu : -1;
-  int16_t prio = present(mask, 5) ? priority : -1;
+namespace zeb::env {
+
+Status spawn(EnvRecord& env, const SpawnRequest& request) {
+  const bool named = request.name != nullptr;
+  int16_t processor = request.cpu;
+  int16_t prio = request.priority;
   char own[kMaxStartup];
-  const char* source = startup;
-  if (!present(mask, 6) || startup == nullptr) {
-    own_startup(env, own);
+  const char* source = request.startup;
+  if (source == nullptr) {
+    own_startup(&env, own);
     source = own;
   }
   // The message to write is a copy, so that its padding never lands in the
   // caller's memory; a text with no NUL in time is refused.
   std::optional<zp::Message> built = zp::startup_from_stored(source);
-  if (!built) return err::kOutOfBounds;
+  if (!built) return Status::error(err::kOutOfBounds);
   zp::Message& startup_message = *built;
   // The new process's home terminal is that of every process of this host
   // (hometerm is not passed on), and its processor is the host's choice.
 
   char program_file[24];
-  std::memcpy(program_file, program, 24);
+  std::memcpy(program_file, request.program, 24);
   if (UTIL_CMON(program_file, &prio, &processor, startup_message.data() + zp::kStartupInOffset,
                 startup_message.data() + zp::kStartupOutOffset) == zeb::kFalse) {
-    return err::kMonitorRefused;
+    return Status::error(err::kMonitorRefused);
   }
 
-  zp::CreateRequest request;
-  request.program = program_file;
-  request.priority = prio;
-  request.name = named ? name : nullptr;
-  zp::Result<zp::Created> created = zp::create_process(request);
+  zp::CreateRequest create;
+  create.program = program_file;
+  create.priority = prio;
+  create.name = request.name;
+  zp::Result<zp::Created> created = zp::create_process(create);
   const int16_t word = created.code();
-  if (present(mask, 7) && pid != nullptr) std::memcpy(pid, created->id.data(), 8);
-  if (present(mask, 8) && error != nullptr) *error = word;
-  if (static_cast<uint16_t>(word) >= 2) return err::kCreationFailed;
+  if (request.pid != nullptr) std::memcpy(request.pid, created->id.data(), 8);
+  if (request.word != nullptr) *request.word = word;
+  if (static_cast<uint16_t>(word) >= 2) return Status::error(err::kCreationFailed);
 
   // The new process by name: the first 6 bytes of its identifier when it is
   // named, all 8 otherwise, then blanks.
@@ -95,6 +92,26 @@ int16_t ENV_SPAWN(uint32_t mask, EnvRecord* env, const char* program, const char
   std::memset(process_name, ' ', sizeof process_name);
   std::memcpy(process_name, created->id.data(), named ? 6 : 8);
   zp::Result<zp::ProcessFileHandle> child = zp::ProcessFileHandle::open(process_name);
-  if (!child.ok()) return child.code();
-  return startup_sequence(env, *child, startup_message);
+  if (!child.ok()) return child.status();
+  return Status::error(startup_sequence(&env, *child, startup_message));
+}
+
+}  // namespace zeb::env
+
+int16_t ENV_SPAWN(uint32_t mask, EnvRecord* env, const char* program, const char* name, int16_t cpu,
+                  int16_t priority, const char* startup, int16_t* pid, int16_t* error,
+                  const char* /*hometerm*/) {
+  if (!zeb::mask_fits(mask, 9)) return err::kInvalidOperation;
+  if (!present(mask, 1) || !present(mask, 2) || env == nullptr || program == nullptr) {
+    return err::kMissingParameter;
+  }
+  zeb::env::SpawnRequest request;
+  request.program = program;
+  if (present(mask, 3)) request.name = name;
+  if (present(mask, 4)) request.cpu = cpu;
+  if (present(mask, 5)) request.priority = priority;
+  if (present(mask, 6)) request.startup = startup;
+  if (present(mask, 7)) request.pid = pid;
+  if (present(mask, 8)) request.word = error;
+  return zeb::env::spawn(*env, request).code();
 }

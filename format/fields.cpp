@@ -138,6 +138,8 @@ void process_pid(State& s) {
       have = false;  // no identifier passed: an empty field
     }
   } else {
+    // This process's own inquiry cannot fail; were it to, the field
+    // would show the zero identifier it starts with.
     PROCESSINFO(zeb::mask({1, 2}), MYPID(), reinterpret_cast<int16_t*>(id));
   }
   const bool numeric = s.test_char('#') || (id[0] & 0x80) != 0;
@@ -187,6 +189,8 @@ void process_userid(State& s) {
   s.next_char();
   int16_t user = 0;
   if (s.test_char('p')) {
+    // This process's own inquiries, here and below, cannot fail; were
+    // one to, user would stay 0.
     PROCESSINFO(zeb::mask({1, 4}), MYPID(), nullptr, nullptr, &user);
   } else if (s.test_char('c')) {
     PROCESSINFO(zeb::mask({1, 3}), MYPID(), nullptr, &user);
@@ -240,6 +244,8 @@ void process_filename(State& s) {
       for (int i = 0; i < 24 && p[i] != 0; ++i) name24[i] = p[i];
     }
   } else if (s.test_char('o')) {
+    // This process's own inquiries, here and below, cannot fail; were
+    // one to, the name would stay blank.
     PROCESSINFO(zeb::mask({1, 6}), MYPID(), nullptr, nullptr, nullptr, nullptr, name24);
   } else if (s.test_char('p')) {
     PROCESSINFO(zeb::mask({1, 6}), MYPID(), nullptr, nullptr, nullptr, nullptr, name24);

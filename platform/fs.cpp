@@ -123,36 +123,17 @@ int16_t CREATE(uint32_t mask, char* internal_name, int32_t primary_extent, int16
                int16_t /*possible_extents*/) {
   if (!zeb::mask_fits(mask, 13)) return record_no_file(err::kInvalidOperation);
   if (!present(mask, 1) || internal_name == nullptr) return record_no_file(err::kMissingParameter);
-  FileName name;
-  if (!from_internal(internal_name, &name) || name.temporary() ||
-      (!name.volume_only() && name.file.empty())) {
-    return record_no_file(err::kBadName);
-  }
-  if (find_volume(name.volume) == nullptr) return record_no_file(err::kNoSuchDevice);
-  // Extents are in 2048-byte pages; a file gets its primary extent and
-  // maxextents - 1 secondary extents at once (defaults 1 page, 16 extents).
-  long long primary = present(mask, 2) && primary_extent > 0 ? primary_extent : 1;
-  long long secondary = present(mask, 4) && secondary_extent > 0 ? secondary_extent : primary;
-  long long extents = present(mask, 11) && maxextents > 0 ? maxextents : 16;
-  long long size = (primary + secondary * (extents - 1)) * zeb::kPageBytes;
-  if (name.volume_only()) {
-    // A temporary made by CREATE is a swap file: it lives until the process
-    // ends.
-    Result<FileName> made = create_temporary_file(name.volume, true, size);
-    if (!made.ok()) return record_no_file(made.code());
-    to_internal(*made, internal_name);
-    return 0;
-  }
+  Extents extents;
+  if (present(mask, 2)) extents.primary = primary_extent;
+  if (present(mask, 4)) extents.secondary = secondary_extent;
+  if (present(mask, 11)) extents.maxextents = maxextents;
   FileAttributes attributes;
-  attributes.filecode = present(mask, 3) ? filecode : 0;
-  attributes.primary = static_cast<int16_t>(std::min<long long>(primary, INT16_MAX));
-  attributes.secondary = static_cast<int16_t>(std::min<long long>(secondary, INT16_MAX));
-  attributes.maxextents = static_cast<int16_t>(extents);
+  if (present(mask, 3)) attributes.filecode = filecode;
   if (present(mask, 5)) attributes.filetype = filetype;
   if (present(mask, 6)) attributes.recordlen = recordlen;
   if (present(mask, 7)) attributes.blocklen = blocklen;
   if (present(mask, 12)) attributes.buffersize = buffersize;
-  return record_no_file(create_disk_file(name, size, attributes).code());
+  return create_by_internal_name(internal_name, extents, attributes).code();
 }
 
 int16_t FILE_OPEN_(uint32_t mask, const char* filename, int16_t length, int16_t* filenum,
@@ -254,9 +235,8 @@ int16_t FILEINFO(uint32_t mask, int16_t filenum, int16_t* error, char* filename,
   auto set = [&](int n, auto* target, auto value) {
     if (present(mask, n) && target != nullptr) *target = value;
   };
-  // The creation attributes of a disk file's descriptor.
-  auto set_attributes = [&](int fd) {
-    FileAttributes a = read_attributes(fd);
+  // The creation attributes of a disk file.
+  auto set_attributes = [&](const FileAttributes& a) {
     set(6, primary_extent, a.primary);
     set(10, filecode, a.filecode);
     set(11, secondary_extent, a.secondary);
@@ -264,10 +244,6 @@ int16_t FILEINFO(uint32_t mask, int16_t filenum, int16_t* error, char* filename,
     set(22, maxextents, a.maxextents);
     set(23, buffersize, a.buffersize);
     set(24, possible_extents, a.maxextents);
-    FileStatus status;
-    if (syscalls().fstat(fd, &status) == 0) {
-      set(16, security, static_cast<int16_t>(status.mode & 0777));
-    }
   };
   auto size_of = [](int fd) -> int32_t {
     FileStatus status;
@@ -295,25 +271,25 @@ int16_t FILEINFO(uint32_t mask, int16_t filenum, int16_t* error, char* filename,
       else if ((*capacity = size_of(disk->host_fd())) < 0)
         return error_from_errno(errno);
     }
-    if (disk != nullptr) set_attributes(disk->host_fd());
+    if (disk != nullptr) {
+      set_attributes(read_attributes(disk->host_fd()));
+      FileStatus status;
+      if (syscalls().fstat(disk->host_fd(), &status) == 0) {
+        set(16, security, static_cast<int16_t>(status.mode & 0777));
+      }
+    }
     return 0;
   }
   if (!present(mask, 3) || filename == nullptr) return err::kMissingParameter;
   // By name: look the file up without opening it for the caller.
-  FileName name;
-  int16_t result = 0;
-  if (!from_internal(filename, &name)) result = err::kBadName;
-  const Volume* v = nullptr;
-  int fd = -1;
-  std::shared_ptr<HeldFile> held;
-  if (result == 0) result = open_descriptor(name, &v, &fd, &held, O_RDONLY);
-  set(2, error, result);
-  if (result != 0) return result;
-  set(4, ldevnum, static_cast<int16_t>(v->ldev));
-  set(5, devtype, static_cast<int16_t>((zeb::kDeviceTypeDisk << 6) | (v->subtype & 0x3F)));
-  if (present(mask, 18) && capacity != nullptr) *capacity = size_of(fd);
-  set_attributes(fd);
-  syscalls().close(fd);
+  Result<DiskFileInfo> info = disk_file_info(filename);
+  set(2, error, info.code());
+  if (!info.ok()) return info.code();
+  set(4, ldevnum, info->ldev);
+  set(5, devtype, info->device_type);
+  set(18, capacity, info->capacity);
+  set_attributes(info->attributes);
+  if (info->security) set(16, security, *info->security);
   return 0;
 }
 
@@ -338,6 +314,7 @@ int16_t FILERECINFO(uint32_t mask, int16_t filenum, void*, void*, void*, void*, 
     owned = true;
   }
   FileAttributes a = read_attributes(fd);
+  // Only read through: the close has nothing to lose.
   if (owned) syscalls().close(fd);
   auto set = [&](int n, int16_t* target, int16_t value) {
     if (present(mask, n) && target != nullptr) *target = value;
@@ -363,6 +340,8 @@ int16_t FILE_SETSECURITY_(const char* internal_name, int16_t security) {
   int16_t result = 0;
   if (syscalls().fchmod(fd, static_cast<unsigned>(security) & 0777u) != 0)
     result = error_from_errno(errno);
+  // The mode change was made and checked; the close has nothing left
+  // to lose.
   syscalls().close(fd);
   return result;
 }

@@ -94,5 +94,6 @@ int16_t SETPARAM(uint32_t mask, int16_t filenum, int16_t function, const void* p
 
 void DELAY(int32_t ticks) {
   if (ticks <= 0) return;
+  // A sleep that ends early (a signal) ends the delay early.
   syscalls().sleep_until_ns(syscalls().monotonic_ns() + int64_t{ticks} * kTickNs);
 }

@@ -3,6 +3,8 @@
 
 #include <zeb/env/context.h>
 #include <zeb/platform/errors.h>
+#include "containers/pool_core.h"
+#include "containers/timer_core.h"
 
 namespace err = zeb::err;
 
@@ -20,7 +22,9 @@ int16_t ZEB_MEMSTATS(uint32_t mask_word, PoolStats* stats, int16_t reset) {
   void* pool = zeb::library_pool();
   if (pool == nullptr) return err::kNoStartup;
   if (!zeb::mask_fits(mask_word, 2)) return err::kInvalidOperation;
-  return MEM_STATS(zeb::mask_with_leading(mask_word), pool, stats, reset);
+  if (zeb::present(mask_word, 1) && stats != nullptr) *stats = zeb::containers::pool_stats(pool);
+  if (zeb::present(mask_word, 2) && reset != 0) zeb::containers::reset_pool_stats(pool);
+  return err::kOk;
 }
 
 int16_t ZEB_TIMERINSERT(uint32_t mask_word, void** timer, TimerProc procedure, int32_t ticks,
@@ -28,15 +32,30 @@ int16_t ZEB_TIMERINSERT(uint32_t mask_word, void** timer, TimerProc procedure, i
   void* timers = zeb::library_timers();
   if (timers == nullptr) return err::kNoStartup;
   if (!zeb::mask_fits(mask_word, 7)) return err::kInvalidOperation;
-  return TIMER_INSERT(zeb::mask_with_leading(mask_word), timers, timer, procedure, ticks, type,
-                      arg1, arg2, arg3);
+  using zeb::present;
+  if (!present(mask_word, 2) || !present(mask_word, 3) || procedure == nullptr) {
+    return err::kMissingParameter;
+  }
+  zeb::containers::TimerSpec spec;
+  if (present(mask_word, 4)) spec.type = type;
+  if (present(mask_word, 5)) spec.arg1 = arg1;
+  if (present(mask_word, 6)) spec.arg2 = arg2;
+  if (present(mask_word, 7)) spec.arg3 = arg3;
+  return zeb::containers::insert_timer(timers, procedure, ticks, spec,
+                                       present(mask_word, 1) ? timer : nullptr);
 }
 
 int16_t ZEB_TIMERDELETE(uint32_t mask_word, void* timer, int16_t arg1, int16_t arg2, int32_t arg3) {
   void* timers = zeb::library_timers();
   if (timers == nullptr) return err::kNoStartup;
   if (!zeb::mask_fits(mask_word, 4)) return err::kInvalidOperation;
-  return TIMER_DELETE(zeb::mask_with_leading(mask_word), timers, timer, arg1, arg2, arg3);
+  using zeb::present;
+  if (present(mask_word, 1) && timer != nullptr) return zeb::containers::delete_timer(timer);
+  zeb::containers::TimerMatch match;
+  if (present(mask_word, 2)) match.arg1 = arg1;
+  if (present(mask_word, 3)) match.arg2 = arg2;
+  if (present(mask_word, 4)) match.arg3 = arg3;
+  return zeb::containers::delete_matching_timers(timers, match);
 }
 
 int16_t ZEB_TIMERDELAY(int32_t* delay) {

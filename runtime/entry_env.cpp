@@ -8,7 +8,6 @@
 #include "platform/files/files.h"
 
 namespace err = zeb::err;
-using zeb::mask;
 using zeb::present;
 
 namespace {
@@ -51,12 +50,20 @@ int16_t ZEB_ADDPARAM(const char* name, int16_t name_length, const char* value,
 
 int16_t ZEB_SPAWN(uint32_t mask_word, const char* program, const char* name, int16_t cpu,
                   int16_t priority, const char* startup, int16_t* pid, int16_t* error,
-                  const char* hometerm) {
+                  const char* /*hometerm*/) {
   EnvRecord* env = started_env();
   if (env == nullptr) return err::kNoStartup;
   if (!zeb::mask_fits(mask_word, 8)) return err::kInvalidOperation;
-  return ENV_SPAWN(zeb::mask_with_leading(mask_word), env, program, name, cpu, priority, startup,
-                   pid, error, hometerm);
+  if (!present(mask_word, 1) || program == nullptr) return err::kMissingParameter;
+  zeb::env::SpawnRequest request;
+  request.program = program;
+  if (present(mask_word, 2)) request.name = name;
+  if (present(mask_word, 3)) request.cpu = cpu;
+  if (present(mask_word, 4)) request.priority = priority;
+  if (present(mask_word, 5)) request.startup = startup;
+  if (present(mask_word, 6)) request.pid = pid;
+  if (present(mask_word, 7)) request.word = error;
+  return zeb::env::spawn(*env, request).code();
 }
 
 int16_t ZEB_ENVINFO(uint32_t mask_word, int16_t item, const char* key, void* buffer,
@@ -72,9 +79,9 @@ int16_t ZEB_ENVINFO(uint32_t mask_word, int16_t item, const char* key, void* buf
 }
 
 int16_t ZEB_OPEN(uint32_t mask_word, const char* name, int16_t* filenum, int16_t access,
-                 int16_t exclusion, int16_t nowait_depth, int16_t sync_or_receive_depth,
-                 int16_t options, int16_t /*seq_block_buffer_id*/, int16_t /*seq_block_buffer_len*/,
-                 const void* /*primary_handle*/) {
+                 int16_t /*exclusion*/, int16_t nowait_depth, int16_t /*sync_or_receive_depth*/,
+                 int16_t /*options*/, int16_t /*seq_block_buffer_id*/,
+                 int16_t /*seq_block_buffer_len*/, const void* /*primary_handle*/) {
   EnvRecord* env = started_env();
   if (env == nullptr) return err::kNoStartup;
   if (!zeb::mask_fits(mask_word, 10)) return err::kInvalidOperation;
@@ -88,10 +95,16 @@ int16_t ZEB_OPEN(uint32_t mask_word, const char* name, int16_t* filenum, int16_t
   }
   zeb::platform::Result<zeb::env::ResolvedName> resolved = zeb::env::resolve_name(*env, name);
   if (!resolved.ok()) return resolved.code();
-  const char* external = resolved->external.data();
-  const int16_t length = resolved->external_length;
-  // FILE_OPEN_'s parameters 4 to 8 are ours 3 to 7, each one place on.
-  uint32_t open_mask = mask({1, 2, 3}) | ((mask_word & (mask({3, 4, 5, 6, 7}))) >> 1);
-  return FILE_OPEN_(open_mask, external, length, filenum, access, exclusion, nowait_depth,
-                    sync_or_receive_depth, options);
+  // Exclusion, sync depth and options are accepted and not interpreted, as
+  // FILE_OPEN_ takes them; a failed open keeps its error as the last error
+  // of file number -1.
+  zeb::platform::OpenOptions open_options;
+  if (present(mask_word, 3)) open_options.access = access;
+  if (present(mask_word, 5)) open_options.nowait_depth = nowait_depth;
+  *filenum = zeb::kNotOpen;
+  zeb::platform::Result<int16_t> opened =
+      zeb::platform::open_file(resolved->external_text(), open_options);
+  if (!opened.ok()) return opened.code();
+  *filenum = *opened;
+  return 0;
 }

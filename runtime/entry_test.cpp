@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -184,6 +185,75 @@ TEST(EntryPoints, TimersOfTheLibrary) {
             0);
 }
 
+// Deleting by selector: every timer whose arguments equal each one given.
+// Three due timers (1, 1, 10), (1, 2, 20), (2, 2, 10); what survives fires
+// into g_fired[arg1] += arg3.
+TEST(EntryPoints, TimerSelectorsOfTheLibrary) {
+  struct Case {
+    uint32_t mask;
+    int16_t arg1, arg2;
+    int32_t arg3;
+    int fired1, fired2;
+  } cases[] = {
+      {zeb::mask({2}), 1, 0, 0, 0, 10},         {zeb::mask({3}), 0, 2, 0, 10, 0},
+      {zeb::mask({4}), 0, 0, 10, 20, 0},        {zeb::mask({2, 3}), 1, 2, 0, 10, 10},
+      {zeb::mask({2, 3, 4}), 1, 2, 10, 30, 10},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mask);
+    EXPECT_EQ(
+        run_child([&] {
+          if (start() != 0) return 100;
+          const uint32_t all = zeb::mask({2, 3, 5, 6, 7});
+          if (ZEB_TIMERINSERT(all, nullptr, fire, 0, 0, 1, 1, 10) != 0) return 1;
+          if (ZEB_TIMERINSERT(all, nullptr, fire, 0, 0, 1, 2, 20) != 0) return 2;
+          if (ZEB_TIMERINSERT(all, nullptr, fire, 0, 0, 2, 2, 10) != 0) return 3;
+          if (ZEB_TIMERINSERT(zeb::mask({2}), nullptr, fire) != 29) return 4;  // no ticks
+          if (ZEB_TIMERINSERT(zeb::mask({2, 3, 4}), nullptr, fire, -1, zeb::kTimerPeriodic) != 22)
+            return 5;
+          if (ZEB_TIMERDELETE(c.mask, nullptr, c.arg1, c.arg2, c.arg3) != 0) return 6;
+          int32_t delay = 0;
+          if (ZEB_TIMERDELAY(&delay) != 0) return 7;
+          return g_fired[1] == c.fired1 && g_fired[2] == c.fired2 ? 0 : 8;
+        }),
+        0);
+  }
+}
+
+// ZEB_SPAWN hands its parameters on to the library's environment: a missing
+// program, a start-up message with no end (refused before anything is
+// created) and a program on no volume (its creation error word returned).
+TEST(EntryPoints, SpawnForwardsItsParameters) {
+  EXPECT_EQ(run_child([] {
+              if (start() != 0) return 100;
+              const char* missing = "$NOVOL  SUB     PROG    ";
+              static char endless[700];
+              std::memset(endless, 'x', sizeof endless);
+              struct Case {
+                uint32_t mask;
+                const char* program;
+                const char* startup;
+                int16_t result, error;
+              } cases[] = {
+                  {zeb::mask({2}), nullptr, nullptr, 29, -9},
+                  {zeb::mask({1, 5, 7}), missing, endless, 22, -9},
+                  {zeb::mask({1, 7}), missing, nullptr, 311, zeb::create_error_word(3, 14)},
+                  {zeb::mask({1}), missing, nullptr, 311, -9},
+              };
+              int check = 0;
+              for (const Case& c : cases) {
+                ++check;
+                int16_t error = -9;
+                int16_t id[4];
+                if (ZEB_SPAWN(c.mask, c.program, nullptr, 0, 0, c.startup, id, &error) != c.result)
+                  return check;
+                if (error != c.error) return 10 + check;
+              }
+              return 0;
+            }),
+            0);
+}
+
 // The environment's entry points after a start-up from a shell (flags 0x0007:
 // the intake, the IN file on standard input, the OUT file on standard output).
 TEST(EntryPoints, InAndOutFiles) {
@@ -260,6 +330,52 @@ TEST(EntryPoints, OpenByLogicalName) {
     if (ZEB_OPEN(zeb::mask({1}), "=INPUT") != 29) return 5;
     if (ZEB_OPEN(zeb::mask({1, 2}), "=NOSUCH", &fnum) == 0) return 6;
     if (ZEB_OPEN(zeb::mask({1, 2, 8}), "=INPUT", &fnum) != 2) return 7;
+    return 0;
+  });
+  EXPECT_EQ(run.status, 0);
+}
+
+TEST(EntryPoints, OpenForwardsAccessAndNowaitDepth) {
+  zeb::testing::ScratchVolume volume("$DATA");
+  std::filesystem::create_directory(volume.path("sub"));
+  FILE* f = fopen(volume.path("sub/file").c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fputs("contents", f);
+  fclose(f);
+  ChildRun run = run_with_streams("", [] {
+    if (start() != 0) return 100;
+    // Access 1 reads only, 2 writes only; an access or a nowait depth not
+    // marked present is not forwarded. A disk file takes no nowait depth: the
+    // open fails, leaves no file number and keeps 2 as the error of file -1.
+    struct Case {
+      uint32_t mask;
+      int16_t access, nowait, opened;
+      bool reads, writes;
+    } cases[] = {
+        {zeb::mask({1, 2, 3}), 1, 0, 0, true, false},
+        {zeb::mask({1, 2, 3}), 2, 0, 0, false, true},
+        {zeb::mask({1, 2}), 1, 1, 0, true, true},
+        {zeb::mask({1, 2, 5}), 0, 1, 2, false, false},
+    };
+    int check = 0;
+    for (const Case& c : cases) {
+      int16_t fnum = 7;
+      ++check;
+      if (ZEB_OPEN(c.mask, "$DATA.SUB.FILE", &fnum, c.access, 0, c.nowait) != c.opened)
+        return check;
+      int16_t last = 0;
+      if (FILEINFO(zeb::mask({1, 2}), -1, &last) != 0 || last != c.opened) return 10 + check;
+      if (c.opened != 0) {
+        if (fnum != -2) return 20 + check;
+        continue;
+      }
+      char buffer[8];
+      int16_t count = 0;
+      const bool reads = READX(zeb::mask({1, 2, 3, 4}), fnum, buffer, 8, &count) == 0;
+      const bool writes = WRITEX(zeb::mask({1, 2, 3}), fnum, "x", 1) == 0;
+      if (reads != c.reads || writes != c.writes) return 30 + check;
+      if (FILE_CLOSE_(zeb::mask({1}), fnum) != 0) return 40 + check;
+    }
     return 0;
   });
   EXPECT_EQ(run.status, 0);

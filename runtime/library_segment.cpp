@@ -2,6 +2,7 @@
 // swap file, then asking the platform for the segment.
 #include <zeb/runtime/library_segment.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -10,6 +11,8 @@
 #include <zeb/platform/segment.h>
 #include <zeb/platform/this_process.h>
 #include <zeb/platform/types.h>
+#include "platform/files/files.h"
+#include "platform/names/file_names.h"
 #include "platform/processes/processes.h"
 #include "runtime/runtime_core.h"
 
@@ -24,14 +27,6 @@ bool all_blank(const char* p, size_t n) {
     if (p[i] != ' ') return false;
   }
   return true;
-}
-
-// The capacity in bytes of the file named by a 24-byte internal name, with
-// the result of the inquiry.
-int16_t capacity_of(char* name, int16_t* error, int16_t* devtype, int32_t* capacity) {
-  return FILEINFO(zeb::mask({2, 3, 5, 18}), 0, error, name, nullptr, devtype, nullptr, nullptr,
-                  nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                  nullptr, capacity);
 }
 
 }  // namespace
@@ -59,16 +54,12 @@ int16_t FILE_EXISTS(char* name, int16_t pages) {
   // Only a volume: a temporary file is to be created there.
   if (all_blank(name + 8, 16)) return err::kNotFound;
 
-  int16_t error = 0, devtype = 0;
-  int32_t capacity = 0;
-  if (capacity_of(name, &error, &devtype, &capacity) != 0) {
-    // The look-up's own error tells a missing file (11: create it) from
-    // one that cannot be reached.
-    return error != 0 ? error : err::kNotFound;
-  }
-  if (error != 0) return error;
-  if (((devtype >> 6) & 0x3F) != kDeviceTypeDisk) return err::kInvalidOperation;
-  if (capacity < static_cast<int64_t>(pages) * kPageBytes) return 1;
+  // The look-up's error tells a missing file (11: create it) from one that
+  // cannot be reached.
+  platform::Result<platform::DiskFileInfo> info = platform::disk_file_info(name);
+  if (!info.ok()) return info.code();
+  if (((info->device_type >> 6) & 0x3F) != kDeviceTypeDisk) return err::kInvalidOperation;
+  if (info->capacity < static_cast<int64_t>(pages) * kPageBytes) return 1;
   return 0;
 }
 
@@ -84,16 +75,16 @@ Result<void*> allocate_segment(int16_t pages, int16_t segment_id, const char* sw
 
   int16_t verdict = FILE_EXISTS(name, pages);
   if (verdict == err::kNotFound) {
-    int32_t ext = 0;
-    int16_t maxext = 0;
-    swap_extents(pages, &ext, &maxext);
-    int16_t result = CREATE(zeb::mask({1, 2, 4, 11}), name, ext, 0, ext, 0, 0, 0, 0, 0, 0, maxext);
-    if (result != 0) {
-      // The last open or create error says more than CREATE's result; when
-      // the inquiry fails, last stays 0 and CREATE's result stands.
-      int16_t last = 0;
-      FILEINFO(zeb::mask({1, 2}), -1, &last);
-      return Status::error(last != 0 ? last : result, "create the swap file");
+    platform::Extents extents;
+    swap_extents(pages, &extents.primary, &extents.maxextents);
+    extents.secondary = extents.primary;
+    Status created = platform::create_by_internal_name(name, extents);
+    if (!created.ok()) {
+      // The last open or create error says more than the creation's own;
+      // when it is 0, the creation's stands.
+      platform::Result<int16_t> last = platform::last_error(-1);
+      const int16_t code = last.ok() && *last != 0 ? *last : created.code();
+      return Status::error(code, "create the swap file");
     }
   } else if (verdict != 0) {
     return Status::error(verdict, "swap file");
@@ -101,11 +92,9 @@ Result<void*> allocate_segment(int16_t pages, int16_t segment_id, const char* sw
 
   // The segment is as large as its swap file. An inquiry that fails leaves
   // no size to ask for, so it ends the allocation with its error.
-  int16_t error = 0, devtype = 0;
-  int32_t capacity = 0;
-  int16_t result = capacity_of(name, &error, &devtype, &capacity);
-  if (result != 0) return Status::error(result, "swap file");
-  if (error != 0) return Status::error(error, "swap file");
+  platform::Result<platform::DiskFileInfo> info = platform::disk_file_info(name);
+  if (!info.ok()) return Status::error(info.code(), "swap file");
+  const int32_t capacity = info->capacity;
   if (capacity < static_cast<int64_t>(pages) * kPageBytes) return Status::error(err::kNoSegment);
 
   if (ALLOCATESEGMENT(zeb::mask({1, 2, 3, 4}), segment_id, capacity, name,
@@ -122,9 +111,11 @@ int16_t UTIL_MYSWAPVOLUME(char* volume, int16_t maxlen, int16_t* length) {
   // The swap file of this process is named by its swap volume alone.
   zeb::platform::Result<std::string> swap = zeb::platform::swap_file_name();
   if (!swap.ok()) return err::kInvalidOperation;
-  if (FILENAME_DECOMPOSE_(zeb::mask({1, 2, 3, 4, 5, 6}), swap->data(),
-                          static_cast<int16_t>(swap->size()), volume, maxlen, length, 0) != 0) {
+  zeb::platform::Result<std::string> part = zeb::platform::file_name_part(*swap, 0);
+  if (!part.ok() || static_cast<size_t>(std::max<int16_t>(maxlen, 0)) < part->size()) {
     return err::kInvalidOperation;
   }
+  std::memcpy(volume, part->data(), part->size());
+  *length = static_cast<int16_t>(part->size());
   return 0;
 }

@@ -43,12 +43,14 @@ Outcome run(const std::function<void()>& body, bool closed_pipe = false) {
   FILE* err = tmpfile();
   int pipe_fds[2] = {-1, -1};
   if (closed_pipe && pipe(pipe_fds) != 0) return {};
+  // The reading end is closed before the fork, so that no process ever
+  // holds it and the child's first write fails whatever the scheduling.
+  if (closed_pipe) close(pipe_fds[0]);
   fflush(stdout);
   pid_t pid = fork();
   if (pid == 0) {
     signal(SIGPIPE, SIG_DFL);
     if (closed_pipe) {
-      close(pipe_fds[0]);
       dup2(pipe_fds[1], 1);
     } else {
       dup2(fileno(out), 1);
@@ -57,10 +59,7 @@ Outcome run(const std::function<void()>& body, bool closed_pipe = false) {
     body();
     _exit(99);  // the body ends the process through ZEB_SHUTDOWN
   }
-  if (closed_pipe) {
-    close(pipe_fds[0]);
-    close(pipe_fds[1]);
-  }
+  if (closed_pipe) close(pipe_fds[1]);
   int status = 0;
   waitpid(pid, &status, 0);
   Outcome outcome;

@@ -16,6 +16,7 @@
 #include <zeb/platform/segment.h>
 #include <zeb/runtime/library_segment.h>
 #include <zeb/terminal/zeb_term.h>
+#include "containers/pool_core.h"
 #include "env/environment.h"
 #include "platform/host/diagnostics.h"
 #include "runtime/runtime_core.h"
@@ -70,8 +71,9 @@ Status log(const char* format, std::span<const void* const> args) {
 }
 
 void show_pool_stats() {
-  PoolStats stats{};
-  if (MEM_STATS(mask({1, 2}), library_pool(), &stats) != 0) return;
+  void* pool = library_pool();
+  if (pool == nullptr) return;
+  const PoolStats stats = containers::pool_stats(pool);
   // Statistics are a courtesy at the end of a run: a line that cannot be
   // written is kept as the lost write, which shut-down reports.
   log("Pool Alloc: \\q8\\  Free:   \\q8\\  Used:    \\d8\\  Maxused:\\d8\\",

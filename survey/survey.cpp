@@ -11,6 +11,7 @@
 #include "format/format_core.h"
 #include "platform/files/files.h"
 #include "platform/host/diagnostics.h"
+#include "platform/processes/self.h"
 #include "platform/volumes/volumes.h"
 #include "runtime/runtime_core.h"
 
@@ -73,7 +74,7 @@ namespace zeb {
 int32_t survey_rpm(int32_t* intervals) {
   // The sort refuses only a missing array or procedure, or a bad element
   // size, none of which can happen here.
-  HEAPSORTX_(zeb::mask({1, 2, 3, 4}), intervals, kSurveyPasses, 2, COMPARE);
+  platform::heap_sort(intervals, kSurveyPasses, sizeof *intervals, COMPARE).ignore();
   // Summed in 64 bits: forty intervals near the 32-bit limit do not overflow.
   int64_t total = 0;
   for (int i = kSurveyTrim; i < kSurveyPasses - kSurveyTrim; ++i) total += intervals[i];

@@ -38,7 +38,7 @@ constexpr int kSurveyPasses = 60;
 constexpr int kSurveyTrim = 10;
 
 // Steps after the last write: sorts the sixty intervals (microseconds) in
-// place with HEAPSORTX_ and COMPARE and turns the mean of the middle forty
+// place with the platform's heap sort and COMPARE and turns the mean of the middle forty
 // into revolutions per minute. A mean below one microsecond (a volume whose
 // writes never reach a device) is reported as 60,000,000.
 int32_t survey_rpm(int32_t* intervals);

@@ -1,9 +1,9 @@
 // 6530 terminal control sequences over the terminal entry points.
 #include <zeb/terminal/control.h>
 
+#include <charconv>
 #include <cstring>
 
-#include <zeb/platform/convert.h>
 #include <zeb/platform/errors.h>
 #include <zeb/platform/types.h>
 #include <zeb/terminal/zeb_term.h>
@@ -33,8 +33,10 @@ char coordinate(int16_t v) { return low_byte(static_cast<int16_t>(v + 31)); }
 char page_byte(int16_t v) { return low_byte(static_cast<int16_t>(v + 32)); }
 
 // Appends v's decimal digits (the 16-bit value taken as unsigned).
+// Five digits at most: the caller leaves room for them.
 int16_t decimal(char* at, int16_t v) {
-  return DNUMOUT(zeb::mask({1, 2, 3}), at, static_cast<uint16_t>(v), 10);
+  const std::to_chars_result r = std::to_chars(at, at + 5, static_cast<uint16_t>(v));
+  return static_cast<int16_t>(r.ptr - at);
 }
 
 // ESC "-" row ";" column and the final letter, in one send.

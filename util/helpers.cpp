@@ -28,6 +28,7 @@ int16_t ask_monitor(unsigned char* buffer, int16_t* count_read) {
   if (FILE_OPEN_(zeb::mask({1, 2, 3}), "$CMON", 5, &fnum) != 0) return err::kNoSuchDevice;
   int16_t error = WRITEREADX(zeb::mask({1, 2, 3, 4, 5}), fnum, buffer, zp::kCmonRequestLength,
                              zp::kCmonReplyLength, count_read);
+  // The monitor's reply is in; a failed close loses nothing of it.
   FILE_CLOSE_(zeb::mask({1}), fnum);
   return error;
 }
@@ -200,6 +201,7 @@ int16_t UTIL_CREATELIKE(const char* new_name, const char* model_name) {
   int16_t error = 0;
   int16_t primary = 0, filecode = 0, secondary = 0, filetype = 0, maxextents = 0, buffersize = 0;
   int16_t possible = 0, security = 0;
+  // FILEINFO by name returns what it writes to error, checked below.
   FILEINFO(zeb::mask({2, 3, 6, 10, 11, 16, 21, 22, 23, 24}), 0, &error, model_internal, nullptr,
            nullptr, &primary, nullptr, nullptr, nullptr, &filecode, &secondary, nullptr, nullptr,
            nullptr, nullptr, &security, nullptr, nullptr, nullptr, nullptr, &filetype, &maxextents,
@@ -212,6 +214,8 @@ int16_t UTIL_CREATELIKE(const char* new_name, const char* model_name) {
                   &partitions, model_internal) != 0) {
     return err::kNotFound;
   }
+  // Every outcome of CREATE, success included, is kept as the last
+  // error of file -1, read next.
   CREATE(zeb::mask({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}), new_internal, primary, filecode,
          secondary, filetype, recordlen, blocklen, &keyinfo, &altkeys, &partitions, maxextents,
          buffersize, possible);

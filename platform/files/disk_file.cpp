@@ -29,6 +29,8 @@ namespace err = zeb::err;
 namespace zeb::platform {
 
 HeldFile::~HeldFile() {
+  // Nothing is written through a holding descriptor: its close has
+  // nothing to lose.
   if (fd >= 0) syscalls().close(fd);
 }
 
@@ -85,6 +87,8 @@ class SimulatedDiskFile : public DiskFile {
 }  // namespace
 
 DiskFile::~DiskFile() {
+  // Writes are synchronous (O_DSYNC): a close has nothing left to
+  // lose, and a destructor no one to tell.
   if (fd_ >= 0) syscalls().close(fd_);
 }
 
@@ -126,6 +130,8 @@ Status DiskFile::position(int32_t address) {
 }
 
 void DiskFile::close() {
+  // Writes were synchronous (O_DSYNC), so the close has nothing left
+  // to lose; closing an open file number succeeds.
   syscalls().close(fd_);
   fd_ = -1;
   if (held_ && --held_->opens <= 0 && held_->temporary) {
@@ -224,6 +230,7 @@ Result<std::unique_ptr<File>> open_disk_file(const FileName& name, int flags) {
   if (keyfile_recognise(fd)) {
     Result<std::unique_ptr<File>> keyed = make_keyed_file(name.external(), fd, v, held);
     if (!keyed.ok()) {
+      // Only read through; the key file's failure is the one to report.
       syscalls().close(fd);
       return keyed.status();
     }
@@ -260,6 +267,9 @@ Status create_disk_file(const FileName& name, long long size, const FileAttribut
   int16_t error = 0;
   if (size > 0 && extend_file(fd, size) != 0) error = error_from_errno(errno);
   if (error == 0) store_attributes(fd, attributes);
+  // The size and the attributes were set through it and checked; the
+  // close has nothing left to lose. A file that failed is removed as
+  // far as possible: the creation's error is the one reported.
   syscalls().close(fd);
   if (error != 0) syscalls().unlink(path.c_str());
   return Status::error(error);

@@ -5,13 +5,17 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 #include <string>
 
 #include <zeb/platform/errors.h>
+#include <zeb/platform/types.h>
+#include "platform/files/disk_file.h"
 #include "platform/files/file.h"
 #include "platform/host/host.h"
+#include "platform/host/syscalls.h"
 #include "platform/ipc/connection.h"
 #include "platform/ipc/queue.h"
 #include "platform/names/file_names.h"
@@ -167,6 +171,53 @@ Result<FileInfo> file_info(int16_t filenum) {
   File* f = file_table().find(filenum);
   if (f == nullptr) return Status::error(err::kNotOpenFile);
   return FileInfo{f->last_error(), f->name(), f->device_type(), f->device_subtype()};
+}
+
+Result<DiskFileInfo> disk_file_info(const char* internal_name) {
+  FileName name;
+  if (!from_internal(internal_name, &name)) return Status::error(err::kBadName);
+  const Volume* v = nullptr;
+  int fd = -1;
+  std::shared_ptr<HeldFile> held;
+  if (int16_t error = open_descriptor(name, &v, &fd, &held, O_RDONLY); error != 0) {
+    return Status::error(error);
+  }
+  DiskFileInfo info;
+  info.ldev = static_cast<int16_t>(v->ldev);
+  info.device_type = static_cast<int16_t>((zeb::kDeviceTypeDisk << 6) | (v->subtype & 0x3F));
+  info.attributes = read_attributes(fd);
+  if (FileStatus status; syscalls().fstat(fd, &status) == 0) {
+    info.capacity = status.size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(status.size);
+    info.security = static_cast<int16_t>(status.mode & 0777);
+  }
+  // The descriptor was opened read-only for the inquiry alone: nothing was
+  // written through it, so its close has nothing to report.
+  syscalls().close(fd);
+  return info;
+}
+
+Status create_by_internal_name(char* internal_name, const Extents& extents,
+                               FileAttributes attributes) {
+  FileName name;
+  if (!from_internal(internal_name, &name) || name.temporary() ||
+      (!name.volume_only() && name.file.empty())) {
+    return no_file(err::kBadName);
+  }
+  if (find_volume(name.volume) == nullptr) return no_file(err::kNoSuchDevice);
+  const long long primary = extents.primary > 0 ? extents.primary : 1;
+  const long long secondary = extents.secondary > 0 ? extents.secondary : primary;
+  const long long count = extents.maxextents > 0 ? extents.maxextents : 16;
+  const long long size = (primary + secondary * (count - 1)) * zeb::kPageBytes;
+  if (name.volume_only()) {
+    Result<FileName> made = create_temporary_file(name.volume, true, size);
+    if (!made.ok()) return no_file(made.code());
+    to_internal(*made, internal_name);
+    return Status();
+  }
+  attributes.primary = static_cast<int16_t>(std::min<long long>(primary, INT16_MAX));
+  attributes.secondary = static_cast<int16_t>(std::min<long long>(secondary, INT16_MAX));
+  attributes.maxextents = static_cast<int16_t>(count);
+  return no_file(create_disk_file(name, size, attributes).code());
 }
 
 int open_internal_for_mapping(const char* internal_name, int16_t* error) {

@@ -83,6 +83,18 @@ struct FileAttributes {
   int16_t buffersize = 4096;
 };
 
+// disk_file_info: what FILEINFO tells of the disk file a 24-byte internal
+// name names, looked up without opening it for the caller: 13 for a
+// malformed name, else the error of reaching it (11 when there is none).
+struct DiskFileInfo {
+  int16_t ldev = 0;
+  int16_t device_type = 0;  // the type word: (type << 6) | subtype
+  int32_t capacity = -1;    // bytes, at most INT32_MAX; -1 when unreadable
+  FileAttributes attributes;
+  std::optional<int16_t> security;  // permission bits, when readable
+};
+Result<DiskFileInfo> disk_file_info(const char* internal_name);
+
 // create_disk_file: creates the named disk file of size bytes (0: empty)
 // with the attributes; 10 when it exists.
 Status create_disk_file(const FileName& name, long long size, const FileAttributes& attributes);
@@ -95,6 +107,24 @@ Status create_disk_file(const FileName& name, long long size, const FileAttribut
 // file number -1, as is the outcome of creating a disk file.
 Result<FileName> create_file(std::string_view name, long long size = 0,
                              const FileAttributes& attributes = {});
+
+// The extents of a file created by internal name, in 2048-byte pages: the
+// primary extent and maxextents - 1 secondary extents, all allocated at
+// once. A value below 1 takes the default: 1 page, the primary's size, 16.
+struct Extents {
+  int32_t primary = 0;
+  int32_t secondary = 0;
+  int16_t maxextents = 0;
+};
+
+// create_by_internal_name: creates the file a 24-byte internal name names.
+// A volume alone makes a swap file there (held until the process ends) and
+// writes its name back into internal_name; otherwise the disk file, with
+// the attributes (their extent fields are taken from extents). 13 for a
+// malformed or temporary name, 14 for no such volume. A failure, and the
+// outcome of creating a disk file, is kept as the last error of file -1.
+Status create_by_internal_name(char* internal_name, const Extents& extents,
+                               FileAttributes attributes = {});
 
 // create_temporary_file: a temporary file on a volume, held until its last
 // open is closed; returns its name ("$VOL.#nnnnnnn"). With swap it is a swap

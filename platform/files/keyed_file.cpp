@@ -45,7 +45,9 @@ struct KeyFile {
   bool read = false;  // a record was read since positioning
 };
 
-// Statement with automatic finalisation.
+// Statement with automatic finalisation. A statement that fails to prepare
+// is null, which ok() tells; finalising repeats the last step's error,
+// which its caller has seen, so it is not looked at again.
 class Statement {
  public:
   Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
@@ -54,6 +56,8 @@ class Statement {
   Statement& operator=(const Statement&) = delete;
   sqlite3_stmt* get() const { return stmt_; }
   bool ok() const { return stmt_ != nullptr; }
+  // Binding fails only for a bad index or a null statement, neither of
+  // which its callers make.
   void bind(int n, const std::string& blob) {
     sqlite3_bind_blob(stmt_, n, blob.data(), static_cast<int>(blob.size()), SQLITE_TRANSIENT);
   }
@@ -95,6 +99,7 @@ int16_t open_database(int fd, sqlite3** db, int* key_length) {
   std::string uri = "file:/proc/self/fd/" + std::to_string(fd) + "?immutable=1";
   int rc = sqlite3_open_v2(uri.c_str(), db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
   if (rc != SQLITE_OK) {
+    // A connection that failed to open holds nothing to lose.
     sqlite3_close(*db);
     *db = nullptr;
     return sqlite_error(rc);
@@ -102,12 +107,14 @@ int16_t open_database(int fd, sqlite3** db, int* key_length) {
   Statement version(*db, "PRAGMA user_version");
   Statement table(*db, "SELECT record FROM records LIMIT 0");
   if (!version.ok() || !table.ok() || sqlite3_step(version.get()) != SQLITE_ROW) {
+    // A read-only connection holds nothing to lose.
     sqlite3_close(*db);
     *db = nullptr;
     return err::kInvalidOperation;
   }
   *key_length = sqlite3_column_int(version.get(), 0);
   if (*key_length <= 0 || *key_length > 255) {
+    // A read-only connection holds nothing to lose.
     sqlite3_close(*db);
     *db = nullptr;
     return err::kInvalidOperation;
@@ -170,6 +177,7 @@ class KeyedFile : public DiskFile {
   KeyedFile(std::string name, int fd, const Volume* volume, std::shared_ptr<HeldFile> held,
             const KeyFile& k)
       : DiskFile(std::move(name), fd, volume, std::move(held)), k_(k) {}
+  // The index was opened read-only: its close has nothing to lose.
   ~KeyedFile() override { sqlite3_close(k_.db); }
   KeyFile& state() { return k_; }
   KeyedFile* keyed() override { return this; }
@@ -191,6 +199,7 @@ class KeyedFile : public DiskFile {
   }
 
   void close() override {
+    // The index was opened read-only: its close has nothing to lose.
     sqlite3_close(k_.db);
     k_.db = nullptr;
     DiskFile::close();
@@ -235,9 +244,13 @@ int16_t keyfile_write(const std::string& path, int key_length,
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) return fail(errno_error(), std::strerror(errno));
+  // The mode is kept where the file system allows; a rewritten file
+  // with the default mode is still whole.
   if (keep_mode) syscalls().fchmod(fd, st.mode & 07777);
   auto discard = [&](int16_t error, const std::string& what) {
     if (fd >= 0) syscalls().close(fd);
+    // Clean-up after a failure that is reported: what it cannot remove
+    // is left behind, never taken for the file.
     syscalls().unlink(temp.c_str());
     syscalls().unlink((temp + "-journal").c_str());
     return fail(error, what);
@@ -257,6 +270,7 @@ int16_t keyfile_write(const std::string& path, int key_length,
       insert.bind(1, r.substr(0, static_cast<size_t>(key_length)));
       insert.bind(2, r);
       rc = sqlite3_step(insert.get());
+      // reset repeats the step's error, which rc holds.
       sqlite3_reset(insert.get());
       if (rc != SQLITE_DONE) break;
       rc = SQLITE_OK;
@@ -266,18 +280,24 @@ int16_t keyfile_write(const std::string& path, int key_length,
   if (rc == SQLITE_OK) rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
   std::string message = rc == SQLITE_OK ? "" : sqlite3_errmsg(db);
   int16_t error = (rc & 0xFF) == SQLITE_CONSTRAINT ? err::kAlreadyExists : sqlite_error(rc);
+  // The outcome of the commit is in rc; a connection that will not
+  // close afterwards loses nothing.
   sqlite3_close(db);
   if (rc != SQLITE_OK) {
     if (error == err::kAlreadyExists) message = "two records with one key";
     return discard(error, message);
   }
   if (syscalls().fsync(fd) != 0) return discard(errno_error(), std::strerror(errno));
+  // The data reached the disk through fsync: the close has nothing
+  // left to lose.
   syscalls().close(fd);
   fd = -1;
   if (syscalls().rename(temp.c_str(), path.c_str()) != 0)
     return discard(errno_error(), std::strerror(errno));
   int dfd = syscalls().open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
   if (dfd >= 0) {
+    // The rename is made; some file systems cannot sync a directory,
+    // and the file is whole either way.
     syscalls().fsync(dfd);
     syscalls().close(dfd);
   }
@@ -308,6 +328,7 @@ int16_t keyfile_read_all(const std::string& path, std::vector<std::string>* reco
   }
   if (error == err::kEndOfFile) error = err::kOk;
   if (error != err::kOk && problem->empty()) *problem = "cannot read the records";
+  // Both were only read: their closes have nothing to lose.
   sqlite3_close(k.db);
   syscalls().close(fd);
   return error;

@@ -39,6 +39,8 @@ class ProcessFile : public File {
  public:
   ProcessFile(std::string name, int fd) : File(std::move(name)), fd_(fd) {}
   ~ProcessFile() override {
+    // The connection ends with the descriptor; a destructor has no one
+    // to tell.
     if (fd_ >= 0) syscalls().close(fd_);
   }
   int host_fd() const override { return fd_; }

@@ -22,6 +22,8 @@ int16_t PseudoTerminal::open() {
     s.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL);
     s.c_iflag |= ICRNL;
     s.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    // The default line settings still carry text: the mode is a
+    // courtesy to the reader.
     syscalls().tcsetattr(master_, TCSANOW, &s);
   }
   return 0;
@@ -85,6 +87,7 @@ bool PseudoTerminal::set_speed(long bps) {
   if (master_ < 0 || syscalls().tcgetattr(master_, &s) != 0) return false;
   for (const auto& rate : kRates) {
     if (rate.bps == bps) {
+      // Every speed in kRates is valid, the only thing these check.
       cfsetospeed(&s, rate.code);
       cfsetispeed(&s, rate.code);
       return syscalls().tcsetattr(master_, TCSANOW, &s) == 0;
@@ -94,6 +97,7 @@ bool PseudoTerminal::set_speed(long bps) {
 }
 
 void PseudoTerminal::close() {
+  // Closing the master hangs up the terminal whatever close says.
   if (master_ >= 0) syscalls().close(master_);
   master_ = -1;
 }

@@ -347,6 +347,7 @@ class TerminalFile : public File {
 
   // Gives the tty back the settings it had when the file was opened.
   void close() override {
+    // The tty may be gone (hung up); the file is closed either way.
     if (t_.changed) syscalls().tcsetattr(t_.fd, TCSANOW, &t_.original);
     syscalls().close(t_.fd);
     t_.fd = -1;
@@ -377,6 +378,7 @@ Result<std::unique_ptr<File>> open_terminal_file(const FileName& name, int16_t n
     if (opened < 0) return Status::error(errno_error());
   }
   if (sys.tcgetattr(opened, &settings) != 0) {
+    // Not a terminal: the descriptor was only asked about.
     sys.close(opened);
     return Status::error(err::kInvalidOperation);  // not a terminal
   }

@@ -72,6 +72,8 @@ int adopt_channel() {
     return -1;
   }
   // The channel is this process's alone: its own children do not inherit it.
+  // Should this fail, a child that inherits the channel still cannot
+  // use it: the peer is checked against the parent (above).
   syscalls().set_cloexec(static_cast<int>(fd), true);
   return static_cast<int>(fd);
 }
@@ -115,6 +117,7 @@ int private_channel() {
 
 void drop_private_channel() {
   ChannelState& s = channel_state();
+  // The channel is dropped; nothing written is lost by its close.
   if (s.channel >= 0) syscalls().close(s.channel);
   s.channel = -1;
 }
@@ -124,6 +127,7 @@ void mother_handle(int16_t* handle) {
   if (!s.mother_known) {
     long pid = syscalls().getppid(), uid = 0;
     int channel = private_channel();
+    // Without its credentials the mother is taken to be the parent.
     if (channel >= 0) syscalls().peer_credentials(channel, &pid, &uid);
     process_handle_of(pid, s.mother);
     s.mother_known = true;
@@ -158,6 +162,7 @@ int16_t check_socket_directory(const std::string& dir, bool create) {
     // could belong to anybody.
     error = err::kSecurityViolation;
   }
+  // Only looked at: the close has nothing to lose.
   syscalls().close(fd);
   return error;
 }

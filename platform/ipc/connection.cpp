@@ -45,6 +45,7 @@ int16_t connect_named_process(std::string_view name, Connection* connection) {
   if (syscalls().connect_unix(fd, path.c_str()) != 0) {
     error =
         (errno == ENOENT || errno == ECONNREFUSED) ? err::kNoSuchDevice : error_from_errno(errno);
+    // Never connected: the connect's error is the one reported.
     syscalls().close(fd);
     return error;
   }
@@ -53,6 +54,8 @@ int16_t connect_named_process(std::string_view name, Connection* connection) {
 }
 
 void close_connection(Connection* connection) {
+  // The connection ends whatever close says; every message was
+  // answered or reported.
   if (connection->fd >= 0) syscalls().close(connection->fd);
   connection->fd = -1;
 }

@@ -89,6 +89,7 @@ uint16_t get16(const char* p) {
 }
 
 void close_fd(int* fd) {
+  // A socket or lock file that ends: close has nothing to lose.
   if (*fd >= 0) syscalls().close(*fd);
   *fd = -1;
 }
@@ -106,6 +107,8 @@ void sweep_stale_sockets(const std::string& dir) {
     int fd = syscalls().open(lock_path.c_str(), O_RDWR | O_NOFOLLOW, 0);
     if (fd < 0) continue;
     if (syscalls().try_lock(fd) == 0) {
+      // A stale socket of a process that has gone: removed as far as
+      // possible, and the lock file only looked at.
       syscalls().unlink((dir + "/" + file.substr(1, file.size() - 6)).c_str());
     }
     syscalls().close(fd);
@@ -131,6 +134,8 @@ int16_t listen_named(const std::string& name, Queue* q) {
     close_fd(&q->lock_fd);
     return error;
   }
+  // A stale socket is removed as far as possible; bind reports a
+  // name that is still taken.
   syscalls().unlink(q->socket_path.c_str());
   q->listen_fd = syscalls().unix_socket(SOCK_SEQPACKET | SOCK_NONBLOCK);
   if (q->listen_fd < 0 || syscalls().bind_unix(q->listen_fd, q->socket_path.c_str()) != 0 ||
@@ -146,6 +151,8 @@ int16_t listen_named(const std::string& name, Queue* q) {
 void stop_listening(Queue* q) {
   if (q->listen_fd >= 0) {
     close_fd(&q->listen_fd);
+    // The socket goes with the queue as far as possible: a stale one is
+    // removed by the next process that takes the name.
     syscalls().unlink(q->socket_path.c_str());
   }
   close_fd(&q->lock_fd);
@@ -193,7 +200,8 @@ Got read_frame(int fd, std::vector<char>* frame) {
   // A longer record was cut to the largest message.
   frame->resize(std::min(static_cast<size_t>(n), frame->size()));
   if (n < kFrameHeader || ((*frame)[0] != kFrameData && (*frame)[0] != kFrameSystem)) {
-    // Not a message of this protocol: the sender learns so at once.
+    // Not a message of this protocol: the sender learns so at once, if it
+    // is still there to be told.
     send_reply(fd, err::kInvalidOperation, nullptr, 0);
     return Got::kRefused;
   }
@@ -212,6 +220,7 @@ void close_queue(Queue* q) {
   // A message left without its reply is answered, so that its sender does
   // not wait for ever.
   if (q->reply_to == Source::kChannel || q->reply_to == Source::kStranger) {
+    // A sender that has gone needs no answer.
     send_reply(q->reply_fd, err::kPathDown, nullptr, 0);
   }
   stop_listening(q);
@@ -301,6 +310,7 @@ int16_t wait_message(int64_t limit_ms) {
         long pid = 0, uid = 0;
         if (q.strangers.size() >= kMaxStrangers ||
             syscalls().peer_credentials(fd, &pid, &uid) != 0) {
+          // Refused before anything was read from it.
           syscalls().close(fd);
           continue;
         }
@@ -341,6 +351,8 @@ int16_t receive_open(int16_t filenum, int16_t nowait_depth) {
 
 void receive_at_exit() {
   QueueState* st = host().find_state<QueueState>();
+  // The process is ending: a stale socket is removed by the next
+  // process that takes the name.
   if (st != nullptr && st->queue.listen_fd >= 0) syscalls().unlink(st->queue.socket_path.c_str());
 }
 

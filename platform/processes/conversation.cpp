@@ -64,6 +64,7 @@ int16_t start_child(const std::vector<std::string>& argv, const std::vector<std:
 
   long pid = syscalls().spawn(args[0], args.data(), envp.data(), child_end, 0);
   int16_t error = pid < 0 ? error_from_errno(errno) : 0;
+  // The child has its own copy; ours is closed whatever happens.
   if (child_end >= 0) syscalls().close(child_end);
   if (error != 0) {
     close_connection(&result.channel);

@@ -66,6 +66,8 @@ void forget(Children& c, long pid, const std::function<int(int)>& close);
 // thread uses the seam entries as they stood when the child was made.
 void watch(std::shared_ptr<Children> table, long pid, int pidfd,
            std::function<int(int, long, bool)> wait_exit, std::function<int(int)> close) {
+  // However the wait ends, the child is forgotten: it cannot be waited
+  // for again.
   wait_exit(pidfd, pid, true);
   forget(*table, pid, close);
 }
@@ -75,6 +77,7 @@ void forget(Children& c, long pid, const std::function<int(int)>& close) {
   std::lock_guard<std::mutex> guard(c.lock);
   for (auto it = c.entries.begin(); it != c.entries.end(); ++it) {
     if (it->pid != pid) continue;
+    // What was kept for a child that has ended: nothing to lose.
     if (it->channel >= 0) close(it->channel);
     if (it->pidfd >= 0) close(it->pidfd);
     c.entries.erase(it);
@@ -343,8 +346,11 @@ Result<Created> create_process(const CreateRequest& request) {
   const long pid =
       sys.spawn(path.c_str(), argv, envp.data(), pair[1], nice_increment(request.priority));
   const int spawn_errno = errno;
+  // The child has its own copy of its end; ours is closed whatever
+  // happens.
   sys.close(pair[1]);
   if (pid < 0) {
+    // No child: the spawn's error is the one reported.
     sys.close(pair[0]);
     return Status::error(creation_error(spawn_errno), "spawn " + path);
   }

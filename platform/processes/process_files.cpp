@@ -54,6 +54,7 @@ int16_t open_connection(int fd, const std::string& name, int16_t* filenum) {
   int16_t error = send_message(connection, true, open_message(), &reply, kOpenReplyLimitMs);
   if (error == 0) error = reply;
   if (error == 0) error = add_process_file(fd, name, filenum);
+  // Never added to the table: the open's error is the one reported.
   if (error != 0) syscalls().close(fd);
   return error;
 }

@@ -49,6 +49,8 @@ namespace zeb::platform {
 
 void end_process(int status) {
   receive_at_exit();
+  // The process is ending: a stream that will not flush cannot be
+  // helped.
   std::fflush(nullptr);
   syscalls().exit_process(status);
   // The entry ends the process; one that came back would be a fault of the

@@ -44,6 +44,8 @@ void remove_tree(const std::string& path) {
     if (sys.list_directory(path.c_str(), &names) == 0) {
       for (const std::string& name : names) remove_tree(path + "/" + name);
     }
+    // Clean-up after a test: what cannot be removed is left behind in
+    // the temporary directory, and no test depends on its going.
     sys.rmdir(path.c_str());
   } else {
     sys.unlink(path.c_str());
@@ -97,27 +99,35 @@ std::string hex(const void* data, size_t n) {
 }
 
 ChildRun run_in_child(const std::function<int()>& body, const char* input) {
+  ChildRun run;  // status -1 unless a child ran and exited
   FILE* in = input != nullptr ? tmpfile() : nullptr;
   FILE* out = tmpfile();
-  if (in != nullptr) {
-    fputs(input, in);
-    rewind(in);
+  if (out == nullptr || (input != nullptr && (in == nullptr || fputs(input, in) == EOF))) {
+    if (in != nullptr) fclose(in);
+    if (out != nullptr) fclose(out);
+    return run;
   }
+  if (in != nullptr) rewind(in);
+  // Output still buffered would be written twice, by the child as well.
   fflush(stdout);
   pid_t pid = fork();
   if (pid == 0) {
-    if (in != nullptr) dup2(fileno(in), 0);
-    dup2(fileno(out), 1);
+    // A child whose streams cannot be set reports it instead of running.
+    if ((in != nullptr && dup2(fileno(in), 0) < 0) || dup2(fileno(out), 1) < 0) _exit(126);
     _exit(body());
   }
-  ChildRun run;
   int status = 0;
-  waitpid(pid, &status, 0);
-  if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  pid_t waited = -1;
+  while (pid > 0 && (waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+  }
+  if (pid > 0 && waited == pid && WIFEXITED(status)) {
+    run.status = WEXITSTATUS(status);
+  }
   rewind(out);
   char buffer[4096];
   size_t n;
   while ((n = fread(buffer, 1, sizeof buffer, out)) > 0) run.out.append(buffer, n);
+  // Both were only read from here on: their closes have nothing to lose.
   if (in != nullptr) fclose(in);
   fclose(out);
   return run;

@@ -89,16 +89,22 @@ int create_in_private_directory(const std::string& dir, int dsync_flag) {
     FileStatus made;
     if (sys.fstat(dirfd, &made) != 0 || !made.is_directory() ||
         made.uid != static_cast<uint32_t>(sys.geteuid()) || (made.mode & 07777) != 0700) {
+      // Only looked at: the close has nothing to lose.
       sys.close(dirfd);
       return kNotOurs;
     }
     int fd =
         sys.openat(dirfd, "scratch", O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | dsync_flag, 0600);
     int e = errno;
+    // The file is used through its descriptor alone; should its name
+    // stay, it and its directory are left behind, harmless.
     if (fd >= 0) sys.unlinkat(dirfd, "scratch", 0);
     FileStatus named;
     bool still_ours = sys.lstat(path.c_str(), &named) == 0 && named.device == made.device &&
                       named.inode == made.inode;
+    // A directory that is not ours is left alone, one that cannot be
+    // removed is left behind; the directory's descriptor was only looked
+    // at, so its close has nothing to lose.
     if (still_ours) sys.rmdir(path.c_str());
     sys.close(dirfd);
     if (fd < 0) {
@@ -106,6 +112,7 @@ int create_in_private_directory(const std::string& dir, int dsync_flag) {
       return -1;
     }
     if (!still_ours) {
+      // Not ours: the descriptor is given up unused.
       sys.close(fd);
       return kNotOurs;
     }
