@@ -14,13 +14,12 @@
 #include "platform/files/files.h"
 #include "platform/names/file_names.h"
 #include "platform/processes/processes.h"
+#include "platform/system/segments.h"
 #include "runtime/runtime_core.h"
 
 namespace {
 
 namespace err = zeb::err;
-
-constexpr uint16_t kSegmentFlags = 0x5800;
 
 bool all_blank(const char* p, size_t n) {
   for (size_t i = 0; i < n; ++i) {
@@ -97,8 +96,9 @@ Result<void*> allocate_segment(int16_t pages, int16_t segment_id, const char* sw
   const int32_t capacity = info->capacity;
   if (capacity < static_cast<int64_t>(pages) * kPageBytes) return Status::error(err::kNoSegment);
 
-  if (ALLOCATESEGMENT(zeb::mask({1, 2, 3, 4}), segment_id, capacity, name,
-                      static_cast<int16_t>(kSegmentFlags)) != 0) {
+  // The segment options a flags word would choose (this host has one kind:
+  // a read-write view of its own swap file) are not asked for.
+  if (!platform::allocate_segment(segment_id, capacity, name).ok()) {
     return Status::error(err::kNoSegment, "segment");
   }
   return static_cast<void*>(platform::segment_base());

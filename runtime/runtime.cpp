@@ -19,10 +19,10 @@
 #include "containers/pool_core.h"
 #include "env/environment.h"
 #include "platform/host/diagnostics.h"
+#include "platform/system/segments.h"
 #include "runtime/runtime_core.h"
 
 namespace err = zeb::err;
-using zeb::mask;
 
 namespace zeb::runtime {
 
@@ -36,7 +36,7 @@ Status start(int16_t pages, std::optional<uint16_t> flags, const char* lconf) {
   // segment in use before) tells nothing; whether the segment is now at the
   // base is asked of the context. Should the platform have failed to map it
   // there, there is no context to start.
-  USESEGMENT(mask({1}), kLibrarySegmentId);
+  platform::use_segment(kLibrarySegmentId).status().ignore();
   LibraryContext* context = library_context();
   if (context == nullptr) return Status::error(err::kNoSegment, "library segment");
   // A reused swap file still holds an earlier run's context.

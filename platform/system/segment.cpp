@@ -30,6 +30,7 @@
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/names/file_names.h"
+#include "platform/system/segments.h"
 #include "platform/volumes/scratch.h"
 #include "platform/volumes/volumes.h"
 
@@ -162,66 +163,81 @@ int32_t segment_in_use_size() {
 
 }  // namespace zeb::platform
 
+namespace zeb::platform {
+
+Status allocate_segment(int16_t segment_id, int32_t segment_size, const char* swapfile) {
+  if (swapfile == nullptr) return Status::error(err::kMissingParameter);
+  if (segment_id < 0 || segment_size <= 0 || segment_size > zeb::kMaxSegmentBytes) {
+    return Status::error(err::kOutOfBounds);
+  }
+  if (segments().count(segment_id) != 0) return Status::error(err::kFileInUse);
+  if (segment_base() == nullptr) {
+    // The range every segment is mapped in could not be reserved; the usual
+    // cause is an address-space limit below it.
+    note_failure("cannot reserve " + std::to_string(zeb::kMaxSegmentBytes >> 20) +
+                 " MB of address space for segments (is ulimit -v too low?)");
+    return Status::error(err::kNoSegment);
+  }
+
+  int16_t error = 0;
+  int fd = open_internal_for_mapping(swapfile, &error);
+  if (fd < 0) return Status::error(error != 0 ? error : err::kNoSegment, "swap file");
+  error = prepare_file(fd, segment_size);
+  if (error != 0) {
+    // The preparation's error is the one reported.
+    syscalls().close(fd);
+    return Status::error(error, "swap file");
+  }
+  Segment s{fd, segment_size};
+  if (state().in_use < 0) {
+    if (!map_at_base(state(), s)) {
+      syscalls().close(fd);
+      return Status::error(err::kNoSegment);
+    }
+    state().in_use = segment_id;
+  }
+  segments()[segment_id] = s;
+  return Status();
+}
+
+Result<int16_t> use_segment(int16_t segment_id) {
+  auto it = segments().find(segment_id);
+  if (it == segments().end()) return Status::error(err::kOutOfBounds);
+  int16_t previous = state().in_use;
+  if (previous == segment_id) return previous;
+  unmap_in_use();
+  if (!map_at_base(state(), it->second)) {
+    // Keep the range reserved, then put the previous segment back, so the
+    // base never changes meaning on a failed call. What the reservation
+    // and the remapping answer changes nothing of that: the call failed.
+    syscalls().mmap(segment_base(), static_cast<size_t>(it->second.size), PROT_NONE,
+                    kReserveFlags | MAP_FIXED, -1, 0);
+    auto prev = segments().find(previous);
+    if (prev != segments().end() && map_at_base(state(), prev->second)) state().in_use = previous;
+    return Status::error(err::kNoSegment);
+  }
+  state().in_use = segment_id;
+  return previous;
+}
+
+}  // namespace zeb::platform
+
 int16_t ALLOCATESEGMENT(uint32_t mask, int16_t segment_id, int32_t segment_size,
                         const char* swapfile, int16_t /*flags*/) {
   // The flags word selects segment options (read-only, shared,
   // extensible); on this host a segment is always a private read-write view
   // of its own swap file, so the word is accepted and not interpreted.
   if (!zeb::mask_fits(mask, 4)) return err::kInvalidOperation;
-  if (!zeb::present(mask, 1) || !zeb::present(mask, 2) || !zeb::present(mask, 3) ||
-      swapfile == nullptr) {
+  if (!zeb::present(mask, 1) || !zeb::present(mask, 2) || !zeb::present(mask, 3)) {
     return err::kMissingParameter;
   }
-  if (segment_id < 0 || segment_size <= 0 || segment_size > zeb::kMaxSegmentBytes) {
-    return err::kOutOfBounds;
-  }
-  if (segments().count(segment_id) != 0) return err::kFileInUse;
-  if (zeb::platform::segment_base() == nullptr) {
-    // The range every segment is mapped in could not be reserved; the usual
-    // cause is an address-space limit below it.
-    zeb::platform::note_failure("cannot reserve " + std::to_string(zeb::kMaxSegmentBytes >> 20) +
-                                " MB of address space for segments (is ulimit -v too low?)");
-    return err::kNoSegment;
-  }
-
-  int16_t error = 0;
-  int fd = zeb::platform::open_internal_for_mapping(swapfile, &error);
-  if (fd < 0) return error != 0 ? error : err::kNoSegment;
-  error = prepare_file(fd, segment_size);
-  if (error != 0) {
-    syscalls().close(fd);
-    return error;
-  }
-  Segment s{fd, segment_size};
-  if (state().in_use < 0) {
-    if (!map_at_base(state(), s)) {
-      syscalls().close(fd);
-      return err::kNoSegment;
-    }
-    state().in_use = segment_id;
-  }
-  segments()[segment_id] = s;
-  return 0;
+  return zeb::platform::allocate_segment(segment_id, segment_size, swapfile).code();
 }
 
 int16_t USESEGMENT(uint32_t mask, int16_t segment_id) {
   if (!zeb::mask_fits(mask, 1) || !zeb::present(mask, 1)) return -2;
-  auto it = segments().find(segment_id);
-  if (it == segments().end()) return -2;
-  int16_t previous = state().in_use;
-  if (previous == segment_id) return previous;
-  unmap_in_use();
-  if (!map_at_base(state(), it->second)) {
-    // Keep the range reserved, then put the previous segment back, so the
-    // base never changes meaning on a failed call.
-    syscalls().mmap(zeb::platform::segment_base(), static_cast<size_t>(it->second.size), PROT_NONE,
-                    kReserveFlags | MAP_FIXED, -1, 0);
-    auto prev = segments().find(previous);
-    if (prev != segments().end() && map_at_base(state(), prev->second)) state().in_use = previous;
-    return -2;
-  }
-  state().in_use = segment_id;
-  return previous;
+  zeb::platform::Result<int16_t> previous = zeb::platform::use_segment(segment_id);
+  return previous.ok() ? *previous : -2;
 }
 
 int16_t DEALLOCATESEGMENT(uint32_t mask, int16_t segment_id, int16_t /*flags*/) {
