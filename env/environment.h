@@ -148,5 +148,11 @@ struct SpawnRequest {
   int16_t* word = nullptr;
 };
 Status spawn(EnvRecord& env, const SpawnRequest& request);
+// The request of a spawn procedure's parameters, the program and the ones
+// after it: name is parameter first of the caller's mask, cpu first + 1 and
+// so on; a parameter whose bit is clear keeps its default.
+SpawnRequest spawn_request(uint32_t mask, int first, const char* program, const char* name,
+                           int16_t cpu, int16_t priority, const char* startup, int16_t* pid,
+                           int16_t* word);
 
 }  // namespace zeb::env

@@ -105,13 +105,21 @@ int16_t ENV_SPAWN(uint32_t mask, EnvRecord* env, const char* program, const char
   if (!present(mask, 1) || !present(mask, 2) || env == nullptr || program == nullptr) {
     return err::kMissingParameter;
   }
-  zeb::env::SpawnRequest request;
+  return zeb::env::spawn(*env, zeb::env::spawn_request(mask, 3, program, name, cpu, priority,
+                                                       startup, pid, error))
+      .code();
+}
+
+zeb::env::SpawnRequest zeb::env::spawn_request(uint32_t mask, int first, const char* program,
+                                               const char* name, int16_t cpu, int16_t priority,
+                                               const char* startup, int16_t* pid, int16_t* word) {
+  SpawnRequest request;
   request.program = program;
-  if (present(mask, 3)) request.name = name;
-  if (present(mask, 4)) request.cpu = cpu;
-  if (present(mask, 5)) request.priority = priority;
-  if (present(mask, 6)) request.startup = startup;
-  if (present(mask, 7)) request.pid = pid;
-  if (present(mask, 8)) request.word = error;
-  return zeb::env::spawn(*env, request).code();
+  if (present(mask, first)) request.name = name;
+  if (present(mask, first + 1)) request.cpu = cpu;
+  if (present(mask, first + 2)) request.priority = priority;
+  if (present(mask, first + 3)) request.startup = startup;
+  if (present(mask, first + 4)) request.pid = pid;
+  if (present(mask, first + 5)) request.word = word;
+  return request;
 }

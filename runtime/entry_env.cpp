@@ -55,15 +55,9 @@ int16_t ZEB_SPAWN(uint32_t mask_word, const char* program, const char* name, int
   if (env == nullptr) return err::kNoStartup;
   if (!zeb::mask_fits(mask_word, 8)) return err::kInvalidOperation;
   if (!present(mask_word, 1) || program == nullptr) return err::kMissingParameter;
-  zeb::env::SpawnRequest request;
-  request.program = program;
-  if (present(mask_word, 2)) request.name = name;
-  if (present(mask_word, 3)) request.cpu = cpu;
-  if (present(mask_word, 4)) request.priority = priority;
-  if (present(mask_word, 5)) request.startup = startup;
-  if (present(mask_word, 6)) request.pid = pid;
-  if (present(mask_word, 7)) request.word = error;
-  return zeb::env::spawn(*env, request).code();
+  return zeb::env::spawn(*env, zeb::env::spawn_request(mask_word, 2, program, name, cpu, priority,
+                                                       startup, pid, error))
+      .code();
 }
 
 int16_t ZEB_ENVINFO(uint32_t mask_word, int16_t item, const char* key, void* buffer,
