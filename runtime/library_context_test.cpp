@@ -16,34 +16,12 @@
 
 namespace {
 
-std::string g_root;
-
-// The volume $ZSWAP on a directory of its own, which is also the swap
-// volume, in a host of its own for the whole test program.
-class SwapVolumeHost : public ::testing::Environment {
- public:
-  void SetUp() override {
-    directory_ = std::make_unique<zeb::testing::ScratchDirectory>();
-    g_root = directory_->path();
-    zeb::platform::Configuration config = zeb::platform::host().config();
-    config.set("ZEB_VOLUMES", "$ZSWAP=" + g_root);
-    config.set("ZEB_SWAPVOL", "$ZSWAP");
-    host_ = std::make_unique<zeb::platform::ScopedHost>(std::move(config));
-  }
-  void TearDown() override {
-    host_.reset();
-    directory_.reset();
-  }
-
- private:
-  std::unique_ptr<zeb::testing::ScratchDirectory> directory_;
-  std::unique_ptr<zeb::platform::ScopedHost> host_;
-};
-const auto* const kSwapVolumeHost = ::testing::AddGlobalTestEnvironment(new SwapVolumeHost);
+const auto* const kSwapVolumeHost =
+    ::testing::AddGlobalTestEnvironment(new zeb::testing::SwapVolumeHost);
 
 class ContextTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_FALSE(g_root.empty()); }
+  void SetUp() override { ASSERT_FALSE(zeb::testing::SwapVolumeHost::root().empty()); }
   void TearDown() override {
     for (int16_t id : {7, 101}) DEALLOCATESEGMENT(zeb::mask({1}), id);
   }

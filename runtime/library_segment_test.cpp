@@ -26,30 +26,8 @@ namespace {
 
 namespace err = zeb::err;
 
-std::string g_root;
-
-// The volume $ZSWAP on a directory of its own, which is also the swap
-// volume, in a host of its own for the whole test program.
-class SwapVolumeHost : public ::testing::Environment {
- public:
-  void SetUp() override {
-    directory_ = std::make_unique<zeb::testing::ScratchDirectory>();
-    g_root = directory_->path();
-    zeb::platform::Configuration config = zeb::platform::host().config();
-    config.set("ZEB_VOLUMES", "$ZSWAP=" + g_root);
-    config.set("ZEB_SWAPVOL", "$ZSWAP");
-    host_ = std::make_unique<zeb::platform::ScopedHost>(std::move(config));
-  }
-  void TearDown() override {
-    host_.reset();
-    directory_.reset();
-  }
-
- private:
-  std::unique_ptr<zeb::testing::ScratchDirectory> directory_;
-  std::unique_ptr<zeb::platform::ScopedHost> host_;
-};
-const auto* const kSwapVolumeHost = ::testing::AddGlobalTestEnvironment(new SwapVolumeHost);
+const auto* const kSwapVolumeHost =
+    ::testing::AddGlobalTestEnvironment(new zeb::testing::SwapVolumeHost);
 
 std::string internal(const char* volume, const char* subvol, const char* file) {
   std::string name(24, ' ');
@@ -81,7 +59,7 @@ void make_file(const std::string& name, long long bytes) {
 
 class AllocateSegment : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_FALSE(g_root.empty()); }
+  void SetUp() override { ASSERT_FALSE(zeb::testing::SwapVolumeHost::root().empty()); }
   void TearDown() override {
     for (int16_t id : {5, 101}) DEALLOCATESEGMENT(zeb::mask({1}), id);
   }
@@ -168,7 +146,7 @@ TEST_F(AllocateSegment, MissingNamedFileIsCreatedWithWholeExtents) {
   ASSERT_EQ(UTIL_ALLOCATESEGMENT(zeb::mask({1, 2, 3, 4}), nullptr, 99, 101, name.c_str()), 0);
   EXPECT_EQ(capacity_of(name), 100 * 2048);
   EXPECT_EQ(zeb::platform::segment_in_use_size(), 100 * 2048);
-  EXPECT_TRUE(std::filesystem::exists(g_root + "/swaps/newone"));
+  EXPECT_TRUE(std::filesystem::exists(zeb::testing::SwapVolumeHost::root() + "/swaps/newone"));
 }
 
 TEST_F(AllocateSegment, BlankVolumeIsTheSwapVolume) {

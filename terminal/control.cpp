@@ -172,26 +172,37 @@ int16_t T_MSG(const char* text, int16_t length) {
   return send("\r", 1);
 }
 
-int16_t T_SETCOLORMAP(int16_t entry, int16_t first, int16_t second, int16_t third, int16_t fourth) {
-  char seq[24] = {ESC, '-', '0', ';'};
-  int16_t n = 4;
+namespace {
+
+// The start of a colour-map sequence: ESC "-", the function ("0" set, "1"
+// reset), and the entry twice (first and last entry of the range), closed
+// by "q". Returns its length.
+int16_t colormap_sequence(char* seq, char function, int16_t entry) {
+  int16_t n = 0;
+  seq[n++] = ESC;
+  seq[n++] = '-';
+  seq[n++] = function;
+  seq[n++] = ';';
   n = static_cast<int16_t>(n + decimal(seq + n, entry));
   seq[n++] = ';';
   n = static_cast<int16_t>(n + decimal(seq + n, entry));
   seq[n++] = 'q';
+  return n;
+}
+
+}  // namespace
+
+int16_t T_SETCOLORMAP(int16_t entry, int16_t first, int16_t second, int16_t third, int16_t fourth) {
+  char seq[24];
+  int16_t n = colormap_sequence(seq, '0', entry);
   seq[n++] = static_cast<char>(0x30 + (first & 1) * 8 + (second & 7));
   seq[n++] = static_cast<char>(0x30 + (third & 1) * 8 + (fourth & 7));
   return send(seq, n);
 }
 
 int16_t T_RESETCOLORMAP(int16_t entry) {
-  char seq[24] = {ESC, '-', '1', ';'};
-  int16_t n = 4;
-  n = static_cast<int16_t>(n + decimal(seq + n, entry));
-  seq[n++] = ';';
-  n = static_cast<int16_t>(n + decimal(seq + n, entry));
-  seq[n++] = 'q';
-  return send(seq, n);
+  char seq[24];
+  return send(seq, colormap_sequence(seq, '1', entry));
 }
 
 int16_t T_DEFINEDATATYPETABLE(const uint8_t* table) {

@@ -144,4 +144,24 @@ void set_variable(const std::string& name, std::optional<std::string> value) {
   platform::host().mutable_config().set(name, std::move(value));
 }
 
+namespace {
+std::string g_swap_root;
+}  // namespace
+
+void SwapVolumeHost::SetUp() {
+  directory_ = std::make_unique<ScratchDirectory>();
+  g_swap_root = directory_->path();
+  platform::Configuration config = platform::host().config();
+  config.set("ZEB_VOLUMES", "$ZSWAP=" + g_swap_root);
+  config.set("ZEB_SWAPVOL", "$ZSWAP");
+  host_ = std::make_unique<platform::ScopedHost>(std::move(config));
+}
+
+void SwapVolumeHost::TearDown() {
+  host_.reset();
+  directory_.reset();
+}
+
+const std::string& SwapVolumeHost::root() { return g_swap_root; }
+
 }  // namespace zeb::testing

@@ -3,11 +3,16 @@
 // the test binaries only, never into the library.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "platform/host/host.h"
 
 namespace zeb::testing {
 
@@ -96,5 +101,20 @@ class ScopedVariable {
 
 // The same for the rest of the process (a test's child).
 void set_variable(const std::string& name, std::optional<std::string> value);
+
+// A gtest environment for a whole test program: the volume $ZSWAP on a
+// scratch directory of its own, which is also the swap volume, in a host of
+// its own. Register it with ::testing::AddGlobalTestEnvironment.
+class SwapVolumeHost : public ::testing::Environment {
+ public:
+  void SetUp() override;
+  void TearDown() override;
+  // The volume's directory while the environment is up.
+  static const std::string& root();
+
+ private:
+  std::unique_ptr<ScratchDirectory> directory_;
+  std::unique_ptr<platform::ScopedHost> host_;
+};
 
 }  // namespace zeb::testing
