@@ -1,15 +1,17 @@
-// The entry points for programs. Start-up takes the process's one library
-// segment and plays the start-up conversation once per process, so every
-// case that starts the library runs in a child process and reports through
-// its exit status (0: all held, else the number of the check that failed).
-// Cases that do not start it run in a fresh host instead.
+// The entry points for programs. The library segment, the start-up
+// conversation and the tables start-up fills belong to the host in force, so
+// each case starts the library in a fresh host of its own, as a new program
+// would, and reports what it found (0: all held, else the number of the check
+// that failed). Only the case about the process's standard streams runs in a
+// child process, whose standard input and output the test supplies.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,18 +30,26 @@ ChildRun run_with_streams(const std::string& input, const std::function<int()>& 
   return zeb::testing::run_in_child(body, input.c_str());
 }
 
-// The exit status of body run in a child.
-int run_child(const std::function<int()>& body) { return run_with_streams("", body).status; }
+// A variable of the configuration and its value.
+struct Variable {
+  const char* name;
+  std::string value;
+};
 
-// What body returns, run in a fresh host: a library that has not started.
-int run_in_host(const std::function<int()>& body) {
-  zeb::platform::ScopedHost scope(zeb::platform::host().config());
+// What body returns, run in a fresh host of the process's configuration with
+// the given variables set: a library that has not started, with no parent
+// to hold a start-up conversation with.
+int run_in_host(const std::function<int()>& body, const std::vector<Variable>& variables = {}) {
+  zeb::platform::Configuration config = zeb::platform::host().config();
+  config.set("ZEB_RECEIVE_FD", std::nullopt);
+  for (const Variable& v : variables) config.set(v.name, v.value);
+  zeb::platform::ScopedHost scope(std::move(config));
   return body();
 }
 
 int16_t start() { return ZEB_STARTUP(zeb::mask({1, 2}), 100, 0); }
 
-int g_fired[4];
+int g_fired[4];  // what fire() was given, by its first argument
 void fire(int16_t arg1, int16_t, int32_t arg3) { g_fired[arg1] += arg3; }
 
 // Every entry point, called as a program would call it.
@@ -113,7 +123,7 @@ TEST(EntryPoints, MaskBitsBeyondTheLastParameter) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(run_child([&] {
+    EXPECT_EQ(run_in_host([&] {
                 if (start() != 0) return 100;
                 return c.call() == 2 ? 0 : 1;
               }),
@@ -122,7 +132,7 @@ TEST(EntryPoints, MaskBitsBeyondTheLastParameter) {
 }
 
 TEST(EntryPoints, PoolOfTheLibrary) {
-  EXPECT_EQ(run_child([] {
+  EXPECT_EQ(run_in_host([] {
               if (start() != 0) return 100;
               void* a = nullptr;
               if (ZEB_MEMALLOC(&a, 100) != 0 || a == nullptr) return 1;
@@ -140,7 +150,7 @@ TEST(EntryPoints, PoolOfTheLibrary) {
 // The caller's mask arrives moved down one place with the pool in front:
 // reset alone resets without filling, stats and reset fill and then reset.
 TEST(EntryPoints, MemStatsMasks) {
-  EXPECT_EQ(run_child([] {
+  EXPECT_EQ(run_in_host([] {
               if (start() != 0) return 100;
               void* a = nullptr;
               ZEB_MEMALLOC(&a, 100);
@@ -160,7 +170,8 @@ TEST(EntryPoints, MemStatsMasks) {
 }
 
 TEST(EntryPoints, TimersOfTheLibrary) {
-  EXPECT_EQ(run_child([] {
+  std::fill(std::begin(g_fired), std::end(g_fired), 0);
+  EXPECT_EQ(run_in_host([] {
               if (start() != 0) return 100;
               void* t1 = nullptr;
               void* t2 = nullptr;
@@ -201,8 +212,9 @@ TEST(EntryPoints, TimerSelectorsOfTheLibrary) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mask);
+    std::fill(std::begin(g_fired), std::end(g_fired), 0);
     EXPECT_EQ(
-        run_child([&] {
+        run_in_host([&] {
           if (start() != 0) return 100;
           const uint32_t all = zeb::mask({2, 3, 5, 6, 7});
           if (ZEB_TIMERINSERT(all, nullptr, fire, 0, 0, 1, 1, 10) != 0) return 1;
@@ -224,7 +236,7 @@ TEST(EntryPoints, TimerSelectorsOfTheLibrary) {
 // program, a start-up message with no end (refused before anything is
 // created) and a program on no volume (its creation error word returned).
 TEST(EntryPoints, SpawnForwardsItsParameters) {
-  EXPECT_EQ(run_child([] {
+  EXPECT_EQ(run_in_host([] {
               if (start() != 0) return 100;
               const char* missing = "$NOVOL  SUB     PROG    ";
               static char endless[700];
@@ -286,25 +298,28 @@ TEST(EntryPoints, InAndOutFiles) {
 }
 
 TEST(EntryPoints, ParamsAndInquiry) {
-  ChildRun run = run_with_streams("", [] {
-    zeb::testing::set_variable("ZEB_PARAM_COLOUR", "blue");
-    if (ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x0001) != 0) return 100;
-    char value[64] = {};
-    int16_t length = 0;
-    // Item, key, buffer and length: the mask arrives one place down with
-    // the environment record in front.
-    if (ZEB_ENVINFO(zeb::mask({1, 2, 3, 4}), ENVINFO_PARAM, "COLOUR", value, &length) != 0)
-      return 1;
-    if (std::string(value, length) != "BLUE") return 2;
-    if (ZEB_ADDPARAM("colour", 6, "red", 3) != 0) return 3;
-    length = 0;
-    if (ZEB_ENVINFO(zeb::mask({1, 2, 4}), ENVINFO_PARAM, "COLOUR", nullptr, &length) != 0) return 4;
-    if (length != 3) return 5;
-    if (ZEB_ENVINFO(zeb::mask({1, 2}), ENVINFO_PARAM, "SHAPE") != 11) return 6;
-    if (ZEB_ENVINFO(zeb::mask({2}), 0, "X") != 29) return 7;  // no item
-    return 0;
-  });
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(
+      run_in_host(
+          [] {
+            if (ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x0001) != 0) return 100;
+            char value[64] = {};
+            int16_t length = 0;
+            // Item, key, buffer and length: the mask arrives one place down with
+            // the environment record in front.
+            if (ZEB_ENVINFO(zeb::mask({1, 2, 3, 4}), ENVINFO_PARAM, "COLOUR", value, &length) != 0)
+              return 1;
+            if (std::string(value, length) != "BLUE") return 2;
+            if (ZEB_ADDPARAM("colour", 6, "red", 3) != 0) return 3;
+            length = 0;
+            if (ZEB_ENVINFO(zeb::mask({1, 2, 4}), ENVINFO_PARAM, "COLOUR", nullptr, &length) != 0)
+              return 4;
+            if (length != 3) return 5;
+            if (ZEB_ENVINFO(zeb::mask({1, 2}), ENVINFO_PARAM, "SHAPE") != 11) return 6;
+            if (ZEB_ENVINFO(zeb::mask({2}), 0, "X") != 29) return 7;  // no item
+            return 0;
+          },
+          {{"ZEB_PARAM_COLOUR", "blue"}}),
+      0);
 }
 
 TEST(EntryPoints, OpenByLogicalName) {
@@ -314,25 +329,28 @@ TEST(EntryPoints, OpenByLogicalName) {
   ASSERT_NE(f, nullptr);
   fputs("contents", f);
   fclose(f);
-  ChildRun run = run_with_streams("", [] {
-    zeb::testing::set_variable("ZEB_DEFINE_INPUT", "$DATA.SUB.FILE");
-    if (ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x0001) != 0) return 100;
-    int16_t fnum = -1;
-    if (ZEB_OPEN(zeb::mask({1, 2}), "=INPUT", &fnum) != 0 || fnum < 0) return 1;
-    char buffer[16];
-    int16_t count = 0;
-    if (READX(zeb::mask({1, 2, 3, 4}), fnum, buffer, sizeof buffer, &count) != 0) return 2;
-    if (std::string(buffer, count) != "contents") return 3;
-    // Parameter 7 (options) reaches FILE_OPEN_ as its parameter 8.
-    int16_t second = -1;
-    if (ZEB_OPEN(zeb::mask({1, 2, 7}), "$DATA.SUB.FILE", &second) != 0 || second < 0) return 4;
-    // Without the file number's reference nothing is opened.
-    if (ZEB_OPEN(zeb::mask({1}), "=INPUT") != 29) return 5;
-    if (ZEB_OPEN(zeb::mask({1, 2}), "=NOSUCH", &fnum) == 0) return 6;
-    if (ZEB_OPEN(zeb::mask({1, 2, 8}), "=INPUT", &fnum) != 2) return 7;
-    return 0;
-  });
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run_in_host(
+                [] {
+                  if (ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x0001) != 0) return 100;
+                  int16_t fnum = -1;
+                  if (ZEB_OPEN(zeb::mask({1, 2}), "=INPUT", &fnum) != 0 || fnum < 0) return 1;
+                  char buffer[16];
+                  int16_t count = 0;
+                  if (READX(zeb::mask({1, 2, 3, 4}), fnum, buffer, sizeof buffer, &count) != 0)
+                    return 2;
+                  if (std::string(buffer, count) != "contents") return 3;
+                  // Parameter 7 (options) reaches FILE_OPEN_ as its parameter 8.
+                  int16_t second = -1;
+                  if (ZEB_OPEN(zeb::mask({1, 2, 7}), "$DATA.SUB.FILE", &second) != 0 || second < 0)
+                    return 4;
+                  // Without the file number's reference nothing is opened.
+                  if (ZEB_OPEN(zeb::mask({1}), "=INPUT") != 29) return 5;
+                  if (ZEB_OPEN(zeb::mask({1, 2}), "=NOSUCH", &fnum) == 0) return 6;
+                  if (ZEB_OPEN(zeb::mask({1, 2, 8}), "=INPUT", &fnum) != 2) return 7;
+                  return 0;
+                },
+                {{"ZEB_VOLUMES", volume.entry()}, {"ZEB_DEFINE_INPUT", "$DATA.SUB.FILE"}}),
+            0);
 }
 
 TEST(EntryPoints, OpenForwardsAccessAndNowaitDepth) {

@@ -42,19 +42,17 @@ Outcome run(const std::function<void()>& body, bool closed_pipe = false) {
   FILE* out = tmpfile();
   FILE* err = tmpfile();
   int pipe_fds[2] = {-1, -1};
-  if (closed_pipe && pipe(pipe_fds) != 0) return {};
-  // The reading end is closed before the fork, so that no process ever
-  // holds it and the child's first write fails whatever the scheduling.
-  if (closed_pipe) close(pipe_fds[0]);
+  if (closed_pipe) {
+    if (pipe(pipe_fds) != 0) return {};
+    // The reader goes before the child exists, so that no write of the
+    // child can find it still there.
+    close(pipe_fds[0]);
+  }
   fflush(stdout);
   pid_t pid = fork();
   if (pid == 0) {
     signal(SIGPIPE, SIG_DFL);
-    if (closed_pipe) {
-      dup2(pipe_fds[1], 1);
-    } else {
-      dup2(fileno(out), 1);
-    }
+    dup2(closed_pipe ? pipe_fds[1] : fileno(out), 1);
     dup2(fileno(err), 2);
     body();
     _exit(99);  // the body ends the process through ZEB_SHUTDOWN

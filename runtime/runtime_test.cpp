@@ -1,5 +1,7 @@
 // Start-up, the log path and shut-down. Shut-down ends the process, so each
-// case runs in a child process whose standard output the test reads.
+// case that reaches it runs in a child process whose standard output the
+// test reads; the cases that stop before it start the library in a fresh
+// host of their own instead.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/wait.h>
@@ -7,9 +9,11 @@
 
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include <zeb/zeb.h>
+#include "platform/host/host.h"
 #include "platform/testing/testing.h"
 
 namespace {
@@ -20,6 +24,16 @@ zeb::testing::ChildRun run_child(const std::function<void()>& body) {
     body();
     return 99;  // body should have ended the process itself
   });
+}
+
+// What body returns (0: all held, else the number of the check that
+// failed), run in a fresh host of the process's configuration: a library
+// that has not started, with no parent to hold a start-up conversation with.
+int run_in_host(const std::function<int()>& body) {
+  zeb::platform::Configuration config = zeb::platform::host().config();
+  config.set("ZEB_RECEIVE_FD", std::nullopt);
+  zeb::platform::ScopedHost scope(std::move(config));
+  return body();
 }
 
 int count_lines(const std::string& text, const std::string& start) {
@@ -54,25 +68,26 @@ TEST(Startup, DefaultSegmentAndPool) {
 }
 
 TEST(Startup, FlagsAreRequired) {
-  auto r = run_child([] {
-    int16_t error = ZEB_STARTUP(zeb::mask({1}), 1000);
-    // Segment, pool and timer list are in place before the check.
-    if (error == 29 && zeb::library_pool() != nullptr && zeb::library_timers() != nullptr) {
-      _exit(0);
-    }
-    _exit(1);
-  });
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(
+      run_in_host([] {
+        int16_t error = ZEB_STARTUP(zeb::mask({1}), 1000);
+        // Segment, pool and timer list are in place before the check.
+        if (error == 29 && zeb::library_pool() != nullptr && zeb::library_timers() != nullptr) {
+          return 0;
+        }
+        return 1;
+      }),
+      0);
 }
 
 TEST(Startup, BadPagesAndMask) {
-  auto r = run_child([] {
-    if (ZEB_STARTUP(zeb::mask({1, 2}), 0, 0x29) != 22) _exit(1);
-    if (ZEB_STARTUP(zeb::mask({1, 2}), 32001, 0x29) != 22) _exit(2);
-    if (ZEB_STARTUP(zeb::mask({1, 2, 3, 4}), 100, 0x29) != 2) _exit(3);
-    _exit(0);
-  });
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(run_in_host([] {
+              if (ZEB_STARTUP(zeb::mask({1, 2}), 0, 0x29) != 22) return 1;
+              if (ZEB_STARTUP(zeb::mask({1, 2}), 32001, 0x29) != 22) return 2;
+              if (ZEB_STARTUP(zeb::mask({1, 2, 3, 4}), 100, 0x29) != 2) return 3;
+              return 0;
+            }),
+            0);
 }
 
 TEST(Log, LinesGoToTheHomeTerminalOnly) {

@@ -281,17 +281,28 @@ TEST(Program, NoScratchFileSurvivesKill) {
   zeb::testing::ScratchDirectory dir;
   std::string table;
   for (char c = 'A'; c <= 'T'; ++c) table += std::string("$V") + c + "=" + dir.path() + ";";
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     setenv("ZEB_VOLUMES", table.c_str(), 1);
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
+    close(out[0]);
+    dup2(out[1], 1);
     execl(VORN_PATH, VORN_PATH, static_cast<char*>(nullptr));
     _exit(127);
   }
-  usleep(30000);
+  close(out[1]);
+  // The first drive's line means the program is past start-up and on to
+  // the next drive, with most of the survey still ahead of it.
+  std::string seen;
+  char c;
+  while (seen.find("Drive:") == std::string::npos || seen.back() != '\n') {
+    if (read(out[0], &c, 1) != 1) break;
+    seen += c;
+  }
   kill(child, SIGKILL);
+  close(out[0]);
   int status = 0;
   waitpid(child, &status, 0);
   EXPECT_TRUE(WIFSIGNALED(status));

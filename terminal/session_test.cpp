@@ -156,6 +156,8 @@ TEST_F(Session, SendFlushesBeforeTheBufferWouldHold4077Bytes) {
   // Nothing buffered: no I/O at all.
   EXPECT_EQ(TERM_FLUSH(sess_), 0);
   EXPECT_TRUE(write_sizes().empty());
+  EXPECT_TRUE(
+      sim_->wait_for([](const std::string& in) { return in.size() >= 4077u + 4076u + 4076u; }));
   EXPECT_EQ(sim_->output().size(), 4077u + 4076u + 4076u);
 }
 
@@ -286,6 +288,7 @@ TEST_F(Session, BlockModeOnlyOnA6530SavingItsParametersOnce) {
   EXPECT_EQ(after.c_lflag, before.c_lflag);
   EXPECT_EQ(after.c_iflag, before.c_iflag);
   EXPECT_EQ(after.c_oflag, before.c_oflag);
+  EXPECT_TRUE(sim_->wait_for([](const std::string& in) { return in.size() >= 2; }));
   EXPECT_EQ(sim_->output(), "hi");
 }
 
@@ -358,6 +361,8 @@ TEST(StartupSession, OpensOnItsTerminalAndClosesAtShutdown) {
                                c.environment, &error);
     ASSERT_GT(pid, 0);
     EXPECT_EQ(zeb::platform::PseudoTerminal::wait(pid, false), 0);
+    EXPECT_TRUE(sim.wait_for(
+        [](const std::string& in) { return in.find("started") != std::string::npos; }));
     EXPECT_NE(sim.output().find("started"), std::string::npos);
     EXPECT_TRUE(sim.pty().canonical());
   }

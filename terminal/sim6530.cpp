@@ -480,8 +480,14 @@ void Sim6530::run() {
         out += r;
       }
     }
+    taken_.notify_all();
     if (!out.empty()) pty_.write(out);
   }
+}
+
+bool Sim6530::wait_for(const std::function<bool(const std::string&)>& done) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return taken_.wait_for(lock, std::chrono::seconds(10), [&] { return done(output_); });
 }
 
 // Quiet means nothing arrived for quiet_ms, counted from this call at the

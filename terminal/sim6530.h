@@ -22,6 +22,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -123,6 +124,11 @@ class Sim6530 {
   // Every byte the program sent since the last call, once the line has been
   // quiet for quiet_ms.
   std::string output(int quiet_ms = 60);
+  // Waits until done holds for the bytes the program sent since the last
+  // output(), each time the terminal has taken in more (ten seconds at
+  // most); whether it came to hold. A test that knows what the program
+  // sent orders its next step after the terminal has acted on it this way.
+  bool wait_for(const std::function<bool(const std::string&)>& done);
   // Waits until the line has been quiet for quiet_ms, then runs f on the
   // screen.
   template <typename F>
@@ -141,6 +147,7 @@ class Sim6530 {
   platform::PseudoTerminal pty_;
   Screen6530 screen_;
   std::mutex mutex_;
+  std::condition_variable taken_;  // notified when output_ grows
   std::string output_;
   std::deque<std::string> answers_;  // verbatim answers; "\x01IGNORE" for none
   int64_t last_activity_ = 0;

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -80,38 +81,41 @@ TEST(ProcInfo, ErrorsAndOtherSystems) {
 // A child started with a name of its own is found by its cpu and pin, unless
 // a process with a lower pid shares the word.
 TEST(ProcInfo, AnotherProcessByCpuAndPin) {
-  int pipefd[2];
-  ASSERT_EQ(::pipe(pipefd), 0);
+  // The child is a shell that says "ready" on one pipe and then waits on
+  // another; once it has said so, its exec is over. A process in the middle
+  // of its exec already shows the new command but not yet its environment,
+  // and another user may not read it until the exec is done.
+  int ready[2], hold[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(hold), 0);
   pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    ::close(pipefd[1]);
-    char* const argv[] = {const_cast<char*>("sleep"), const_cast<char*>("30"), nullptr};
+    ::dup2(hold[0], 0);
+    ::dup2(ready[1], 1);
+    ::close(hold[0]);
+    ::close(hold[1]);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    char* const argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"),
+                          const_cast<char*>("echo ready; read x"), nullptr};
     char* const envp[] = {const_cast<char*>("ZEB_PROCESS_NAME=$KID"), nullptr};
-    ::execve("/bin/sleep", argv, envp);
+    ::execve("/bin/sh", argv, envp);
     ::_exit(127);
   }
-  ::close(pipefd[0]);
-  ::close(pipefd[1]);
-  // Wait for the exec to take effect.
-  for (int i = 0; i < 200; ++i) {
-    char path[64], buf[64] = {};
-    std::snprintf(path, sizeof path, "/proc/%d/comm", static_cast<int>(child));
-    FILE* f = std::fopen(path, "r");
-    if (f != nullptr) {
-      size_t n = std::fread(buf, 1, sizeof buf - 1, f);
-      std::fclose(f);
-      if (n >= 5 && std::strncmp(buf, "sleep", 5) == 0) break;
-    }
-    ::usleep(5000);
-  }
+  ::close(hold[0]);
+  ::close(ready[1]);
+  char said[8] = {};
+  ASSERT_EQ(::read(ready[0], said, sizeof said), 6);
+  ::close(ready[0]);
   int slots = static_cast<int>(static_cast<uint32_t>(REMOTEPROCESSORSTATUS(-1)) >> 16);
   if (slots < 1) slots = 1;
   const int16_t word = static_cast<int16_t>((((child / 256) % slots) << 8) | (child % 256));
+  // A process of another user exists too when the probe is refused.
   bool shadowed = false;
   for (long p = child % 256; p < child; p += 256) {
     if ((p / 256) % slots == (child / 256) % slots && p > 0 &&
-        ::kill(static_cast<pid_t>(p), 0) == 0) {
+        (::kill(static_cast<pid_t>(p), 0) == 0 || errno == EPERM)) {
       shadowed = true;
     }
   }
@@ -120,6 +124,7 @@ TEST(ProcInfo, AnotherProcessByCpuAndPin) {
   int16_t rc = PROCESSINFO(zeb::mask({1, 2, 3}), word, id, &creator);
   ::kill(child, SIGKILL);
   ::waitpid(child, nullptr, 0);
+  ::close(hold[1]);
   if (shadowed) GTEST_SKIP() << "a lower pid shares the child's cpu and pin";
   ASSERT_EQ(rc, 0);
   EXPECT_EQ(IdName(id), "$KID  ");
