@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -54,6 +55,7 @@ struct Child {
   std::vector<std::string> env;  // NAME=VALUE, set on top of the test's own
   int in = kCapture, out = kCapture, err = kCapture;
   std::function<void()> setup;  // runs in the child just before exec
+  std::string program = VORN_PATH;
 };
 
 Outcome run(const Child& c);
@@ -84,10 +86,10 @@ Outcome run(const Child& c) {
     // The child starts with the standard three only, as from a shell.
     for (int fd = 3; fd < 1024; ++fd) close(fd);
     if (c.setup) c.setup();
-    std::vector<char*> argv{const_cast<char*>(VORN_PATH)};
+    std::vector<char*> argv{const_cast<char*>(c.program.c_str())};
     for (const std::string& a : c.args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    execv(VORN_PATH, argv.data());
+    execv(c.program.c_str(), argv.data());
     _exit(127);
   }
   Outcome r;
@@ -343,8 +345,14 @@ class OtherUser : public ::testing::Test {
     ASSERT_EQ(chmod(root_.c_str(), 0755), 0);
     ASSERT_EQ(mkdir(tmp_.c_str(), 0700), 0);
     ASSERT_EQ(chown(tmp_.c_str(), kNobody, kNobody), 0);
+    // The build tree may be where the user cannot go (a clone in a private
+    // temporary directory): the user runs a copy of the program.
+    program_ = root_ + "/vorn";
+    std::filesystem::copy_file(VORN_PATH, program_);
+    ASSERT_EQ(chmod(program_.c_str(), 0755), 0);
   }
   void TearDown() override {
+    if (!program_.empty()) unlink(program_.c_str());
     if (!tmp_.empty()) rmdir(tmp_.c_str());
     if (!root_.empty()) rmdir(root_.c_str());
   }
@@ -354,15 +362,20 @@ class OtherUser : public ::testing::Test {
       _exit(126);
     }
   }
-  std::string root_, tmp_;
+  std::string root_, tmp_, program_;
 };
 
 TEST_F(OtherUser, MeasuresWhatItCanAndSaysWhyNotTheRest) {
   // $D's root is not the user's, but its temporary directory on the same file
   // system is; /dev is another file system where the user may create nothing.
   Outcome r =
-      run({}, {"ZEB_VOLUMES=$D=" + root_ + ";$DEV=/dev", "TMPDIR=" + tmp_, "HOME=/nonexistent"},
-          kCapture, kCapture, kCapture, become_nobody);
+      run(Child{{},
+                {"ZEB_VOLUMES=$D=" + root_ + ";$DEV=/dev", "TMPDIR=" + tmp_, "HOME=/nonexistent"},
+                kCapture,
+                kCapture,
+                kCapture,
+                become_nobody,
+                program_});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   std::vector<std::string> lines;
