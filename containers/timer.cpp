@@ -125,11 +125,11 @@ int16_t TIMER_INIT(void** list, void* pool) {
 
 namespace zeb::containers {
 
-int16_t insert_timer(void* list, TimerProc procedure, int32_t ticks, const TimerSpec& spec,
+int16_t insert_timer(void* list, TimerProc procedure, int32_t ticks, const TimerSetting& setting,
                      void** timer) {
   // A periodic timer must move forward when it re-arms, or TIMER_DELAY would
   // run it for ever.
-  if (spec.type == zeb::kTimerPeriodic && ticks < 0) return err::kOutOfBounds;
+  if (setting.type == zeb::kTimerPeriodic && ticks < 0) return err::kOutOfBounds;
   auto* h = header_of(list);
   void* buffer = nullptr;
   int16_t error = MEM_ALLOC(pool_of(h), &buffer, zeb::kTimerRecordSize);
@@ -137,11 +137,11 @@ int16_t insert_timer(void* list, TimerProc procedure, int32_t ticks, const Timer
   auto* e = entry_of(buffer);
   std::memset(e, 0, sizeof *e);
   if (timer != nullptr) *timer = e;
-  e->type = spec.type;
+  e->type = setting.type;
   std::memcpy(e->procedure, &procedure, sizeof procedure);
-  e->arg1 = spec.arg1;
-  e->arg2 = spec.arg2;
-  e->arg3 = spec.arg3;
+  e->arg1 = setting.arg1;
+  e->arg2 = setting.arg2;
+  e->arg3 = setting.arg3;
   e->interval = static_cast<int64_t>(ticks) * zeb::kTickMicros + zeb::kTimerSlackMicros;
   e->expiry = PROCESSOR_CLOCK() + e->interval;
   return TIMER_INSERT_(h, e);
@@ -179,12 +179,12 @@ int16_t TIMER_INSERT(uint32_t mask, void* list, void** timer, TimerProc procedur
       list == nullptr || procedure == nullptr) {
     return err::kMissingParameter;
   }
-  zeb::containers::TimerSpec spec;
-  if (zeb::present(mask, 5)) spec.type = type;
-  if (zeb::present(mask, 6)) spec.arg1 = arg1;
-  if (zeb::present(mask, 7)) spec.arg2 = arg2;
-  if (zeb::present(mask, 8)) spec.arg3 = arg3;
-  return zeb::containers::insert_timer(list, procedure, ticks, spec,
+  zeb::containers::TimerSetting setting;
+  if (zeb::present(mask, 5)) setting.type = type;
+  if (zeb::present(mask, 6)) setting.arg1 = arg1;
+  if (zeb::present(mask, 7)) setting.arg2 = arg2;
+  if (zeb::present(mask, 8)) setting.arg3 = arg3;
+  return zeb::containers::insert_timer(list, procedure, ticks, setting,
                                        zeb::present(mask, 2) ? timer : nullptr);
 }
 

@@ -11,7 +11,7 @@ namespace zeb::containers {
 
 // A timer's type (0 once, kTimerPeriodic again every interval) and the
 // arguments its procedure is called with.
-struct TimerSpec {
+struct TimerSetting {
   int16_t type = 0;
   int16_t arg1 = 0;
   int16_t arg2 = 0;
@@ -21,7 +21,7 @@ struct TimerSpec {
 // insert_timer: arms procedure on list to run after ticks; *timer, when
 // given, receives the new timer. list and procedure must not be null. 22
 // for a periodic timer with negative ticks, else the pool's error.
-int16_t insert_timer(void* list, TimerProc procedure, int32_t ticks, const TimerSpec& spec,
+int16_t insert_timer(void* list, TimerProc procedure, int32_t ticks, const TimerSetting& setting,
                      void** timer = nullptr);
 
 // delete_timer: deletes one timer, wherever it is listed (an error for a

@@ -36,12 +36,12 @@ int16_t ZEB_TIMERINSERT(uint32_t mask_word, void** timer, TimerProc procedure, i
   if (!present(mask_word, 2) || !present(mask_word, 3) || procedure == nullptr) {
     return err::kMissingParameter;
   }
-  zeb::containers::TimerSpec spec;
-  if (present(mask_word, 4)) spec.type = type;
-  if (present(mask_word, 5)) spec.arg1 = arg1;
-  if (present(mask_word, 6)) spec.arg2 = arg2;
-  if (present(mask_word, 7)) spec.arg3 = arg3;
-  return zeb::containers::insert_timer(timers, procedure, ticks, spec,
+  zeb::containers::TimerSetting setting;
+  if (present(mask_word, 4)) setting.type = type;
+  if (present(mask_word, 5)) setting.arg1 = arg1;
+  if (present(mask_word, 6)) setting.arg2 = arg2;
+  if (present(mask_word, 7)) setting.arg3 = arg3;
+  return zeb::containers::insert_timer(timers, procedure, ticks, setting,
                                        present(mask_word, 1) ? timer : nullptr);
 }
 
