@@ -47,6 +47,19 @@ function(zeb_public_header source name)
   file(CREATE_LINK ${source} ${ZEB_INCLUDE_DIR}/zeb/${name} SYMBOLIC)
 endfunction()
 
+# zeb_man_page(<page>): the manual page <page> (say vorn.1) made from
+# <page>.in in the current folder, with @PROJECT_VERSION@ and
+# @ZEB_RELEASE_DATE@ filled in from the build, and installed in its section.
+# The made page's path is left in ZEB_MAN_PAGE_<page> for tests to read.
+function(zeb_man_page page)
+  configure_file(${CMAKE_CURRENT_SOURCE_DIR}/${page}.in ${CMAKE_CURRENT_BINARY_DIR}/${page} @ONLY)
+  set(ZEB_MAN_PAGE_${page} ${CMAKE_CURRENT_BINARY_DIR}/${page} PARENT_SCOPE)
+  if(ZEB_INSTALL)
+    string(REGEX REPLACE "^.*\\.([0-9])$" "\\1" section ${page})
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+  endif()
+endfunction()
+
 # zeb_tool(<name> <source>... DEPS ...): an executable of our own tree that is
 # not part of the library (a test, a benchmark, a fuzz target): it reaches
 # the internal headers of the code it exercises.
