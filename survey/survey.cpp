@@ -1,19 +1,30 @@
 // The survey driver and the rotation measurement.
 #include "survey/survey.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <zeb/platform/errors.h>
 #include <zeb/platform/platform.h>
 #include <zeb/runtime/runtime.h>
+#include "env/startup.h"
 #include "format/format_core.h"
 #include "platform/files/files.h"
+#include "platform/files/host_file.h"
 #include "platform/host/diagnostics.h"
+#include "platform/host/host.h"
+#include "platform/host/syscalls.h"
+#include "platform/names/name_rules.h"
 #include "platform/processes/self.h"
+#include "platform/volumes/device_info.h"
 #include "platform/volumes/volumes.h"
 #include "runtime/runtime_core.h"
+#include "survey/report.h"
 
 namespace {
 
@@ -52,13 +63,10 @@ static_assert(sizeof kBanner / sizeof kBanner[0] == 18);
 // Tells the operator on standard error that the library could not start,
 // naming what it could not use when the platform knows, and ends the process.
 [[noreturn]] void startup_failed(int16_t error) {
-  char text[160];
-  const size_t length = zeb::format::format_into(text, "error \\e\\", {&error});
   std::string line = "vorn: library start-up failed: ";
   const std::string& what = zeb::platform::failure_note();
   if (!what.empty()) line += what + ": ";
-  line.append(text, length);
-  zeb::platform::write_error_line(line);
+  zeb::platform::write_error_line(line + zeb::error_words(error));
   ABEND();
 }
 
@@ -85,16 +93,13 @@ int32_t survey_rpm(int32_t* intervals) {
 
 }  // namespace zeb
 
-int16_t VORNIO(int16_t filenum, int32_t* rpm) {
-  int32_t intervals[zeb::kSurveyPasses];
+namespace zeb {
+
+int16_t time_passes(int16_t filenum, int32_t* intervals) {
   int64_t previous = PROCESSOR_CLOCK();
-  for (int pass = 0; pass < zeb::kSurveyPasses; ++pass) {
-    if (zeb::platform::Status s = zeb::platform::position_file(filenum, 0); !s.ok()) {
-      return s.code();
-    }
-    if (zeb::platform::Status s = zeb::platform::write_file(filenum, kBlockOfX); !s.ok()) {
-      return s.code();
-    }
+  for (int pass = 0; pass < kSurveyPasses; ++pass) {
+    if (platform::Status s = platform::position_file(filenum, 0); !s.ok()) return s.code();
+    if (platform::Status s = platform::write_file(filenum, kBlockOfX); !s.ok()) return s.code();
     int64_t now = PROCESSOR_CLOCK();
     int64_t interval = now - previous;
     // A pass longer than the 32-bit range (about 35 minutes) counts as the
@@ -102,6 +107,68 @@ int16_t VORNIO(int16_t filenum, int32_t* rpm) {
     intervals[pass] = interval > INT32_MAX ? INT32_MAX : static_cast<int32_t>(interval);
     previous = now;
   }
+  return 0;
+}
+
+int16_t measure_volume(std::string_view name, int32_t* intervals) {
+  // Negative lengths cannot arise from a view; over-long names are refused.
+  if (name.size() > static_cast<size_t>(kNameMax)) return err::kOutOfBounds;
+  platform::FileAttributes attributes;
+  attributes.blocklen = kBlock;
+  platform::Result<platform::FileName> created = platform::create_file(name, 0, attributes);
+  if (!created.ok()) return created.code();
+  platform::Result<int16_t> opened = platform::open_file(created->external());
+  if (!opened.ok()) return opened.code();
+  int16_t error = time_passes(*opened, intervals);
+  // The file was opened here and is known to be open: closing it cannot
+  // fail in a way the measurement could report.
+  platform::close_file(*opened).ignore();
+  return error;
+}
+
+PassFigures pass_figures(const int32_t* intervals) {
+  int32_t sorted[kSurveyPasses];
+  std::copy(intervals, intervals + kSurveyPasses, sorted);
+  PassFigures f;
+  f.rpm = survey_rpm(sorted);  // sorts
+  int64_t total = 0;
+  for (int i = kSurveyTrim; i < kSurveyPasses - kSurveyTrim; ++i) total += sorted[i];
+  f.trimmed_mean = static_cast<int32_t>(total / (kSurveyPasses - 2 * kSurveyTrim));
+  // Nearest rank: the ceil(p * 60)-th pass, counted from 1.
+  auto rank = [&](int percent) { return sorted[(percent * kSurveyPasses + 99) / 100 - 1]; };
+  f.min = sorted[0];
+  f.median = rank(50);
+  f.p90 = rank(90);
+  f.p99 = rank(99);
+  f.max = sorted[kSurveyPasses - 1];
+  return f;
+}
+
+std::string library_error_text(int16_t error) {
+  char text[160];
+  const size_t length = format::format_into(text, "\\e\\", {&error});
+  // "190 (device error)": the text is what the parentheses hold.
+  std::string_view all(text, length);
+  const size_t open = all.find(" (");
+  if (open == std::string_view::npos || all.back() != ')') return std::string();
+  return std::string(all.substr(open + 2, all.size() - open - 3));
+}
+
+std::string error_words(int16_t error) {
+  std::string words = "error " + std::to_string(error);
+  std::string text = library_error_text(error);
+  const char* linux_text = platform::host_error_text(error);
+  if (!text.empty() && linux_text != nullptr) return words + " (" + text + "; " + linux_text + ")";
+  if (!text.empty()) return words + " (" + text + ")";
+  if (linux_text != nullptr) return words + " (" + linux_text + ")";
+  return words;
+}
+
+}  // namespace zeb
+
+int16_t VORNIO(int16_t filenum, int32_t* rpm) {
+  int32_t intervals[zeb::kSurveyPasses];
+  if (int16_t error = zeb::time_passes(filenum, intervals); error != 0) return error;
   *rpm = zeb::survey_rpm(intervals);
   return 0;
 }
@@ -109,17 +176,10 @@ int16_t VORNIO(int16_t filenum, int32_t* rpm) {
 int16_t VORN(const char* name, int16_t length, int32_t* rpm) {
   // Negative lengths are refused like over-long ones.
   if (length > kNameMax || length < 0) return zeb::err::kOutOfBounds;
-  zeb::platform::FileAttributes attributes;
-  attributes.blocklen = kBlock;
-  zeb::platform::Result<zeb::platform::FileName> created = zeb::platform::create_file(
-      std::string_view(name, static_cast<size_t>(length)), 0, attributes);
-  if (!created.ok()) return created.code();
-  zeb::platform::Result<int16_t> opened = zeb::platform::open_file(created->external());
-  if (!opened.ok()) return opened.code();
-  int16_t error = VORNIO(*opened, rpm);
-  // The file was opened here and is known to be open: closing it cannot
-  // fail in a way the measurement could report.
-  zeb::platform::close_file(*opened).ignore();
+  int32_t intervals[zeb::kSurveyPasses];
+  int16_t error =
+      zeb::measure_volume(std::string_view(name, static_cast<size_t>(length)), intervals);
+  if (error == 0) *rpm = zeb::survey_rpm(intervals);
   return error;
 }
 
@@ -129,39 +189,184 @@ void INTRO() {
   for (const char* line : kBanner) zeb::runtime::log(line).ignore();
 }
 
-void(TEST)() {
-  zeb::platform::Status started = zeb::runtime::start(4000, 0x29);
+void(TEST)() { zeb::run_survey(zeb::SurveyOptions{}); }
+
+namespace zeb {
+namespace {
+
+// The first line of the report that could not be written ends the run with
+// status 3. A reader that went away (vorn | head) ends it quietly, as it
+// ends the other tools of a pipeline; any other failure says so.
+[[noreturn]] void report_lost(int16_t error) {
+  if (error != err::kPathDown) {
+    platform::write_error_line("vorn: write error on $ZHOME: " + error_words(error));
+  }
+  platform::end_process(kAbendStatus);
+}
+
+// A line through the library's log path, as the survey has always written
+// its banner and Drive: lines; the first lost write ends the run.
+void log_line(const char* format, std::initializer_list<const void*> args = {}) {
+  // The error is kept as the library's lost write, looked at just below.
+  runtime::log(format, args).ignore();
+  if (lost_write().error != 0) report_lost(lost_write().error);
+}
+
+// Lines longer than the log path's 160 bytes (JSON, volume lists) go to the
+// home terminal directly, one write each.
+class Output {
+ public:
+  void line(const std::string& text) {
+    if (fnum_ < 0) {
+      platform::Result<int16_t> opened = platform::open_file("$ZHOME");
+      if (!opened.ok()) report_lost(opened.code());
+      fnum_ = *opened;
+    }
+    if (platform::Status s = platform::write_file(fnum_, std::string_view(text)); !s.ok()) {
+      report_lost(s.code());
+    }
+  }
+
+ private:
+  int16_t fnum_ = -1;
+};
+
+// Turns --volume entries into a volume table that replaces ZEB_VOLUMES and
+// discovery. "$NAME=..." is an entry as ZEB_VOLUMES writes it; anything else
+// is a directory, named after the block device that holds it (or its file
+// system's type when no block device does). Returns the number of entries
+// refused, each reported on standard error with its reason.
+int install_volume_entries(const std::vector<std::string>& entries) {
+  int refused = 0;
+  std::set<std::string> taken;
+  for (const std::string& e : entries) {
+    if (!e.empty() && e[0] == '$' && e.find('=') != std::string::npos) {
+      taken.insert(platform::upper(e.substr(0, e.find('='))));
+    }
+  }
+  std::string table;
+  for (const std::string& e : entries) {
+    std::string entry = e;
+    if (e.empty() || e[0] != '$' || e.find('=') == std::string::npos) {
+      // ';' separates the table's entries: a directory that holds one cannot
+      // be written into it.
+      if (e.find(';') != std::string::npos) {
+        platform::write_error_line("vorn: --volume \"" + e + "\": a directory name with ';' " +
+                                   "cannot be measured; ignored");
+        ++refused;
+        continue;
+      }
+      platform::Result<platform::DeviceDetails> details = platform::device_details(e);
+      if (!details.ok()) {
+        platform::write_error_line("vorn: --volume \"" + e + "\": " + error_words(details.code()) +
+                                   "; ignored");
+        ++refused;
+        continue;
+      }
+      std::string base = !details->kernel_name.empty() ? details->kernel_name
+                         : !details->fs_type.empty()   ? details->fs_type
+                                                       : std::string("vol");
+      std::string name = platform::volume_name_for_device(base, taken);
+      taken.insert(name);
+      entry = name + "=" + e;
+    }
+    table += entry + ";";
+  }
+  // Before anything has built the table: the host builds it from this.
+  platform::host().mutable_config().volumes = table;
+  return refused;
+}
+
+// Unix seconds of the wall clock (the processor clock's Greenwich
+// reading; Julian day 2440587.5 is 1970-01-01).
+int64_t unix_seconds() {
+  constexpr int64_t kUnixEpochJulianUs = 210866760000000000LL;
+  return (JULIANTIMESTAMP(0) - kUnixEpochJulianUs) / 1000000;
+}
+
+}  // namespace
+
+void run_survey(const SurveyOptions& options) {
+  int failed = 0;
+  if (!options.volumes.empty()) failed += install_volume_entries(options.volumes);
+  failed += platform::host().state<platform::VolumeTable>().refused();
+  platform::Status started = runtime::start(4000, 0x29);
   if (!started.ok()) startup_failed(started.code());
-  int16_t error = 0;
-  INTRO();
+  const bool text = !options.json && !options.list;
+  if (text && !options.quiet) {
+    INTRO();
+    if (lost_write().error != 0) report_lost(lost_write().error);
+  }
+  Output out;
+  std::vector<VolumeReport> reports;
+  int measured = 0;
   int32_t ldev = 0;
   for (;;) {
     // The next disk after ldev; none left ends the survey.
-    zeb::platform::DeviceQuery query;
+    platform::DeviceQuery query;
     query.ldev = ldev;
     query.next = true;
-    query.type = zeb::kDeviceTypeDisk;
-    zeb::platform::Result<zeb::platform::DeviceInfo> device = zeb::platform::find_device(query);
+    query.type = kDeviceTypeDisk;
+    platform::Result<platform::DeviceInfo> device = platform::find_device(query);
     if (!device.ok()) break;
-    char devname[10];
-    std::memcpy(devname, device->name.data(), device->name.size());
-    int16_t devname_length = static_cast<int16_t>(device->name.size());
-    if (device->subtype != zeb::kSubtypeNoSurvey) {
-      int32_t rpm = 0;
-      error = VORN(devname, devname_length, &rpm);
-      // A report line that cannot be written is kept as the lost write, as
-      // in INTRO.
-      if (error == 0) {
-        zeb::runtime::log("Drive: \\a8.%\\ Effective RPM: \\d\\", {devname, &devname_length, &rpm})
-            .ignore();
+    ldev = device->ldev;
+    if (device->subtype == kSubtypeNoSurvey) continue;
+    VolumeReport r;
+    r.name = device->name;
+    const platform::Volume* volume = platform::find_volume(r.name);
+    r.simulated = volume != nullptr && volume->simulated;
+    if (volume != nullptr && (options.json || options.list || options.prometheus)) {
+      // What the host cannot tell of a device stays unknown in the report.
+      platform::Result<platform::DeviceDetails> details = platform::device_details(*volume);
+      if (details.ok()) r.details = *details;
+    }
+    if (options.list) {
+      out.line(list_line(r));
+      ++measured;
+      continue;
+    }
+    int32_t intervals[kSurveyPasses];
+    r.error = measure_volume(r.name, intervals);
+    if (r.error == 0) {
+      r.passes.assign(intervals, intervals + kSurveyPasses);
+      r.figures = pass_figures(intervals);
+      ++measured;
+    } else {
+      ++failed;
+    }
+    if (text) {
+      char devname[10];
+      const size_t shown = std::min(r.name.size(), sizeof devname);
+      std::memcpy(devname, r.name.data(), shown);
+      int16_t devname_length = static_cast<int16_t>(shown);
+      if (r.error == 0) {
+        log_line("Drive: \\a8.%\\ Effective RPM: \\d\\",
+                 {devname, &devname_length, &r.figures.rpm});
       } else {
         // A drive whose measurement failed still gets its line, with the
         // error number and its text.
-        zeb::runtime::log("Drive: \\a8.%\\ Error: \\e\\", {devname, &devname_length, &error})
-            .ignore();
+        log_line("Drive: \\a8.%\\ Error: \\e\\", {devname, &devname_length, &r.error});
       }
+      if (options.verbose) log_line(verbose_line(r).c_str());
     }
-    ldev = device->ldev;
+    if (options.json) out.line(json_line(r));
+    reports.push_back(std::move(r));
   }
-  zeb::runtime::shut_down(0);
+  if (options.prometheus) {
+    platform::Status written =
+        platform::replace_host_file(*options.prometheus, prometheus_text(reports, unix_seconds()));
+    if (!written.ok()) {
+      platform::write_error_line("vorn: cannot write " + *options.prometheus + ": " +
+                                 error_words(written.code()) +
+                                 (written.what().empty() ? "" : " (" + written.what() + ")"));
+      platform::end_process(kAbendStatus);
+    }
+  }
+  // Scripts read the status as fio's and ioping's: a run that measured
+  // nothing failed, and so did one where a volume could not be measured.
+  if (measured == 0) platform::end_process(kNothingMeasured);
+  if (failed != 0) platform::end_process(kSomeVolumesFailed);
+  runtime::shut_down(0);
 }
+
+}  // namespace zeb

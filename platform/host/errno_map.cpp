@@ -1,6 +1,7 @@
 // The one table that turns errno values into file-system error numbers.
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 #include <zeb/platform/errors.h>
 #include "platform/host/syscalls.h"
@@ -59,6 +60,19 @@ int16_t error_from_errno(int e) {
     if (entry.errno_value == e) return entry.error;
   }
   return err::kInternalError;
+}
+
+const char* host_error_text(int16_t error) {
+  // Numbers the library also gives for reasons of its own stand for no one
+  // Linux error.
+  if (error == err::kOk || error == err::kInvalidOperation || error == err::kOutOfBounds ||
+      error == err::kInternalError) {
+    return nullptr;
+  }
+  for (const ErrnoEntry& entry : kErrnoTable) {
+    if (entry.error == error) return std::strerror(entry.errno_value);
+  }
+  return nullptr;
 }
 
 }  // namespace zeb::platform

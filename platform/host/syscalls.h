@@ -223,6 +223,12 @@ void serve_file(const std::string& path, std::function<int(std::string* text)> r
 // errno_map.cpp).
 int16_t error_from_errno(int e);
 
+// The Linux text (strerror) of the first errno value the table turns into
+// error, or null when the number stands for no Linux error (0, and the
+// numbers the library also gives for its own reasons: 2, 22, the internal
+// error). For messages that give both vocabularies.
+const char* host_error_text(int16_t error);
+
 // The error number of the last failed entry (errno) as a file-system error.
 int16_t last_error();
 

@@ -94,7 +94,8 @@ bool parse_simulated(const std::string& options, Volume* volume) {
   return volume->rpm > 0;
 }
 
-std::vector<Volume> parse_table(const std::string& table) {
+// Parses a table; refused counts the entries reported and left out.
+std::vector<Volume> parse_table(const std::string& table, int* refused) {
   std::vector<Volume> volumes;
   std::set<std::string> names;
   for (const std::string& entry : split(table, ';')) {
@@ -102,6 +103,7 @@ std::vector<Volume> parse_table(const std::string& table) {
     size_t eq = entry.find('=');
     if (eq == std::string::npos) {
       warn("entry \"" + entry + "\" has no '='; ignored");
+      ++*refused;
       continue;
     }
     Volume volume;
@@ -110,10 +112,12 @@ std::vector<Volume> parse_table(const std::string& table) {
     if (!valid_volume_name(volume.name)) {
       warn("\"" + volume.name +
            "\" is not a volume name ($ and a letter, then up to six letters or digits); ignored");
+      ++*refused;
       continue;
     }
     if (!names.insert(volume.name).second) {
       warn("volume " + volume.name + " is named twice; the second is ignored");
+      ++*refused;
       continue;
     }
     if (target.rfind("sim:", 0) == 0) {
@@ -121,11 +125,13 @@ std::vector<Volume> parse_table(const std::string& table) {
       if (!parse_simulated(target.substr(4), &volume)) {
         warn("bad simulated disk \"" + target + "\" for " + volume.name +
              " (sim:rpm=N[,subtype=N][,fail=K][,ldev=N][,clock=virtual|real]); ignored");
+        ++*refused;
         continue;
       }
     } else {
       if (!is_directory(target)) {
         warn(volume.name + ": \"" + target + "\" is not an existing directory; ignored");
+        ++*refused;
         continue;
       }
       volume.root = target;
@@ -265,7 +271,8 @@ VolumeTable::VolumeTable(const Configuration& config) {
 VolumeTable::~VolumeTable() { release(); }
 
 void VolumeTable::build(const char* text) {
-  volumes_ = text != nullptr ? parse_table(text) : discover();
+  refused_ = 0;
+  volumes_ = text != nullptr ? parse_table(text, &refused_) : discover();
   number_devices(&volumes_);
   swap_ = Volume{};
   swap_.name = "$TMP";
@@ -334,7 +341,8 @@ std::string swap_volume() {
 }
 
 std::vector<Volume> parse_volume_table(const std::string& text) {
-  std::vector<Volume> volumes = parse_table(text);
+  int refused = 0;
+  std::vector<Volume> volumes = parse_table(text, &refused);
   number_devices(&volumes);
   return volumes;
 }

@@ -43,6 +43,8 @@ class VolumeTable {
   VolumeTable& operator=(const VolumeTable&) = delete;
 
   const std::vector<Volume>& volumes() const { return volumes_; }
+  // The entries of the table's text that were reported and left out.
+  int refused() const { return refused_; }
   // The volume of that name (case-insensitive, with or without "$"),
   // $TMP included, or null.
   const Volume* find(std::string_view name) const;
@@ -57,6 +59,7 @@ class VolumeTable {
   std::vector<Volume> volumes_;  // in logical-device order
   Volume swap_;                  // the swap volume when no table volume holds TMPDIR
   bool froze_clock_ = false;     // this table put the process on the virtual clock
+  int refused_ = 0;
 };
 
 // The device table of the host in force (logical device n is entry n-1).

@@ -1,0 +1,142 @@
+// The survey's reports beyond the Drive: line (report.h).
+#include "survey/report.h"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <utility>
+
+#include "platform/host/syscalls.h"
+
+namespace zeb {
+namespace {
+
+// Microseconds as exact decimal seconds: 8333 is "0.008333".
+std::string seconds(int64_t us) {
+  std::string fraction = std::to_string(us % 1000000);
+  return std::to_string(us / 1000000) + "." + std::string(6 - fraction.size(), '0') + fraction;
+}
+
+// A label value in the exposition format: backslash, double quote and line
+// feed escaped.
+std::string label_value(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '"') {
+      out += "\\\"";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::string labels(const VolumeReport& r) {
+  return "volume=\"" + label_value(r.name) + "\",device=\"" + label_value(r.details.device) +
+         "\",mountpoint=\"" + label_value(r.details.mount_point) + "\"";
+}
+
+}  // namespace
+
+std::string verbose_line(const VolumeReport& r) {
+  if (r.error != 0) return "        " + error_words(r.error);
+  const PassFigures& f = r.figures;
+  return "        pass times (us): min " + std::to_string(f.min) + ", median " +
+         std::to_string(f.median) + ", p90 " + std::to_string(f.p90) + ", p99 " +
+         std::to_string(f.p99) + ", max " + std::to_string(f.max) + "; trimmed mean " +
+         std::to_string(f.trimmed_mean);
+}
+
+std::string list_line(const VolumeReport& r) {
+  auto or_dash = [](const std::string& s) { return s.empty() ? std::string("-") : s; };
+  return r.name + "\t" + or_dash(r.details.mount_point) + "\t" +
+         (r.simulated ? std::string("sim") : or_dash(r.details.device));
+}
+
+std::string json_line(const VolumeReport& r) {
+  using nlohmann::ordered_json;
+  auto text_or_null = [](const std::string& s) {
+    return s.empty() ? ordered_json() : ordered_json(s);
+  };
+  ordered_json j;
+  j["version"] = kJsonVersion;
+  j["volume"] = r.name;
+  j["simulated"] = r.simulated;
+  j["mount_point"] = text_or_null(r.details.mount_point);
+  j["device"] = text_or_null(r.details.device);
+  j["fs_type"] = text_or_null(r.details.fs_type);
+  j["model"] = r.details.model ? ordered_json(*r.details.model) : ordered_json();
+  j["rotational"] = r.details.rotational ? ordered_json(*r.details.rotational) : ordered_json();
+  j["write_cache"] = r.details.write_cache ? ordered_json(*r.details.write_cache) : ordered_json();
+  j["ok"] = r.error == 0;
+  if (r.error == 0) {
+    j["pass_us"] = r.passes;
+    j["min_us"] = r.figures.min;
+    j["median_us"] = r.figures.median;
+    j["p90_us"] = r.figures.p90;
+    j["p99_us"] = r.figures.p99;
+    j["max_us"] = r.figures.max;
+    j["trimmed_mean_us"] = r.figures.trimmed_mean;
+    j["rpm"] = r.figures.rpm;
+  } else {
+    const char* linux_text = platform::host_error_text(r.error);
+    j["error"] = {{"number", r.error},
+                  {"text", library_error_text(r.error)},
+                  {"linux", linux_text != nullptr ? ordered_json(linux_text) : ordered_json()}};
+  }
+  // Host names (mount points, models) need not be UTF-8: a byte that is not
+  // becomes U+FFFD rather than failing the report.
+  return j.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
+}
+
+std::string prometheus_text(const std::vector<VolumeReport>& reports, int64_t unix_seconds) {
+  std::string out;
+  out +=
+      "# HELP vorn_rewrite_seconds Time of one durable rewrite of a 512-byte block, over the sixty "
+      "passes of the last run.\n"
+      "# TYPE vorn_rewrite_seconds summary\n";
+  for (const VolumeReport& r : reports) {
+    if (r.error != 0) continue;
+    const std::string l = labels(r);
+    const std::pair<const char*, int32_t> quantiles[] = {{"0", r.figures.min},
+                                                         {"0.5", r.figures.median},
+                                                         {"0.9", r.figures.p90},
+                                                         {"0.99", r.figures.p99},
+                                                         {"1", r.figures.max}};
+    for (const auto& [q, us] : quantiles) {
+      out += "vorn_rewrite_seconds{" + l + ",quantile=\"" + q + "\"} " + seconds(us) + "\n";
+    }
+    int64_t sum = 0;
+    for (int32_t us : r.passes) sum += us;
+    out += "vorn_rewrite_seconds_sum{" + l + "} " + seconds(sum) + "\n";
+    out += "vorn_rewrite_seconds_count{" + l + "} " + std::to_string(r.passes.size()) + "\n";
+  }
+  out +=
+      "# HELP vorn_effective_rpm Rewrites of one block per minute, from the trimmed mean pass "
+      "time of the last run.\n"
+      "# TYPE vorn_effective_rpm gauge\n";
+  for (const VolumeReport& r : reports) {
+    if (r.error != 0) continue;
+    out += "vorn_effective_rpm{" + labels(r) + "} " + std::to_string(r.figures.rpm) + "\n";
+  }
+  out +=
+      "# HELP vorn_volume_error The error number of the volume's last measurement, 0 when it "
+      "was measured.\n"
+      "# TYPE vorn_volume_error gauge\n";
+  for (const VolumeReport& r : reports) {
+    out += "vorn_volume_error{" + labels(r) + "} " + std::to_string(r.error) + "\n";
+  }
+  out +=
+      "# HELP vorn_last_run_timestamp_seconds When the last run of vorn ended, in seconds since "
+      "1970.\n"
+      "# TYPE vorn_last_run_timestamp_seconds gauge\n"
+      "vorn_last_run_timestamp_seconds " +
+      std::to_string(unix_seconds) + "\n";
+  return out;
+}
+
+}  // namespace zeb
