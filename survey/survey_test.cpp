@@ -68,6 +68,25 @@ TEST(TrimmedMean, MiddleFortyGiveTheRpm) {
   EXPECT_TRUE(std::is_sorted(t.begin(), t.end()));
 }
 
+// The spread: nearest-rank percentiles of the passes as timed, the table
+// in pass order left as it was.
+TEST(TrimmedMean, SpreadOfThePasses) {
+  std::vector<int32_t> t(60);
+  for (int i = 0; i < 60; ++i) t[i] = (i + 1) * 100;
+  std::shuffle(t.begin(), t.end(), std::mt19937(7));
+  const std::vector<int32_t> before = t;
+  zeb::PassFigures f = zeb::pass_figures(t.data());
+  EXPECT_EQ(t, before);
+  EXPECT_EQ(f.min, 100);
+  EXPECT_EQ(f.median, 3000);  // the 30th of 60
+  EXPECT_EQ(f.p90, 5400);     // the 54th
+  EXPECT_EQ(f.p99, 6000);     // the 60th: with sixty passes p99 is the slowest
+  EXPECT_EQ(f.max, 6000);
+  EXPECT_EQ(f.trimmed_mean, 3050);  // passes 11 to 50
+  EXPECT_EQ(f.rpm, 60000000 / 3050);
+  EXPECT_EQ(f.rpm, zeb::survey_rpm(t.data()));
+}
+
 TEST(TrimmedMean, OutliersChangeNothing) {
   auto t = table_with_middle(8333, 0, INT32_MAX);
   EXPECT_EQ(zeb::survey_rpm(t.data()), 7200);

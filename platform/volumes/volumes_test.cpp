@@ -1,13 +1,17 @@
 // The volume table: explicit tables and names given to discovered devices.
 #include <gtest/gtest.h>
+#include <sys/sysmacros.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <set>
 
 #include <zeb/platform/platform.h>
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
+#include "platform/volumes/device_info.h"
 #include "platform/volumes/volumes.h"
 
 namespace zeb::platform {
@@ -101,6 +105,81 @@ TEST(VolumeNames, FollowTheKernelNameAndStayUnique) {
   EXPECT_EQ(second, "$NVMN1P1");
   taken.insert(second);
   EXPECT_EQ(volume_name_for_device("nvme2n1p2", taken), "$NVMN1P3");
+}
+
+// Device details come from the mount list and /sys, served here: the mount
+// that holds a directory (the longest mount point over it, optional fields
+// and escapes in the list), the partition's disk for model and queue, and
+// what is missing left unknown.
+TEST(DeviceDetails, FromTheMountListAndSys) {
+  SyscallOverride fake;
+  serve_file("/proc/self/mountinfo",
+             "21 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+             "22 21 253:0 / /srv\\040data rw shared:2 master:1 - xfs /dev/mapper/vg-data rw\n"
+             "23 21 0:40 / /run rw - tmpfs tmpfs rw\n"
+             "24 21 8:1 / /srvx rw - ext4 /dev/sda1 rw\n");
+  syscalls().realpath = [](const char* path, std::string* resolved) {
+    *resolved = path;
+    return 0;
+  };
+  syscalls().stat = [](const char* path, FileStatus* st) {
+    const std::string p = path;
+    if (p == "/etc/passwd") {
+      st->mode = 0100644;
+      return 0;
+    }
+    st->mode = 0040755;
+    st->device = p.rfind("/run", 0) == 0        ? makedev(0, 40)
+                 : p.rfind("/srv data", 0) == 0 ? makedev(253, 0)
+                                                : makedev(8, 1);
+    return 0;
+  };
+  syscalls().readlink = [](const char* path, std::string* target) {
+    const std::string p = path;
+    if (p == "/sys/dev/block/8:1")
+      *target = "../../devices/pci0/host0/block/sda/sda1";
+    else if (p == "/sys/dev/block/253:0")
+      *target = "../../devices/virtual/block/dm-0";
+    else
+      return errno = ENOENT, -1;
+    return 0;
+  };
+  syscalls().access = [](const char* path, int) {
+    return std::string(path) == "/sys/dev/block/8:1/partition" ? 0 : (errno = ENOENT, -1);
+  };
+  serve_file("/sys/dev/block/8:1/../device/model", "QEMU HARDDISK   \n");
+  serve_file("/sys/dev/block/8:1/../queue/rotational", "1\n");
+  serve_file("/sys/dev/block/8:1/../queue/write_cache", "write back\n");
+  serve_file("/sys/dev/block/253:0/queue/rotational", "0\n");
+  serve_file("/sys/dev/block/253:0/queue/write_cache", "write through\n");
+  struct Case {
+    const char* dir;
+    const char* mount_point;
+    const char* fs_type;
+    const char* device;
+    std::optional<std::string> model;
+    std::optional<bool> rotational;
+    std::optional<std::string> write_cache;
+  } cases[] = {
+      {"/home/u", "/", "ext4", "/dev/sda1", "QEMU HARDDISK", true, "write back"},
+      {"/srvx/a", "/srvx", "ext4", "/dev/sda1", "QEMU HARDDISK", true, "write back"},
+      {"/srv data/x", "/srv data", "xfs", "/dev/dm-0", std::nullopt, false, "write through"},
+      {"/run/user", "/run", "tmpfs", "", std::nullopt, std::nullopt, std::nullopt},
+  };
+  for (const Case& k : cases) {
+    Result<DeviceDetails> d = device_details(std::string(k.dir));
+    ASSERT_TRUE(d.ok()) << k.dir;
+    EXPECT_EQ(d->mount_point, k.mount_point) << k.dir;
+    EXPECT_EQ(d->fs_type, k.fs_type) << k.dir;
+    EXPECT_EQ(d->device, k.device) << k.dir;
+    EXPECT_EQ(d->model, k.model) << k.dir;
+    EXPECT_EQ(d->rotational, k.rotational) << k.dir;
+    EXPECT_EQ(d->write_cache, k.write_cache) << k.dir;
+  }
+  EXPECT_EQ(device_details(std::string("/etc/passwd")).code(), 2);
+  Volume sim;
+  sim.simulated = true;
+  EXPECT_EQ(device_details(sim)->mount_point, "");
 }
 
 }  // namespace
