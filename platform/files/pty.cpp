@@ -66,14 +66,51 @@ bool PseudoTerminal::write(const std::string& bytes) {
     struct pollfd p {
       master_, POLLOUT, 0
     };
-    if (syscalls().poll(&p, 1, 1000) <= 0) return false;
+    // Only room to write is a reason to try again: a line that hung up
+    // (POLLHUP, POLLERR) with its input full never takes another byte.
+    if (syscalls().poll(&p, 1, 1000) <= 0 || (p.revents & POLLOUT) == 0) return false;
   }
   return done == bytes.size();
+}
+
+long PseudoTerminal::write_some(std::string_view bytes) {
+  if (master_ < 0) return -1;
+  if (bytes.empty()) return 0;
+  long n = syscalls().write(master_, bytes.data(), bytes.size());
+  if (n >= 0) return n;
+  return errno == EAGAIN ? 0 : -1;
+}
+
+PseudoTerminal::Ready PseudoTerminal::wait_ready(bool want_output, int timeout_ms) {
+  Ready ready;
+  if (master_ < 0) {
+    ready.hung_up = true;
+    return ready;
+  }
+  struct pollfd p {
+    master_, static_cast<short>(POLLIN | (want_output ? POLLOUT : 0)), 0
+  };
+  if (syscalls().poll(&p, 1, timeout_ms) <= 0) return ready;
+  ready.input = (p.revents & POLLIN) != 0;
+  ready.output = (p.revents & POLLOUT) != 0;
+  ready.hung_up = (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+  return ready;
 }
 
 bool PseudoTerminal::canonical() const {
   struct termios s {};
   return master_ >= 0 && syscalls().tcgetattr(master_, &s) == 0 && (s.c_lflag & ICANON) != 0;
+}
+
+bool PseudoTerminal::set_output_processing(bool on) {
+  struct termios s {};
+  if (master_ < 0 || syscalls().tcgetattr(master_, &s) != 0) return false;
+  if (on) {
+    s.c_oflag |= OPOST | ONLCR;
+  } else {
+    s.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  }
+  return syscalls().tcsetattr(master_, TCSANOW, &s) == 0;
 }
 
 bool PseudoTerminal::set_speed(long bps) {
