@@ -474,14 +474,17 @@ void Sim6530::hang_up() {
 void Sim6530::run() {
   for (;;) {
     bool want_output = false;
+    uint64_t drain_asked = 0;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (stop_) return;
       want_output = !unsent_.empty();
+      drain_asked = drain_asked_;
     }
     platform::PseudoTerminal::Ready ready = pty_.wait_ready(want_output, 10);
     std::string in;
-    if (ready.input && pty_.read(&in, 0) > 0) {
+    const bool took = ready.input && pty_.read(&in, 0) > 0;
+    if (took) {
       bool conversational = pty_.canonical();
       std::vector<std::string> replies;
       {
@@ -505,7 +508,12 @@ void Sim6530::run() {
     bool idle = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (ready.hung_up && !ready.input && !ready.output) {
+      if (!took && drain_asked > drain_done_) {
+        // The line had nothing to read after the drain was asked for.
+        drain_done_ = drain_asked;
+        taken_.notify_all();
+      }
+      if (ready.hung_up && !took && !ready.output) {
         // No program holds the line open and it takes nothing more: the
         // answers were for a program that has gone.
         unsent_.clear();
@@ -528,6 +536,17 @@ void Sim6530::send_unsent() {
     if (n <= 0) return;
     unsent_.erase(0, static_cast<size_t>(n));
   }
+}
+
+// What a program wrote before it ended is on the line by then: the first
+// look at the line that starts after this call and finds nothing to read
+// (the host's poll and read push what is still on its way through first)
+// has taken in all of it.
+void Sim6530::drain() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!thread_.joinable()) return;
+  const uint64_t ticket = ++drain_asked_;
+  taken_.wait_for(lock, std::chrono::seconds(10), [&] { return drain_done_ >= ticket || stop_; });
 }
 
 bool Sim6530::wait_for(const std::function<bool(const std::string&)>& done) {

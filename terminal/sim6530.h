@@ -134,6 +134,10 @@ class Sim6530 {
   // most); whether it came to hold. A test that knows what the program
   // sent orders its next step after the terminal has acted on it this way.
   bool wait_for(const std::function<bool(const std::string&)>& done);
+  // Waits until the terminal has taken in everything the program has
+  // written so far (ten seconds at most). After the program has ended, what
+  // the screen shows then is its last word.
+  void drain();
   // Waits until the line has been quiet for quiet_ms, then runs f on the
   // screen.
   template <typename F>
@@ -168,6 +172,7 @@ class Sim6530 {
   std::deque<std::string> answers_;  // verbatim answers; "\x01IGNORE" for none
   int64_t last_activity_ = 0;
   bool stop_ = false;
+  uint64_t drain_asked_ = 0, drain_done_ = 0;  // drain() tickets asked and served
   std::thread thread_;
 };
 

@@ -202,22 +202,26 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   }
+  // Everything the program wrote is on the screen before it is shown.
+  sim.drain();
   std::vector<std::string> shown;
-  sim.with_screen([&](const zeb::terminal::Screen6530& screen) {
-    std::string rule(static_cast<size_t>(screen.columns()) + 2, '-');
-    rule.front() = rule.back() = '+';
-    rule.push_back('\n');
-    std::cout << rule;
-    for (int r = 1; r <= screen.rows(); ++r) {
-      std::string text = screen.row_text(screen.display_page(), r);
-      shown.push_back(text);
-      text.resize(static_cast<size_t>(screen.columns()), ' ');
-      std::cout << "|" << text << "|\n";
-    }
-    std::cout << rule << "page " << screen.display_page() << ", cursor at row "
-              << screen.cursor_row() << ", column " << screen.cursor_column() << "\n";
-    return 0;
-  });
+  sim.with_screen(
+      [&](const zeb::terminal::Screen6530& screen) {
+        std::string rule(static_cast<size_t>(screen.columns()) + 2, '-');
+        rule.front() = rule.back() = '+';
+        rule.push_back('\n');
+        std::cout << rule;
+        for (int r = 1; r <= screen.rows(); ++r) {
+          std::string text = screen.row_text(screen.display_page(), r);
+          shown.push_back(text);
+          text.resize(static_cast<size_t>(screen.columns()), ' ');
+          std::cout << "|" << text << "|\n";
+        }
+        std::cout << rule << "page " << screen.display_page() << ", cursor at row "
+                  << screen.cursor_row() << ", column " << screen.cursor_column() << "\n";
+        return 0;
+      },
+      0);
   std::cout.flush();
   if (!screen_file.empty()) {
     if (int e = write_screen(screen_file, shown); e != 0) {

@@ -178,7 +178,7 @@ struct Syscalls {
   std::function<int(int fd, struct termios* settings)> tcgetattr;
   // tcsetattr makes the change with SIGTTOU blocked in the calling thread:
   // a process in the background changes the settings instead of being
-  // stopped (a process group that is orphaned gets EIO).
+  // stopped.
   std::function<int(int fd, int actions, const struct termios* settings)> tcsetattr;
   // A new pseudo-terminal: the master's descriptor (above 2, close-on-exec,
   // non-blocking) and the path of its slave.
