@@ -54,25 +54,6 @@ long PseudoTerminal::read(std::string* out, int timeout_ms) {
   }
 }
 
-bool PseudoTerminal::write(const std::string& bytes) {
-  size_t done = 0;
-  while (master_ >= 0 && done < bytes.size()) {
-    long n = syscalls().write(master_, bytes.data() + done, bytes.size() - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN) return false;
-    struct pollfd p {
-      master_, POLLOUT, 0
-    };
-    // Only room to write is a reason to try again: a line that hung up
-    // (POLLHUP, POLLERR) with its input full never takes another byte.
-    if (syscalls().poll(&p, 1, 1000) <= 0 || (p.revents & POLLOUT) == 0) return false;
-  }
-  return done == bytes.size();
-}
-
 long PseudoTerminal::write_some(std::string_view bytes) {
   if (master_ < 0) return -1;
   if (bytes.empty()) return 0;

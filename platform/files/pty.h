@@ -32,13 +32,11 @@ class PseudoTerminal {
   // read, 0 when nothing came, -1 when the slave side is closed by every
   // program and nothing is left to read.
   long read(std::string* out, int timeout_ms);
-  // Sends bytes to the program as typed at the terminal, waiting up to a
-  // second each time the line takes nothing; false when they cannot be
-  // delivered (the line stays full, or no program holds the slave open
-  // and the line takes nothing more).
-  bool write(const std::string& bytes);
-  // Sends what the line takes of bytes now, without waiting: the number of
-  // bytes taken (0 when the line is full), -1 when the line refuses them.
+  // Sends bytes to the program as typed at the terminal: what the line
+  // takes of them now, without waiting. Returns the number of bytes taken
+  // (0 when the line is full), -1 when the line refuses them. A caller
+  // that has more to send waits for room with wait_ready; a line that hung
+  // up reports that, not room.
   long write_some(std::string_view bytes);
 
   // What the line is ready for after waiting at most timeout_ms (-1:
