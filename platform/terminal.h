@@ -45,6 +45,9 @@ int16_t CANCEL(int16_t filenum);
 // Sets or reads a terminal mode: 1 file number, 2 function, 3 first value,
 // 4 second value, 5 receives the two words of the setting before the call.
 // Function 8: 0 conversational (canonical) mode, 1 block (raw) mode.
+// A process in the background of its terminal is not stopped (SIGTTOU) by
+// a change of mode or parameters: the change is made (see
+// platform/README.md, Terminals).
 // Function 22 (read only): the line speed, in hundreds of bits per second
 // (at most 255) in the first word's high-order byte.
 int16_t SETMODE(uint32_t mask, int16_t filenum = 0, int16_t function = 0, int16_t param1 = 0,

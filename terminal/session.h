@@ -76,10 +76,15 @@ int16_t TERM_FUNC_NW(void* sess);
 // left it) to buffer. 318 when maxlen is less than *count.
 int16_t TERM_FUNC_COMPLETE(void* sess, void* buffer, int16_t maxlen, int16_t* count);
 
-// Cancels the outstanding read.
+// Cancels the outstanding read of TERM_FUNC_NW: 0, or 26 when no read is
+// outstanding (none was started, it was completed, or a timed-out TERM_FUNC
+// has cancelled its own).
 int16_t TERM_FUNC_CANCEL(void* sess);
 
 // Reads input and waits for it at most timelimit hundredths of a second.
+// When the limit passes first it returns 40 with *count 0 and has already
+// cancelled its read, as every session wait does on a time-out: the terminal
+// is free for the next call, and a TERM_FUNC_CANCEL after it gives 26.
 int16_t TERM_FUNC(void* sess, void* buffer, int16_t maxlen, int16_t* count, int32_t timelimit);
 
 // Switches the terminal to block mode (320 for a terminal that is not a

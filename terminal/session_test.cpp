@@ -206,6 +206,25 @@ TEST_F(Session, ReadSendsEarlierOutputApartOnlyWhenItMust) {
   }
 }
 
+// A flush sends the latest piece with the rest: on a line whose reads send
+// earlier output apart, the read after it has nothing earlier to send again.
+TEST_F(Session, FlushThenReadSendsNothingTwice) {
+  ASSERT_TRUE(sim_->pty().set_speed(1200));
+  open();
+  ASSERT_EQ(s()->split_read, -1);
+  ASSERT_EQ(send(std::string(20, 'x')), 0);
+  ASSERT_EQ(send(kPosition), 0);
+  ASSERT_EQ(TERM_FLUSH(sess_), 0);
+  EXPECT_EQ(write_sizes(), std::vector<size_t>{20 + kPosition.size()});
+  char reply[8];
+  int16_t count = 0;
+  ASSERT_EQ(TERM_RECV(sess_, reply, sizeof reply, &count), 0);
+  EXPECT_EQ(count, 4);
+  EXPECT_EQ(reply[0], '_');
+  for (size_t size : write_sizes()) EXPECT_EQ(size, 0u);
+  EXPECT_EQ(sim_->output(), std::string(20, 'x') + kPosition);
+}
+
 TEST_F(Session, ReplyLongerThanTheBufferIs318AndStays) {
   open();
   ASSERT_EQ(send(kPosition), 0);
@@ -233,8 +252,11 @@ TEST_F(Session, FunctionKeyReadsWithTimeLimitAndCancel) {
   open();
   char in[8];
   int16_t count = -1;
-  // Nothing typed: the limit passes, and the read is not left behind.
+  // Nothing typed: the limit passes, and the read is not left behind: it
+  // is cancelled already, so there is nothing for TERM_FUNC_CANCEL.
   EXPECT_EQ(TERM_FUNC(sess_, in, 8, &count, 5), err::kTimedOut);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(TERM_FUNC_CANCEL(sess_), err::kNoOutstanding);
   sim_->press_key('A');
   EXPECT_EQ(TERM_FUNC(sess_, in, 8, &count, 500), 0);
   EXPECT_EQ(std::string(in, static_cast<size_t>(count)), "A   ");

@@ -2,6 +2,7 @@
 #include "terminal/sim6530.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 
 namespace zeb::terminal {
@@ -76,14 +77,32 @@ void Screen6530::clamp() {
   col_ = std::clamp(col_, 1, columns_);
 }
 
-void Screen6530::put(char c) {
+void Screen6530::put(char c, bool conversational) {
   Cell& cell = at(select_, row_, col_);
   cell.ch = c;
   cell.attr = video;
   if (++col_ > columns_) {
     col_ = 1;
-    if (row_ < rows_) ++row_;
+    next_row(conversational);
   }
+}
+
+// Down one row. On the last row, conversational text rolls the page up as
+// a terminal's scrolling output does; in block mode the cursor stays.
+void Screen6530::next_row(bool conversational) {
+  if (row_ < rows_) {
+    ++row_;
+  } else if (conversational) {
+    roll_up(1);
+  }
+}
+
+// The rows from `from` down move up one; the last row is erased.
+void Screen6530::roll_up(int from) {
+  for (int r = from; r < rows_; ++r) {
+    for (int col = 1; col <= columns_; ++col) at(select_, r, col) = at(select_, r + 1, col);
+  }
+  erase(select_, rows_, 1, rows_, columns_);
 }
 
 void Screen6530::erase(int page, int r1, int c1, int r2, int c2) {
@@ -156,12 +175,12 @@ size_t Screen6530::step(std::string_view b, bool conversational,
   };
   char c = b[0];
   if (static_cast<uint8_t>(c) >= 0x20 && c != 0x7F) {
-    put(c);
+    put(c, conversational);
     return 1;
   }
   switch (c) {
     case '\n':
-      if (row_ < rows_) ++row_;
+      next_row(conversational);
       return 1;
     case '\b':
       if (col_ > 1) --col_;
@@ -253,11 +272,7 @@ size_t Screen6530::step(std::string_view b, bool conversational,
     case 'S':
     case 'M': {
       // Roll up the page, or delete the cursor's line: the rows below move up.
-      int from = b[1] == 'S' ? 1 : row_;
-      for (int r = from; r < rows_; ++r) {
-        for (int col = 1; col <= columns_; ++col) at(select_, r, col) = at(select_, r + 1, col);
-      }
-      erase(select_, rows_, 1, rows_, columns_);
+      roll_up(b[1] == 'S' ? 1 : row_);
       return 2;
     }
     case 'T':
@@ -436,7 +451,11 @@ size_t Screen6530::step(std::string_view b, bool conversational,
 }
 
 Sim6530::Sim6530(int pages, int rows, int columns) : screen_(pages, rows, columns) {
-  if (pty_.open() != 0) return;
+  open_error_ = pty_.open();
+  if (open_error_ != 0) {
+    open_errno_ = errno;
+    return;
+  }
   last_activity_ = now_ms();
   thread_ = std::thread([this] { run(); });
 }
@@ -454,35 +473,80 @@ void Sim6530::hang_up() {
 
 void Sim6530::run() {
   for (;;) {
+    bool want_output = false;
+    uint64_t drain_asked = 0;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (stop_) return;
+      want_output = !unsent_.empty();
+      drain_asked = drain_asked_;
     }
+    platform::PseudoTerminal::Ready ready = pty_.wait_ready(want_output, 10);
     std::string in;
-    long n = pty_.read(&in, 10);
-    if (n <= 0) {
-      if (n < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      continue;
+    const bool took = ready.input && pty_.read(&in, 0) > 0;
+    if (took) {
+      bool conversational = pty_.canonical();
+      std::vector<std::string> replies;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        output_ += in;
+        last_activity_ = now_ms();
+        screen_.feed(in, conversational, &replies);
+        for (std::string& r : replies) {
+          if (!answers_.empty()) {
+            r = answers_.front() == kIgnore ? "" : answers_.front();
+            answers_.pop_front();
+          }
+          // A program that asks without ever reading the answers would
+          // have the terminal hold them without end: past kMaxUnsent they
+          // are dropped, as a line that overflows drops them.
+          if (unsent_.size() + r.size() <= kMaxUnsent) unsent_ += r;
+        }
+      }
+      taken_.notify_all();
     }
-    bool conversational = pty_.canonical();
-    std::vector<std::string> replies;
-    std::string out;
+    bool idle = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      output_ += in;
-      last_activity_ = now_ms();
-      screen_.feed(in, conversational, &replies);
-      for (std::string& r : replies) {
-        if (!answers_.empty()) {
-          r = answers_.front() == kIgnore ? "" : answers_.front();
-          answers_.pop_front();
-        }
-        out += r;
+      if (!took && drain_asked > drain_done_) {
+        // The line had nothing to read after the drain was asked for.
+        drain_done_ = drain_asked;
+        taken_.notify_all();
       }
+      if (ready.hung_up && !took && !ready.output) {
+        // No program holds the line open and it takes nothing more: the
+        // answers were for a program that has gone.
+        unsent_.clear();
+        idle = true;
+      }
+      send_unsent();
     }
-    taken_.notify_all();
-    if (!out.empty()) pty_.write(out);
+    // A line nobody holds open reports it at once: wait a little before
+    // looking again rather than spin.
+    if (idle) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+}
+
+// Sends what the line takes now of the bytes for the program; the rest
+// waits for room. The caller holds mutex_.
+void Sim6530::send_unsent() {
+  while (!unsent_.empty()) {
+    long n = pty_.write_some(unsent_);
+    if (n < 0) unsent_.clear();  // the line refuses them: nobody will read them
+    if (n <= 0) return;
+    unsent_.erase(0, static_cast<size_t>(n));
+  }
+}
+
+// What a program wrote before it ended is on the line by then: the first
+// look at the line that starts after this call and finds nothing to read
+// (the host's poll and read push what is still on its way through first)
+// has taken in all of it.
+void Sim6530::drain() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!thread_.joinable()) return;
+  const uint64_t ticket = ++drain_asked_;
+  taken_.wait_for(lock, std::chrono::seconds(10), [&] { return drain_done_ >= ticket || stop_; });
 }
 
 bool Sim6530::wait_for(const std::function<bool(const std::string&)>& done) {
@@ -504,15 +568,16 @@ void Sim6530::settle(int quiet_ms) {
   }
 }
 
-void Sim6530::type(const std::string& text) { pty_.write(text); }
+void Sim6530::type(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  unsent_ += text;
+  send_unsent();
+}
 
 void Sim6530::press_key(uint8_t key) {
-  std::string bytes;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    bytes = screen_.function_key(key, pty_.canonical());
-  }
-  pty_.write(bytes);
+  std::lock_guard<std::mutex> lock(mutex_);
+  unsent_ += screen_.function_key(key, pty_.canonical());
+  send_unsent();
 }
 
 void Sim6530::answer_next(std::string bytes) {

@@ -82,7 +82,9 @@ class Screen6530 {
 
  private:
   Cell& at(int page, int row, int column);
-  void put(char c);
+  void put(char c, bool conversational);
+  void next_row(bool conversational);
+  void roll_up(int from);
   void erase(int page, int r1, int c1, int r2, int c2);
   void clamp();
   std::string region(int r1, int c1, int r2, int c2, bool blanks, bool attrs) const;
@@ -108,12 +110,15 @@ class Sim6530 {
   Sim6530& operator=(const Sim6530&) = delete;
 
   bool ok() const { return pty_.is_open(); }
+  // Why the pseudo-terminal did not open: the error and the host's errno.
+  int16_t open_error() const { return open_error_; }
+  int open_errno() const { return open_errno_; }
   // The terminal's name for FILE_OPEN_ ($PTSn) and its host path.
   std::string name() const { return pty_.slave_name(); }
   const std::string& path() const { return pty_.slave_path(); }
   platform::PseudoTerminal& pty() { return pty_; }
 
-  // Input as typed at the terminal.
+  // Input as typed at the terminal, after any answer not yet taken.
   void type(const std::string& text);
   // A function key: the key byte and the cursor's page, row and column.
   void press_key(uint8_t key);
@@ -129,6 +134,10 @@ class Sim6530 {
   // most); whether it came to hold. A test that knows what the program
   // sent orders its next step after the terminal has acted on it this way.
   bool wait_for(const std::function<bool(const std::string&)>& done);
+  // Waits until the terminal has taken in everything the program has
+  // written so far (ten seconds at most). After the program has ended, what
+  // the screen shows then is its last word.
+  void drain();
   // Waits until the line has been quiet for quiet_ms, then runs f on the
   // screen.
   template <typename F>
@@ -143,15 +152,27 @@ class Sim6530 {
  private:
   void run();
   void settle(int quiet_ms);
+  void send_unsent();
+
+  // The most bytes for the program (answers and typed input) held while the
+  // program does not read them.
+  static constexpr size_t kMaxUnsent = 1 << 20;
 
   platform::PseudoTerminal pty_;
+  int16_t open_error_ = 0;
+  int open_errno_ = 0;
   Screen6530 screen_;
   std::mutex mutex_;
   std::condition_variable taken_;  // notified when output_ grows
   std::string output_;
+  // Bytes for the program, in order, that the line has not taken yet: the
+  // terminal thread sends them as the program reads, so a program that
+  // writes without reading never holds up the terminal.
+  std::string unsent_;
   std::deque<std::string> answers_;  // verbatim answers; "\x01IGNORE" for none
   int64_t last_activity_ = 0;
   bool stop_ = false;
+  uint64_t drain_asked_ = 0, drain_done_ = 0;  // drain() tickets asked and served
   std::thread thread_;
 };
 

@@ -1,15 +1,23 @@
 // sim6530: runs a program on a simulated 6530 terminal and shows what it
 // drew.
 //
-//   sim6530 [--pages N] [--rows N] [--columns N] [--key K]... PROGRAM [ARG]...
+//   sim6530 [--pages=N] [--rows=N] [--columns=N] [--key=K]... [--screen=FILE]
+//           PROGRAM [ARG]...
 //
 // The program runs with the terminal's pseudo-terminal as its controlling
 // terminal, standard input, output and error, and with ZEB_TERMINAL=6530.
-// Each --key K (a decimal byte value) is pressed as a function key, one
-// after the other, whenever the program has been quiet for a tenth of a
-// second. When the program ends, the displayed page is printed as text,
-// framed, followed by the cursor's place; the exit status is the program's.
+// The line processes output as a terminal's usually does (a line feed the
+// program writes arrives as CR LF), so plain line output reads as on any
+// terminal. Each --key K (a decimal byte value) is pressed as a function
+// key, one after the other, whenever the program has been quiet for a tenth
+// of a second. When the program ends, the displayed page is printed as
+// text, framed, followed by the cursor's place, and written to the --screen
+// file; the exit status is the program's (sim6530.1 lists the others).
+#include <getopt.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -17,22 +25,80 @@
 #include <thread>
 #include <vector>
 
+#include <zeb/platform/errors.h>
+#include "format/format_core.h"
+#include "platform/host/syscalls.h"
 #include "terminal/sim6530.h"
 
 namespace {
 
-int usage() {
-  std::cerr
-      << "usage: sim6530 [--pages N] [--rows N] [--columns N] [--key K]... PROGRAM [ARG]...\n";
-  return 2;
+// Exit statuses of sim6530's own (the program's status otherwise), as
+// env(1) and timeout(1) have them.
+constexpr int kUsage = 2;
+constexpr int kFailed = 125;     // sim6530 itself could not do its part
+constexpr int kCannotRun = 126;  // the program was found but cannot run
+constexpr int kNotFound = 127;   // no such program
+
+constexpr const char* kHelp =
+    "Usage: sim6530 [OPTION]... PROGRAM [ARG]...\n"
+    "Runs PROGRAM on a simulated 6530 terminal and prints the page it shows\n"
+    "when PROGRAM ends.\n"
+    "\n"
+    "  --pages=N      pages of display memory, 1 to 8 (default 8)\n"
+    "  --rows=N       rows of a page, 1 to 224 (default 24)\n"
+    "  --columns=N    columns of a row, 1 to 224 (default 80)\n"
+    "  --key=K        press function key K (a byte value, 0 to 255) once the\n"
+    "                 program has been quiet for a tenth of a second; repeat\n"
+    "                 for more keys, pressed in order\n"
+    "  --screen=FILE  write the rows of the displayed page to FILE at the end,\n"
+    "                 one line per row, trailing blanks trimmed\n"
+    "  --help         print this help and exit\n"
+    "  --version      print the version and exit\n"
+    "\n"
+    "Exit status: PROGRAM's (128+N when signal N ended it); 2 for a usage\n"
+    "error; 125 when sim6530 fails; 126 when PROGRAM cannot run; 127 when\n"
+    "PROGRAM is not found.\n";
+
+int refuse(const std::string& reason) {
+  std::cerr << "sim6530: " << reason << "\nTry 'sim6530 --help' for more information.\n";
+  return kUsage;
 }
 
+// "error N (the library's text)", and the host's own words for host_errno
+// where the failure has them.
+std::string describe(int16_t error, int host_errno) {
+  char text[200];
+  size_t length = zeb::format::format_into(text, "error \\e\\", {&error});
+  std::string line(text, length);
+  if (host_errno != 0) line += std::string("; Linux: ") + std::strerror(host_errno);
+  return line;
+}
+
+// A decimal number from low to high; otherwise the reason it is not one.
 bool number(const char* text, int low, int high, int* value) {
   char* end = nullptr;
+  errno = 0;
   long v = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || v < low || v > high) return false;
+  if (end == text || *end != '\0' || errno != 0 || v < low || v > high) return false;
   *value = static_cast<int>(v);
   return true;
+}
+
+// Writes the rows of the displayed page to path, one line per row with its
+// trailing blanks trimmed: every row, so the file has as many lines as the
+// page has rows. Returns 0 or the errno of the step that failed.
+int write_screen(const std::string& path, const std::vector<std::string>& rows) {
+  std::FILE* f = std::fopen(path.c_str(), "w");
+  if (f == nullptr) return errno;
+  int error = 0;
+  for (const std::string& row : rows) {
+    if (std::fputs(row.c_str(), f) == EOF || std::fputc('\n', f) == EOF) {
+      error = errno;
+      break;
+    }
+  }
+  if (std::fclose(f) != 0 && error == 0) error = errno;
+  return error;
 }
 
 }  // namespace
@@ -40,39 +106,91 @@ bool number(const char* text, int low, int high, int* value) {
 int main(int argc, char** argv) {
   int pages = 8, rows = 24, columns = 80;
   std::vector<int> keys;
-  int i = 1;
-  for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; i += 2) {
-    std::string option = argv[i];
-    if (option == "--") {
-      ++i;
-      break;
-    }
+  std::string screen_file;
+  enum { kPages = 1, kRows, kColumns, kKey, kScreen, kHelpOption, kVersion };
+  static const struct option kOptions[] = {
+      {"pages", required_argument, nullptr, kPages},
+      {"rows", required_argument, nullptr, kRows},
+      {"columns", required_argument, nullptr, kColumns},
+      {"key", required_argument, nullptr, kKey},
+      {"screen", required_argument, nullptr, kScreen},
+      {"help", no_argument, nullptr, kHelpOption},
+      {"version", no_argument, nullptr, kVersion},
+      {nullptr, 0, nullptr, 0},
+  };
+  opterr = 0;  // the refusals below say why
+  // "+": the options end at PROGRAM, whose own arguments are its business.
+  for (;;) {
+    int index = -1;
+    int option = getopt_long(argc, argv, "+:", kOptions, &index);
+    if (option == -1) break;
+    const char* name = index >= 0 ? kOptions[index].name : nullptr;
     int value = 0;
-    if (i + 1 >= argc) return usage();
-    if (option == "--pages" && number(argv[i + 1], 1, 8, &value)) {
-      pages = value;
-    } else if (option == "--rows" && number(argv[i + 1], 1, 224, &value)) {
-      rows = value;
-    } else if (option == "--columns" && number(argv[i + 1], 1, 224, &value)) {
-      columns = value;
-    } else if (option == "--key" && number(argv[i + 1], 0, 255, &value)) {
-      keys.push_back(value);
-    } else {
-      return usage();
+    switch (option) {
+      case kPages:
+        if (!number(optarg, 1, 8, &value)) {
+          return refuse(std::string("--pages ") + optarg + ": the pages are a number from 1 to 8");
+        }
+        pages = value;
+        break;
+      case kRows:
+      case kColumns:
+        if (!number(optarg, 1, 224, &value)) {
+          return refuse("--" + std::string(name) + " " + optarg + ": the " + name +
+                        " are a number from 1 to 224");
+        }
+        (option == kRows ? rows : columns) = value;
+        break;
+      case kKey:
+        if (!number(optarg, 0, 255, &value)) {
+          return refuse(std::string("--key ") + optarg + ": a key is a byte value from 0 to 255");
+        }
+        keys.push_back(value);
+        break;
+      case kScreen:
+        if (*optarg == '\0') return refuse("--screen: the file name is empty");
+        screen_file = optarg;
+        break;
+      case kHelpOption:
+        std::cout << kHelp;
+        return 0;
+      case kVersion:
+        std::cout << "sim6530 (zeb) " << SIM6530_VERSION << "\n";
+        return 0;
+      case ':':
+        return refuse(std::string(argv[optind - 1]) + ": the option needs a value");
+      default:
+        if (optopt >= kPages && optopt <= kVersion) {
+          return refuse(std::string(argv[optind - 1]) + ": the option takes no value");
+        }
+        if (optopt != 0) return refuse(std::string("unknown option -") + static_cast<char>(optopt));
+        return refuse(std::string("unknown option ") + argv[optind - 1]);
     }
   }
-  if (i >= argc) return usage();
+  if (optind >= argc) return refuse("no program to run");
+
   zeb::terminal::Sim6530 sim(pages, rows, columns);
   if (!sim.ok()) {
-    std::cerr << "sim6530: cannot open a pseudo-terminal\n";
-    return 1;
+    std::cerr << "sim6530: cannot open a pseudo-terminal: "
+              << describe(sim.open_error(), sim.open_errno()) << "\n";
+    return kFailed;
   }
-  std::vector<std::string> program(argv + i, argv + argc);
+  // Plain line output reads as on any terminal: each line starts at the
+  // first column. A program that wants the raw line (block mode) turns
+  // output processing off itself.
+  if (!sim.pty().set_output_processing(true)) {
+    int e = errno;
+    std::cerr << "sim6530: cannot set up the pseudo-terminal: "
+              << describe(zeb::platform::error_from_errno(e), e) << "\n";
+    return kFailed;
+  }
+  std::vector<std::string> program(argv + optind, argv + argc);
   int16_t error = 0;
   long pid = sim.pty().spawn(program, {"ZEB_TERMINAL=6530"}, &error);
   if (pid < 0) {
-    std::cerr << "sim6530: cannot run " << program[0] << " (error " << error << ")\n";
-    return 127;
+    int e = errno;
+    std::cerr << "sim6530: cannot run " << program[0] << ": " << describe(error, e) << "\n";
+    return e == ENOENT ? kNotFound : e == EACCES || e == ENOEXEC ? kCannotRun : kFailed;
   }
   size_t next_key = 0;
   int status = -1;
@@ -84,19 +202,33 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   }
-  sim.with_screen([&](const zeb::terminal::Screen6530& screen) {
-    std::string rule(static_cast<size_t>(screen.columns()) + 2, '-');
-    rule.front() = rule.back() = '+';
-    rule.push_back('\n');
-    std::cout << rule;
-    for (int r = 1; r <= screen.rows(); ++r) {
-      std::string text = screen.row_text(screen.display_page(), r);
-      text.resize(static_cast<size_t>(screen.columns()), ' ');
-      std::cout << "|" << text << "|\n";
+  // Everything the program wrote is on the screen before it is shown.
+  sim.drain();
+  std::vector<std::string> shown;
+  sim.with_screen(
+      [&](const zeb::terminal::Screen6530& screen) {
+        std::string rule(static_cast<size_t>(screen.columns()) + 2, '-');
+        rule.front() = rule.back() = '+';
+        rule.push_back('\n');
+        std::cout << rule;
+        for (int r = 1; r <= screen.rows(); ++r) {
+          std::string text = screen.row_text(screen.display_page(), r);
+          shown.push_back(text);
+          text.resize(static_cast<size_t>(screen.columns()), ' ');
+          std::cout << "|" << text << "|\n";
+        }
+        std::cout << rule << "page " << screen.display_page() << ", cursor at row "
+                  << screen.cursor_row() << ", column " << screen.cursor_column() << "\n";
+        return 0;
+      },
+      0);
+  std::cout.flush();
+  if (!screen_file.empty()) {
+    if (int e = write_screen(screen_file, shown); e != 0) {
+      std::cerr << "sim6530: cannot write the screen to " << screen_file << ": "
+                << describe(zeb::platform::error_from_errno(e), e) << "\n";
+      return kFailed;
     }
-    std::cout << rule << "page " << screen.display_page() << ", cursor at row "
-              << screen.cursor_row() << ", column " << screen.cursor_column() << "\n";
-    return 0;
-  });
+  }
   return status;
 }

@@ -43,6 +43,12 @@ TEST(Screen6530, SequencesChangeTheScreen) {
        "", 1, 2},
       {"reinitialize", "abc\x13%%" + E + "q", "", "", 1, 1},
       {"cut-off sequence", "\x13", "", "", 1, 1},
+      {"block mode: a line feed on the last row stays there", "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7",
+       "1", "2", 6, 2},
+      {"conversational: a line feed on the last row rolls up", "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7",
+       "2", "3", 6, 2},
+      {"conversational: text past the last row rolls up", "1\x13%*" + std::string(10, 'x'), "", "",
+       6, 10},
   };
   for (const auto& c : cases) {
     Screen6530 s(2, 6, 10);

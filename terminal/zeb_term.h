@@ -26,8 +26,13 @@ namespace zeb {
 int16_t open_library_session(const char* name, int16_t length, int32_t throttle);
 void close_library_session();
 
-// Start-up's part (flag 0x1000; nothing without it): the session on the
-// process's home terminal, without a throttle.
+// Start-up's part (flag 0x1000; nothing without it). With the start-up
+// protocol (flag 0x0001) the session runs on the IN file of the start-up
+// message, its name resolved as the environment resolves file names,
+// throttled by the PARAM THROTTLE (0 without the PARAM or when it is not a
+// number); an IN file that cannot be resolved leaves the name empty, which
+// TERM_OPEN refuses. Without the protocol there is no IN file: the session
+// runs on the process's home terminal ($ZHOME), without a throttle.
 int16_t open_startup_session(uint16_t flags);
 
 }  // namespace zeb

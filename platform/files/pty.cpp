@@ -54,26 +54,44 @@ long PseudoTerminal::read(std::string* out, int timeout_ms) {
   }
 }
 
-bool PseudoTerminal::write(const std::string& bytes) {
-  size_t done = 0;
-  while (master_ >= 0 && done < bytes.size()) {
-    long n = syscalls().write(master_, bytes.data() + done, bytes.size() - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN) return false;
-    struct pollfd p {
-      master_, POLLOUT, 0
-    };
-    if (syscalls().poll(&p, 1, 1000) <= 0) return false;
+long PseudoTerminal::write_some(std::string_view bytes) {
+  if (master_ < 0) return -1;
+  if (bytes.empty()) return 0;
+  long n = syscalls().write(master_, bytes.data(), bytes.size());
+  if (n >= 0) return n;
+  return errno == EAGAIN ? 0 : -1;
+}
+
+PseudoTerminal::Ready PseudoTerminal::wait_ready(bool want_output, int timeout_ms) {
+  Ready ready;
+  if (master_ < 0) {
+    ready.hung_up = true;
+    return ready;
   }
-  return done == bytes.size();
+  struct pollfd p {
+    master_, static_cast<short>(POLLIN | (want_output ? POLLOUT : 0)), 0
+  };
+  if (syscalls().poll(&p, 1, timeout_ms) <= 0) return ready;
+  ready.input = (p.revents & POLLIN) != 0;
+  ready.output = (p.revents & POLLOUT) != 0;
+  ready.hung_up = (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+  return ready;
 }
 
 bool PseudoTerminal::canonical() const {
   struct termios s {};
   return master_ >= 0 && syscalls().tcgetattr(master_, &s) == 0 && (s.c_lflag & ICANON) != 0;
+}
+
+bool PseudoTerminal::set_output_processing(bool on) {
+  struct termios s {};
+  if (master_ < 0 || syscalls().tcgetattr(master_, &s) != 0) return false;
+  if (on) {
+    s.c_oflag |= OPOST | ONLCR;
+  } else {
+    s.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  }
+  return syscalls().tcsetattr(master_, TCSANOW, &s) == 0;
 }
 
 bool PseudoTerminal::set_speed(long bps) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zeb::platform {
@@ -31,11 +32,27 @@ class PseudoTerminal {
   // read, 0 when nothing came, -1 when the slave side is closed by every
   // program and nothing is left to read.
   long read(std::string* out, int timeout_ms);
-  // Sends bytes to the program as typed at the terminal; false when they
-  // cannot be delivered.
-  bool write(const std::string& bytes);
+  // Sends bytes to the program as typed at the terminal: what the line
+  // takes of them now, without waiting. Returns the number of bytes taken
+  // (0 when the line is full), -1 when the line refuses them. A caller
+  // that has more to send waits for room with wait_ready; a line that hung
+  // up reports that, not room.
+  long write_some(std::string_view bytes);
+
+  // What the line is ready for after waiting at most timeout_ms (-1:
+  // without limit) for input, or for room for output when want_output.
+  struct Ready {
+    bool input = false;    // the program wrote something to read
+    bool output = false;   // the line takes more bytes for the program
+    bool hung_up = false;  // no program holds the slave open
+  };
+  Ready wait_ready(bool want_output, int timeout_ms);
   // Whether the program has the line in canonical (conversational) mode.
   bool canonical() const;
+  // Turns the line's output processing (OPOST with ONLCR: a line feed the
+  // program writes reaches the terminal as CR LF) on or off; false when the
+  // line refuses.
+  bool set_output_processing(bool on);
   // Sets the line's speed in bits per second (one of the usual rates from
   // 50 to 38400); false when the rate or the line refuses it.
   bool set_speed(long bps);

@@ -5,6 +5,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -310,6 +313,51 @@ TEST(TerminalModes, LineSpeedInTheHighByte) {
     EXPECT_EQ(words[0], static_cast<int16_t>(c.high << 8)) << c.high;
   }
   FILE_CLOSE_(mask({1}), f);
+}
+
+// A job in the background of its terminal's session (the terminal is its
+// controlling terminal, another group is in the foreground) changes the
+// terminal's mode and closes it: it is not stopped by SIGTTOU, the change is
+// made, and the close gives the terminal its settings back.
+TEST(TerminalModes, BackgroundJobChangesModesWithoutBeingStopped) {
+  Pty pty;
+  const std::string path = "/dev/pts/" + pty.name.substr(4);
+  const struct termios before = pty.settings();
+  pid_t leader = fork();
+  if (leader == 0) {
+    setsid();
+    int tty = open(path.c_str(), O_RDWR);
+    if (tty < 0 || ioctl(tty, TIOCSCTTY, 0) != 0) _exit(40);
+    pid_t job = fork();
+    if (job == 0) {
+      setpgid(0, 0);
+      signal(SIGTTOU, SIG_DFL);
+      int16_t f = -2, mode[2] = {-1, -1};
+      if (FILE_OPEN_(mask({1, 2, 3}), pty.name.data(), static_cast<int16_t>(pty.name.size()), &f) !=
+          0) {
+        _exit(10);
+      }
+      if (SETMODE(mask({1, 2, 3, 5}), f, 8, 1, 0, mode) != 0) _exit(11);
+      struct termios now {};
+      if (tcgetattr(tty, &now) != 0 || (now.c_lflag & ICANON) != 0) _exit(12);
+      FILE_CLOSE_(mask({1}), f);
+      _exit(0);
+    }
+    setpgid(job, job);
+    int status = 0;
+    waitpid(job, &status, WUNTRACED);
+    if (WIFSTOPPED(status)) {
+      kill(job, SIGKILL);
+      waitpid(job, &status, 0);
+      _exit(20);
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 30);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(leader, &status, 0), leader);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "20: the job was stopped";
+  EXPECT_EQ(pty.settings().c_lflag, before.c_lflag);
 }
 
 TEST(Delay, WaitsOnTheProcessorClock) {

@@ -176,6 +176,9 @@ struct Syscalls {
   // interrupted poll is resumed with the time that is left.
   std::function<int(struct pollfd* fds, unsigned long nfds, int timeout_ms)> poll;
   std::function<int(int fd, struct termios* settings)> tcgetattr;
+  // tcsetattr makes the change with SIGTTOU blocked in the calling thread:
+  // a process in the background changes the settings instead of being
+  // stopped.
   std::function<int(int fd, int actions, const struct termios* settings)> tcsetattr;
   // A new pseudo-terminal: the master's descriptor (above 2, close-on-exec,
   // non-blocking) and the path of its slave.

@@ -301,8 +301,25 @@ int real_poll(struct pollfd* fds, unsigned long nfds, int timeout_ms) {
   }
 }
 
+// A process outside its terminal's foreground group that changes the
+// terminal's settings is stopped by SIGTTOU, unless the signal is blocked or
+// ignored: then the change is made. The library's own changes (a mode the
+// program asks for, the settings given back at a close) are made with
+// SIGTTOU blocked in the calling thread, so a program run in the background
+// goes on instead of stopping. Only this call is covered; the program's
+// disposition and mask are as they were after it.
 int real_tcsetattr(int fd, int actions, const struct termios* settings) {
-  return restarting([&] { return ::tcsetattr(fd, actions, settings); });
+  sigset_t ttou, old;
+  sigemptyset(&ttou);
+  sigaddset(&ttou, SIGTTOU);
+  const bool held = ::pthread_sigmask(SIG_BLOCK, &ttou, &old) == 0;
+  int rc = restarting([&] { return ::tcsetattr(fd, actions, settings); });
+  if (held && sigismember(&old, SIGTTOU) != 1) {
+    const int saved = errno;
+    ::pthread_sigmask(SIG_UNBLOCK, &ttou, nullptr);
+    errno = saved;
+  }
+  return rc;
 }
 
 int real_openpty(int* master, std::string* slave_path) {

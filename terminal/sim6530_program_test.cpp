@@ -1,0 +1,203 @@
+// The sim6530 program as its users run it: its command line, what it shows
+// of plain output, its screen file, its exit status and its messages.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Outcome {
+  int status = -1;
+  int signal = 0;
+  std::string out, err;
+};
+
+std::string slurp(int fd) {
+  std::string text;
+  char buf[4096];
+  lseek(fd, 0, SEEK_SET);
+  for (long n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
+  close(fd);
+  return text;
+}
+
+int capture_file() {
+  FILE* f = tmpfile();
+  int fd = dup(fileno(f));
+  fclose(f);
+  return fd;
+}
+
+// Runs sim6530 with args, its output and error captured. A sim6530 that
+// never ends is ended by SIGALRM after a minute, which the case then sees.
+Outcome run(const std::vector<std::string>& args) {
+  int out = capture_file(), err = capture_file();
+  pid_t pid = fork();
+  if (pid == 0) {
+    int null = open("/dev/null", O_RDONLY);
+    dup2(null, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
+    alarm(60);
+    std::vector<char*> argv{const_cast<char*>(SIM6530_PATH)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(SIM6530_PATH, argv.data());
+    _exit(99);
+  }
+  Outcome r;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
+  r.out = slurp(out);
+  r.err = slurp(err);
+  return r;
+}
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class Sim6530Program : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/sim6530-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    unlink(screen().c_str());
+    rmdir(dir_.c_str());
+  }
+  std::string screen() const { return dir_ + "/screen.txt"; }
+  std::string dir_;
+};
+
+TEST_F(Sim6530Program, CommandLineRefusesWithAReason) {
+  const struct {
+    std::vector<std::string> args;
+    std::string reason;  // the first line on standard error
+  } cases[] = {
+      {{"--key", "300", "true"}, "sim6530: --key 300: a key is a byte value from 0 to 255\n"},
+      {{"--key=x", "true"}, "sim6530: --key x: a key is a byte value from 0 to 255\n"},
+      {{"--rows=0", "true"}, "sim6530: --rows 0: the rows are a number from 1 to 224\n"},
+      {{"--columns", "225", "true"},
+       "sim6530: --columns 225: the columns are a number from 1 to 224\n"},
+      {{"--pages=9", "true"}, "sim6530: --pages 9: the pages are a number from 1 to 8\n"},
+      {{"--bogus", "true"}, "sim6530: unknown option --bogus\n"},
+      {{"-x", "true"}, "sim6530: unknown option -x\n"},
+      {{"--help=yes"}, "sim6530: --help=yes: the option takes no value\n"},
+      {{"--key"}, "sim6530: --key: the option needs a value\n"},
+      {{"--screen=", "true"}, "sim6530: --screen: the file name is empty\n"},
+      {{"--rows=6"}, "sim6530: no program to run\n"},
+      {{}, "sim6530: no program to run\n"},
+  };
+  for (const auto& c : cases) {
+    Outcome r = run(c.args);
+    std::string what = c.args.empty() ? "(none)" : c.args[0];
+    EXPECT_EQ(r.status, 2) << what;
+    EXPECT_EQ(r.out, "") << what;
+    EXPECT_EQ(r.err, c.reason + "Try 'sim6530 --help' for more information.\n") << what;
+  }
+}
+
+TEST_F(Sim6530Program, HelpVersionAndManualPageAgree) {
+  Outcome help = run({"--help", "--bogus"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out.rfind("Usage: sim6530 [OPTION]... PROGRAM [ARG]...\n", 0), 0u) << help.out;
+  EXPECT_EQ(help.err, "");
+  Outcome version = run({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "sim6530 (zeb) " ZEB_VERSION_TEXT "\n");
+  // Every option of the help text has its entry in the manual page, which
+  // carries the build's version and no unfilled placeholder.
+  std::string page = read_text(SIM6530_MAN_PAGE);
+  EXPECT_NE(page.find("\"zeb " ZEB_VERSION_TEXT "\""), std::string::npos);
+  EXPECT_EQ(page.find('@'), std::string::npos);
+  for (const char* option : {"pages", "rows", "columns", "key", "screen", "help", "version"}) {
+    EXPECT_NE(help.out.find(std::string("--") + option), std::string::npos) << option;
+    EXPECT_NE(page.find(std::string("\\-\\-") + option), std::string::npos) << option;
+  }
+}
+
+TEST_F(Sim6530Program, PlainOutputReadsAsOnATerminalAndTheScreenFileHoldsIt) {
+  const struct {
+    const char* what;
+    std::string script;
+    std::string screen;  // the screen file: 6 rows
+    std::string cursor;
+  } cases[] = {
+      {"two lines, each at column 1", "echo hello; echo world", "hello\nworld\n\n\n\n\n",
+       "page 0, cursor at row 3, column 1\n"},
+      {"eight lines roll the page up", "for i in 1 2 3 4 5 6 7 8; do echo line$i; done",
+       "line4\nline5\nline6\nline7\nline8\n\n", "page 0, cursor at row 6, column 1\n"},
+      {"a long line wraps", "printf '%s' 123456789012345678901234",
+       "12345678901234567890\n1234\n\n\n\n\n", "page 0, cursor at row 2, column 5\n"},
+  };
+  for (const auto& c : cases) {
+    Outcome r = run({"--rows=6", "--columns", "20", "--screen=" + screen(), "sh", "-c", c.script});
+    EXPECT_EQ(r.status, 0) << c.what << ": " << r.err;
+    EXPECT_EQ(read_text(screen()), c.screen) << c.what;
+    // The framed page on standard output shows the same rows.
+    std::string framed = "+--------------------+\n";
+    std::istringstream rows(c.screen);
+    for (std::string row; std::getline(rows, row);) {
+      row.resize(20, ' ');
+      framed += "|" + row + "|\n";
+    }
+    framed += "+--------------------+\n" + c.cursor;
+    EXPECT_EQ(r.out, framed) << c.what;
+  }
+}
+
+TEST_F(Sim6530Program, EndsWithTheProgramsStatus) {
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    int status;
+    std::string err;  // what standard error begins with
+  } cases[] = {
+      {"an exit status", {"sh", "-c", "exit 7"}, 7, ""},
+      {"a signal", {"sh", "-c", "kill -TERM $$"}, 128 + SIGTERM, ""},
+      // 20,000 requests the program never reads the answers of: the
+      // terminal holds what the line does not take and ends with the
+      // program instead of waiting for room that never comes.
+      {"answers never read",
+       {"sh", "-c", "i=0; while [ $i -lt 20000 ]; do printf '\\033a'; i=$((i+1)); done"},
+       0,
+       ""},
+      {"no such program",
+       {"/nonexistent/program"},
+       127,
+       "sim6530: cannot run /nonexistent/program: error 11 (file not in directory or record not "
+       "in file); Linux: No such file or directory\n"},
+      {"a screen file that cannot be written",
+       {"--screen=/nonexistent/dir/screen.txt", "true"},
+       125,
+       "sim6530: cannot write the screen to /nonexistent/dir/screen.txt: error 11 (file not in "
+       "directory or record not in file); Linux: No such file or directory\n"},
+  };
+  for (const auto& c : cases) {
+    Outcome r = run(c.args);
+    EXPECT_EQ(r.signal, 0) << c.what;
+    EXPECT_EQ(r.status, c.status) << c.what;
+    EXPECT_EQ(r.err, c.err) << c.what;
+  }
+}
+
+}  // namespace
