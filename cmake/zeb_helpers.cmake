@@ -11,15 +11,25 @@ function(zeb_warnings target)
 endfunction()
 
 # zeb_library(<name> SOURCES ... [HEADERS ...] [DEPS ...] [PRIVATE_DEPS ...])
-# Builds the static library zeb_<name> for one subsystem folder, exported and
-# aliased as zeb::<name>, and adds it to the umbrella target zeb. HEADERS are
-# the folder's public headers, the only ones installed; a header left out of
-# the list stays internal to the build.
+# Builds the static library zeb_<name> for one subsystem folder and adds it
+# to the umbrella target zeb. In a static build (BUILD_SHARED_LIBS off) it is
+# exported and aliased as zeb::<name>; in a shared build its objects make up
+# the shared libzeb, and zeb::<name> stands for that library (see the
+# top-level CMakeLists.txt). Either way the library's own programs and tests
+# link the static library, internal procedures included. HEADERS are the
+# folder's public headers, the only ones installed; a header left out of the
+# list stays internal to the build.
+#
+# Symbols are hidden unless a public header marks them ZEB_EXPORT
+# (<zeb/platform/export.h>), so that the shared library exports the public
+# procedures and nothing else.
 function(zeb_library name)
   cmake_parse_arguments(L "" "" "SOURCES;HEADERS;DEPS;PRIVATE_DEPS" ${ARGN})
   set(target zeb_${name})
   add_library(${target} STATIC ${L_SOURCES})
-  add_library(zeb::${name} ALIAS ${target})
+  if(NOT BUILD_SHARED_LIBS)
+    add_library(zeb::${name} ALIAS ${target})
+  endif()
   # Users include the public headers as <zeb/FOLDER/NAME.h>, from the build
   # tree's include folder as from an installed copy; the source tree, where
   # the internal headers live, is on the library's own include path only.
@@ -28,7 +38,8 @@ function(zeb_library name)
     PRIVATE ${PROJECT_SOURCE_DIR})
   target_compile_features(${target} PUBLIC cxx_std_20)
   target_link_libraries(${target} PUBLIC ${L_DEPS} PRIVATE ${L_PRIVATE_DEPS})
-  set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON EXPORT_NAME ${name})
+  set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON EXPORT_NAME ${name}
+    CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
   zeb_warnings(${target})
   set_property(GLOBAL APPEND PROPERTY ZEB_COMPONENTS ${target})
   file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
