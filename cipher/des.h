@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <zeb/platform/export.h>
+
 // The key-schedule cache: 104 bytes.
 //
 // A cache must start empty: either filled with zeros (which is also the
@@ -34,19 +36,19 @@ static_assert(offsetof(DesKeyCache, round_keys) == 8);
 
 // Enciphers block (8 bytes) in place under key (8 bytes); cache is a
 // DesKeyCache (104 bytes).
-void UTIL_ENCODE(void* block, const void* key, void* cache);
+ZEB_EXPORT void UTIL_ENCODE(void* block, const void* key, void* cache);
 
 // Deciphers block (8 bytes) in place under key (8 bytes); cache is a
 // DesKeyCache (104 bytes).
-void UTIL_DECODE(void* block, const void* key, void* cache);
+ZEB_EXPORT void UTIL_DECODE(void* block, const void* key, void* cache);
 
 namespace zeb {
 
 // Marks cache (104 bytes) empty, so that the next call computes the key
 // schedule whatever its key.
-void des_cache_clear(void* cache);
+ZEB_EXPORT void des_cache_clear(void* cache);
 
 // True when cache holds no schedule (as des_cache_clear leaves it).
-bool des_cache_empty(const void* cache);
+ZEB_EXPORT bool des_cache_empty(const void* cache);
 
 }  // namespace zeb

@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <zeb/platform/export.h>
 #include <zeb/platform/types.h>
 
 // The pool statistics record that MEM_STATS fills.
@@ -70,29 +71,29 @@ constexpr int32_t kMinPoolSize = 128;
 // statistics. Returns 0, or 302 when size is less than 128 (nothing is
 // written then). The end block always lies inside the area: when fewer than
 // 8 bytes would remain behind the carvable region, 8 bytes of it are kept back.
-int16_t MEM_DEFINEPOOL(void* pool, int32_t size);
+ZEB_EXPORT int16_t MEM_DEFINEPOOL(void* pool, int32_t size);
 
 // Allocates a buffer of at least size bytes (any size of 8 or less, zero and
 // negative counts included, gets the smallest 16-byte block) and stores its
 // address in *buffer. Returns 0, or 303 when the pool has no room (the block
 // size asked for is kept as failsize; *buffer is not written).
-int16_t MEM_ALLOC(void* pool, void** buffer, int32_t size);
+ZEB_EXPORT int16_t MEM_ALLOC(void* pool, void** buffer, int32_t size);
 
 // Gives a buffer back to its pool, joining it with free neighbours and
 // handing trailing free space back to the uncarved region. Returns 0; 304
 // when buffer is not a buffer in use of this pool (outside the carved part,
 // or already free); 305 when its boundary tags disagree. A refused call
 // changes nothing but the free-request count.
-int16_t MEM_FREE(void* pool, void* buffer);
+ZEB_EXPORT int16_t MEM_FREE(void* pool, void* buffer);
 
 // Stores the usable length of a buffer in use (its block size less the
 // 8-byte header) in *length. Returns 0, 304 when the size tag is not that of
 // a buffer in use, or 305 when the tags disagree.
-int16_t MEM_BUFFERLEN(const void* buffer, int32_t* length);
+ZEB_EXPORT int16_t MEM_BUFFERLEN(const void* buffer, int32_t* length);
 
 // Parameter 1 pool (always used), 2 stats (filled when present), 3 reset
 // (when present and non-zero the statistics restart after the record is
 // filled). Returns 0; 29 when the pool is absent; 2 when mask bits beyond
 // parameter 3 are set.
-int16_t MEM_STATS(uint32_t mask, void* pool = nullptr, PoolStats* stats = nullptr,
-                  int16_t reset = 0);
+ZEB_EXPORT int16_t MEM_STATS(uint32_t mask, void* pool = nullptr, PoolStats* stats = nullptr,
+                             int16_t reset = 0);

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 
+#include <zeb/platform/export.h>
 #include <zeb/platform/types.h>
 
 // The three link words at the start of every element and every header.
@@ -41,43 +42,43 @@ struct QueueStats {
 static_assert(sizeof(QueueStats) == 24);
 
 // Makes an empty queue and restarts its statistics. Returns 0.
-int16_t QUEUE_INIT(QueueHeader* queue);
+ZEB_EXPORT int16_t QUEUE_INIT(QueueHeader* queue);
 
 // The forward / backward link of an element or header (nothing is checked).
-void* QUEUE_NEXT(const void* element);
-void* QUEUE_PREV(const void* element);
+ZEB_EXPORT void* QUEUE_NEXT(const void* element);
+ZEB_EXPORT void* QUEUE_PREV(const void* element);
 
 // The queue link of an element: its queue's header, or null once removed.
-void* QUEUE_HEAD(const void* element);
+ZEB_EXPORT void* QUEUE_HEAD(const void* element);
 
 // Stores the number of elements in *count. Returns 0 or 300.
-int16_t QUEUE_COUNT(const QueueHeader* queue, int32_t* count);
+ZEB_EXPORT int16_t QUEUE_COUNT(const QueueHeader* queue, int32_t* count);
 
 // True (-1) when the queue holds no element, else false (0). Checks nothing.
-int16_t QUEUE_EMPTY(const QueueHeader* queue);
+ZEB_EXPORT int16_t QUEUE_EMPTY(const QueueHeader* queue);
 
 // Links element right after after, which is an element on a queue or a queue
 // header (after a header: at the front). Returns 0 or 300 (also when after is
 // not on a queue).
-int16_t QUEUE_INSERT(void* after, void* element);
+ZEB_EXPORT int16_t QUEUE_INSERT(void* after, void* element);
 
 // Links element at the front / at the back of the queue. Returns 0 or 300.
-int16_t QUEUE_ENQUEUE(QueueHeader* queue, void* element);
-int16_t QUEUE_ENQUEUETAIL(QueueHeader* queue, void* element);
+ZEB_EXPORT int16_t QUEUE_ENQUEUE(QueueHeader* queue, void* element);
+ZEB_EXPORT int16_t QUEUE_ENQUEUETAIL(QueueHeader* queue, void* element);
 
 // Unlinks element from the queue it lies on and zeroes its three link words.
 // Returns 0 or 300 (also when the element is on no queue).
-int16_t QUEUE_DELETE(void* element);
+ZEB_EXPORT int16_t QUEUE_DELETE(void* element);
 
 // Unlinks the first / last element, zeroes its links and stores its address
 // in *element. Returns 0, 300, or 301 when the queue is empty (*element is
 // then not written).
-int16_t QUEUE_DEQUEUE(QueueHeader* queue, void** element);
-int16_t QUEUE_DEQUEUETAIL(QueueHeader* queue, void** element);
+ZEB_EXPORT int16_t QUEUE_DEQUEUE(QueueHeader* queue, void** element);
+ZEB_EXPORT int16_t QUEUE_DEQUEUETAIL(QueueHeader* queue, void** element);
 
 // Parameter 1 queue (required), 2 stats (filled when present), 3 reset
 // (when present and non-zero, inserts and removes restart from 0 and the
 // elapsed time from now; the count stays). Returns 0, 29 without the queue,
 // 300 for a header that is not valid, 2 for mask bits beyond parameter 3.
-int16_t QUEUE_STATS(uint32_t mask, QueueHeader* queue = nullptr, QueueStats* stats = nullptr,
-                    int16_t reset = 0);
+ZEB_EXPORT int16_t QUEUE_STATS(uint32_t mask, QueueHeader* queue = nullptr,
+                               QueueStats* stats = nullptr, int16_t reset = 0);

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include <zeb/platform/export.h>
 #include <zeb/platform/types.h>
 
 // The procedure a timer runs: it gets the timer's three arguments.
@@ -55,7 +56,7 @@ static_assert(sizeof(TimerEntry) == kTimerRecordSize);
 
 // Allocates a list header from pool, makes it an empty list and stores its
 // address in *list. Returns 0 or the pool's error (303).
-int16_t TIMER_INIT(void** list, void* pool);
+ZEB_EXPORT int16_t TIMER_INIT(void** list, void* pool);
 
 // Parameters: 1 list, 2 timer (receives the entry's address, the handle for
 // TIMER_DELETE), 3 procedure, 4 ticks (hundredths of a second), 5 type (0
@@ -65,9 +66,9 @@ int16_t TIMER_INIT(void** list, void* pool);
 // interval counted from its previous expiry. Returns 0, 29, 2 for mask bits
 // beyond parameter 8, 22 for a periodic timer with negative ticks (its
 // interval would never advance), or the pool's error.
-int16_t TIMER_INSERT(uint32_t mask, void* list = nullptr, void** timer = nullptr,
-                     TimerProc procedure = nullptr, int32_t ticks = 0, int16_t type = 0,
-                     int16_t arg1 = 0, int16_t arg2 = 0, int32_t arg3 = 0);
+ZEB_EXPORT int16_t TIMER_INSERT(uint32_t mask, void* list = nullptr, void** timer = nullptr,
+                                TimerProc procedure = nullptr, int32_t ticks = 0, int16_t type = 0,
+                                int16_t arg1 = 0, int16_t arg2 = 0, int32_t arg3 = 0);
 
 // Parameters: 1 list, 2 timer, 3-5 argument selectors. With timer: deletes
 // that entry (list not needed). Without: deletes every entry of list whose
@@ -77,8 +78,8 @@ int16_t TIMER_INSERT(uint32_t mask, void* list = nullptr, void** timer = nullptr
 // entry, or 312 when the handle's links show it is on no list (already
 // deleted). An entry whose procedure is running is unlinked at once and given
 // back to the pool when its procedure returns.
-int16_t TIMER_DELETE(uint32_t mask, void* list = nullptr, void* timer = nullptr, int16_t arg1 = 0,
-                     int16_t arg2 = 0, int32_t arg3 = 0);
+ZEB_EXPORT int16_t TIMER_DELETE(uint32_t mask, void* list = nullptr, void* timer = nullptr,
+                                int16_t arg1 = 0, int16_t arg2 = 0, int32_t arg3 = 0);
 
 // Runs every due timer (one due in less than one tick counts as due), then
 // stores in *delay the ticks until the earliest remaining one, or -1 when the
@@ -86,10 +87,10 @@ int16_t TIMER_DELETE(uint32_t mask, void* list = nullptr, void* timer = nullptr,
 // list, its own included. Returns 0; 312 when a due timer has an invalid type
 // (after its procedure ran; it stays first); 2 when called from inside a
 // timer procedure of the same list; or an error of giving an entry back.
-int16_t TIMER_DELAY(void* list, int32_t* delay);
+ZEB_EXPORT int16_t TIMER_DELAY(void* list, int32_t* delay);
 
 // Internal steps: sorted insertion of an entry (ties after the entries of
 // equal expiry), and unlinking an entry (its own links are left as they
 // were). Both always succeed.
-int16_t TIMER_INSERT_(void* list, void* entry);
-int16_t TIMER_REMOVE_(void* entry);
+ZEB_EXPORT int16_t TIMER_INSERT_(void* list, void* entry);
+ZEB_EXPORT int16_t TIMER_REMOVE_(void* entry);

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <zeb/platform/export.h>
 #include <zeb/platform/types.h>
 
 // One reading of a processor's time counters.
@@ -54,22 +55,22 @@ static_assert(offsetof(CpuRecord, previous) == 16);
 // count receives the highest up processor number plus 1. Errors: 318 for a
 // short buffer (nothing written), 201 for an unreachable node (count is 0),
 // 29 for a missing table or count.
-int16_t CPU_INIT(CpuTable* table, int16_t length, int16_t system, int16_t* count);
+ZEB_EXPORT int16_t CPU_INIT(CpuTable* table, int16_t length, int16_t system, int16_t* count);
 
 // Takes a new reading of every processor that was up at CPU_INIT. 0, or 29
 // without a table.
-int16_t CPU_SAMPLE(CpuTable* table);
+ZEB_EXPORT int16_t CPU_SAMPLE(CpuTable* table);
 
 // Restarts the smoothed averages of all 16 records. 0, or 29 without a table.
-int16_t CPU_RESET(CpuTable* table);
+ZEB_EXPORT int16_t CPU_RESET(CpuTable* table);
 
 // For processor cpu: its type, the second and the first busy time of the last
 // interval as percentages of that interval, and the smoothed busy percentage.
 // An output given as nullptr is not asked for. Errors: 22 for a processor
 // outside 0 to 15 or not up at CPU_INIT, 201 without two valid samples, 29
 // without a table. Nothing is written on an error.
-int16_t CPU_INFO(const CpuTable* table, int16_t cpu, int16_t* type, int16_t* share_2,
-                 int16_t* share_1, int16_t* busy);
+ZEB_EXPORT int16_t CPU_INFO(const CpuTable* table, int16_t cpu, int16_t* type, int16_t* share_2,
+                            int16_t* share_1, int16_t* busy);
 
 // Chooses the candidate processor with the most idle time; cpu receives it.
 // Parameter mask: bit 31 table, 30 cpu_mask, 29 cpu, 28 weight, 27 use_type.
@@ -79,18 +80,19 @@ int16_t CPU_INFO(const CpuTable* table, int16_t cpu, int16_t* type, int16_t* sha
 // by the processor type's factor. Errors: 29 without table or cpu or with a
 // mask bit below 27 set, 22 for a weight outside 0 to 10, 201 when no
 // candidate shows idle time. cpu is written only on success.
-int16_t CPU_LEASTBUSY(uint32_t mask, const CpuTable* table = nullptr, uint16_t cpu_mask = 0xFFFF,
-                      int16_t* cpu = nullptr, int16_t weight = 0, int16_t use_type = 0);
+ZEB_EXPORT int16_t CPU_LEASTBUSY(uint32_t mask, const CpuTable* table = nullptr,
+                                 uint16_t cpu_mask = 0xFFFF, int16_t* cpu = nullptr,
+                                 int16_t weight = 0, int16_t use_type = 0);
 
 // Chooses the candidate processor with the most busy time (first plus second)
 // in the last interval; cpu receives it. Errors: 201 when no processor
 // qualifies, 29 without table or cpu. cpu is written only on success.
-int16_t CPU_MOSTBUSY(const CpuTable* table, uint16_t cpu_mask, int16_t* cpu);
+ZEB_EXPORT int16_t CPU_MOSTBUSY(const CpuTable* table, uint16_t cpu_mask, int16_t* cpu);
 
 namespace zeb {
 // The smallest table length CPU_INIT accepts, in bytes.
 constexpr int16_t kCpuTableLength = sizeof(CpuTable);
 
 // The factor of a processor type for CPU_LEASTBUSY; 1 outside 0 to 7.
-int16_t cpu_type_factor(int16_t type);
+ZEB_EXPORT int16_t cpu_type_factor(int16_t type);
 }  // namespace zeb

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <zeb/env/env.h>
+#include <zeb/platform/export.h>
 
 #include <cstdint>
 
@@ -36,24 +37,24 @@ constexpr int32_t kLibraryPoolOffset = 24;
 // The process's fixed segment base, where the library context lives; null
 // when the process could not reserve one. ZEB_STARTUP compares the base that
 // UTIL_ALLOCATESEGMENT reports with this.
-char* library_base();
+ZEB_EXPORT char* library_base();
 
 // The library context at the fixed base, or null when no segment is in use
 // at the base (before start-up).
-LibraryContext* library_context();
+ZEB_EXPORT LibraryContext* library_context();
 
 // Conversions between addresses inside the segment and the 32-bit offsets
 // that the context stores. to_segment_offset(nullptr) is 0 and
 // from_segment_offset(0) is null.
-uint32_t to_segment_offset(const void* address);
-void* from_segment_offset(uint32_t offset);
+ZEB_EXPORT uint32_t to_segment_offset(const void* address);
+ZEB_EXPORT void* from_segment_offset(uint32_t offset);
 
 // The addresses the context holds, or null when not set (or no context).
-void* library_pool();
-void* library_env();
-void* library_timers();
-void* library_term();
+ZEB_EXPORT void* library_pool();
+ZEB_EXPORT void* library_env();
+ZEB_EXPORT void* library_timers();
+ZEB_EXPORT void* library_term();
 // The start-up flags, 0 when there is no context.
-uint16_t library_flags();
+ZEB_EXPORT uint16_t library_flags();
 
 }  // namespace zeb

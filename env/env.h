@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <zeb/platform/export.h>
 #include <zeb/platform/types.h>
 
 // The environment record. Filled with blanks by ENV_STARTUP before any field
@@ -127,27 +128,28 @@ using EnvCallback = int16_t (*)(void* user_data, const void* message, int16_t le
 // record, runs the intake with flag 0x0001, opens the IN (0x0002), OUT
 // (0x0004) and home-terminal (0x0008) files, resolves lconf into lconf_name.
 // Returns 0 or the error of the step that failed.
-int16_t ENV_STARTUP(uint32_t mask, EnvRecord** env = nullptr, void* pool = nullptr,
-                    uint16_t flags = 0, const char* lconf = nullptr);
+ZEB_EXPORT int16_t ENV_STARTUP(uint32_t mask, EnvRecord** env = nullptr, void* pool = nullptr,
+                               uint16_t flags = 0, const char* lconf = nullptr);
 
 // Parameters: 1 env, 2 code. Writes the closing lines (flag 0x0080), closes
 // the IN, OUT and home-terminal files and stops the process; a missing env or
 // a non-zero code ends it abnormally. Does not return.
-[[noreturn]] void ENV_SHUTDOWN(uint32_t mask, EnvRecord* env = nullptr, int16_t code = 0);
+[[noreturn]] ZEB_EXPORT void ENV_SHUTDOWN(uint32_t mask, EnvRecord* env = nullptr,
+                                          int16_t code = 0);
 
 // Reads the start-up conversation from $RECEIVE and hands the start-up,
 // ASSIGN and PARAM messages to the call-backs (parameters 1-3, each
 // optional), passing user_data (parameter 4) to each. Returns 0 when the
 // parent closed the process, else the first file-system error (40: nothing
 // arrived in time).
-int16_t ENV_INITIALIZER_(uint32_t mask, EnvCallback startup_proc = nullptr,
-                         EnvCallback assign_proc = nullptr, EnvCallback param_proc = nullptr,
-                         void* user_data = nullptr);
+ZEB_EXPORT int16_t ENV_INITIALIZER_(uint32_t mask, EnvCallback startup_proc = nullptr,
+                                    EnvCallback assign_proc = nullptr,
+                                    EnvCallback param_proc = nullptr, void* user_data = nullptr);
 
 // Call-back for the start-up message: user_data is the EnvRecord. Stores the
 // message in startup_msg with a NUL after it, its length in startup_len and
 // the default volume and subvolume in default_names. Returns 0.
-int16_t ENV_STARTUPPROC_(void* env, const void* message, int16_t length);
+ZEB_EXPORT int16_t ENV_STARTUPPROC_(void* env, const void* message, int16_t length);
 
 // ---------------------------------------------------------------------------
 // The ASSIGN and PARAM store.
@@ -156,18 +158,18 @@ int16_t ENV_STARTUPPROC_(void* env, const void* message, int16_t length);
 // blank physical volume (and, when a file is named, a blank subvolume) taken
 // from the start-up message's defaults. Returns 0, 308 for a message shorter
 // than 94 bytes, or the pool's error.
-int16_t ENV_ASSIGNPROC_(void* env, const void* message, int16_t length);
+ZEB_EXPORT int16_t ENV_ASSIGNPROC_(void* env, const void* message, int16_t length);
 
 // Call-back for a PARAM message: adds each of its parameters with
 // ENV_ADDPARAM. A message whose parameters run past length is refused whole
 // with 308. Returns 0 or the first error.
-int16_t ENV_PARAMPROC_(void* env, const void* message, int16_t length);
+ZEB_EXPORT int16_t ENV_PARAMPROC_(void* env, const void* message, int16_t length);
 
 // Adds a parameter (name and value upshifted), replacing every parameter of
 // the same name. Returns 0, 22 for a length outside 0-255, 29 for a missing
 // address with a non-zero length, or the pool's error.
-int16_t ENV_ADDPARAM(EnvRecord* env, const char* name, int16_t name_length, const char* value,
-                     int16_t value_length);
+ZEB_EXPORT int16_t ENV_ADDPARAM(EnvRecord* env, const char* name, int16_t name_length,
+                                const char* value, int16_t value_length);
 
 // ---------------------------------------------------------------------------
 // Inquiry and logical names.
@@ -178,8 +180,9 @@ int16_t ENV_ADDPARAM(EnvRecord* env, const char* name, int16_t name_length, cons
 // result copied when a buffer is given. Returns 0, 29, 22 (item out of
 // range), 309 (the flag the item needs is not set), 11 (no such ASSIGN or
 // PARAM), 315, 316, or the error of ENV_FNAME.
-int16_t ENV_INQUIRE(uint32_t mask, const EnvRecord* env = nullptr, int16_t item = 0,
-                    const char* key = nullptr, void* buffer = nullptr, int16_t* length = nullptr);
+ZEB_EXPORT int16_t ENV_INQUIRE(uint32_t mask, const EnvRecord* env = nullptr, int16_t item = 0,
+                               const char* key = nullptr, void* buffer = nullptr,
+                               int16_t* length = nullptr);
 
 // Resolves a file name: parameters 1 env and 2 name (required, 29), 3
 // internal (24 bytes), 4 external (no terminator), 5 length of the external
@@ -189,20 +192,21 @@ int16_t ENV_INQUIRE(uint32_t mask, const EnvRecord* env = nullptr, int16_t item 
 // subvolume. Results are stored only on success. Returns 0, 29, 13 (a chain
 // longer than 16 names, or a name that cannot be expanded), or the error of
 // the look-up that failed.
-int16_t ENV_FNAME(uint32_t mask, const EnvRecord* env = nullptr, const char* name = nullptr,
-                  char* internal = nullptr, char* external = nullptr, int16_t* length = nullptr,
-                  int16_t translate = 0);
+ZEB_EXPORT int16_t ENV_FNAME(uint32_t mask, const EnvRecord* env = nullptr,
+                             const char* name = nullptr, char* internal = nullptr,
+                             char* external = nullptr, int16_t* length = nullptr,
+                             int16_t translate = 0);
 
 // The configuration file (file: its external name ended by a blank). Item 0:
 // the "P" record's value and one blank; 1: the "A" record's file name and 2:
 // its alternate name, each as 48 bytes of cleaned file-name text. Returns 0,
 // 2 for another item, or the error of the look-up.
-int16_t LCONF_INFO(const char* file, int16_t item, const char* key, char* result);
+ZEB_EXPORT int16_t LCONF_INFO(const char* file, int16_t item, const char* key, char* result);
 
 // Reads the record of type (low byte: 'P' or 'A') and entry name key (a
 // leading "=" skipped) into the 464-byte record area. Returns 0 or the
 // file-system error (11: no such record).
-int16_t LCONF_READ_(const char* file, int16_t type, const char* key, char* record);
+ZEB_EXPORT int16_t LCONF_READ_(const char* file, int16_t type, const char* key, char* record);
 
 // ---------------------------------------------------------------------------
 // Process spawning.
@@ -222,49 +226,49 @@ int16_t LCONF_READ_(const char* file, int16_t type, const char* key, char* recor
 // or PARAM (201 when the child ended). A start-up message whose parameter
 // text has no NUL within the 596 bytes a child reads is refused (22) before
 // anything is created. The child is never stopped.
-int16_t ENV_SPAWN(uint32_t mask, EnvRecord* env = nullptr, const char* program = nullptr,
-                  const char* name = nullptr, int16_t cpu = -1, int16_t priority = -1,
-                  const char* startup = nullptr, int16_t* pid = nullptr, int16_t* error = nullptr,
-                  const char* hometerm = nullptr);
+ZEB_EXPORT int16_t ENV_SPAWN(uint32_t mask, EnvRecord* env = nullptr, const char* program = nullptr,
+                             const char* name = nullptr, int16_t cpu = -1, int16_t priority = -1,
+                             const char* startup = nullptr, int16_t* pid = nullptr,
+                             int16_t* error = nullptr, const char* hometerm = nullptr);
 
 // ---------------------------------------------------------------------------
 // Name and text utilities.
 
 // Text up to the first blank or NUL, at most 47 characters, upshifted into
 // dst and blank padded to 48 bytes.
-void UTIL_CLEANUPFILENAME(const char* src, char* dst);
+ZEB_EXPORT void UTIL_CLEANUPFILENAME(const char* src, char* dst);
 
 // A counted name (length byte, then upshifted characters) from a counted
 // name (first byte below 0x20) or from text ended by a blank or NUL (at most
 // 48 characters; a leading "=" dropped). dst holds up to 49 bytes.
-void UTIL_CLEANUPPARAMNAME(const char* src, char* dst);
+ZEB_EXPORT void UTIL_CLEANUPPARAMNAME(const char* src, char* dst);
 
 // The number of bytes before the first blank; without a blank, before the
 // first NUL, and at most 48.
-int16_t UTIL_NAMELEN(const char* name);
+ZEB_EXPORT int16_t UTIL_NAMELEN(const char* name);
 
 // The 24-byte internal name as external text followed by one NUL; returns the
 // text's length.
-int16_t UTIL_FNAMECOLLAPSE(const char* internal, char* external);
+ZEB_EXPORT int16_t UTIL_FNAMECOLLAPSE(const char* internal, char* external);
 
 // 0 when the two open file numbers designate the same file, 313 when not, or
 // the file-system error of asking.
-int16_t UTIL_SAMEFILE(int16_t fnum1, int16_t fnum2);
+ZEB_EXPORT int16_t UTIL_SAMEFILE(int16_t fnum1, int16_t fnum2);
 
 // dst[i] = src[i] with a-z made A-Z, for i below len (nothing when len <= 0).
 // src and dst may be the same area.
-void UTIL_UPSHIFT(const void* src, void* dst, int16_t len);
+ZEB_EXPORT void UTIL_UPSHIFT(const void* src, void* dst, int16_t len);
 
 // Sets len bytes at dst to the low byte of ch (nothing when len <= 0).
-void UTIL_FILL(void* dst, int16_t len, int16_t ch);
+ZEB_EXPORT void UTIL_FILL(void* dst, int16_t len, int16_t ch);
 
 // The decimal number in the len bytes of text, signed 32-bit. Returns 0, or
 // 315 when the text is not a number in full or longer than 63 characters.
-int16_t UTIL_DOUBLE(const char* text, int16_t len, int32_t* result);
+ZEB_EXPORT int16_t UTIL_DOUBLE(const char* text, int16_t len, int32_t* result);
 
 // Four dotted decimal fields of 0 to 255 in the len bytes of text into four
 // bytes. Returns 0 or 316; bytes before the failing field stay stored.
-int16_t UTIL_IPADDR(const char* text, int16_t len, uint8_t* result);
+ZEB_EXPORT int16_t UTIL_IPADDR(const char* text, int16_t len, uint8_t* result);
 
 // The local civil time now as a Julian timestamp in microseconds.
-int64_t UTIL_CIVILTIME();
+ZEB_EXPORT int64_t UTIL_CIVILTIME();

@@ -19,6 +19,7 @@
 
 #include <cstdint>
 
+#include <zeb/platform/export.h>
 #include <zeb/platform/types.h>
 
 // Expands format into buffer and returns the number of bytes stored (0 to
@@ -29,12 +30,14 @@
 // as 0. A directive that needs an argument the mask does not mark as passed
 // (or that is null) takes 0, or an empty text for directives that show text
 // at an address; it never reads the slot.
-int16_t UTIL_FORMAT(uint32_t mask, const char* format, char* buffer, int16_t limit,
-                    const void* a1 = nullptr, const void* a2 = nullptr, const void* a3 = nullptr,
-                    const void* a4 = nullptr, const void* a5 = nullptr, const void* a6 = nullptr,
-                    const void* a7 = nullptr, const void* a8 = nullptr, const void* a9 = nullptr,
-                    const void* a10 = nullptr, const void* a11 = nullptr, const void* a12 = nullptr,
-                    const void* a13 = nullptr, const void* a14 = nullptr);
+ZEB_EXPORT int16_t UTIL_FORMAT(uint32_t mask, const char* format, char* buffer, int16_t limit,
+                               const void* a1 = nullptr, const void* a2 = nullptr,
+                               const void* a3 = nullptr, const void* a4 = nullptr,
+                               const void* a5 = nullptr, const void* a6 = nullptr,
+                               const void* a7 = nullptr, const void* a8 = nullptr,
+                               const void* a9 = nullptr, const void* a10 = nullptr,
+                               const void* a11 = nullptr, const void* a12 = nullptr,
+                               const void* a13 = nullptr, const void* a14 = nullptr);
 
 namespace zeb::format {
 
@@ -47,9 +50,9 @@ struct TableEntry {
 };
 
 // The entries of a table in ascending code order, and their number.
-const TableEntry* table_entries(Table table, int* count);
+ZEB_EXPORT const TableEntry* table_entries(Table table, int* count);
 
 // The text of code in table, or null when the table has no entry for it.
-const char* table_text(Table table, int code);
+ZEB_EXPORT const char* table_text(Table table, int code);
 
 }  // namespace zeb::format

@@ -27,6 +27,7 @@
 
 #include <cstdint>
 
+#include <zeb/platform/export.h>
 #include <zeb/platform/types.h>
 #include <type_traits>
 
@@ -41,7 +42,7 @@ constexpr int kSegmentCountOffset = 32;
 
 // Writes an empty header (34 bytes) into message, stamped with the current
 // Greenwich Julian timestamp. Always 0.
-int16_t MSG_INIT(void* message);
+ZEB_EXPORT int16_t MSG_INIT(void* message);
 
 // Appends a copy of segment, whose first (big-endian) word gives its length,
 // to message, whose buffer holds capacity bytes. Returns 0; 22 when the
@@ -49,7 +50,7 @@ int16_t MSG_INIT(void* message);
 // not fit in the buffer behind the message, when it would make the total
 // length exceed 32767 or the segment count exceed 32767; 308 when the header
 // is not a message (total length below 34). Nothing changes on failure.
-int16_t MSG_ADDSEGMENT(void* message, const void* segment, int32_t capacity);
+ZEB_EXPORT int16_t MSG_ADDSEGMENT(void* message, const void* segment, int32_t capacity);
 
 // Finds the occurrence-th segment (counted from 1, default 1) of message, of
 // the given type when type is present, else of any type. Parameter mask: bit
@@ -58,8 +59,9 @@ int16_t MSG_ADDSEGMENT(void* message, const void* segment, int32_t capacity);
 // found. Returns 0; 29 without the message; 2 for mask bits beyond type;
 // 11 when a sound message has no such segment, or occurrence is below 1;
 // 308 when the chain does not add up before the segment is found.
-int16_t MSG_GETSEGMENT(uint32_t mask, void** segment = nullptr, const void* message = nullptr,
-                       int16_t occurrence = 1, int16_t type = 0);
+ZEB_EXPORT int16_t MSG_GETSEGMENT(uint32_t mask, void** segment = nullptr,
+                                  const void* message = nullptr, int16_t occurrence = 1,
+                                  int16_t type = 0);
 
 // Typed form for callers that keep segment addresses as other pointer types.
 template <typename T>
@@ -78,7 +80,7 @@ inline int16_t MSG_GETSEGMENT(uint32_t mask, T** segment, const void* message = 
 // new total length keep their values. Returns 0; 11 when the address is not
 // the start of one of the message's segments; 308 when the chain does not
 // add up up to that segment or the segment runs past the total length.
-int16_t MSG_DELETESEGMENT(void* message, const void* segment);
+ZEB_EXPORT int16_t MSG_DELETESEGMENT(void* message, const void* segment);
 
 // Checks the segment chain: 0 for a sound message, else 308.
-int16_t MSG_VERIFY(const void* message);
+ZEB_EXPORT int16_t MSG_VERIFY(const void* message);

@@ -3,19 +3,21 @@
 
 #include <cstdint>
 
+#include <zeb/platform/export.h>
+
 // Microseconds since 00:00 local civil time on 31 December 1974. A monotonic
 // clock is anchored to the wall clock once per process (once per host, for a
 // test that makes hosts of its own), so two readings never go backwards and
 // their difference is a true interval.
-int64_t PROCESSOR_CLOCK();
+ZEB_EXPORT int64_t PROCESSOR_CLOCK();
 
 // Julian timestamps in microseconds. Type 0: the current Greenwich time.
 // Other types are not kept on this host and give the current Greenwich time
 // as well.
-int64_t JULIANTIMESTAMP(int16_t type = 0);
+ZEB_EXPORT int64_t JULIANTIMESTAMP(int16_t type = 0);
 
 // Microseconds of processor time this process has used.
-int64_t MYPROCESSTIME();
+ZEB_EXPORT int64_t MYPROCESSTIME();
 
 namespace zeb {
 // The Julian timestamp of the processor clock's zero: midnight at the start
@@ -30,8 +32,8 @@ namespace zeb::platform {
 // timers, samplers and the simulated disk see exact times. Freezing starts
 // the clock at the next whole minute of the monotonic clock; releasing goes
 // back to the host's clock without ever reading earlier than before.
-void clock_freeze();
-void clock_advance(int64_t microseconds);
-void clock_release();
-bool clock_frozen();
+ZEB_EXPORT void clock_freeze();
+ZEB_EXPORT void clock_advance(int64_t microseconds);
+ZEB_EXPORT void clock_release();
+ZEB_EXPORT bool clock_frozen();
 }  // namespace zeb::platform

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <zeb/platform/export.h>
 #include <zeb/platform/types.h>
 
 // The 32-byte logical-information record of DEVICE_GETINFOBYLDEV_.
@@ -52,14 +53,13 @@ constexpr int16_t kSubtypeNoSurvey = 36;
 //  16 devname_max  its size
 //  17 devname_len  receives the name's length
 // Returns 0, or 19 when there is no (further) matching device.
-int16_t DEVICE_GETINFOBYLDEV_(uint32_t mask, int32_t ldev = 0, void* logical_info = nullptr,
-                              int16_t logical_max = 0, int16_t* logical_len = nullptr,
-                              void* primary_info = nullptr, int16_t primary_max = 0,
-                              int16_t* primary_len = nullptr, void* backup_info = nullptr,
-                              int16_t backup_max = 0, int16_t* backup_len = nullptr,
-                              int32_t timeout = -1, int16_t options = 0, int16_t match_type = 0,
-                              int16_t match_subtype = 0, char* devname = nullptr,
-                              int16_t devname_max = 0, int16_t* devname_len = nullptr);
+ZEB_EXPORT int16_t DEVICE_GETINFOBYLDEV_(
+    uint32_t mask, int32_t ldev = 0, void* logical_info = nullptr, int16_t logical_max = 0,
+    int16_t* logical_len = nullptr, void* primary_info = nullptr, int16_t primary_max = 0,
+    int16_t* primary_len = nullptr, void* backup_info = nullptr, int16_t backup_max = 0,
+    int16_t* backup_len = nullptr, int32_t timeout = -1, int16_t options = 0,
+    int16_t match_type = 0, int16_t match_subtype = 0, char* devname = nullptr,
+    int16_t devname_max = 0, int16_t* devname_len = nullptr);
 
 // Creates a disk file. Parameters: 1 name buffer (in: the name; out: the
 // created file's full name), 2 its maximum length, 3 name length (in and out),
@@ -68,11 +68,11 @@ int16_t DEVICE_GETINFOBYLDEV_(uint32_t mask, int32_t ldev = 0, void* logical_inf
 // length, 11 block length. Given only a volume name it creates a temporary
 // file on that volume, discarded when its last open is closed (or when the
 // process ends, however it ends), and returns its name.
-int16_t FILE_CREATE_(uint32_t mask, char* filename = nullptr, int16_t maxlen = 0,
-                     int16_t* filenamelen = nullptr, int16_t filecode = 0,
-                     int32_t primary_extent = 0, int32_t secondary_extent = 0,
-                     int16_t maxextents = 0, int16_t filetype = 0, int16_t options = 0,
-                     int16_t recordlen = 0, int16_t blocklen = 0);
+ZEB_EXPORT int16_t FILE_CREATE_(uint32_t mask, char* filename = nullptr, int16_t maxlen = 0,
+                                int16_t* filenamelen = nullptr, int16_t filecode = 0,
+                                int32_t primary_extent = 0, int32_t secondary_extent = 0,
+                                int16_t maxextents = 0, int16_t filetype = 0, int16_t options = 0,
+                                int16_t recordlen = 0, int16_t blocklen = 0);
 
 // Creates a file from a 24-byte internal name (parameter 1), with primary
 // extent (2), file code (3), secondary extent (4), file type (5), record
@@ -81,40 +81,42 @@ int16_t FILE_CREATE_(uint32_t mask, char* filename = nullptr, int16_t maxlen = 0
 // * (maxextents - 1)) pages of 2048 bytes, at least one primary extent. A name holding only a
 // volume makes a temporary file, whose internal name is written back into the 24 bytes. On failure
 // the error is also kept as the last error of file number -1.
-int16_t CREATE(uint32_t mask, char* internal_name = nullptr, int32_t primary_extent = 0,
-               int16_t filecode = 0, int32_t secondary_extent = 0, int16_t filetype = 0,
-               int16_t recordlen = 0, int16_t blocklen = 0, const void* keyseqinfo = nullptr,
-               const void* altkeyinfo = nullptr, const void* partitioninfo = nullptr,
-               int16_t maxextents = 0, int16_t buffersize = 0, int16_t possible_extents = 0);
+ZEB_EXPORT int16_t CREATE(uint32_t mask, char* internal_name = nullptr, int32_t primary_extent = 0,
+                          int16_t filecode = 0, int32_t secondary_extent = 0, int16_t filetype = 0,
+                          int16_t recordlen = 0, int16_t blocklen = 0,
+                          const void* keyseqinfo = nullptr, const void* altkeyinfo = nullptr,
+                          const void* partitioninfo = nullptr, int16_t maxextents = 0,
+                          int16_t buffersize = 0, int16_t possible_extents = 0);
 
 // Opens a file by name: 1 name, 2 length, 3 receives the file number,
 // 4 access (0 read-write, 1 read, 2 write), 5 exclusion, 6 nowait depth,
 // 7 sync or receive depth, 8 options. Disk files are opened for waited,
 // durable transfers: a write returns when its data is on stable storage.
 // Only terminal files take a nowait depth (1 at most; platform/terminal.h).
-int16_t FILE_OPEN_(uint32_t mask, const char* filename = nullptr, int16_t length = 0,
-                   int16_t* filenum = nullptr, int16_t access = 0, int16_t exclusion = 0,
-                   int16_t nowait_depth = 0, int16_t sync_or_receive_depth = 0,
-                   int16_t options = 0);
+ZEB_EXPORT int16_t FILE_OPEN_(uint32_t mask, const char* filename = nullptr, int16_t length = 0,
+                              int16_t* filenum = nullptr, int16_t access = 0, int16_t exclusion = 0,
+                              int16_t nowait_depth = 0, int16_t sync_or_receive_depth = 0,
+                              int16_t options = 0);
 
 // Closes a file number: 1 the file number, 2 tape disposition (ignored).
-int16_t FILE_CLOSE_(uint32_t mask, int16_t filenum = 0, int16_t tape_disposition = 0);
+ZEB_EXPORT int16_t FILE_CLOSE_(uint32_t mask, int16_t filenum = 0, int16_t tape_disposition = 0);
 
 // Sets the byte address of the next transfer. Returns 0 or the error, which
 // also becomes the file's last error.
-int16_t POSITION(int16_t filenum, int32_t record_address);
+ZEB_EXPORT int16_t POSITION(int16_t filenum, int32_t record_address);
 
 // Waited write of write_count bytes (0 allowed) at the current position,
 // which then advances: 1 file number, 2 buffer, 3 count, 4 receives the count
 // written, 5 tag (ignored). Returns 0 or the error (also the last error).
-int16_t WRITEX(uint32_t mask, int16_t filenum = 0, const void* buffer = nullptr,
-               int16_t write_count = 0, int16_t* count_written = nullptr, int32_t tag = 0);
+ZEB_EXPORT int16_t WRITEX(uint32_t mask, int16_t filenum = 0, const void* buffer = nullptr,
+                          int16_t write_count = 0, int16_t* count_written = nullptr,
+                          int32_t tag = 0);
 
 // Waited read of up to read_count bytes at the current position: 1 file
 // number, 2 buffer, 3 count, 4 receives the count read, 5 tag (ignored).
 // At the end of the file it returns 1 (end-of-file).
-int16_t READX(uint32_t mask, int16_t filenum = 0, void* buffer = nullptr, int16_t read_count = 0,
-              int16_t* count_read = nullptr, int32_t tag = 0);
+ZEB_EXPORT int16_t READX(uint32_t mask, int16_t filenum = 0, void* buffer = nullptr,
+                         int16_t read_count = 0, int16_t* count_read = nullptr, int32_t tag = 0);
 
 // Writes write_count bytes of buffer to an open process or terminal and
 // reads the reply into the same buffer: 1 file number, 2 buffer, 3 count
@@ -125,17 +127,18 @@ int16_t READX(uint32_t mask, int16_t filenum = 0, void* buffer = nullptr, int16_
 // given, a read count of 0 makes it a plain write, and on a nowait
 // terminal the operation is only started: the buffer must stay valid until
 // AWAITIOX completes it (count read is then given by AWAITIOX).
-int16_t WRITEREADX(uint32_t mask, int16_t filenum = 0, void* buffer = nullptr,
-                   int16_t write_count = 0, int16_t read_count = 0, int16_t* count_read = nullptr,
-                   int32_t tag = 0);
+ZEB_EXPORT int16_t WRITEREADX(uint32_t mask, int16_t filenum = 0, void* buffer = nullptr,
+                              int16_t write_count = 0, int16_t read_count = 0,
+                              int16_t* count_read = nullptr, int32_t tag = 0);
 
 // Information about an open file: 1 file number, 2 receives its last error,
 // 3 buffer for its external name, 4 the buffer's size, 5 receives the name's
 // length, 6 receives the device type information (five words: device type,
 // subtype, then three words of 0), 7 flags (ignored).
-int16_t FILE_GETINFO_(uint32_t mask, int16_t filenum = 0, int16_t* lasterror = nullptr,
-                      char* filename = nullptr, int16_t maxlen = 0, int16_t* length = nullptr,
-                      int16_t* typeinfo = nullptr, int16_t flags = 0);
+ZEB_EXPORT int16_t FILE_GETINFO_(uint32_t mask, int16_t filenum = 0, int16_t* lasterror = nullptr,
+                                 char* filename = nullptr, int16_t maxlen = 0,
+                                 int16_t* length = nullptr, int16_t* typeinfo = nullptr,
+                                 int16_t flags = 0);
 
 // Information about a file by number or by name. Parameters: 1 file number
 // (-1: the last open or creation that failed), 2 receives the last error (by
@@ -151,15 +154,16 @@ int16_t FILE_GETINFO_(uint32_t mask, int16_t filenum = 0, int16_t* lasterror = n
 // kept on this host (left untouched). Returns 0 when the call could be
 // answered, 16 for a file number that is not open, or the error of the
 // look-up by name.
-int16_t FILEINFO(uint32_t mask, int16_t filenum = 0, int16_t* error = nullptr,
-                 char* filename = nullptr, int16_t* ldevnum = nullptr, int16_t* devtype = nullptr,
-                 int16_t* primary_extent = nullptr, void* p7 = nullptr, void* p8 = nullptr,
-                 void* p9 = nullptr, int16_t* filecode = nullptr,
-                 int16_t* secondary_extent = nullptr, void* p12 = nullptr, void* p13 = nullptr,
-                 void* p14 = nullptr, void* p15 = nullptr, int16_t* security = nullptr,
-                 void* p17 = nullptr, int32_t* capacity = nullptr, void* p19 = nullptr,
-                 void* p20 = nullptr, int16_t* filetype = nullptr, int16_t* maxextents = nullptr,
-                 int16_t* buffersize = nullptr, int16_t* possible_extents = nullptr);
+ZEB_EXPORT int16_t FILEINFO(uint32_t mask, int16_t filenum = 0, int16_t* error = nullptr,
+                            char* filename = nullptr, int16_t* ldevnum = nullptr,
+                            int16_t* devtype = nullptr, int16_t* primary_extent = nullptr,
+                            void* p7 = nullptr, void* p8 = nullptr, void* p9 = nullptr,
+                            int16_t* filecode = nullptr, int16_t* secondary_extent = nullptr,
+                            void* p12 = nullptr, void* p13 = nullptr, void* p14 = nullptr,
+                            void* p15 = nullptr, int16_t* security = nullptr, void* p17 = nullptr,
+                            int32_t* capacity = nullptr, void* p19 = nullptr, void* p20 = nullptr,
+                            int16_t* filetype = nullptr, int16_t* maxextents = nullptr,
+                            int16_t* buffersize = nullptr, int16_t* possible_extents = nullptr);
 
 // Key and partition descriptions of FILERECINFO and CREATE. This host keeps
 // no key-sequenced or partitioned disk files of its own making: they are
@@ -174,16 +178,17 @@ struct FileKeyInfo {
 // length, 12-14 the key-sequenced, alternate-key and partition descriptions.
 // Returns 0, 16 for a file number that is not open, or the error of the
 // look-up by name.
-int16_t FILERECINFO(uint32_t mask, int16_t filenum = -1, void* p2 = nullptr, void* p3 = nullptr,
-                    void* p4 = nullptr, void* p5 = nullptr, void* p6 = nullptr, void* p7 = nullptr,
-                    void* p8 = nullptr, int16_t* filetype = nullptr, int16_t* recordlen = nullptr,
-                    int16_t* blocklen = nullptr, FileKeyInfo* keyinfo = nullptr,
-                    FileKeyInfo* altkeys = nullptr, FileKeyInfo* partitions = nullptr,
-                    const char* filename = nullptr);
+ZEB_EXPORT int16_t FILERECINFO(uint32_t mask, int16_t filenum = -1, void* p2 = nullptr,
+                               void* p3 = nullptr, void* p4 = nullptr, void* p5 = nullptr,
+                               void* p6 = nullptr, void* p7 = nullptr, void* p8 = nullptr,
+                               int16_t* filetype = nullptr, int16_t* recordlen = nullptr,
+                               int16_t* blocklen = nullptr, FileKeyInfo* keyinfo = nullptr,
+                               FileKeyInfo* altkeys = nullptr, FileKeyInfo* partitions = nullptr,
+                               const char* filename = nullptr);
 
 // Sets the security of a disk file named by its 24-byte internal name: on
 // this host its permission bits (0777 of the value). Returns 0 or the error.
-int16_t FILE_SETSECURITY_(const char* internal_name, int16_t security);
+ZEB_EXPORT int16_t FILE_SETSECURITY_(const char* internal_name, int16_t security);
 
 // Converts a 24-byte internal name to external text; returns its length.
 // The external text is at most 26 bytes; the buffer must hold that many.
@@ -192,18 +197,19 @@ int16_t FILE_SETSECURITY_(const char* internal_name, int16_t security);
 namespace zeb {
 inline constexpr size_t kCollapsedNameMax = 26;
 }
-int16_t FNAMECOLLAPSE(const char* internal_name, char* external_name);
+ZEB_EXPORT int16_t FNAMECOLLAPSE(const char* internal_name, char* external_name);
 
 // Converts external text (length bytes) to the 24-byte internal form,
 // filling blank parts from the 16-byte default volume and subvolume
 // (blank-padded) when given. Returns the number of characters used, 0 when
 // the text is not a valid file name.
-int16_t FNAMEEXPAND(const char* external_name, int16_t length, char* internal_name,
-                    const char* defaults = nullptr);
+ZEB_EXPORT int16_t FNAMEEXPAND(const char* external_name, int16_t length, char* internal_name,
+                               const char* defaults = nullptr);
 
 // Gives one part of an external file name: 1 name, 2 its length, 3 buffer,
 // 4 buffer size, 5 receives the part's length, 6 level (0 volume, 1
 // subvolume, 2 file).
-int16_t FILENAME_DECOMPOSE_(uint32_t mask, const char* filename = nullptr, int16_t length = 0,
-                            char* piece = nullptr, int16_t maxlen = 0, int16_t* piecelen = nullptr,
-                            int16_t level = 0);
+ZEB_EXPORT int16_t FILENAME_DECOMPOSE_(uint32_t mask, const char* filename = nullptr,
+                                       int16_t length = 0, char* piece = nullptr,
+                                       int16_t maxlen = 0, int16_t* piecelen = nullptr,
+                                       int16_t level = 0);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include <zeb/platform/export.h>
 #include <zeb/platform/types.h>
 
 namespace zeb {
@@ -26,9 +27,9 @@ constexpr int16_t kPositionExact = 2;
 // exact positioning gives the record or 11, and 1 (end of file) after it.
 // Returns 0, 29, 16 for a file number not open, 2 for a file that is not
 // key-sequenced or an unknown key specifier or mode, 22 for a bad length.
-int16_t KEYPOSITIONX(uint32_t mask, int16_t filenum = 0, const void* key_value = nullptr,
-                     int16_t key_specifier = 0, int16_t length_word = 0,
-                     int16_t positioning_mode = 0);
+ZEB_EXPORT int16_t KEYPOSITIONX(uint32_t mask, int16_t filenum = 0, const void* key_value = nullptr,
+                                int16_t key_specifier = 0, int16_t length_word = 0,
+                                int16_t positioning_mode = 0);
 
 namespace zeb::platform {
 
@@ -38,13 +39,13 @@ namespace zeb::platform {
 // complete, so readers see the old file or the new one, never a mixture. On
 // an error path is untouched, *problem says what went wrong, and the
 // file-system error is returned (10 for two records of one key).
-int16_t keyfile_write(const std::string& path, int key_length,
-                      const std::vector<std::string>& records, std::string* problem);
+ZEB_EXPORT int16_t keyfile_write(const std::string& path, int key_length,
+                                 const std::vector<std::string>& records, std::string* problem);
 
 // Reads every record of the key-sequenced file at host path, in key order.
 // Returns 0 or the file-system error (2 when the file is not key-sequenced),
 // with *problem saying what went wrong.
-int16_t keyfile_read_all(const std::string& path, std::vector<std::string>* records,
-                         std::string* problem);
+ZEB_EXPORT int16_t keyfile_read_all(const std::string& path, std::vector<std::string>* records,
+                                    std::string* problem);
 
 }  // namespace zeb::platform

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 
+#include <zeb/platform/export.h>
 #include <zeb/platform/types.h>
 
 namespace zeb {
@@ -53,10 +54,10 @@ constexpr int16_t kOwnPriority = 150;
 // The child inherits one end of a new private channel ($RECEIVE) whose other
 // end this process keeps: OPEN of the child's process identifier speaks
 // over it. Returns the error word (also stored through parameter 6).
-int16_t NEWPROCESS(uint32_t mask, const char* program = nullptr, int16_t priority = -1,
-                   int16_t memory_pages = 0, int16_t processor = -1, int16_t* process_id = nullptr,
-                   int16_t* error = nullptr, const char* name = nullptr,
-                   const char* hometerm = nullptr);
+ZEB_EXPORT int16_t NEWPROCESS(uint32_t mask, const char* program = nullptr, int16_t priority = -1,
+                              int16_t memory_pages = 0, int16_t processor = -1,
+                              int16_t* process_id = nullptr, int16_t* error = nullptr,
+                              const char* name = nullptr, const char* hometerm = nullptr);
 
 // Opens a file by its 24-byte internal name: 1 name, 2 receives the file
 // number, 3 flags and 4 sync depth (ignored). A process is named by the
@@ -68,25 +69,25 @@ int16_t NEWPROCESS(uint32_t mask, const char* program = nullptr, int16_t priorit
 // device or stream as FILE_OPEN_ opens it. Returns 0 or the error, which is
 // also the last error of file number -1: 14 when no such process can be
 // reached, the error it answered "open" with, 201 when it ended.
-int16_t OPEN(uint32_t mask, const char* name = nullptr, int16_t* filenum = nullptr,
-             int16_t flags = 0, int16_t sync_depth = 0);
+ZEB_EXPORT int16_t OPEN(uint32_t mask, const char* name = nullptr, int16_t* filenum = nullptr,
+                        int16_t flags = 0, int16_t sync_depth = 0);
 
 // The 4-word process identifier of this process's creator: the process that
 // started it (for a program started by a library parent, that parent; for a
 // program started from a shell, the shell). Eight zero bytes when the creator
 // is not known (it had already ended, or the process was started by the
 // host's init). Fixed at its first use.
-void MOM(int16_t* process_id);
+ZEB_EXPORT void MOM(int16_t* process_id);
 
 // The 24-byte internal name of this process's home terminal ($ZHOME).
-void MYTERM(char* name);
+ZEB_EXPORT void MYTERM(char* name);
 
 // Looks a named process up. ppd is 9 words; words 0-2 hold the name ("$"
 // and up to five characters, blank padded). On success word 3 receives its
 // cpu-and-pin word, word 4 the backup's (0: none on this host) and words 5-8
 // the process identifier of its creator (zero when not known). Returns 0, or
 // 14 when no living process of this user carries the name.
-int16_t LOOKUPPROCESSNAME(int16_t* ppd);
+ZEB_EXPORT int16_t LOOKUPPROCESSNAME(int16_t* ppd);
 
 // The parts of a process handle (layout in platform/README.md). Parameters
 // after the mask: 1 handle (required), 2 receives the processor, 3 the pin,
@@ -95,29 +96,28 @@ int16_t LOOKUPPROCESSNAME(int16_t* ppd);
 // unnamed process), 11 the sequence number (the process's start time).
 // Returns 0, 29 without a handle, 22 for a handle that names no process of
 // this host or a buffer too small.
-int16_t PROCESSHANDLE_DECOMPOSE_(uint32_t mask, const int16_t* handle = nullptr,
-                                 int16_t* cpu = nullptr, int16_t* pin = nullptr,
-                                 int32_t* node = nullptr, char* nodename = nullptr,
-                                 int16_t nodename_max = 0, int16_t* nodename_len = nullptr,
-                                 char* procname = nullptr, int16_t procname_max = 0,
-                                 int16_t* procname_len = nullptr, int64_t* sequence = nullptr);
+ZEB_EXPORT int16_t PROCESSHANDLE_DECOMPOSE_(
+    uint32_t mask, const int16_t* handle = nullptr, int16_t* cpu = nullptr, int16_t* pin = nullptr,
+    int32_t* node = nullptr, char* nodename = nullptr, int16_t nodename_max = 0,
+    int16_t* nodename_len = nullptr, char* procname = nullptr, int16_t procname_max = 0,
+    int16_t* procname_len = nullptr, int64_t* sequence = nullptr);
 
 // This process's own process handle (10 words).
-void PROCESSHANDLE_GETMINE_(int16_t* handle);
+ZEB_EXPORT void PROCESSHANDLE_GETMINE_(int16_t* handle);
 
 // The interval clock: three words (most significant first) of a 48-bit count
 // of hundredths of a second on the processor clock.
-void TIMESTAMP(int16_t* interval_clock);
+ZEB_EXPORT void TIMESTAMP(int16_t* interval_clock);
 
 // The number of the node named name (length bytes, "\" and the node name).
 // The host is the only node: "\" followed by its host name (see
 // platform/README.md), in either case, has number 0. Returns 0, 18 for a
 // node that does not exist, 29 for a missing parameter.
-int16_t NODENAME_TO_NODENUMBER_(uint32_t mask, const char* name = nullptr, int16_t length = 0,
-                                int32_t* node = nullptr);
+ZEB_EXPORT int16_t NODENAME_TO_NODENUMBER_(uint32_t mask, const char* name = nullptr,
+                                           int16_t length = 0, int32_t* node = nullptr);
 
 namespace zeb::platform {
 // The host's node name: "\" and the host name's first label, upper case,
 // letters and digits only, at most seven characters after the backslash.
-std::string node_name();
+ZEB_EXPORT std::string node_name();
 }  // namespace zeb::platform

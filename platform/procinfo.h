@@ -19,14 +19,15 @@
 
 #include <cstdint>
 
+#include <zeb/platform/export.h>
 #include <zeb/platform/types.h>
 
 // This process's cpu-and-pin word (processor in the high byte).
-int16_t MYPID();
+ZEB_EXPORT int16_t MYPID();
 
 // The number of the system this process runs on. The host is the only node
 // and has system number 0.
-int16_t MYSYSTEMNUMBER();
+ZEB_EXPORT int16_t MYSYSTEMNUMBER();
 
 // Process identifier (4 words, 8 bytes) as PROCESSINFO gives it:
 //   bytes 0-5: a named process's name, "$" and up to five characters,
@@ -53,11 +54,11 @@ int16_t MYSYSTEMNUMBER();
 // the directory holding the executable, file the executable's name; each
 // part upper case, letters and digits only, cut to 8 characters (a part that
 // would be empty or not start with a letter gets a leading "Z").
-int16_t PROCESSINFO(uint32_t mask, int16_t cpupin = 0, int16_t* process_id = nullptr,
-                    int16_t* creator_id = nullptr, int16_t* process_accessor_id = nullptr,
-                    int16_t* priority = nullptr, char* program_file = nullptr,
-                    char* home_terminal = nullptr, int16_t sysnum = -1,
-                    int64_t* process_time = nullptr);
+ZEB_EXPORT int16_t PROCESSINFO(uint32_t mask, int16_t cpupin = 0, int16_t* process_id = nullptr,
+                               int16_t* creator_id = nullptr,
+                               int16_t* process_accessor_id = nullptr, int16_t* priority = nullptr,
+                               char* program_file = nullptr, char* home_terminal = nullptr,
+                               int16_t sysnum = -1, int64_t* process_time = nullptr);
 
 // Looks a user identifier up in the host's user database. buffer is 8 words;
 // word 0 holds the identifier on entry. On success the 16 bytes receive the
@@ -65,4 +66,4 @@ int16_t PROCESSINFO(uint32_t mask, int16_t cpupin = 0, int16_t* process_id = nul
 // bytes and blank-filled, exactly as the host spells them, and the result is
 // 0. Returns 11 when the host has no user with that uid (buffer untouched),
 // 29 for a null buffer.
-int16_t USERIDTOUSERNAME(int16_t* buffer);
+ZEB_EXPORT int16_t USERIDTOUSERNAME(int16_t* buffer);

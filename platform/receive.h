@@ -16,6 +16,7 @@
 
 #include <cstdint>
 
+#include <zeb/platform/export.h>
 #include <zeb/platform/types.h>
 
 // Starts a read of the next message: 1 file number ($RECEIVE), 2 buffer,
@@ -26,8 +27,9 @@
 // result is also the file's last error. Errors: 2 when a message read before
 // has not been replied to or the file is not $RECEIVE, 28 when a read is
 // already outstanding, 16 for a file number that is not open.
-int16_t READUPDATE(uint32_t mask, int16_t filenum = 0, void* buffer = nullptr,
-                   int16_t read_count = 0, int16_t* count_read = nullptr, int32_t tag = 0);
+ZEB_EXPORT int16_t READUPDATE(uint32_t mask, int16_t filenum = 0, void* buffer = nullptr,
+                              int16_t read_count = 0, int16_t* count_read = nullptr,
+                              int32_t tag = 0);
 
 // Completes the outstanding read of a queue opened with nowait depth 1:
 // 1 file number (in: the file, or -1 for any; out: the file completed),
@@ -36,16 +38,18 @@ int16_t READUPDATE(uint32_t mask, int16_t filenum = 0, void* buffer = nullptr,
 // only check). Returns 0, 6 for a system message, 40 when the time limit
 // passed (the read is then cancelled unless the limit was 0), or the error
 // of the read; the result is also the file's last error.
-int16_t AWAITIO(uint32_t mask, int16_t* filenum = nullptr, void** buffer_addr = nullptr,
-                int16_t* count_read = nullptr, int32_t* tag = nullptr, int32_t timelimit = -1);
+ZEB_EXPORT int16_t AWAITIO(uint32_t mask, int16_t* filenum = nullptr, void** buffer_addr = nullptr,
+                           int16_t* count_read = nullptr, int32_t* tag = nullptr,
+                           int32_t timelimit = -1);
 
 // Answers the last message read on $RECEIVE: 1 reply data, 2 its length (at
 // most what the sender accepts; more is cut), 3 receives the count sent,
 // 4 message tag (ignored: one message is answered at a time), 5 the error
 // number the sender receives. Returns 0; 2 when no message awaits a reply;
 // 201 when the sender is gone (the reply is lost).
-int16_t REPLY(uint32_t mask, const void* buffer = nullptr, int16_t write_count = 0,
-              int16_t* count_written = nullptr, int16_t message_tag = 0, int16_t error = 0);
+ZEB_EXPORT int16_t REPLY(uint32_t mask, const void* buffer = nullptr, int16_t write_count = 0,
+                         int16_t* count_written = nullptr, int16_t message_tag = 0,
+                         int16_t error = 0);
 
 // The receive information of the last message read: 1 receives 17 words:
 //   word 0      the kind of message: 0 system message, 3 a message that
@@ -57,8 +61,8 @@ int16_t REPLY(uint32_t mask, const void* buffer = nullptr, int16_t write_count =
 //   words 6-15  the sender's process handle
 //   word 16     open label (0)
 // 2 dialog information (0). Returns 0, or 2 when no message was read yet.
-int16_t FILE_GETRECEIVEINFO_(uint32_t mask, int16_t* receive_info = nullptr,
-                             int32_t* dialog_info = nullptr);
+ZEB_EXPORT int16_t FILE_GETRECEIVEINFO_(uint32_t mask, int16_t* receive_info = nullptr,
+                                        int32_t* dialog_info = nullptr);
 
 // A process handle is 10 words:
 //   word 0      1 (a process of this host)
@@ -82,11 +86,10 @@ int16_t FILE_GETRECEIVEINFO_(uint32_t mask, int16_t* receive_info = nullptr,
 // process. Without parameter 1, parameter 2 names the pair to look up
 // (parameter 3 bytes, blank padded or not): a living process of this user
 // with that name is found (0, its handle through parameter 5) or not (11).
-int16_t PROCESS_GETPAIRINFO_(uint32_t mask, const int16_t* processhandle = nullptr,
-                             char* pair = nullptr, int16_t pair_max = 0,
-                             int16_t* pair_len = nullptr, int16_t* primary = nullptr,
-                             int16_t* backup = nullptr, int32_t* search_index = nullptr,
-                             int16_t* ancestor = nullptr, const char* node = nullptr,
-                             int16_t node_len = 0, int16_t options = 0,
-                             char* ancestor_desc = nullptr, int16_t ancestor_desc_max = 0,
-                             int16_t* ancestor_desc_len = nullptr, int16_t* error_detail = nullptr);
+ZEB_EXPORT int16_t PROCESS_GETPAIRINFO_(
+    uint32_t mask, const int16_t* processhandle = nullptr, char* pair = nullptr,
+    int16_t pair_max = 0, int16_t* pair_len = nullptr, int16_t* primary = nullptr,
+    int16_t* backup = nullptr, int32_t* search_index = nullptr, int16_t* ancestor = nullptr,
+    const char* node = nullptr, int16_t node_len = 0, int16_t options = 0,
+    char* ancestor_desc = nullptr, int16_t ancestor_desc_max = 0,
+    int16_t* ancestor_desc_len = nullptr, int16_t* error_detail = nullptr);

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include <zeb/platform/export.h>
 #include <zeb/platform/types.h>
 
 namespace zeb {
@@ -28,31 +29,31 @@ constexpr int64_t kMaxSegmentBytes = 1LL << 30;
 // kMaxSegmentBytes included); 12 the id is already allocated; the error of
 // opening or extending the swap file (43 when the disk is full); 317 when the
 // base address range cannot be had.
-int16_t ALLOCATESEGMENT(uint32_t mask, int16_t segment_id = 0, int32_t segment_size = 0,
-                        const char* swapfile = nullptr, int16_t flags = 0);
+ZEB_EXPORT int16_t ALLOCATESEGMENT(uint32_t mask, int16_t segment_id = 0, int32_t segment_size = 0,
+                                   const char* swapfile = nullptr, int16_t flags = 0);
 
 // Puts segment segment_id in use: it is mapped at the base, replacing the
 // segment in use before (whose contents stay in its swap file). Parameter 1
 // is required. Returns the id of the segment in use before the call (-1 when
 // none); -2 when segment_id is missing or not allocated (nothing changes).
-int16_t USESEGMENT(uint32_t mask, int16_t segment_id = 0);
+ZEB_EXPORT int16_t USESEGMENT(uint32_t mask, int16_t segment_id = 0);
 
 // Gives a segment up: unmaps it and closes its swap file (a temporary swap
 // file is then discarded). Parameter 1 segment id (required), 2 flags
 // (ignored). Returns 0, 29, 2 for mask bits beyond parameter 2, or 22 when
 // the id is not allocated.
-int16_t DEALLOCATESEGMENT(uint32_t mask, int16_t segment_id = 0, int16_t flags = 0);
+ZEB_EXPORT int16_t DEALLOCATESEGMENT(uint32_t mask, int16_t segment_id = 0, int16_t flags = 0);
 
 namespace zeb::platform {
 
 // The process's fixed segment base, reserved on first use; null when no
 // address range could be reserved.
-char* segment_base();
+ZEB_EXPORT char* segment_base();
 
 // The id of the segment in use at the base, or -1 when none.
-int16_t segment_in_use();
+ZEB_EXPORT int16_t segment_in_use();
 
 // The size in bytes of the segment in use, or 0 when none.
-int32_t segment_in_use_size();
+ZEB_EXPORT int32_t segment_in_use_size();
 
 }  // namespace zeb::platform

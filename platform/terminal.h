@@ -15,6 +15,7 @@
 
 #include <cstdint>
 
+#include <zeb/platform/export.h>
 #include <zeb/platform/types.h>
 
 namespace zeb {
@@ -34,21 +35,21 @@ constexpr int16_t kSetParamTerminal = 3;     // the terminal's 8-byte parameter 
 // Returns the operation's error; 40 when the time limit passes first, which
 // leaves the operation outstanding (CANCEL ends it); 26 when nothing is
 // outstanding; 25 for a file opened without a nowait depth.
-int16_t AWAITIOX(uint32_t mask, int16_t* filenum = nullptr, void** buffer_addr = nullptr,
-                 int16_t* count_transferred = nullptr, int32_t* tag = nullptr,
-                 int32_t timelimit = -1, int16_t* segment_id = nullptr);
+ZEB_EXPORT int16_t AWAITIOX(uint32_t mask, int16_t* filenum = nullptr, void** buffer_addr = nullptr,
+                            int16_t* count_transferred = nullptr, int32_t* tag = nullptr,
+                            int32_t timelimit = -1, int16_t* segment_id = nullptr);
 
 // Cancels the outstanding operation of a nowait file. Returns 0, 26 when
 // nothing is outstanding, 25 for a waited file.
-int16_t CANCEL(int16_t filenum);
+ZEB_EXPORT int16_t CANCEL(int16_t filenum);
 
 // Sets or reads a terminal mode: 1 file number, 2 function, 3 first value,
 // 4 second value, 5 receives the two words of the setting before the call.
 // Function 8: 0 conversational (canonical) mode, 1 block (raw) mode.
 // Function 22 (read only): the line speed, in hundreds of bits per second
 // (at most 255) in the first word's high-order byte.
-int16_t SETMODE(uint32_t mask, int16_t filenum = 0, int16_t function = 0, int16_t param1 = 0,
-                int16_t param2 = 0, int16_t* last_params = nullptr);
+ZEB_EXPORT int16_t SETMODE(uint32_t mask, int16_t filenum = 0, int16_t function = 0,
+                           int16_t param1 = 0, int16_t param2 = 0, int16_t* last_params = nullptr);
 
 // Sets or reads a terminal's parameter set: 1 file number, 2 function (3),
 // 3 new parameter array, 4 its length in bytes (8; 0 or absent: no change),
@@ -56,11 +57,11 @@ int16_t SETMODE(uint32_t mask, int16_t filenum = 0, int16_t function = 0, int16_
 // size of parameter 5's buffer (at least 8 when given), 8 tag (ignored).
 // The eight bytes are four 16-bit words; platform/README.md gives their
 // meaning.
-int16_t SETPARAM(uint32_t mask, int16_t filenum = 0, int16_t function = 0,
-                 const void* param_array = nullptr, int16_t param_count = 0,
-                 void* last_param_array = nullptr, int16_t* last_param_count = nullptr,
-                 int16_t last_param_max = 0, int32_t tag = 0);
+ZEB_EXPORT int16_t SETPARAM(uint32_t mask, int16_t filenum = 0, int16_t function = 0,
+                            const void* param_array = nullptr, int16_t param_count = 0,
+                            void* last_param_array = nullptr, int16_t* last_param_count = nullptr,
+                            int16_t last_param_max = 0, int32_t tag = 0);
 
 // Suspends the process for ticks hundredths of a second (0 or less: not at
 // all).
-void DELAY(int32_t ticks);
+ZEB_EXPORT void DELAY(int32_t ticks);

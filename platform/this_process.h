@@ -4,13 +4,14 @@
 
 #include <cstdint>
 
+#include <zeb/platform/export.h>
 #include <zeb/platform/types.h>
 
 // Ends the process normally (exit status 0). Does not return.
-[[noreturn]] void STOP();
+[[noreturn]] ZEB_EXPORT void STOP();
 
 // Ends the process abnormally (exit status zeb::kAbendStatus). Does not return.
-[[noreturn]] void ABEND();
+[[noreturn]] ZEB_EXPORT void ABEND();
 
 namespace zeb {
 constexpr int kAbendStatus = 3;
@@ -26,9 +27,9 @@ using SortCompareProc = int16_t (*)(const void* a, const void* b);
 // 4 comparison procedure, 5 pointer array (not used on this host).
 // Returns 0, 29 when a required parameter is missing, 22 for a negative
 // count or a non-positive element size.
-int16_t HEAPSORTX_(uint32_t mask, void* array = nullptr, int32_t num_elements = 0,
-                   int16_t element_size = 0, SortCompareProc compare = nullptr,
-                   void* pointer_array = nullptr);
+ZEB_EXPORT int16_t HEAPSORTX_(uint32_t mask, void* array = nullptr, int32_t num_elements = 0,
+                              int16_t element_size = 0, SortCompareProc compare = nullptr,
+                              void* pointer_array = nullptr);
 
 // Information about a process; only the process itself (parameter 1 absent)
 // is known on this host. Parameters:
@@ -46,14 +47,12 @@ int16_t HEAPSORTX_(uint32_t mask, void* array = nullptr, int32_t num_elements = 
 //  21 receives the error detail
 // Returns 0, or 22 when a buffer is too small (the error detail then names
 // the parameter).
-int16_t PROCESS_GETINFO_(uint32_t mask, const int16_t* processhandle = nullptr,
-                         char* procname = nullptr, int16_t procname_max = 0,
-                         int16_t* procname_len = nullptr, int16_t* priority = nullptr,
-                         int16_t* mom_handle = nullptr, char* hometerm = nullptr,
-                         int16_t hometerm_max = 0, int16_t* hometerm_len = nullptr,
-                         int64_t* process_time = nullptr, int16_t* creator_id = nullptr,
-                         int16_t* process_id = nullptr, int16_t* gmom_handle = nullptr,
-                         int16_t* jobid = nullptr, char* program = nullptr, int16_t program_max = 0,
-                         int16_t* program_len = nullptr, char* swapfile = nullptr,
-                         int16_t swapfile_max = 0, int16_t* swapfile_len = nullptr,
-                         int16_t* error_detail = nullptr);
+ZEB_EXPORT int16_t PROCESS_GETINFO_(
+    uint32_t mask, const int16_t* processhandle = nullptr, char* procname = nullptr,
+    int16_t procname_max = 0, int16_t* procname_len = nullptr, int16_t* priority = nullptr,
+    int16_t* mom_handle = nullptr, char* hometerm = nullptr, int16_t hometerm_max = 0,
+    int16_t* hometerm_len = nullptr, int64_t* process_time = nullptr, int16_t* creator_id = nullptr,
+    int16_t* process_id = nullptr, int16_t* gmom_handle = nullptr, int16_t* jobid = nullptr,
+    char* program = nullptr, int16_t program_max = 0, int16_t* program_len = nullptr,
+    char* swapfile = nullptr, int16_t swapfile_max = 0, int16_t* swapfile_len = nullptr,
+    int16_t* error_detail = nullptr);

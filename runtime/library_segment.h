@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include <zeb/env/context.h>
+#include <zeb/platform/export.h>
 #include <zeb/platform/types.h>
 
 namespace zeb {
@@ -18,11 +19,11 @@ constexpr int16_t kMaxSegmentPages = 32000;
 // volume) for a segment of pages pages. Returns 0 usable, 1 too small, 2 not
 // a disk file or no swap volume, 11 no such file or only a volume named
 // (create it), or another error of the inquiry.
-int16_t FILE_EXISTS(char* name, int16_t pages);
+ZEB_EXPORT int16_t FILE_EXISTS(char* name, int16_t pages);
 
 // The extent size (pages) and maximum number of extents of a new swap file
 // for pages pages: ext * maxext >= pages.
-void swap_extents(int16_t pages, int32_t* ext, int16_t* maxext);
+ZEB_EXPORT void swap_extents(int16_t pages, int32_t* ext, int16_t* maxext);
 }  // namespace zeb
 
 // Allocates an extended data segment. Parameters: 1 base (receives the
@@ -35,10 +36,10 @@ void swap_extents(int16_t pages, int32_t* ext, int16_t* maxext);
 // creating it or of asking its capacity; 317 when the platform cannot give
 // the segment. The segment is as large as the swap file's capacity; the
 // caller uses its first pages * 2048 bytes.
-int16_t UTIL_ALLOCATESEGMENT(uint32_t mask, void** base = nullptr, int16_t pages = 0,
-                             int16_t segment_id = 0, const char* swapfile = nullptr);
+ZEB_EXPORT int16_t UTIL_ALLOCATESEGMENT(uint32_t mask, void** base = nullptr, int16_t pages = 0,
+                                        int16_t segment_id = 0, const char* swapfile = nullptr);
 
 // Stores the external name of the volume of the process's swap file (e.g.
 // "$TMP") in volume (maxlen bytes) and its length in *length. Returns 0, or 2
 // on any failure.
-int16_t UTIL_MYSWAPVOLUME(char* volume, int16_t maxlen, int16_t* length);
+ZEB_EXPORT int16_t UTIL_MYSWAPVOLUME(char* volume, int16_t maxlen, int16_t* length);

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <zeb/platform/export.h>
 #include <zeb/platform/types.h>
 
 // The session record, 4116 bytes.
@@ -50,42 +51,44 @@ constexpr int32_t kTermWait = 18000;     // the session's own waits: 180 seconds
 // allocates the record from pool and stores its address in *sess. Returns 0
 // or the error of the step that failed; on an error nothing stays allocated
 // or open and *sess is null.
-int16_t TERM_OPEN(void** sess, void* pool, const char* name, int16_t length, int32_t throttle);
+ZEB_EXPORT int16_t TERM_OPEN(void** sess, void* pool, const char* name, int16_t length,
+                             int32_t throttle);
 
 // Flushes, closes the terminal and returns the record to its pool.
-int16_t TERM_CLOSE(void* sess);
+ZEB_EXPORT int16_t TERM_CLOSE(void* sess);
 
 // Sends what is buffered.
-int16_t TERM_FLUSH(void* sess);
+ZEB_EXPORT int16_t TERM_FLUSH(void* sess);
 
 // Appends length bytes to the buffer, flushing first when they would not fit.
 // A piece longer than 4076 bytes, or negative, is refused with 22 and nothing
 // is appended; when the flush fails its error is returned and nothing is
 // appended.
-int16_t TERM_SEND(void* sess, const void* data, int16_t length);
+ZEB_EXPORT int16_t TERM_SEND(void* sess, const void* data, int16_t length);
 
 // Sends what is buffered and reads the terminal's reply into buffer (maxlen
 // bytes at most); *count receives the number of bytes read. 318 when the
 // reply is longer than maxlen (it stays in the session buffer).
-int16_t TERM_RECV(void* sess, void* buffer, int16_t maxlen, int16_t* count);
+ZEB_EXPORT int16_t TERM_RECV(void* sess, void* buffer, int16_t maxlen, int16_t* count);
 
 // Flushes and starts a read for input (a function key) without waiting.
-int16_t TERM_FUNC_NW(void* sess);
+ZEB_EXPORT int16_t TERM_FUNC_NW(void* sess);
 
 // Hands over the input of a completed read: *count bytes (as the completion
 // left it) to buffer. 318 when maxlen is less than *count.
-int16_t TERM_FUNC_COMPLETE(void* sess, void* buffer, int16_t maxlen, int16_t* count);
+ZEB_EXPORT int16_t TERM_FUNC_COMPLETE(void* sess, void* buffer, int16_t maxlen, int16_t* count);
 
 // Cancels the outstanding read.
-int16_t TERM_FUNC_CANCEL(void* sess);
+ZEB_EXPORT int16_t TERM_FUNC_CANCEL(void* sess);
 
 // Reads input and waits for it at most timelimit hundredths of a second.
-int16_t TERM_FUNC(void* sess, void* buffer, int16_t maxlen, int16_t* count, int32_t timelimit);
+ZEB_EXPORT int16_t TERM_FUNC(void* sess, void* buffer, int16_t maxlen, int16_t* count,
+                             int32_t timelimit);
 
 // Switches the terminal to block mode (320 for a terminal that is not a
 // 6530), saving its parameter set on the first switch.
-int16_t TERM_BLOCKMODE(void* sess);
+ZEB_EXPORT int16_t TERM_BLOCKMODE(void* sess);
 
 // Switches the terminal back to conversational mode, restoring the saved
 // parameter set.
-int16_t TERM_CONVMODE(void* sess);
+ZEB_EXPORT int16_t TERM_CONVMODE(void* sess);

@@ -8,26 +8,28 @@
 
 #include <cstdint>
 
-int16_t ZEB_TERMFLUSH();
-int16_t ZEB_TERMSEND(const void* data, int16_t length);
-int16_t ZEB_TERMRECV(void* buffer, int16_t maxlen, int16_t* count);
-int16_t ZEB_TERMFUNCNW();
-int16_t ZEB_TERMFUNCCOMPLETE(void* buffer, int16_t maxlen, int16_t* count);
-int16_t ZEB_TERMFUNCCANCEL();
-int16_t ZEB_TERMFUNC(void* buffer, int16_t maxlen, int16_t* count, int32_t timelimit);
-int16_t ZEB_TERMBLOCKMODE();
-int16_t ZEB_TERMCONVMODE();
+#include <zeb/platform/export.h>
+
+ZEB_EXPORT int16_t ZEB_TERMFLUSH();
+ZEB_EXPORT int16_t ZEB_TERMSEND(const void* data, int16_t length);
+ZEB_EXPORT int16_t ZEB_TERMRECV(void* buffer, int16_t maxlen, int16_t* count);
+ZEB_EXPORT int16_t ZEB_TERMFUNCNW();
+ZEB_EXPORT int16_t ZEB_TERMFUNCCOMPLETE(void* buffer, int16_t maxlen, int16_t* count);
+ZEB_EXPORT int16_t ZEB_TERMFUNCCANCEL();
+ZEB_EXPORT int16_t ZEB_TERMFUNC(void* buffer, int16_t maxlen, int16_t* count, int32_t timelimit);
+ZEB_EXPORT int16_t ZEB_TERMBLOCKMODE();
+ZEB_EXPORT int16_t ZEB_TERMCONVMODE();
 
 namespace zeb {
 
 // Opens the library's session on the terminal of that external name with
 // the throttle and records it in the library context (309 before start-up,
 // 2 when a session is open already); closes it again.
-int16_t open_library_session(const char* name, int16_t length, int32_t throttle);
-void close_library_session();
+ZEB_EXPORT int16_t open_library_session(const char* name, int16_t length, int32_t throttle);
+ZEB_EXPORT void close_library_session();
 
 // Start-up's part (flag 0x1000; nothing without it): the session on the
 // process's home terminal, without a throttle.
-int16_t open_startup_session(uint16_t flags);
+ZEB_EXPORT int16_t open_startup_session(uint16_t flags);
 
 }  // namespace zeb
