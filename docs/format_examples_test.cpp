@@ -29,8 +29,8 @@ std::string F(const char* format, A... a) {
   for (size_t i = 0; i < sizeof...(a); ++i) mask |= zeb::param_bit(4 + static_cast<int>(i));
   char buf[512];
   int16_t n = UTIL_FORMAT(mask, format, buf, sizeof buf, args[0], args[1], args[2], args[3],
-                          args[4], args[5], args[6], args[7], args[8], args[9], args[10],
-                          args[11], args[12], args[13]);
+                          args[4], args[5], args[6], args[7], args[8], args[9], args[10], args[11],
+                          args[12], args[13]);
   return std::string(buf, static_cast<size_t>(n));
 }
 
@@ -52,23 +52,21 @@ struct ProcessId {
 
 std::map<std::string, Case> Cases() {
   static const int16_t kLen3 = 3, kWidth5 = 5, kTrue = 1, kFalse = 0, kMinus1 = -1;
-  static const int16_t kType2 = 2, kError11 = 11, kMessage2 = -2, kCreate = i16(0x0303);
+  static const int16_t kType2 = 2, kError11 = 11, kMessage2 = -2, kCreate = i16(0x030B);
   static const int16_t kUser = i16(0x0801), kColumn = 12;
   static const int32_t k7200 = 7200, k123456 = 123456, kZero = 0, kMinus42 = -42, k255 = 255,
                        k8 = 8, k42 = 42, k123 = 123, k150 = 150;
   static const int64_t kBig = 9000000000LL;
-  static const int64_t kElapsed = 3723456789LL;          // 1 h 2 min 3.456789 s
-  static const int64_t kY2000 = 211813444800000000LL;    // 2000-01-01 00:00, Julian
+  static const int64_t kElapsed = 3723456789LL;        // 1 h 2 min 3.456789 s
+  static const int64_t kY2000 = 211813444800000000LL;  // 2000-01-01 00:00, Julian
   static const char kInternal[] = "$DATA   REPORTS DAILY   ";
   static const ProcessId kNamed = {{'$', 'A', 'B', 'C', ' ', ' '}, i16(0x0117)};
   return {
       {"Hello, world.", {"none", [](const char* f) { return F(f); }}},
       {"@41@42@@", {"none", [](const char* f) { return F(f); }}},
       {"a\\\\b", {"none", [](const char* f) { return F(f); }}},
-      {"[\\a8.%\\]",
-       {"\"VDA\", 3", [](const char* f) { return F(f, "VDA", &kLen3); }}},
-      {"[\\ar8.%\\]",
-       {"\"VDA\", 3", [](const char* f) { return F(f, "VDA", &kLen3); }}},
+      {"[\\a8.%\\]", {"\"VDA\", 3", [](const char* f) { return F(f, "VDA", &kLen3); }}},
+      {"[\\ar8.%\\]", {"\"VDA\", 3", [](const char* f) { return F(f, "VDA", &kLen3); }}},
       {"[\\v\\]", {"\"text\"", [](const char* f) { return F(f, "text"); }}},
       {"[\\vc9\\]", {"\"mid\"", [](const char* f) { return F(f, "mid"); }}},
       {"[\\vt\\]", {"\"  padded  \"", [](const char* f) { return F(f, "  padded  "); }}},
@@ -82,8 +80,7 @@ std::map<std::string, Case> Cases() {
       {"[\\d8.2\\]", {"123456", [](const char* f) { return F(f, &k123456); }}},
       {"\\d.2\\", {"150", [](const char* f) { return F(f, &k150); }}},
       {"\\d+\\", {"0", [](const char* f) { return F(f, &kZero); }}},
-      {"\\d\\ \\d-\\",
-       {"-42, -42", [](const char* f) { return F(f, &kMinus42, &kMinus42); }}},
+      {"\\d\\ \\d-\\", {"-42, -42", [](const char* f) { return F(f, &kMinus42, &kMinus42); }}},
       {"\\dh\\", {"255", [](const char* f) { return F(f, &k255); }}},
       {"\\d8h=0\\", {"255", [](const char* f) { return F(f, &k255); }}},
       {"\\do\\", {"8", [](const char* f) { return F(f, &k8); }}},
@@ -93,19 +90,18 @@ std::map<std::string, Case> Cases() {
       {"\\q\\", {"9000000000 (64-bit)", [](const char* f) { return F(f, &kBig); }}},
       {"\\e\\", {"11", [](const char* f) { return F(f, &kError11); }}},
       {"\\m\\", {"-2", [](const char* f) { return F(f, &kMessage2); }}},
-      {"\\n\\", {"0x0303", [](const char* f) { return F(f, &kCreate); }}},
-      {"\\f\\", {"`$DATA   REPORTS DAILY   ` (24 bytes)",
-                 [](const char* f) { return F(f, kInternal); }}},
+      {"\\n\\", {"0x030B", [](const char* f) { return F(f, &kCreate); }}},
+      {"\\f\\",
+       {"`$DATA   REPORTS DAILY   ` (24 bytes)", [](const char* f) { return F(f, kInternal); }}},
       {"\\pi\\ \\pi#\\",
        {"`$ABC  ` with cpu 1, pin 23 (twice)",
         [](const char* f) { return F(f, &kNamed, &kNamed); }}},
       {"\\u#\\", {"0x0801", [](const char* f) { return F(f, &kUser); }}},
       {"\\s5=-\\", {"none", [](const char* f) { return F(f); }}},
-      {"\\tj\\", {"2000-01-01 00:00 as a Julian timestamp",
-                  [](const char* f) { return F(f, &kY2000); }}},
+      {"\\tj\\",
+       {"2000-01-01 00:00 as a Julian timestamp", [](const char* f) { return F(f, &kY2000); }}},
       {"\\tj2.18\\", {"the same", [](const char* f) { return F(f, &kY2000); }}},
-      {"\\tj8.22\\",
-       {"3723456789 (microseconds)", [](const char* f) { return F(f, &kElapsed); }}},
+      {"\\tj8.22\\", {"3723456789 (microseconds)", [](const char* f) { return F(f, &kElapsed); }}},
       {"ab\\z6\\cd", {"none", [](const char* f) { return F(f); }}},
       {"ab\\z%\\cd", {"12", [](const char* f) { return F(f, &kColumn); }}},
   };
