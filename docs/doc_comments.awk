@@ -13,20 +13,42 @@
 # - Separator lines ("// ----") are dropped.
 # - In documentation text, characters that Doxygen reads as commands or
 #   markup (\ @ < > & % # $) are escaped, so "\d\", "<not open>" and "$RECEIVE"
-#   reach the page as written. Text in `backquotes` is left as it is.
+#   reach the page as written. Text in `backquotes` or "double quotes" is
+#   left as it is (Doxygen shows it as written).
+# - Lines indented past the comment's own blank (aligned tables, parameter
+#   lists) are kept as preformatted text.
 #
 # Usage: awk -f doc_comments.awk HEADER
 
-function escape(text,    out, i, c, quoted) {
+function escape(text,    out, i, c, code, quoted) {
   out = ""
+  code = 0
   quoted = 0
   for (i = 1; i <= length(text); i++) {
     c = substr(text, i, 1)
-    if (c == "`") quoted = !quoted
-    else if (!quoted && index("\\@<>&%#$", c) > 0) out = out "\\"
+    if (c == "`" && !quoted) code = !code
+    else if (c == "\"" && !code) quoted = !quoted
+    else if (!code && !quoted && index("\\@<>&%#$", c) > 0) out = out "\\"
     out = out c
   }
   return out
+}
+
+# Writes one line of documentation text. Lines indented past the comment's
+# own blank (aligned tables, parameter lists) are kept as they stand, as a
+# preformatted block; other text is escaped and flows.
+function doc_line(prefix, text) {
+  if (text ~ /^[ \t]/) {
+    if (!verbatim && !blank_before) print prefix
+    print prefix "    " text
+    verbatim = 1
+    blank_before = 0
+    return
+  }
+  if (verbatim && text != "") print prefix
+  verbatim = 0
+  blank_before = text == ""
+  print prefix (text == "" ? "" : " " escape(text))
 }
 
 function is_comment(line) { return line ~ /^[ \t]*\/\// }
@@ -76,7 +98,9 @@ END {
   # The comment block that opens the file describes the file.
   if (n > 0 && is_comment(lines[1])) {
     print "//! @file"
-    for (; i <= n && is_comment(lines[i]); i++) print "//! " escape(comment_text(lines[i]))
+    verbatim = 0
+    blank_before = 1
+    for (; i <= n && is_comment(lines[i]); i++) doc_line("//!", comment_text(lines[i]))
   }
   while (i <= n) {
     if (!is_comment(lines[i])) {
@@ -86,9 +110,11 @@ END {
     first = i
     while (i <= n && is_comment(lines[i])) i++
     doc = i <= n && !ends_run(lines[i])
+    verbatim = 0
+    blank_before = 1
     for (k = first; k < i; k++) {
       if (lines[k] ~ /^[ \t]*\/\/ ?-+[ \t]*$/) continue
-      if (doc) print indent_of(lines[k]) "/// " escape(comment_text(lines[k]))
+      if (doc) doc_line(indent_of(lines[k]) "///", comment_text(lines[k]))
       else print lines[k]
     }
     if (!doc) continue
