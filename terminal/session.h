@@ -78,10 +78,13 @@ ZEB_EXPORT int16_t TERM_FUNC_NW(void* sess);
 // left it) to buffer. 318 when maxlen is less than *count.
 ZEB_EXPORT int16_t TERM_FUNC_COMPLETE(void* sess, void* buffer, int16_t maxlen, int16_t* count);
 
-// Cancels the outstanding read.
+// Cancels the outstanding read. Returns 0, or 26 when no read is
+// outstanding.
 ZEB_EXPORT int16_t TERM_FUNC_CANCEL(void* sess);
 
 // Reads input and waits for it at most timelimit hundredths of a second.
+// Returns 0, 40 when the time passed (the read is cancelled), or the error
+// of the read.
 ZEB_EXPORT int16_t TERM_FUNC(void* sess, void* buffer, int16_t maxlen, int16_t* count,
                              int32_t timelimit);
 
