@@ -3,7 +3,9 @@
 # comments of the rest of the tree and the reference is built from exactly
 # what a reader of the header sees.
 #
-# - The comment block that opens the file describes the file ("//! @file").
+# - The comment block that opens the file describes the file ("//! @file");
+#   every header is marked as a documented file, so that its declarations
+#   are checked even when it has no such block.
 # - A comment block directly above a declaration documents it ("///"); a
 #   block followed by a blank line, a preprocessor line or a closing brace
 #   is a remark and stays a plain comment.
@@ -95,13 +97,13 @@ function code_line(line,    code, rest, spaces) {
 
 END {
   i = 1
-  # The comment block that opens the file describes the file.
-  if (n > 0 && is_comment(lines[1])) {
-    print "//! @file"
-    verbatim = 0
-    blank_before = 1
-    for (; i <= n && is_comment(lines[i]); i++) doc_line("//!", comment_text(lines[i]))
-  }
+  # The comment block that opens the file describes the file. A file is
+  # always marked as documented, so that Doxygen checks its declarations
+  # even when the file lacks that block.
+  print "//! @file"
+  verbatim = 0
+  blank_before = 1
+  for (; i <= n && is_comment(lines[i]); i++) doc_line("//!", comment_text(lines[i]))
   while (i <= n) {
     if (!is_comment(lines[i])) {
       print code_line(lines[i++])
