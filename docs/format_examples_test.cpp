@@ -15,6 +15,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <zeb/platform/types.h>
@@ -69,7 +70,8 @@ std::map<std::string, Case> Cases() {
       {"[\\ar8.%\\]", {"\"VDA\", 3", [](const char* f) { return F(f, "VDA", &kLen3); }}},
       {"[\\v\\]", {"\"text\"", [](const char* f) { return F(f, "text"); }}},
       {"[\\vc9\\]", {"\"mid\"", [](const char* f) { return F(f, "mid"); }}},
-      {"[\\vt\\]", {"\"  padded  \"", [](const char* f) { return F(f, "  padded  "); }}},
+      {"[\\vt\\]",
+       {"\"padded\" with two blanks each side", [](const char* f) { return F(f, "  padded  "); }}},
       {"[\\v%\\]", {"\"ab\", 5", [](const char* f) { return F(f, "ab", &kWidth5); }}},
       {"\\b\\ \\o\\ \\y\\",
        {"1, 0, -1", [](const char* f) { return F(f, &kTrue, &kFalse, &kMinus1); }}},
@@ -92,9 +94,10 @@ std::map<std::string, Case> Cases() {
       {"\\m\\", {"-2", [](const char* f) { return F(f, &kMessage2); }}},
       {"\\n\\", {"0x030B", [](const char* f) { return F(f, &kCreate); }}},
       {"\\f\\",
-       {"`$DATA   REPORTS DAILY   ` (24 bytes)", [](const char* f) { return F(f, kInternal); }}},
+       {"the internal name of `$DATA.REPORTS.DAILY`",
+        [](const char* f) { return F(f, kInternal); }}},
       {"\\pi\\ \\pi#\\",
-       {"`$ABC  ` with cpu 1, pin 23 (twice)",
+       {"the identifier of `$ABC`, cpu 1, pin 23 (twice)",
         [](const char* f) { return F(f, &kNamed, &kNamed); }}},
       {"\\u#\\", {"0x0801", [](const char* f) { return F(f, &kUser); }}},
       {"\\s5=-\\", {"none", [](const char* f) { return F(f); }}},
@@ -123,6 +126,30 @@ struct Row {
   std::string format, arguments, output;
 };
 
+// The page shows a blank of the output as a middle dot when it stands next
+// to another blank or at either end, where a renderer would drop it.
+constexpr std::string_view kShownBlank = "\u00B7";
+
+// The output as the engine writes it; a blank that a renderer could drop is
+// a failure.
+std::string Unshown(const std::string& shown, int line) {
+  std::string text;
+  for (size_t i = 0; i < shown.size();) {
+    if (shown.compare(i, kShownBlank.size(), kShownBlank) == 0) {
+      text += ' ';
+      i += kShownBlank.size();
+    } else {
+      text += shown[i++];
+    }
+  }
+  for (size_t i = 0; i < shown.size(); ++i) {
+    bool lost = shown[i] == ' ' &&
+                (i == 0 || i + 1 == shown.size() || shown[i - 1] == ' ' || shown[i + 1] == ' ');
+    if (lost) ADD_FAILURE() << "format.md:" << line << ": a blank to show as a middle dot";
+  }
+  return text;
+}
+
 // The rows of the page's example tables: "| `FORMAT` | ARGUMENTS | `OUTPUT` |".
 std::vector<Row> PageRows() {
   std::ifstream page(ZEB_DOCS_DIR "/format.md");
@@ -138,7 +165,7 @@ std::vector<Row> PageRows() {
       ADD_FAILURE() << "format.md:" << line << ": an example row has three cells";
       continue;
     }
-    rows.push_back({line, CodeSpan(cells[0]), cells[1], CodeSpan(cells[2])});
+    rows.push_back({line, CodeSpan(cells[0]), cells[1], Unshown(CodeSpan(cells[2]), line)});
   }
   return rows;
 }
