@@ -61,10 +61,11 @@ int main() {
   }
 
   // One message per name of the parameter text (the command line), as
-  // typed; the reply comes back in the same buffer.
-  char text[600];
-  int16_t text_length = 0;
-  ZEB_ENVINFO(zeb::mask({1, 3, 4}), ENVINFO_PARAMTEXTASIS, nullptr, text, &text_length);
+  // typed; the reply comes back in the same buffer. The text ends at its
+  // NUL: the length the inquiry gives counts that NUL (and a padding one).
+  char text[600] = {};
+  ZEB_ENVINFO(zeb::mask({1, 3}), ENVINFO_PARAMTEXTASIS, nullptr, text);
+  const auto text_length = static_cast<int16_t>(std::strlen(text));
   for (int16_t start = 0, end = 0; start < text_length; start = end + 1) {
     end = start;
     while (end < text_length && text[end] != ' ') ++end;

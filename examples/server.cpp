@@ -58,13 +58,13 @@ int main() {
     int16_t file = receive;
     error = AWAITIO(zeb::mask({1, 3, 5}), &file, nullptr, &count, nullptr, wait * 100);
     if (error == zeb::err::kTimedOut) {
-      ZEB_LOG(zeb::mask({1, 2}), "server: nothing arrived within \\d\\ s; stopping.", &wait);
+      ZEB_LOG(zeb::mask({1, 2}), "server: nothing arrived within \\d\\ s, stopping.", &wait);
       break;
     }
     if (error == zeb::err::kSystemMessage) {
       // "open" and "close" are answered like any message, with no data.
       closed = count >= 2 && message_number(message) == kCloseMessage;
-      if (closed) ZEB_LOG(zeb::mask({1}), "server: the requester closed me; stopping.");
+      if (closed) ZEB_LOG(zeb::mask({1}), "server: closed by the requester, stopping.");
       REPLY(zeb::mask({5}), nullptr, 0, nullptr, 0, 0);
       continue;
     }
