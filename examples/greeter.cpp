@@ -42,7 +42,9 @@ bool configured_greeting(char* greeting, int16_t* length) {
   // and the blank, so a zeroed buffer of 120 shows where the value ends.
   char value[120] = {};
   if (env == nullptr || LCONF_INFO(env->lconf_name, 0, "GREETING", value) != 0) return false;
-  *length = static_cast<int16_t>(std::strlen(value) - 1);
+  const size_t stored = std::strlen(value);  // 0 only for a value that begins with a NUL
+  if (stored == 0) return false;
+  *length = static_cast<int16_t>(stored - 1);
   std::memcpy(greeting, value, static_cast<size_t>(*length));
   return true;
 }

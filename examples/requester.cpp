@@ -71,6 +71,9 @@ int main() {
     while (end < text_length && text[end] != ' ') ++end;
     int16_t name_length = static_cast<int16_t>(end - start);
     if (name_length == 0) continue;
+    // The server reads at most 128 bytes and answers in at most 160.
+    constexpr int16_t kLongestName = 100;
+    if (name_length > kLongestName) name_length = kLongestName;
     char buffer[160];
     std::memcpy(buffer, text + start, static_cast<size_t>(name_length));
     int16_t reply_length = 0;
