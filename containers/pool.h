@@ -40,22 +40,22 @@ static_assert(offsetof(PoolStats, used) == 64 && offsetof(PoolStats, failsize) =
 
 // The pool header at the start of the area (96 bytes).
 struct PoolHeader {
-  uint32_t extent;     // offset of the end block, the first byte not yet carved
-  int32_t unextended;  // bytes behind the end block that may still be carved
-  uint32_t free_fwd;   // offset of the first free block; 0 (the header) when empty
-  uint32_t free_bwd;   // offset of the last free block; 0 when empty
-  int64_t reset_time;  // processor clock at the last statistics reset
-  int64_t alloc_requests;
-  int64_t free_requests;
-  int64_t splits;
-  int64_t extends;
-  int64_t whole_allocs;
-  int64_t joins;
-  int64_t releases;
-  int32_t used;
-  int32_t maxused;
-  int32_t failsize;
-  int32_t reserved;
+  uint32_t extent;         // offset of the end block, the first byte not yet carved
+  int32_t unextended;      // bytes behind the end block that may still be carved
+  uint32_t free_fwd;       // offset of the first free block; 0 (the header) when empty
+  uint32_t free_bwd;       // offset of the last free block; 0 when empty
+  int64_t reset_time;      // processor clock at the last statistics reset
+  int64_t alloc_requests;  // MEM_ALLOC calls since the reset (PoolStats)
+  int64_t free_requests;   // MEM_FREE calls since the reset
+  int64_t splits;          // allocations served by splitting a free block
+  int64_t extends;         // allocations carved from the uncarved region
+  int64_t whole_allocs;    // allocations served by a whole free block
+  int64_t joins;           // merges of a released block with a free neighbour
+  int64_t releases;        // trailing free blocks handed back to the uncarved region
+  int32_t used;            // bytes carved so far, headers included
+  int32_t maxused;         // highest used since the reset
+  int32_t failsize;        // block size of the latest failed allocation; 0 if none
+  int32_t reserved;        // not used
 };
 static_assert(sizeof(PoolHeader) == 96);
 
@@ -64,7 +64,7 @@ constexpr int32_t kPoolHeaderSize = 96;  // the first block lies here
 constexpr int32_t kBlockHeaderSize = 8;  // previous tag and size tag
 constexpr int32_t kMinBlockSize = 16;    // header and the two free-list links
 constexpr int32_t kSplitThreshold = 64;  // larger excess splits the free block
-constexpr int32_t kMinPoolSize = 128;
+constexpr int32_t kMinPoolSize = 128;    // the smallest area MEM_DEFINEPOOL takes
 }  // namespace zeb
 
 // Lays out a new, empty pool over size bytes at pool and resets its

@@ -25,9 +25,9 @@ struct QueueLinks {
 
 // A queue header. Valid from QUEUE_INIT on: its queue link is itself.
 struct QueueHeader {
-  QueueLinks links;
-  int32_t count;  // number of elements
-  int32_t reserved;
+  QueueLinks links;    // first and last element, and the header itself as the queue
+  int32_t count;       // number of elements
+  int32_t reserved;    // not used
   int64_t reset_time;  // processor clock at the last statistics reset
   int64_t inserts;     // successful inserts since the reset
   int64_t removes;     // successful removes since the reset
@@ -36,8 +36,8 @@ struct QueueHeader {
 // The queue statistics record that QUEUE_STATS fills.
 struct QueueStats {
   int64_t elapsed;  // microseconds since the last reset
-  int64_t inserts;
-  int64_t removes;
+  int64_t inserts;  // successful inserts since the reset
+  int64_t removes;  // successful removes since the reset
 };
 static_assert(sizeof(QueueStats) == 24);
 

@@ -19,11 +19,11 @@ using TimerProc = void (*)(int16_t arg1, int16_t arg2, int32_t arg3);
 
 namespace zeb {
 
-constexpr int64_t kTickMicros = 10000;
+constexpr int64_t kTickMicros = 10000;       // one tick of a timer's interval: 0.01 s
 constexpr int64_t kTimerSlackMicros = 5000;  // added to every interval
-constexpr int16_t kTimerOneShot = 0;
-constexpr int16_t kTimerPeriodic = 1;
-constexpr int32_t kTimerRecordSize = 48;
+constexpr int16_t kTimerOneShot = 0;         // timer type: runs once, then is deleted
+constexpr int16_t kTimerPeriodic = 1;        // timer type: runs every interval until deleted
+constexpr int32_t kTimerRecordSize = 48;     // the size of a header and of an entry
 
 // The list header (a 48-byte pool buffer).
 struct TimerListHeader {
@@ -32,23 +32,23 @@ struct TimerListHeader {
   int32_t pool;             // this header's offset inside its pool: pool = header - pool
   int32_t running;          // entry whose procedure TIMER_DELAY is running; 0 none
   int32_t running_deleted;  // non-zero: that entry was deleted during its run
-  int32_t reserved[7];
+  int32_t reserved[7];      // not used
 };
 static_assert(sizeof(TimerListHeader) == kTimerRecordSize);
 
 // A timer entry (a 48-byte pool buffer). The procedure's address is kept as
 // raw bytes so that the record keeps its fields in order within 48 bytes.
 struct TimerEntry {
-  int32_t forward;   // next later entry, or the header
-  int32_t backward;  // next earlier entry, or the header
-  int64_t expiry;    // processor clock time at which the timer is due
-  int64_t interval;  // ticks * 10,000 + 5,000 microseconds
-  int32_t list;      // the header of the list the entry lies on
-  unsigned char procedure[sizeof(TimerProc)];
-  int16_t type;  // 0 one-shot, 1 periodic, anything else invalid
-  int16_t arg1;
-  int16_t arg2;
-  int32_t arg3;
+  int32_t forward;                             // next later entry, or the header
+  int32_t backward;                            // next earlier entry, or the header
+  int64_t expiry;                              // processor clock time at which the timer is due
+  int64_t interval;                            // ticks * 10,000 + 5,000 microseconds
+  int32_t list;                                // the header of the list the entry lies on
+  unsigned char procedure[sizeof(TimerProc)];  // the TimerProc to run, as raw bytes
+  int16_t type;                                // 0 one-shot, 1 periodic, anything else invalid
+  int16_t arg1;                                // the procedure's first argument
+  int16_t arg2;                                // its second
+  int32_t arg3;                                // its third
 };
 static_assert(sizeof(TimerEntry) == kTimerRecordSize);
 

@@ -43,7 +43,7 @@ struct CpuRecord {
 
 // The processor table: 16 records in processor-number order.
 struct CpuTable {
-  CpuRecord cpu[16];
+  CpuRecord cpu[16];  // indexed by processor number
 };
 
 static_assert(sizeof(CpuSample) == 40);

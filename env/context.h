@@ -15,14 +15,16 @@
 
 #include <cstdint>
 
+// The library context (24 bytes at the segment base): where the library's
+// own records lie, as offsets from the base, and the start-up flags.
 struct LibraryContext {
-  uint32_t pool;    // the pool: base + 24
-  uint32_t env;     // the environment record, set by ENV_STARTUP
-  uint32_t timers;  // the timer list, set by TIMER_INIT
-  uint32_t term;    // the terminal session record (flag 0x1000 only)
-  uint16_t flags;   // the start-up flags, stored as the last step of start-up
-  uint16_t reserved1;
-  uint32_t reserved2;
+  uint32_t pool;       // the pool: base + 24
+  uint32_t env;        // the environment record, set by ENV_STARTUP
+  uint32_t timers;     // the timer list, set by TIMER_INIT
+  uint32_t term;       // the terminal session record (flag 0x1000 only)
+  uint16_t flags;      // the start-up flags, stored as the last step of start-up
+  uint16_t reserved1;  // not used
+  uint32_t reserved2;  // not used
 };
 static_assert(sizeof(LibraryContext) == 24);
 

@@ -104,6 +104,7 @@ constexpr int32_t kLconfAltSize = 47;
 inline void* env_pool(const EnvRecord* env) {
   return const_cast<char*>(reinterpret_cast<const char*>(env)) + env->pool;
 }
+// Stores pool in the record as its offset from the record.
 inline void env_set_pool(EnvRecord* env, void* pool) {
   env->pool = static_cast<int32_t>(static_cast<char*>(pool) - reinterpret_cast<char*>(env));
 }

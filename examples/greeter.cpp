@@ -8,8 +8,11 @@
 //
 // PARAMs come from ZEB_PARAM_<NAME> variables and logical names from
 // ZEB_DEFINE_<NAME> variables (or an ASSIGN, or the configuration file).
+// Without the PARAM the greeting comes from the configuration file's entry
+// "P greeting VALUE", when there is one.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include <zeb/zeb.h>
 
@@ -29,6 +32,23 @@ void tick(int16_t /*arg1*/, int16_t /*arg2*/, int32_t step) {
   ZEB_LOG(zeb::mask({1, 2}), "Tick \\d\\", &g_ticks);
 }
 
+// The value of the configuration file's entry "P greeting VALUE". Such
+// entries are not PARAMs: ENVINFO_PARAM reads only what the parent (or the
+// shell's ZEB_PARAM_ variables) sent, so a program asks the configuration
+// file itself, by the name start-up resolved for it (=lconf by default).
+bool configured_greeting(char* greeting, int16_t* length) {
+  const auto* env = static_cast<const EnvRecord*>(zeb::library_env());
+  // LCONF_INFO stores the value and one blank after it: at most 118 bytes
+  // and the blank, so a zeroed buffer of 120 shows where the value ends.
+  char value[120] = {};
+  if (env == nullptr || LCONF_INFO(env->lconf_name, 0, "GREETING", value) != 0) return false;
+  const size_t stored = std::strlen(value);  // 0 only for a value that begins with a NUL
+  if (stored == 0) return false;
+  *length = static_cast<int16_t>(stored - 1);
+  std::memcpy(greeting, value, static_cast<size_t>(*length));
+  return true;
+}
+
 }  // namespace
 
 int main() {
@@ -39,10 +59,12 @@ int main() {
     return 1;
   }
 
-  // A PARAM, with a default when the operator gave none.
+  // The greeting: the PARAM GREETING when the operator gave one, else the
+  // entry "P greeting ..." of the configuration file, else "Hello".
   char greeting[256];
   int16_t length = 0;
-  if (ZEB_ENVINFO(zeb::mask({1, 2, 3, 4}), ENVINFO_PARAM, "GREETING", greeting, &length) != 0) {
+  if (ZEB_ENVINFO(zeb::mask({1, 2, 3, 4}), ENVINFO_PARAM, "GREETING", greeting, &length) != 0 &&
+      !configured_greeting(greeting, &length)) {
     length = 5;
     std::snprintf(greeting, sizeof greeting, "Hello");
   }

@@ -44,9 +44,10 @@ namespace zeb::format {
 // The three code-to-text tables of the e, m and n directives.
 enum class Table { kFileError, kProcessCreation, kSystemMessage };
 
+// One entry of a table: a code and its text.
 struct TableEntry {
-  int16_t code;
-  const char* text;
+  int16_t code;      // the error, message or creation-error number
+  const char* text;  // its text, as the directive shows it in parentheses
 };
 
 // The entries of a table in ascending code order, and their number.

@@ -32,12 +32,12 @@
 #include <type_traits>
 
 namespace zeb::msg {
-constexpr int16_t kHeaderLength = 34;
+constexpr int16_t kHeaderLength = 34;        // the message header; the first segment follows
 constexpr int16_t kMaxLength = 32767;        // the total length is a signed 16-bit field
 constexpr int16_t kSegmentHeaderLength = 4;  // length and type words
-constexpr int kTotalLengthOffset = 0;
-constexpr int kTimestampOffset = 22;
-constexpr int kSegmentCountOffset = 32;
+constexpr int kTotalLengthOffset = 0;        // header: the message's total length, 16 bits
+constexpr int kTimestampOffset = 22;         // header: the timestamp of MSG_INIT, 64 bits
+constexpr int kSegmentCountOffset = 32;      // header: the number of segments, 16 bits
 }  // namespace zeb::msg
 
 // Writes an empty header (34 bytes) into message, stamped with the current

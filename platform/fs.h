@@ -33,8 +33,8 @@ struct DeviceLogicalInfo {
 static_assert(sizeof(DeviceLogicalInfo) == 32);
 
 namespace zeb {
-constexpr int16_t kDeviceTypeDisk = 3;
-constexpr int16_t kSubtypeNoSurvey = 36;
+constexpr int16_t kDeviceTypeDisk = 3;    // DeviceLogicalInfo type of a disk volume
+constexpr int16_t kSubtypeNoSurvey = 36;  // the subtype of a volume not to survey
 }  // namespace zeb
 
 // Device information by logical device number. Parameters after the mask:
@@ -169,7 +169,7 @@ ZEB_EXPORT int16_t FILEINFO(uint32_t mask, int16_t filenum = 0, int16_t* error =
 // no key-sequenced or partitioned disk files of its own making: they are
 // all zero.
 struct FileKeyInfo {
-  int16_t words[8];
+  int16_t words[8];  // all zero on this host
 };
 
 // Record information about a file by number (1) or by 24-byte internal name
@@ -190,13 +190,15 @@ ZEB_EXPORT int16_t FILERECINFO(uint32_t mask, int16_t filenum = -1, void* p2 = n
 // this host its permission bits (0777 of the value). Returns 0 or the error.
 ZEB_EXPORT int16_t FILE_SETSECURITY_(const char* internal_name, int16_t security);
 
+namespace zeb {
+// The longest external text FNAMECOLLAPSE writes.
+inline constexpr size_t kCollapsedNameMax = 26;
+}  // namespace zeb
+
 // Converts a 24-byte internal name to external text; returns its length.
 // The external text is at most 26 bytes; the buffer must hold that many.
 // A name on another system begins with a backslash and "??" (this host
 // names no other system) and is cut at 26 bytes.
-namespace zeb {
-inline constexpr size_t kCollapsedNameMax = 26;
-}
 ZEB_EXPORT int16_t FNAMECOLLAPSE(const char* internal_name, char* external_name);
 
 // Converts external text (length bytes) to the 24-byte internal form,

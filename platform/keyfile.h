@@ -12,10 +12,10 @@
 #include <zeb/platform/types.h>
 
 namespace zeb {
-constexpr int16_t kAccessRead = 1;  // FILE_OPEN_ access: read only
-constexpr int16_t kPositionApproximate = 0;
-constexpr int16_t kPositionGeneric = 1;
-constexpr int16_t kPositionExact = 2;
+constexpr int16_t kAccessRead = 1;           // FILE_OPEN_ access: read only
+constexpr int16_t kPositionApproximate = 0;  // KEYPOSITIONX: from the first key not below
+constexpr int16_t kPositionGeneric = 1;      // KEYPOSITIONX: the keys that begin with the value
+constexpr int16_t kPositionExact = 2;        // KEYPOSITIONX: exactly that key
 }  // namespace zeb
 
 // Positions a key-sequenced file for the following READX: 1 file number,

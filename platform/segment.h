@@ -14,7 +14,7 @@
 #include <zeb/platform/types.h>
 
 namespace zeb {
-constexpr uintptr_t kPreferredSegmentBase = 0x80000;
+constexpr uintptr_t kPreferredSegmentBase = 0x80000;  // the base, when that range is free
 // Address space kept for the base: the largest segment that can be used.
 constexpr int64_t kMaxSegmentBytes = 1LL << 30;
 }  // namespace zeb

@@ -19,8 +19,8 @@
 #include <zeb/platform/types.h>
 
 namespace zeb {
-constexpr int16_t kDeviceTypeTerminal = 6;
-constexpr int16_t kSubtype6530 = 4;  // a 6530 block-mode terminal
+constexpr int16_t kDeviceTypeTerminal = 6;  // the device type of every terminal
+constexpr int16_t kSubtype6530 = 4;         // a 6530 block-mode terminal
 // SETMODE functions and the SETPARAM function of terminals.
 constexpr int16_t kSetModeTerminalMode = 8;  // 0 conversational, 1 block mode
 constexpr int16_t kSetModeLineSpeed = 22;    // line speed code in the first word's high byte

@@ -14,7 +14,7 @@
 [[noreturn]] ZEB_EXPORT void ABEND();
 
 namespace zeb {
-constexpr int kAbendStatus = 3;
+constexpr int kAbendStatus = 3;  // the exit status of an abnormal end
 }  // namespace zeb
 
 // The comparison procedure of HEAPSORTX_: answers true (-1) when the element

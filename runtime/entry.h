@@ -28,6 +28,7 @@ ZEB_EXPORT int16_t ENV_READINFILE(const EnvRecord* env, void* buffer, int16_t ma
 // Returns the file's last error after the write, 29 without env.
 ZEB_EXPORT int16_t ENV_WRITEOUTFILE(const EnvRecord* env, const void* buffer, int16_t length);
 
+// ENV_READINFILE and ENV_WRITEOUTFILE on the library's environment.
 ZEB_EXPORT int16_t ZEB_READINFILE(void* buffer, int16_t maxlen, int16_t* count);
 ZEB_EXPORT int16_t ZEB_WRITEOUTFILE(const void* buffer, int16_t length);
 

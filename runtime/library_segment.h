@@ -11,8 +11,8 @@
 #include <zeb/platform/types.h>
 
 namespace zeb {
-constexpr int16_t kDefaultSegmentPages = 500;
-constexpr int16_t kMaxSegmentPages = 32000;
+constexpr int16_t kDefaultSegmentPages = 500;  // UTIL_ALLOCATESEGMENT without parameter 2
+constexpr int16_t kMaxSegmentPages = 32000;    // the largest segment, in 2048-byte pages
 
 // Judges the swap file named by the 24-byte internal name (volume,
 // subvolume, file; a blank volume is filled in place with the process's swap

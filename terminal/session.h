@@ -87,6 +87,7 @@ ZEB_EXPORT int16_t TERM_FUNC_CANCEL(void* sess);
 // When the limit passes first it returns 40 with *count 0 and has already
 // cancelled its read, as every session wait does on a time-out: the terminal
 // is free for the next call, and a TERM_FUNC_CANCEL after it gives 26.
+// Otherwise 0, or the error of the read.
 ZEB_EXPORT int16_t TERM_FUNC(void* sess, void* buffer, int16_t maxlen, int16_t* count,
                              int32_t timelimit);
 

@@ -1,0 +1,56 @@
+// The form example on the simulated 6530: the keys a user presses and the
+// screen the form leaves, and the form refused by an ordinary terminal.
+// Each key is pressed once the form has drawn what the previous one changed.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/files/pty.h"
+#include "terminal/sim6530.h"
+
+namespace {
+
+using zeb::terminal::Screen6530;
+using zeb::terminal::Sim6530;
+
+// Waits until the form has sent text since the start.
+bool Sent(Sim6530& sim, const std::string& text) {
+  return sim.wait_for([&](const std::string& out) { return out.find(text) != std::string::npos; });
+}
+
+TEST(FormExample, FunctionKeysCountAndSendTheOrder) {
+  Sim6530 sim(1, 8, 40);
+  ASSERT_TRUE(sim.ok());
+  int16_t error = 0;
+  long pid = sim.pty().spawn({ZEB_FORM_PROGRAM}, {"ZEB_TERMINAL=6530"}, &error);
+  ASSERT_GT(pid, 0) << "error " << error;
+  ASSERT_TRUE(Sent(sim, "F16 sends the order."));
+  sim.press_key('@');  // F1
+  ASSERT_TRUE(Sent(sim, "Quantity:   1"));
+  sim.press_key('@');
+  ASSERT_TRUE(Sent(sim, "Quantity:   2"));
+  sim.press_key('O');  // F16
+  ASSERT_TRUE(Sent(sim, "Order sent."));
+  EXPECT_EQ(zeb::platform::PseudoTerminal::wait(pid, false), 0);
+  std::string page = sim.with_screen([](const Screen6530& s) { return s.page_text(0); });
+  EXPECT_EQ(page,
+            " ORDER FORM\n"
+            "\n"
+            " Item:     WIDGET\n"
+            " Quantity:   2\n"
+            "\n"
+            " F1 adds one, F16 sends the order.\n"
+            " Order sent.\n");
+}
+
+TEST(FormExample, AnOrdinaryTerminalHasNoBlockMode) {
+  Sim6530 sim(1, 8, 60);
+  ASSERT_TRUE(sim.ok());
+  int16_t error = 0;
+  long pid = sim.pty().spawn({ZEB_FORM_PROGRAM}, {"ZEB_TERMINAL=vt100"}, &error);
+  ASSERT_GT(pid, 0) << "error " << error;
+  ASSERT_TRUE(Sent(sim, "form: no block mode on this terminal: 320"));
+  EXPECT_EQ(zeb::platform::PseudoTerminal::wait(pid, false), 3);
+}
+
+}  // namespace
