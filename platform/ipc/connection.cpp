@@ -10,6 +10,7 @@
 #include <string>
 
 #include <zeb/platform/errors.h>
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/ipc/channel.h"
 
@@ -91,20 +92,38 @@ int16_t send_message(const Connection& connection, bool system, const Message& m
   return 0;
 }
 
+int reply_limit_ms() {
+  // Hundredths of a second, as AWAITIO counts them. A value that is no
+  // number in range (empty, negative, text after the digits) is the default:
+  // a mistyped limit must not make every open wait for ever or fail at once.
+  constexpr long kDefault = 3000, kMost = 8640000;  // 30 s; a day
+  const std::optional<std::string>& text = host().config().reply_limit;
+  long hundredths = kDefault;
+  if (text && !text->empty() && text->size() <= 7 &&
+      text->find_first_not_of("0123456789") == std::string::npos) {
+    long value = std::stol(*text);
+    if (value >= 1 && value <= kMost) hundredths = value;
+  }
+  return static_cast<int>(hundredths * 10);
+}
+
 int16_t process_message(int fd, const void* buffer, int16_t write_count, void* reply,
-                        int16_t reply_max, int16_t* reply_len, int16_t* reply_error) {
+                        int16_t reply_max, int16_t* reply_len, int16_t* reply_error,
+                        int timeout_ms) {
   Connection connection{fd};
   const char* bytes = static_cast<const char*>(buffer);
   Message message(bytes, bytes + write_count);
-  return send_message(connection, false, message, reply_error, -1, reply, reply_max, reply_len);
+  return send_message(connection, false, message, reply_error, timeout_ms, reply, reply_max,
+                      reply_len);
 }
 
 void close_process(int fd) {
   Connection connection{fd};
   int16_t reply = 0;
-  // The connection ends whatever the answer: a process that has gone has
-  // nothing to say, and a close cannot fail for it.
-  (void)send_message(connection, true, close_message(), &reply);
+  // The connection ends whatever the answer: a process that has gone or
+  // does not answer in time has nothing to say, and a close cannot fail
+  // for it.
+  (void)send_message(connection, true, close_message(), &reply, reply_limit_ms());
   close_connection(&connection);
 }
 

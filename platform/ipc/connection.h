@@ -53,11 +53,18 @@ int16_t send_message(const Connection& connection, bool system, const Message& m
                      int16_t* reply_error, int timeout_ms = -1, void* reply_data = nullptr,
                      int16_t reply_max = 0, int16_t* reply_len = nullptr);
 
+// How long a sender waits for the reply to "open", to "close" and to each
+// message of a conversation that starts a process, in milliseconds:
+// ZEB_REPLY_LIMIT in hundredths of a second (1 to 8640000), else 30 s.
+int reply_limit_ms();
+
 // A process file's connection (a descriptor the file table keeps): one data
-// message and its reply (0 when a reply came, its error in *reply_error);
-// "close" and the end of the connection.
+// message and its reply (0 when a reply came, its error in *reply_error),
+// waiting up to timeout_ms (-1: no limit); "close" and the end of the
+// connection, the reply to "close" waited for up to reply_limit_ms().
 int16_t process_message(int fd, const void* buffer, int16_t write_count, void* reply,
-                        int16_t reply_max, int16_t* reply_len, int16_t* reply_error);
+                        int16_t reply_max, int16_t* reply_len, int16_t* reply_error,
+                        int timeout_ms = -1);
 void close_process(int fd);
 
 // Defined by the process room (processes/process_files.cpp), which knows the
