@@ -145,7 +145,8 @@ int Record() {
   if (FILE_OPEN_(mask({1, 2, 3}), "$RECEIVE", 8, &fnum) != 0) return 10;
   const int16_t startup_reply = Number("ZEB_SPAWN_TEST_REPLY", 70);
   const int16_t other_reply = Number("ZEB_SPAWN_TEST_OTHERS", 0);
-  const std::string stall = std::getenv("ZEB_SPAWN_TEST_STALL") ? std::getenv("ZEB_SPAWN_TEST_STALL") : "";
+  const std::string stall =
+      std::getenv("ZEB_SPAWN_TEST_STALL") ? std::getenv("ZEB_SPAWN_TEST_STALL") : "";
   if (stall == "open") Hang();
   char buffer[600];
   for (;;) {
@@ -243,21 +244,23 @@ int Monitor() {
   }
 }
 
-// Spawns a recording child with at most 5 descriptors open, and logs the
-// result: "spawn <error>".
+// Spawns a recording child with at most ZEB_SPAWN_TEST_LIMIT descriptors
+// open, and logs the result: "spawn <error> <creation error word>".
 int Limited() {
   rlimit saved{};
   ::getrlimit(RLIMIT_NOFILE, &saved);
   rlimit tight = saved;
-  tight.rlim_cur = 5;
+  tight.rlim_cur = static_cast<rlim_t>(Number("ZEB_SPAWN_TEST_LIMIT", 5));
   Env env;
   char program[24];
   PROCESSINFO(mask({1, 6}), MYPID(), nullptr, nullptr, nullptr, nullptr, program);
   ::setenv("ZEB_SPAWN_TEST_CHILD", "record", 1);
   ::setrlimit(RLIMIT_NOFILE, &tight);
-  const int16_t result = ENV_SPAWN(mask({1, 2}), env.get(), program);
+  int16_t word = -1;
+  const int16_t result =
+      ENV_SPAWN(mask({1, 2, 8}), env.get(), program, nullptr, 0, 0, nullptr, nullptr, &word);
   ::setrlimit(RLIMIT_NOFILE, &saved);
-  g_log += "spawn " + std::to_string(result) + "\n";
+  g_log += "spawn " + std::to_string(result) + " " + std::to_string(word) + "\n";
   Flush();
   return 0;
 }
@@ -653,9 +656,9 @@ TEST(Spawn, EveryWaitIsBoundedAndLeavesNothingBehind) {
     ChildVariables child{{"ZEB_SPAWN_TEST_CHILD", "record"}, {"ZEB_SPAWN_TEST_STALL", stall}};
     int16_t id[4] = {};
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(ENV_SPAWN(mask({1, 2, 6, 7}), env.get(), program.data(), nullptr, 0, 0,
-                        startup.data(), id),
-              zeb::err::kTimedOut)
+    EXPECT_EQ(
+        ENV_SPAWN(mask({1, 2, 6, 7}), env.get(), program.data(), nullptr, 0, 0, startup.data(), id),
+        zeb::err::kTimedOut)
         << stall;
     // Generous: the bound is a tenth of a second a wait.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << stall;
@@ -675,9 +678,9 @@ TEST(Spawn, EveryWaitIsBoundedAndLeavesNothingBehind) {
   {
     ChildVariables child{{"ZEB_SPAWN_TEST_CHILD", "record"}};
     int16_t id[4] = {-9, -9, -9, -9};
-    EXPECT_EQ(ENV_SPAWN(mask({1, 2, 6, 7}), env.get(), program.data(), nullptr, 0, 0,
-                        startup.data(), id),
-              zeb::err::kTimedOut);
+    EXPECT_EQ(
+        ENV_SPAWN(mask({1, 2, 6, 7}), env.get(), program.data(), nullptr, 0, 0, startup.data(), id),
+        zeb::err::kTimedOut);
     EXPECT_EQ(id[0], -9);
   }
   const long cmon = zp::find_named_process("$CMON");
@@ -698,7 +701,7 @@ TEST(Spawn, RepliesThatAreNoErrorNumbersGive308) {
   struct Case {
     const char *startup_reply, *others;
     int16_t result;
-  } cases[] = {{"-32768", "0", 308}, {"70", "70", 0},  {"70", "-1", 308},
+  } cases[] = {{"-32768", "0", 308}, {"70", "70", 0}, {"70", "-1", 308},
                {"0", "-5", 308},     {"45", "0", 45}, {"70", "12", 12}};
   for (const Case& c : cases) {
     Env env;
@@ -708,26 +711,37 @@ TEST(Spawn, RepliesThatAreNoErrorNumbersGive308) {
                         {"ZEB_SPAWN_TEST_REPLY", c.startup_reply},
                         {"ZEB_SPAWN_TEST_OTHERS", c.others}};
     int16_t id[4];
-    EXPECT_EQ(ENV_SPAWN(mask({1, 2, 6, 7}), env.get(), program.data(), nullptr, 0, 0,
-                        startup.data(), id),
-              c.result)
+    EXPECT_EQ(
+        ENV_SPAWN(mask({1, 2, 6, 7}), env.get(), program.data(), nullptr, 0, 0, startup.data(), id),
+        c.result)
         << c.startup_reply << " " << c.others;
     EXPECT_TRUE(zeb::testing::process_gone(zeb::testing::host_pid(id)));
   }
 }
 
-// Out of descriptors, the spawn says so (34): the monitor's own look-ups
-// failing is no refusal by a monitor (310).
+// Out of descriptors, the spawn says so: 34 when not even the monitor's
+// own look-ups can be made (no descriptor at all), else 311 with the
+// creation error word "the host refused another process" (2, 34). Never a
+// refusal by a monitor (310) that nobody asked.
 TEST(Spawn, OutOfDescriptorsIsNotARefusal) {
   zeb::testing::ScratchDirectory dir, sockets;
   const std::string out = dir.path() + "/log";
-  ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "limited"},
-                      {"ZEB_SPAWN_TEST_OUT", out},
-                      {"ZEB_SOCKET_DIR", sockets.path()}};
-  zp::Child child;
-  ASSERT_EQ(zp::start_child({"/proc/self/exe"}, {}, false, &child), 0);
-  EXPECT_EQ(zp::wait_child(&child), 0);
-  EXPECT_EQ(Lines(out, 0), "spawn 34\n");
+  struct Case {
+    const char* limit;
+    std::string want;
+  } cases[] = {{"3", "spawn 34 -1"},
+               {"5", "spawn 311 " + std::to_string(zeb::create_error_word(2, 34))}};
+  for (const Case& c : cases) {
+    ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "limited"},
+                        {"ZEB_SPAWN_TEST_OUT", out},
+                        {"ZEB_SPAWN_TEST_LIMIT", c.limit},
+                        {"ZEB_SOCKET_DIR", sockets.path()}};
+    zp::Child child;
+    ASSERT_EQ(zp::start_child({"/proc/self/exe"}, {}, false, &child), 0);
+    EXPECT_EQ(zp::wait_child(&child), 0);
+    EXPECT_EQ(Lines(out, 0), c.want + "\n") << c.limit;
+    ::unlink(out.c_str());
+  }
 }
 
 // A parent killed at any point of the conversation: its child ends at once

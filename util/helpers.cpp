@@ -73,21 +73,18 @@ int16_t zeb::util::consult_monitor(char* program, int16_t* priority, int16_t* pr
                                    const char* name_a, const char* name_b) {
   int16_t null_handle[10];
   for (int16_t& w : null_handle) w = -1;
-  int16_t own_priority = 0, access_id = 0, own_handle[10], own_cpu = 0;
-  // Without its own priority, user and processor the request cannot be
-  // made: the look-up's error is the answer (under a descriptor limit, 34),
-  // never a refusal the monitor did not give.
-  if (int16_t error = PROCESS_GETINFO_(zeb::mask({1, 5, 12}), null_handle, nullptr, 0, nullptr,
-                                       &own_priority, nullptr, nullptr, 0, nullptr, nullptr,
-                                       nullptr, &access_id);
+  int16_t own_priority = 0, access_id = 0;
+  // Without its own priority and user the request cannot be made: the
+  // look-up's error is the answer, never a refusal the monitor did not give.
+  if (int16_t error =
+          PROCESS_GETINFO_(zeb::mask({1, 5, 12}), null_handle, nullptr, 0, nullptr, &own_priority,
+                           nullptr, nullptr, 0, nullptr, nullptr, nullptr, &access_id);
       error != 0) {
     return error;
   }
-  PROCESSHANDLE_GETMINE_(own_handle);
-  if (int16_t error = PROCESSHANDLE_DECOMPOSE_(zeb::mask({1, 2}), own_handle, &own_cpu);
-      error != 0) {
-    return error;
-  }
+  // This process's processor: the high byte of its cpu-and-pin word, which
+  // needs no look-up of its own.
+  const int16_t own_cpu = static_cast<int16_t>(static_cast<uint16_t>(MYPID()) >> 8);
 
   char buffer[zp::kCmonRequestLength];
   zp::CmonRequest request;

@@ -25,7 +25,7 @@ namespace {
 // The channel is inherited, not opened by the host: it stays open when a
 // host goes, since the process's own host may have adopted it as well.
 struct ChannelState {
-  int channel = -2;  // -2: ZEB_RECEIVE_FD not looked at yet; -1: no channel
+  int channel = -2;     // -2: ZEB_RECEIVE_FD not looked at yet; -1: no channel
   bool broken = false;  // the parent's channel was there but cannot carry a message
   bool mother_known = false;
   int16_t mother[10] = {};
@@ -56,6 +56,19 @@ void process_identity(long pid, uint64_t* start, uint32_t* uid) {
   *start = std::strtoull(p, nullptr, 10);
 }
 
+// Whether a process has ended: it is gone, or a zombie its parent has not
+// reaped yet.
+bool process_ended(long pid) {
+  std::string text;
+  if (syscalls().read_file(("/proc/" + std::to_string(pid) + "/stat").c_str(), &text) != 0) {
+    return errno == ENOENT || errno == ESRCH;
+  }
+  // The state is the first field after the command name in parentheses.
+  const size_t close = text.rfind(')');
+  return close != std::string::npos && close + 2 < text.size() &&
+         (text[close + 2] == 'Z' || text[close + 2] == 'X');
+}
+
 // The descriptor named by ZEB_RECEIVE_FD, when it is the far end of a
 // private channel made by this process's parent: a Unix packet socket whose
 // peer is the parent process. Anything else (a variable inherited past a
@@ -84,10 +97,8 @@ int adopt_channel(bool* broken) {
   }
   if (pid != syscalls().getppid()) {
     pollfd look = {static_cast<int>(fd), POLLIN, 0};
-    FileStatus st;
-    const std::string maker = "/proc/" + std::to_string(pid);
     *broken = pid > 0 && syscalls().poll(&look, 1, 0) == 1 && (look.revents & POLLHUP) != 0 &&
-              syscalls().stat(maker.c_str(), &st) != 0 && errno == ENOENT;
+              process_ended(pid);
     return -1;
   }
   if (syscalls().socket_listening(static_cast<int>(fd)) == 1) {

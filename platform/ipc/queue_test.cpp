@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -105,7 +106,9 @@ int take_name() {
   if (int16_t error = FILE_OPEN_(mask({1, 2, 3}), "$RECEIVE", 8, &fnum); error != 0) return error;
   char buffer[8];
   int16_t count = 0;
-  return READUPDATE(mask({1, 2, 3, 4}), fnum, buffer, sizeof buffer, &count) == 201 ? 0 : 99;
+  const int16_t error = READUPDATE(mask({1, 2, 3, 4}), fnum, buffer, sizeof buffer, &count);
+  FILE_CLOSE_(mask({1}), fnum);
+  return error == 201 ? 0 : 99;
 }
 
 class ChildMode : public testing::Environment {
@@ -222,8 +225,13 @@ TEST(ReceiveTest, ASecondProcessOfTheSameNameIsRefused) {
 TEST(ReceiveTest, EndsOfTheWaitAreReported) {
   ScratchDir dir;
   // Nothing arrives within the limit: 40.
+  // The parent keeps its end open until the child has ended.
   ChildRun silent = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve", "ZEB_RECEIVE_TEST_LIMIT=5"});
-  EXPECT_EQ(finish(&silent), "end 40\n");
+  int status = -1;
+  EXPECT_EQ(zp::syscalls().waitpid(silent.child.pid, &status, false), silent.child.pid);
+  EXPECT_EQ(status, 0);
+  zp::close_connection(&silent.child.channel);
+  EXPECT_EQ(read_file(silent.out), "end 40\n");
   // The parent goes away after "open": the wait ends with 201 at once.
   ChildRun gone = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve"});
   EXPECT_EQ(send(gone.child.channel, true, zp::open_message()), 32);
@@ -243,6 +251,10 @@ TEST(ReceiveTest, AChannelThatCannotFinishTheStartupGives201AtOnce) {
   // The descriptor is a listening socket of the parent's.
   int listener = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
   ASSERT_GE(listener, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s/l", dir.path().c_str());
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
   ASSERT_EQ(::listen(listener, 1), 0);
   const std::string out_path = dir.path() + "/listening";
   std::vector<std::string> env;
@@ -273,7 +285,8 @@ TEST(ReceiveTest, ParallelNamedStartupsNeverCollide) {
   for (int i = 0; i < 200; ++i) {
     char name[8];
     std::snprintf(name, sizeof name, "$P%03d", i);
-    runs.push_back(start(dir, {"ZEB_RECEIVE_TEST_CHILD=take", std::string("ZEB_PROCESS_NAME=") + name}));
+    runs.push_back(
+        start(dir, {"ZEB_RECEIVE_TEST_CHILD=take", std::string("ZEB_PROCESS_NAME=") + name}));
   }
   int failures = 0;
   for (ChildRun& run : runs) failures += zp::wait_child(&run.child) != 0;
@@ -434,7 +447,9 @@ TEST(ReceiveTest, SocketDirectoryMustBeThisUsersOwnAndPrivate) {
     if (c.error == 48 || c.error == 13) {
       EXPECT_NE(zp::failure_note().find(c.path), std::string::npos) << zp::failure_note();
     }
-    if (c.error == 13) EXPECT_FALSE(std::filesystem::exists(c.path)) << c.path;
+    if (c.error == 13) {
+      EXPECT_FALSE(std::filesystem::exists(c.path)) << c.path;
+    }
   }
   if (root) {
     EXPECT_EQ(zp::check_socket_directory(d + "/other", true), 48);
