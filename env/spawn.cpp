@@ -93,9 +93,9 @@ Status spawn(EnvRecord& env, const SpawnRequest& request) {
   std::memcpy(program_file, request.program, 24);
   // The monitor's "no" is 310; a monitor that cannot be asked or does not
   // answer in time gives its own error (34, 40, ...), never a refusal.
-  if (int16_t allowed = zeb::util::consult_monitor(
-          program_file, &prio, &processor, startup_message.data() + zp::kStartupInOffset,
-          startup_message.data() + zp::kStartupOutOffset);
+  if (int16_t allowed = zeb::util::consult_monitor(program_file, &prio, &processor,
+                                                   startup_message.data() + zp::kStartupInOffset,
+                                                   startup_message.data() + zp::kStartupOutOffset);
       allowed != 0) {
     return Status::error(allowed, "$CMON");
   }
@@ -117,7 +117,8 @@ Status spawn(EnvRecord& env, const SpawnRequest& request) {
   int16_t result = 0;
   {
     zp::Result<zp::ChildChannel> child = zp::ChildChannel::open(created->pid);
-    result = child.ok() ? startup_sequence(&env, *child, startup_message) : reply_error(child.code());
+    result =
+        child.ok() ? startup_sequence(&env, *child, startup_message) : reply_error(child.code());
   }
   if (result == err::kTimedOut) zp::end_child(created->pid);
   return Status::error(result);

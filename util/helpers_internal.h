@@ -20,7 +20,7 @@ void set_cmon_exchange(CmonExchange exchange);
 // (the monitor allowed it, or there is no monitor to ask), 310 when the
 // monitor refused, else the error that kept the monitor from being asked
 // or from answering (40: it did not answer within the reply limit).
-int16_t consult_monitor(char* program, int16_t* priority, int16_t* processor,
-                        const char* name_a, const char* name_b);
+int16_t consult_monitor(char* program, int16_t* priority, int16_t* processor, const char* name_a,
+                        const char* name_b);
 
 }  // namespace zeb::util

@@ -94,7 +94,8 @@ int real_pidfd_open(long pid) {
 }
 
 int real_kill_child(int pidfd, long pid) {
-  if (pidfd >= 0) return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0));
+  if (pidfd >= 0)
+    return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0));
   return ::kill(static_cast<pid_t>(pid), SIGKILL);
 }
 

@@ -104,8 +104,8 @@ void close_fd(int* fd) {
 class DirectoryLock {
  public:
   explicit DirectoryLock(const std::string& dir) {
-    fd_ = syscalls().open((dir + "/.sweep").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC,
-                          0600);
+    fd_ =
+        syscalls().open((dir + "/.sweep").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ >= 0 && syscalls().lock(fd_) != 0) {
       error_ = errno_error();
     } else if (fd_ < 0) {

@@ -190,10 +190,9 @@ Status exchange_with_process(std::string_view name, std::span<const char> messag
   if (error == 0 && answer != 0) {
     error = answer;
   } else if (error == 0) {
-    error = send_message(connection, false, Message(message.begin(), message.end()), &answer,
-                         reply_limit_ms(), reply.data(),
-                         static_cast<int16_t>(std::min<size_t>(reply.size(), kMaxMessage)),
-                         reply_len);
+    error = send_message(
+        connection, false, Message(message.begin(), message.end()), &answer, reply_limit_ms(),
+        reply.data(), static_cast<int16_t>(std::min<size_t>(reply.size(), kMaxMessage)), reply_len);
     if (error == 0) {
       error = answer;
       // The reply is in; the close's answer changes nothing of it, and a
