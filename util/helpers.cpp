@@ -23,14 +23,21 @@ namespace zp = zeb::platform;
 namespace {
 
 // One request to $CMON and its reply, read back into the same buffer.
-// Returns 0 when the monitor answered (count_read: the reply's length), 14
-// when no monitor listens, or why it gave no answer (40: it took the request
-// and did not answer within the reply limit). Every wait is bounded.
+// Returns 0 when the monitor answered (count_read: the reply's length);
+// 310 when it answered with an error number, which is no consent; 14 when
+// no monitor listens, 201 when it went before answering; or why it gave no
+// answer (40: it took the request and did not answer within the reply
+// limit). Every wait is bounded.
 int16_t ask_monitor(unsigned char* buffer, int16_t* count_read) {
   char* bytes = reinterpret_cast<char*>(buffer);
-  return zp::exchange_with_process("$CMON", {bytes, static_cast<size_t>(zp::kCmonRequestLength)},
-                                   {bytes, static_cast<size_t>(zp::kCmonReplyLength)}, count_read)
-      .code();
+  int16_t reply_error = 0;
+  const int16_t error =
+      zp::exchange_with_process("$CMON", {bytes, static_cast<size_t>(zp::kCmonRequestLength)},
+                                {bytes, static_cast<size_t>(zp::kCmonReplyLength)}, count_read,
+                                &reply_error)
+          .code();
+  if (error == 0 && reply_error != 0) return err::kMonitorRefused;
+  return error;
 }
 
 zeb::util::CmonExchange& exchange() {
@@ -115,6 +122,7 @@ int16_t zeb::util::consult_monitor(char* program, int16_t* priority, int16_t* pr
   // listens (14), or it ended before it answered (201). A monitor that is
   // there and does not answer in time (40), or one that cannot be asked
   // (no descriptor left, an unsafe socket directory), gives no consent.
+  if (asked < 0) return err::kBadMessage;
   if (asked != err::kNoSuchDevice && asked != err::kPathDown) return asked;
   if (*processor == -1) *processor = own_cpu;
   if (*priority == -1) *priority = static_cast<int16_t>(own_priority - 1);

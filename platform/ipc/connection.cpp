@@ -82,6 +82,12 @@ int16_t send_message(const Connection& connection, bool system, const Message& m
   if (ready == 0) return err::kTimedOut;
   char reply[kReplyHeader + kMaxMessage];
   long n = syscalls().recv(connection.fd, reply, sizeof reply, true);
+  // A record too short to be a reply (an empty one included, when poll saw
+  // no hang-up) comes from a receiver that is there and does not speak
+  // this protocol; no record at all, from one that has gone.
+  if ((n == 0 && (wait.revents & POLLHUP) == 0) || (n > 0 && n < kReplyHeader)) {
+    return err::kBadMessage;
+  }
   if (n < kReplyHeader) return err::kPathDown;
   n = std::min<long>(n, static_cast<long>(sizeof reply));
   *reply_error = static_cast<int16_t>((static_cast<unsigned char>(reply[0]) << 8) |

@@ -47,8 +47,8 @@ void close_connection(Connection* connection);
 // timeout_ms milliseconds (-1: no limit) for the reply. The reply's error
 // number goes to *reply_error and up to reply_max bytes of its data to
 // reply_data (count in *reply_len). Returns 0 when a reply came; 40 on time
-// out; 201 when the receiver is gone; 22 for a message longer than 32767
-// bytes.
+// out; 201 when the receiver is gone; 308 for a record too short to be a
+// reply; 22 for a message longer than 32767 bytes.
 int16_t send_message(const Connection& connection, bool system, const Message& message,
                      int16_t* reply_error, int timeout_ms = -1, void* reply_data = nullptr,
                      int16_t reply_max = 0, int16_t* reply_len = nullptr);

@@ -176,8 +176,9 @@ Status ChildChannel::close() {
 }
 
 Status exchange_with_process(std::string_view name, std::span<const char> message,
-                             std::span<char> reply, int16_t* reply_len) {
+                             std::span<char> reply, int16_t* reply_len, int16_t* reply_error) {
   *reply_len = 0;
+  *reply_error = 0;
   const std::string process = process_name_from(std::string(name));
   if (process.empty()) return Status::error(err::kBadName, "process name");
   int fd = -1;
@@ -185,16 +186,12 @@ Status exchange_with_process(std::string_view name, std::span<const char> messag
     return Status::error(error, "connect " + process);
   }
   Connection connection{fd};
-  int16_t answer = 0;
-  int16_t error = send_message(connection, true, open_message(), &answer, reply_limit_ms());
-  if (error == 0 && answer != 0) {
-    error = answer;
-  } else if (error == 0) {
+  int16_t error = send_message(connection, true, open_message(), reply_error, reply_limit_ms());
+  if (error == 0 && *reply_error == 0) {
     error = send_message(
-        connection, false, Message(message.begin(), message.end()), &answer, reply_limit_ms(),
+        connection, false, Message(message.begin(), message.end()), reply_error, reply_limit_ms(),
         reply.data(), static_cast<int16_t>(std::min<size_t>(reply.size(), kMaxMessage)), reply_len);
     if (error == 0) {
-      error = answer;
       // The reply is in; the close's answer changes nothing of it, and a
       // process that does not answer the close is left at its limit.
       int16_t closed = 0;

@@ -232,11 +232,14 @@ class ChildChannel {
 // One message to the named process ("$NAME") of this user and its reply,
 // the way UTIL_CMON asks $CMON: "open", the message, "close", each wait
 // bounded by the reply limit. Up to reply.size() bytes of the reply go to
-// reply (count in *reply_len). The status is the reply's error; 14 when no
-// process of the name listens (it cannot be reached); 40 when it took the
-// connection but did not answer in time; 201 when it went in between.
+// reply (count in *reply_len), and its error number to *reply_error (the
+// error the process answered "open" with, when that was not 0). The status
+// is 0 when the process answered; 14 when no process of the name listens
+// (it cannot be reached); 40 when it took the connection but did not
+// answer in time; 201 when it went in between; or the error that kept the
+// message from it.
 Status exchange_with_process(std::string_view name, std::span<const char> message,
-                             std::span<char> reply, int16_t* reply_len);
+                             std::span<char> reply, int16_t* reply_len, int16_t* reply_error);
 
 // Opens a process by its 24-byte name (a named process, an unnamed child by
 // its identifier, or anything else as a file name) under a new file number.
