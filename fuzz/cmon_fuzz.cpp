@@ -4,7 +4,7 @@
 // reply records taken from the input (any length, any error number, the
 // decision word and the overrides included), or stops answering, or hangs
 // up. UTIL_CMON connects, frames, waits (each wait bounded by a reply limit
-// of a hundredth of a second) and decodes as it would with a real monitor.
+// by the reply limit) and decodes as it would with a real monitor.
 //
 // Input layout: byte 0: bits 0-1 the message at which the monitor stops
 // answering (0 never, 1 "open", 2 the request, 3 "close"), bit 2 whether it
@@ -12,6 +12,11 @@
 // priority and processor (big-endian); then three replies, to "open", the
 // request and "close", each a length byte and that many bytes (cut to what
 // remains).
+//
+// The verdict never depends on timing: the client's bounded waits go
+// through the seam's poll, which this target replaces with one that waits
+// as long as the monitor is going to answer and reports the time-out at
+// once when the monitor has read a message it will leave unanswered.
 //
 // What must hold, exactly: a monitor that is silent at "open" or at the
 // request gives no consent (it is there and does not answer: 40); one that
@@ -25,6 +30,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +42,7 @@
 #include <zeb/platform/errors.h>
 #include <zeb/util/helpers.h>
 #include "platform/host/host.h"
+#include "platform/host/syscalls.h"
 #include "platform/ipc/messages.h"
 #include "util/helpers_internal.h"
 
@@ -74,6 +81,9 @@ Place& place() {
   return p;
 }
 
+// Set by the monitor when it has read a message it will not answer.
+std::atomic<bool> g_silent{false};
+
 // Serves one connection as the input says, until the other side hangs up.
 void serve(const Monitor& m) {
   int fd = ::accept4(place().listener, nullptr, nullptr, SOCK_CLOEXEC);
@@ -83,6 +93,7 @@ void serve(const Monitor& m) {
     if (::recv(fd, frame, sizeof frame, 0) <= 0) break;
     if (message == m.stop_at) {
       if (m.hang_up) break;
+      g_silent = true;
       continue;  // silent: the record is read and never answered
     }
     const std::string& reply = m.replies[static_cast<size_t>(message - 1) % 3];
@@ -109,8 +120,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     at += length;
   }
 
-  zp::ScopedHost host(zp::Configuration::from_entries(
-      {"ZEB_SOCKET_DIR=" + place().dir, "ZEB_REPLY_LIMIT=1", "PATH=/usr/bin"}));
+  zp::ScopedHost host(
+      zp::Configuration::from_entries({"ZEB_SOCKET_DIR=" + place().dir, "PATH=/usr/bin"}));
+  zp::SyscallOverride waits;
+  zp::syscalls().poll = [real = waits.saved().poll](pollfd* fds, unsigned long n, int timeout) {
+    if (timeout < 0) return real(fds, n, timeout);
+    for (;;) {
+      int ready = real(fds, n, 10);
+      if (ready != 0 || g_silent) return ready;
+    }
+  };
+  g_silent = false;
   std::thread monitor(serve, m);
   char program[24];
   std::memcpy(program, "$VOL    SUB     PROG    ", 24);
