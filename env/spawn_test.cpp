@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -687,6 +688,26 @@ TEST(Spawn, EveryWaitIsBoundedAndLeavesNothingBehind) {
   ASSERT_GT(cmon, 0);
   ::kill(static_cast<pid_t>(cmon), SIGKILL);
   EXPECT_TRUE(zeb::testing::process_gone(cmon));
+  // A "monitor" that listens and never accepts: once its queue of
+  // connections is full, a connect would block for ever; every spawn
+  // gives 40 instead.
+  const int listener = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s/CMON", sockets.path().c_str());
+  ::unlink(address.sun_path);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  for (int i = 0; i < 4; ++i) {
+    ChildVariables child{{"ZEB_SPAWN_TEST_CHILD", "record"}};
+    int16_t id[4] = {-9, -9, -9, -9};
+    EXPECT_EQ(
+        ENV_SPAWN(mask({1, 2, 6, 7}), env.get(), program.data(), nullptr, 0, 0, startup.data(), id),
+        zeb::err::kTimedOut)
+        << i;
+    EXPECT_EQ(id[0], -9);
+  }
+  ::close(listener);
   for (int i = 0; i < 500 && count("/proc/self/fd") > fds; ++i) ::usleep(10000);
   EXPECT_LE(count("/proc/self/fd"), fds);
 }

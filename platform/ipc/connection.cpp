@@ -41,11 +41,15 @@ int16_t connect_named_process(std::string_view name, Connection* connection) {
   if (error != 0) return error;
   std::string path = dir + "/" + wanted.substr(1);
   if (path.size() > kMaxSocketPath) return err::kBadName;
-  int fd = syscalls().unix_socket(SOCK_SEQPACKET);
+  // Never blocking: a process whose queue of connections is full (one that
+  // does not accept them) would hold a blocking connect for ever. It is
+  // there and does not answer: 40, at once.
+  int fd = syscalls().unix_socket(SOCK_SEQPACKET | SOCK_NONBLOCK);
   if (fd < 0) return error_from_errno(errno);
   if (syscalls().connect_unix(fd, path.c_str()) != 0) {
-    error =
-        (errno == ENOENT || errno == ECONNREFUSED) ? err::kNoSuchDevice : error_from_errno(errno);
+    error = (errno == ENOENT || errno == ECONNREFUSED)  ? err::kNoSuchDevice
+            : (errno == EAGAIN || errno == EWOULDBLOCK) ? err::kTimedOut
+                                                        : error_from_errno(errno);
     // Never connected: the connect's error is the one reported.
     syscalls().close(fd);
     return error;
@@ -73,6 +77,9 @@ int16_t send_message(const Connection& connection, bool system, const Message& m
   append16(&frame, accept);
   frame.insert(frame.end(), message.begin(), message.end());
   if (syscalls().send(connection.fd, frame.data(), frame.size(), true) < 0) {
+    // A connection to a named process does not block (connect_named_process):
+    // a receiver whose queue is full takes no more, as good as no answer.
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return err::kTimedOut;
     return (errno == EPIPE || errno == ECONNRESET || errno == ENOTCONN) ? err::kPathDown
                                                                         : error_from_errno(errno);
   }
