@@ -74,6 +74,12 @@ struct Place {
       std::abort();
     }
   }
+  // Nothing of the run stays in the temporary directory.
+  ~Place() {
+    ::close(listener);
+    ::unlink((dir + "/CMON").c_str());
+    ::rmdir(dir.c_str());
+  }
 };
 
 Place& place() {

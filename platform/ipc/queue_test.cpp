@@ -298,6 +298,23 @@ TEST(ReceiveTest, ParallelNamedStartupsNeverCollide) {
   EXPECT_EQ(left, std::vector<std::string>{".sweep"});
 }
 
+// The reply limit is hundredths of a second; a value that is no number in
+// range is the default, never "no limit" or "no wait".
+TEST(ReceiveTest, ReplyLimitIsReadInHundredthsWithASafeDefault) {
+  struct Case {
+    const char* value;  // nullptr: unset
+    int ms;
+  } cases[] = {{nullptr, 30000},   {"", 30000},   {"1", 10},          {"250", 2500},
+               {"0", 30000},       {"-5", 30000}, {"12x", 30000},     {"8640000", 86400000},
+               {"8640001", 30000}, {" 7", 30000}, {"99999999", 30000}};
+  for (const Case& c : cases) {
+    std::vector<std::string> entries;
+    if (c.value != nullptr) entries.push_back(std::string("ZEB_REPLY_LIMIT=") + c.value);
+    zp::ScopedHost host(zp::Configuration::from_entries(entries));
+    EXPECT_EQ(zp::reply_limit_ms(), c.ms) << (c.value ? c.value : "unset");
+  }
+}
+
 TEST(ReceiveTest, ARecordThatIsNoMessageIsRefusedWithoutReachingTheQueue) {
   ScratchDir dir;
   ChildRun run = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve"});
