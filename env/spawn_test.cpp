@@ -684,6 +684,18 @@ TEST(Spawn, EveryWaitIsBoundedAndLeavesNothingBehind) {
         zeb::err::kTimedOut);
     EXPECT_EQ(id[0], -9);
   }
+  {
+    // The hung monitor is not asked again while it lives: a limit of a
+    // minute a wait is not waited for.
+    ChildVariables child{{"ZEB_SPAWN_TEST_CHILD", "record"}, {"ZEB_REPLY_LIMIT", "6000"}};
+    int16_t id[4] = {-9, -9, -9, -9};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(
+        ENV_SPAWN(mask({1, 2, 6, 7}), env.get(), program.data(), nullptr, 0, 0, startup.data(), id),
+        zeb::err::kTimedOut);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_EQ(id[0], -9);
+  }
   const long cmon = zp::find_named_process("$CMON");
   ASSERT_GT(cmon, 0);
   ::kill(static_cast<pid_t>(cmon), SIGKILL);
@@ -691,6 +703,7 @@ TEST(Spawn, EveryWaitIsBoundedAndLeavesNothingBehind) {
   // A "monitor" that listens and never accepts: once its queue of
   // connections is full, a connect would block for ever; every spawn
   // gives 40 instead.
+  ChildVariables limit{{"ZEB_REPLY_LIMIT", "10"}};
   const int listener = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
