@@ -8,6 +8,7 @@
 #include "env/environment.h"
 #include "platform/ipc/messages.h"
 #include "platform/processes/processes.h"
+#include "util/helpers_internal.h"
 
 namespace err = zeb::err;
 using zeb::present;
@@ -33,18 +34,38 @@ void own_startup(const EnvRecord* env, char* source) {
   source[zp::kStartupTextOffset] = '\0';
 }
 
+// What a reply of the child means for the conversation. 0 and 70
+// ("continue") go on; an error number (above 0) is the child's own error
+// and ends it. A reply below 0 is no error number at all: the child does
+// not speak this protocol, and the spawn fails with 308 (a bad message)
+// rather than hand the raw reply to the caller as if it were an error.
+int16_t reply_error(int16_t reply) {
+  if (reply < 0) return err::kBadMessage;
+  return reply == 70 ? int16_t{0} : reply;
+}
+
 // STARTUP^SEQUENCE: the start-up message, then (only when the child asks
-// for more with 70) every ASSIGN and every PARAM. The result is the error
-// the child replied with last, or the error of the send that failed.
-int16_t startup_sequence(const EnvRecord* env, zp::ProcessFileHandle& child,
+// for more with 70) every ASSIGN and every PARAM, then "close". The result
+// is 0 when the child took everything, the child's error, 308 for a reply
+// that is no error number, or the error that kept a message from its reply
+// (40: the child did not answer within the reply limit; 201: it has gone).
+int16_t startup_sequence(const EnvRecord* env, zp::ChildChannel& child,
                          const zp::Message& message) {
-  int16_t reply = child.send(message).code();
-  if (reply != 70) return reply;
-  auto send_node = [&child](const char* node_message, int16_t node_length) {
-    return child.send({node_message, static_cast<size_t>(node_length)}).code();
-  };
-  if (int16_t error = zp::for_each_message(&env->assign_list, send_node); error != 0) return error;
-  return zp::for_each_message(&env->param_list, send_node);
+  const int16_t reply = child.send(message).code();
+  if (reply != 70) {
+    if (int16_t error = reply_error(reply); error != 0) return error;
+  } else {
+    auto send_node = [&child](const char* node_message, int16_t node_length) {
+      return reply_error(child.send({node_message, static_cast<size_t>(node_length)}).code());
+    };
+    if (int16_t error = zp::for_each_message(&env->assign_list, send_node); error != 0) {
+      return error;
+    }
+    if (int16_t error = zp::for_each_message(&env->param_list, send_node); error != 0) {
+      return error;
+    }
+  }
+  return reply_error(child.close().code());
 }
 
 }  // namespace
@@ -52,7 +73,6 @@ int16_t startup_sequence(const EnvRecord* env, zp::ProcessFileHandle& child,
 namespace zeb::env {
 
 Status spawn(EnvRecord& env, const SpawnRequest& request) {
-  const bool named = request.name != nullptr;
   int16_t processor = request.cpu;
   int16_t prio = request.priority;
   char own[kMaxStartup];
@@ -71,9 +91,13 @@ Status spawn(EnvRecord& env, const SpawnRequest& request) {
 
   char program_file[24];
   std::memcpy(program_file, request.program, 24);
-  if (UTIL_CMON(program_file, &prio, &processor, startup_message.data() + zp::kStartupInOffset,
-                startup_message.data() + zp::kStartupOutOffset) == zeb::kFalse) {
-    return Status::error(err::kMonitorRefused);
+  // The monitor's "no" is 310; a monitor that cannot be asked or does not
+  // answer in time gives its own error (34, 40, ...), never a refusal.
+  if (int16_t allowed = zeb::util::consult_monitor(program_file, &prio, &processor,
+                                                   startup_message.data() + zp::kStartupInOffset,
+                                                   startup_message.data() + zp::kStartupOutOffset);
+      allowed != 0) {
+    return Status::error(allowed, "$CMON");
   }
 
   zp::CreateRequest create;
@@ -86,14 +110,18 @@ Status spawn(EnvRecord& env, const SpawnRequest& request) {
   if (request.word != nullptr) *request.word = word;
   if (static_cast<uint16_t>(word) >= 2) return Status::error(err::kCreationFailed);
 
-  // The new process by name: the first 6 bytes of its identifier when it is
-  // named, all 8 otherwise, then blanks.
-  char process_name[24];
-  std::memset(process_name, ' ', sizeof process_name);
-  std::memcpy(process_name, created->id.data(), named ? 6 : 8);
-  zp::Result<zp::ProcessFileHandle> child = zp::ProcessFileHandle::open(process_name);
-  if (!child.ok()) return child.status();
-  return Status::error(startup_sequence(&env, *child, startup_message));
+  // The conversation runs on the child's private channel, each reply
+  // waited for within the reply limit. A child that lets a wait run out is
+  // hung: it is ended (its watcher reaps it), so a spawn that fails with 40
+  // leaves no process, descriptor or socket behind.
+  int16_t result = 0;
+  {
+    zp::Result<zp::ChildChannel> child = zp::ChildChannel::open(created->pid);
+    result =
+        child.ok() ? startup_sequence(&env, *child, startup_message) : reply_error(child.code());
+  }
+  if (result == err::kTimedOut) zp::end_child(created->pid);
+  return Status::error(result);
 }
 
 }  // namespace zeb::env

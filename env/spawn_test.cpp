@@ -4,6 +4,8 @@
 #include <dirent.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -104,6 +106,12 @@ class Env {
   EnvRecord* env_ = nullptr;
 };
 
+// A start-up message with the given parameter text and its NUL.
+std::string Startup(const std::string& text) {
+  return std::string("\xFF\xFF", 2) + Pad("$VOL", 8) + Pad("SUB", 8) + Pad("$IN", 24) +
+         Pad("$OUT", 24) + text + std::string(1, '\0');
+}
+
 // ---------------------------------------------------------------------------
 // The child's parts. Each writes what it saw to ZEB_SPAWN_TEST_OUT.
 
@@ -117,16 +125,30 @@ void Flush() {
   std::rename((out + ".part").c_str(), out.c_str());
 }
 
+// Never returns: a process that has stopped answering.
+[[noreturn]] void Hang() {
+  for (;;) ::pause();
+}
+
+int16_t Number(const char* variable, int16_t otherwise) {
+  const char* text = std::getenv(variable);
+  return text != nullptr ? static_cast<int16_t>(std::atoi(text)) : otherwise;
+}
+
 // Serves $RECEIVE by hand: logs each message as "sys|data <length> <hex>",
 // answers the start-up message with ZEB_SPAWN_TEST_REPLY (70 unless set)
-// and everything else with 0, and ends after "close". With
-// ZEB_SPAWN_TEST_DIE set it kills itself after answering the start-up
-// message.
+// and everything else with ZEB_SPAWN_TEST_OTHERS (0 unless set), and ends
+// after "close". With ZEB_SPAWN_TEST_DIE set it kills itself after
+// answering the start-up message; with ZEB_SPAWN_TEST_STALL ("open",
+// "startup" or "close") it stops answering at that message.
 int Record() {
   int16_t fnum = -1;
   if (FILE_OPEN_(mask({1, 2, 3}), "$RECEIVE", 8, &fnum) != 0) return 10;
-  const char* reply_text = std::getenv("ZEB_SPAWN_TEST_REPLY");
-  const int16_t startup_reply = reply_text != nullptr ? std::atoi(reply_text) : 70;
+  const int16_t startup_reply = Number("ZEB_SPAWN_TEST_REPLY", 70);
+  const int16_t other_reply = Number("ZEB_SPAWN_TEST_OTHERS", 0);
+  const std::string stall =
+      std::getenv("ZEB_SPAWN_TEST_STALL") ? std::getenv("ZEB_SPAWN_TEST_STALL") : "";
+  if (stall == "open") Hang();
   char buffer[600];
   for (;;) {
     int16_t count = 0;
@@ -135,8 +157,10 @@ int Record() {
     g_log += std::string(error == 6 ? "sys " : "data ") + std::to_string(count) + " " +
              zeb::testing::hex(buffer, static_cast<size_t>(count)) + "\n";
     const int16_t code = Code(buffer);
-    REPLY(mask({5}), nullptr, 0, nullptr, 0,
-          error == 0 && code == zeb::platform::kStartupCode ? startup_reply : 0);
+    const bool startup = error == 0 && code == zeb::platform::kStartupCode;
+    const bool close = error == 6 && (code == zp::kCloseCode || code == zp::kOldCloseCode);
+    if ((stall == "startup" && startup) || (stall == "close" && close)) Hang();
+    REPLY(mask({5}), nullptr, 0, nullptr, 0, startup ? startup_reply : other_reply);
     if (error == 0 && code == zeb::platform::kStartupCode &&
         std::getenv("ZEB_SPAWN_TEST_DIE") != nullptr) {
       Flush();
@@ -203,6 +227,7 @@ int Monitor() {
       REPLY(mask({5}), nullptr, 0, nullptr, 0, 0);
       continue;
     }
+    if (how == "hang") Hang();
     g_log += zeb::testing::hex(buffer, static_cast<size_t>(count)) + "\n";
     Flush();
     char reply[30];
@@ -220,12 +245,68 @@ int Monitor() {
   }
 }
 
+// Spawns a recording child with at most ZEB_SPAWN_TEST_LIMIT descriptors
+// open, and logs the result: "spawn <error> <creation error word>".
+int Limited() {
+  rlimit saved{};
+  ::getrlimit(RLIMIT_NOFILE, &saved);
+  rlimit tight = saved;
+  tight.rlim_cur = static_cast<rlim_t>(Number("ZEB_SPAWN_TEST_LIMIT", 5));
+  Env env;
+  char program[24];
+  PROCESSINFO(mask({1, 6}), MYPID(), nullptr, nullptr, nullptr, nullptr, program);
+  ::setenv("ZEB_SPAWN_TEST_CHILD", "record", 1);
+  ::setrlimit(RLIMIT_NOFILE, &tight);
+  int16_t word = -1;
+  const int16_t result =
+      ENV_SPAWN(mask({1, 2, 8}), env.get(), program, nullptr, 0, 0, nullptr, nullptr, &word);
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+  g_log += "spawn " + std::to_string(result) + " " + std::to_string(word) + "\n";
+  Flush();
+  return 0;
+}
+
+// A library parent that is killed in the middle of a conversation: starts
+// an intake child, runs the first ZEB_SPAWN_TEST_STEPS steps of the
+// conversation (each message is one step sent and one answered; an odd
+// count stops after a message is sent, before its reply) and kills itself.
+int Killer() {
+  const int steps = Number("ZEB_SPAWN_TEST_STEPS", 0);
+  zp::Child child;
+  ::setenv("ZEB_SPAWN_TEST_CHILD", "intake", 1);
+  if (zp::start_child({"/proc/self/exe"}, {}, true, &child) != 0) return 12;
+  const std::vector<std::pair<bool, zp::Message>> talk = {
+      {true, zp::open_message()},
+      {false, zp::startup_from_stored(Startup("x").data()).value()},
+      {false, zp::param_message({{"P", "V"}})},
+      {true, zp::close_message()}};
+  int step = 0;
+  for (const auto& [system, message] : talk) {
+    if (step++ == steps) ::raise(SIGKILL);
+    int16_t reply = 0;
+    if (step++ == steps) {
+      zp::Message frame = {system ? '\2' : '\1', 0, 0, 0};
+      frame.insert(frame.end(), message.begin(), message.end());
+      ::send(child.channel.fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+      ::raise(SIGKILL);
+    }
+    zp::send_message(child.channel, system, message, &reply);
+  }
+  ::raise(SIGKILL);
+  return 0;
+}
+
 struct ChildMode : testing::Environment {
   void SetUp() override {
     const char* mode = std::getenv("ZEB_SPAWN_TEST_CHILD");
     if (mode == nullptr) return;
     const std::string m = mode;
-    int status = m == "record" ? Record() : m == "intake" ? Intake() : m == "cmon" ? Monitor() : 0;
+    int status = m == "record"    ? Record()
+                 : m == "intake"  ? Intake()
+                 : m == "cmon"    ? Monitor()
+                 : m == "limited" ? Limited()
+                 : m == "killer"  ? Killer()
+                                  : 0;
     if (status == 0) STOP();  // a named child removes its socket
     std::_Exit(status);
   }
@@ -273,12 +354,6 @@ std::string Lines(const std::string& path, long pid) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
-}
-
-// A start-up message with the given parameter text and its NUL.
-std::string Startup(const std::string& text) {
-  return std::string("\xFF\xFF", 2) + Pad("$VOL", 8) + Pad("SUB", 8) + Pad("$IN", 24) +
-         Pad("$OUT", 24) + text + std::string(1, '\0');
 }
 
 // The messages a recording child logged, as (kind, length, hex).
@@ -554,6 +629,175 @@ TEST(Spawn, AHundredSpawnsLeaveNothingBehind) {
   for (int i = 0; i < 500 && count("/proc/self/fd") > fds; ++i) ::usleep(10000);
   EXPECT_LE(count("/proc/self/fd"), fds);
   EXPECT_EQ(count(zp::socket_directory()), sockets);
+}
+
+// Every wait of the parent's side has its bound (ZEB_REPLY_LIMIT, here a
+// tenth of a second): a child that stops answering at any message, or a
+// monitor that takes the request and never answers, gives 40, and nothing
+// is left behind: no process, no descriptor, no socket.
+TEST(Spawn, EveryWaitIsBoundedAndLeavesNothingBehind) {
+  auto count = [](const std::string& path) {
+    int n = 0;
+    if (DIR* d = ::opendir(path.c_str())) {
+      while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
+      ::closedir(d);
+    }
+    return n;
+  };
+  zeb::testing::ScratchDirectory dir, sockets;
+  ChildVariables vars{{"ZEB_SOCKET_DIR", sockets.path()},
+                      {"ZEB_REPLY_LIMIT", "10"},
+                      {"ZEB_SPAWN_TEST_OUT", dir.path() + "/log"}};
+  const std::string program = OwnProgram();
+  std::string startup = Startup("t");
+  Env env;
+  env.Param("P", "V");
+  const int fds = count("/proc/self/fd");
+  for (const char* stall : {"open", "startup", "close"}) {
+    ChildVariables child{{"ZEB_SPAWN_TEST_CHILD", "record"}, {"ZEB_SPAWN_TEST_STALL", stall}};
+    int16_t id[4] = {};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(
+        ENV_SPAWN(mask({1, 2, 6, 7}), env.get(), program.data(), nullptr, 0, 0, startup.data(), id),
+        zeb::err::kTimedOut)
+        << stall;
+    // Generous: the bound is a tenth of a second a wait.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20)) << stall;
+    EXPECT_TRUE(zeb::testing::process_gone(zeb::testing::host_pid(id))) << stall;
+  }
+  // A monitor that takes the request and never answers: nothing is made.
+  int16_t monitor[4];
+  {
+    ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "cmon"}, {"ZEB_SPAWN_TEST_CMON", "hang"}};
+    ASSERT_EQ(NEWPROCESS(mask({1, 5, 7}), program.data(), 0, 0, 0, monitor, nullptr, "$CMON "), 0);
+  }
+  zp::Connection probe;
+  for (int i = 0; i < 3000 && zp::connect_named_process("$CMON", &probe) != 0; ++i) {
+    ::usleep(10000);
+  }
+  zp::close_connection(&probe);
+  {
+    ChildVariables child{{"ZEB_SPAWN_TEST_CHILD", "record"}};
+    int16_t id[4] = {-9, -9, -9, -9};
+    EXPECT_EQ(
+        ENV_SPAWN(mask({1, 2, 6, 7}), env.get(), program.data(), nullptr, 0, 0, startup.data(), id),
+        zeb::err::kTimedOut);
+    EXPECT_EQ(id[0], -9);
+  }
+  {
+    // The hung monitor is not asked again while it lives: a limit of a
+    // minute a wait is not waited for.
+    ChildVariables child{{"ZEB_SPAWN_TEST_CHILD", "record"}, {"ZEB_REPLY_LIMIT", "6000"}};
+    int16_t id[4] = {-9, -9, -9, -9};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(
+        ENV_SPAWN(mask({1, 2, 6, 7}), env.get(), program.data(), nullptr, 0, 0, startup.data(), id),
+        zeb::err::kTimedOut);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_EQ(id[0], -9);
+  }
+  const long cmon = zp::find_named_process("$CMON");
+  ASSERT_GT(cmon, 0);
+  ::kill(static_cast<pid_t>(cmon), SIGKILL);
+  EXPECT_TRUE(zeb::testing::process_gone(cmon));
+  // A "monitor" that listens and never accepts: once its queue of
+  // connections is full, a connect would block for ever; every spawn
+  // gives 40 instead.
+  ChildVariables limit{{"ZEB_REPLY_LIMIT", "10"}};
+  const int listener = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s/CMON", sockets.path().c_str());
+  ::unlink(address.sun_path);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  for (int i = 0; i < 4; ++i) {
+    ChildVariables child{{"ZEB_SPAWN_TEST_CHILD", "record"}};
+    int16_t id[4] = {-9, -9, -9, -9};
+    EXPECT_EQ(
+        ENV_SPAWN(mask({1, 2, 6, 7}), env.get(), program.data(), nullptr, 0, 0, startup.data(), id),
+        zeb::err::kTimedOut)
+        << i;
+    EXPECT_EQ(id[0], -9);
+  }
+  ::close(listener);
+  for (int i = 0; i < 500 && count("/proc/self/fd") > fds; ++i) ::usleep(10000);
+  EXPECT_LE(count("/proc/self/fd"), fds);
+}
+
+// What the child answers is reported in the library's own numbers: 0 and
+// 70 ("continue") go on, an error number is the child's error, and a reply
+// that is no error number at all is 308, never handed on raw.
+TEST(Spawn, RepliesThatAreNoErrorNumbersGive308) {
+  zeb::testing::ScratchDirectory dir;
+  const std::string program = OwnProgram();
+  std::string startup = Startup("t");
+  struct Case {
+    const char *startup_reply, *others;
+    int16_t result;
+  } cases[] = {{"-32768", "0", 308}, {"70", "70", 0}, {"70", "-1", 308},
+               {"0", "-5", 308},     {"45", "0", 45}, {"70", "12", 12}};
+  for (const Case& c : cases) {
+    Env env;
+    env.Param("P", "V");
+    ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "record"},
+                        {"ZEB_SPAWN_TEST_OUT", dir.path() + "/log"},
+                        {"ZEB_SPAWN_TEST_REPLY", c.startup_reply},
+                        {"ZEB_SPAWN_TEST_OTHERS", c.others}};
+    int16_t id[4];
+    EXPECT_EQ(
+        ENV_SPAWN(mask({1, 2, 6, 7}), env.get(), program.data(), nullptr, 0, 0, startup.data(), id),
+        c.result)
+        << c.startup_reply << " " << c.others;
+    EXPECT_TRUE(zeb::testing::process_gone(zeb::testing::host_pid(id)));
+  }
+}
+
+// Out of descriptors, the spawn says so: 34 when not even the monitor's
+// own look-ups can be made (no descriptor at all), else 311 with the
+// creation error word "the host refused another process" (2, 34). Never a
+// refusal by a monitor (310) that nobody asked.
+TEST(Spawn, OutOfDescriptorsIsNotARefusal) {
+  zeb::testing::ScratchDirectory dir, sockets;
+  const std::string out = dir.path() + "/log";
+  struct Case {
+    const char* limit;
+    std::string want;
+  } cases[] = {{"3", "spawn 34 -1"},
+               {"5", "spawn 311 " + std::to_string(zeb::create_error_word(2, 34))}};
+  for (const Case& c : cases) {
+    ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "limited"},
+                        {"ZEB_SPAWN_TEST_OUT", out},
+                        {"ZEB_SPAWN_TEST_LIMIT", c.limit},
+                        {"ZEB_SOCKET_DIR", sockets.path()}};
+    zp::Child child;
+    ASSERT_EQ(zp::start_child({"/proc/self/exe"}, {}, false, &child), 0);
+    EXPECT_EQ(zp::wait_child(&child), 0);
+    EXPECT_EQ(Lines(out, 0), c.want + "\n") << c.limit;
+    ::unlink(out.c_str());
+  }
+}
+
+// A parent killed at any point of the conversation: its child ends at once
+// with 201 (the start-up is not finished), or with 0 when "close" was sent.
+TEST(Spawn, AParentKilledInMidConversationEndsItsChildWith201) {
+  zeb::testing::ScratchDirectory dir;
+  for (int run = 0; run < 100; ++run) {
+    const int steps = run % 9;
+    const std::string out = dir.path() + "/log" + std::to_string(run);
+    ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "killer"},
+                        {"ZEB_SPAWN_TEST_OUT", out},
+                        {"ZEB_SPAWN_TEST_NAMES", ""},
+                        {"ZEB_SPAWN_TEST_STEPS", std::to_string(steps)}};
+    zp::Child killer;
+    ASSERT_EQ(zp::start_child({"/proc/self/exe"}, {}, false, &killer), 0);
+    EXPECT_EQ(zp::wait_child(&killer), 128 + SIGKILL);
+    // The child is not this process's: its log says how and that it ended.
+    for (int i = 0; i < 6000 && ::access(out.c_str(), F_OK) != 0; ++i) ::usleep(10000);
+    const std::string log = Lines(out, 0);
+    EXPECT_EQ(log.substr(0, log.find('\n')), steps >= 7 ? "intake 0" : "intake 201")
+        << "steps " << steps;
+  }
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <zeb/platform/receive.h>
 #include <zeb/platform/this_process.h>
 #include "platform/ipc/messages.h"
+#include "platform/processes/processes.h"
 #include "util/helpers_internal.h"
 
 namespace err = zeb::err;
@@ -22,14 +23,20 @@ namespace zp = zeb::platform;
 namespace {
 
 // One request to $CMON and its reply, read back into the same buffer.
-// Returns 0 when the monitor answered (count_read: the reply's length).
+// Returns 0 when the monitor answered (count_read: the reply's length);
+// 310 when it answered with an error number, which is no consent; 14 when
+// no monitor listens, 201 when it went before answering; or why it gave no
+// answer (40: it took the request and did not answer within the reply
+// limit). Every wait is bounded.
 int16_t ask_monitor(unsigned char* buffer, int16_t* count_read) {
-  int16_t fnum = zeb::kNotOpen;
-  if (FILE_OPEN_(zeb::mask({1, 2, 3}), "$CMON", 5, &fnum) != 0) return err::kNoSuchDevice;
-  int16_t error = WRITEREADX(zeb::mask({1, 2, 3, 4, 5}), fnum, buffer, zp::kCmonRequestLength,
-                             zp::kCmonReplyLength, count_read);
-  // The monitor's reply is in; a failed close loses nothing of it.
-  FILE_CLOSE_(zeb::mask({1}), fnum);
+  char* bytes = reinterpret_cast<char*>(buffer);
+  int16_t reply_error = 0;
+  const int16_t error =
+      zp::exchange_with_process("$CMON", {bytes, static_cast<size_t>(zp::kCmonRequestLength)},
+                                {bytes, static_cast<size_t>(zp::kCmonReplyLength)}, count_read,
+                                &reply_error)
+          .code();
+  if (error == 0 && reply_error != 0) return err::kMonitorRefused;
   return error;
 }
 
@@ -69,17 +76,22 @@ int16_t UTIL_MOM(int16_t* process_id) {
   return 0;
 }
 
-int16_t UTIL_CMON(char* program, int16_t* priority, int16_t* processor, const char* name_a,
-                  const char* name_b) {
+int16_t zeb::util::consult_monitor(char* program, int16_t* priority, int16_t* processor,
+                                   const char* name_a, const char* name_b) {
   int16_t null_handle[10];
   for (int16_t& w : null_handle) w = -1;
-  int16_t own_priority = 0, access_id = 0, own_handle[10], own_cpu = 0;
-  if (PROCESS_GETINFO_(zeb::mask({1, 5, 12}), null_handle, nullptr, 0, nullptr, &own_priority,
-                       nullptr, nullptr, 0, nullptr, nullptr, nullptr, &access_id) != 0) {
-    return zeb::kFalse;
+  int16_t own_priority = 0, access_id = 0;
+  // Without its own priority and user the request cannot be made: the
+  // look-up's error is the answer, never a refusal the monitor did not give.
+  if (int16_t error =
+          PROCESS_GETINFO_(zeb::mask({1, 5, 12}), null_handle, nullptr, 0, nullptr, &own_priority,
+                           nullptr, nullptr, 0, nullptr, nullptr, nullptr, &access_id);
+      error != 0) {
+    return error;
   }
-  PROCESSHANDLE_GETMINE_(own_handle);
-  if (PROCESSHANDLE_DECOMPOSE_(zeb::mask({1, 2}), own_handle, &own_cpu) != 0) return zeb::kFalse;
+  // This process's processor: the high byte of its cpu-and-pin word, which
+  // needs no look-up of its own.
+  const int16_t own_cpu = static_cast<int16_t>(static_cast<uint16_t>(MYPID()) >> 8);
 
   char buffer[zp::kCmonRequestLength];
   zp::CmonRequest request;
@@ -93,21 +105,35 @@ int16_t UTIL_CMON(char* program, int16_t* priority, int16_t* processor, const ch
   zp::encode_cmon_request(request, buffer);
 
   int16_t count = 0;
-  if (exchange()(reinterpret_cast<unsigned char*>(buffer), &count) == 0) {
+  const int16_t asked = exchange()(reinterpret_cast<unsigned char*>(buffer), &count);
+  if (asked == 0) {
     // The monitor answered. Only what its reply holds whole is taken: the
     // rest of the buffer is still the request.
     const zp::CmonReply reply = zp::decode_cmon_reply(
         std::span<const char>(buffer, static_cast<size_t>(std::max<int16_t>(
                                           0, std::min<int16_t>(count, zp::kCmonRequestLength)))));
-    if (!reply.allowed) return zeb::kFalse;
+    if (!reply.allowed) return err::kMonitorRefused;
     if (reply.program) std::memcpy(program, reply.program->data(), 24);
     if (reply.priority) *priority = *reply.priority;
     if (reply.processor) *processor = *reply.processor;
-    return zeb::kTrue;
+    return 0;
   }
+  // Consent by default holds only where there is no monitor to ask: none
+  // listens (14), or it ended before it answered (201). A monitor that is
+  // there and does not answer in time (40), or one that cannot be asked
+  // (no descriptor left, an unsafe socket directory), gives no consent.
+  if (asked < 0) return err::kBadMessage;
+  if (asked != err::kNoSuchDevice && asked != err::kPathDown) return asked;
   if (*processor == -1) *processor = own_cpu;
   if (*priority == -1) *priority = static_cast<int16_t>(own_priority - 1);
-  return zeb::kTrue;
+  return 0;
+}
+
+int16_t UTIL_CMON(char* program, int16_t* priority, int16_t* processor, const char* name_a,
+                  const char* name_b) {
+  return zeb::util::consult_monitor(program, priority, processor, name_a, name_b) == 0
+             ? zeb::kTrue
+             : zeb::kFalse;
 }
 
 int16_t UTIL_GETPID(const char* text, int16_t* processor, int16_t* pin) {

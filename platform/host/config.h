@@ -20,6 +20,7 @@ struct Configuration {
   std::optional<std::string> defaults;      // ZEB_DEFAULTS: $VOLUME.SUBVOL
   std::optional<std::string> receive_fd;    // ZEB_RECEIVE_FD: the parent's channel
   std::optional<std::string> socket_dir;    // ZEB_SOCKET_DIR
+  std::optional<std::string> reply_limit;   // ZEB_REPLY_LIMIT: hundredths of a second
   std::optional<std::string> terminal;      // ZEB_TERMINAL: "6530" or another kind
   std::optional<std::string> process_name;  // ZEB_PROCESS_NAME
   std::optional<std::string> tmpdir;        // TMPDIR

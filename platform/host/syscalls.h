@@ -107,6 +107,9 @@ struct Syscalls {
   // where pidfd is -1. With wait it waits for the end; without, it returns
   // 1 when the process is still running.
   std::function<int(int pidfd, long pid, bool wait)> wait_exit;
+  // Ends a child that has not been reaped with SIGKILL: through its pidfd,
+  // or by its pid where pidfd is -1.
+  std::function<int(int pidfd, long pid)> kill_child;
   // A connected pair of Unix packet sockets (SOCK_SEQPACKET).
   std::function<int(int* fds)> socketpair;
 
@@ -135,6 +138,13 @@ struct Syscalls {
   // Takes an exclusive lock on the file without waiting (flock); -1 with
   // EWOULDBLOCK when another open file description holds it.
   std::function<int(int fd)> try_lock;
+  // Takes an exclusive lock on the file, waiting while another open file
+  // description holds it (flock). Only for locks held for a few file-system
+  // calls, never across a wait for another process.
+  std::function<int(int fd)> lock;
+  // 1 when the socket is listening for connections (SO_ACCEPTCONN), 0 when
+  // not; -1 when fd is not a socket.
+  std::function<int(int fd)> socket_listening;
   std::function<int(int fd, bool on)> set_cloexec;
   std::function<int(const char* path, unsigned mode)> chmod;
   std::function<int(std::string* dir)> getcwd;

@@ -93,6 +93,12 @@ int real_pidfd_open(long pid) {
   return above_standard(static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0)));
 }
 
+int real_kill_child(int pidfd, long pid) {
+  if (pidfd >= 0)
+    return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0));
+  return ::kill(static_cast<pid_t>(pid), SIGKILL);
+}
+
 int real_wait_exit(int pidfd, long pid, bool wait) {
   siginfo_t info;
   info.si_pid = 0;
@@ -195,6 +201,17 @@ int real_socket_kind(int fd, int* domain, int* type) {
 
 int real_try_lock(int fd) {
   return restarting([&] { return ::flock(fd, LOCK_EX | LOCK_NB); });
+}
+
+int real_lock(int fd) {
+  return restarting([&] { return ::flock(fd, LOCK_EX); });
+}
+
+int real_socket_listening(int fd) {
+  int on = 0;
+  socklen_t length = sizeof on;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &on, &length) != 0) return -1;
+  return on != 0 ? 1 : 0;
 }
 
 int real_set_cloexec(int fd, bool on) { return ::fcntl(fd, F_SETFD, on ? FD_CLOEXEC : 0); }
@@ -422,6 +439,8 @@ void add_process_entries(Syscalls& s) {
   s.peer_credentials = real_peer_credentials;
   s.socket_kind = real_socket_kind;
   s.try_lock = real_try_lock;
+  s.lock = real_lock;
+  s.socket_listening = real_socket_listening;
   s.set_cloexec = real_set_cloexec;
   s.chmod = real_chmod;
   s.getcwd = real_getcwd;
@@ -435,6 +454,7 @@ void add_process_entries(Syscalls& s) {
   s.spawn = real_spawn;
   s.pidfd_open = real_pidfd_open;
   s.wait_exit = real_wait_exit;
+  s.kill_child = real_kill_child;
   s.socketpair = real_socketpair;
   s.fgetxattr = real_fgetxattr;
   s.fsetxattr = real_fsetxattr;

@@ -3,6 +3,7 @@
 #include "platform/ipc/channel.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -11,8 +12,10 @@
 #include <string>
 
 #include <zeb/platform/errors.h>
+#include "platform/host/diagnostics.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
+#include "platform/ipc/connection.h"
 #include "platform/names/name_rules.h"
 
 namespace zeb::platform {
@@ -22,7 +25,8 @@ namespace {
 // The channel is inherited, not opened by the host: it stays open when a
 // host goes, since the process's own host may have adopted it as well.
 struct ChannelState {
-  int channel = -2;  // -2: ZEB_RECEIVE_FD not looked at yet; -1: no channel
+  int channel = -2;     // -2: ZEB_RECEIVE_FD not looked at yet; -1: no channel
+  bool broken = false;  // the parent's channel was there but cannot carry a message
   bool mother_known = false;
   int16_t mother[10] = {};
 };
@@ -52,12 +56,33 @@ void process_identity(long pid, uint64_t* start, uint32_t* uid) {
   *start = std::strtoull(p, nullptr, 10);
 }
 
+// Whether a process has ended: it is gone, or a zombie its parent has not
+// reaped yet.
+bool process_ended(long pid) {
+  std::string text;
+  if (syscalls().read_file(("/proc/" + std::to_string(pid) + "/stat").c_str(), &text) != 0) {
+    return errno == ENOENT || errno == ESRCH;
+  }
+  // The state is the first field after the command name in parentheses.
+  const size_t close = text.rfind(')');
+  return close != std::string::npos && close + 2 < text.size() &&
+         (text[close + 2] == 'Z' || text[close + 2] == 'X');
+}
+
 // The descriptor named by ZEB_RECEIVE_FD, when it is the far end of a
 // private channel made by this process's parent: a Unix packet socket whose
 // peer is the parent process. Anything else (a variable inherited past a
 // program that is not a library parent, a descriptor since reused) is not a
 // channel, and the program counts as started from a shell.
-int adopt_channel() {
+//
+// Two kinds of descriptor are the parent's but carry no conversation, and
+// are reported as broken (the start-up then ends with 201 at once, as when
+// the parent hangs up): a listening socket the parent made, and the far end
+// of a channel whose parent was killed before this process looked (the
+// process has been handed to another parent, the channel's other end has
+// hung up, and the process that made it is gone).
+int adopt_channel(bool* broken) {
+  *broken = false;
   const char* text = host().config().receive_fd ? host().config().receive_fd->c_str() : nullptr;
   if (text == nullptr || *text == '\0') return -1;
   char* end = nullptr;
@@ -67,8 +92,17 @@ int adopt_channel() {
   long pid = 0, uid = 0;
   if (syscalls().socket_kind(static_cast<int>(fd), &domain, &type) != 0 || domain != AF_UNIX ||
       type != SOCK_SEQPACKET ||
-      syscalls().peer_credentials(static_cast<int>(fd), &pid, &uid) != 0 ||
-      pid != syscalls().getppid()) {
+      syscalls().peer_credentials(static_cast<int>(fd), &pid, &uid) != 0) {
+    return -1;
+  }
+  if (pid != syscalls().getppid()) {
+    pollfd look = {static_cast<int>(fd), POLLIN, 0};
+    *broken = pid > 0 && syscalls().poll(&look, 1, 0) == 1 && (look.revents & POLLHUP) != 0 &&
+              process_ended(pid);
+    return -1;
+  }
+  if (syscalls().socket_listening(static_cast<int>(fd)) == 1) {
+    *broken = true;
     return -1;
   }
   // The channel is this process's alone: its own children do not inherit it.
@@ -111,8 +145,13 @@ std::string process_name() {
 
 int private_channel() {
   ChannelState& s = channel_state();
-  if (s.channel == -2) s.channel = adopt_channel();
+  if (s.channel == -2) s.channel = adopt_channel(&s.broken);
   return s.channel;
+}
+
+bool parent_channel_broken() {
+  private_channel();
+  return channel_state().broken;
 }
 
 void drop_private_channel() {
@@ -142,6 +181,17 @@ std::string socket_directory() {
 }
 
 int16_t check_socket_directory(const std::string& dir, bool create) {
+  // A relative directory would be another one in every working directory,
+  // and a socket path longer than the host takes could never be bound:
+  // both are refused before anything is made.
+  if (dir.empty() || dir[0] != '/') {
+    note_failure("the socket directory " + dir + " (ZEB_SOCKET_DIR) is not an absolute path");
+    return err::kBadName;
+  }
+  if (dir.size() + kLongestSocketName > kMaxSocketPath) {
+    note_failure("the socket directory " + dir + " (ZEB_SOCKET_DIR) is too long for a socket");
+    return err::kBadName;
+  }
   if (create && syscalls().mkdir(dir.c_str(), 0700) == 0) {
     // The umask may have taken bits away; the directory is made private.
     if (syscalls().chmod(dir.c_str(), 0700) != 0) return error_from_errno(errno);
@@ -150,7 +200,9 @@ int16_t check_socket_directory(const std::string& dir, bool create) {
   }
   int fd = syscalls().open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0);
   if (fd < 0) {
-    return errno == ELOOP || errno == ENOTDIR ? err::kSecurityViolation : error_from_errno(errno);
+    if (errno != ELOOP && errno != ENOTDIR) return error_from_errno(errno);
+    note_failure("the socket directory " + dir + " is not a directory");
+    return err::kSecurityViolation;
   }
   FileStatus st;
   int16_t error = 0;
@@ -160,6 +212,7 @@ int16_t check_socket_directory(const std::string& dir, bool create) {
              (st.mode & 07777) != 0700) {
     // Another user's directory, or one that others can reach: its sockets
     // could belong to anybody.
+    note_failure("the socket directory " + dir + " is not this user's own with mode 0700");
     error = err::kSecurityViolation;
   }
   // Only looked at: the close has nothing to lose.

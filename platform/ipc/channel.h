@@ -32,6 +32,11 @@ void mother_handle(int16_t* handle);
 // The private channel from a library parent, adopted from ZEB_RECEIVE_FD
 // at its first use; -1 when there is none.
 int private_channel();
+// True when ZEB_RECEIVE_FD names a descriptor of the parent that cannot
+// carry the conversation (a listening socket; the channel of a parent
+// killed before this process adopted it): the start-up is then over with
+// 201, as when the parent hangs up.
+bool parent_channel_broken();
 // Forgets the private channel after its far end hung up.
 void drop_private_channel();
 
@@ -39,9 +44,15 @@ void drop_private_channel();
 // /tmp/zeb-UID.
 std::string socket_directory();
 
+// The longest name a file of the socket directory has, "/" included: a
+// lock file "/.NAME.lock" of a five-letter name.
+constexpr size_t kLongestSocketName = 12;
+
 // Reads a directory for socket_directory(): creates it (mode 0700) when
 // missing and checks it is a directory of this user with mode 0700. Returns
-// 0, 48 when it is not safe, or the error.
+// 0; 13, before anything is made, for a relative directory or one too long
+// for its sockets; 48 when it is not safe; or the error. A refusal leaves a
+// note naming the directory (failure_note()).
 int16_t check_socket_directory(const std::string& dir, bool create);
 
 // Defined by the process room (processes/), which numbers the processors:

@@ -10,6 +10,7 @@
 #include <string>
 
 #include <zeb/platform/errors.h>
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/ipc/channel.h"
 
@@ -40,11 +41,15 @@ int16_t connect_named_process(std::string_view name, Connection* connection) {
   if (error != 0) return error;
   std::string path = dir + "/" + wanted.substr(1);
   if (path.size() > kMaxSocketPath) return err::kBadName;
-  int fd = syscalls().unix_socket(SOCK_SEQPACKET);
+  // Never blocking: a process whose queue of connections is full (one that
+  // does not accept them) would hold a blocking connect for ever. It is
+  // there and does not answer: 40, at once.
+  int fd = syscalls().unix_socket(SOCK_SEQPACKET | SOCK_NONBLOCK);
   if (fd < 0) return error_from_errno(errno);
   if (syscalls().connect_unix(fd, path.c_str()) != 0) {
-    error =
-        (errno == ENOENT || errno == ECONNREFUSED) ? err::kNoSuchDevice : error_from_errno(errno);
+    error = (errno == ENOENT || errno == ECONNREFUSED)  ? err::kNoSuchDevice
+            : (errno == EAGAIN || errno == EWOULDBLOCK) ? err::kTimedOut
+                                                        : error_from_errno(errno);
     // Never connected: the connect's error is the one reported.
     syscalls().close(fd);
     return error;
@@ -72,6 +77,9 @@ int16_t send_message(const Connection& connection, bool system, const Message& m
   append16(&frame, accept);
   frame.insert(frame.end(), message.begin(), message.end());
   if (syscalls().send(connection.fd, frame.data(), frame.size(), true) < 0) {
+    // A connection to a named process does not block (connect_named_process):
+    // a receiver whose queue is full takes no more, as good as no answer.
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return err::kTimedOut;
     return (errno == EPIPE || errno == ECONNRESET || errno == ENOTCONN) ? err::kPathDown
                                                                         : error_from_errno(errno);
   }
@@ -81,6 +89,12 @@ int16_t send_message(const Connection& connection, bool system, const Message& m
   if (ready == 0) return err::kTimedOut;
   char reply[kReplyHeader + kMaxMessage];
   long n = syscalls().recv(connection.fd, reply, sizeof reply, true);
+  // A record too short to be a reply (an empty one included, when poll saw
+  // no hang-up) comes from a receiver that is there and does not speak
+  // this protocol; no record at all, from one that has gone.
+  if ((n == 0 && (wait.revents & POLLHUP) == 0) || (n > 0 && n < kReplyHeader)) {
+    return err::kBadMessage;
+  }
   if (n < kReplyHeader) return err::kPathDown;
   n = std::min<long>(n, static_cast<long>(sizeof reply));
   *reply_error = static_cast<int16_t>((static_cast<unsigned char>(reply[0]) << 8) |
@@ -91,20 +105,38 @@ int16_t send_message(const Connection& connection, bool system, const Message& m
   return 0;
 }
 
+int reply_limit_ms() {
+  // Hundredths of a second, as AWAITIO counts them. A value that is no
+  // number in range (empty, negative, text after the digits) is the default:
+  // a mistyped limit must not make every open wait for ever or fail at once.
+  constexpr long kDefault = 3000, kMost = 8640000;  // 30 s; a day
+  const std::optional<std::string>& text = host().config().reply_limit;
+  long hundredths = kDefault;
+  if (text && !text->empty() && text->size() <= 7 &&
+      text->find_first_not_of("0123456789") == std::string::npos) {
+    long value = std::stol(*text);
+    if (value >= 1 && value <= kMost) hundredths = value;
+  }
+  return static_cast<int>(hundredths * 10);
+}
+
 int16_t process_message(int fd, const void* buffer, int16_t write_count, void* reply,
-                        int16_t reply_max, int16_t* reply_len, int16_t* reply_error) {
+                        int16_t reply_max, int16_t* reply_len, int16_t* reply_error,
+                        int timeout_ms) {
   Connection connection{fd};
   const char* bytes = static_cast<const char*>(buffer);
   Message message(bytes, bytes + write_count);
-  return send_message(connection, false, message, reply_error, -1, reply, reply_max, reply_len);
+  return send_message(connection, false, message, reply_error, timeout_ms, reply, reply_max,
+                      reply_len);
 }
 
 void close_process(int fd) {
   Connection connection{fd};
   int16_t reply = 0;
-  // The connection ends whatever the answer: a process that has gone has
-  // nothing to say, and a close cannot fail for it.
-  (void)send_message(connection, true, close_message(), &reply);
+  // The connection ends whatever the answer: a process that has gone or
+  // does not answer in time has nothing to say, and a close cannot fail
+  // for it.
+  (void)send_message(connection, true, close_message(), &reply, reply_limit_ms());
   close_connection(&connection);
 }
 

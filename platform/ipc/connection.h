@@ -37,8 +37,10 @@ struct Connection {
 int16_t make_private_channel(Connection* parent, int* child);
 
 // Connects to the $RECEIVE of the process named name ("$NAME") of this
-// user. Returns 0; 14 when no such process listens; 48 when the socket
-// directory is not this user's own with mode 0700; or the error.
+// user, without blocking (the connection stays non-blocking). Returns 0; 14
+// when no such process listens; 40 when it takes no more connections (it
+// does not accept them); 48 when the socket directory is not this user's
+// own with mode 0700; 13 when it is relative or too long; or the error.
 int16_t connect_named_process(std::string_view name, Connection* connection);
 
 void close_connection(Connection* connection);
@@ -47,17 +49,24 @@ void close_connection(Connection* connection);
 // timeout_ms milliseconds (-1: no limit) for the reply. The reply's error
 // number goes to *reply_error and up to reply_max bytes of its data to
 // reply_data (count in *reply_len). Returns 0 when a reply came; 40 on time
-// out; 201 when the receiver is gone; 22 for a message longer than 32767
-// bytes.
+// out; 201 when the receiver is gone; 308 for a record too short to be a
+// reply; 22 for a message longer than 32767 bytes.
 int16_t send_message(const Connection& connection, bool system, const Message& message,
                      int16_t* reply_error, int timeout_ms = -1, void* reply_data = nullptr,
                      int16_t reply_max = 0, int16_t* reply_len = nullptr);
 
+// How long a sender waits for the reply to "open", to "close" and to each
+// message of a conversation that starts a process, in milliseconds:
+// ZEB_REPLY_LIMIT in hundredths of a second (1 to 8640000), else 30 s.
+int reply_limit_ms();
+
 // A process file's connection (a descriptor the file table keeps): one data
-// message and its reply (0 when a reply came, its error in *reply_error);
-// "close" and the end of the connection.
+// message and its reply (0 when a reply came, its error in *reply_error),
+// waiting up to timeout_ms (-1: no limit); "close" and the end of the
+// connection, the reply to "close" waited for up to reply_limit_ms().
 int16_t process_message(int fd, const void* buffer, int16_t write_count, void* reply,
-                        int16_t reply_max, int16_t* reply_len, int16_t* reply_error);
+                        int16_t reply_max, int16_t* reply_len, int16_t* reply_error,
+                        int timeout_ms = -1);
 void close_process(int fd);
 
 // Defined by the process room (processes/process_files.cpp), which knows the

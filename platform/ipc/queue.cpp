@@ -48,6 +48,7 @@ struct Queue {
   int listen_fd = -1;              // a named process's socket
   int lock_fd = -1;                // holds the name while the queue is open
   std::string socket_path;
+  std::string lock_path;
   std::vector<Stranger> strangers;
   size_t next_stranger = 0;  // strangers are served in turn
   // The outstanding read.
@@ -72,6 +73,7 @@ struct QueueState {
   Queue queue;
   bool conversation_played = false;  // the shell conversation comes once per host
   bool parent_open = false;          // the parent has the process open on the private channel
+  bool parent_done = false;          // the parent closed its first open: the start-up is over
   std::vector<int16_t> shell_replies;
   QueueState() = default;
   QueueState(const QueueState&) = delete;
@@ -94,8 +96,37 @@ void close_fd(int* fd) {
   *fd = -1;
 }
 
-// Removes the sockets of named processes that ended without closing their
-// queue (killed, say): a name whose lock nobody holds is free.
+// The socket directory's own lock (flock on the file ".sweep"): held while
+// a process takes its name and while stale names are swept, each only for a
+// few file-system calls. So a sweep, which must lock every name's lock file
+// to learn whether it is free, never makes a process that takes another
+// name at the same moment see its lock held ("in use").
+class DirectoryLock {
+ public:
+  explicit DirectoryLock(const std::string& dir) {
+    fd_ =
+        syscalls().open((dir + "/.sweep").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd_ >= 0 && syscalls().lock(fd_) != 0) {
+      error_ = errno_error();
+    } else if (fd_ < 0) {
+      error_ = errno_error();
+    }
+  }
+  ~DirectoryLock() { close_fd(&fd_); }  // the close releases the lock
+  DirectoryLock(const DirectoryLock&) = delete;
+  DirectoryLock& operator=(const DirectoryLock&) = delete;
+  int16_t error() const { return error_; }
+
+ private:
+  int fd_ = -1;
+  int16_t error_ = 0;
+};
+
+// Removes the socket and lock file of named processes that ended without
+// closing their queue (killed, say): a name whose lock nobody holds is
+// free. Runs under the directory's lock, so the lock files it takes for a
+// moment are nobody else's business, and a lock file it removes is one
+// nobody has open to take.
 void sweep_stale_sockets(const std::string& dir) {
   std::vector<std::string> names;
   if (syscalls().list_directory(dir.c_str(), &names) != 0) return;
@@ -104,12 +135,13 @@ void sweep_stale_sockets(const std::string& dir) {
       continue;
     }
     std::string lock_path = dir + "/" + file;
-    int fd = syscalls().open(lock_path.c_str(), O_RDWR | O_NOFOLLOW, 0);
+    int fd = syscalls().open(lock_path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0);
     if (fd < 0) continue;
     if (syscalls().try_lock(fd) == 0) {
-      // A stale socket of a process that has gone: removed as far as
-      // possible, and the lock file only looked at.
+      // A stale name: its socket and lock file are removed as far as
+      // possible (what stays is swept again next time).
       syscalls().unlink((dir + "/" + file.substr(1, file.size() - 6)).c_str());
+      syscalls().unlink(lock_path.c_str());
     }
     syscalls().close(fd);
   }
@@ -124,12 +156,16 @@ int16_t listen_named(const std::string& name, Queue* q) {
   if (error != 0) return error;
   std::string base = name.substr(1);
   q->socket_path = dir + "/" + base;
-  if (q->socket_path.size() > kMaxSocketPath) return err::kBadName;
+  q->lock_path = dir + "/." + base + ".lock";
+  DirectoryLock directory(dir);
+  if (directory.error() != 0) return directory.error();
   sweep_stale_sockets(dir);
-  std::string lock_path = dir + "/." + base + ".lock";
-  q->lock_fd = syscalls().open(lock_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
+  q->lock_fd =
+      syscalls().open(q->lock_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (q->lock_fd < 0) return errno_error();
   if (syscalls().try_lock(q->lock_fd) != 0) {
+    // Under the directory's lock only a living process of the name holds
+    // its lock.
     error = errno == EWOULDBLOCK ? err::kFileInUse : errno_error();
     close_fd(&q->lock_fd);
     return error;
@@ -142,18 +178,31 @@ int16_t listen_named(const std::string& name, Queue* q) {
       syscalls().listen(q->listen_fd, 16) != 0) {
     error = errno_error();
     close_fd(&q->listen_fd);
+    // The name is given back whole: nothing of it stays.
+    syscalls().unlink(q->lock_path.c_str());
     close_fd(&q->lock_fd);
     return error;
   }
   return 0;
 }
 
+// Removes the socket and the lock file of a name this process holds.
+void release_name(const Queue& q) {
+  DirectoryLock directory(q.socket_path.substr(0, q.socket_path.rfind('/')));
+  syscalls().unlink(q.socket_path.c_str());
+  // Without the directory's lock the lock file stays for the next sweep.
+  if (directory.error() == 0) syscalls().unlink(q.lock_path.c_str());
+}
+
 void stop_listening(Queue* q) {
   if (q->listen_fd >= 0) {
     close_fd(&q->listen_fd);
-    // The socket goes with the queue as far as possible: a stale one is
-    // removed by the next process that takes the name.
-    syscalls().unlink(q->socket_path.c_str());
+    // The socket and the lock file go with the queue as far as possible
+    // (what stays is swept by the next named process). Both are still this
+    // process's: nobody removes or replaces them while it holds the lock,
+    // and a process taking the name meanwhile waits for the directory's
+    // lock, so it never locks a lock file that is about to go.
+    release_name(*q);
   }
   close_fd(&q->lock_fd);
   for (Stranger& s : q->strangers) close_fd(&s.fd);
@@ -191,12 +240,15 @@ bool send_reply(int fd, int16_t error, const void* data, size_t length) {
 
 enum class Got { kMessage, kNothing, kHangup, kRefused };
 
-// Reads one message record from fd into frame (header included).
-Got read_frame(int fd, std::vector<char>* frame) {
+// Reads one message record from fd, whose poll gave revents, into frame
+// (header included). A read of 0 bytes is a hang-up only when poll said so;
+// otherwise it was an empty record, which is no message (should the sender
+// have gone in between, the next poll says so).
+Got read_frame(int fd, short revents, std::vector<char>* frame) {
   frame->resize(kFrameHeader + kMaxMessage);
   long n = syscalls().recv(fd, frame->data(), frame->size(), false);
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Got::kNothing;
-  if (n <= 0) return Got::kHangup;
+  if (n < 0 || (n == 0 && (revents & (POLLHUP | POLLERR)) != 0)) return Got::kHangup;
   // A longer record was cut to the largest message.
   frame->resize(std::min(static_cast<size_t>(n), frame->size()));
   if (n < kFrameHeader || ((*frame)[0] != kFrameData && (*frame)[0] != kFrameSystem)) {
@@ -243,6 +295,11 @@ int16_t wait_message(int64_t limit_ms) {
     q.shell.pop_front();
     return deliver(Source::kShell, -1, mother, m.system, m.bytes.data(), m.bytes.size(), 0);
   }
+  if (parent_channel_broken() && !st.parent_done) {
+    // The parent's channel was dead on arrival: the start-up is over.
+    st.parent_done = true;
+    return err::kPathDown;
+  }
   const int64_t deadline = limit_ms < 0 ? -1 : monotonic_ms() + limit_ms;
   std::vector<char> frame;
   for (;;) {
@@ -265,21 +322,27 @@ int16_t wait_message(int64_t limit_ms) {
     size_t at = 0;
     if (channel >= 0) {
       if (fds[at].revents != 0) {
-        Got got = read_frame(channel, &frame);
+        Got got = read_frame(channel, fds[at].revents, &frame);
         if (got == Got::kMessage) {
           if (frame[0] == kFrameSystem && frame.size() >= kFrameHeader + 2) {
             int16_t code = static_cast<int16_t>(get16(frame.data() + kFrameHeader));
             if (code == kOpenCode) st.parent_open = true;
-            if (code == kCloseCode) st.parent_open = false;
+            if (code == kCloseCode && st.parent_open) {
+              st.parent_open = false;
+              st.parent_done = true;
+            }
           }
           return deliver_frame(Source::kChannel, channel, mother, frame);
         }
         if (got == Got::kHangup) {
           drop_private_channel();
-          // A parent that goes away in the middle of its conversation
-          // leaves the process with half an environment: say so.
-          if (st.parent_open) {
+          // A parent that goes away before its conversation is over (before
+          // "open" included) leaves the process without its environment,
+          // and nobody will send it: say so at once. One that goes after
+          // is no news.
+          if (!st.parent_done || st.parent_open) {
             st.parent_open = false;
+            st.parent_done = true;
             return err::kPathDown;
           }
         }
@@ -291,7 +354,7 @@ int16_t wait_message(int64_t limit_ms) {
     for (size_t k = 0; k < count; ++k) {
       size_t i = (q.next_stranger + k) % count;
       if (fds[at + i].revents == 0) continue;
-      Got got = read_frame(q.strangers[i].fd, &frame);
+      Got got = read_frame(q.strangers[i].fd, fds[at + i].revents, &frame);
       if (got == Got::kMessage) {
         q.next_stranger = i + 1;
         return deliver_frame(Source::kStranger, q.strangers[i].fd, q.strangers[i].handle, frame);
@@ -332,7 +395,7 @@ int16_t receive_open(int16_t filenum, int16_t nowait_depth) {
   Queue q;
   q.filenum = filenum;
   q.nowait_depth = nowait_depth;
-  if (!st.conversation_played && private_channel() < 0) {
+  if (!st.conversation_played && private_channel() < 0 && !parent_channel_broken()) {
     std::vector<ShellMessage> messages;
     int16_t error = shell_conversation(&messages);
     if (error != 0) return error;
@@ -353,7 +416,7 @@ void receive_at_exit() {
   QueueState* st = host().find_state<QueueState>();
   // The process is ending: a stale socket is removed by the next
   // process that takes the name.
-  if (st != nullptr && st->queue.listen_fd >= 0) syscalls().unlink(st->queue.socket_path.c_str());
+  if (st != nullptr && st->queue.listen_fd >= 0) release_name(st->queue);
 }
 
 void receive_close(int16_t filenum) {

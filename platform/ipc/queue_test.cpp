@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -23,7 +24,9 @@
 #include <zeb/platform/fs.h>
 #include <zeb/platform/this_process.h>
 #include <zeb/platform/types.h>
+#include "platform/host/diagnostics.h"
 #include "platform/host/host.h"
+#include "platform/host/syscalls.h"
 #include "platform/ipc/channel.h"
 #include "platform/ipc/queue.h"
 #include "platform/processes/conversation.h"
@@ -96,11 +99,24 @@ int stranger() {
 
 // Runs the child's part, once main() runs, when this binary was started as
 // one.
+// A named process that takes its name and holds it until its parent hangs
+// up: the exit status is the open's error.
+int take_name() {
+  int16_t fnum = -1;
+  if (int16_t error = FILE_OPEN_(mask({1, 2, 3}), "$RECEIVE", 8, &fnum); error != 0) return error;
+  char buffer[8];
+  int16_t count = 0;
+  const int16_t error = READUPDATE(mask({1, 2, 3, 4}), fnum, buffer, sizeof buffer, &count);
+  FILE_CLOSE_(mask({1}), fnum);
+  return error == 201 ? 0 : 99;
+}
+
 class ChildMode : public testing::Environment {
  public:
   void SetUp() override {
     const char* mode = std::getenv("ZEB_RECEIVE_TEST_CHILD");
     if (mode == nullptr) return;
+    if (std::string(mode) == "take") std::_Exit(take_name());
     out = std::fopen(std::getenv("ZEB_RECEIVE_TEST_OUT"), "w");
     int status = std::string(mode) == "serve" ? serve_queue() : stranger();
     std::fclose(out);
@@ -209,8 +225,13 @@ TEST(ReceiveTest, ASecondProcessOfTheSameNameIsRefused) {
 TEST(ReceiveTest, EndsOfTheWaitAreReported) {
   ScratchDir dir;
   // Nothing arrives within the limit: 40.
+  // The parent keeps its end open until the child has ended.
   ChildRun silent = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve", "ZEB_RECEIVE_TEST_LIMIT=5"});
-  EXPECT_EQ(finish(&silent), "end 40\n");
+  int status = -1;
+  EXPECT_EQ(zp::syscalls().waitpid(silent.child.pid, &status, false), silent.child.pid);
+  EXPECT_EQ(status, 0);
+  zp::close_connection(&silent.child.channel);
+  EXPECT_EQ(read_file(silent.out), "end 40\n");
   // The parent goes away after "open": the wait ends with 201 at once.
   ChildRun gone = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve"});
   EXPECT_EQ(send(gone.child.channel, true, zp::open_message()), 32);
@@ -218,11 +239,87 @@ TEST(ReceiveTest, EndsOfTheWaitAreReported) {
   EXPECT_EQ(finish(&gone), "6 32 -103 mom\nend 201\n");
 }
 
+// A parent's channel that hangs up before the conversation is over, or
+// that can carry no conversation at all, ends the wait at once with 201.
+TEST(ReceiveTest, AChannelThatCannotFinishTheStartupGives201AtOnce) {
+  ScratchDir dir;
+  // The parent hangs up before "open" (also: a pair whose other end is
+  // closed when the child looks).
+  ChildRun early = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve", "ZEB_RECEIVE_TEST_LIMIT=6000"});
+  zp::close_connection(&early.child.channel);
+  EXPECT_EQ(finish(&early), "end 201\n");
+  // The descriptor is a listening socket of the parent's.
+  int listener = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s/l", dir.path().c_str());
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  const std::string out_path = dir.path() + "/listening";
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) env.push_back(*e);
+  env.push_back("ZEB_RECEIVE_TEST_CHILD=serve");
+  env.push_back("ZEB_RECEIVE_TEST_LIMIT=6000");
+  env.push_back("ZEB_RECEIVE_TEST_OUT=" + out_path);
+  env.push_back("ZEB_RECEIVE_FD=" + std::to_string(listener));
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string path = self_path();
+  char* argv[] = {path.data(), nullptr};
+  long pid = zp::syscalls().spawn(path.c_str(), argv, envp.data(), listener, 0);
+  ASSERT_GT(pid, 0);
+  int status = -1;
+  EXPECT_EQ(zp::syscalls().waitpid(pid, &status, false), pid);
+  EXPECT_EQ(status, 0);
+  ::close(listener);
+  EXPECT_EQ(read_file(out_path), "end 201\n");
+}
+
+// Two hundred processes of different names start together in one socket
+// directory: each gets its name, and when they end nothing of theirs stays.
+TEST(ReceiveTest, ParallelNamedStartupsNeverCollide) {
+  ScratchDir dir;
+  std::vector<ChildRun> runs;
+  for (int i = 0; i < 200; ++i) {
+    char name[8];
+    std::snprintf(name, sizeof name, "$P%03d", i);
+    runs.push_back(
+        start(dir, {"ZEB_RECEIVE_TEST_CHILD=take", std::string("ZEB_PROCESS_NAME=") + name}));
+  }
+  int failures = 0;
+  for (ChildRun& run : runs) failures += zp::wait_child(&run.child) != 0;
+  EXPECT_EQ(failures, 0);
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path() + "/sockets")) {
+    left.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(left, std::vector<std::string>{".sweep"});
+}
+
+// The reply limit is hundredths of a second; a value that is no number in
+// range is the default, never "no limit" or "no wait".
+TEST(ReceiveTest, ReplyLimitIsReadInHundredthsWithASafeDefault) {
+  struct Case {
+    const char* value;  // nullptr: unset
+    int ms;
+  } cases[] = {{nullptr, 30000},   {"", 30000},   {"1", 10},          {"250", 2500},
+               {"0", 30000},       {"-5", 30000}, {"12x", 30000},     {"8640000", 86400000},
+               {"8640001", 30000}, {" 7", 30000}, {"99999999", 30000}};
+  for (const Case& c : cases) {
+    std::vector<std::string> entries;
+    if (c.value != nullptr) entries.push_back(std::string("ZEB_REPLY_LIMIT=") + c.value);
+    zp::ScopedHost host(zp::Configuration::from_entries(entries));
+    EXPECT_EQ(zp::reply_limit_ms(), c.ms) << (c.value ? c.value : "unset");
+  }
+}
+
 TEST(ReceiveTest, ARecordThatIsNoMessageIsRefusedWithoutReachingTheQueue) {
   ScratchDir dir;
   ChildRun run = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve"});
   int fd = run.child.channel.fd;
-  for (std::string bad : {std::string("x"), std::string("\x07\0\0\0ab", 6)}) {
+  for (std::string bad : {std::string("x"), std::string("\x07\0\0\0ab", 6), std::string()}) {
     ASSERT_EQ(::send(fd, bad.data(), bad.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bad.size()));
     char reply[8];
     ASSERT_EQ(::recv(fd, reply, sizeof reply, 0), 2);
@@ -356,13 +453,24 @@ TEST(ReceiveTest, SocketDirectoryMustBeThisUsersOwnAndPrivate) {
     bool create;
     int16_t error;
   };
+  const std::string overlong = d + "/" + std::string(120 - d.size(), 'x');
   for (const Case& c :
        {Case{d + "/new", true, 0}, Case{d + "/new", false, 0}, Case{d + "/missing", false, 11},
-        Case{d + "/open", true, 48}, Case{d + "/link", true, 48}, Case{d + "/file", true, 48}}) {
+        Case{d + "/open", true, 48}, Case{d + "/link", true, 48}, Case{d + "/file", true, 48},
+        Case{overlong, true, 13}, Case{"relative-sockets", true, 13}}) {
+    zp::clear_failure_note();
     EXPECT_EQ(zp::check_socket_directory(c.path, c.create), c.error) << c.path;
+    // A refusal names the directory, and makes nothing.
+    if (c.error == 48 || c.error == 13) {
+      EXPECT_NE(zp::failure_note().find(c.path), std::string::npos) << zp::failure_note();
+    }
+    if (c.error == 13) {
+      EXPECT_FALSE(std::filesystem::exists(c.path)) << c.path;
+    }
   }
   if (root) {
     EXPECT_EQ(zp::check_socket_directory(d + "/other", true), 48);
+    EXPECT_NE(zp::failure_note().find(d + "/other"), std::string::npos);
   }
 }
 

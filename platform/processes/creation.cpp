@@ -237,6 +237,16 @@ int dup_child_channel(long pid) {
   return -1;
 }
 
+void end_child(long pid) {
+  Children& c = children();
+  std::lock_guard<std::mutex> guard(c.lock);
+  for (const ChildEntry& e : c.entries) {
+    // Not reaped yet, so the pid is still this child's. A child that has
+    // just ended needs no signal: the failure is harmless.
+    if (e.pid == pid) (void)syscalls().kill_child(e.pidfd, e.pid);
+  }
+}
+
 namespace {
 // The creator as the host first saw it: a creator that ends leaves its
 // children to init, and the process still names the one that made it.
@@ -372,6 +382,7 @@ Result<Created> create_process(const CreateRequest& request) {
   }
 
   Created created;
+  created.pid = pid;
   process_identifier_of(pid, created.id.data());
   if (!own_name.empty()) {
     char* id = reinterpret_cast<char*>(created.id.data());

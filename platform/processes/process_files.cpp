@@ -2,12 +2,15 @@
 // files" section of platform/README.md). The file table (fs.cpp) keeps the
 // connection; the messages WRITEX and WRITEREADX send over it are ipc's
 // (platform/ipc/connection.h).
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
 #include "platform/files/files.h"
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/ipc/channel.h"
 #include "platform/ipc/connection.h"
@@ -41,17 +44,14 @@ int16_t connect_process(long pid, const std::string& name, int* fd) {
   return error;
 }
 
-// A process that does not answer "open" within this many milliseconds is
-// no library process (a program that never reads its $RECEIVE): the open
-// fails with 40 rather than wait for ever. It is the limit a library
-// process's intake gives its parent for each message.
-constexpr int kOpenReplyLimitMs = 30000;
-
-// Sends "open" and takes a file number for the connection.
+// Sends "open" and takes a file number for the connection. A process that
+// does not answer "open" within the reply limit is no library process (a
+// program that never reads its $RECEIVE) or a hung one: the open fails with
+// 40 rather than wait for ever.
 int16_t open_connection(int fd, const std::string& name, int16_t* filenum) {
   Connection connection{fd};
   int16_t reply = 0;
-  int16_t error = send_message(connection, true, open_message(), &reply, kOpenReplyLimitMs);
+  int16_t error = send_message(connection, true, open_message(), &reply, reply_limit_ms());
   if (error == 0) error = reply;
   if (error == 0) error = add_process_file(fd, name, filenum);
   // Never added to the table: the open's error is the one reported.
@@ -133,6 +133,107 @@ Status ProcessFileHandle::send(std::span<const char> message) {
   if (error == 0) error = reply;
   set_last_error(filenum_, error);
   return Status::error(error, "message to a process");
+}
+
+ChildChannel::~ChildChannel() {
+  // A child that failed to answer is not waited for again; one that did is
+  // closed as FILE_CLOSE_ would close it, whatever it answers.
+  if (fd_ >= 0 && answered_) close().ignore();
+  if (fd_ >= 0) syscalls().close(fd_);
+}
+
+Result<ChildChannel> ChildChannel::open(long pid) {
+  ChildChannel channel;
+  channel.fd_ = dup_child_channel(pid);
+  if (channel.fd_ < 0) return Status::error(err::kPathDown, "child's channel");
+  int16_t reply = 0;
+  int16_t error =
+      send_message(Connection{channel.fd_}, true, open_message(), &reply, reply_limit_ms());
+  if (error != 0) channel.answered_ = false;
+  if (error == 0) error = reply;
+  if (error != 0) return Status::error(error, "open child");
+  return channel;
+}
+
+Status ChildChannel::send(std::span<const char> message) {
+  if (fd_ < 0 || !answered_) return Status::error(err::kNotOpenFile, "child's channel");
+  int16_t reply = 0;
+  int16_t error = send_message(Connection{fd_}, false, Message(message.begin(), message.end()),
+                               &reply, reply_limit_ms());
+  if (error != 0) answered_ = false;
+  return Status::error(error != 0 ? error : reply, "message to a child");
+}
+
+Status ChildChannel::close() {
+  if (fd_ < 0) return Status::error(err::kNotOpenFile, "child's channel");
+  int16_t error = 0, reply = 0;
+  if (answered_) {
+    error = send_message(Connection{fd_}, true, close_message(), &reply, reply_limit_ms());
+    if (error == 0) error = reply;
+  }
+  // The connection ends whatever the answer.
+  syscalls().close(fd_);
+  fd_ = -1;
+  return Status::error(error, "close child");
+}
+
+namespace {
+
+// The processes that took an exchange and let its reply limit run out, by
+// process handle (a pid reused by another process is another handle). Such
+// a process is hung: asking it again would cost every caller the whole
+// limit, so while it lives it gets no more exchanges, and they give 40 at
+// once. A state of the host.
+struct Unanswering {
+  std::vector<std::array<int16_t, 10>> handles;
+};
+
+std::array<int16_t, 10> peer_handle(int fd) {
+  std::array<int16_t, 10> handle;
+  long pid = 0, uid = 0;
+  if (syscalls().peer_credentials(fd, &pid, &uid) != 0 || pid <= 0) {
+    null_handle(handle.data());
+  } else {
+    process_handle_of(pid, handle.data());
+  }
+  return handle;
+}
+
+}  // namespace
+
+Status exchange_with_process(std::string_view name, std::span<const char> message,
+                             std::span<char> reply, int16_t* reply_len, int16_t* reply_error) {
+  *reply_len = 0;
+  *reply_error = 0;
+  const std::string process = process_name_from(std::string(name));
+  if (process.empty()) return Status::error(err::kBadName, "process name");
+  int fd = -1;
+  if (int16_t error = connect_process(find_named_process(process), process, &fd); error != 0) {
+    return Status::error(error, "connect " + process);
+  }
+  Connection connection{fd};
+  std::vector<std::array<int16_t, 10>>& hung = host().state<Unanswering>().handles;
+  const std::array<int16_t, 10> peer = peer_handle(fd);
+  const bool known = peer[0] == 1;
+  if (known && std::find(hung.begin(), hung.end(), peer) != hung.end()) {
+    close_connection(&connection);
+    return Status::error(err::kTimedOut, process + " did not answer before");
+  }
+  int16_t error = send_message(connection, true, open_message(), reply_error, reply_limit_ms());
+  if (error == 0 && *reply_error == 0) {
+    error = send_message(
+        connection, false, Message(message.begin(), message.end()), reply_error, reply_limit_ms(),
+        reply.data(), static_cast<int16_t>(std::min<size_t>(reply.size(), kMaxMessage)), reply_len);
+    if (error == 0) {
+      // The reply is in; the close's answer changes nothing of it, and a
+      // process that does not answer the close is left at its limit.
+      int16_t closed = 0;
+      (void)send_message(connection, true, close_message(), &closed, reply_limit_ms());
+    }
+  }
+  close_connection(&connection);
+  if (error == err::kTimedOut && known) hung.push_back(peer);
+  return Status::error(error, "message to " + process);
 }
 
 ReceiveQueueHandle& ReceiveQueueHandle::operator=(ReceiveQueueHandle&& other) noexcept {

@@ -78,6 +78,7 @@ struct CreateRequest {
 // A process made: its 4-word identifier (a named one carries its name).
 struct Created {
   std::array<int16_t, 4> id{};
+  long pid = 0;  // the host process
 };
 // Starts a process that this one can talk to over a private channel. The
 // error is a creation error word (newprocess.h).
@@ -86,6 +87,10 @@ Result<Created> create_process(const CreateRequest& request);
 // A new descriptor for this process's end of the private channel of a child
 // made by create_process that has not been reaped; -1 otherwise.
 int dup_child_channel(long pid);
+
+// Ends a child made by create_process that has not been reaped (SIGKILL);
+// its watcher reaps it. Nothing happens for any other pid.
+void end_child(long pid);
 
 // This process's creator's pid, fixed at the first use (0: not known).
 long creator_pid();
@@ -195,6 +200,46 @@ class ReceiveQueueHandle {
   explicit ReceiveQueueHandle(int16_t filenum) : filenum_(filenum) {}
   int16_t filenum_ = -1;
 };
+
+// The parent's end of the private channel of a child made by
+// create_process, for the conversation that starts it. Every wait for a
+// reply is bounded by the reply limit (reply_limit_ms, connection.h): a
+// child that does not answer in time gives 40. The connection ends with the
+// object, after "close" unless close() was called or the child failed to
+// answer.
+class ChildChannel {
+ public:
+  ChildChannel() = default;
+  ChildChannel(ChildChannel&& other) noexcept : fd_(other.fd_), answered_(other.answered_) {
+    other.fd_ = -1;
+  }
+  ChildChannel& operator=(ChildChannel&&) = delete;
+  ~ChildChannel();
+
+  // A connection to the child, "open" sent and answered: 0 or the reply's
+  // error; 40 when it did not answer in time; 201 when it has gone.
+  static Result<ChildChannel> open(long pid);
+  // One data message: the status is the child's reply error, or 40 or 201.
+  Status send(std::span<const char> message);
+  // Sends "close" and waits for its reply; the connection ends either way.
+  Status close();
+
+ private:
+  int fd_ = -1;
+  bool answered_ = true;  // false once a wait ran out or the child went
+};
+
+// One message to the named process ("$NAME") of this user and its reply,
+// the way UTIL_CMON asks $CMON: "open", the message, "close", each wait
+// bounded by the reply limit. Up to reply.size() bytes of the reply go to
+// reply (count in *reply_len), and its error number to *reply_error (the
+// error the process answered "open" with, when that was not 0). The status
+// is 0 when the process answered; 14 when no process of the name listens
+// (it cannot be reached); 40 when it took the connection but did not
+// answer in time; 201 when it went in between; or the error that kept the
+// message from it.
+Status exchange_with_process(std::string_view name, std::span<const char> message,
+                             std::span<char> reply, int16_t* reply_len, int16_t* reply_error);
 
 // Opens a process by its 24-byte name (a named process, an unnamed child by
 // its identifier, or anything else as a file name) under a new file number.
