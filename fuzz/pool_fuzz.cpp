@@ -4,8 +4,10 @@
 // that is not a buffer in use must be refused, and at the end both pools
 // must hold the same free list.
 //
-// The input is a series of three-byte records: an operation byte, then a
-// 16-bit big-endian operand (a request size, or which buffer or byte to free).
+// Each run starts from a pool full of small holes, so that requests walk far
+// and the pool builds its index early; the input then drives it. The input
+// is a series of three-byte records: an operation byte, then a 16-bit
+// big-endian operand (a request size, or which buffer or byte to free).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -20,7 +22,8 @@ void check(bool ok) {
   if (!ok) std::abort();
 }
 
-constexpr int32_t kPoolSize = 48 * 1024;
+constexpr int32_t kPoolSize = 128 * 1024;
+constexpr int kHoles = 600;
 
 }  // namespace
 
@@ -37,6 +40,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (b == block) return true;
     return false;
   };
+  // Holes of 16 to 40 bytes between buffers in use: the first requests of
+  // more than that walk past all of them.
+  std::vector<uint32_t> holes;
+  for (int i = 0; i < 2 * kHoles; ++i) {
+    const int32_t request = i % 2 == 0 ? 8 * (i / 2 % 4) : 8;
+    void* buffer = nullptr;
+    check(MEM_ALLOC(base, &buffer, request) == 0);
+    const uint32_t want = ref.alloc(request);
+    check(static_cast<char*>(buffer) == base + want + 8);
+    (i % 2 == 0 ? holes : live).push_back(want);
+  }
+  for (uint32_t b : holes) {
+    check(MEM_FREE(base, base + b + 8) == 0);
+    ref.free(b);
+  }
   for (size_t at = 0; at + 3 <= size; at += 3) {
     const uint8_t op = data[at];
     const uint32_t operand = static_cast<uint32_t>(data[at + 1] << 8 | data[at + 2]);
@@ -106,6 +124,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     g = static_cast<uint32_t>(zeb::testing::v_at(ref_base + g + 8));
   }
   for (uint32_t b : live) check(MEM_FREE(base, base + b + 8) == 0);
-  check(header->extent == 96 && header->free_fwd == 0);
+  check(header->extent == 96 && header->free_fwd == 0 && header->reserved == 0);
   return 0;
 }
