@@ -1,7 +1,7 @@
-// ENV_INQUIRE item 9 (a PARAM's value by name) on a store of 100 PARAMs
-// against a std::unordered_map<std::string, std::string> look-up of the same
-// names, both copying the value out. The store is a list walked newest first,
-// so the benchmark asks for names spread over the whole list.
+// ENV_INQUIRE item 9 (a PARAM's value by name) on a store of 10, 100 and
+// 1,000 PARAMs against a std::unordered_map<std::string, std::string>
+// look-up of the same names, both copying the value out. The names asked
+// for are spread over the whole list, newest to oldest.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -16,15 +16,13 @@
 
 namespace {
 
-constexpr int kParams = 100;
-
 std::string name_of(int i) { return "PARAMETER" + std::to_string(i); }
 std::string value_of(int i) { return "value-" + std::to_string(i * 7919); }
 
 struct Store {
-  std::vector<char> area = std::vector<char>(1 << 16);
+  std::vector<char> area = std::vector<char>(1 << 18);
   EnvRecord* env = nullptr;
-  Store() {
+  explicit Store(int params) {
     MEM_DEFINEPOOL(area.data(), static_cast<int32_t>(area.size()));
     void* buffer = nullptr;
     MEM_ALLOC(area.data(), &buffer, sizeof(EnvRecord));
@@ -34,7 +32,7 @@ struct Store {
     env->flags = 0x0001;
     env->param_list = env->assign_list = zeb::kEmptyList;
     env->startup_len = 0;
-    for (int i = 0; i < kParams; ++i) {
+    for (int i = 0; i < params; ++i) {
       std::string n = name_of(i), v = value_of(i);
       ENV_ADDPARAM(env, n.data(), static_cast<int16_t>(n.size()), v.data(),
                    static_cast<int16_t>(v.size()));
@@ -43,15 +41,18 @@ struct Store {
 };
 
 // Keys as a program passes them: text ended by a NUL, in any case.
-std::vector<std::string> keys() {
+std::vector<std::string> keys(int params) {
   std::vector<std::string> k;
-  for (int i = 0; i < kParams; i += 7) k.push_back("parameter" + std::to_string(i));
+  for (int i = 0; i < params; i += params < 70 ? 1 : 7) {
+    k.push_back("parameter" + std::to_string(i));
+  }
   return k;
 }
 
 void BM_EnvInquireParam(benchmark::State& state) {
-  Store store;
-  std::vector<std::string> ks = keys();
+  const int params = static_cast<int>(state.range(0));
+  Store store(params);
+  std::vector<std::string> ks = keys(params);
   char buffer[256];
   int16_t length = 0;
   size_t i = 0;
@@ -65,12 +66,13 @@ void BM_EnvInquireParam(benchmark::State& state) {
     benchmark::DoNotOptimize(buffer);
   }
 }
-BENCHMARK(BM_EnvInquireParam);
+BENCHMARK(BM_EnvInquireParam)->Arg(10)->Arg(100)->Arg(1000);
 
 void BM_UnorderedMapParam(benchmark::State& state) {
+  const int params = static_cast<int>(state.range(0));
   std::unordered_map<std::string, std::string> map;
-  for (int i = 0; i < kParams; ++i) map[name_of(i)] = value_of(i);
-  std::vector<std::string> ks = keys();
+  for (int i = 0; i < params; ++i) map[name_of(i)] = value_of(i);
+  std::vector<std::string> ks = keys(params);
   char buffer[256];
   size_t i = 0;
   for (auto _ : state) {
@@ -87,7 +89,7 @@ void BM_UnorderedMapParam(benchmark::State& state) {
     benchmark::DoNotOptimize(buffer);
   }
 }
-BENCHMARK(BM_UnorderedMapParam);
+BENCHMARK(BM_UnorderedMapParam)->Arg(10)->Arg(100)->Arg(1000);
 
 }  // namespace
 
@@ -95,6 +97,11 @@ int main(int argc, char** argv) {
   using zeb::bench::RatioReporter;
   return zeb::bench::run_with_ratios(
       argc, argv,
-      {{"BM_EnvInquireParam", "BM_UnorderedMapParam",
-        "ENV_INQUIRE item 9 / unordered_map, 100 PARAMs", RatioReporter::Ratio::kCpuTime}});
+      {
+          {"BM_EnvInquireParam/10", "BM_UnorderedMapParam/10", "PARAM by key, 10 entries"},
+          {"BM_EnvInquireParam/100", "BM_UnorderedMapParam/100", "PARAM by key, 100 entries"},
+          {"BM_EnvInquireParam/1000", "BM_UnorderedMapParam/1000", "PARAM by key, 1,000 entries"},
+          {"BM_EnvInquireParam/1000", "BM_EnvInquireParam/10",
+           "ENV_INQUIRE time, 1,000 entries / 10 entries", RatioReporter::Ratio::kCpuTime},
+      });
 }

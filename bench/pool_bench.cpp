@@ -1,5 +1,7 @@
 // MEM_ALLOC / MEM_FREE against malloc / free, on a last-in-first-out
-// pattern and on a random pattern of small sizes.
+// pattern and on a random pattern of small sizes. The random pattern runs
+// with 64, 1,024 and 16,384 slots (about half of them hold a block at any
+// time), so the ratios show how the cost grows with the number of blocks.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include <zeb/containers/pool.h>
+#include "bench/ratio_reporter.h"
 
 namespace {
 
@@ -86,15 +89,16 @@ void run_random(benchmark::State& state, Alloc alloc, Release release) {
   std::vector<void*> held(slots, nullptr);
   size_t k = 0;
   for (auto _ : state) {
-    const Step& s = steps[k++ & (steps.size() - 1)];
-    void*& slot = held[s.slot];
-    if (slot != nullptr) {
-      release(slot);
-      slot = nullptr;
+    const Step s = steps[k++ & (steps.size() - 1)];
+    void* block = held[s.slot];
+    if (block != nullptr) {
+      release(block);
+      held[s.slot] = nullptr;
     } else {
-      slot = alloc(s.size);
-      benchmark::DoNotOptimize(slot);
-      *static_cast<char*>(slot) = 1;
+      block = alloc(s.size);
+      benchmark::DoNotOptimize(block);
+      *static_cast<char*>(block) = 1;
+      held[s.slot] = block;
     }
   }
   for (void* p : held) {
@@ -129,5 +133,20 @@ void BM_MallocRandom(benchmark::State& state) {
 
 BENCHMARK(BM_PoolLifo)->Arg(1)->Arg(16)->Arg(256);
 BENCHMARK(BM_MallocLifo)->Arg(1)->Arg(16)->Arg(256);
-BENCHMARK(BM_PoolRandom)->Arg(64)->Arg(1024);
-BENCHMARK(BM_MallocRandom)->Arg(64)->Arg(1024);
+BENCHMARK(BM_PoolRandom)->Arg(64)->Arg(1024)->Arg(16384);
+BENCHMARK(BM_MallocRandom)->Arg(64)->Arg(1024)->Arg(16384);
+
+int main(int argc, char** argv) {
+  using Pair = zeb::bench::RatioReporter::Pair;
+  using zeb::bench::RatioReporter;
+  return zeb::bench::run_with_ratios(
+      argc, argv,
+      {
+          Pair{"BM_PoolLifo/256", "BM_MallocLifo/256", "LIFO, 256 deep"},
+          Pair{"BM_PoolRandom/64", "BM_MallocRandom/64", "random, 64 slots"},
+          Pair{"BM_PoolRandom/1024", "BM_MallocRandom/1024", "random, 1,024 slots"},
+          Pair{"BM_PoolRandom/16384", "BM_MallocRandom/16384", "random, 16,384 slots"},
+          Pair{"BM_PoolRandom/16384", "BM_PoolRandom/64",
+               "pool time per operation, 16,384 slots / 64 slots", RatioReporter::Ratio::kCpuTime},
+      });
+}

@@ -1,5 +1,7 @@
 // ENV_SPAWN of a trivial child, from the start to the close of the start-up
-// conversation, against posix_spawn and waitpid of the same program. The
+// conversation, against posix_spawn and waitpid of the same program, with no
+// ASSIGNs or PARAMs and with 200 (100 of each) handed on: to the library's
+// child as messages, to posix_spawn's as 200 more environment variables. The
 // program is this binary: started with ZEB_SPAWN_BENCH_CHILD set it answers
 // its start-up conversation (from its library parent, or from its command
 // line when posix_spawn started it) and ends.
@@ -17,6 +19,7 @@
 #include <zeb/platform/receive.h>
 #include <zeb/zeb.h>
 #include "bench/ratio_reporter.h"
+#include "platform/ipc/messages.h"
 
 extern char** environ;
 
@@ -48,7 +51,8 @@ std::string own_program() {
 }
 
 void BM_EnvSpawn(benchmark::State& state) {
-  std::vector<char> area(1 << 16);
+  const int handed_on = static_cast<int>(state.range(0));
+  std::vector<char> area(1 << 18);
   MEM_DEFINEPOOL(area.data(), static_cast<int32_t>(area.size()));
   void* buffer = nullptr;
   MEM_ALLOC(area.data(), &buffer, sizeof(EnvRecord));
@@ -59,6 +63,19 @@ void BM_EnvSpawn(benchmark::State& state) {
   env->in_fnum = env->out_fnum = env->term_fnum = zeb::kNotOpen;
   env->param_list = env->assign_list = zeb::kEmptyList;
   env->startup_len = 0;
+  for (int i = 0; i < handed_on / 2; ++i) {
+    std::string name = "PARAMETER" + std::to_string(i), value = "value-" + std::to_string(i);
+    ENV_ADDPARAM(env, name.data(), static_cast<int16_t>(name.size()), value.data(),
+                 static_cast<int16_t>(value.size()));
+    std::string logical = "LOGICAL" + std::to_string(i);
+    std::string m(zeb::platform::kAssignMinLength, '\0');
+    m[0] = static_cast<char>(0xFF);  // code -2, big-endian
+    m[1] = static_cast<char>(0xFE);
+    m[zeb::platform::kAssignNameLengthOffset] = static_cast<char>(logical.size());
+    std::memcpy(&m[zeb::platform::kAssignNameOffset], logical.data(), logical.size());
+    std::memcpy(&m[zeb::platform::kAssignFileOffset], "$VOL    SUBVOL  FILE    ", 24);
+    ENV_ASSIGNPROC_(env, m.data(), static_cast<int16_t>(m.size()));
+  }
   std::string program = own_program();
   for (auto _ : state) {
     int16_t error = 0;
@@ -70,16 +87,24 @@ void BM_EnvSpawn(benchmark::State& state) {
     }
   }
 }
-BENCHMARK(BM_EnvSpawn)->Unit(benchmark::kMicrosecond)->UseRealTime()->Repetitions(5);
+BENCHMARK(BM_EnvSpawn)->Arg(0)->Arg(200)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 void BM_PosixSpawnWaitpid(benchmark::State& state) {
   char exe[4096];
   ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
   exe[n > 0 ? n : 0] = '\0';
   char* argv[] = {exe, nullptr};
+  std::vector<std::string> entries;
+  for (int i = 0; i < state.range(0); ++i) {
+    entries.push_back("ZEB_BENCH_VARIABLE_" + std::to_string(i) + "=value-" + std::to_string(i));
+  }
+  std::vector<char*> envp;
+  for (char** e = environ; *e != nullptr; ++e) envp.push_back(*e);
+  for (std::string& e : entries) envp.push_back(e.data());
+  envp.push_back(nullptr);
   for (auto _ : state) {
     pid_t pid;
-    if (posix_spawn(&pid, exe, nullptr, nullptr, argv, environ) != 0) {
+    if (posix_spawn(&pid, exe, nullptr, nullptr, argv, envp.data()) != 0) {
       state.SkipWithError("posix_spawn failed");
       return;
     }
@@ -87,7 +112,7 @@ void BM_PosixSpawnWaitpid(benchmark::State& state) {
     waitpid(pid, &status, 0);
   }
 }
-BENCHMARK(BM_PosixSpawnWaitpid)->Unit(benchmark::kMicrosecond)->UseRealTime()->Repetitions(5);
+BENCHMARK(BM_PosixSpawnWaitpid)->Arg(0)->Arg(200)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace
 
@@ -97,6 +122,10 @@ int main(int argc, char** argv) {
   using zeb::bench::RatioReporter;
   return zeb::bench::run_with_ratios(
       argc, argv,
-      {{"BM_EnvSpawn", "BM_PosixSpawnWaitpid", "ENV_SPAWN / (posix_spawn + waitpid), median time",
+      {{"BM_EnvSpawn/0", "BM_PosixSpawnWaitpid/0",
+        "ENV_SPAWN / (posix_spawn + waitpid), nothing handed on, median time",
+        RatioReporter::Ratio::kRealTime},
+       {"BM_EnvSpawn/200", "BM_PosixSpawnWaitpid/200",
+        "ENV_SPAWN / (posix_spawn + waitpid), 200 ASSIGNs and PARAMs, median time",
         RatioReporter::Ratio::kRealTime}});
 }

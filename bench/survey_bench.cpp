@@ -4,6 +4,11 @@
 // The volume is the directory ZEB_BENCH_DIR (default: the current directory).
 // The figures of simulated disks sleeping in real time are measured here too
 // (the tests run them on the virtual clock, where they are exact).
+//
+// The survey of 1, 10 and 100 simulated disks on the virtual clock, where a
+// pass takes no real time, measures what a volume costs beyond its passes:
+// the device walk that finds it, its scratch file and its measurement's own
+// work. It should not grow with the number of volumes.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -18,6 +23,8 @@
 #include <string>
 
 #include <zeb/zeb.h>
+#include "platform/files/files.h"
+#include "platform/volumes/volumes.h"
 #include "survey/survey.h"
 
 namespace {
@@ -92,18 +99,60 @@ BENCHMARK(BM_SimulatedDiskRealTime)
     ->UseRealTime()
     ->Iterations(20);
 
-// Prints the survey's time per pass as a ratio of the plain loop's.
+// The program's walk over n simulated disks on the virtual clock: the next
+// disk after the last, measured, until none is left. Processor time per
+// iteration is the whole survey; the reporter divides it by n.
+void BM_SurveyVolumes(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  std::string table;
+  for (int i = 0; i < n; ++i) {
+    table += "$SV" + std::to_string(i) + "=sim:rpm=7200,clock=virtual;";
+  }
+  zeb::platform::install_volume_table(table);
+  for (auto _ : state) {
+    int measured = 0;
+    int32_t ldev = 0;
+    for (;;) {
+      zeb::platform::DeviceQuery query;
+      query.ldev = ldev;
+      query.next = true;
+      query.type = zeb::kDeviceTypeDisk;
+      zeb::platform::Result<zeb::platform::DeviceInfo> device = zeb::platform::find_device(query);
+      if (!device.ok()) break;
+      int32_t rpm = 0;
+      if (VORN(device->name.data(), static_cast<int16_t>(device->name.size()), &rpm) != 0 ||
+          rpm != 7200) {
+        state.SkipWithError("measurement failed");
+        break;
+      }
+      ++measured;
+      ldev = device->ldev;
+    }
+    if (measured != n) state.SkipWithError("the walk missed a disk");
+  }
+  zeb::platform::restore_volume_table();
+  state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(BM_SurveyVolumes)->Arg(1)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond);
+
+// Prints the survey's time per pass as a ratio of the plain loop's, and the
+// processor time per simulated volume at each size.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     // With repetitions the median stands for the benchmark; without, its run.
     for (const Run& run : runs) {
-      const std::string& name = run.run_name.function_name;
+      std::string name = run.run_name.function_name;
+      const bool per_volume = name == "BM_SurveyVolumes";
+      if (per_volume) name += "/" + run.run_name.args;
+      // Real time for the passes on a device, processor time for the
+      // simulated volumes (their waits are virtual).
+      const double time = per_volume ? run.GetAdjustedCPUTime() : run.GetAdjustedRealTime();
       if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-        times_[name] = run.GetAdjustedRealTime();
+        times_[name] = time;
         medians_.insert(name);
       } else if (run.run_type == Run::RT_Iteration && medians_.count(name) == 0) {
-        times_[name] = run.GetAdjustedRealTime();
+        times_[name] = time;
       }
     }
     ConsoleReporter::ReportRuns(runs);
@@ -114,6 +163,16 @@ class RatioReporter : public benchmark::ConsoleReporter {
     if (survey > 0 && plain > 0) {
       std::printf("survey / plain O_DSYNC loop, time per pass: %.3f (%.1f us vs %.1f us)\n",
                   survey / plain, survey * 1000 / 60, plain * 1000 / 60);
+    }
+    double one = 0;
+    for (int n : {1, 10, 100}) {
+      auto it = times_.find("BM_SurveyVolumes/" + std::to_string(n));
+      if (it == times_.end()) continue;
+      const double per_volume = it->second * 1000 / n;  // ms per survey -> us per volume
+      if (n == 1) one = per_volume;
+      std::printf("simulated volumes: %3d, processor time per volume %.1f us", n, per_volume);
+      if (one > 0 && n > 1) std::printf(" (%.2f times that of one volume)", per_volume / one);
+      std::printf("\n");
     }
   }
 

@@ -1,6 +1,24 @@
 // The memory pool: boundary-tag blocks, one circular free list searched
 // first fit, and an uncarved region behind a movable end block.
 //
+// First fit takes the first block on the free list that is large enough.
+// While the list is short a walk finds it. Once a walk has gone far without
+// finding one, the pool builds an index: every free block of 32 bytes or
+// more becomes a node of a tree (a treap) whose in-order sequence is the
+// list's order, each node keeping the largest block size in its subtree, so
+// that the first block large enough is found in one descent. A node's four
+// words (left, right, parent, subtree maximum) stand in the free block's own
+// bytes 16-31, behind its list links, and the header's reserved word holds
+// the root with its top bit set (the bit alone: an index with no node): the
+// index needs no memory beyond the area, and the 96-byte header keeps its
+// layout. Without an index the word keeps a running count of the entries
+// walked beyond an allowance per request (walks shorter than the allowance
+// count down); the index is built when that count runs high, kept up to
+// date from then on, and dropped when the free list runs empty. 16- and
+// 24-byte free blocks have no room for a node; they fit only requests of
+// their own size or smaller, which the walk serves. Placement is exactly
+// what a walk of the whole list would choose.
+//
 // All words of the area are read and written through memcpy so that a pool
 // works over any area; on the usual 8-aligned areas this compiles to plain
 // loads and stores.
@@ -40,6 +58,18 @@ constexpr uint32_t kReserved = offsetof(PoolHeader, reserved);
 // alike, so the header (offset 0) is the list's anchor.
 static_assert(offsetof(PoolHeader, free_fwd) == 8 && offsetof(PoolHeader, free_bwd) == 12);
 constexpr uint32_t kAnchor = 0;
+// Free blocks of this size or more are nodes of the index (pool.cpp's head).
+constexpr int32_t kNodeMin = 32;
+// List entries looked at before the index is asked: most requests fit one
+// of the first few, and a short walk is cheaper than a descent.
+constexpr int kShortWalk = 4;
+// Keeping an index costs every free and allocation a little, so short
+// lists go without: each request may walk kWalkAllowance entries for free,
+// the entries beyond are counted, and kWalkDebt of them build the index.
+constexpr int32_t kWalkAllowance = 16;
+constexpr int32_t kWalkDebt = 4096;
+// The top bit of the reserved word: the pool has an index.
+constexpr uint32_t kIndexOn = 0x80000000u;
 
 // Largest block size a 32-bit count can hold (kept as failsize for requests
 // beyond it).
@@ -98,6 +128,181 @@ class Pool {
   char* at(uint32_t off) const { return p_ + off; }
   char* base() const { return p_; }
 
+  // ---- The index of free blocks of kNodeMin bytes or more ----
+  static bool indexed(int32_t size) { return size >= kNodeMin; }
+  bool index_on() const { return (u32(kReserved) & kIndexOn) != 0; }
+  void drop_index() { set_u32(kReserved, 0); }
+  uint32_t root() const { return u32(kReserved) & ~kIndexOn; }
+  void set_root(uint32_t v) { set_u32(kReserved, v | kIndexOn); }
+  uint32_t left(uint32_t n) const { return u32(n + 16); }
+  uint32_t right(uint32_t n) const { return u32(n + 20); }
+  uint32_t parent(uint32_t n) const { return u32(n + 24); }
+  int32_t max(uint32_t n) const { return n == 0 ? 0 : i32(n + 28); }
+  void set_left(uint32_t n, uint32_t v) { set_u32(n + 16, v); }
+  void set_right(uint32_t n, uint32_t v) { set_u32(n + 20, v); }
+  void set_parent(uint32_t n, uint32_t v) { set_u32(n + 24, v); }
+  void set_max(uint32_t n, int32_t v) { set_i32(n + 28, v); }
+
+  // The treap's heap order: a hash of the block's offset, which does not
+  // change while the block is free, so nothing needs to be stored for it.
+  static uint32_t priority(uint32_t n) {
+    uint32_t h = n * 0x9E3779B1u;
+    h ^= h >> 15;
+    h *= 0x85EBCA77u;
+    h ^= h >> 13;
+    return h;
+  }
+
+  int32_t subtree_max(uint32_t n) const {
+    int32_t m = size_tag(n);
+    int32_t l = max(left(n)), r = max(right(n));
+    if (l > m) m = l;
+    if (r > m) m = r;
+    return m;
+  }
+  // Recomputes the subtree maxima from n up to the root, stopping where a
+  // node's value does not change.
+  void fix_up(uint32_t n) {
+    while (n != 0) {
+      int32_t m = subtree_max(n);
+      if (m == max(n)) return;
+      set_max(n, m);
+      n = parent(n);
+    }
+  }
+  void replace_child(uint32_t p, uint32_t old_child, uint32_t new_child) {
+    if (p == 0) {
+      set_root(new_child);
+    } else if (left(p) == old_child) {
+      set_left(p, new_child);
+    } else {
+      set_right(p, new_child);
+    }
+  }
+  // Lifts x above its parent, keeping the in-order sequence.
+  void rotate_up(uint32_t x) {
+    uint32_t p = parent(x), g = parent(p);
+    if (left(p) == x) {
+      uint32_t c = right(x);
+      set_left(p, c);
+      if (c != 0) set_parent(c, p);
+      set_right(x, p);
+    } else {
+      uint32_t c = left(x);
+      set_right(p, c);
+      if (c != 0) set_parent(c, p);
+      set_left(x, p);
+    }
+    set_parent(p, x);
+    set_parent(x, g);
+    replace_child(g, p, x);
+    set_max(p, subtree_max(p));
+    set_max(x, subtree_max(x));
+  }
+  // Puts the free block n into the tree right after the indexed block
+  // before (0: as the first), then restores the heap order.
+  void tree_insert(uint32_t n, uint32_t before) {
+    set_left(n, 0);
+    set_right(n, 0);
+    set_max(n, size_tag(n));
+    uint32_t p = 0;
+    bool as_left = true;
+    if (before == 0) {
+      // The first node is the first indexed block on the list behind n,
+      // which is nearly always one of the next few entries; failing that,
+      // the descent along the left edge finds it.
+      uint32_t f = fwd(n);
+      for (int i = 0; i < kShortWalk && f != kAnchor && !indexed(size_tag(f)); ++i) f = fwd(f);
+      if (f != kAnchor && indexed(size_tag(f))) {
+        p = f;
+      } else if (f != kAnchor) {
+        for (uint32_t c = root(); c != 0; c = left(c)) p = c;
+      }
+    } else if (right(before) == 0) {
+      p = before;
+      as_left = false;
+    } else {
+      for (uint32_t c = right(before); c != 0; c = left(c)) p = c;
+    }
+    set_parent(n, p);
+    if (p == 0) {
+      set_root(n);
+    } else {
+      if (as_left) {
+        set_left(p, n);
+      } else {
+        set_right(p, n);
+      }
+      for (uint32_t a = p; a != 0 && max(a) < size_tag(n); a = parent(a)) set_max(a, size_tag(n));
+    }
+    const uint32_t pri = priority(n);
+    while (parent(n) != 0 && priority(parent(n)) < pri) rotate_up(n);
+  }
+  void tree_remove(uint32_t n) {
+    for (;;) {
+      uint32_t l = left(n), r = right(n);
+      if (l == 0 || r == 0) {
+        uint32_t c = l != 0 ? l : r;
+        uint32_t p = parent(n);
+        if (c != 0) set_parent(c, p);
+        replace_child(p, n, c);
+        fix_up(p);
+        return;
+      }
+      rotate_up(priority(l) > priority(r) ? l : r);
+    }
+  }
+  // The first indexed block, in list order, of want bytes or more; 0 if none.
+  uint32_t tree_first_fit(int64_t want) const {
+    uint32_t n = root();
+    if (max(n) < want) return 0;
+    for (;;) {
+      uint32_t l = left(n);
+      if (max(l) >= want) {
+        n = l;
+      } else if (size_tag(n) >= want) {
+        return n;
+      } else {
+        n = right(n);
+      }
+    }
+  }
+  // Builds the index over the whole free list in one pass: each block goes
+  // in at the right end, below the last node on the right spine with a
+  // higher priority; a node's maximum is settled when it leaves the spine.
+  void build_index() {
+    set_root(0);
+    uint32_t last = 0;
+    for (uint32_t b = fwd(kAnchor); b != kAnchor; b = fwd(b)) {
+      if (!indexed(size_tag(b))) continue;
+      const uint32_t pri = priority(b);
+      uint32_t child = 0, x = last;
+      while (x != 0 && priority(x) < pri) {
+        set_max(x, subtree_max(x));
+        child = x;
+        x = parent(x);
+      }
+      set_left(b, child);
+      set_right(b, 0);
+      set_max(b, size_tag(b));
+      if (child != 0) set_parent(child, b);
+      set_parent(b, x);
+      if (x != 0) {
+        set_right(x, b);
+      } else {
+        set_root(b);
+      }
+      last = b;
+    }
+    for (uint32_t x = last; x != 0; x = parent(x)) set_max(x, subtree_max(x));
+  }
+  // The nearest indexed block in front of b on the free list; 0 if none.
+  uint32_t indexed_before(uint32_t b) const {
+    for (uint32_t k = bwd(b); k != kAnchor; k = bwd(k))
+      if (indexed(size_tag(k))) return k;
+    return 0;
+  }
+
  private:
   char* p_;
 };
@@ -131,9 +336,34 @@ int16_t MEM_ALLOC(void* pool, void** buffer, int32_t size) {
   if (want < kMinBlockSize) want = kMinBlockSize;
 
   uint32_t block = 0;
-  // First fit over the free list.
+  // First fit: the first listed block of want bytes or more. A few entries
+  // of the list, then the index; blocks too small for a node fit only
+  // requests up to their own size, so the walk finishes those.
   uint32_t b = p.fwd(kAnchor);
-  while (b != kAnchor && p.size_tag(b) < want) b = p.fwd(b);
+  if (p.index_on()) {
+    for (int i = 0; i < kShortWalk && b != kAnchor && p.size_tag(b) < want; ++i) b = p.fwd(b);
+    if (b != kAnchor && p.size_tag(b) < want) {
+      if (want >= kNodeMin) {
+        b = p.tree_first_fit(want);
+      } else {
+        while (b != kAnchor && p.size_tag(b) < want) b = p.fwd(b);
+      }
+    }
+  } else {
+    int32_t walked = 0;
+    while (b != kAnchor && p.size_tag(b) < want) {
+      b = p.fwd(b);
+      ++walked;
+    }
+    // Short walks pay the count back: only a list that is long on average
+    // gets an index.
+    int32_t debt = p.i32(kReserved) + (walked - kWalkAllowance);
+    if (debt >= kWalkDebt) {
+      p.build_index();
+    } else {
+      p.set_i32(kReserved, debt > 0 ? debt : 0);
+    }
+  }
   if (b != kAnchor) {
     int32_t bs = static_cast<int32_t>(want);
     int32_t free_size = p.size_tag(b);
@@ -141,13 +371,16 @@ int16_t MEM_ALLOC(void* pool, void** buffer, int32_t size) {
       // Cut the new block from the top; the rest stays free where it is.
       int32_t rest = free_size - bs;
       p.set_size_tag(b, rest);
+      if (p.index_on()) p.fix_up(b);  // rest is over 64 bytes: b stays a node
       block = b + static_cast<uint32_t>(rest);
       p.set_prev_tag(block, rest);
       p.set_size_tag(block, -bs);
       p.set_prev_tag(block + static_cast<uint32_t>(bs), -bs);
       p.bump(kSplits);
     } else {
+      if (p.index_on() && Pool::indexed(free_size)) p.tree_remove(b);
       p.unlink(b);
+      if (p.fwd(kAnchor) == kAnchor) p.drop_index();
       p.set_size_tag(b, -free_size);
       p.set_prev_tag(b + static_cast<uint32_t>(free_size), -free_size);
       block = b;
@@ -226,6 +459,7 @@ int16_t MEM_FREE(void* pool, void* buffer) {
     p.bump(kJoins);
   }
   if (next_tag > 0) {
+    if (p.index_on() && Pool::indexed(next_tag)) p.tree_remove(next);
     p.unlink(next);
     merged += next_tag;
     p.bump(kJoins);
@@ -234,7 +468,11 @@ int16_t MEM_FREE(void* pool, void* buffer) {
   if (after == extent) {
     // The merged block ends the carved part: hand it back to the uncarved
     // region. Its previous tag (an in-use block, or 0) stays.
-    if (in_list) p.unlink(start);
+    if (in_list) {
+      if (p.index_on() && Pool::indexed(prev_tag)) p.tree_remove(start);
+      p.unlink(start);
+    }
+    if (p.fwd(kAnchor) == kAnchor) p.drop_index();
     p.set_size_tag(start, 0);
     p.set_u32(kExtent, start);
     p.set_i32(kUnextended, p.i32(kUnextended) + merged);
@@ -245,6 +483,17 @@ int16_t MEM_FREE(void* pool, void* buffer) {
   if (!in_list) p.push_front(start);  // most recently released first
   p.set_size_tag(start, merged);
   p.set_prev_tag(after, merged);
+  if (!p.index_on()) {
+    // No index to keep.
+  } else if (!in_list) {
+    if (Pool::indexed(merged)) p.tree_insert(start, 0);
+  } else if (Pool::indexed(prev_tag)) {
+    p.fix_up(start);  // grown in place
+  } else {
+    // A block too small for a node has grown into one: it joins the index
+    // at its place on the list.
+    p.tree_insert(start, p.indexed_before(start));
+  }
   return err::kOk;
 }
 

@@ -13,6 +13,7 @@
 
 #include <zeb/platform/clock.h>
 #include <zeb/platform/errors.h>
+#include "containers/pool_walk.h"
 
 namespace {
 
@@ -566,5 +567,81 @@ TEST_P(PoolProperty, RandomSequencesKeepEveryInvariant) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, PoolProperty, ::testing::Values(1u, 2u, 3u, 42u, 1974u, 65535u));
+
+// ---- Placement against a walk of the free list ---------------------------
+
+// A million random requests and frees, with sizes drawn so that blocks too
+// small for the index, blocks taken whole and blocks split all occur, and
+// the pool now and then runs full: the pool chooses the same address as a
+// walk of the list every time, and ends with the same blocks.
+TEST(PoolPlacement, IndexedSearchChoosesWhatTheListWalkChooses) {
+  const int32_t kSize = 1 << 20;
+  Area area(kSize), ref_area(kSize);
+  void* pool = area.data();
+  ASSERT_EQ(MEM_DEFINEPOOL(pool, kSize), 0);
+  ASSERT_EQ(MEM_DEFINEPOOL(ref_area.data(), kSize), 0);
+  zeb::testing::WalkPool ref{ref_area.bytes()};
+  std::mt19937 rng(20);
+  std::vector<uint32_t> live;
+  int64_t fails = 0, indexed_steps = 0;
+  for (int step = 0; step < 1'000'000; ++step) {
+    // The top bit of the reserved word: the search runs on its index.
+    if ((static_cast<uint32_t>(area.header()->reserved) & 0x80000000u) != 0) ++indexed_steps;
+    // Phases that grow and shrink the number of live blocks between a few
+    // and a few thousand, so the free list is long at times.
+    const uint32_t grow = (step / 50'000) % 2 == 0 ? 60 : 40;
+    if (live.empty() || rng() % 100 < grow) {
+      int32_t size;
+      switch (rng() % 8) {
+        case 0:
+          size = static_cast<int32_t>(rng() % 17);  // 16- and 24-byte blocks
+          break;
+        case 1:
+          size = 200 + static_cast<int32_t>(rng() % 2000);
+          break;
+        default:
+          size = static_cast<int32_t>(rng() % 160);
+          break;
+      }
+      void* b = nullptr;
+      const int16_t e = MEM_ALLOC(pool, &b, size);
+      const uint32_t want = ref.alloc(size);
+      if (want == 0) {
+        ASSERT_EQ(e, err::kPoolExhausted) << "step " << step;
+        ++fails;
+        continue;
+      }
+      ASSERT_EQ(e, 0) << "step " << step;
+      ASSERT_EQ(static_cast<char*>(b) - area.bytes(), static_cast<ptrdiff_t>(want) + 8)
+          << "step " << step << " size " << size;
+      live.push_back(want);
+    } else {
+      const size_t i = rng() % live.size();
+      const uint32_t block = live[i];
+      live[i] = live.back();
+      live.pop_back();
+      ASSERT_EQ(MEM_FREE(pool, area.bytes() + block + 8), 0) << "step " << step;
+      ref.free(block);
+    }
+  }
+  PoolStats s = stats(pool);
+  EXPECT_GT(s.splits, 10'000);
+  EXPECT_GT(s.whole_allocs, 10'000);
+  EXPECT_GT(s.joins, 10'000);
+  EXPECT_GT(fails, 0) << "the pool never ran full";
+  EXPECT_GT(indexed_steps, 100'000) << "the index was hardly used";
+  EXPECT_GT(1'000'000 - indexed_steps, 100'000) << "the list walk was hardly used";
+  // Same blocks and the same list, in the same order.
+  EXPECT_EQ(area.header()->extent, ref_area.header()->extent);
+  EXPECT_EQ(area.header()->unextended, ref_area.header()->unextended);
+  for (uint32_t f = area.header()->free_fwd, g = ref_area.header()->free_fwd;;) {
+    ASSERT_EQ(f, g);
+    if (f == 0) break;
+    ASSERT_EQ(i32_at(area.bytes() + f + 4), i32_at(ref_area.bytes() + g + 4));
+    f = static_cast<uint32_t>(i32_at(area.bytes() + f + 8));
+    g = static_cast<uint32_t>(i32_at(ref_area.bytes() + g + 8));
+  }
+  check_pool(area);
+}
 
 }  // namespace

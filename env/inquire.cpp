@@ -29,17 +29,9 @@ Key clean_key(const char* key) {
 // The newest node of the list whose name (a length byte at name_offset of
 // the message, the characters after it) equals the key; null when none.
 const char* find(const int32_t* head, const Key& key, int name_offset) {
-  for (const char* node = zeb::env::follow(head); node != reinterpret_cast<const char*>(head);
-       node = zeb::env::follow(reinterpret_cast<const int32_t*>(node))) {
-    const char* name = node + zeb::platform::kNodeMessageOffset + name_offset;
-    int16_t length = zeb::env::node_length(node);
-    if (name_offset + 1 + key.bytes[0] > length) continue;
-    if (static_cast<unsigned char>(name[0]) == key.bytes[0] &&
-        std::memcmp(name + 1, key.bytes + 1, key.bytes[0]) == 0) {
-      return node;
-    }
-  }
-  return nullptr;
+  return zeb::env::find_node(
+      head, std::string_view(reinterpret_cast<const char*>(key.bytes + 1), key.bytes[0]),
+      name_offset);
 }
 
 uint16_t needed_flag(int16_t item) {

@@ -6,13 +6,23 @@
 // is empty, and a walk ends when a link leads back to the head. Every node
 // holds a complete message, so that the whole store can be handed on to a
 // child process unchanged.
+//
+// Look-ups by name go through an index beside each list, a hash map from a
+// name to its newest node, kept by the host per list head. The lists stay
+// exactly as they are. The store changes them only here, and keeps the index
+// up to date as it does; a list changed behind its back (a record emptied by
+// start-up, or one made anew at the same address) no longer starts at the
+// node the index noted last, and the index is built again from the list.
 #include <cstring>
+#include <string>
+#include <unordered_map>
 
 #include <zeb/containers/pool.h>
 #include <zeb/env/env.h>
 #include <zeb/platform/errors.h>
 #include "env/environment.h"
 #include "env/store.h"
+#include "platform/host/host.h"
 #include "platform/ipc/messages.h"
 
 namespace err = zeb::err;
@@ -21,6 +31,7 @@ namespace zeb::env {
 // The layouts of the stored messages and of the list nodes that hold them.
 using platform::kAssignFileOffset;
 using platform::kAssignMinLength;
+using platform::kAssignNameLengthOffset;
 using platform::kNodeLengthOffset;
 using platform::kNodeMessageOffset;
 using platform::kParamCountOffset;
@@ -53,6 +64,74 @@ void push(int32_t* head, char* node) {
   auto* link = reinterpret_cast<int32_t*>(node);
   set_link(link, follow(head));
   set_link(head, node);
+}
+
+namespace {
+
+// The name a node holds at name_offset of its message; false when the
+// message is too short to hold it (such a node is never found by name).
+bool node_name(const char* node, int name_offset, std::string_view* name) {
+  const int16_t length = node_length(node);
+  if (name_offset + 1 > length) return false;
+  const char* at = node + kNodeMessageOffset + name_offset;
+  const int n = static_cast<unsigned char>(at[0]);
+  if (name_offset + 1 + n > length) return false;
+  *name = std::string_view(at + 1, static_cast<size_t>(n));
+  return true;
+}
+
+// The index of one list: the node it started at when the index was last
+// brought up to date, and the newest node of each name.
+struct ListIndex {
+  const char* first = nullptr;
+  int name_offset = -1;
+  std::unordered_map<std::string, const char*> newest;
+};
+
+// The indexes of the process's lists, by the address of the list head.
+class StoreIndex {
+ public:
+  // The index of the list at head, built again when the list no longer
+  // starts where the index noted.
+  ListIndex& of(const int32_t* head, int name_offset) {
+    ListIndex& index = lists_[head];
+    const char* first = follow(head);
+    if (index.first != first || index.name_offset != name_offset) {
+      index.newest.clear();
+      index.name_offset = name_offset;
+      index.first = first;
+      for (const char* node = first; node != reinterpret_cast<const char*>(head);
+           node = follow(reinterpret_cast<const int32_t*>(node))) {
+        std::string_view name;
+        if (node_name(node, name_offset, &name)) index.newest.try_emplace(std::string(name), node);
+      }
+    }
+    return index;
+  }
+
+ private:
+  std::unordered_map<const int32_t*, ListIndex> lists_;
+};
+
+ListIndex& index_of(const int32_t* head, int name_offset) {
+  return platform::host().state<StoreIndex>().of(head, name_offset);
+}
+
+// Pushes node at the head of the list and notes it as the newest of its name.
+void push_indexed(int32_t* head, char* node, int name_offset) {
+  ListIndex& index = index_of(head, name_offset);
+  push(head, node);
+  index.first = node;
+  std::string_view name;
+  if (node_name(node, name_offset, &name)) index.newest.insert_or_assign(std::string(name), node);
+}
+
+}  // namespace
+
+const char* find_node(const int32_t* head, std::string_view name, int name_offset) {
+  ListIndex& index = index_of(head, name_offset);
+  auto it = index.newest.find(std::string(name));
+  return it == index.newest.end() ? nullptr : it->second;
 }
 
 }  // namespace zeb::env
@@ -91,7 +170,7 @@ Status store_assign(EnvRecord& env, std::span<const char> message) {
   if (all_blank(volume + 8, 8) && !all_blank(volume + 16, 8)) {
     std::memcpy(volume + 8, env.startup_msg + kStartupDefaultsOffset + 8, 8);
   }
-  push(&env.assign_list, node);
+  push_indexed(&env.assign_list, node, kAssignNameLengthOffset);
   return Status();
 }
 
@@ -142,9 +221,11 @@ Status add_param(EnvRecord& env, std::string_view name, std::string_view value) 
   msg[5 + name_length] = static_cast<unsigned char>(value_length);
   UTIL_UPSHIFT(value.data(), msg + 6 + name_length, value_length);
 
-  // Every older parameter of the same name goes.
+  // Every older parameter of the same name goes; the index notes the new
+  // node as the newest of its name once it is pushed.
   void* pool = env_pool(&env);
   auto* head = &env.param_list;
+  ListIndex& index = index_of(head, kParamFirstOffset);
   int32_t* link = head;
   for (char* old = follow(link); old != reinterpret_cast<char*>(head); old = follow(link)) {
     const char* old_name = old + kNodeMessageOffset + 4;
@@ -158,7 +239,10 @@ Status add_param(EnvRecord& env, std::string_view name, std::string_view value) 
       link = reinterpret_cast<int32_t*>(old);
     }
   }
-  push(head, node);
+  // Only older nodes went, so the list still starts where the index noted
+  // unless its first node was one of them.
+  index.first = follow(head);
+  push_indexed(head, node, kParamFirstOffset);
   return Status();
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace zeb::env {
 
@@ -16,5 +17,11 @@ int16_t node_length(const char* node);
 
 // Pushes node (which begins with its link word) at the head of a list.
 void push(int32_t* head, char* node);
+
+// The newest node of the list at head whose name (a length byte at
+// name_offset of its message, the characters after it, all within the
+// message's length) equals name; null when none. An index beside the list
+// answers without walking it.
+const char* find_node(const int32_t* head, std::string_view name, int name_offset);
 
 }  // namespace zeb::env

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -284,6 +286,57 @@ TEST(Inquire, AssignByLogicalNameNewestFirst) {
   EXPECT_EQ(
       ENV_INQUIRE(zeb::mask({1, 2, 3, 5}), env.get(), ENVINFO_ASSIGN, "OUT", nullptr, &length), 0);
   EXPECT_EQ(length, 24);
+}
+
+// Look-ups by name against a plain model, over many PARAMs and ASSIGNs with
+// names replaced, repeated and looked up again, and with the lists emptied
+// behind the store's back (as start-up does) and filled again at the same
+// addresses: every answer is the newest node's.
+TEST(Inquire, LookUpsFollowEveryChangeOfTheLists) {
+  TestEnv env(1 << 20);
+  std::mt19937 rng(2027);
+  std::map<std::string, std::string> params, assigns;
+  // Names and values are appended to, not added up: GCC 12 warns falsely
+  // about operator+ on a literal and a string.
+  auto text = [](char first, uint32_t n) {
+    std::string t(1, first);
+    t += std::to_string(n);
+    return t;
+  };
+  auto name = [&] { return text('N', rng() % 400); };
+  for (int step = 0; step < 6000; ++step) {
+    const uint32_t action = rng() % 100;
+    if (action < 40) {
+      std::string n = name(), v = text('V', static_cast<uint32_t>(step));
+      ASSERT_EQ(ENV_ADDPARAM(env.get(), n.data(), static_cast<int16_t>(n.size()), v.data(),
+                             static_cast<int16_t>(v.size())),
+                0);
+      params[n] = v;
+    } else if (action < 70) {
+      std::string n = name(), f = text('F', static_cast<uint32_t>(step));
+      std::string m = assign_message(n, "$V", "S", f);
+      ASSERT_EQ(ENV_ASSIGNPROC_(env.get(), m.data(), static_cast<int16_t>(m.size())), 0);
+      assigns[n] = zeb::test::pad(f, 8);
+    } else if (action < 71) {
+      env->param_list = env->assign_list = zeb::kEmptyList;
+      params.clear();
+      assigns.clear();
+    } else {
+      std::string n = name();
+      Answer p = inquire(env, ENVINFO_PARAM, n.c_str());
+      auto it = params.find(n);
+      ASSERT_EQ(p.error, it == params.end() ? 11 : 0) << n << " step " << step;
+      if (it != params.end()) {
+        EXPECT_EQ(p.data.substr(0, it->second.size()), it->second);
+      }
+      Answer a = inquire(env, ENVINFO_ASSIGN, n.c_str());
+      auto at = assigns.find(n);
+      ASSERT_EQ(a.error, at == assigns.end() ? 11 : 0) << n << " step " << step;
+      if (at != assigns.end()) {
+        EXPECT_EQ(a.data.substr(16, 8), at->second);
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -42,7 +42,9 @@ void Configuration::set(std::string_view name, std::optional<std::string> value)
     if (entry.compare(0, prefix.size(), prefix) != 0) kept.push_back(std::move(entry));
   }
   if (value) kept.push_back(prefix + *value);
+  const uint64_t next = generation + 1;
   *this = from_entries(std::move(kept));
+  generation = next;
 }
 
 }  // namespace zeb::platform

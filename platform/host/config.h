@@ -29,6 +29,9 @@ struct Configuration {
   // Every NAME=VALUE entry of the environment, in its order: the families
   // read by prefix (ZEB_ASSIGN_*, ZEB_PARAM_*, ZEB_DEFINE_*) are found here.
   std::vector<std::string> entries;
+  // Counts the changes set() made, so that an index of the entries kept
+  // beside them (the DEFINEs') sees that it is out of date.
+  uint64_t generation = 0;
 
   // The process's own environment, read through the seam.
   static Configuration from_environment();

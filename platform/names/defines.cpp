@@ -1,12 +1,13 @@
-// DEFINEs from the host's configuration.
+// DEFINEs from the host's configuration, looked up through an index of its
+// entries.
 //
 // The DEFINE "=NAME" is the variable ZEB_DEFINE_NAME; the part after the
 // prefix is matched without regard to case (an exact upper-case match first),
 // as DEFINE names are. The value, the file name, is taken as it stands.
 #include "platform/names/defines.h"
 
-#include <cstring>
 #include <string>
+#include <unordered_map>
 
 #include <zeb/platform/errors.h>
 #include "platform/host/host.h"
@@ -21,29 +22,47 @@ constexpr char kPrefix[] = "ZEB_DEFINE_";
 
 char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-bool equal_upper(const char* a, size_t n, const std::string& b) {
-  if (n != b.size()) return false;
-  for (size_t i = 0; i < n; ++i)
-    if (upper(a[i]) != b[i]) return false;
-  return true;
-}
+// The DEFINEs of the configuration by name, built once from its entries and
+// again after they change: the exact spelling of each name (the first entry
+// of it wins) and its upper-case form (likewise), so a look-up does not walk
+// the entries.
+class DefineIndex {
+ public:
+  // The value of the variable for NAME (upper case), or null.
+  const std::string* find(const Configuration& config, const std::string& name) {
+    if (!built_ || generation_ != config.generation) build(config);
+    auto it = exact_.find(name);
+    if (it != exact_.end()) return &it->second;
+    it = folded_.find(name);
+    return it != folded_.end() ? &it->second : nullptr;
+  }
 
-// The value of the variable for NAME (upper case), or null.
-const char* lookup(const std::string& name) {
-  std::string exact = kPrefix + name;
-  const Configuration& config = host().config();
-  for (const std::string& entry : config.entries) {
-    if (entry.compare(0, exact.size() + 1, exact + "=") == 0)
-      return entry.c_str() + exact.size() + 1;
+ private:
+  void build(const Configuration& config) {
+    exact_.clear();
+    folded_.clear();
+    const size_t prefix = sizeof kPrefix - 1;
+    for (const std::string& entry : config.entries) {
+      const size_t eq = entry.find('=');
+      if (eq == std::string::npos || entry.compare(0, prefix, kPrefix) != 0) continue;
+      std::string suffix = entry.substr(prefix, eq - prefix);
+      std::string value = entry.substr(eq + 1);
+      std::string folded = suffix;
+      for (char& c : folded) c = upper(c);
+      exact_.try_emplace(std::move(suffix), value);
+      folded_.try_emplace(std::move(folded), std::move(value));
+    }
+    generation_ = config.generation;
+    built_ = true;
   }
-  const size_t prefix = sizeof kPrefix - 1;
-  for (const std::string& entry : config.entries) {
-    const char* e = entry.c_str();
-    const char* eq = std::strchr(e, '=');
-    if (eq == nullptr || std::strncmp(e, kPrefix, prefix) != 0) continue;
-    if (equal_upper(e + prefix, static_cast<size_t>(eq - e) - prefix, name)) return eq + 1;
-  }
-  return nullptr;
+
+  bool built_ = false;
+  uint64_t generation_ = 0;
+  std::unordered_map<std::string, std::string> exact_, folded_;
+};
+
+const std::string* lookup(const std::string& name) {
+  return host().state<DefineIndex>().find(host().config(), name);
 }
 
 }  // namespace
@@ -63,9 +82,9 @@ Result<std::string> define_file(const char* define_name) {
     if (!letter && (i == 1 || !other)) return Status::error(err::kBadName);
     name.push_back(c);
   }
-  const char* value = lookup(name);
+  const std::string* value = lookup(name);
   if (value == nullptr) return Status::error(kNotADefine);
-  return std::string(value);
+  return *value;
 }
 
 }  // namespace zeb::platform
