@@ -270,6 +270,7 @@ int build(const std::string& text_path, const std::string& file_path) {
     return fail(text_path, std::string("cannot read: ") + std::strerror(e),
                 zeb::platform::error_from_errno(e));
   }
+  in.close();  // read whole: its descriptor is free for the writing
   std::string problem;
   if (int16_t error =
           zeb::platform::keyfile_write(file_path, zeb::kLconfKeySize, records, &problem);

@@ -347,12 +347,22 @@ int16_t keyfile_write(const std::string& path, int key_length,
     return error;
   }
   sweep_abandoned(dir, base);
+  // The new file is made unnamed in the directory (O_TMPFILE) and named
+  // only when it is whole and on disk, just before the rename: a writer
+  // killed before then leaves nothing behind. Where the file system cannot
+  // make an unnamed file it is made under its name from the start.
+  int fd = syscalls().open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  const bool unnamed = fd >= 0;
   std::string temp;
-  int fd = -1;
-  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+  bool named = false;
+  auto next_name = [&](int attempt) {
     temp = path + ".new-" + std::to_string(syscalls().getpid()) + "-" + std::to_string(attempt);
+  };
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    next_name(attempt);
     fd = syscalls().open(temp.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) break;
+    named = fd >= 0;
   }
   if (fd < 0) return fail(errno_error(), std::strerror(errno));
   // The mode is kept where the file system allows; a rewritten file
@@ -362,7 +372,7 @@ int16_t keyfile_write(const std::string& path, int key_length,
     if (fd >= 0) syscalls().close(fd);
     // Clean-up after a failure that is reported: what it cannot remove
     // is left behind for the next write's sweep, never taken for the file.
-    syscalls().unlink(temp.c_str());
+    if (named) syscalls().unlink(temp.c_str());
     return fail(error, what);
   };
   for (size_t done = 0; done < image.size();) {
@@ -373,6 +383,15 @@ int16_t keyfile_write(const std::string& path, int key_length,
     done += static_cast<size_t>(n);
   }
   if (syscalls().fsync(fd) != 0) return discard(errno_error(), std::strerror(errno));
+  for (int attempt = 0; unnamed && !named && attempt < 100; ++attempt) {
+    next_name(attempt);
+    if (syscalls().link_open_file(fd, temp.c_str()) == 0) {
+      named = true;
+    } else if (errno != EEXIST) {
+      return discard(errno_error(), std::strerror(errno));
+    }
+  }
+  if (!named) return discard(err::kAlreadyExists, "no free name for the new file");
   // The data reached the disk through fsync: the close has nothing
   // left to lose.
   syscalls().close(fd);
