@@ -2,16 +2,23 @@
 //
 //   lconf build TEXT FILE   reads the lines of TEXT and writes FILE
 //   lconf show FILE         prints the records of FILE as lines
+//   lconf --help | --version
 //
 // Lines (blank lines and lines beginning with "#" are ignored):
 //   P NAME value text             a parameter; the value is everything after
-//                                 the one blank that follows NAME, as written
+//                                 the one blank that follows NAME, as written,
+//                                 with \xHH standing for the byte HH
 //   A NAME file-name [alternate]  a file name and an optional alternate name
 // NAME has at most 32 characters and is upshifted (a leading "=" is dropped,
 // as look-ups drop it); file and alternate names are upshifted, each a file
 // name or a logical name "=NAME". FILE is replaced atomically: on any bad
 // line nothing is written, an existing FILE stays as it was, and the line is
-// reported as "TEXT:LINE: reason".
+// reported as "TEXT:LINE: reason". show writes a byte that is no printable
+// character (a control byte, or one that is not UTF-8) as \xHH, and a
+// backslash that would read as such an escape as \x5C, so that what show
+// prints builds the same file again and never drives the terminal.
+#include <getopt.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -25,16 +32,58 @@
 #include <zeb/env/env.h>
 #include <zeb/platform/fs.h>
 #include <zeb/platform/keyfile.h>
+#include "format/format_core.h"
+#include "platform/host/syscalls.h"
+
+#ifndef LCONF_VERSION
+#define LCONF_VERSION "unknown"
+#endif
 
 namespace {
 
 constexpr int kRecord = zeb::kLconfRecordSize;
 constexpr int kMaxValue = kRecord - zeb::kLconfValueOffset;
 
-int usage() {
-  std::cerr << "usage: lconf build TEXT FILE\n"
-               "       lconf show FILE\n";
-  return 2;
+constexpr int kFailure = 1;
+constexpr int kUsageStatus = 2;
+
+const char* const kUsage =
+    "usage: lconf build TEXT FILE\n"
+    "       lconf show FILE\n"
+    "       lconf --help | --version\n";
+
+const char* const kHelp =
+    "\n"
+    "Builds the configuration file FILE from the lines of TEXT, replacing FILE\n"
+    "whole or not at all, and shows a configuration file as such lines.\n"
+    "\n"
+    "Lines of TEXT (blank lines and lines beginning with # are ignored):\n"
+    "  P NAME value                  a parameter; \\xHH in the value is the byte HH\n"
+    "  A NAME file-name [alternate]  a file name and an optional alternate name\n"
+    "\n"
+    "  -h, --help     print this text and exit\n"
+    "  -V, --version  print the version and exit\n"
+    "\n"
+    "Exit status: 0 done, 1 the work failed (the message says why),\n"
+    "2 bad arguments. See lconf(1).\n";
+
+int refuse(const std::string& reason) {
+  std::cerr << "lconf: " << reason << "\n" << kUsage;
+  return kUsageStatus;
+}
+
+// "error N (the library's text)" for a library error number.
+std::string library_error(int16_t error) {
+  char text[160];
+  const size_t length = zeb::format::format_into(text, "error \\e\\", {&error});
+  return std::string(text, length);
+}
+
+// One line on standard error for a failed step on path: what went wrong
+// (the Linux text where the host gave one) and the library's number and text.
+int fail(const std::string& path, const std::string& what, int16_t error) {
+  std::cerr << "lconf: " << path << ": " << what << "; " << library_error(error) << "\n";
+  return kFailure;
 }
 
 std::string upper(std::string s) {
@@ -76,6 +125,73 @@ std::string check_file_name(const std::string& name, size_t size, const char* wh
   return "";
 }
 
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool is_escape(const std::string& s, size_t at) {
+  return at + 3 < s.size() && s[at] == '\\' && s[at + 1] == 'x' && hex_digit(s[at + 2]) >= 0 &&
+         hex_digit(s[at + 3]) >= 0;
+}
+
+// The value with each \xHH replaced by the byte HH; any other backslash is
+// itself. Returns the reason when the value holds a NUL byte as written.
+std::string unescape(const std::string& text, std::string* value) {
+  value->clear();
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (is_escape(text, i)) {
+      value->push_back(static_cast<char>(hex_digit(text[i + 2]) << 4 | hex_digit(text[i + 3])));
+      i += 3;
+    } else {
+      value->push_back(text[i]);
+    }
+  }
+  return "";
+}
+
+// The length of the UTF-8 character at s[at] that a terminal shows as a
+// character (no C1 control, no overlong form, no surrogate); 0 when the
+// bytes there are no such character.
+size_t utf8_length(const std::string& s, size_t at) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(s[i]); };
+  const unsigned char lead = byte(at);
+  size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  if (length == 0 || lead > 0xF4 || at + length > s.size()) return 0;
+  uint32_t code = lead & (0x7F >> length);
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    code = code << 6 | (byte(at + i) & 0x3F);
+  }
+  static constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < kLeast[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  if (code <= 0x9F) return 0;  // C1 controls
+  return length;
+}
+
+// The bytes as show writes them: printable characters as they are, every
+// other byte as \xHH, and a backslash that would read as an escape as \x5C.
+std::string escaped(const std::string& s) {
+  std::string out;
+  char hex[5];
+  for (size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c >= 0x20 && c < 0x7F && !(c == '\\' && is_escape(s, i))) {
+      out.push_back(s[i++]);
+    } else if (size_t n = c >= 0x80 ? utf8_length(s, i) : 0; n != 0) {
+      out.append(s, i, n);
+      i += n;
+    } else {
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+      ++i;
+    }
+  }
+  return out;
+}
+
 // Parses one line into a record; returns the reason when the line is bad.
 std::string parse_line(const std::string& text, std::string* record, std::string* key) {
   size_t at = 0;
@@ -91,7 +207,11 @@ std::string parse_line(const std::string& text, std::string* record, std::string
   std::memset(&(*record)[2], '*', 16);
   std::memcpy(&(*record)[zeb::kLconfNameOffset], name.data(), name.size());
   if (type == "P") {
-    std::string value = at <= text.size() ? text.substr(at) : "";
+    std::string value;
+    if (std::string bad = unescape(at <= text.size() ? text.substr(at) : "", &value);
+        !bad.empty()) {
+      return bad;
+    }
     if (value.size() > static_cast<size_t>(kMaxValue)) {
       return "value longer than " + std::to_string(kMaxValue);
     }
@@ -119,8 +239,8 @@ std::string parse_line(const std::string& text, std::string* record, std::string
 int build(const std::string& text_path, const std::string& file_path) {
   std::ifstream in(text_path, std::ios::binary);
   if (!in) {
-    std::cerr << "lconf: " << text_path << ": " << std::strerror(errno) << "\n";
-    return 1;
+    const int e = errno;
+    return fail(text_path, std::strerror(e), zeb::platform::error_from_errno(e));
   }
   std::vector<std::string> records;
   std::map<std::string, int> lines_of;  // key -> line number
@@ -132,7 +252,7 @@ int build(const std::string& text_path, const std::string& file_path) {
     size_t first = line.find_first_not_of(" \t");
     if (first == std::string::npos || line[first] == '#') continue;
     std::string reason;
-    if (line.find('\0') != std::string::npos) reason = "NUL byte in line";
+    if (line.find('\0') != std::string::npos) reason = "NUL byte in line (write it as \\x00)";
     std::string record, key;
     if (reason.empty()) reason = parse_line(line, &record, &key);
     if (reason.empty() && lines_of.count(key) != 0) {
@@ -140,19 +260,22 @@ int build(const std::string& text_path, const std::string& file_path) {
     }
     if (!reason.empty()) {
       std::cerr << text_path << ":" << number << ": " << reason << "\n";
-      return 1;
+      return kFailure;
     }
     lines_of[key] = number;
     records.push_back(record);
   }
   if (in.bad()) {
-    std::cerr << "lconf: " << text_path << ": read error\n";
-    return 1;
+    const int e = errno;
+    return fail(text_path, std::string("cannot read: ") + std::strerror(e),
+                zeb::platform::error_from_errno(e));
   }
+  in.close();  // read whole: its descriptor is free for the writing
   std::string problem;
-  if (zeb::platform::keyfile_write(file_path, zeb::kLconfKeySize, records, &problem) != 0) {
-    std::cerr << "lconf: " << file_path << ": " << problem << "\n";
-    return 1;
+  if (int16_t error =
+          zeb::platform::keyfile_write(file_path, zeb::kLconfKeySize, records, &problem);
+      error != 0) {
+    return fail(file_path, problem, error);
   }
   return 0;
 }
@@ -165,35 +288,40 @@ std::string trimmed(const std::string& field) {
 int show(const std::string& file_path) {
   std::vector<std::string> records;
   std::string problem;
-  if (zeb::platform::keyfile_read_all(file_path, &records, &problem) != 0) {
-    std::cerr << "lconf: " << file_path << ": " << problem << "\n";
-    return 1;
+  if (int16_t error = zeb::platform::keyfile_read_all(file_path, &records, &problem); error != 0) {
+    return fail(file_path, problem, error);
   }
   std::ostringstream out;
   for (const std::string& r : records) {
-    std::string name = trimmed(r.substr(zeb::kLconfNameOffset, zeb::kLconfNameSize));
+    // Only whole records of the library's own form are shown as lines; any
+    // other record, however short, is shown by its key.
     bool ours = r.size() == static_cast<size_t>(kRecord) && r[1] == ' ' &&
                 r.compare(2, 16, std::string(16, '*')) == 0;
+    std::string name = ours ? escaped(trimmed(r.substr(zeb::kLconfNameOffset, zeb::kLconfNameSize)))
+                            : std::string();
     if (ours && r[0] == 'P') {
       int length = static_cast<unsigned char>(r[zeb::kLconfValueLenOffset]) << 8 |
                    static_cast<unsigned char>(r[zeb::kLconfValueLenOffset + 1]);
       if (length <= kMaxValue) {
-        out << "P " << name << " " << r.substr(zeb::kLconfValueOffset, static_cast<size_t>(length))
-            << "\n";
+        out << "P " << name << " "
+            << escaped(r.substr(zeb::kLconfValueOffset, static_cast<size_t>(length))) << "\n";
         continue;
       }
     } else if (ours && r[0] == 'A') {
       std::string alternate = trimmed(r.substr(zeb::kLconfAltOffset, zeb::kLconfAltSize));
-      out << "A " << name << " " << trimmed(r.substr(zeb::kLconfFileOffset, zeb::kLconfFileSize))
-          << (alternate.empty() ? "" : " " + alternate) << "\n";
+      out << "A " << name << " "
+          << escaped(trimmed(r.substr(zeb::kLconfFileOffset, zeb::kLconfFileSize)))
+          << (alternate.empty() ? "" : " " + escaped(alternate)) << "\n";
       continue;
     }
-    out << "# a record the library does not read: " << r.substr(0, zeb::kLconfKeySize) << "\n";
+    out << "# a record the library does not read: " << escaped(r.substr(0, zeb::kLconfKeySize))
+        << "\n";
   }
   std::cout << out.str() << std::flush;
   if (!std::cout) {
-    std::cerr << "lconf: cannot write the records\n";
-    return 1;
+    const int e = errno;
+    return fail("standard output", std::string("cannot write the records: ") + std::strerror(e),
+                zeb::platform::error_from_errno(e));
   }
   return 0;
 }
@@ -201,8 +329,59 @@ int show(const std::string& file_path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.size() == 3 && args[0] == "build") return build(args[1], args[2]);
-  if (args.size() == 2 && args[0] == "show") return show(args[1]);
-  return usage();
+  static const option kOptions[] = {
+      {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, 'V'},
+      {nullptr, 0, nullptr, 0},
+  };
+  opterr = 0;  // the reasons below are our own
+  bool help = false;
+  bool version = false;
+  for (;;) {
+    const int previous = optind;
+    const int c = getopt_long(argc, argv, "+hV", kOptions, nullptr);
+    if (c == -1) break;
+    if (c == 'h') {
+      help = true;
+    } else if (c == 'V') {
+      version = true;
+    } else {
+      const std::string given = optind > previous ? argv[optind - 1] : argv[previous];
+      if (optopt != 0 && given.compare(0, 2, "--") != 0) {
+        return refuse(std::string("unknown option -") + static_cast<char>(optopt));
+      }
+      const std::string option_name = given.substr(0, given.find('='));
+      if (given.find('=') != std::string::npos &&
+          (option_name == "--help" || option_name == "--version")) {
+        return refuse(option_name + " takes no value");
+      }
+      return refuse("unknown option " + option_name);
+    }
+  }
+  if (help && version) return refuse("--help and --version cannot go together");
+  if (help || version) {
+    if (optind != argc) return refuse(std::string("unexpected argument \"") + argv[optind] + "\"");
+    if (help) {
+      std::cout << kUsage << kHelp;
+    } else {
+      std::cout << "lconf (zeb) " LCONF_VERSION "\n";
+    }
+    std::cout << std::flush;
+    if (!std::cout) {
+      const int e = errno;
+      return fail("standard output", std::strerror(e), zeb::platform::error_from_errno(e));
+    }
+    return 0;
+  }
+  std::vector<std::string> args(argv + optind, argv + argc);
+  if (args.empty()) return refuse("no command given");
+  if (args[0] == "build") {
+    if (args.size() != 3) return refuse("build takes a TEXT and a FILE");
+    return build(args[1], args[2]);
+  }
+  if (args[0] == "show") {
+    if (args.size() != 2) return refuse("show takes one FILE");
+    return show(args[1]);
+  }
+  return refuse("unknown command \"" + args[0] + "\"");
 }

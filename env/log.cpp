@@ -12,6 +12,7 @@
 #include "format/format_core.h"
 #include "platform/files/files.h"
 #include "platform/host/diagnostics.h"
+#include "platform/host/host.h"
 
 namespace err = zeb::err;
 using zeb::mask;
@@ -23,13 +24,19 @@ constexpr int16_t kLineLength = 160;
 // The arguments a log line reads; the engine's two other slots stay empty.
 constexpr size_t kLogArgs = 12;
 
-zeb::LostWrite g_lost;
+// The first lost write of the process, in the host's state so that a host
+// of a test's own starts with none.
+struct LostWriteState {
+  zeb::LostWrite lost;
+};
+
+zeb::LostWrite& lost() { return zeb::platform::host().state<LostWriteState>().lost; }
 
 // Writes the line and reads the file's last error. A file that is not open
 // (-2: start-up did not open it) answers 16 from the inquiry itself.
 int16_t write_line(int16_t fnum, const char* buffer, int16_t length) {
   int16_t error = zeb::platform::write_file(fnum, buffer, length).code();
-  if (error != 0 && g_lost.error == 0) g_lost = {error, fnum};
+  if (error != 0 && lost().error == 0) lost() = {error, fnum};
   return error;
 }
 
@@ -51,15 +58,16 @@ int16_t display(const EnvRecord* env, const char* buffer, int16_t length) {
 
 }  // namespace
 
-const zeb::LostWrite& zeb::lost_write() { return g_lost; }
+const zeb::LostWrite& zeb::lost_write() { return lost(); }
 
 void zeb::report_lost_write() {
-  if (g_lost.error == 0) return;
+  const LostWrite& first = lost();
+  if (first.error == 0) return;
   // A file that is gone, or a name too long to show, leaves the name out.
-  zeb::platform::Result<zeb::platform::FileInfo> info = zeb::platform::file_info(g_lost.fnum);
+  zeb::platform::Result<zeb::platform::FileInfo> info = zeb::platform::file_info(first.fnum);
   std::string name = info.ok() && info->name.size() <= 48 ? info->name : std::string();
   char text[kLineLength];
-  const size_t length = zeb::format::format_into(text, "error \\e\\", {&g_lost.error});
+  const size_t length = zeb::format::format_into(text, "error \\e\\", {&first.error});
   zeb::platform::write_error_line(zeb::platform::program_name() + ": write error on " + name +
                                   ": " + std::string(text, length));
 }

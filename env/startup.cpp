@@ -8,10 +8,13 @@
 #include <zeb/containers/pool.h>
 #include <zeb/env/env.h>
 #include <zeb/platform/errors.h>
+#include <zeb/platform/keyfile.h>
 #include <zeb/platform/platform.h>
 #include "env/environment.h"
 #include "env/startup.h"
+#include "format/format_core.h"
 #include "platform/files/files.h"
+#include "platform/host/diagnostics.h"
 #include "platform/ipc/messages.h"
 #include "platform/processes/processes.h"
 
@@ -29,6 +32,37 @@ int16_t open_internal(const char* name24, int16_t* fnum) {
   if (!opened.ok()) return opened.code();
   *fnum = *opened;
   return 0;
+}
+
+// A configuration file that is there but cannot serve (not a key-sequenced
+// file: corrupt, cut short, of another program, a directory, a FIFO) is told
+// once, now, with its name: otherwise the program would only see error 2 at
+// its first look-up, with no hint of the file. No file at all is the usual
+// case and is not told. The line goes to standard error, so that the
+// program's own output stays as it is.
+void check_configuration(const char* name48) {
+  size_t length = 0;
+  while (length < 48 && name48[length] != ' ' && name48[length] != '\0') ++length;
+  if (length == 0) return;
+  const std::string name(name48, length);
+  namespace zp = zeb::platform;
+  int16_t error = 0;
+  zp::Result<int16_t> opened = zp::open_file(name, {zeb::kAccessRead});
+  if (!opened.ok()) {
+    error = opened.code();
+    if (error == zeb::err::kNotFound || error == zeb::err::kNoSuchDevice) return;
+  } else {
+    const std::string key(static_cast<size_t>(zeb::kLconfKeySize), ' ');
+    error =
+        zp::position_by_key(*opened, key.data(), std::nullopt, zeb::kPositionApproximate).code();
+    // Only looked at: the close has nothing to lose.
+    zp::close_file(*opened).ignore();
+  }
+  if (error == 0) return;
+  char text[160];
+  const size_t n = zeb::format::format_into(text, "error \\e\\", {&error});
+  zp::write_error_line(zp::program_name() + ": configuration file " + name +
+                       " cannot be read: " + std::string(text, n));
 }
 
 }  // namespace
@@ -67,6 +101,9 @@ Status start(EnvRecord** env, void* pool, uint16_t flags, const char* lconf) {
     if (error != 0) return Status::error(error, "open the OUT file");
   }
   if ((flags & kFlagOpenHomeTerm) != 0) {
+    // The home terminal's name is the platform's fixed name for the
+    // process's own terminal: asking for it cannot fail, so the only error
+    // of this step is the open's, and it never returns 0 for a failure.
     const std::string name = zeb::platform::home_terminal_name();
     record->term_fnum = zeb::kNotOpen;
     zeb::platform::Result<int16_t> opened = zeb::platform::open_file(name);
@@ -77,6 +114,7 @@ Status start(EnvRecord** env, void* pool, uint16_t flags, const char* lconf) {
   if (Result<ResolvedName> name = resolve_name(*record, lconf); name.ok()) {
     std::memcpy(record->lconf_name, name->external.data(),
                 std::min(sizeof record->lconf_name, static_cast<size_t>(name->external_length)));
+    check_configuration(record->lconf_name);
   }
   if ((flags & kFlagLogStarted) != 0) {
     // A line that cannot be written is kept as the lost write; shut-down

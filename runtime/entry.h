@@ -54,7 +54,9 @@ ZEB_EXPORT int16_t ZEB_ENVINFO(uint32_t mask, int16_t item = 0, const char* key 
 // 3 to 10 are FILE_OPEN_'s options from its parameter 4 on (access,
 // exclusion, nowait depth, sync or receive depth, options, then the
 // sequential block buffer's id and length and the primary's process handle).
-// Returns the error of the resolution or of the open.
+// The last three are accepted and ignored: this platform keeps no sequential
+// block buffers and runs no process pairs. Returns the error of the
+// resolution or of the open.
 ZEB_EXPORT int16_t ZEB_OPEN(uint32_t mask, const char* name = nullptr, int16_t* filenum = nullptr,
                             int16_t access = 0, int16_t exclusion = 0, int16_t nowait_depth = 0,
                             int16_t sync_or_receive_depth = 0, int16_t options = 0,

@@ -82,11 +82,10 @@ int16_t ZEB_OPEN(uint32_t mask_word, const char* name, int16_t* filenum, int16_t
   if (!present(mask_word, 1) || !present(mask_word, 2) || name == nullptr || filenum == nullptr) {
     return err::kMissingParameter;
   }
-  // The platform's FILE_OPEN_ takes no sequential block buffer and opens no
-  // process pairs; asking for either is refused before anything is opened.
-  if (present(mask_word, 8) || present(mask_word, 9) || present(mask_word, 10)) {
-    return err::kInvalidOperation;
-  }
+  // Parameters 8 to 10 (a sequential block buffer's id and length, a
+  // primary process's handle) are accepted and ignored: this platform has
+  // neither block buffers nor process pairs, and a program that passes
+  // them opens its file as if it had not.
   zeb::platform::Result<zeb::env::ResolvedName> resolved = zeb::env::resolve_name(*env, name);
   if (!resolved.ok()) return resolved.code();
   // Exclusion, sync depth and options are accepted and not interpreted, as

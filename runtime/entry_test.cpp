@@ -346,7 +346,17 @@ TEST(EntryPoints, OpenByLogicalName) {
                   // Without the file number's reference nothing is opened.
                   if (ZEB_OPEN(zeb::mask({1}), "=INPUT") != 29) return 5;
                   if (ZEB_OPEN(zeb::mask({1, 2}), "=NOSUCH", &fnum) == 0) return 6;
-                  if (ZEB_OPEN(zeb::mask({1, 2, 8}), "=INPUT", &fnum) != 2) return 7;
+                  // The block buffer and the primary's handle are ignored:
+                  // the file opens and reads as without them.
+                  const int16_t handle[10] = {1, 2, 3};
+                  int16_t third = -1;
+                  if (ZEB_OPEN(zeb::mask({1, 2, 8, 9, 10}), "=INPUT", &third, 0, 0, 0, 0, 0, 7,
+                               4096, handle) != 0 ||
+                      third < 0)
+                    return 7;
+                  if (READX(zeb::mask({1, 2, 3, 4}), third, buffer, sizeof buffer, &count) != 0 ||
+                      std::string(buffer, count) != "contents")
+                    return 8;
                   return 0;
                 },
                 {{"ZEB_VOLUMES", volume.entry()}, {"ZEB_DEFINE_INPUT", "$DATA.SUB.FILE"}}),

@@ -4,17 +4,24 @@
 // where ENV_LOG sends one line for each combination of destinations.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <optional>
 #include <regex>
 #include <string>
 
+#include <zeb/env/context.h>
+#include <zeb/platform/keyfile.h>
 #include <zeb/zeb.h>
 #include "env/startup.h"
+#include "format/format_core.h"
+#include "platform/host/diagnostics.h"
 #include "platform/testing/testing.h"
 
 namespace {
@@ -159,6 +166,9 @@ TEST(LogPath, ClosedPipe) {
 // of a scratch volume: OUT first; once when both are the same file; a failed
 // OUT write is returned at once and the terminal is not tried.
 TEST(LogPath, Destinations) {
+  // A host of its own: the lost write its failing cases keep goes with it,
+  // and no later case of this process inherits it.
+  zeb::platform::ScopedHost own(zeb::platform::Configuration::from_entries({}));
   zeb::testing::ScratchVolume volume("$LOG");
   std::filesystem::create_directory(volume.path("sub"));
   struct Case {
@@ -202,6 +212,83 @@ TEST(LogPath, Destinations) {
     }
     EXPECT_EQ(slurp(fopen(volume.path("sub/a").c_str(), "r")), c.a);
     EXPECT_EQ(slurp(fopen(volume.path("sub/b").c_str(), "r")), c.b);
+  }
+}
+
+// The configuration file at start-up: its name, from the DEFINE =LCONF, from
+// a name the caller gives ZEB_STARTUP (its parameter 3) as a file name or a
+// logical name, or blank when nothing resolves it; and one line on standard
+// error, with the file's name and the error its first look-up would meet,
+// when the file is there but cannot serve. Nothing waits on a FIFO.
+TEST(LogPath, ConfigurationFileAtStartUp) {
+  zeb::testing::ScratchVolume volume("$CF");
+  std::filesystem::create_directory(volume.path("sub"));
+  const std::string good = volume.path("sub/good");
+  std::string problem;
+  ASSERT_EQ(zeb::platform::keyfile_write(good, zeb::kLconfKeySize, {"P record"}, &problem), 0)
+      << problem;
+  std::string whole;
+  {
+    std::ifstream in(good, std::ios::binary);
+    whole.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  auto write = [&](const char* file, const std::string& bytes) {
+    std::ofstream(volume.path(file), std::ios::binary) << bytes;
+  };
+  std::string corrupt = whole;
+  std::fill(corrupt.begin() + 100, corrupt.begin() + 4096, '\x55');  // the schema page
+  write("sub/corrupt", corrupt);
+  write("sub/short", whole.substr(0, 50));
+  write("sub/foreign", "P THROTTLE 25\n");
+  std::filesystem::create_directory(volume.path("sub/dir"));
+  ASSERT_EQ(::mkfifo(volume.path("sub/fifo").c_str(), 0600), 0);
+  std::filesystem::create_symlink(good, volume.path("sub/link"));
+
+  auto told = [](const char* name, int16_t error) {
+    char text[160];
+    const size_t n = zeb::format::format_into(text, "error \\e\\", {&error});
+    return zeb::platform::program_name() + ": configuration file " + name +
+           " cannot be read: " + std::string(text, n) + "\n";
+  };
+  struct Case {
+    const char* define;  // ZEB_DEFINE_LCONF, or none
+    const char* given;   // ZEB_STARTUP's parameter 3, or none
+    std::string name;    // the resolved name
+    std::string err;     // standard error
+  } cases[] = {
+      {"$CF.SUB.GOOD", nullptr, "$CF.SUB.GOOD", ""},
+      {nullptr, "$CF.SUB.GOOD", "$CF.SUB.GOOD", ""},
+      {"$CF.SUB.FOREIGN", "=mine", "$CF.SUB.GOOD", ""},  // ZEB_DEFINE_MINE
+      {"$CF.SUB.GOOD", "$CF.SUB.MISSING", "$CF.SUB.MISSING", ""},
+      {nullptr, "=nowhere", "", ""},
+      {"$NOVOL.SUB.CONF", nullptr, "$NOVOL.SUB.CONF", ""},
+      {"$CF.SUB.CORRUPT", nullptr, "$CF.SUB.CORRUPT", told("$CF.SUB.CORRUPT", 2)},
+      {"$CF.SUB.SHORT", nullptr, "$CF.SUB.SHORT", told("$CF.SUB.SHORT", 2)},
+      {"$CF.SUB.FOREIGN", nullptr, "$CF.SUB.FOREIGN", told("$CF.SUB.FOREIGN", 2)},
+      {"$CF.SUB.DIR", nullptr, "$CF.SUB.DIR", told("$CF.SUB.DIR", 2)},
+      {"$CF.SUB.FIFO", nullptr, "$CF.SUB.FIFO", told("$CF.SUB.FIFO", 2)},
+      {"$CF.SUB.LINK", nullptr, "$CF.SUB.LINK", told("$CF.SUB.LINK", 13)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.define ? c.define : "-") + " " + (c.given ? c.given : "-"));
+    Outcome o = run([&] {
+      zeb::testing::set_variable("ZEB_DEFINE_LCONF",
+                                 c.define ? std::optional<std::string>(c.define) : std::nullopt);
+      zeb::testing::set_variable("ZEB_DEFINE_MINE", "$CF.SUB.GOOD");
+      int16_t error = c.given ? ZEB_STARTUP(zeb::mask({1, 2, 3}), 100, 0, c.given)
+                              : ZEB_STARTUP(zeb::mask({1, 2}), 100, 0);
+      if (error != 0) _exit(97);
+      const auto* env = static_cast<const EnvRecord*>(zeb::library_env());
+      fwrite(env->lconf_name, 1, sizeof env->lconf_name, stdout);
+      fflush(stdout);
+      // Ends here: what shut-down writes is the other cases' business.
+      _exit(0);
+    });
+    EXPECT_EQ(o.status, 0);
+    std::string name = c.name;
+    name.resize(48, ' ');
+    EXPECT_EQ(o.out, name);
+    EXPECT_EQ(o.err, c.err);
   }
 }
 

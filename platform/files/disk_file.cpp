@@ -213,8 +213,21 @@ int16_t open_descriptor(const FileName& name, const Volume** volume, int* fd,
     return 0;
   }
   if (v->simulated || name.temporary()) return err::kNotFound;
-  *fd = syscalls().open(host_path(*v, name).c_str(), O_NOFOLLOW | O_CLOEXEC | flags, 0);
+  // Opened without waiting: a FIFO where a disk file is expected would
+  // otherwise stop the open until some writer came. A FIFO is no disk file
+  // and is refused; a device keeps the blocking open it had.
+  const std::string path = host_path(*v, name);
+  *fd = syscalls().open(path.c_str(), O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | flags, 0);
   if (*fd < 0) return error_from_errno(errno);
+  FileStatus status;
+  if (syscalls().fstat(*fd, &status) == 0 && !status.is_regular() && !status.is_directory()) {
+    // Nothing was read or written through it.
+    syscalls().close(*fd);
+    *fd = -1;
+    if ((status.mode & 0170000u) == 0010000u) return err::kInvalidOperation;
+    *fd = syscalls().open(path.c_str(), O_NOFOLLOW | O_CLOEXEC | flags, 0);
+    if (*fd < 0) return error_from_errno(errno);
+  }
   return 0;
 }
 

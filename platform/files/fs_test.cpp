@@ -506,6 +506,8 @@ TEST(Access, ReadOnlyOpensReadOnly) {
                      nullptr, nullptr, &capacity),
             0);
   EXPECT_EQ(modes, (std::vector<int>{O_RDONLY}));
+  // The shared volume is left as found, for the cases that count its entries.
+  zeb::testing::remove_tree(dir_a() + "/ro");
 }
 
 TEST(Streams, HomeTerminalIsStandardOutput) {

@@ -218,46 +218,58 @@ Result<std::unique_ptr<File>> make_keyed_file(std::string name, int fd, const Vo
       std::make_unique<KeyedFile>(std::move(name), fd, volume, std::move(held), k));
 }
 
-int16_t keyfile_write(const std::string& path, int key_length,
-                      const std::vector<std::string>& records, std::string* problem) {
-  auto fail = [&](int16_t error, const std::string& what) {
-    *problem = what;
-    return error;
-  };
-  if (key_length <= 0 || key_length > 255) return fail(err::kOutOfBounds, "bad key length");
-  std::string dir = ".";
-  size_t slash = path.find_last_of('/');
-  if (slash != std::string::npos) dir = slash == 0 ? "/" : path.substr(0, slash);
-  // The new file takes the mode of the file it replaces, else the usual
-  // mode of a new file under the process's umask.
-  bool keep_mode = false;
-  FileStatus st;
-  if (syscalls().stat(path.c_str(), &st) == 0) {
-    if (!st.is_regular()) return fail(err::kInvalidOperation, "not a regular file");
-    keep_mode = true;
-  }
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    temp = path + ".new-" + std::to_string(syscalls().getpid()) + "-" + std::to_string(attempt);
-    fd = syscalls().open(temp.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-  }
-  if (fd < 0) return fail(errno_error(), std::strerror(errno));
-  // The mode is kept where the file system allows; a rewritten file
-  // with the default mode is still whole.
-  if (keep_mode) syscalls().fchmod(fd, st.mode & 07777);
-  auto discard = [&](int16_t error, const std::string& what) {
-    if (fd >= 0) syscalls().close(fd);
-    // Clean-up after a failure that is reported: what it cannot remove
-    // is left behind, never taken for the file.
-    syscalls().unlink(temp.c_str());
-    syscalls().unlink((temp + "-journal").c_str());
-    return fail(error, what);
-  };
+namespace {
 
+// The new file of a write to path is named path.new-PID-N (N the attempt).
+// Removes such files, and journals a build of an older release left beside
+// them, whose writer has ended: a writer killed before its rename cannot
+// remove its own. A name of a process that still runs is left alone, as
+// is anything that is not a regular file; a process id used again by a
+// later process only delays the sweep until that process has ended.
+void sweep_abandoned(const std::string& dir, const std::string& base) {
+  std::vector<std::string> names;
+  if (syscalls().list_directory(dir.c_str(), &names) != 0) return;
+  const std::string prefix = base + ".new-";
+  for (const std::string& name : names) {
+    if (name.compare(0, prefix.size(), prefix) != 0) continue;
+    std::string rest = name.substr(prefix.size());
+    const std::string journal = "-journal";
+    if (rest.size() > journal.size() &&
+        rest.compare(rest.size() - journal.size(), journal.size(), journal) == 0) {
+      rest.resize(rest.size() - journal.size());
+    }
+    size_t dash = rest.find('-');
+    auto digits = [](const std::string& t) {
+      return !t.empty() && t.size() <= 10 &&
+             std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    if (dash == std::string::npos || !digits(rest.substr(0, dash)) ||
+        !digits(rest.substr(dash + 1))) {
+      continue;
+    }
+    long pid = std::stol(rest.substr(0, dash));
+    if (pid <= 0 || pid == syscalls().getpid()) continue;
+    int pidfd = syscalls().pidfd_open(pid);
+    if (pidfd >= 0) {
+      // Only asked whether the process runs: the descriptor holds nothing.
+      syscalls().close(pidfd);
+      continue;
+    }
+    if (errno != ESRCH) continue;  // cannot tell: keep it
+    const std::string full = dir + "/" + name;
+    FileStatus st;
+    if (syscalls().lstat(full.c_str(), &st) != 0 || !st.is_regular()) continue;
+    // Removal is best effort: a name that will not go stays for a later sweep.
+    syscalls().unlink(full.c_str());
+  }
+}
+
+// The whole database image of records, made in memory: the file is then
+// written in one pass, with no journal beside it.
+int16_t build_image(int key_length, const std::vector<std::string>& records, std::string* image,
+                    std::string* problem) {
   sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+  int rc = sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   std::string schema = "PRAGMA application_id = " + std::to_string(kApplicationId) +
                        "; PRAGMA user_version = " + std::to_string(key_length) +
                        "; CREATE TABLE records (key BLOB PRIMARY KEY, record BLOB NOT NULL)"
@@ -278,16 +290,108 @@ int16_t keyfile_write(const std::string& path, int key_length,
     if (!insert.ok()) rc = sqlite3_errcode(db);
   }
   if (rc == SQLITE_OK) rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-  std::string message = rc == SQLITE_OK ? "" : sqlite3_errmsg(db);
-  int16_t error = (rc & 0xFF) == SQLITE_CONSTRAINT ? err::kAlreadyExists : sqlite_error(rc);
-  // The outcome of the commit is in rc; a connection that will not
-  // close afterwards loses nothing.
-  sqlite3_close(db);
+  if (rc == SQLITE_OK) {
+    sqlite3_int64 size = 0;
+    unsigned char* bytes = sqlite3_serialize(db, "main", &size, 0);
+    if (bytes == nullptr) {
+      rc = SQLITE_NOMEM;
+    } else {
+      image->assign(reinterpret_cast<const char*>(bytes), static_cast<size_t>(size));
+      sqlite3_free(bytes);
+    }
+  }
+  int16_t error = err::kOk;
   if (rc != SQLITE_OK) {
-    if (error == err::kAlreadyExists) message = "two records with one key";
-    return discard(error, message);
+    error = (rc & 0xFF) == SQLITE_CONSTRAINT ? err::kAlreadyExists : sqlite_error(rc);
+    *problem = error == err::kAlreadyExists ? "two records with one key" : sqlite3_errmsg(db);
+  }
+  // The database lives in memory and its image is taken: the close loses
+  // nothing.
+  sqlite3_close(db);
+  return error;
+}
+
+}  // namespace
+
+int16_t keyfile_write(const std::string& path, int key_length,
+                      const std::vector<std::string>& records, std::string* problem) {
+  auto fail = [&](int16_t error, const std::string& what) {
+    *problem = what;
+    return error;
+  };
+  if (key_length <= 0 || key_length > 255) return fail(err::kOutOfBounds, "bad key length");
+  std::string dir = ".";
+  std::string base = path;
+  size_t slash = path.find_last_of('/');
+  if (slash != std::string::npos) {
+    dir = slash == 0 ? "/" : path.substr(0, slash);
+    base = path.substr(slash + 1);
+  }
+  if (base.empty()) return fail(err::kBadName, "no file name");
+  // The new file takes the mode of the file it replaces, else the usual
+  // mode of a new file under the process's umask. A symbolic link is not
+  // replaced: the library opens files without following links, so a link
+  // would never be read, and renaming over it would leave its target as it
+  // was. The caller names the file itself instead.
+  bool keep_mode = false;
+  FileStatus st;
+  if (syscalls().lstat(path.c_str(), &st) == 0) {
+    if ((st.mode & 0170000u) == 0120000u) {
+      return fail(err::kInvalidOperation, "a symbolic link; name the file it points to");
+    }
+    if (!st.is_regular()) return fail(err::kInvalidOperation, "not a regular file");
+    keep_mode = true;
+  }
+  std::string image;
+  if (int16_t error = build_image(key_length, records, &image, problem); error != err::kOk) {
+    return error;
+  }
+  sweep_abandoned(dir, base);
+  // The new file is made unnamed in the directory (O_TMPFILE) and named
+  // only when it is whole and on disk, just before the rename: a writer
+  // killed before then leaves nothing behind. Where the file system cannot
+  // make an unnamed file it is made under its name from the start.
+  int fd = syscalls().open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  const bool unnamed = fd >= 0;
+  std::string temp;
+  bool named = false;
+  auto next_name = [&](int attempt) {
+    temp = path + ".new-" + std::to_string(syscalls().getpid()) + "-" + std::to_string(attempt);
+  };
+  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+    next_name(attempt);
+    fd = syscalls().open(temp.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+    named = fd >= 0;
+  }
+  if (fd < 0) return fail(errno_error(), std::strerror(errno));
+  // The mode is kept where the file system allows; a rewritten file
+  // with the default mode is still whole.
+  if (keep_mode) syscalls().fchmod(fd, st.mode & 07777);
+  auto discard = [&](int16_t error, const std::string& what) {
+    if (fd >= 0) syscalls().close(fd);
+    // Clean-up after a failure that is reported: what it cannot remove
+    // is left behind for the next write's sweep, never taken for the file.
+    if (named) syscalls().unlink(temp.c_str());
+    return fail(error, what);
+  };
+  for (size_t done = 0; done < image.size();) {
+    long n = syscalls().write(fd, image.data() + done, image.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return discard(errno_error(), std::strerror(errno));
+    if (n == 0) return discard(err::kNoDiscSpace, std::strerror(ENOSPC));
+    done += static_cast<size_t>(n);
   }
   if (syscalls().fsync(fd) != 0) return discard(errno_error(), std::strerror(errno));
+  for (int attempt = 0; unnamed && !named && attempt < 100; ++attempt) {
+    next_name(attempt);
+    if (syscalls().link_open_file(fd, temp.c_str()) == 0) {
+      named = true;
+    } else if (errno != EEXIST) {
+      return discard(errno_error(), std::strerror(errno));
+    }
+  }
+  if (!named) return discard(err::kAlreadyExists, "no free name for the new file");
   // The data reached the disk through fsync: the close has nothing
   // left to lose.
   syscalls().close(fd);
@@ -306,13 +410,18 @@ int16_t keyfile_write(const std::string& path, int key_length,
 
 int16_t keyfile_read_all(const std::string& path, std::vector<std::string>* records,
                          std::string* problem) {
-  int fd = syscalls().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  // Opened without waiting, so that a FIFO in the file's place is refused
+  // instead of holding the reader until some writer comes.
+  int fd = syscalls().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
   if (fd < 0) {
     *problem = std::strerror(errno);
     return errno_error();
   }
   int16_t error = err::kOk;
-  if (!keyfile_recognise(fd)) {
+  if (FileStatus st; syscalls().fstat(fd, &st) == 0 && !st.is_regular()) {
+    error = err::kInvalidOperation;
+    *problem = st.is_directory() ? "a directory" : "not a regular file";
+  } else if (!keyfile_recognise(fd)) {
     error = err::kInvalidOperation;
     *problem = "not a key-sequenced file";
   }

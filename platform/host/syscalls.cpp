@@ -275,6 +275,10 @@ Syscalls make_real() {
   s.unlink = real_unlink;
   s.unlinkat = real_unlinkat;
   s.rename = [](const char* from, const char* to) { return ::rename(from, to); };
+  s.link_open_file = [](int fd, const char* path) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path, AT_SYMLINK_FOLLOW);
+  };
   s.readlink = real_readlink;
   s.realpath = real_realpath;
   s.list_directory = real_list_directory;

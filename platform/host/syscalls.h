@@ -74,6 +74,9 @@ struct Syscalls {
   std::function<int(int dirfd, const char* path, int flags)> unlinkat;
   // Renames from to to, replacing what to names (rename).
   std::function<int(const char* from, const char* to)> rename;
+  // Gives the open file fd, made unnamed (O_TMPFILE), the name path
+  // (linkat through /proc/self/fd); -1 with errno EEXIST when path exists.
+  std::function<int(int fd, const char* path)> link_open_file;
   std::function<int(const char* path, std::string* target)> readlink;
   std::function<int(const char* path, std::string* resolved)> realpath;
   // The names in a directory, without "." and "..".
