@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -63,10 +62,19 @@ TEST(NodeExporter, ServesTheMetricsVornWrote) {
                      "--collector.textfile", "--collector.textfile.directory=" + dir},
                     {}, err[1]);
   close(err[1]);
-  std::string log;
-  std::smatch port;
-  const std::regex listening("msg=\"Listening on\" address=127\\.0\\.0\\.1:([0-9]+)");
-  while (!std::regex_search(log, port, listening)) {
+  // The port of the exporter's line `msg="Listening on" address=127.0.0.1:PORT`
+  // once the log holds it whole; empty until then.
+  auto listening_port = [](const std::string& log) {
+    const std::string mark = "msg=\"Listening on\" address=127.0.0.1:";
+    size_t at = log.find(mark);
+    if (at == std::string::npos) return std::string();
+    at += mark.size();
+    size_t end = log.find_first_not_of("0123456789", at);
+    if (end == std::string::npos || end == at) return std::string();
+    return log.substr(at, end - at);
+  };
+  std::string log, port;
+  while ((port = listening_port(log)).empty()) {
     pollfd p{err[0], POLLIN, 0};
     if (poll(&p, 1, 30000) != 1) break;  // a bound, not an ordering
     char buffer[512];
@@ -82,7 +90,7 @@ TEST(NodeExporter, ServesTheMetricsVornWrote) {
     setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(std::stoi(port[1].str())));
+    a.sin_port = htons(static_cast<uint16_t>(std::stoi(port)));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
       const std::string request = "GET /metrics HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
