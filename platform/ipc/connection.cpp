@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <span>
 #include <string>
 
 #include <zeb/platform/errors.h>
@@ -15,14 +16,6 @@
 #include "platform/ipc/channel.h"
 
 namespace zeb::platform {
-namespace {
-
-void append16(Message* m, int16_t value) {
-  m->push_back(static_cast<char>((static_cast<uint16_t>(value) >> 8) & 0xFF));
-  m->push_back(static_cast<char>(static_cast<uint16_t>(value) & 0xFF));
-}
-
-}  // namespace
 
 int16_t make_private_channel(Connection* parent, int* child) {
   int fds[2];
@@ -65,17 +58,18 @@ void close_connection(Connection* connection) {
   connection->fd = -1;
 }
 
-int16_t post_message(const Connection& connection, bool system, const Message& message, bool wait,
-                     int16_t reply_max) {
+int16_t post_message(const Connection& connection, bool system, std::span<const char> message,
+                     bool wait, int16_t reply_max) {
   if (message.size() > static_cast<size_t>(kMaxMessage)) return err::kOutOfBounds;
   if (connection.fd < 0) return err::kNotOpenFile;
-  Message frame;
-  frame.reserve(kFrameHeader + message.size());
-  frame.push_back(system ? kFrameSystem : kFrameData);
-  frame.push_back(0);
-  append16(&frame, std::max<int16_t>(reply_max, 0));
-  frame.insert(frame.end(), message.begin(), message.end());
-  if (syscalls().send(connection.fd, frame.data(), frame.size(), wait) < 0) {
+  char frame[kFrameHeader + kMaxMessage];
+  const uint16_t accept = static_cast<uint16_t>(std::max<int16_t>(reply_max, 0));
+  frame[0] = system ? kFrameSystem : kFrameData;
+  frame[1] = 0;
+  frame[2] = static_cast<char>(accept >> 8);
+  frame[3] = static_cast<char>(accept & 0xFF);
+  if (!message.empty()) std::memcpy(frame + kFrameHeader, message.data(), message.size());
+  if (syscalls().send(connection.fd, frame, kFrameHeader + message.size(), wait) < 0) {
     // A connection to a named process does not block (connect_named_process):
     // a receiver whose queue is full takes no more, as good as no answer.
     if (errno == EAGAIN || errno == EWOULDBLOCK) return err::kTimedOut;
@@ -89,12 +83,20 @@ int16_t await_reply(const Connection& connection, int16_t* reply_error, int time
                     void* reply_data, int16_t reply_max, int16_t* reply_len) {
   if (connection.fd < 0) return err::kNotOpenFile;
   const int16_t accept = std::max<int16_t>(reply_max, 0);
-  pollfd wait = {connection.fd, POLLIN, 0};
-  int ready = syscalls().poll(&wait, 1, timeout_ms);
-  if (ready < 0) return error_from_errno(errno);
-  if (ready == 0) return err::kTimedOut;
   char reply[kReplyHeader + kMaxMessage];
-  long n = syscalls().recv(connection.fd, reply, sizeof reply, true);
+  // A reply already there is taken without a wait (a sender that keeps
+  // messages on their way mostly finds it so); a read of nothing, which
+  // may be a hang-up or an empty record, is told apart by the poll below.
+  long n = syscalls().recv(connection.fd, reply, sizeof reply, false);
+  pollfd wait = {connection.fd, POLLIN, 0};
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    int ready = syscalls().poll(&wait, 1, timeout_ms);
+    if (ready < 0) return error_from_errno(errno);
+    if (ready == 0) return err::kTimedOut;
+    n = syscalls().recv(connection.fd, reply, sizeof reply, true);
+  } else if (n == 0) {
+    (void)syscalls().poll(&wait, 1, 0);
+  }
   // A record too short to be a reply (an empty one included, when poll saw
   // no hang-up) comes from a receiver that is there and does not speak
   // this protocol; no record at all, from one that has gone.

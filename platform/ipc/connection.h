@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -61,8 +62,8 @@ int16_t send_message(const Connection& connection, bool system, const Message& m
 // up to reply_max bytes; with wait false it never blocks and gives 40 when
 // the channel has no room for it now. await_reply waits up to timeout_ms
 // for the next reply; its results are send_message's.
-int16_t post_message(const Connection& connection, bool system, const Message& message, bool wait,
-                     int16_t reply_max = 0);
+int16_t post_message(const Connection& connection, bool system, std::span<const char> message,
+                     bool wait, int16_t reply_max = 0);
 int16_t await_reply(const Connection& connection, int16_t* reply_error, int timeout_ms,
                     void* reply_data = nullptr, int16_t reply_max = 0,
                     int16_t* reply_len = nullptr);

@@ -186,8 +186,8 @@ Status ChildChannel::send_all(std::span<const std::span<const char>> messages,
   };
   while (answered < messages.size() && verdict == 0) {
     while (sent < messages.size() && sent - answered < kMessagesOnTheirWay) {
-      const std::span<const char> m = messages[sent];
-      int16_t error = post_message(connection, false, Message(m.begin(), m.end()), false);
+      const std::span<const char>& m = messages[sent];
+      int16_t error = post_message(connection, false, m, false);
       if (error == err::kTimedOut && sent == answered) {
         // No room, and nothing of ours in the way: wait for room as for a
         // reply, within the limit.
