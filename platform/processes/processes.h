@@ -236,7 +236,7 @@ class ChildChannel {
   // Nothing is sent after the message whose reply ended it, beyond those
   // already on their way, whose replies are read. The status is judge's
   // error, or 0.
-  static constexpr size_t kMessagesOnTheirWay = 16;
+  static constexpr size_t kMessagesOnTheirWay = 64;
   Status send_all(std::span<const std::span<const char>> messages,
                   const std::function<int16_t(int16_t)>& judge);
   // Sends "close" and waits for its reply; the connection ends either way.
