@@ -83,20 +83,12 @@ int16_t await_reply(const Connection& connection, int16_t* reply_error, int time
                     void* reply_data, int16_t reply_max, int16_t* reply_len) {
   if (connection.fd < 0) return err::kNotOpenFile;
   const int16_t accept = std::max<int16_t>(reply_max, 0);
-  char reply[kReplyHeader + kMaxMessage];
-  // A reply already there is taken without a wait (a sender that keeps
-  // messages on their way mostly finds it so); a read of nothing, which
-  // may be a hang-up or an empty record, is told apart by the poll below.
-  long n = syscalls().recv(connection.fd, reply, sizeof reply, false);
   pollfd wait = {connection.fd, POLLIN, 0};
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-    int ready = syscalls().poll(&wait, 1, timeout_ms);
-    if (ready < 0) return error_from_errno(errno);
-    if (ready == 0) return err::kTimedOut;
-    n = syscalls().recv(connection.fd, reply, sizeof reply, true);
-  } else if (n == 0) {
-    (void)syscalls().poll(&wait, 1, 0);
-  }
+  int ready = syscalls().poll(&wait, 1, timeout_ms);
+  if (ready < 0) return error_from_errno(errno);
+  if (ready == 0) return err::kTimedOut;
+  char reply[kReplyHeader + kMaxMessage];
+  long n = syscalls().recv(connection.fd, reply, sizeof reply, true);
   // A record too short to be a reply (an empty one included, when poll saw
   // no hang-up) comes from a receiver that is there and does not speak
   // this protocol; no record at all, from one that has gone.
