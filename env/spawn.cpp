@@ -1,6 +1,8 @@
 // Process spawning: the parent's side of the start-up conversation.
 #include <cstring>
 #include <optional>
+#include <span>
+#include <vector>
 
 #include <zeb/env/env.h>
 #include <zeb/platform/errors.h>
@@ -55,14 +57,18 @@ int16_t startup_sequence(const EnvRecord* env, zp::ChildChannel& child,
   if (reply != 70) {
     if (int16_t error = reply_error(reply); error != 0) return error;
   } else {
-    auto send_node = [&child](const char* node_message, int16_t node_length) {
-      return reply_error(child.send({node_message, static_cast<size_t>(node_length)}).code());
+    // The ASSIGNs, then the PARAMs, in list order, sent ahead of their
+    // replies (ChildChannel::send_all); the first reply that is no
+    // "continue" ends the conversation as it would one message at a time.
+    std::vector<std::span<const char>> messages;
+    auto collect = [&messages](const char* node_message, int16_t node_length) {
+      messages.emplace_back(node_message, static_cast<size_t>(node_length));
+      return int16_t{0};
     };
-    if (int16_t error = zp::for_each_message(&env->assign_list, send_node); error != 0) {
-      return error;
-    }
-    if (int16_t error = zp::for_each_message(&env->param_list, send_node); error != 0) {
-      return error;
+    (void)zp::for_each_message(&env->assign_list, collect);
+    (void)zp::for_each_message(&env->param_list, collect);
+    if (!messages.empty()) {
+      if (int16_t error = child.send_all(messages, reply_error).code(); error != 0) return error;
     }
   }
   return reply_error(child.close().code());

@@ -149,6 +149,8 @@ int Record() {
   const std::string stall =
       std::getenv("ZEB_SPAWN_TEST_STALL") ? std::getenv("ZEB_SPAWN_TEST_STALL") : "";
   if (stall == "open") Hang();
+  const int16_t refuse_at = Number("ZEB_SPAWN_TEST_REFUSE_AT", -1);
+  int16_t handed_on = 0;
   char buffer[600];
   for (;;) {
     int16_t count = 0;
@@ -160,7 +162,13 @@ int Record() {
     const bool startup = error == 0 && code == zeb::platform::kStartupCode;
     const bool close = error == 6 && (code == zp::kCloseCode || code == zp::kOldCloseCode);
     if ((stall == "startup" && startup) || (stall == "close" && close)) Hang();
-    REPLY(mask({5}), nullptr, 0, nullptr, 0, startup ? startup_reply : other_reply);
+    // ZEB_SPAWN_TEST_REFUSE_AT n: the n-th message handed on (1 the first)
+    // is answered with ZEB_SPAWN_TEST_REFUSAL instead.
+    const bool refused = error == 0 && !startup && ++handed_on == refuse_at;
+    REPLY(mask({5}), nullptr, 0, nullptr, 0,
+          startup   ? startup_reply
+          : refused ? Number("ZEB_SPAWN_TEST_REFUSAL", 0)
+                    : other_reply);
     if (error == 0 && code == zeb::platform::kStartupCode &&
         std::getenv("ZEB_SPAWN_TEST_DIE") != nullptr) {
       Flush();
@@ -431,6 +439,43 @@ TEST(Spawn, TheChildReceivesStartupAssignsAndParamsInOrder) {
                                     zeb::testing::hex(std::string(1, char(p.size())).data(), 1) +
                                     zeb::testing::hex(p.data(), p.size()) + "0156");
     }
+  }
+}
+
+// Messages go to the child ahead of their replies; the first reply that is
+// no "continue" still ends the spawn with its error (308 for a negative
+// one) whichever message it answers, the first, one in the middle or the
+// last, and "close" is the last the child gets, answered by its own reply.
+TEST(Spawn, ARefusalAmongManyMessagesEndsTheSpawnWithItsError) {
+  zeb::testing::ScratchDirectory dir;
+  const std::string out = dir.path() + "/log";
+  const std::string program = OwnProgram();
+  std::string startup = Startup("t");
+  Env env;
+  for (int i = 0; i < 20; ++i) env.Assign("LOGICAL" + std::to_string(i), "$A.B.C");
+  for (int i = 0; i < 40; ++i) env.Param("P" + std::to_string(i), "V");
+  struct Case {
+    const char *at, *refusal;
+    int16_t result;
+  } cases[] = {{"1", "12", 12}, {"17", "45", 45}, {"33", "-2", 308}, {"60", "11", 11}};
+  for (const Case& c : cases) {
+    ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "record"},
+                        {"ZEB_SPAWN_TEST_OUT", out},
+                        {"ZEB_SPAWN_TEST_REFUSE_AT", c.at},
+                        {"ZEB_SPAWN_TEST_REFUSAL", c.refusal}};
+    int16_t id[4];
+    EXPECT_EQ(
+        ENV_SPAWN(mask({1, 2, 6, 7}), env.get(), program.data(), nullptr, 0, 0, startup.data(), id),
+        c.result)
+        << c.at;
+    std::vector<Logged> got = Parse(Lines(out, zeb::testing::host_pid(id)));
+    ::unlink(out.c_str());
+    // open, the start-up message, at least the messages up to the refused
+    // one and never more than the 60 there are, then close.
+    ASSERT_GE(got.size(), 3u + static_cast<size_t>(std::atoi(c.at))) << c.at;
+    ASSERT_LE(got.size(), 63u) << c.at;
+    EXPECT_EQ(got.back().hex.substr(0, 4), "FF98") << c.at;  // close (-104)
+    for (size_t i = 2; i + 1 < got.size(); ++i) EXPECT_EQ(got[i].kind, "data") << c.at << " " << i;
   }
 }
 

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <span>
 #include <string>
 
 #include <zeb/platform/errors.h>
@@ -15,14 +16,6 @@
 #include "platform/ipc/channel.h"
 
 namespace zeb::platform {
-namespace {
-
-void append16(Message* m, int16_t value) {
-  m->push_back(static_cast<char>((static_cast<uint16_t>(value) >> 8) & 0xFF));
-  m->push_back(static_cast<char>(static_cast<uint16_t>(value) & 0xFF));
-}
-
-}  // namespace
 
 int16_t make_private_channel(Connection* parent, int* child) {
   int fds[2];
@@ -65,24 +58,31 @@ void close_connection(Connection* connection) {
   connection->fd = -1;
 }
 
-int16_t send_message(const Connection& connection, bool system, const Message& message,
-                     int16_t* reply_error, int timeout_ms, void* reply_data, int16_t reply_max,
-                     int16_t* reply_len) {
+int16_t post_message(const Connection& connection, bool system, std::span<const char> message,
+                     bool wait, int16_t reply_max) {
   if (message.size() > static_cast<size_t>(kMaxMessage)) return err::kOutOfBounds;
   if (connection.fd < 0) return err::kNotOpenFile;
-  int16_t accept = std::max<int16_t>(reply_max, 0);
-  Message frame;
-  frame.push_back(system ? kFrameSystem : kFrameData);
-  frame.push_back(0);
-  append16(&frame, accept);
-  frame.insert(frame.end(), message.begin(), message.end());
-  if (syscalls().send(connection.fd, frame.data(), frame.size(), true) < 0) {
+  char frame[kFrameHeader + kMaxMessage];
+  const uint16_t accept = static_cast<uint16_t>(std::max<int16_t>(reply_max, 0));
+  frame[0] = system ? kFrameSystem : kFrameData;
+  frame[1] = 0;
+  frame[2] = static_cast<char>(accept >> 8);
+  frame[3] = static_cast<char>(accept & 0xFF);
+  if (!message.empty()) std::memcpy(frame + kFrameHeader, message.data(), message.size());
+  if (syscalls().send(connection.fd, frame, kFrameHeader + message.size(), wait) < 0) {
     // A connection to a named process does not block (connect_named_process):
     // a receiver whose queue is full takes no more, as good as no answer.
     if (errno == EAGAIN || errno == EWOULDBLOCK) return err::kTimedOut;
     return (errno == EPIPE || errno == ECONNRESET || errno == ENOTCONN) ? err::kPathDown
                                                                         : error_from_errno(errno);
   }
+  return 0;
+}
+
+int16_t await_reply(const Connection& connection, int16_t* reply_error, int timeout_ms,
+                    void* reply_data, int16_t reply_max, int16_t* reply_len) {
+  if (connection.fd < 0) return err::kNotOpenFile;
+  const int16_t accept = std::max<int16_t>(reply_max, 0);
   pollfd wait = {connection.fd, POLLIN, 0};
   int ready = syscalls().poll(&wait, 1, timeout_ms);
   if (ready < 0) return error_from_errno(errno);
@@ -103,6 +103,15 @@ int16_t send_message(const Connection& connection, bool system, const Message& m
   if (reply_data != nullptr && length > 0) std::memcpy(reply_data, reply + kReplyHeader, length);
   if (reply_len != nullptr) *reply_len = static_cast<int16_t>(length);
   return 0;
+}
+
+int16_t send_message(const Connection& connection, bool system, const Message& message,
+                     int16_t* reply_error, int timeout_ms, void* reply_data, int16_t reply_max,
+                     int16_t* reply_len) {
+  if (int16_t error = post_message(connection, system, message, true, reply_max); error != 0) {
+    return error;
+  }
+  return await_reply(connection, reply_error, timeout_ms, reply_data, reply_max, reply_len);
 }
 
 int reply_limit_ms() {

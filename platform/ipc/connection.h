@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -54,6 +55,18 @@ void close_connection(Connection* connection);
 int16_t send_message(const Connection& connection, bool system, const Message& message,
                      int16_t* reply_error, int timeout_ms = -1, void* reply_data = nullptr,
                      int16_t reply_max = 0, int16_t* reply_len = nullptr);
+
+// The two halves of send_message, for a sender that keeps several messages
+// on their way and reads the replies after, in order (the channel keeps
+// records in order). post_message sends one message whose reply may carry
+// up to reply_max bytes; with wait false it never blocks and gives 40 when
+// the channel has no room for it now. await_reply waits up to timeout_ms
+// for the next reply; its results are send_message's.
+int16_t post_message(const Connection& connection, bool system, std::span<const char> message,
+                     bool wait, int16_t reply_max = 0);
+int16_t await_reply(const Connection& connection, int16_t* reply_error, int timeout_ms,
+                    void* reply_data = nullptr, int16_t reply_max = 0,
+                    int16_t* reply_len = nullptr);
 
 // How long a sender waits for the reply to "open", to "close" and to each
 // message of a conversation that starts a process, in milliseconds:

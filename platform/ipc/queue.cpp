@@ -245,12 +245,14 @@ enum class Got { kMessage, kNothing, kHangup, kRefused };
 // otherwise it was an empty record, which is no message (should the sender
 // have gone in between, the next poll says so).
 Got read_frame(int fd, short revents, std::vector<char>* frame) {
-  frame->resize(kFrameHeader + kMaxMessage);
-  long n = syscalls().recv(fd, frame->data(), frame->size(), false);
+  // The record lands on the stack and only its bytes are kept: a frame
+  // made the largest size first would be cleared whole for every message.
+  char record[kFrameHeader + kMaxMessage];
+  long n = syscalls().recv(fd, record, sizeof record, false);
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Got::kNothing;
   if (n < 0 || (n == 0 && (revents & (POLLHUP | POLLERR)) != 0)) return Got::kHangup;
   // A longer record was cut to the largest message.
-  frame->resize(std::min(static_cast<size_t>(n), frame->size()));
+  frame->assign(record, record + std::min(static_cast<size_t>(n), sizeof record));
   if (n < kFrameHeader || ((*frame)[0] != kFrameData && (*frame)[0] != kFrameSystem)) {
     // Not a message of this protocol: the sender learns so at once, if it
     // is still there to be told.

@@ -39,6 +39,7 @@ struct ChildEntry {
   long pid = 0;
   int pidfd = -1;        // -1 where the host gives no pidfd
   int channel = -1;      // this process's end of the child's private channel
+  std::string name;      // the process name it was given; empty when unnamed
   bool watched = false;  // a thread waits for its end
 };
 
@@ -237,6 +238,24 @@ int dup_child_channel(long pid) {
   return -1;
 }
 
+long named_child(const std::string& name) {
+  if (name.empty()) return 0;
+  long pid = 0;
+  {
+    Children& c = children();
+    std::lock_guard<std::mutex> guard(c.lock);
+    for (const ChildEntry& e : c.entries) {
+      if (e.name == name) {
+        pid = e.pid;
+        break;
+      }
+    }
+  }
+  // A child that has ended but is not reaped yet answers no more: it is
+  // not there, as when the process table is searched.
+  return pid != 0 && process_alive(pid) ? pid : 0;
+}
+
 void end_child(long pid) {
   Children& c = children();
   std::lock_guard<std::mutex> guard(c.lock);
@@ -368,6 +387,7 @@ Result<Created> create_process(const CreateRequest& request) {
   entry.pid = pid;
   entry.pidfd = sys.pidfd_open(pid);
   entry.channel = pair[0];
+  entry.name = own_name;
   reap_unwatched();
   entry.watched = true;
   add_child(entry);

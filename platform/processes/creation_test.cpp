@@ -6,13 +6,16 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <zeb/platform/errors.h>
 #include <zeb/platform/newprocess.h>
 #include "gtest/gtest.h"
 #include "platform/host/host.h"
+#include "platform/host/syscalls.h"
 #include "platform/processes/processes.h"
 #include "platform/testing/testing.h"
 
@@ -65,6 +68,48 @@ TEST(Children, BelongToTheirHostAndAreReapedAfterItGoes) {
   ASSERT_EQ(::send(channel, "x", 1, MSG_NOSIGNAL), 1);
   ::close(channel);
   EXPECT_TRUE(zeb::testing::process_gone(pid));
+}
+
+// A named child is found by its name among this host's children, without a
+// look at the host's other processes (the process table cannot be listed
+// here); once it has ended it is found no more, and another name never is.
+TEST(Children, ANamedChildIsFoundAmongTheChildrenWhileItLives) {
+  zeb::testing::ScratchDirectory dir;
+  ASSERT_EQ(::mkdir((dir.path() + "/bin").c_str(), 0700), 0);
+  char self[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  ASSERT_GT(n, 0);
+  self[n] = '\0';
+  ASSERT_EQ(::symlink(self, (dir.path() + "/bin/child").c_str()), 0);
+  zp::ScopedHost host(zp::Configuration::from_entries({"ZEB_VOLUMES=$CT=" + dir.path()}));
+  ::setenv("ZEB_CREATION_TEST_CHILD", "1", 1);
+  zp::CreateRequest request;
+  request.program = "$CT     BIN     CHILD   ";
+  request.name = "$CTNM ";
+  zp::Result<zp::Created> created = zp::create_process(request);
+  ::unsetenv("ZEB_CREATION_TEST_CHILD");
+  ASSERT_TRUE(created.ok()) << created.status().to_string();
+  const long pid = created->pid;
+  {
+    zp::SyscallOverride guard;
+    const auto listed = zp::syscalls().list_directory;
+    zp::syscalls().list_directory = [listed](const char* path, std::vector<std::string>* names) {
+      if (std::string(path) == "/proc") {
+        errno = EACCES;
+        return -1;
+      }
+      return listed(path, names);
+    };
+    EXPECT_EQ(zp::named_child("$CTNM"), pid);
+    EXPECT_EQ(zp::named_child("$CTNO"), 0);
+    EXPECT_EQ(zp::named_child(""), 0);
+  }
+  const int channel = zp::dup_child_channel(pid);
+  ASSERT_GE(channel, 0);
+  ASSERT_EQ(::send(channel, "x", 1, MSG_NOSIGNAL), 1);
+  ::close(channel);
+  ASSERT_TRUE(zeb::testing::process_gone(pid));
+  EXPECT_EQ(zp::named_child("$CTNM"), 0);
 }
 
 TEST(Children, CreationErrorsAreCreationWords) {

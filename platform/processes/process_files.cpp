@@ -2,9 +2,12 @@
 // files" section of platform/README.md). The file table (fs.cpp) keeps the
 // connection; the messages WRITEX and WRITEREADX send over it are ipc's
 // (platform/ipc/connection.h).
+#include <poll.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include <zeb/platform/errors.h>
@@ -30,8 +33,9 @@ std::string trimmed(const char* text, size_t size) {
   return s;
 }
 
-// A connection to the process a pid names: the private channel when it is a
-// child of this process, else its named socket.
+// A connection to a process: the private channel when pid is a child of
+// this process (named_child: found among the children, never by a search
+// of the host's processes), else the socket that name listens on.
 int16_t connect_process(long pid, const std::string& name, int* fd) {
   if (pid != 0) {
     *fd = dup_child_channel(pid);
@@ -69,7 +73,7 @@ int16_t open_process_by_name(const std::string& name, int16_t* filenum) {
   const std::string process = process_name_from(name);
   if (process.empty()) return err::kBadName;
   int fd = -1;
-  if (int16_t error = connect_process(find_named_process(process), process, &fd); error != 0) {
+  if (int16_t error = connect_process(named_child(process), process, &fd); error != 0) {
     return error;
   }
   return open_connection(fd, process, filenum);
@@ -164,6 +168,49 @@ Status ChildChannel::send(std::span<const char> message) {
   return Status::error(error != 0 ? error : reply, "message to a child");
 }
 
+Status ChildChannel::send_all(std::span<const std::span<const char>> messages,
+                              const std::function<int16_t(int16_t)>& judge) {
+  if (fd_ < 0 || !answered_) return Status::error(err::kNotOpenFile, "child's channel");
+  const Connection connection{fd_};
+  const int limit = reply_limit_ms();
+  size_t sent = 0, answered = 0;
+  int16_t verdict = 0;
+  // Reads the reply to the oldest message on its way; a channel that gave
+  // no reply in time or has gone is not waited for again.
+  auto next_reply = [&]() -> int16_t {
+    int16_t reply = 0;
+    const int16_t error = await_reply(connection, &reply, limit);
+    ++answered;
+    if (error != 0) answered_ = false;
+    return error != 0 ? error : reply;
+  };
+  while (answered < messages.size() && verdict == 0) {
+    while (sent < messages.size() && sent - answered < kMessagesOnTheirWay) {
+      const std::span<const char>& m = messages[sent];
+      int16_t error = post_message(connection, false, m, false);
+      if (error == err::kTimedOut && sent == answered) {
+        // No room, and nothing of ours in the way: wait for room as for a
+        // reply, within the limit.
+        pollfd room = {fd_, POLLOUT, 0};
+        const int ready = syscalls().poll(&room, 1, limit);
+        error = ready < 0 ? error_from_errno(errno) : ready == 0 ? err::kTimedOut : int16_t{0};
+        if (error == 0) continue;
+      }
+      if (error == err::kTimedOut && sent > answered) break;  // a reply makes room
+      if (error != 0) {
+        answered_ = false;
+        return Status::error(judge(error), "message to a child");
+      }
+      ++sent;
+    }
+    verdict = judge(next_reply());
+  }
+  // The replies to what went after the message that ended it are read, so
+  // that "close" is answered by its own reply.
+  while (answered < sent && answered_) (void)next_reply();
+  return Status::error(verdict, "message to a child");
+}
+
 Status ChildChannel::close() {
   if (fd_ < 0) return Status::error(err::kNotOpenFile, "child's channel");
   int16_t error = 0, reply = 0;
@@ -208,7 +255,7 @@ Status exchange_with_process(std::string_view name, std::span<const char> messag
   const std::string process = process_name_from(std::string(name));
   if (process.empty()) return Status::error(err::kBadName, "process name");
   int fd = -1;
-  if (int16_t error = connect_process(find_named_process(process), process, &fd); error != 0) {
+  if (int16_t error = connect_process(named_child(process), process, &fd); error != 0) {
     return Status::error(error, "connect " + process);
   }
   Connection connection{fd};

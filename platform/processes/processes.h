@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -87,6 +88,13 @@ Result<Created> create_process(const CreateRequest& request);
 // A new descriptor for this process's end of the private channel of a child
 // made by create_process that has not been reaped; -1 otherwise.
 int dup_child_channel(long pid);
+
+// The pid of a living child made by create_process under the process name
+// name (as process_name_from gives it), not reaped yet; 0 when there is
+// none. Names are unique (create_process refuses one in use), so this is
+// the process find_named_process would find when it is a child of this
+// one, found without a search of the host's processes.
+long named_child(const std::string& name);
 
 // Ends a child made by create_process that has not been reaped (SIGKILL);
 // its watcher reaps it. Nothing happens for any other pid.
@@ -221,6 +229,16 @@ class ChildChannel {
   static Result<ChildChannel> open(long pid);
   // One data message: the status is the child's reply error, or 40 or 201.
   Status send(std::span<const char> message);
+  // Data messages in order, up to kMessagesOnTheirWay of them sent before
+  // their replies are read, each reply waited for within the reply limit
+  // and given to judge (as is the error of a message that could not be
+  // sent: 40, 201, ...), which says 0 to go on or the error that ends it.
+  // Nothing is sent after the message whose reply ended it, beyond those
+  // already on their way, whose replies are read. The status is judge's
+  // error, or 0.
+  static constexpr size_t kMessagesOnTheirWay = 64;
+  Status send_all(std::span<const std::span<const char>> messages,
+                  const std::function<int16_t(int16_t)>& judge);
   // Sends "close" and waits for its reply; the connection ends either way.
   Status close();
 
