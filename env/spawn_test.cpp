@@ -811,6 +811,8 @@ TEST(Spawn, OutOfDescriptorsIsNotARefusal) {
   } cases[] = {{"3", "spawn 34 -1"},
                {"5", "spawn 311 " + std::to_string(zeb::create_error_word(2, 34))}};
   for (const Case& c : cases) {
+    // With three descriptors the sanitizers' own checks fail first.
+    if (zeb::testing::kSanitized && std::string(c.limit) == "3") continue;
     ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "limited"},
                         {"ZEB_SPAWN_TEST_OUT", out},
                         {"ZEB_SPAWN_TEST_LIMIT", c.limit},

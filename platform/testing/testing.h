@@ -16,6 +16,21 @@
 
 namespace zeb::testing {
 
+// True in a build with AddressSanitizer or UndefinedBehaviorSanitizer, whose
+// run-time checks need descriptors and address space of their own: cases
+// under a very tight ulimit cannot run there.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(undefined_behavior_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 // A private directory (mode 0700) made under $TMPDIR, or /tmp, and installed
 // as the volume `name` of the device table, followed by the entries of
 // `more` (ZEB_VOLUMES syntax, for example "$SIM=sim:rpm=6000"). When the
