@@ -452,8 +452,11 @@ TEST(Spawn, ARefusalAmongManyMessagesEndsTheSpawnWithItsError) {
   const std::string program = OwnProgram();
   std::string startup = Startup("t");
   Env env;
-  for (int i = 0; i < 20; ++i) env.Assign("LOGICAL" + std::to_string(i), "$A.B.C");
-  for (int i = 0; i < 40; ++i) env.Param("P" + std::to_string(i), "V");
+  // Names are built by appending: GCC 12's -Wrestrict misreads
+  // "literal" + std::to_string(i) in optimised builds.
+  for (int i = 0; i < 20; ++i)
+    env.Assign(std::string("LOGICAL").append(std::to_string(i)), "$A.B.C");
+  for (int i = 0; i < 40; ++i) env.Param(std::string("P").append(std::to_string(i)), "V");
   struct Case {
     const char *at, *refusal;
     int16_t result;
