@@ -6,10 +6,11 @@
 // finding one, the pool builds an index: every free block of 32 bytes or
 // more becomes a node of a tree (a treap) whose in-order sequence is the
 // list's order, each node keeping the largest block size in its subtree, so
-// that the first block large enough is found in one descent. A node's four
-// words (left, right, parent, subtree maximum) stand in the free block's own
-// bytes 16-31, behind its list links, and the header's reserved word holds
-// the root with its top bit set (the bit alone: an index with no node): the
+// that the first block large enough is found by climbing from where the
+// walk of the list stopped and descending once. A node's four words (left,
+// right, parent, subtree maximum) stand in the free block's own bytes
+// 16-31, behind its list links, and the header's reserved word holds the
+// root with its top bit set (the bit alone: an index with no node): the
 // index needs no memory beyond the area, and the 96-byte header keeps its
 // layout. Without an index the word keeps a running count of the entries
 // walked beyond an allowance per request (walks shorter than the allowance
@@ -160,15 +161,23 @@ class Pool {
     if (r > m) m = r;
     return m;
   }
-  // Recomputes the subtree maxima from n up to the root, stopping where a
-  // node's value does not change.
-  void fix_up(uint32_t n) {
+  // Keeps the subtree maxima true after a block at or below n has shrunk
+  // from old bytes or left the tree: only ancestors whose maximum was old
+  // can change, so the climb stops at the first one above it (or at one
+  // whose recomputed maximum stays).
+  void shrunk(uint32_t n, int32_t old) {
     while (n != 0) {
-      int32_t m = subtree_max(n);
-      if (m == max(n)) return;
-      set_max(n, m);
+      const int32_t m = max(n);
+      if (m > old) return;
+      const int32_t now = subtree_max(n);
+      if (now == m) return;
+      set_max(n, now);
       n = parent(n);
     }
+  }
+  // The same after node n has grown to size bytes: the maxima only rise.
+  void grown(uint32_t n, int32_t size) {
+    for (; n != 0 && max(n) < size; n = parent(n)) set_max(n, size);
   }
   void replace_child(uint32_t p, uint32_t old_child, uint32_t new_child) {
     if (p == 0) {
@@ -196,8 +205,9 @@ class Pool {
     set_parent(p, x);
     set_parent(x, g);
     replace_child(g, p, x);
+    // x now holds the subtree p held, so it takes p's maximum.
+    set_max(x, max(p));
     set_max(p, subtree_max(p));
-    set_max(x, subtree_max(x));
   }
   // Puts the free block n into the tree right after the indexed block
   // before (0: as the first), then restores the heap order.
@@ -246,7 +256,7 @@ class Pool {
         uint32_t p = parent(n);
         if (c != 0) set_parent(c, p);
         replace_child(p, n, c);
-        fix_up(p);
+        shrunk(p, size_tag(n));
         return;
       }
       rotate_up(priority(l) > priority(r) ? l : r);
@@ -256,6 +266,11 @@ class Pool {
   uint32_t tree_first_fit(int64_t want) const {
     uint32_t n = root();
     if (max(n) < want) return 0;
+    return descend(n, want);
+  }
+  // The first block of want bytes or more in the subtree of n, whose
+  // maximum is known to be large enough.
+  uint32_t descend(uint32_t n, int64_t want) const {
     for (;;) {
       uint32_t l = left(n);
       if (max(l) >= want) {
@@ -265,6 +280,26 @@ class Pool {
       } else {
         n = right(n);
       }
+    }
+  }
+  // The first indexed block of want bytes or more behind node x, in list
+  // order, when x and everything in front of it are known to be too small;
+  // 0 if none. The search climbs from x only as far as it must, so an
+  // answer near the front of the list is found near the bottom of the tree
+  // instead of by a descent from the root.
+  uint32_t first_fit_after(uint32_t x, int64_t want) const {
+    for (;;) {
+      uint32_t r = right(x);
+      if (max(r) >= want) return descend(r, want);
+      // Climb past the ancestors that lie in front of x.
+      uint32_t p = parent(x);
+      while (p != 0 && right(p) == x) {
+        x = p;
+        p = parent(x);
+      }
+      if (p == 0) return 0;
+      if (size_tag(p) >= want) return p;
+      x = p;
     }
   }
   // Builds the index over the whole free list in one pass: each block goes
@@ -341,10 +376,18 @@ int16_t MEM_ALLOC(void* pool, void** buffer, int32_t size) {
   // requests up to their own size, so the walk finishes those.
   uint32_t b = p.fwd(kAnchor);
   if (p.index_on()) {
-    for (int i = 0; i < kShortWalk && b != kAnchor && p.size_tag(b) < want; ++i) b = p.fwd(b);
+    // last: the last indexed block the walk passed, all in front of it too
+    // small; the index search starts there.
+    uint32_t last = 0;
+    for (int i = 0; i < kShortWalk && b != kAnchor; ++i) {
+      const int32_t s = p.size_tag(b);
+      if (s >= want) break;
+      if (Pool::indexed(s)) last = b;
+      b = p.fwd(b);
+    }
     if (b != kAnchor && p.size_tag(b) < want) {
       if (want >= kNodeMin) {
-        b = p.tree_first_fit(want);
+        b = last != 0 ? p.first_fit_after(last, want) : p.tree_first_fit(want);
       } else {
         while (b != kAnchor && p.size_tag(b) < want) b = p.fwd(b);
       }
@@ -371,7 +414,7 @@ int16_t MEM_ALLOC(void* pool, void** buffer, int32_t size) {
       // Cut the new block from the top; the rest stays free where it is.
       int32_t rest = free_size - bs;
       p.set_size_tag(b, rest);
-      if (p.index_on()) p.fix_up(b);  // rest is over 64 bytes: b stays a node
+      if (p.index_on()) p.shrunk(b, free_size);  // rest is over 64 bytes: b stays a node
       block = b + static_cast<uint32_t>(rest);
       p.set_prev_tag(block, rest);
       p.set_size_tag(block, -bs);
@@ -488,7 +531,7 @@ int16_t MEM_FREE(void* pool, void* buffer) {
   } else if (!in_list) {
     if (Pool::indexed(merged)) p.tree_insert(start, 0);
   } else if (Pool::indexed(prev_tag)) {
-    p.fix_up(start);  // grown in place
+    p.grown(start, merged);  // grown in place
   } else {
     // A block too small for a node has grown into one: it joins the index
     // at its place on the list.
