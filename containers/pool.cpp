@@ -17,8 +17,12 @@
 // count down); the index is built when that count runs high, kept up to
 // date from then on, and dropped when the free list runs empty. 16- and
 // 24-byte free blocks have no room for a node; they fit only requests of
-// their own size or smaller, which the walk serves. Placement is exactly
-// what a walk of the whole list would choose.
+// their own size or smaller, which the walk serves. Every search walks the
+// first few entries of the list before it asks the index, so a block freed
+// onto the front of the list joins the index only when later frees push it
+// out of those entries: most are taken again or joined before that, and
+// never cost the index anything. Placement is exactly what a walk of the
+// whole list would choose.
 //
 // All words of the area are read and written through memcpy so that a pool
 // works over any area; on the usual 8-aligned areas this compiles to plain
@@ -61,6 +65,9 @@ static_assert(offsetof(PoolHeader, free_fwd) == 8 && offsetof(PoolHeader, free_b
 constexpr uint32_t kAnchor = 0;
 // Free blocks of this size or more are nodes of the index (pool.cpp's head).
 constexpr int32_t kNodeMin = 32;
+// The parent word of a free block of node size that is not a node: one of
+// the first kShortWalk entries of the list, which every search walks.
+constexpr uint32_t kFresh = 0xFFFFFFFFu;
 // List entries looked at before the index is asked: most requests fit one
 // of the first few, and a short walk is cheaper than a descent.
 constexpr int kShortWalk = 4;
@@ -131,6 +138,9 @@ class Pool {
 
   // ---- The index of free blocks of kNodeMin bytes or more ----
   static bool indexed(int32_t size) { return size >= kNodeMin; }
+  // A free block of node size that is not (yet) a node of the index.
+  void set_fresh(uint32_t b) { set_u32(b + 24, kFresh); }
+  bool in_tree(uint32_t b) const { return indexed(size_tag(b)) && parent(b) != kFresh; }
   bool index_on() const { return (u32(kReserved) & kIndexOn) != 0; }
   void drop_index() { set_u32(kReserved, 0); }
   uint32_t root() const { return u32(kReserved) & ~kIndexOn; }
@@ -222,8 +232,8 @@ class Pool {
       // which is nearly always one of the next few entries; failing that,
       // the descent along the left edge finds it.
       uint32_t f = fwd(n);
-      for (int i = 0; i < kShortWalk && f != kAnchor && !indexed(size_tag(f)); ++i) f = fwd(f);
-      if (f != kAnchor && indexed(size_tag(f))) {
+      for (int i = 0; i < kShortWalk && f != kAnchor && !in_tree(f); ++i) f = fwd(f);
+      if (f != kAnchor && in_tree(f)) {
         p = f;
       } else if (f != kAnchor) {
         for (uint32_t c = root(); c != 0; c = left(c)) p = c;
@@ -331,10 +341,20 @@ class Pool {
     }
     for (uint32_t x = last; x != 0; x = parent(x)) set_max(x, subtree_max(x));
   }
+  // After first was put in front of the list: the block it pushed out of the
+  // front entries joins the index if it is a fresh one.
+  void settle_front(uint32_t first) {
+    uint32_t last = 0, b = fwd(first);
+    for (int i = 1; i < kShortWalk && b != kAnchor; ++i) {
+      if (in_tree(b)) last = b;
+      b = fwd(b);
+    }
+    if (b != kAnchor && indexed(size_tag(b)) && parent(b) == kFresh) tree_insert(b, last);
+  }
   // The nearest indexed block in front of b on the free list; 0 if none.
   uint32_t indexed_before(uint32_t b) const {
     for (uint32_t k = bwd(b); k != kAnchor; k = bwd(k))
-      if (indexed(size_tag(k))) return k;
+      if (in_tree(k)) return k;
     return 0;
   }
 
@@ -382,10 +402,11 @@ int16_t MEM_ALLOC(void* pool, void** buffer, int32_t size) {
     for (int i = 0; i < kShortWalk && b != kAnchor; ++i) {
       const int32_t s = p.size_tag(b);
       if (s >= want) break;
-      if (Pool::indexed(s)) last = b;
+      if (p.in_tree(b)) last = b;
       b = p.fwd(b);
     }
     if (b != kAnchor && p.size_tag(b) < want) {
+      if (p.in_tree(b)) last = b;
       if (want >= kNodeMin) {
         b = last != 0 ? p.first_fit_after(last, want) : p.tree_first_fit(want);
       } else {
@@ -414,14 +435,15 @@ int16_t MEM_ALLOC(void* pool, void** buffer, int32_t size) {
       // Cut the new block from the top; the rest stays free where it is.
       int32_t rest = free_size - bs;
       p.set_size_tag(b, rest);
-      if (p.index_on()) p.shrunk(b, free_size);  // rest is over 64 bytes: b stays a node
+      // rest is over 64 bytes: b stays a node, or fresh.
+      if (p.index_on() && p.in_tree(b)) p.shrunk(b, free_size);
       block = b + static_cast<uint32_t>(rest);
       p.set_prev_tag(block, rest);
       p.set_size_tag(block, -bs);
       p.set_prev_tag(block + static_cast<uint32_t>(bs), -bs);
       p.bump(kSplits);
     } else {
-      if (p.index_on() && Pool::indexed(free_size)) p.tree_remove(b);
+      if (p.index_on() && p.in_tree(b)) p.tree_remove(b);
       p.unlink(b);
       if (p.fwd(kAnchor) == kAnchor) p.drop_index();
       p.set_size_tag(b, -free_size);
@@ -502,7 +524,7 @@ int16_t MEM_FREE(void* pool, void* buffer) {
     p.bump(kJoins);
   }
   if (next_tag > 0) {
-    if (p.index_on() && Pool::indexed(next_tag)) p.tree_remove(next);
+    if (p.index_on() && p.in_tree(next)) p.tree_remove(next);
     p.unlink(next);
     merged += next_tag;
     p.bump(kJoins);
@@ -512,7 +534,7 @@ int16_t MEM_FREE(void* pool, void* buffer) {
     // The merged block ends the carved part: hand it back to the uncarved
     // region. Its previous tag (an in-use block, or 0) stays.
     if (in_list) {
-      if (p.index_on() && Pool::indexed(prev_tag)) p.tree_remove(start);
+      if (p.index_on() && p.in_tree(start)) p.tree_remove(start);
       p.unlink(start);
     }
     if (p.fwd(kAnchor) == kAnchor) p.drop_index();
@@ -529,9 +551,10 @@ int16_t MEM_FREE(void* pool, void* buffer) {
   if (!p.index_on()) {
     // No index to keep.
   } else if (!in_list) {
-    if (Pool::indexed(merged)) p.tree_insert(start, 0);
+    if (Pool::indexed(merged)) p.set_fresh(start);
+    p.settle_front(start);
   } else if (Pool::indexed(prev_tag)) {
-    p.grown(start, merged);  // grown in place
+    if (p.in_tree(start)) p.grown(start, merged);  // grown in place
   } else {
     // A block too small for a node has grown into one: it joins the index
     // at its place on the list.
