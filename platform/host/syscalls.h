@@ -94,8 +94,10 @@ struct Syscalls {
   // when it has none); -1 with errno ENOENT when the uid has no entry.
   std::function<int(long uid, std::string* user, std::string* group)> user_names;
 
-  // Processes. spawn starts the program at path with argv and envp (fork and
-  // exec): inherit_fd, when not -1, stays open in the child under its own
+  // Processes. spawn starts the program at path with argv and envp (a child
+  // that shares this process's memory until it runs exec, as posix_spawn
+  // makes one; its signal handlers are the default ones before any signal
+  // can reach it): inherit_fd, when not -1, stays open in the child under its own
   // number, every other descriptor above 2 is closed on exec, and
   // nice_increment is added to the child's nice value where the host allows
   // it (a refusal is ignored). Returns the child's pid, or -1 with errno
