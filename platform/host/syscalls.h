@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,10 @@ struct Syscalls {
   std::function<int(int fd, const char* path)> connect_unix;
   std::function<long(int fd, const void* buf, size_t count, bool wait)> send;
   std::function<long(int fd, void* buf, size_t count, bool wait)> recv;
+  // Sends up to count records (each one span) in one call (sendmmsg),
+  // without blocking or raising SIGPIPE: the number sent, at least 1, or -1
+  // with errno (EAGAIN when not even the first fits now).
+  std::function<long(int fd, const std::span<const char>* records, size_t count)> send_records;
   // The process and user at the other end of a Unix socket (SO_PEERCRED).
   std::function<int(int fd, long* pid, long* uid)> peer_credentials;
   // The socket's domain and type; -1 when fd is not a socket.

@@ -16,6 +16,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
@@ -31,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string_view>
 
 namespace zeb::platform::real {
@@ -229,6 +231,23 @@ long real_send(int fd, const void* buf, size_t count, bool wait) {
 long real_recv(int fd, void* buf, size_t count, bool wait) {
   int flags = MSG_TRUNC | (wait ? 0 : MSG_DONTWAIT);
   return restarting([&] { return ::recv(fd, buf, count, flags); });
+}
+
+long real_send_records(int fd, const std::span<const char>* records, size_t count) {
+  constexpr size_t kMost = 64;
+  count = std::min(count, kMost);
+  iovec parts[kMost];
+  mmsghdr headers[kMost];
+  for (size_t i = 0; i < count; ++i) {
+    parts[i].iov_base = const_cast<char*>(records[i].data());
+    parts[i].iov_len = records[i].size();
+    headers[i] = mmsghdr{};
+    headers[i].msg_hdr.msg_iov = &parts[i];
+    headers[i].msg_hdr.msg_iovlen = 1;
+  }
+  return restarting([&] {
+    return ::sendmmsg(fd, headers, static_cast<unsigned>(count), MSG_NOSIGNAL | MSG_DONTWAIT);
+  });
 }
 
 int real_peer_credentials(int fd, long* pid, long* uid) {
@@ -484,6 +503,7 @@ void add_process_entries(Syscalls& s) {
   s.connect_unix = real_connect_unix;
   s.send = real_send;
   s.recv = real_recv;
+  s.send_records = real_send_records;
   s.peer_credentials = real_peer_credentials;
   s.socket_kind = real_socket_kind;
   s.try_lock = real_try_lock;

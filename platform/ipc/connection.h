@@ -64,6 +64,17 @@ int16_t send_message(const Connection& connection, bool system, const Message& m
 // for the next reply; its results are send_message's.
 int16_t post_message(const Connection& connection, bool system, std::span<const char> message,
                      bool wait, int16_t reply_max = 0);
+// Several messages posted in order with one call, never blocking, each
+// accepting a reply without data: as many as the channel takes now (at
+// least one; *posted says how many), 0; 40 when not even the first fits
+// now; 201 when the receiver is gone; 22 for a message longer than 32767
+// bytes.
+struct Outgoing {
+  std::span<const char> message;
+  bool system = false;
+};
+int16_t post_messages(const Connection& connection, std::span<const Outgoing> messages,
+                      size_t* posted);
 int16_t await_reply(const Connection& connection, int16_t* reply_error, int timeout_ms,
                     void* reply_data = nullptr, int16_t reply_max = 0,
                     int16_t* reply_len = nullptr);

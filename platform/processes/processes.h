@@ -230,15 +230,18 @@ class ChildChannel {
   // One data message: the status is the child's reply error, or 40 or 201.
   Status send(std::span<const char> message);
   // Data messages in order, up to kMessagesOnTheirWay of them sent before
-  // their replies are read, each reply waited for within the reply limit
-  // and given to judge (as is the error of a message that could not be
-  // sent: 40, 201, ...), which says 0 to go on or the error that ends it.
-  // Nothing is sent after the message whose reply ended it, beyond those
-  // already on their way, whose replies are read. The status is judge's
-  // error, or 0.
+  // their replies are read (several with one call), each reply waited for
+  // within the reply limit and given to judge (as is the error of a message
+  // that could not be sent: 40, 201, ...), which says 0 to go on or the
+  // error that ends it. Nothing is sent after the message whose reply ended
+  // it, beyond those already on their way, whose replies are read. With
+  // then_close, "close" follows the messages on their way (close() would
+  // follow them in any case when the child answers) and the connection
+  // ends. The status is judge's error; else, with then_close, judge's
+  // verdict on the reply to "close"; else 0.
   static constexpr size_t kMessagesOnTheirWay = 64;
   Status send_all(std::span<const std::span<const char>> messages,
-                  const std::function<int16_t(int16_t)>& judge);
+                  const std::function<int16_t(int16_t)>& judge, bool then_close = false);
   // Sends "close" and waits for its reply; the connection ends either way.
   Status close();
 
