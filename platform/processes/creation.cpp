@@ -414,12 +414,9 @@ Result<Created> create_process(const CreateRequest& request) {
 
   Created created;
   created.pid = pid;
-  process_identifier_of(pid, created.id.data());
-  if (!own_name.empty()) {
-    char* id = reinterpret_cast<char*>(created.id.data());
-    std::memset(id, ' ', 6);
-    std::memcpy(id, own_name.data(), own_name.size());
-  }
+  // The child's name is the one it was given: its environment need not be
+  // read back.
+  process_identifier_named(pid, own_name, created.id.data());
   return created;
 }
 

@@ -29,6 +29,9 @@ constexpr int16_t kSystemNumber = 0;
 // (0: none; this process when the name is its own); the parent of a process
 // (0 when unknown).
 void process_identifier_of(long pid, int16_t* process_id);
+// The same for a process whose name ("" when unnamed) is known already, such
+// as a child this process has just made.
+void process_identifier_named(long pid, const std::string& name, int16_t* process_id);
 long pid_of_identifier(const int16_t* process_id);
 long find_named_process(const std::string& name);
 long parent_of(long pid);
