@@ -115,7 +115,8 @@ long real_spawn(const char* path, char* const* argv, char* const* envp, int inhe
   // pthread_sigmask would leave out), until the child has reset its
   // handlers.
   sigset_t all, old;
-  sigfillset(&all);
+  std::memset(&all, 0xFF, sizeof all);  // sigfillset leaves the library's own out
+  sigemptyset(&old);
   if (::syscall(SYS_rt_sigprocmask, SIG_SETMASK, &all, &old, sizeof(uint64_t)) != 0) return -1;
   SpawnArgs args{path, argv, envp, inherit_fd, nice_increment, &old, 0};
   // The child's stack: the child makes a few raw system calls and nothing
