@@ -119,22 +119,26 @@ int16_t post_message(const Connection& connection, bool system, std::span<const 
 }
 
 int16_t await_reply(const Connection& connection, int16_t* reply_error, int timeout_ms,
-                    void* reply_data, int16_t reply_max, int16_t* reply_len) {
+                    void* reply_data, int16_t reply_max, int16_t* reply_len, bool look_first) {
   if (connection.fd < 0) return err::kNotOpenFile;
   const int16_t accept = std::max<int16_t>(reply_max, 0);
   pollfd wait = {connection.fd, POLLIN, 0};
   char reply[kReplyHeader + kMaxMessage];
-  // A reply that is there already (one of several on their way) is taken
-  // without a poll; poll waits for one that is not, and tells an empty
-  // record from a hang-up after a read of 0 bytes.
-  long n = syscalls().recv(connection.fd, reply, sizeof reply, false);
-  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+  long n = 0;
+  bool read = false;
+  // With look_first, a reply that is there already (one of several on
+  // their way) is taken without a poll, and a read of 0 bytes asks poll
+  // then whether it was a hang-up.
+  if (look_first) {
+    n = syscalls().recv(connection.fd, reply, sizeof reply, false);
+    read = n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+    if (n == 0 && syscalls().poll(&wait, 1, 0) < 0) wait.revents = 0;
+  }
+  if (!read) {
     int ready = syscalls().poll(&wait, 1, timeout_ms);
     if (ready < 0) return error_from_errno(errno);
     if (ready == 0) return err::kTimedOut;
     n = syscalls().recv(connection.fd, reply, sizeof reply, true);
-  } else if (n == 0 && syscalls().poll(&wait, 1, 0) < 0) {
-    wait.revents = 0;
   }
   // A record too short to be a reply (an empty one included, when poll saw
   // no hang-up) comes from a receiver that is there and does not speak

@@ -219,7 +219,7 @@ Status ChildChannel::send_all(std::span<const std::span<const char>> messages,
     // that gave no reply in time or has gone is not waited for again.
     const bool of_close = close_sent && on_their_way == 1;
     int16_t reply = 0;
-    const int16_t error = await_reply(connection, &reply, limit);
+    const int16_t error = await_reply(connection, &reply, limit, nullptr, 0, nullptr, true);
     --on_their_way;
     if (error != 0) {
       answered_ = false;
