@@ -46,7 +46,7 @@ const bool kIsChild = [] {
   }
   std::string report = "fds";
   for (int d = 3; d < 1024; ++d) {
-    if (::fcntl(d, F_GETFD) != -1) report += " " + std::to_string(d);
+    if (::fcntl(d, F_GETFD) != -1) report.append(" ").append(std::to_string(d));
   }
   FILE* status = std::fopen("/proc/self/status", "r");
   char line[256];
@@ -54,12 +54,12 @@ const bool kIsChild = [] {
     const std::string text(line);
     if (text.rfind("SigBlk:", 0) == 0 || text.rfind("SigIgn:", 0) == 0 ||
         text.rfind("SigCgt:", 0) == 0) {
-      report += "\n" + text.substr(0, text.size() - 1);
+      report.append("\n").append(text, 0, text.size() - 1);
     }
   }
   if (status != nullptr) std::fclose(status);
   errno = 0;
-  report += "\nnice " + std::to_string(::getpriority(PRIO_PROCESS, 0));
+  report.append("\nnice ").append(std::to_string(::getpriority(PRIO_PROCESS, 0)));
   (void)::send(fd, report.data(), report.size(), MSG_NOSIGNAL);
   ::_exit(0);
 }();
@@ -229,7 +229,7 @@ TEST(Children, SpawnGivesWhatForkAndExecWould) {
     int pair[2];
     ASSERT_EQ(zp::syscalls().socketpair(pair), 0);
     std::string mode = "ZEB_CREATION_TEST_CHILD=report";
-    std::string channel = "ZEB_RECEIVE_FD=" + std::to_string(pair[1]);
+    std::string channel = std::string("ZEB_RECEIVE_FD=").append(std::to_string(pair[1]));
     char* envp[] = {mode.data(), channel.data(), nullptr};
     char* argv[] = {const_cast<char*>(c.path.c_str()), nullptr};
     errno = 0;
@@ -253,13 +253,16 @@ TEST(Children, SpawnGivesWhatForkAndExecWould) {
     EXPECT_EQ(status, 0);
     ASSERT_GT(got, 0);
     const std::string report(buffer, static_cast<size_t>(got));
-    EXPECT_EQ(report.substr(0, report.find('\n')), "fds " + std::to_string(pair[1]));
+    EXPECT_EQ(report.substr(0, report.find('\n')),
+              std::string("fds ").append(std::to_string(pair[1])));
     EXPECT_TRUE(has_signal(report, "SigBlk", SIGWINCH)) << report;
     EXPECT_FALSE(has_signal(report, "SigBlk", SIGUSR1)) << report;
     EXPECT_TRUE(has_signal(report, "SigIgn", SIGUSR2)) << report;
     EXPECT_FALSE(has_signal(report, "SigCgt", SIGUSR1)) << report;
     const int want_nice = std::min(own_nice + c.nice_increment, 19);
-    EXPECT_NE(report.find("nice " + std::to_string(want_nice)), std::string::npos) << report;
+    EXPECT_NE(report.find(std::string("nice ").append(std::to_string(want_nice))),
+              std::string::npos)
+        << report;
   }
   ::close(left_open);
   ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
