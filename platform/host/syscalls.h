@@ -141,6 +141,9 @@ struct Syscalls {
   // without blocking or raising SIGPIPE: the number sent, at least 1, or -1
   // with errno (EAGAIN when not even the first fits now).
   std::function<long(int fd, const std::span<const char>* records, size_t count)> send_records;
+  // Gives the processor to another thread or process that is ready to run,
+  // if any (sched_yield).
+  std::function<void()> yield_processor;
   // The process and user at the other end of a Unix socket (SO_PEERCRED).
   std::function<int(int fd, long* pid, long* uid)> peer_credentials;
   // The socket's domain and type; -1 when fd is not a socket.

@@ -505,6 +505,7 @@ void add_process_entries(Syscalls& s) {
   s.send = real_send;
   s.recv = real_recv;
   s.send_records = real_send_records;
+  s.yield_processor = [] { ::sched_yield(); };
   s.peer_credentials = real_peer_credentials;
   s.socket_kind = real_socket_kind;
   s.try_lock = real_try_lock;

@@ -130,8 +130,18 @@ int16_t await_reply(const Connection& connection, int16_t* reply_error, int time
   // their way) is taken without a poll, and a read of 0 bytes asks poll
   // then whether it was a hang-up.
   if (look_first) {
-    n = syscalls().recv(connection.fd, reply, sizeof reply, false);
-    read = n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+    // The receiver answers each of the messages on their way within a few
+    // microseconds: the processor is yielded a few times while the reply
+    // is not there yet (to the receiver, when it waits for this one),
+    // before this thread goes to sleep in poll and has to be woken for
+    // each reply.
+    constexpr int kYields = 32;
+    for (int tries = 0;; ++tries) {
+      n = syscalls().recv(connection.fd, reply, sizeof reply, false);
+      read = n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+      if (read || tries == kYields) break;
+      syscalls().yield_processor();
+    }
     if (n == 0 && syscalls().poll(&wait, 1, 0) < 0) wait.revents = 0;
   }
   if (!read) {
