@@ -53,25 +53,29 @@ int16_t reply_error(int16_t reply) {
 // (40: the child did not answer within the reply limit; 201: it has gone).
 int16_t startup_sequence(const EnvRecord* env, zp::ChildChannel& child,
                          const zp::Message& message) {
+  // The ASSIGNs, then the PARAMs, in list order.
+  std::vector<std::span<const char>> messages;
+  auto collect = [&messages](const char* node_message, int16_t node_length) {
+    messages.emplace_back(node_message, static_cast<size_t>(node_length));
+    return int16_t{0};
+  };
+  (void)zp::for_each_message(&env->assign_list, collect);
+  (void)zp::for_each_message(&env->param_list, collect);
+  if (messages.empty()) {
+    // Nothing to hand on: "close" follows the start-up message whatever the
+    // child answers it, so both go at once and the replies are read after.
+    const std::span<const char> only[] = {message};
+    return child.send_all(only, reply_error, true).code();
+  }
   const int16_t reply = child.send(message).code();
   if (reply != 70) {
     if (int16_t error = reply_error(reply); error != 0) return error;
-  } else {
-    // The ASSIGNs, then the PARAMs, in list order, sent ahead of their
-    // replies (ChildChannel::send_all); the first reply that is no
-    // "continue" ends the conversation as it would one message at a time.
-    std::vector<std::span<const char>> messages;
-    auto collect = [&messages](const char* node_message, int16_t node_length) {
-      messages.emplace_back(node_message, static_cast<size_t>(node_length));
-      return int16_t{0};
-    };
-    (void)zp::for_each_message(&env->assign_list, collect);
-    (void)zp::for_each_message(&env->param_list, collect);
-    if (!messages.empty()) {
-      if (int16_t error = child.send_all(messages, reply_error).code(); error != 0) return error;
-    }
+    return reply_error(child.close().code());
   }
-  return reply_error(child.close().code());
+  // Sent ahead of their replies, and "close" behind them (send_all); the
+  // first reply that is no "continue" ends the conversation as it would one
+  // message at a time.
+  return child.send_all(messages, reply_error, true).code();
 }
 
 }  // namespace

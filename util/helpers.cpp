@@ -78,14 +78,14 @@ int16_t UTIL_MOM(int16_t* process_id) {
 
 int16_t zeb::util::consult_monitor(char* program, int16_t* priority, int16_t* processor,
                                    const char* name_a, const char* name_b) {
-  int16_t null_handle[10];
-  for (int16_t& w : null_handle) w = -1;
   int16_t own_priority = 0, access_id = 0;
   // Without its own priority and user the request cannot be made: the
   // look-up's error is the answer, never a refusal the monitor did not give.
+  // No handle is passed: this process is meant, and its handle need not be
+  // built (and read from the host) for the look-up.
   if (int16_t error =
-          PROCESS_GETINFO_(zeb::mask({1, 5, 12}), null_handle, nullptr, 0, nullptr, &own_priority,
-                           nullptr, nullptr, 0, nullptr, nullptr, nullptr, &access_id);
+          PROCESS_GETINFO_(zeb::mask({5, 12}), nullptr, nullptr, 0, nullptr, &own_priority, nullptr,
+                           nullptr, 0, nullptr, nullptr, nullptr, &access_id);
       error != 0) {
     return error;
   }

@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -94,8 +95,10 @@ struct Syscalls {
   // when it has none); -1 with errno ENOENT when the uid has no entry.
   std::function<int(long uid, std::string* user, std::string* group)> user_names;
 
-  // Processes. spawn starts the program at path with argv and envp (fork and
-  // exec): inherit_fd, when not -1, stays open in the child under its own
+  // Processes. spawn starts the program at path with argv and envp (a child
+  // that shares this process's memory until it runs exec, as posix_spawn
+  // makes one; its signal handlers are the default ones before any signal
+  // can reach it): inherit_fd, when not -1, stays open in the child under its own
   // number, every other descriptor above 2 is closed on exec, and
   // nice_increment is added to the child's nice value where the host allows
   // it (a refusal is ignored). Returns the child's pid, or -1 with errno
@@ -134,6 +137,13 @@ struct Syscalls {
   std::function<int(int fd, const char* path)> connect_unix;
   std::function<long(int fd, const void* buf, size_t count, bool wait)> send;
   std::function<long(int fd, void* buf, size_t count, bool wait)> recv;
+  // Sends up to count records (each one span) in one call (sendmmsg),
+  // without blocking or raising SIGPIPE: the number sent, at least 1, or -1
+  // with errno (EAGAIN when not even the first fits now).
+  std::function<long(int fd, const std::span<const char>* records, size_t count)> send_records;
+  // Gives the processor to another thread or process that is ready to run,
+  // if any (sched_yield).
+  std::function<void()> yield_processor;
   // The process and user at the other end of a Unix socket (SO_PEERCRED).
   std::function<int(int fd, long* pid, long* uid)> peer_credentials;
   // The socket's domain and type; -1 when fd is not a socket.

@@ -7,6 +7,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <pwd.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -15,6 +16,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
@@ -26,61 +28,110 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string_view>
 
 namespace zeb::platform::real {
 namespace {
 
-// fork and exec, with a close-on-exec pipe on which a child that cannot run
-// the program reports errno before it ends. The child calls only
-// async-signal-safe functions.
+// What the child of real_spawn needs, prepared by the parent before the
+// child exists: the child shares the parent's memory and may not allocate.
+// error is the child's only write to it.
+struct SpawnArgs {
+  const char* path;
+  char* const* argv;
+  char* const* envp;
+  int inherit_fd;
+  int nice_increment;
+  const sigset_t* mask;  // the signal mask the program starts with
+  volatile int error;    // errno of the step that failed; 0 while all goes well
+};
+
+// The kernel's own sigaction record (rt_sigaction), which the child uses
+// directly: the C library's sigaction is a wrapper that sanitizers replace.
+struct KernelSigaction {
+  void (*handler)(int);
+  unsigned long flags;
+  void (*restorer)();
+  uint64_t mask;
+};
+constexpr int kKernelSignals = 64;
+
+// The child of real_spawn, between clone and exec. It runs on a stack of
+// its own in the parent's memory while the parent waits (CLONE_VFORK), with
+// every signal blocked: it makes raw system calls only (no allocation, no
+// lock, no C library state but errno, which belongs to the waiting
+// thread), and it never returns. Its own signal handlers are reset to the
+// default before its signals are unblocked, so that a signal caught
+// between here and exec cannot run one of the parent's handlers on the
+// parent's memory; exec would reset them anyway, and ignored signals stay
+// ignored as they would through fork and exec.
+__attribute__((no_sanitize("address", "undefined"))) int spawn_child(void* arg) {
+  SpawnArgs* a = static_cast<SpawnArgs*>(arg);
+  for (int sig = 1; sig <= kKernelSignals; ++sig) {
+    if (sig == SIGKILL || sig == SIGSTOP) continue;
+    KernelSigaction old{};
+    if (::syscall(SYS_rt_sigaction, sig, nullptr, &old, sizeof(uint64_t)) != 0) continue;
+    if (old.handler == SIG_DFL || old.handler == SIG_IGN) continue;
+    KernelSigaction dfl{};
+    dfl.handler = SIG_DFL;
+    ::syscall(SYS_rt_sigaction, sig, &dfl, nullptr, sizeof(uint64_t));
+  }
+  ::syscall(SYS_rt_sigprocmask, SIG_SETMASK, a->mask, nullptr, sizeof(uint64_t));
+  // Every descriptor above 2 but the inherited one closes on exec.
+  if (a->inherit_fd >= 0) {
+    const unsigned fd = static_cast<unsigned>(a->inherit_fd);
+    if (fd > 3) ::syscall(SYS_close_range, 3u, fd - 1, CLOSE_RANGE_CLOEXEC);
+    ::syscall(SYS_close_range, fd + 1, ~0u, CLOSE_RANGE_CLOEXEC);
+    ::syscall(SYS_fcntl, a->inherit_fd, F_SETFD, 0);
+  } else {
+    ::syscall(SYS_close_range, 3u, ~0u, CLOSE_RANGE_CLOEXEC);
+  }
+  if (a->nice_increment != 0) {
+    // The system call gives 20 - nice, never a negative number.
+    const long raw = ::syscall(SYS_getpriority, PRIO_PROCESS, 0);
+    if (raw >= 0) {
+      ::syscall(SYS_setpriority, PRIO_PROCESS, 0, 20 - raw + a->nice_increment);
+    }
+  }
+  ::syscall(SYS_execve, a->path, a->argv, a->envp);
+  a->error = errno != 0 ? errno : ENOEXEC;
+  ::syscall(SYS_exit_group, 127);
+  return 127;
+}
+
+// Process creation as posix_spawn does it: clone with CLONE_VM and
+// CLONE_VFORK, so that no page table is copied and the parent's memory is
+// not made copy-on-write; the parent goes on when the child has run exec
+// or ended. A child that cannot run the program leaves errno in the shared
+// record before it ends, and is reaped here.
 long real_spawn(const char* path, char* const* argv, char* const* envp, int inherit_fd,
                 int nice_increment) {
-  int report[2];
-  if (::pipe2(report, O_CLOEXEC) != 0) return -1;
-  report[0] = above_standard(report[0]);
-  report[1] = above_standard(report[1]);
-  if (report[0] < 0 || report[1] < 0) {
-    int e = errno;
-    if (report[0] >= 0) ::close(report[0]);
-    if (report[1] >= 0) ::close(report[1]);
-    errno = e;
-    return -1;
-  }
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (inherit_fd >= 0) {
-      ::close_range(3, static_cast<unsigned>(inherit_fd) - 1, CLOSE_RANGE_CLOEXEC);
-      ::close_range(static_cast<unsigned>(inherit_fd) + 1, ~0u, CLOSE_RANGE_CLOEXEC);
-      ::fcntl(inherit_fd, F_SETFD, 0);
-    } else {
-      ::close_range(3, ~0u, CLOSE_RANGE_CLOEXEC);
-    }
-    if (nice_increment != 0) {
-      errno = 0;
-      int nice = ::getpriority(PRIO_PROCESS, 0);
-      if (errno == 0) ::setpriority(PRIO_PROCESS, 0, nice + nice_increment);
-    }
-    ::execve(path, argv, envp);
-    int e = errno;
-    ssize_t ignored = ::write(report[1], &e, sizeof e);
-    (void)ignored;
-    ::_exit(127);
-  }
-  int fork_errno = errno;
-  ::close(report[1]);
+  // Every signal is blocked, the C library's own included (which
+  // pthread_sigmask would leave out), until the child has reset its
+  // handlers.
+  sigset_t all, old;
+  std::memset(&all, 0xFF, sizeof all);  // sigfillset leaves the library's own out
+  sigemptyset(&old);
+  if (::syscall(SYS_rt_sigprocmask, SIG_SETMASK, &all, &old, sizeof(uint64_t)) != 0) return -1;
+  SpawnArgs args{path, argv, envp, inherit_fd, nice_increment, &old, 0};
+  // The child's stack: the child makes a few raw system calls and nothing
+  // else, and this thread waits while it runs.
+  alignas(64) char stack[16384];
+  const pid_t pid =
+      ::clone(spawn_child, stack + sizeof stack, CLONE_VM | CLONE_VFORK | SIGCHLD, &args);
+  const int clone_errno = errno;
+  ::syscall(SYS_rt_sigprocmask, SIG_SETMASK, &old, nullptr, sizeof(uint64_t));
   if (pid < 0) {
-    ::close(report[0]);
-    errno = fork_errno;
+    errno = clone_errno;
     return -1;
   }
-  int child_errno = 0;
-  long n = restarting([&] { return ::read(report[0], &child_errno, sizeof child_errno); });
-  ::close(report[0]);
-  if (n == static_cast<long>(sizeof child_errno)) {
+  if (args.error != 0) {
+    const int child_errno = args.error;
     int status;
     restarting([&] { return ::waitpid(pid, &status, 0); });
     errno = child_errno;
@@ -181,6 +232,23 @@ long real_send(int fd, const void* buf, size_t count, bool wait) {
 long real_recv(int fd, void* buf, size_t count, bool wait) {
   int flags = MSG_TRUNC | (wait ? 0 : MSG_DONTWAIT);
   return restarting([&] { return ::recv(fd, buf, count, flags); });
+}
+
+long real_send_records(int fd, const std::span<const char>* records, size_t count) {
+  constexpr size_t kMost = 64;
+  count = std::min(count, kMost);
+  iovec parts[kMost];
+  mmsghdr headers[kMost];
+  for (size_t i = 0; i < count; ++i) {
+    parts[i].iov_base = const_cast<char*>(records[i].data());
+    parts[i].iov_len = records[i].size();
+    headers[i] = mmsghdr{};
+    headers[i].msg_hdr.msg_iov = &parts[i];
+    headers[i].msg_hdr.msg_iovlen = 1;
+  }
+  return restarting([&] {
+    return ::sendmmsg(fd, headers, static_cast<unsigned>(count), MSG_NOSIGNAL | MSG_DONTWAIT);
+  });
 }
 
 int real_peer_credentials(int fd, long* pid, long* uid) {
@@ -436,6 +504,8 @@ void add_process_entries(Syscalls& s) {
   s.connect_unix = real_connect_unix;
   s.send = real_send;
   s.recv = real_recv;
+  s.send_records = real_send_records;
+  s.yield_processor = [] { ::sched_yield(); };
   s.peer_credentials = real_peer_credentials;
   s.socket_kind = real_socket_kind;
   s.try_lock = real_try_lock;

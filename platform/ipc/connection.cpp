@@ -9,6 +9,7 @@
 #include <cstring>
 #include <span>
 #include <string>
+#include <vector>
 
 #include <zeb/platform/errors.h>
 #include "platform/host/host.h"
@@ -58,6 +59,46 @@ void close_connection(Connection* connection) {
   connection->fd = -1;
 }
 
+namespace {
+
+// A failed send in the library's numbers: a receiver that takes nothing now
+// is as good as no answer (40), one that has gone is 201.
+int16_t send_error(int e) {
+  if (e == EAGAIN || e == EWOULDBLOCK) return err::kTimedOut;
+  return (e == EPIPE || e == ECONNRESET || e == ENOTCONN) ? err::kPathDown : error_from_errno(e);
+}
+
+}  // namespace
+
+int16_t post_messages(const Connection& connection, std::span<const Outgoing> messages,
+                      size_t* posted) {
+  *posted = 0;
+  if (connection.fd < 0) return err::kNotOpenFile;
+  constexpr size_t kMost = 64;
+  const size_t count = std::min(messages.size(), kMost);
+  size_t bytes = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (messages[i].message.size() > static_cast<size_t>(kMaxMessage)) return err::kOutOfBounds;
+    bytes += kFrameHeader + messages[i].message.size();
+  }
+  std::vector<char> frames(bytes);
+  std::span<const char> records[kMost];
+  size_t at = 0;
+  for (size_t i = 0; i < count; ++i) {
+    char* frame = frames.data() + at;
+    frame[0] = messages[i].system ? kFrameSystem : kFrameData;
+    frame[1] = frame[2] = frame[3] = 0;
+    const std::span<const char> m = messages[i].message;
+    if (!m.empty()) std::memcpy(frame + kFrameHeader, m.data(), m.size());
+    records[i] = std::span<const char>(frame, kFrameHeader + m.size());
+    at += records[i].size();
+  }
+  const long n = syscalls().send_records(connection.fd, records, count);
+  if (n < 0) return send_error(errno);
+  *posted = static_cast<size_t>(n);
+  return 0;
+}
+
 int16_t post_message(const Connection& connection, bool system, std::span<const char> message,
                      bool wait, int16_t reply_max) {
   if (message.size() > static_cast<size_t>(kMaxMessage)) return err::kOutOfBounds;
@@ -72,23 +113,43 @@ int16_t post_message(const Connection& connection, bool system, std::span<const 
   if (syscalls().send(connection.fd, frame, kFrameHeader + message.size(), wait) < 0) {
     // A connection to a named process does not block (connect_named_process):
     // a receiver whose queue is full takes no more, as good as no answer.
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return err::kTimedOut;
-    return (errno == EPIPE || errno == ECONNRESET || errno == ENOTCONN) ? err::kPathDown
-                                                                        : error_from_errno(errno);
+    return send_error(errno);
   }
   return 0;
 }
 
 int16_t await_reply(const Connection& connection, int16_t* reply_error, int timeout_ms,
-                    void* reply_data, int16_t reply_max, int16_t* reply_len) {
+                    void* reply_data, int16_t reply_max, int16_t* reply_len, bool look_first) {
   if (connection.fd < 0) return err::kNotOpenFile;
   const int16_t accept = std::max<int16_t>(reply_max, 0);
   pollfd wait = {connection.fd, POLLIN, 0};
-  int ready = syscalls().poll(&wait, 1, timeout_ms);
-  if (ready < 0) return error_from_errno(errno);
-  if (ready == 0) return err::kTimedOut;
   char reply[kReplyHeader + kMaxMessage];
-  long n = syscalls().recv(connection.fd, reply, sizeof reply, true);
+  long n = 0;
+  bool read = false;
+  // With look_first, a reply that is there already (one of several on
+  // their way) is taken without a poll, and a read of 0 bytes asks poll
+  // then whether it was a hang-up.
+  if (look_first) {
+    // The receiver answers each of the messages on their way within a few
+    // microseconds: the processor is yielded a few times while the reply
+    // is not there yet (to the receiver, when it waits for this one),
+    // before this thread goes to sleep in poll and has to be woken for
+    // each reply.
+    constexpr int kYields = 32;
+    for (int tries = 0;; ++tries) {
+      n = syscalls().recv(connection.fd, reply, sizeof reply, false);
+      read = n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+      if (read || tries == kYields) break;
+      syscalls().yield_processor();
+    }
+    if (n == 0 && syscalls().poll(&wait, 1, 0) < 0) wait.revents = 0;
+  }
+  if (!read) {
+    int ready = syscalls().poll(&wait, 1, timeout_ms);
+    if (ready < 0) return error_from_errno(errno);
+    if (ready == 0) return err::kTimedOut;
+    n = syscalls().recv(connection.fd, reply, sizeof reply, true);
+  }
   // A record too short to be a reply (an empty one included, when poll saw
   // no hang-up) comes from a receiver that is there and does not speak
   // this protocol; no record at all, from one that has gone.

@@ -61,12 +61,25 @@ int16_t send_message(const Connection& connection, bool system, const Message& m
 // records in order). post_message sends one message whose reply may carry
 // up to reply_max bytes; with wait false it never blocks and gives 40 when
 // the channel has no room for it now. await_reply waits up to timeout_ms
-// for the next reply; its results are send_message's.
+// for the next reply; its results are send_message's. With look_first it
+// reads a reply that is there already without a poll first (a sender with
+// several messages on their way).
 int16_t post_message(const Connection& connection, bool system, std::span<const char> message,
                      bool wait, int16_t reply_max = 0);
+// Several messages posted in order with one call, never blocking, each
+// accepting a reply without data: as many as the channel takes now (at
+// least one; *posted says how many), 0; 40 when not even the first fits
+// now; 201 when the receiver is gone; 22 for a message longer than 32767
+// bytes.
+struct Outgoing {
+  std::span<const char> message;
+  bool system = false;
+};
+int16_t post_messages(const Connection& connection, std::span<const Outgoing> messages,
+                      size_t* posted);
 int16_t await_reply(const Connection& connection, int16_t* reply_error, int timeout_ms,
-                    void* reply_data = nullptr, int16_t reply_max = 0,
-                    int16_t* reply_len = nullptr);
+                    void* reply_data = nullptr, int16_t reply_max = 0, int16_t* reply_len = nullptr,
+                    bool look_first = false);
 
 // How long a sender waits for the reply to "open", to "close" and to each
 // message of a conversation that starts a process, in milliseconds:

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -243,13 +244,18 @@ enum class Got { kMessage, kNothing, kHangup, kRefused };
 // Reads one message record from fd, whose poll gave revents, into frame
 // (header included). A read of 0 bytes is a hang-up only when poll said so;
 // otherwise it was an empty record, which is no message (should the sender
-// have gone in between, the next poll says so).
-Got read_frame(int fd, short revents, std::vector<char>* frame) {
+// have gone in between, the next poll says so). With polled false, fd was
+// not polled first, and a read of 0 bytes asks poll then.
+Got read_frame(int fd, short revents, std::vector<char>* frame, bool polled = true) {
   // The record lands on the stack and only its bytes are kept: a frame
   // made the largest size first would be cleared whole for every message.
   char record[kFrameHeader + kMaxMessage];
   long n = syscalls().recv(fd, record, sizeof record, false);
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Got::kNothing;
+  if (n == 0 && !polled) {
+    pollfd look = {fd, POLLIN, 0};
+    revents = syscalls().poll(&look, 1, 0) == 1 ? look.revents : 0;
+  }
   if (n < 0 || (n == 0 && (revents & (POLLHUP | POLLERR)) != 0)) return Got::kHangup;
   // A longer record was cut to the largest message.
   frame->assign(record, record + std::min(static_cast<size_t>(n), sizeof record));
@@ -304,6 +310,43 @@ int16_t wait_message(int64_t limit_ms) {
   }
   const int64_t deadline = limit_ms < 0 ? -1 : monotonic_ms() + limit_ms;
   std::vector<char> frame;
+  // What a read of the parent's channel comes to: a message delivered, a
+  // hang-up reported, or nothing yet.
+  auto from_channel = [&](int channel, Got got) -> std::optional<int16_t> {
+    if (got == Got::kMessage) {
+      if (frame[0] == kFrameSystem && frame.size() >= kFrameHeader + 2) {
+        int16_t code = static_cast<int16_t>(get16(frame.data() + kFrameHeader));
+        if (code == kOpenCode) st.parent_open = true;
+        if (code == kCloseCode && st.parent_open) {
+          st.parent_open = false;
+          st.parent_done = true;
+        }
+      }
+      return deliver_frame(Source::kChannel, channel, mother, frame);
+    }
+    if (got == Got::kHangup) {
+      drop_private_channel();
+      // A parent that goes away before its conversation is over (before
+      // "open" included) leaves the process without its environment, and
+      // nobody will send it: say so at once. One that goes after is no
+      // news.
+      if (!st.parent_done || st.parent_open) {
+        st.parent_open = false;
+        st.parent_done = true;
+        return err::kPathDown;
+      }
+    }
+    return std::nullopt;
+  };
+  // A message of the parent's that is there already (the parent sends the
+  // conversation ahead of its replies) is taken without a poll: the parent
+  // comes first in any case.
+  if (const int channel = private_channel(); channel >= 0) {
+    if (std::optional<int16_t> result =
+            from_channel(channel, read_frame(channel, 0, &frame, /*polled=*/false))) {
+      return *result;
+    }
+  }
   for (;;) {
     int channel = private_channel();
     std::vector<pollfd> fds;
@@ -324,29 +367,9 @@ int16_t wait_message(int64_t limit_ms) {
     size_t at = 0;
     if (channel >= 0) {
       if (fds[at].revents != 0) {
-        Got got = read_frame(channel, fds[at].revents, &frame);
-        if (got == Got::kMessage) {
-          if (frame[0] == kFrameSystem && frame.size() >= kFrameHeader + 2) {
-            int16_t code = static_cast<int16_t>(get16(frame.data() + kFrameHeader));
-            if (code == kOpenCode) st.parent_open = true;
-            if (code == kCloseCode && st.parent_open) {
-              st.parent_open = false;
-              st.parent_done = true;
-            }
-          }
-          return deliver_frame(Source::kChannel, channel, mother, frame);
-        }
-        if (got == Got::kHangup) {
-          drop_private_channel();
-          // A parent that goes away before its conversation is over (before
-          // "open" included) leaves the process without its environment,
-          // and nobody will send it: say so at once. One that goes after
-          // is no news.
-          if (!st.parent_done || st.parent_open) {
-            st.parent_open = false;
-            st.parent_done = true;
-            return err::kPathDown;
-          }
+        if (std::optional<int16_t> result =
+                from_channel(channel, read_frame(channel, fds[at].revents, &frame))) {
+          return *result;
         }
         continue;
       }

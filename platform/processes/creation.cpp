@@ -358,6 +358,16 @@ Result<Created> create_process(const CreateRequest& request) {
   const Syscalls& sys = syscalls();
   int pair[2];
   if (sys.socketpair(pair) != 0) return failed(zeb::kCreateOutOfProcesses, last_error());
+  // The descriptor the child's pidfd will take, held until the child runs:
+  // under a descriptor limit the creation fails before a child exists,
+  // rather than leave one that cannot be watched or talked to.
+  const int reserved = sys.dup(pair[0]);
+  if (reserved < 0) {
+    const int16_t error = last_error();
+    sys.close(pair[0]);
+    sys.close(pair[1]);
+    return failed(zeb::kCreateOutOfProcesses, error);
+  }
   // The environment: this process's, less its name and its own channel.
   std::vector<std::string> env;
   for (std::string& e : sys.environment()) {
@@ -376,8 +386,9 @@ Result<Created> create_process(const CreateRequest& request) {
       sys.spawn(path.c_str(), argv, envp.data(), pair[1], nice_increment(request.priority));
   const int spawn_errno = errno;
   // The child has its own copy of its end; ours is closed whatever
-  // happens.
+  // happens, and so is the reserved descriptor, now free for the pidfd.
   sys.close(pair[1]);
+  sys.close(reserved);
   if (pid < 0) {
     // No child: the spawn's error is the one reported.
     sys.close(pair[0]);
@@ -403,12 +414,9 @@ Result<Created> create_process(const CreateRequest& request) {
 
   Created created;
   created.pid = pid;
-  process_identifier_of(pid, created.id.data());
-  if (!own_name.empty()) {
-    char* id = reinterpret_cast<char*>(created.id.data());
-    std::memset(id, ' ', 6);
-    std::memcpy(id, own_name.data(), own_name.size());
-  }
+  // The child's name is the one it was given: its environment need not be
+  // read back.
+  process_identifier_named(pid, own_name, created.id.data());
   return created;
 }
 

@@ -1,13 +1,19 @@
 // Children and the host that made them: this binary re-runs itself as a
 // child (ZEB_CREATION_TEST_CHILD set) that ends when a record arrives on
 // its private channel, so that the test decides when it ends.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,12 +29,38 @@ namespace zp = zeb::platform;
 
 namespace {
 
-// The child's part, before any test runs.
+// The child's part, before any test runs. "report" tells what the child
+// got from its creator (its descriptors above 2, its signal mask, ignored
+// and caught signals, its nice value) in one record on its channel and
+// ends at once.
 const bool kIsChild = [] {
-  if (std::getenv("ZEB_CREATION_TEST_CHILD") == nullptr) return false;
+  const char* mode = std::getenv("ZEB_CREATION_TEST_CHILD");
+  if (mode == nullptr) return false;
   const char* channel = std::getenv("ZEB_RECEIVE_FD");
   char byte;
-  if (channel != nullptr) (void)::recv(std::atoi(channel), &byte, 1, 0);
+  if (channel == nullptr) ::_exit(1);
+  const int fd = std::atoi(channel);
+  if (std::string(mode) != "report") {
+    (void)::recv(fd, &byte, 1, 0);
+    ::_exit(0);
+  }
+  std::string report = "fds";
+  for (int d = 3; d < 1024; ++d) {
+    if (::fcntl(d, F_GETFD) != -1) report.append(" ").append(std::to_string(d));
+  }
+  FILE* status = std::fopen("/proc/self/status", "r");
+  char line[256];
+  while (status != nullptr && std::fgets(line, sizeof line, status) != nullptr) {
+    const std::string text(line);
+    if (text.rfind("SigBlk:", 0) == 0 || text.rfind("SigIgn:", 0) == 0 ||
+        text.rfind("SigCgt:", 0) == 0) {
+      report.append("\n").append(text, 0, text.size() - 1);
+    }
+  }
+  if (status != nullptr) std::fclose(status);
+  errno = 0;
+  report.append("\nnice ").append(std::to_string(::getpriority(PRIO_PROCESS, 0)));
+  (void)::send(fd, report.data(), report.size(), MSG_NOSIGNAL);
   ::_exit(0);
 }();
 
@@ -132,6 +164,110 @@ TEST(Children, CreationErrorsAreCreationWords) {
     request.name = c.name;
     EXPECT_EQ(zp::create_process(request).code(), c.word) << (c.program ? c.program : "null");
   }
+}
+
+// The bit of a signal in a mask line of /proc/PID/status ("SigBlk:\t<hex>").
+bool has_signal(const std::string& report, const std::string& line, int sig) {
+  const size_t at = report.find(line + ":");
+  if (at == std::string::npos) return false;
+  const unsigned long long mask = std::stoull(report.substr(at + line.size() + 1, 17), nullptr, 16);
+  return ((mask >> (sig - 1)) & 1) != 0;
+}
+
+void on_usr1(int) {}
+
+// The child of the seam's spawn gets what fork and exec would give it: the
+// descriptor it is handed and no other above 2 (not even one this process
+// left open across exec), the creator's signal mask (not the one that
+// holds every signal around the creation), ignored signals still ignored,
+// caught ones back to the default, and its nice value raised as asked. A
+// program that cannot run gives its errno, and its child is reaped.
+TEST(Children, SpawnGivesWhatForkAndExecWould) {
+  char self[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  ASSERT_GT(n, 0);
+  self[n] = '\0';
+  struct sigaction caught = {}, ignored = {}, old_usr1 = {}, old_usr2 = {};
+  caught.sa_handler = on_usr1;
+  ignored.sa_handler = SIG_IGN;
+  ASSERT_EQ(::sigaction(SIGUSR1, &caught, &old_usr1), 0);
+  ASSERT_EQ(::sigaction(SIGUSR2, &ignored, &old_usr2), 0);
+  sigset_t winch, old_mask;
+  sigemptyset(&winch);
+  sigaddset(&winch, SIGWINCH);
+  ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &winch, &old_mask), 0);
+  const int left_open = ::fcntl(1, F_DUPFD, 3);  // no close-on-exec
+  ASSERT_GE(left_open, 3);
+  errno = 0;
+  const int own_nice = ::getpriority(PRIO_PROCESS, 0);
+
+  zeb::testing::ScratchDirectory dir;
+  const std::string plain = dir.path() + "/plain", garbage = dir.path() + "/garbage";
+  for (const std::string& file : {plain, garbage}) {
+    FILE* f = std::fopen(file.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("not a program\n", f);
+    std::fclose(f);
+  }
+  ASSERT_EQ(::chmod(plain.c_str(), 0644), 0);
+  ASSERT_EQ(::chmod(garbage.c_str(), 0755), 0);
+  struct Case {
+    std::string path;
+    int nice_increment;
+    int error;  // 0: the child runs and reports
+  } cases[] = {
+      {self, 0, 0},
+      {self, 2, 0},
+      {dir.path() + "/missing", 0, ENOENT},
+      {dir.path(), 0, EACCES},
+      // No execute permission at all: refused to root as well.
+      {plain, 0, EACCES},
+      {garbage, 0, ENOEXEC},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path + " nice +" + std::to_string(c.nice_increment));
+    int pair[2];
+    ASSERT_EQ(zp::syscalls().socketpair(pair), 0);
+    std::string mode = "ZEB_CREATION_TEST_CHILD=report";
+    std::string channel = std::string("ZEB_RECEIVE_FD=").append(std::to_string(pair[1]));
+    char* envp[] = {mode.data(), channel.data(), nullptr};
+    char* argv[] = {const_cast<char*>(c.path.c_str()), nullptr};
+    errno = 0;
+    const long pid = zp::syscalls().spawn(c.path.c_str(), argv, envp, pair[1], c.nice_increment);
+    const int spawn_errno = errno;
+    ::close(pair[1]);
+    if (c.error != 0) {
+      EXPECT_EQ(pid, -1);
+      EXPECT_EQ(spawn_errno, c.error);
+      // Reaped already: this process has no child left.
+      EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+      ::close(pair[0]);
+      continue;
+    }
+    ASSERT_GT(pid, 0);
+    char buffer[2048];
+    const ssize_t got = ::recv(pair[0], buffer, sizeof buffer, 0);
+    ::close(pair[0]);
+    int status = -1;
+    EXPECT_EQ(::waitpid(static_cast<pid_t>(pid), &status, 0), pid);
+    EXPECT_EQ(status, 0);
+    ASSERT_GT(got, 0);
+    const std::string report(buffer, static_cast<size_t>(got));
+    EXPECT_EQ(report.substr(0, report.find('\n')),
+              std::string("fds ").append(std::to_string(pair[1])));
+    EXPECT_TRUE(has_signal(report, "SigBlk", SIGWINCH)) << report;
+    EXPECT_FALSE(has_signal(report, "SigBlk", SIGUSR1)) << report;
+    EXPECT_TRUE(has_signal(report, "SigIgn", SIGUSR2)) << report;
+    EXPECT_FALSE(has_signal(report, "SigCgt", SIGUSR1)) << report;
+    const int want_nice = std::min(own_nice + c.nice_increment, 19);
+    EXPECT_NE(report.find(std::string("nice ").append(std::to_string(want_nice))),
+              std::string::npos)
+        << report;
+  }
+  ::close(left_open);
+  ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  ::sigaction(SIGUSR1, &old_usr1, nullptr);
+  ::sigaction(SIGUSR2, &old_usr2, nullptr);
 }
 
 }  // namespace

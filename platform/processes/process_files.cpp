@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include <zeb/platform/errors.h>
 #include <zeb/platform/fs.h>
@@ -169,46 +170,74 @@ Status ChildChannel::send(std::span<const char> message) {
 }
 
 Status ChildChannel::send_all(std::span<const std::span<const char>> messages,
-                              const std::function<int16_t(int16_t)>& judge) {
+                              const std::function<int16_t(int16_t)>& judge, bool then_close) {
   if (fd_ < 0 || !answered_) return Status::error(err::kNotOpenFile, "child's channel");
   const Connection connection{fd_};
   const int limit = reply_limit_ms();
-  size_t sent = 0, answered = 0;
-  int16_t verdict = 0;
-  // Reads the reply to the oldest message on its way; a channel that gave
-  // no reply in time or has gone is not waited for again.
-  auto next_reply = [&]() -> int16_t {
-    int16_t reply = 0;
-    const int16_t error = await_reply(connection, &reply, limit);
-    ++answered;
-    if (error != 0) answered_ = false;
-    return error != 0 ? error : reply;
-  };
-  while (answered < messages.size() && verdict == 0) {
-    while (sent < messages.size() && sent - answered < kMessagesOnTheirWay) {
-      const std::span<const char>& m = messages[sent];
-      int16_t error = post_message(connection, false, m, false);
-      if (error == err::kTimedOut && sent == answered) {
+  const Message close = close_message();
+  std::vector<Outgoing> out;
+  out.reserve(messages.size() + 1);
+  for (const std::span<const char>& m : messages) out.push_back({m, false});
+  if (then_close) out.push_back({close, true});
+  size_t next = 0;          // the next of out to send
+  size_t on_their_way = 0;  // sent, and their replies not read yet
+  bool close_sent = false;
+  int16_t verdict = 0, closed = 0;
+  while (true) {
+    // As many as the channel takes, up to kMessagesOnTheirWay on their way,
+    // sent in batches: more go only once half of those on their way have
+    // been answered (or all, when the channel took fewer), so that one call
+    // sends many. Once a reply has ended the conversation, only "close" is
+    // still sent.
+    if (verdict != 0 && then_close && !close_sent) next = std::max(next, messages.size());
+    const size_t end = verdict == 0 || then_close ? out.size() : next;
+    while (next < end && on_their_way <= kMessagesOnTheirWay / 2) {
+      const size_t room = std::min(end - next, kMessagesOnTheirWay - on_their_way);
+      size_t posted = 0;
+      int16_t error =
+          post_messages(connection, std::span<const Outgoing>(out).subspan(next, room), &posted);
+      if (error == err::kTimedOut && on_their_way == 0) {
         // No room, and nothing of ours in the way: wait for room as for a
         // reply, within the limit.
-        pollfd room = {fd_, POLLOUT, 0};
-        const int ready = syscalls().poll(&room, 1, limit);
+        pollfd wait = {fd_, POLLOUT, 0};
+        const int ready = syscalls().poll(&wait, 1, limit);
         error = ready < 0 ? error_from_errno(errno) : ready == 0 ? err::kTimedOut : int16_t{0};
         if (error == 0) continue;
       }
-      if (error == err::kTimedOut && sent > answered) break;  // a reply makes room
+      if (error == err::kTimedOut && on_their_way > 0) break;  // a reply makes room
       if (error != 0) {
         answered_ = false;
-        return Status::error(judge(error), "message to a child");
+        return Status::error(verdict != 0 ? verdict : judge(error), "message to a child");
       }
-      ++sent;
+      if (next + posted > messages.size()) close_sent = true;
+      next += posted;
+      on_their_way += posted;
+      if (posted < room) break;  // the channel is full: replies make room
     }
-    verdict = judge(next_reply());
+    if (on_their_way == 0) break;
+    // The reply to the oldest on its way: "close"'s comes last. A channel
+    // that gave no reply in time or has gone is not waited for again.
+    const bool of_close = close_sent && on_their_way == 1;
+    int16_t reply = 0;
+    const int16_t error = await_reply(connection, &reply, limit, nullptr, 0, nullptr, true);
+    --on_their_way;
+    if (error != 0) {
+      answered_ = false;
+      return Status::error(verdict != 0 ? verdict : judge(error), "message to a child");
+    }
+    if (of_close) {
+      closed = reply;
+    } else if (verdict == 0) {
+      verdict = judge(reply);
+    }
   }
-  // The replies to what went after the message that ended it are read, so
-  // that "close" is answered by its own reply.
-  while (answered < sent && answered_) (void)next_reply();
-  return Status::error(verdict, "message to a child");
+  if (then_close) {
+    // The connection ends with "close", whatever the answer.
+    syscalls().close(fd_);
+    fd_ = -1;
+  }
+  if (verdict != 0) return Status::error(verdict, "message to a child");
+  return Status::error(then_close ? judge(closed) : int16_t{0}, "close child");
 }
 
 Status ChildChannel::close() {

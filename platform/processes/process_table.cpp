@@ -156,8 +156,11 @@ std::string program_name_part(const std::string& text) {
 }
 
 void process_identifier_of(long pid, int16_t* process_id) {
+  process_identifier_named(pid, pid == own_pid() ? process_name() : name_of(pid), process_id);
+}
+
+void process_identifier_named(long pid, const std::string& name, int16_t* process_id) {
   unsigned char id[8];
-  std::string name = pid == own_pid() ? process_name() : name_of(pid);
   if (!name.empty()) {
     std::memset(id, ' ', 6);
     std::memcpy(id, name.data(), name.size() < 6 ? name.size() : 6);

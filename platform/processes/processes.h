@@ -29,6 +29,9 @@ constexpr int16_t kSystemNumber = 0;
 // (0: none; this process when the name is its own); the parent of a process
 // (0 when unknown).
 void process_identifier_of(long pid, int16_t* process_id);
+// The same for a process whose name ("" when unnamed) is known already, such
+// as a child this process has just made.
+void process_identifier_named(long pid, const std::string& name, int16_t* process_id);
 long pid_of_identifier(const int16_t* process_id);
 long find_named_process(const std::string& name);
 long parent_of(long pid);
@@ -230,15 +233,18 @@ class ChildChannel {
   // One data message: the status is the child's reply error, or 40 or 201.
   Status send(std::span<const char> message);
   // Data messages in order, up to kMessagesOnTheirWay of them sent before
-  // their replies are read, each reply waited for within the reply limit
-  // and given to judge (as is the error of a message that could not be
-  // sent: 40, 201, ...), which says 0 to go on or the error that ends it.
-  // Nothing is sent after the message whose reply ended it, beyond those
-  // already on their way, whose replies are read. The status is judge's
-  // error, or 0.
+  // their replies are read (several with one call), each reply waited for
+  // within the reply limit and given to judge (as is the error of a message
+  // that could not be sent: 40, 201, ...), which says 0 to go on or the
+  // error that ends it. Nothing is sent after the message whose reply ended
+  // it, beyond those already on their way, whose replies are read. With
+  // then_close, "close" follows the messages on their way (close() would
+  // follow them in any case when the child answers) and the connection
+  // ends. The status is judge's error; else, with then_close, judge's
+  // verdict on the reply to "close"; else 0.
   static constexpr size_t kMessagesOnTheirWay = 64;
   Status send_all(std::span<const std::span<const char>> messages,
-                  const std::function<int16_t(int16_t)>& judge);
+                  const std::function<int16_t(int16_t)>& judge, bool then_close = false);
   // Sends "close" and waits for its reply; the connection ends either way.
   Status close();
 
