@@ -64,6 +64,21 @@ const bool kIsChild = [] {
   ::_exit(0);
 }();
 
+// The path of this test program; empty if it cannot be read.
+std::string this_program() {
+  char self[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  return n > 0 ? std::string(self, static_cast<size_t>(n)) : std::string();
+}
+
+// This program as DIR/bin/child, which is $CT.BIN.CHILD when DIR is the
+// volume $CT.
+bool link_this_program(const std::string& dir) {
+  const std::string self = this_program();
+  return !self.empty() && ::mkdir((dir + "/bin").c_str(), 0700) == 0 &&
+         ::symlink(self.c_str(), (dir + "/bin/child").c_str()) == 0;
+}
+
 // The children table belongs to the host that made the child; its watcher
 // reaps the child even when that host has gone first, and another host does
 // not know the child.
@@ -71,12 +86,7 @@ TEST(Children, BelongToTheirHostAndAreReapedAfterItGoes) {
   // This binary as $CT.BIN.CHILD: a volume of a scratch directory holds a
   // link to it.
   zeb::testing::ScratchDirectory dir;
-  ASSERT_EQ(::mkdir((dir.path() + "/bin").c_str(), 0700), 0);
-  char self[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  ASSERT_GT(n, 0);
-  self[n] = '\0';
-  ASSERT_EQ(::symlink(self, (dir.path() + "/bin/child").c_str()), 0);
+  ASSERT_TRUE(link_this_program(dir.path()));
   const char program[] = "$CT     BIN     CHILD   ";
   long pid = 0;
   int channel = -1;
@@ -107,12 +117,7 @@ TEST(Children, BelongToTheirHostAndAreReapedAfterItGoes) {
 // here); once it has ended it is found no more, and another name never is.
 TEST(Children, ANamedChildIsFoundAmongTheChildrenWhileItLives) {
   zeb::testing::ScratchDirectory dir;
-  ASSERT_EQ(::mkdir((dir.path() + "/bin").c_str(), 0700), 0);
-  char self[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  ASSERT_GT(n, 0);
-  self[n] = '\0';
-  ASSERT_EQ(::symlink(self, (dir.path() + "/bin/child").c_str()), 0);
+  ASSERT_TRUE(link_this_program(dir.path()));
   zp::ScopedHost host(zp::Configuration::from_entries({"ZEB_VOLUMES=$CT=" + dir.path()}));
   ::setenv("ZEB_CREATION_TEST_CHILD", "1", 1);
   zp::CreateRequest request;
@@ -183,10 +188,8 @@ void on_usr1(int) {}
 // caught ones back to the default, and its nice value raised as asked. A
 // program that cannot run gives its errno, and its child is reaped.
 TEST(Children, SpawnGivesWhatForkAndExecWould) {
-  char self[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  ASSERT_GT(n, 0);
-  self[n] = '\0';
+  const std::string self = this_program();
+  ASSERT_FALSE(self.empty());
   struct sigaction caught = {}, ignored = {}, old_usr1 = {}, old_usr2 = {};
   caught.sa_handler = on_usr1;
   ignored.sa_handler = SIG_IGN;
