@@ -1,8 +1,8 @@
 // The entry points for programs. The library segment, the start-up
 // conversation and the tables start-up fills belong to the host in force, so
 // each case starts the library in a fresh host of its own, as a new program
-// would, and reports what it found (0: all held, else the number of the check
-// that failed). Only the case about the process's standard streams runs in a
+// would, and reports what it found (0: all held, else the line of the check
+// that failed, ZEB_FAIL_IF). Only the case about the process's standard streams runs in a
 // child process, whose standard input and output the test supplies.
 #include <gtest/gtest.h>
 
@@ -25,7 +25,7 @@ using zeb::testing::ChildRun;
 
 // Runs body in a child process, standard input reading input and standard
 // output captured; the child exits with what body returns (0: all held, else
-// the number of the check that failed).
+// the line of the check that failed).
 ChildRun run_with_streams(const std::string& input, const std::function<int()>& body) {
   return zeb::testing::run_in_child(body, input.c_str());
 }
@@ -124,7 +124,7 @@ TEST(EntryPoints, MaskBitsBeyondTheLastParameter) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(run_in_host([&] {
-                if (start() != 0) return 100;
+                ZEB_FAIL_IF(start() != 0);
                 return c.call() == 2 ? 0 : 1;
               }),
               0);
@@ -133,15 +133,15 @@ TEST(EntryPoints, MaskBitsBeyondTheLastParameter) {
 
 TEST(EntryPoints, PoolOfTheLibrary) {
   EXPECT_EQ(run_in_host([] {
-              if (start() != 0) return 100;
+              ZEB_FAIL_IF(start() != 0);
               void* a = nullptr;
-              if (ZEB_MEMALLOC(&a, 100) != 0 || a == nullptr) return 1;
+              ZEB_FAIL_IF(ZEB_MEMALLOC(&a, 100) != 0 || a == nullptr);
               // The buffer lies in the library's pool, behind its context.
-              if (static_cast<char*>(a) <= zeb::library_base()) return 2;
-              if (ZEB_MEMFREE(a) != 0) return 3;
-              if (ZEB_MEMFREE(a) != 304) return 4;  // already given back
+              ZEB_FAIL_IF(static_cast<char*>(a) <= zeb::library_base());
+              ZEB_FAIL_IF(ZEB_MEMFREE(a) != 0);
+              ZEB_FAIL_IF(ZEB_MEMFREE(a) != 304);  // already given back
               // The whole pool of 100 pages cannot be one buffer.
-              if (ZEB_MEMALLOC(&a, 100 * 2048) != 303) return 5;
+              ZEB_FAIL_IF(ZEB_MEMALLOC(&a, 100 * 2048) != 303);
               return 0;
             }),
             0);
@@ -151,19 +151,19 @@ TEST(EntryPoints, PoolOfTheLibrary) {
 // reset alone resets without filling, stats and reset fill and then reset.
 TEST(EntryPoints, MemStatsMasks) {
   EXPECT_EQ(run_in_host([] {
-              if (start() != 0) return 100;
+              ZEB_FAIL_IF(start() != 0);
               void* a = nullptr;
               ZEB_MEMALLOC(&a, 100);
               PoolStats stats{};
               stats.alloc_requests = -7;
-              if (ZEB_MEMSTATS(zeb::mask({2}), &stats, 1) != 0) return 1;
-              if (stats.alloc_requests != -7) return 2;  // not filled
+              ZEB_FAIL_IF(ZEB_MEMSTATS(zeb::mask({2}), &stats, 1) != 0);
+              ZEB_FAIL_IF(stats.alloc_requests != -7);  // not filled
               ZEB_MEMALLOC(&a, 100);
-              if (ZEB_MEMSTATS(zeb::mask({1, 2}), &stats, 1) != 0) return 3;
-              if (stats.alloc_requests != 1) return 4;  // counted since the reset
-              if (ZEB_MEMSTATS(zeb::mask({1}), &stats) != 0) return 5;
-              if (stats.alloc_requests != 0) return 6;
-              if (ZEB_MEMSTATS(0) != 0) return 7;  // nothing asked, nothing done
+              ZEB_FAIL_IF(ZEB_MEMSTATS(zeb::mask({1, 2}), &stats, 1) != 0);
+              ZEB_FAIL_IF(stats.alloc_requests != 1);  // counted since the reset
+              ZEB_FAIL_IF(ZEB_MEMSTATS(zeb::mask({1}), &stats) != 0);
+              ZEB_FAIL_IF(stats.alloc_requests != 0);
+              ZEB_FAIL_IF(ZEB_MEMSTATS(0) != 0);  // nothing asked, nothing done
               return 0;
             }),
             0);
@@ -171,29 +171,29 @@ TEST(EntryPoints, MemStatsMasks) {
 
 TEST(EntryPoints, TimersOfTheLibrary) {
   std::fill(std::begin(g_fired), std::end(g_fired), 0);
-  EXPECT_EQ(run_in_host([] {
-              if (start() != 0) return 100;
-              void* t1 = nullptr;
-              void* t2 = nullptr;
-              // Due now, with arguments 1 and 10; a later one with 2 and 20;
-              // a third one with only the procedure and ticks.
-              if (ZEB_TIMERINSERT(zeb::mask({1, 2, 3, 5, 7}), &t1, fire, 0, 0, 1, 0, 10) != 0)
-                return 1;
-              if (ZEB_TIMERINSERT(zeb::mask({1, 2, 3, 5, 7}), &t2, fire, 100000, 0, 2, 0, 20) != 0)
-                return 2;
-              if (ZEB_TIMERINSERT(zeb::mask({2, 3}), nullptr, fire, 100000) != 0) return 3;
-              if (ZEB_TIMERINSERT(zeb::mask({1, 3})) != 29) return 4;  // no procedure
-              int32_t delay = 0;
-              if (ZEB_TIMERDELAY(&delay) != 0) return 5;
-              if (g_fired[1] != 10 || g_fired[2] != 0) return 6;
-              if (delay < 99000 || delay > 100000) return 7;
-              // By handle, then by selector (argument 1 = 0: the third).
-              if (ZEB_TIMERDELETE(zeb::mask({1}), t2) != 0) return 8;
-              if (ZEB_TIMERDELETE(zeb::mask({2}), nullptr, 0) != 0) return 9;
-              if (ZEB_TIMERDELAY(&delay) != 0 || delay != -1) return 10;
-              return 0;
-            }),
-            0);
+  EXPECT_EQ(
+      run_in_host([] {
+        ZEB_FAIL_IF(start() != 0);
+        void* t1 = nullptr;
+        void* t2 = nullptr;
+        // Due now, with arguments 1 and 10; a later one with 2 and 20;
+        // a third one with only the procedure and ticks.
+        ZEB_FAIL_IF(ZEB_TIMERINSERT(zeb::mask({1, 2, 3, 5, 7}), &t1, fire, 0, 0, 1, 0, 10) != 0);
+        ZEB_FAIL_IF(ZEB_TIMERINSERT(zeb::mask({1, 2, 3, 5, 7}), &t2, fire, 100000, 0, 2, 0, 20) !=
+                    0);
+        ZEB_FAIL_IF(ZEB_TIMERINSERT(zeb::mask({2, 3}), nullptr, fire, 100000) != 0);
+        ZEB_FAIL_IF(ZEB_TIMERINSERT(zeb::mask({1, 3})) != 29);  // no procedure
+        int32_t delay = 0;
+        ZEB_FAIL_IF(ZEB_TIMERDELAY(&delay) != 0);
+        ZEB_FAIL_IF(g_fired[1] != 10 || g_fired[2] != 0);
+        ZEB_FAIL_IF(delay < 99000 || delay > 100000);
+        // By handle, then by selector (argument 1 = 0: the third).
+        ZEB_FAIL_IF(ZEB_TIMERDELETE(zeb::mask({1}), t2) != 0);
+        ZEB_FAIL_IF(ZEB_TIMERDELETE(zeb::mask({2}), nullptr, 0) != 0);
+        ZEB_FAIL_IF(ZEB_TIMERDELAY(&delay) != 0 || delay != -1);
+        return 0;
+      }),
+      0);
 }
 
 // Deleting by selector: every timer whose arguments equal each one given.
@@ -213,22 +213,21 @@ TEST(EntryPoints, TimerSelectorsOfTheLibrary) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.mask);
     std::fill(std::begin(g_fired), std::end(g_fired), 0);
-    EXPECT_EQ(
-        run_in_host([&] {
-          if (start() != 0) return 100;
-          const uint32_t all = zeb::mask({2, 3, 5, 6, 7});
-          if (ZEB_TIMERINSERT(all, nullptr, fire, 0, 0, 1, 1, 10) != 0) return 1;
-          if (ZEB_TIMERINSERT(all, nullptr, fire, 0, 0, 1, 2, 20) != 0) return 2;
-          if (ZEB_TIMERINSERT(all, nullptr, fire, 0, 0, 2, 2, 10) != 0) return 3;
-          if (ZEB_TIMERINSERT(zeb::mask({2}), nullptr, fire) != 29) return 4;  // no ticks
-          if (ZEB_TIMERINSERT(zeb::mask({2, 3, 4}), nullptr, fire, -1, zeb::kTimerPeriodic) != 22)
-            return 5;
-          if (ZEB_TIMERDELETE(c.mask, nullptr, c.arg1, c.arg2, c.arg3) != 0) return 6;
-          int32_t delay = 0;
-          if (ZEB_TIMERDELAY(&delay) != 0) return 7;
-          return g_fired[1] == c.fired1 && g_fired[2] == c.fired2 ? 0 : 8;
-        }),
-        0);
+    EXPECT_EQ(run_in_host([&] {
+                ZEB_FAIL_IF(start() != 0);
+                const uint32_t all = zeb::mask({2, 3, 5, 6, 7});
+                ZEB_FAIL_IF(ZEB_TIMERINSERT(all, nullptr, fire, 0, 0, 1, 1, 10) != 0);
+                ZEB_FAIL_IF(ZEB_TIMERINSERT(all, nullptr, fire, 0, 0, 1, 2, 20) != 0);
+                ZEB_FAIL_IF(ZEB_TIMERINSERT(all, nullptr, fire, 0, 0, 2, 2, 10) != 0);
+                ZEB_FAIL_IF(ZEB_TIMERINSERT(zeb::mask({2}), nullptr, fire) != 29);  // no ticks
+                ZEB_FAIL_IF(ZEB_TIMERINSERT(zeb::mask({2, 3, 4}), nullptr, fire, -1,
+                                            zeb::kTimerPeriodic) != 22);
+                ZEB_FAIL_IF(ZEB_TIMERDELETE(c.mask, nullptr, c.arg1, c.arg2, c.arg3) != 0);
+                int32_t delay = 0;
+                ZEB_FAIL_IF(ZEB_TIMERDELAY(&delay) != 0);
+                return g_fired[1] == c.fired1 && g_fired[2] == c.fired2 ? 0 : 8;
+              }),
+              0);
   }
 }
 
@@ -237,7 +236,7 @@ TEST(EntryPoints, TimerSelectorsOfTheLibrary) {
 // created) and a program on no volume (its creation error word returned).
 TEST(EntryPoints, SpawnForwardsItsParameters) {
   EXPECT_EQ(run_in_host([] {
-              if (start() != 0) return 100;
+              ZEB_FAIL_IF(start() != 0);
               const char* missing = "$NOVOL  SUB     PROG    ";
               static char endless[700];
               std::memset(endless, 'x', sizeof endless);
@@ -252,14 +251,12 @@ TEST(EntryPoints, SpawnForwardsItsParameters) {
                   {zeb::mask({1, 7}), missing, nullptr, 311, zeb::create_error_word(3, 14)},
                   {zeb::mask({1}), missing, nullptr, 311, -9},
               };
-              int check = 0;
               for (const Case& c : cases) {
-                ++check;
                 int16_t error = -9;
                 int16_t id[4];
-                if (ZEB_SPAWN(c.mask, c.program, nullptr, 0, 0, c.startup, id, &error) != c.result)
-                  return check;
-                if (error != c.error) return 10 + check;
+                ZEB_FAIL_IF(ZEB_SPAWN(c.mask, c.program, nullptr, 0, 0, c.startup, id, &error) !=
+                            c.result);
+                ZEB_FAIL_IF(error != c.error);
               }
               return 0;
             }),
@@ -270,27 +267,27 @@ TEST(EntryPoints, SpawnForwardsItsParameters) {
 // the intake, the IN file on standard input, the OUT file on standard output).
 TEST(EntryPoints, InAndOutFiles) {
   ChildRun run = run_with_streams("first\nsecond\n", [] {
-    if (ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x0007) != 0) return 100;
+    ZEB_FAIL_IF(ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x0007) != 0);
     char buffer[64];
     int16_t count = -1;
-    if (ZEB_READINFILE(buffer, sizeof buffer, &count) != 0) return 1;
-    if (std::string(buffer, count) != "first") return 2;
-    if (ZEB_WRITEOUTFILE("one", 3) != 0 || ZEB_WRITEOUTFILE("", 0) != 0) return 3;
-    if (ZEB_READINFILE(buffer, sizeof buffer, &count) != 0) return 4;
-    if (std::string(buffer, count) != "second") return 5;
-    if (ZEB_READINFILE(buffer, sizeof buffer, &count) != 1) return 6;  // end of file
-    if (ZEB_WRITEOUTFILE(buffer, -1) == 0) return 7;
+    ZEB_FAIL_IF(ZEB_READINFILE(buffer, sizeof buffer, &count) != 0);
+    ZEB_FAIL_IF(std::string(buffer, count) != "first");
+    ZEB_FAIL_IF(ZEB_WRITEOUTFILE("one", 3) != 0 || ZEB_WRITEOUTFILE("", 0) != 0);
+    ZEB_FAIL_IF(ZEB_READINFILE(buffer, sizeof buffer, &count) != 0);
+    ZEB_FAIL_IF(std::string(buffer, count) != "second");
+    ZEB_FAIL_IF(ZEB_READINFILE(buffer, sizeof buffer, &count) != 1);  // end of file
+    ZEB_FAIL_IF(ZEB_WRITEOUTFILE(buffer, -1) == 0);
     return 0;
   });
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "one\n\n");
   // Without flags 0x0002 and 0x0004 neither file is open.
   run = run_with_streams("", [] {
-    if (ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x0001) != 0) return 100;
+    ZEB_FAIL_IF(ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x0001) != 0);
     char buffer[8];
     int16_t count;
-    if (ZEB_READINFILE(buffer, sizeof buffer, &count) != 16) return 1;
-    if (ZEB_WRITEOUTFILE("x", 1) != 16) return 2;
+    ZEB_FAIL_IF(ZEB_READINFILE(buffer, sizeof buffer, &count) != 16);
+    ZEB_FAIL_IF(ZEB_WRITEOUTFILE("x", 1) != 16);
     return 0;
   });
   EXPECT_EQ(run.status, 0);
@@ -298,80 +295,78 @@ TEST(EntryPoints, InAndOutFiles) {
 }
 
 TEST(EntryPoints, ParamsAndInquiry) {
-  EXPECT_EQ(
-      run_in_host(
-          [] {
-            if (ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x0001) != 0) return 100;
-            char value[64] = {};
-            int16_t length = 0;
-            // Item, key, buffer and length: the mask arrives one place down with
-            // the environment record in front.
-            if (ZEB_ENVINFO(zeb::mask({1, 2, 3, 4}), ENVINFO_PARAM, "COLOUR", value, &length) != 0)
-              return 1;
-            if (std::string(value, length) != "BLUE") return 2;
-            if (ZEB_ADDPARAM("colour", 6, "red", 3) != 0) return 3;
-            length = 0;
-            if (ZEB_ENVINFO(zeb::mask({1, 2, 4}), ENVINFO_PARAM, "COLOUR", nullptr, &length) != 0)
-              return 4;
-            if (length != 3) return 5;
-            if (ZEB_ENVINFO(zeb::mask({1, 2}), ENVINFO_PARAM, "SHAPE") != 11) return 6;
-            if (ZEB_ENVINFO(zeb::mask({2}), 0, "X") != 29) return 7;  // no item
-            return 0;
-          },
-          {{"ZEB_PARAM_COLOUR", "blue"}}),
-      0);
-}
-
-TEST(EntryPoints, OpenByLogicalName) {
-  zeb::testing::ScratchVolume volume("$DATA");
-  std::filesystem::create_directory(volume.path("sub"));
-  FILE* f = fopen(volume.path("sub/file").c_str(), "w");
-  ASSERT_NE(f, nullptr);
-  fputs("contents", f);
-  fclose(f);
   EXPECT_EQ(run_in_host(
                 [] {
-                  if (ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x0001) != 0) return 100;
-                  int16_t fnum = -1;
-                  if (ZEB_OPEN(zeb::mask({1, 2}), "=INPUT", &fnum) != 0 || fnum < 0) return 1;
-                  char buffer[16];
-                  int16_t count = 0;
-                  if (READX(zeb::mask({1, 2, 3, 4}), fnum, buffer, sizeof buffer, &count) != 0)
-                    return 2;
-                  if (std::string(buffer, count) != "contents") return 3;
-                  // Parameter 7 (options) reaches FILE_OPEN_ as its parameter 8.
-                  int16_t second = -1;
-                  if (ZEB_OPEN(zeb::mask({1, 2, 7}), "$DATA.SUB.FILE", &second) != 0 || second < 0)
-                    return 4;
-                  // Without the file number's reference nothing is opened.
-                  if (ZEB_OPEN(zeb::mask({1}), "=INPUT") != 29) return 5;
-                  if (ZEB_OPEN(zeb::mask({1, 2}), "=NOSUCH", &fnum) == 0) return 6;
-                  // The block buffer and the primary's handle are ignored:
-                  // the file opens and reads as without them.
-                  const int16_t handle[10] = {1, 2, 3};
-                  int16_t third = -1;
-                  if (ZEB_OPEN(zeb::mask({1, 2, 8, 9, 10}), "=INPUT", &third, 0, 0, 0, 0, 0, 7,
-                               4096, handle) != 0 ||
-                      third < 0)
-                    return 7;
-                  if (READX(zeb::mask({1, 2, 3, 4}), third, buffer, sizeof buffer, &count) != 0 ||
-                      std::string(buffer, count) != "contents")
-                    return 8;
+                  ZEB_FAIL_IF(ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x0001) != 0);
+                  char value[64] = {};
+                  int16_t length = 0;
+                  // Item, key, buffer and length: the mask arrives one place down with
+                  // the environment record in front.
+                  ZEB_FAIL_IF(ZEB_ENVINFO(zeb::mask({1, 2, 3, 4}), ENVINFO_PARAM, "COLOUR", value,
+                                          &length) != 0);
+                  ZEB_FAIL_IF(std::string(value, length) != "BLUE");
+                  ZEB_FAIL_IF(ZEB_ADDPARAM("colour", 6, "red", 3) != 0);
+                  length = 0;
+                  ZEB_FAIL_IF(ZEB_ENVINFO(zeb::mask({1, 2, 4}), ENVINFO_PARAM, "COLOUR", nullptr,
+                                          &length) != 0);
+                  ZEB_FAIL_IF(length != 3);
+                  ZEB_FAIL_IF(ZEB_ENVINFO(zeb::mask({1, 2}), ENVINFO_PARAM, "SHAPE") != 11);
+                  ZEB_FAIL_IF(ZEB_ENVINFO(zeb::mask({2}), 0, "X") != 29);  // no item
                   return 0;
                 },
-                {{"ZEB_VOLUMES", volume.entry()}, {"ZEB_DEFINE_INPUT", "$DATA.SUB.FILE"}}),
+                {{"ZEB_PARAM_COLOUR", "blue"}}),
             0);
 }
 
-TEST(EntryPoints, OpenForwardsAccessAndNowaitDepth) {
-  zeb::testing::ScratchVolume volume("$DATA");
-  std::filesystem::create_directory(volume.path("sub"));
-  FILE* f = fopen(volume.path("sub/file").c_str(), "w");
-  ASSERT_NE(f, nullptr);
-  fputs("contents", f);
-  fclose(f);
+// The volume $DATA with one file, SUB.FILE, that holds "contents".
+class EntryPointsOnData : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directory(volume.path("sub"));
+    FILE* f = fopen(volume.path("sub/file").c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fputs("contents", f);
+    fclose(f);
+  }
+  zeb::testing::ScratchVolume volume{"$DATA"};
+};
+
+TEST_F(EntryPointsOnData, OpenByLogicalName) {
+  EXPECT_EQ(
+      run_in_host(
+          [] {
+            ZEB_FAIL_IF(ZEB_STARTUP(zeb::mask({1, 2}), 100, 0x0001) != 0);
+            int16_t fnum = -1;
+            ZEB_FAIL_IF(ZEB_OPEN(zeb::mask({1, 2}), "=INPUT", &fnum) != 0 || fnum < 0);
+            char buffer[16];
+            int16_t count = 0;
+            ZEB_FAIL_IF(READX(zeb::mask({1, 2, 3, 4}), fnum, buffer, sizeof buffer, &count) != 0);
+            ZEB_FAIL_IF(std::string(buffer, count) != "contents");
+            // Parameter 7 (options) reaches FILE_OPEN_ as its parameter 8.
+            int16_t second = -1;
+            ZEB_FAIL_IF(ZEB_OPEN(zeb::mask({1, 2, 7}), "$DATA.SUB.FILE", &second) != 0 ||
+                        second < 0);
+            // Without the file number's reference nothing is opened.
+            ZEB_FAIL_IF(ZEB_OPEN(zeb::mask({1}), "=INPUT") != 29);
+            ZEB_FAIL_IF(ZEB_OPEN(zeb::mask({1, 2}), "=NOSUCH", &fnum) == 0);
+            // The block buffer and the primary's handle are ignored:
+            // the file opens and reads as without them.
+            const int16_t handle[10] = {1, 2, 3};
+            int16_t third = -1;
+            ZEB_FAIL_IF(ZEB_OPEN(zeb::mask({1, 2, 8, 9, 10}), "=INPUT", &third, 0, 0, 0, 0, 0, 7,
+                                 4096, handle) != 0 ||
+                        third < 0);
+            ZEB_FAIL_IF(READX(zeb::mask({1, 2, 3, 4}), third, buffer, sizeof buffer, &count) != 0 ||
+                        std::string(buffer, count) != "contents");
+            return 0;
+          },
+          {{"ZEB_VOLUMES", volume.entry()}, {"ZEB_DEFINE_INPUT", "$DATA.SUB.FILE"}}),
+      0);
+}
+
+TEST_F(EntryPointsOnData, OpenForwardsAccessAndNowaitDepth) {
   ChildRun run = run_with_streams("", [] {
-    if (start() != 0) return 100;
+    ZEB_FAIL_IF(start() != 0);
     // Access 1 reads only, 2 writes only; an access or a nowait depth not
     // marked present is not forwarded. A disk file takes no nowait depth: the
     // open fails, leaves no file number and keeps 2 as the error of file -1.
@@ -385,24 +380,21 @@ TEST(EntryPoints, OpenForwardsAccessAndNowaitDepth) {
         {zeb::mask({1, 2}), 1, 1, 0, true, true},
         {zeb::mask({1, 2, 5}), 0, 1, 2, false, false},
     };
-    int check = 0;
     for (const Case& c : cases) {
       int16_t fnum = 7;
-      ++check;
-      if (ZEB_OPEN(c.mask, "$DATA.SUB.FILE", &fnum, c.access, 0, c.nowait) != c.opened)
-        return check;
+      ZEB_FAIL_IF(ZEB_OPEN(c.mask, "$DATA.SUB.FILE", &fnum, c.access, 0, c.nowait) != c.opened);
       int16_t last = 0;
-      if (FILEINFO(zeb::mask({1, 2}), -1, &last) != 0 || last != c.opened) return 10 + check;
+      ZEB_FAIL_IF(FILEINFO(zeb::mask({1, 2}), -1, &last) != 0 || last != c.opened);
       if (c.opened != 0) {
-        if (fnum != -2) return 20 + check;
+        ZEB_FAIL_IF(fnum != -2);
         continue;
       }
       char buffer[8];
       int16_t count = 0;
       const bool reads = READX(zeb::mask({1, 2, 3, 4}), fnum, buffer, 8, &count) == 0;
       const bool writes = WRITEX(zeb::mask({1, 2, 3}), fnum, "x", 1) == 0;
-      if (reads != c.reads || writes != c.writes) return 30 + check;
-      if (FILE_CLOSE_(zeb::mask({1}), fnum) != 0) return 40 + check;
+      ZEB_FAIL_IF(reads != c.reads || writes != c.writes);
+      ZEB_FAIL_IF(FILE_CLOSE_(zeb::mask({1}), fnum) != 0);
     }
     return 0;
   });

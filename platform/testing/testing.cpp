@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include <cstdlib>
 #include <vector>
@@ -114,7 +115,10 @@ ChildRun run_in_child(const std::function<int()>& body, const char* input) {
   if (pid == 0) {
     // A child whose streams cannot be set reports it instead of running.
     if ((in != nullptr && dup2(fileno(in), 0) < 0) || dup2(fileno(out), 1) < 0) _exit(126);
-    _exit(body());
+    // A line number of a failed check may be any size: an exit status
+    // keeps eight bits, so any failure leaves at least 1.
+    int result = body();
+    _exit(result == 0 ? 0 : (result & 0xff) != 0 ? (result & 0xff) : 1);
   }
   int status = 0;
   pid_t waited = -1;
@@ -163,5 +167,9 @@ void SwapVolumeHost::TearDown() {
 }
 
 const std::string& SwapVolumeHost::root() { return g_swap_root; }
+
+void report_failed_check(const char* what, const char* file, int line) {
+  std::fprintf(stderr, "%s:%d: check failed: %s\n", file, line, what);
+}
 
 }  // namespace zeb::testing

@@ -132,4 +132,20 @@ class SwapVolumeHost : public ::testing::Environment {
   std::unique_ptr<platform::ScopedHost> host_;
 };
 
+// Says on standard error that the check `what` at file:line did not hold;
+// the half of ZEB_FAIL_IF that is not a return.
+void report_failed_check(const char* what, const char* file, int line);
+
 }  // namespace zeb::testing
+
+// In a body that reports by what it returns (0: all held), as the bodies of
+// run_in_child and of tests that run in a host of their own do: when cond
+// holds, says so with its line on standard error and returns the line, so
+// the test's EXPECT_EQ(..., 0) names the check that failed.
+#define ZEB_FAIL_IF(cond)                                             \
+  do {                                                                \
+    if (cond) {                                                       \
+      ::zeb::testing::report_failed_check(#cond, __FILE__, __LINE__); \
+      return __LINE__;                                                \
+    }                                                                 \
+  } while (0)
