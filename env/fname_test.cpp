@@ -3,12 +3,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
+#include <vector>
 
 #include <zeb/env/env.h>
 #include <zeb/platform/fs.h>
@@ -22,31 +20,16 @@ using zeb::test::pad;
 using zeb::test::startup_message;
 using zeb::test::TestEnv;
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using zeb::testing::ChildRun;
+using zeb::testing::file_text;
+using zeb::testing::write_text;
 
-void write_file(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-struct ChildRun {
-  int status;
-  std::string out, err;
-};
-
-// Runs lconf with the arguments (quoted for the shell) and collects its output.
-ChildRun lconf(const std::string& dir, const std::string& args) {
-  std::string out = dir + "/.out", err = dir + "/.err";
-  std::string command = std::string(LCONF_PATH) + " " + args + " >" + out + " 2>" + err;
-  int status = std::system(command.c_str());
-  ChildRun r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err)};
-  ::unlink(out.c_str());
-  ::unlink(err.c_str());
-  return r;
+// Runs lconf with the arguments, its output and errors captured.
+ChildRun lconf(std::vector<std::string> args) {
+  zeb::testing::Program program;
+  program.path = LCONF_PATH;
+  program.args = std::move(args);
+  return zeb::testing::run_program(program);
 }
 
 const char kConfig[] =
@@ -66,9 +49,8 @@ class FnameTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(::mkdir(volume_.path("zeb").c_str(), 0700), 0);
-    write_file(volume_.path("lconf.txt"), kConfig);
-    ChildRun r = lconf(volume_.root(),
-                       "build " + volume_.path("lconf.txt") + " " + volume_.path("zeb/lconf"));
+    write_text(volume_.path("lconf.txt"), kConfig);
+    ChildRun r = lconf({"build", volume_.path("lconf.txt"), volume_.path("zeb/lconf")});
     ASSERT_EQ(r.status, 0) << r.err;
     std::memcpy(env_->lconf_name, pad("$CONF.ZEB.LCONF", 48).data(), 48);
     env_.startup(startup_message("$DEF", "DEFSUB", "", "", ""));
@@ -224,9 +206,9 @@ TEST_F(FnameTest, ConfigurationInfoByItem) {
 TEST(Lconf, ShowGivesTheTextBackAndBuildRefusesBadLines) {
   zeb::testing::ScratchDirectory dir;
   const std::string text = dir.path() + "/in.txt", file = dir.path() + "/conf.db";
-  write_file(text, kConfig);
-  ASSERT_EQ(lconf(dir.path(), "build " + text + " " + file).status, 0);
-  ChildRun shown = lconf(dir.path(), "show " + file);
+  write_text(text, kConfig);
+  ASSERT_EQ(lconf({"build", text, file}).status, 0);
+  ChildRun shown = lconf({"show", file});
   ASSERT_EQ(shown.status, 0) << shown.err;
   EXPECT_EQ(shown.out,
             "A ALT $CONF.SUB.ALTFILE\n"
@@ -239,12 +221,12 @@ TEST(Lconf, ShowGivesTheTextBackAndBuildRefusesBadLines) {
             "P THREE abc\n"
             "P THROTTLE 25\n");
   // The shown text builds the same file.
-  write_file(text, shown.out);
+  write_text(text, shown.out);
   const std::string again = dir.path() + "/again.db";
-  ASSERT_EQ(lconf(dir.path(), "build " + text + " " + again).status, 0);
-  EXPECT_EQ(lconf(dir.path(), "show " + again).out, shown.out);
+  ASSERT_EQ(lconf({"build", text, again}).status, 0);
+  EXPECT_EQ(lconf({"show", again}).out, shown.out);
 
-  const std::string before = read_file(file);
+  const std::string before = file_text(file);
   const std::string long_name(33, 'N'), long_value(119, 'v');
   struct {
     std::string line;
@@ -263,19 +245,19 @@ TEST(Lconf, ShowGivesTheTextBackAndBuildRefusesBadLines) {
       {std::string("P NA\x01ME v"), "bad character in name"},
   };
   for (const auto& b : bad) {
-    write_file(text, "P throttle 25\n# comment\n" + b.line + "\n");
-    ChildRun r = lconf(dir.path(), "build " + text + " " + file);
+    write_text(text, "P throttle 25\n# comment\n" + b.line + "\n");
+    ChildRun r = lconf({"build", text, file});
     EXPECT_EQ(r.status, 1) << b.line;
     EXPECT_EQ(r.err, text + ":3: " + b.reason + "\n") << b.line;
-    EXPECT_EQ(read_file(file), before) << b.line;
+    EXPECT_EQ(file_text(file), before) << b.line;
   }
   // Nothing but the files made here is left in the directory.
-  ChildRun none = lconf(dir.path(), "build " + text + " " + dir.path() + "/new.db");
+  ChildRun none = lconf({"build", text, dir.path() + "/new.db"});
   EXPECT_EQ(none.status, 1);
   EXPECT_NE(::access((dir.path() + "/new.db").c_str(), F_OK), 0);
-  EXPECT_EQ(lconf(dir.path(), "build " + dir.path() + "/missing.txt " + file).status, 1);
-  EXPECT_EQ(lconf(dir.path(), "show " + text).status, 1);
-  EXPECT_EQ(lconf(dir.path(), "frobnicate").status, 2);
+  EXPECT_EQ(lconf({"build", dir.path() + "/missing.txt", file}).status, 1);
+  EXPECT_EQ(lconf({"show", text}).status, 1);
+  EXPECT_EQ(lconf({"frobnicate"}).status, 2);
 }
 
 }  // namespace

@@ -26,11 +26,7 @@
 
 namespace {
 
-struct Outcome {
-  int status = -1;  // exit status; -1 when the child died of a signal
-  std::string out;  // standard output
-  std::string err;  // standard error
-};
+using Outcome = zeb::testing::ChildRun;
 
 std::string slurp(FILE* f) {
   std::string text;

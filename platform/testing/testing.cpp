@@ -9,10 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstdio>
-
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 #include "platform/files/files.h"
@@ -167,6 +170,82 @@ void SwapVolumeHost::TearDown() {
 }
 
 const std::string& SwapVolumeHost::root() { return g_swap_root; }
+
+namespace {
+
+// A descriptor of an unnamed temporary file, for what a child writes.
+int capture_file() {
+  FILE* f = tmpfile();
+  if (f == nullptr) return -1;
+  int fd = dup(fileno(f));
+  fclose(f);
+  return fd;
+}
+
+// Everything written to a capture file, which is then closed.
+std::string captured(int fd) {
+  std::string text;
+  if (fd < 0) return text;
+  lseek(fd, 0, SEEK_SET);
+  char buffer[4096];
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) {
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  close(fd);
+  return text;
+}
+
+}  // namespace
+
+ChildRun run_program(const Program& p) {
+  ChildRun run;
+  const int out_file = p.out == kCapture ? capture_file() : -1;
+  const int err_file = p.err == kCapture ? capture_file() : -1;
+  fflush(stdout);
+  fflush(stderr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    for (const std::string& e : p.env) putenv(const_cast<char*>(e.c_str()));
+    const int null = open("/dev/null", O_RDONLY);
+    const int wanted[3] = {p.in == kCapture ? null : p.in, p.out == kCapture ? out_file : p.out,
+                           p.err == kCapture ? err_file : p.err};
+    for (int fd = 0; fd < 3; ++fd) {
+      if (wanted[fd] >= 0 && dup2(wanted[fd], fd) < 0) _exit(126);
+    }
+    for (int fd = 0; fd < 3; ++fd) {
+      if (wanted[fd] == kClosed) close(fd);
+    }
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
+    if (p.setup) p.setup();
+    std::vector<char*> argv{const_cast<char*>(p.path.c_str())};
+    for (const std::string& a : p.args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(p.path.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  pid_t waited = -1;
+  while (pid > 0 && (waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+  }
+  if (pid > 0 && waited == pid) {
+    if (WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+  }
+  run.out = captured(out_file);
+  run.err = captured(err_file);
+  return run;
+}
+
+std::string file_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void write_text(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
 
 void report_failed_check(const char* what, const char* file, int line) {
   std::fprintf(stderr, "%s:%d: check failed: %s\n", file, line, what);

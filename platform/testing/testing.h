@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/host/host.h"
 
@@ -86,17 +87,48 @@ long host_pid(const int16_t* id);
 // The n bytes at data as upper-case hexadecimal, two digits a byte.
 std::string hex(const void* data, size_t n);
 
-// What a child process left: its exit status (-1 when it did not exit) and
-// what it wrote to standard output.
+// What a child process left: its exit status (-1 when it did not exit), the
+// signal that ended it (0 when none), and what it wrote to standard output
+// and, where that was captured, to standard error.
 struct ChildRun {
   int status = -1;
+  int signal = 0;
   std::string out;
+  std::string err;
 };
 
 // Runs body in a forked child whose standard output is captured and, when
 // input is not null, whose standard input reads input; the child exits with
-// what body returns.
+// what body returns. Standard error stays the test's, so that what a failed
+// check says reaches the test's log.
 ChildRun run_in_child(const std::function<int()>& body, const char* input = nullptr);
+
+// What a child's standard descriptor is given: captured (standard input:
+// /dev/null), closed, or a descriptor of the test's (any value >= 0).
+constexpr int kCapture = -1;
+constexpr int kClosed = -2;
+
+// A program run by a test: its path, its arguments (no shell), variables
+// (NAME=VALUE) set on top of the test's own environment, what its standard
+// descriptors are, and a step run in the child just before exec. The child
+// starts with the standard three descriptors only, as from a shell.
+struct Program {
+  std::string path;
+  std::vector<std::string> args;
+  std::vector<std::string> env;
+  int in = kCapture, out = kCapture, err = kCapture;
+  std::function<void()> setup;
+};
+
+// Runs the program to its end and gives what it left; standard output and
+// error as captured (empty where they were closed or given).
+ChildRun run_program(const Program& program);
+
+// The whole contents of a host file ("" when it cannot be read).
+std::string file_text(const std::string& path);
+
+// Makes (or replaces) a host file that holds text.
+void write_text(const std::string& path, const std::string& text);
 
 // Gives a variable of the configuration of the host in force a value (or,
 // with none, removes it) for one scope, and puts back what it was. What the
