@@ -172,7 +172,7 @@ class IntakeTest : public testing::Test {
     }
     args.insert(args.begin(), self_path());
     zp::Child child;
-    EXPECT_EQ(zp::start_child(args, env, channel, &child), 0);
+    EXPECT_TRUE(zp::start_child(args, env, channel, &child).ok());
     return child;
   }
 
@@ -206,8 +206,8 @@ zp::StartupConversation conversation(const std::string& text) {
 TEST_F(IntakeTest, AParentsWholeConversationIsAnsweredAndStored) {
   zp::Child child = start("full", {});
   std::vector<int16_t> replies;
-  ASSERT_EQ(zp::run_startup_conversation(child.channel, conversation("go now"), &replies, 10000),
-            0);
+  ASSERT_TRUE(
+      zp::run_startup_conversation(child.channel, conversation("go now"), &replies, 10000).ok());
   EXPECT_EQ(replies, (std::vector<int16_t>{0, 70, 0, 0, 0, 0}));
   std::string text = report(&child, "full");
   EXPECT_NE(text.find("result 0\nstartup_len 74, then \\00 \n"), std::string::npos) << text;
@@ -311,7 +311,7 @@ TEST_F(IntakeTest, AShellStartedProgramGetsWhatAParentWouldSend) {
   zp::StartupConversation talk = conversation("go now");
   talk.params = {zp::param_message({{"Speed", "fast"}}), zp::param_message({{"color", "Red"}})};
   std::vector<int16_t> replies;
-  ASSERT_EQ(zp::run_startup_conversation(child.channel, talk, &replies, 10000), 0);
+  ASSERT_TRUE(zp::run_startup_conversation(child.channel, talk, &replies, 10000).ok());
   std::string from_parent = report(&child, "parent");
   EXPECT_EQ(from_shell, from_parent);
   EXPECT_NE(from_shell.find("item 3: 0 $ZIN\nitem 5: 0 $ZOUT\n"), std::string::npos) << from_shell;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -49,6 +50,7 @@ struct ChildEntry {
 // intact and cleans up only its own entry.
 struct Children {
   std::mutex lock;
+  std::condition_variable forgotten;  // an entry has gone from the table
   std::vector<ChildEntry> entries;
 };
 
@@ -84,6 +86,7 @@ void forget(Children& c, long pid, const std::function<int(int)>& close) {
     c.entries.erase(it);
     break;
   }
+  c.forgotten.notify_all();
 }
 
 void add_child(const ChildEntry& entry) {
@@ -257,13 +260,29 @@ long named_child(const std::string& name) {
 }
 
 void end_child(long pid) {
-  Children& c = children();
-  std::lock_guard<std::mutex> guard(c.lock);
-  for (const ChildEntry& e : c.entries) {
-    // Not reaped yet, so the pid is still this child's. A child that has
-    // just ended needs no signal: the failure is harmless.
-    if (e.pid == pid) (void)syscalls().kill_child(e.pidfd, e.pid);
+  std::shared_ptr<Children> table = children_table();
+  Children& c = *table;
+  std::unique_lock<std::mutex> guard(c.lock);
+  auto entry = [&c, pid] {
+    return std::find_if(c.entries.begin(), c.entries.end(),
+                        [pid](const ChildEntry& e) { return e.pid == pid; });
+  };
+  auto it = entry();
+  if (it == c.entries.end()) return;
+  // Not reaped yet, so the pid is still this child's. A child that has
+  // just ended needs no signal: the failure is harmless.
+  (void)syscalls().kill_child(it->pidfd, it->pid);
+  if (!it->watched) {
+    // Nobody else reaps it: this thread does, as the watcher would.
+    const int pidfd = it->pidfd;
+    guard.unlock();
+    syscalls().wait_exit(pidfd, pid, true);
+    forget(c, pid, syscalls().close);
+    return;
   }
+  // Its watcher reaps it and forgets it; SIGKILL cannot be caught, so this
+  // wait ends as soon as the host has ended the child.
+  c.forgotten.wait(guard, [&] { return entry() == c.entries.end(); });
 }
 
 namespace {
