@@ -10,6 +10,7 @@
 #include <zeb/platform/platform.h>
 #include "env/environment.h"
 #include "env/startup.h"
+#include "platform/host/host.h"
 #include "platform/ipc/channel.h"
 #include "platform/ipc/messages.h"
 #include "platform/ipc/queue.h"
@@ -111,10 +112,15 @@ int16_t process_startup(const IntakeCallbacks& in) {
 
 }  // namespace
 
-int32_t& zeb::intake_time_limit() {
-  static int32_t limit = 3000;
-  return limit;
-}
+namespace {
+// The intake's time limit for each wait, in hundredths of a second: a
+// state of the host, so that a test's host has its own.
+struct IntakeState {
+  int32_t limit = 3000;
+};
+}  // namespace
+
+int32_t& zeb::intake_time_limit() { return zp::host().state<IntakeState>().limit; }
 
 namespace zeb::env {
 

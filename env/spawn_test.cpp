@@ -273,7 +273,7 @@ int Limited() {
   Env env;
   char program[24];
   PROCESSINFO(mask({1, 6}), MYPID(), nullptr, nullptr, nullptr, nullptr, program);
-  ::setenv("ZEB_SPAWN_TEST_CHILD", "record", 1);
+  zeb::testing::set_variable("ZEB_SPAWN_TEST_CHILD", "record");
   ::setrlimit(RLIMIT_NOFILE, &tight);
   int16_t word = -1;
   const int16_t result =
@@ -291,7 +291,7 @@ int Limited() {
 int Killer() {
   const int steps = Number("ZEB_SPAWN_TEST_STEPS", 0);
   zp::Child child;
-  ::setenv("ZEB_SPAWN_TEST_CHILD", "intake", 1);
+  zeb::testing::set_variable("ZEB_SPAWN_TEST_CHILD", "intake");
   if (!zp::start_child({"/proc/self/exe"}, {}, true, &child).ok()) return 12;
   const std::vector<std::pair<bool, zp::Message>> talk = {
       {true, zp::open_message()},
@@ -340,26 +340,18 @@ std::string OwnProgram() {
   return std::string(name, 24);
 }
 
-// Sets variables for one scope: in the environment that a child is given,
-// and in this process's configuration, which reaches the same sockets.
+// Sets variables of the host's configuration for one scope: what this
+// process's library reads, and the environment every child it makes is
+// given.
 class ChildVariables {
  public:
   ChildVariables(std::initializer_list<std::pair<const char*, std::string>> vars) {
-    for (const auto& [name, value] : vars) {
-      ::setenv(name, value.c_str(), 1);
-      zeb::testing::set_variable(name, value);
-      names_.push_back(name);
-    }
-  }
-  ~ChildVariables() {
-    for (const std::string& name : names_) {
-      ::unsetenv(name.c_str());
-      zeb::testing::set_variable(name, std::nullopt);
-    }
+    for (const auto& [name, value] : vars) scoped_.push_back(std::make_unique<Scoped>(name, value));
   }
 
  private:
-  std::vector<std::string> names_;
+  using Scoped = zeb::testing::ScopedVariable;
+  std::vector<std::unique_ptr<Scoped>> scoped_;
 };
 
 // The child's log, once it has ended (pid 0: once the log is there).
@@ -857,10 +849,9 @@ TEST(Spawn, AFailedSpawnLeavesNoProcess) {
     ChildVariables common{{"ZEB_SPAWN_TEST_CHILD", "record"},
                           {"ZEB_SPAWN_TEST_OUT", dir.path() + "/log"},
                           {"ZEB_REPLY_LIMIT", c.limit}};
-    std::vector<std::unique_ptr<ChildVariables>> vars;
+    std::vector<std::unique_ptr<zeb::testing::ScopedVariable>> vars;
     for (const auto& [name, value] : c.vars)
-      vars.push_back(std::make_unique<ChildVariables>(
-          std::initializer_list<std::pair<const char*, std::string>>{{name, value}}));
+      vars.push_back(std::make_unique<zeb::testing::ScopedVariable>(name, value));
     int16_t id[4] = {};
     EXPECT_EQ(
         ENV_SPAWN(mask({1, 2, 6, 7}), env.get(), program.data(), nullptr, 0, 0, startup.data(), id),

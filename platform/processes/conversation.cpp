@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include <zeb/platform/errors.h>
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 
 namespace zeb::platform {
@@ -42,13 +43,14 @@ Status start_child(const std::vector<std::string>& argv, const std::vector<std::
     const int16_t error = make_private_channel(&result.channel, &child_end);
     if (error != 0) return Status::error(error, "private channel");
   }
-  // The environment: ours, less what extra_env and the channel replace.
+  // The environment: the host's configuration, as create_process gives it,
+  // less what extra_env and the channel replace.
   auto name_of = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
   std::vector<std::string> names;
   for (const std::string& e : extra_env) names.push_back(name_of(e));
   names.push_back("ZEB_RECEIVE_FD");
   std::vector<std::string> env;
-  for (const std::string& entry : syscalls().environment()) {
+  for (const std::string& entry : host().config().entries) {
     if (std::find(names.begin(), names.end(), name_of(entry)) == names.end()) env.push_back(entry);
   }
   env.insert(env.end(), extra_env.begin(), extra_env.end());

@@ -39,7 +39,7 @@ struct Child {
   Connection channel;  // the parent's end of the private channel (fd -1 without one)
 };
 
-// Starts argv[0] (a host path) with argv, this process's environment plus
+// Starts argv[0] (a host path) with argv, the host's configuration plus
 // the NAME=VALUE entries of extra_env (an entry replaces a variable of the
 // same name), and, when with_channel is true, a private channel whose other
 // end the child finds through ZEB_RECEIVE_FD. The child gets the standard

@@ -387,12 +387,17 @@ Result<Created> create_process(const CreateRequest& request) {
     sys.close(pair[1]);
     return failed(zeb::kCreateOutOfProcesses, error);
   }
-  // The environment: this process's, less its name and its own channel.
+  // The environment: the host's configuration (every variable this
+  // process's library read when its host was built, with the changes made
+  // to it since), less the name and the channel, which are this process's
+  // own. Not the live environment: a child must see what its parent's
+  // library sees (the socket directory, the volumes, the reply limit), and
+  // a test's host reaches the children it makes.
   std::vector<std::string> env;
-  for (std::string& e : sys.environment()) {
+  for (const std::string& e : host().config().entries) {
     if (is_variable(e.c_str(), "ZEB_PROCESS_NAME") || is_variable(e.c_str(), "ZEB_RECEIVE_FD"))
       continue;
-    env.push_back(std::move(e));
+    env.push_back(e);
   }
   if (!own_name.empty()) env.push_back("ZEB_PROCESS_NAME=" + own_name);
   env.push_back("ZEB_RECEIVE_FD=" + std::to_string(pair[1]));

@@ -91,12 +91,12 @@ TEST(Children, BelongToTheirHostAndAreReapedAfterItGoes) {
   long pid = 0;
   int channel = -1;
   {
-    zp::ScopedHost host(zp::Configuration::from_entries({"ZEB_VOLUMES=$CT=" + dir.path()}));
-    ::setenv("ZEB_CREATION_TEST_CHILD", "1", 1);  // for the child's environment
+    // ZEB_CREATION_TEST_CHILD is for the child's environment.
+    zp::ScopedHost host(zp::Configuration::from_entries(
+        {"ZEB_VOLUMES=$CT=" + dir.path(), "ZEB_CREATION_TEST_CHILD=1"}));
     zp::CreateRequest request;
     request.program = program;
     zp::Result<zp::Created> created = zp::create_process(request);
-    ::unsetenv("ZEB_CREATION_TEST_CHILD");
     ASSERT_TRUE(created.ok()) << created.status().to_string();
     pid = zeb::testing::host_pid(created->id.data());
     channel = zp::dup_child_channel(pid);
@@ -118,13 +118,12 @@ TEST(Children, BelongToTheirHostAndAreReapedAfterItGoes) {
 TEST(Children, ANamedChildIsFoundAmongTheChildrenWhileItLives) {
   zeb::testing::ScratchDirectory dir;
   ASSERT_TRUE(link_this_program(dir.path()));
-  zp::ScopedHost host(zp::Configuration::from_entries({"ZEB_VOLUMES=$CT=" + dir.path()}));
-  ::setenv("ZEB_CREATION_TEST_CHILD", "1", 1);
+  zp::ScopedHost host(zp::Configuration::from_entries(
+      {"ZEB_VOLUMES=$CT=" + dir.path(), "ZEB_CREATION_TEST_CHILD=1"}));
   zp::CreateRequest request;
   request.program = "$CT     BIN     CHILD   ";
   request.name = "$CTNM ";
   zp::Result<zp::Created> created = zp::create_process(request);
-  ::unsetenv("ZEB_CREATION_TEST_CHILD");
   ASSERT_TRUE(created.ok()) << created.status().to_string();
   const long pid = created->pid;
   {
