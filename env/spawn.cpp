@@ -140,6 +140,10 @@ Status spawn(EnvRecord& env, const SpawnRequest& request) {
   create.priority = prio;
   create.name = request.name;
   zp::Result<zp::Created> created = zp::create_process(create);
+  // No channel could be made for the child: this process's own file-system
+  // error (34 out of descriptors), before any process was asked for, as
+  // when the monitor's look-ups fail; no creation error word.
+  if (!created.ok() && created.code() < 0x200) return created.status();
   const int16_t word = created.code();
   if (request.pid != nullptr) std::memcpy(request.pid, created->id.data(), 8);
   if (request.word != nullptr) *request.word = word;

@@ -182,13 +182,22 @@ int16_t program_path(const char* program, std::string* path) {
   return host_path_of_internal(program, path);
 }
 
-// Why spawn failed, as a creation error word.
-int16_t creation_error(int e) {
+// Why spawn failed, as a creation error word. path is the program file.
+int16_t creation_error(int e, const std::string& path) {
   switch (e) {
+    case ENOENT: {
+      // The program file is there, and exec still found no file: what is
+      // missing is the interpreter its "#!" line names (or the loader an
+      // executable asks for), a file the program needs to run.
+      FileStatus status;
+      if (syscalls().stat(path.c_str(), &status) == 0) {
+        return zeb::create_error_word(zeb::kCreateLibraryFile, err::kNotFound);
+      }
+      return zeb::create_error_word(zeb::kCreateProgramFile, err::kNotFound);
+    }
     case EAGAIN:
     case ENOMEM:
       return zeb::create_error_word(zeb::kCreateOutOfProcesses, error_from_errno(e));
-    case ENOENT:
     case ENOTDIR:
     case ENAMETOOLONG:
     case ELOOP:
@@ -376,7 +385,13 @@ Result<Created> create_process(const CreateRequest& request) {
 
   const Syscalls& sys = syscalls();
   int pair[2];
-  if (sys.socketpair(pair) != 0) return failed(zeb::kCreateOutOfProcesses, last_error());
+  if (sys.socketpair(pair) != 0) {
+    // No channel for the new process: this process is out of descriptors
+    // (34) or memory for the link (30, 31), and no process was asked for.
+    // That is a file-system error of this process, not the host refusing
+    // a process: the plain error, never a creation error word.
+    return Status::error(last_error(), "no channel for a new process");
+  }
   // The descriptor the child's pidfd will take, held until the child runs:
   // under a descriptor limit the creation fails before a child exists,
   // rather than leave one that cannot be watched or talked to.
@@ -416,7 +431,7 @@ Result<Created> create_process(const CreateRequest& request) {
   if (pid < 0) {
     // No child: the spawn's error is the one reported.
     sys.close(pair[0]);
-    return Status::error(creation_error(spawn_errno), "spawn " + path);
+    return Status::error(creation_error(spawn_errno, path), "spawn " + path);
   }
   ChildEntry entry;
   entry.pid = pid;

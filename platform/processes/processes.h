@@ -89,7 +89,9 @@ struct Created {
   long pid = 0;  // the host process
 };
 // Starts a process that this one can talk to over a private channel. The
-// error is a creation error word (newprocess.h).
+// error is a creation error word (newprocess.h), except when no channel
+// could be made: then this process's own file-system error (34, 30, 31),
+// below any word (a word is 0x200 or more), and nothing was started.
 Result<Created> create_process(const CreateRequest& request);
 
 // A new descriptor for this process's end of the private channel of a child
