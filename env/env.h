@@ -184,8 +184,8 @@ ZEB_EXPORT int16_t ENV_ADDPARAM(EnvRecord* env, const char* name, int16_t name_l
 // NUL, or a counted name), 4 buffer, 5 length. env and item are required,
 // the key for items 8 to 16 (29). The length is stored when asked, the
 // result copied when a buffer is given. Items 0 to 17 and ENVINFO_DROPPED
-// (100). Returns 0, 29, 22 (item out of range), 309 (the flag the item needs is not set), 11 (no such ASSIGN or
-// PARAM), 315, 316, or the error of ENV_FNAME.
+// (100). Returns 0, 29, 22 (item out of range), 309 (the flag the item needs is not set), 11 (no
+// such ASSIGN or PARAM), 315, 316, or the error of ENV_FNAME.
 ZEB_EXPORT int16_t ENV_INQUIRE(uint32_t mask, const EnvRecord* env = nullptr, int16_t item = 0,
                                const char* key = nullptr, void* buffer = nullptr,
                                int16_t* length = nullptr);

@@ -74,12 +74,11 @@ void dropped(int32_t* count, int16_t error) {
 void report_dropped() {
   const IntakeState& s = intake_state();
   if (s.dropped_assigns == 0 && s.dropped_params == 0) return;
-  zp::write_error_line("zeb: start-up: " + std::to_string(s.dropped_params) + " PARAM and " +
-                       std::to_string(s.dropped_assigns) +
-                       " ASSIGN messages from the parent were not stored (error " +
-                       std::to_string(s.why) +
-                       (s.why == err::kPoolExhausted ? ": the environment's pool is full" : "") +
-                       ")");
+  zp::write_error_line(
+      "zeb: start-up: " + std::to_string(s.dropped_params) + " PARAM and " +
+      std::to_string(s.dropped_assigns) +
+      " ASSIGN messages from the parent were not stored (error " + std::to_string(s.why) +
+      (s.why == err::kPoolExhausted ? ": the environment's pool is full" : "") + ")");
 }
 
 // PROCESS^DATAMSG: the reply to one data message.

@@ -63,8 +63,8 @@ int run_child() {
     // What was stored and what was dropped, and nothing else.
     int32_t dropped = -1;
     int16_t length = 0;
-    const int16_t error = ENV_INQUIRE(mask({1, 2, 4, 5}), env, ENVINFO_DROPPED, nullptr,
-                                      &dropped, &length);
+    const int16_t error =
+        ENV_INQUIRE(mask({1, 2, 4, 5}), env, ENVINFO_DROPPED, nullptr, &dropped, &length);
     int stored = 0;
     (void)zp::for_each_message(&env->param_list, [&stored](const char*, int16_t) {
       ++stored;

@@ -124,10 +124,9 @@ Status spawn(EnvRecord& env, const SpawnRequest& request) {
   std::memcpy(program_file, request.program, 24);
   // The monitor's "no" is 310; a monitor that cannot be asked or does not
   // answer in time gives its own error (34, 40, ...), never a refusal.
-  if (int16_t allowed = zeb::util::consult_monitor(program_file, &prio, &processor,
-                                                   startup_message.data() + zp::kStartupInOffset,
-                                                   startup_message.data() + zp::kStartupOutOffset,
-                                                   deadline);
+  if (int16_t allowed = zeb::util::consult_monitor(
+          program_file, &prio, &processor, startup_message.data() + zp::kStartupInOffset,
+          startup_message.data() + zp::kStartupOutOffset, deadline);
       allowed != 0) {
     return Status::error(allowed, "$CMON");
   }

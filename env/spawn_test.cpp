@@ -10,15 +10,15 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <memory>
-#include <mutex>
-#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <zeb/containers/pool.h>
@@ -142,9 +142,9 @@ int16_t Number(const char* variable, int16_t otherwise) {
 // Serves $RECEIVE by hand: logs each message as "sys|data <length> <hex>",
 // answers "open" with ZEB_SPAWN_TEST_OPEN (0 unless set), the start-up
 // message with ZEB_SPAWN_TEST_REPLY (70 unless set) and everything else
-// with ZEB_SPAWN_TEST_OTHERS (0 unless set), and ends after "close". With ZEB_SPAWN_TEST_DIE set it kills itself after
-// answering the start-up message; with ZEB_SPAWN_TEST_STALL ("open",
-// "startup" or "close") it stops answering at that message.
+// with ZEB_SPAWN_TEST_OTHERS (0 unless set), and ends after "close". With ZEB_SPAWN_TEST_DIE set it
+// kills itself after answering the start-up message; with ZEB_SPAWN_TEST_STALL ("open", "startup"
+// or "close") it stops answering at that message.
 int Record() {
   int16_t fnum = -1;
   if (FILE_OPEN_(mask({1, 2, 3}), "$RECEIVE", 8, &fnum) != 0) return 10;
@@ -825,19 +825,27 @@ TEST(Spawn, AFailedSpawnLeavesNoProcess) {
       {"open answered with 12", {{"ZEB_SPAWN_TEST_OPEN", "12"}}, false, "8640000", 12},
       {"an ASSIGN refused",
        {{"ZEB_SPAWN_TEST_REFUSE_AT", "1"}, {"ZEB_SPAWN_TEST_REFUSAL", "12"}},
-       true, "8640000", 12},
+       true,
+       "8640000",
+       12},
       {"no error number", {{"ZEB_SPAWN_TEST_OTHERS", "-5"}}, true, "8640000", 308},
       {"start-up refused, close ignored",
        {{"ZEB_SPAWN_TEST_REPLY", "12"}, {"ZEB_SPAWN_TEST_STALL", "close"}},
-       true, "8640000", 12},
+       true,
+       "8640000",
+       12},
       {"start-up refused alone, close ignored",
        {{"ZEB_SPAWN_TEST_REPLY", "12"}, {"ZEB_SPAWN_TEST_STALL", "close"}},
-       false, "8640000", 12},
+       false,
+       "8640000",
+       12},
       {"a PARAM refused, close ignored",
        {{"ZEB_SPAWN_TEST_REFUSE_AT", "2"},
         {"ZEB_SPAWN_TEST_REFUSAL", "45"},
         {"ZEB_SPAWN_TEST_STALL", "close"}},
-       true, "8640000", 45},
+       true,
+       "8640000",
+       45},
       {"no answer to the start-up message", {{"ZEB_SPAWN_TEST_STALL", "startup"}}, true, "10", 40},
   };
   for (const Case& c : cases) {
@@ -899,7 +907,7 @@ class RawMonitor {
   void Serve(How how) {
     const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     char record[1024];
-    const char zero[4] = {0, 0, 0, 0};  // error 0; a reply of one word 0: consent
+    const char zero[4] = {0, 0, 0, 0};     // error 0; a reply of one word 0: consent
     ::recv(fd, record, sizeof record, 0);  // "open"
     ::send(fd, zero, 2, MSG_NOSIGNAL);
     ::recv(fd, record, sizeof record, 0);  // the request

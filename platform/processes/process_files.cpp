@@ -172,8 +172,9 @@ Result<ChildChannel> ChildChannel::connect(long pid, Deadline deadline) {
 Result<ChildReply> ChildChannel::exchange(bool system, std::span<const char> message) {
   if (fd_ < 0) return Status::error(err::kNotOpenFile, "child's channel");
   int16_t reply = 0;
-  const int16_t error = send_message(Connection{fd_}, system, Message(message.begin(), message.end()),
-                                     &reply, deadline_.remaining_ms());
+  const int16_t error =
+      send_message(Connection{fd_}, system, Message(message.begin(), message.end()), &reply,
+                   deadline_.remaining_ms());
   if (error != 0) return Status::error(error, "message to a child");
   return ChildReply{reply};
 }
@@ -311,10 +312,10 @@ Status exchange_with_process(std::string_view name, std::span<const char> messag
   bool asked = false;
   if (error == 0 && *reply_error == 0) {
     asked = true;
-    error = send_message(connection, false, Message(message.begin(), message.end()), reply_error,
-                         deadline.remaining_ms(), reply.data(),
-                         static_cast<int16_t>(std::min<size_t>(reply.size(), kMaxMessage)),
-                         reply_len);
+    error =
+        send_message(connection, false, Message(message.begin(), message.end()), reply_error,
+                     deadline.remaining_ms(), reply.data(),
+                     static_cast<int16_t>(std::min<size_t>(reply.size(), kMaxMessage)), reply_len);
     if (error == 0) {
       // The reply is in, and the close's answer changes nothing of it; but
       // a process that lets the close run out of time is as hung as one
@@ -332,7 +333,8 @@ Status exchange_with_process(std::string_view name, std::span<const char> messag
     // refused to answer. Only a monitor that has gone has nothing to say.
     std::array<int16_t, 10> now;
     process_handle_of(handle_pid_of(peer), now.data());
-    if (now == peer) return Status::error(err::kMonitorRefused, process + " hung up on the message");
+    if (now == peer)
+      return Status::error(err::kMonitorRefused, process + " hung up on the message");
   }
   return Status::error(error, "message to " + process);
 }
