@@ -65,6 +65,11 @@ inline constexpr int16_t ENVINFO_FNAMEINTERNAL = 14;
 inline constexpr int16_t ENVINFO_LCONFFNAME = 15;
 inline constexpr int16_t ENVINFO_LCONFFNAMEINTERNAL = 16;
 inline constexpr int16_t ENVINFO_PARAMTEXTASIS = 17;
+// How many ASSIGN and PARAM messages of the parent the start-up intake got
+// and could not store (the store's pool was full, say): 4 bytes, a signed
+// 32-bit count, 0 when nothing was lost. Needs flag 0x0001. A code of its
+// own far from the others, so that 18 onward stay invalid (22).
+inline constexpr int16_t ENVINFO_DROPPED = 100;
 
 namespace zeb {
 
@@ -178,9 +183,9 @@ ZEB_EXPORT int16_t ENV_ADDPARAM(EnvRecord* env, const char* name, int16_t name_l
 // Parameters: 1 env, 2 item (ENVINFO_...), 3 key (text ended by a blank or
 // NUL, or a counted name), 4 buffer, 5 length. env and item are required,
 // the key for items 8 to 16 (29). The length is stored when asked, the
-// result copied when a buffer is given. Returns 0, 29, 22 (item out of
-// range), 309 (the flag the item needs is not set), 11 (no such ASSIGN or
-// PARAM), 315, 316, or the error of ENV_FNAME.
+// result copied when a buffer is given. Items 0 to 17 and ENVINFO_DROPPED
+// (100). Returns 0, 29, 22 (item out of range), 309 (the flag the item needs is not set), 11 (no
+// such ASSIGN or PARAM), 315, 316, or the error of ENV_FNAME.
 ZEB_EXPORT int16_t ENV_INQUIRE(uint32_t mask, const EnvRecord* env = nullptr, int16_t item = 0,
                                const char* key = nullptr, void* buffer = nullptr,
                                int16_t* length = nullptr);

@@ -5,6 +5,7 @@
 #include <zeb/env/env.h>
 #include <zeb/platform/errors.h>
 #include "env/environment.h"
+#include "env/startup.h"
 #include "env/store.h"
 #include "platform/ipc/messages.h"
 
@@ -183,6 +184,13 @@ int16_t name_item(const EnvRecord* env, int16_t item, const char* key, void* buf
 }  // namespace
 
 Status inquire(const EnvRecord& env, int16_t item, const char* key, void* buffer, int16_t* length) {
+  if (item == ENVINFO_DROPPED) {
+    if ((env.flags & zeb::kFlagStartupProtocol) == 0) return Status::error(err::kNoStartup);
+    const int32_t dropped = zeb::intake_dropped();
+    put_length(length, 4);
+    put(buffer, &dropped, 4);
+    return Status();
+  }
   if (item < ENVINFO_STARTUP || item > ENVINFO_PARAMTEXTASIS) {
     return Status::error(err::kOutOfBounds);
   }

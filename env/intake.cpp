@@ -4,12 +4,15 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
 
 #include <zeb/env/env.h>
 #include <zeb/platform/errors.h>
 #include <zeb/platform/platform.h>
 #include "env/environment.h"
 #include "env/startup.h"
+#include "platform/host/diagnostics.h"
+#include "platform/host/host.h"
 #include "platform/ipc/channel.h"
 #include "platform/ipc/messages.h"
 #include "platform/ipc/queue.h"
@@ -44,6 +47,40 @@ bool from_mom() {
   return std::equal(ancestor, ancestor + 10, info.begin() + 6);
 }
 
+// The intake's state, a state of the host (a test's host has its own): the
+// time limit of each wait, in hundredths of a second, and what the store
+// could not hold.
+struct IntakeState {
+  int32_t limit = 3000;
+  // The ASSIGNs and PARAMs the call-backs could not store, and why (the
+  // last error they gave).
+  int32_t dropped_assigns = 0;
+  int32_t dropped_params = 0;
+  int16_t why = 0;
+};
+
+IntakeState& intake_state() { return zp::host().state<IntakeState>(); }
+
+// A call-back that could not store an ASSIGN or PARAM: the parent still
+// gets 0 and goes on, and the item is missing from the store; it is
+// counted, and said once when the intake ends.
+void dropped(int32_t* count, int16_t error) {
+  ++*count;
+  intake_state().why = error;
+}
+
+// Says on standard error, once at the end of the intake, what the store
+// could not hold.
+void report_dropped() {
+  const IntakeState& s = intake_state();
+  if (s.dropped_assigns == 0 && s.dropped_params == 0) return;
+  zp::write_error_line(
+      "zeb: start-up: " + std::to_string(s.dropped_params) + " PARAM and " +
+      std::to_string(s.dropped_assigns) +
+      " ASSIGN messages from the parent were not stored (error " + std::to_string(s.why) +
+      (s.why == err::kPoolExhausted ? ": the environment's pool is full" : "") + ")");
+}
+
 // PROCESS^DATAMSG: the reply to one data message.
 int16_t data_message(const IntakeCallbacks& in, const char* message, int16_t length) {
   if (!from_mom()) return kNotFromParent;
@@ -56,11 +93,19 @@ int16_t data_message(const IntakeCallbacks& in, const char* message, int16_t len
       return kContinue;
     case -2:
       // A failed call-back still gets 0: the item is missing from the store.
-      if (in.assign != nullptr) in.assign(in.user_data, message, length);
+      if (in.assign != nullptr) {
+        if (int16_t error = in.assign(in.user_data, message, length); error != 0) {
+          dropped(&intake_state().dropped_assigns, error);
+        }
+      }
       return 0;
     case -3:
       // As for an ASSIGN: the parent goes on, the parameters are missing.
-      if (in.param != nullptr) in.param(in.user_data, message, length);
+      if (in.param != nullptr) {
+        if (int16_t error = in.param(in.user_data, message, length); error != 0) {
+          dropped(&intake_state().dropped_params, error);
+        }
+      }
       return 0;
     default:  // also a message too short to hold a code
       return err::kInvalidOperation;
@@ -111,9 +156,11 @@ int16_t process_startup(const IntakeCallbacks& in) {
 
 }  // namespace
 
-int32_t& zeb::intake_time_limit() {
-  static int32_t limit = 3000;
-  return limit;
+int32_t& zeb::intake_time_limit() { return zp::host().state<IntakeState>().limit; }
+
+int32_t zeb::intake_dropped() {
+  const IntakeState& s = zp::host().state<IntakeState>();
+  return s.dropped_assigns + s.dropped_params;
 }
 
 namespace zeb::env {
@@ -123,7 +170,9 @@ Status run_intake(const IntakeCallbacks& callbacks) {
   // The queue's file number closes when the intake is over.
   zp::Result<zp::ReceiveQueueHandle> queue = zp::ReceiveQueueHandle::open(1, 1, 8);
   if (!queue.ok()) return Status::error(queue.code(), "open $RECEIVE");
-  return Status::error(process_startup(callbacks));
+  const int16_t result = process_startup(callbacks);
+  report_dropped();
+  return Status::error(result);
 }
 
 Status store_startup(EnvRecord& record, std::span<const char> message) {

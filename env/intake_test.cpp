@@ -5,6 +5,7 @@
 // nobody (the shell-started conversation).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include <zeb/platform/platform.h>
 #include "env/startup.h"
 #include "platform/host/syscalls.h"
+#include "platform/ipc/messages.h"
 #include "platform/processes/conversation.h"
 
 namespace zp = zeb::platform;
@@ -50,11 +52,29 @@ int run_child() {
   if (const char* limit = std::getenv("ZEB_INTAKE_TEST_LIMIT")) {
     zeb::intake_time_limit() = std::atoi(limit);
   }
+  const char* errors = std::getenv("ZEB_INTAKE_TEST_ERR");
+  if (errors != nullptr && std::freopen(errors, "w", stderr) == nullptr) return 21;
   uint16_t flags = static_cast<uint16_t>(std::strtol(std::getenv("ZEB_INTAKE_TEST_FLAGS"), 0, 0));
   static std::vector<char> pool(1 << 16);
   MEM_DEFINEPOOL(pool.data(), static_cast<int32_t>(pool.size()));
   EnvRecord* env = nullptr;
   int16_t result = ENV_STARTUP(mask({1, 2, 3}), &env, pool.data(), flags);
+  if (errors != nullptr) {
+    // What was stored and what was dropped, and nothing else.
+    int32_t dropped = -1;
+    int16_t length = 0;
+    const int16_t error =
+        ENV_INQUIRE(mask({1, 2, 4, 5}), env, ENVINFO_DROPPED, nullptr, &dropped, &length);
+    int stored = 0;
+    (void)zp::for_each_message(&env->param_list, [&stored](const char*, int16_t) {
+      ++stored;
+      return int16_t{0};
+    });
+    std::fprintf(out, "result %d dropped %d %d %d stored %d\n", result, error, length, dropped,
+                 stored);
+    std::fclose(out);
+    return 0;
+  }
   std::fprintf(out, "result %d\n", result);
   std::fprintf(out, "startup_len %d, then %s\n", env->startup_len,
                shown(env->startup_msg + env->startup_len, 2).c_str());
@@ -172,7 +192,7 @@ class IntakeTest : public testing::Test {
     }
     args.insert(args.begin(), self_path());
     zp::Child child;
-    EXPECT_EQ(zp::start_child(args, env, channel, &child), 0);
+    EXPECT_TRUE(zp::start_child(args, env, channel, &child).ok());
     return child;
   }
 
@@ -206,8 +226,8 @@ zp::StartupConversation conversation(const std::string& text) {
 TEST_F(IntakeTest, AParentsWholeConversationIsAnsweredAndStored) {
   zp::Child child = start("full", {});
   std::vector<int16_t> replies;
-  ASSERT_EQ(zp::run_startup_conversation(child.channel, conversation("go now"), &replies, 10000),
-            0);
+  ASSERT_TRUE(
+      zp::run_startup_conversation(child.channel, conversation("go now"), &replies, 10000).ok());
   EXPECT_EQ(replies, (std::vector<int16_t>{0, 70, 0, 0, 0, 0}));
   std::string text = report(&child, "full");
   EXPECT_NE(text.find("result 0\nstartup_len 74, then \\00 \n"), std::string::npos) << text;
@@ -220,6 +240,48 @@ TEST_F(IntakeTest, AParentsWholeConversationIsAnsweredAndStored) {
                       "SPEED item 9: 0 [FAST]\ncolor item 9: 0 [RED]\n"),
             std::string::npos)
       << text;
+}
+
+// PARAMs that the store cannot hold still get 0, and the process says once
+// on standard error how many it dropped; ENVINFO_DROPPED tells the count.
+TEST_F(IntakeTest, WhatTheStoreCannotHoldIsCountedAndSaid) {
+  struct Case {
+    int params;
+    bool dropped;
+  } cases[] = {{10, false}, {2000, true}};
+  for (const Case& c : cases) {
+    const std::string errors = dir_ + "/stderr";
+    zp::Child child = start("drops", {"ZEB_INTAKE_TEST_ERR=" + errors});
+    zp::StartupConversation talk;
+    talk.startup = zp::startup_message("$VOL    SUB     ", kIn, kOut, "x");
+    for (int i = 0; i < c.params; ++i) {
+      talk.params.push_back(
+          zp::param_message({{std::string("P").append(std::to_string(i)), std::string(200, 'v')}}));
+    }
+    std::vector<int16_t> replies;
+    ASSERT_TRUE(zp::run_startup_conversation(child.channel, talk, &replies, 10000).ok());
+    // Every PARAM got 0, stored or not.
+    EXPECT_EQ(replies.size(), static_cast<size_t>(c.params) + 3);
+    EXPECT_EQ(std::count(replies.begin(), replies.end(), 0), c.params + 2);
+    int result = -1, error = -1, length = -1, dropped = -1, stored = -1;
+    std::istringstream report_line(report(&child, "drops"));
+    std::string word;
+    report_line >> word >> result >> word >> error >> length >> dropped >> word >> stored;
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(length, 4);
+    EXPECT_EQ(dropped + stored, c.params);
+    EXPECT_EQ(dropped > 0, c.dropped) << dropped;
+    std::ifstream in(errors);
+    std::stringstream said;
+    said << in.rdbuf();
+    const std::string want =
+        c.dropped ? "zeb: start-up: " + std::to_string(dropped) +
+                        " PARAM and 0 ASSIGN messages from the parent were not stored (error "
+                        "303: the environment's pool is full)\n"
+                  : "";
+    EXPECT_EQ(said.str(), want);
+  }
 }
 
 TEST_F(IntakeTest, EdgesOfTheConversation) {
@@ -311,7 +373,7 @@ TEST_F(IntakeTest, AShellStartedProgramGetsWhatAParentWouldSend) {
   zp::StartupConversation talk = conversation("go now");
   talk.params = {zp::param_message({{"Speed", "fast"}}), zp::param_message({{"color", "Red"}})};
   std::vector<int16_t> replies;
-  ASSERT_EQ(zp::run_startup_conversation(child.channel, talk, &replies, 10000), 0);
+  ASSERT_TRUE(zp::run_startup_conversation(child.channel, talk, &replies, 10000).ok());
   std::string from_parent = report(&child, "parent");
   EXPECT_EQ(from_shell, from_parent);
   EXPECT_NE(from_shell.find("item 3: 0 $ZIN\nitem 5: 0 $ZOUT\n"), std::string::npos) << from_shell;

@@ -35,6 +35,10 @@ namespace zeb {
 // long ends the intake with 40. Tests shorten it instead of waiting.
 int32_t& intake_time_limit();
 
+// How many ASSIGN and PARAM messages from the parent the intake of this
+// process (of the host in force) could not store.
+int32_t intake_dropped();
+
 // The first log write that failed since the process started (error 0:
 // none), and its file number.
 struct LostWrite {

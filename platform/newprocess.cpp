@@ -42,6 +42,11 @@ int16_t NEWPROCESS(uint32_t mask, const char* program, int16_t priority, int16_t
   request.priority = present(mask, 2) ? priority : int16_t{-1};
   request.name = present(mask, 7) ? name : nullptr;
   Result<Created> created = create_process(request);
+  // No channel for the child (a plain file-system error below any word):
+  // NEWPROCESS has only the word to say it with, (2, the error).
+  if (!created.ok() && created.code() < 0x200) {
+    return result(zeb::create_error_word(zeb::kCreateOutOfProcesses, created.code()));
+  }
   if (!created.ok()) return result(created.code());
   if (present(mask, 5) && process_id != nullptr) {
     std::memcpy(process_id, created->id.data(), sizeof created->id);

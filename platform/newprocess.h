@@ -24,6 +24,7 @@ constexpr int16_t kCreateOutOfProcesses = 2;  // the host refused another proces
 constexpr int16_t kCreateProgramFile = 3;     // program file: not found, bad name, no access
 constexpr int16_t kCreateNotProgram = 6;      // the file is not a program this host can run
 constexpr int16_t kCreateNameError = 8;       // process name malformed or in use
+constexpr int16_t kCreateLibraryFile = 11;    // a file the program needs (its "#!" interpreter)
 // The creation error word of an error and its detail.
 constexpr int16_t create_error_word(int16_t error, int16_t detail) {
   return static_cast<int16_t>((error << 8) | (detail & 0xFF));

@@ -13,6 +13,7 @@
 #include <zeb/platform/procinfo.h>
 #include <zeb/platform/receive.h>
 #include <zeb/platform/this_process.h>
+#include "platform/host/host.h"
 #include "platform/ipc/messages.h"
 #include "platform/processes/processes.h"
 #include "util/helpers_internal.h"
@@ -22,27 +23,36 @@ namespace zp = zeb::platform;
 
 namespace {
 
-// One request to $CMON and its reply, read back into the same buffer.
-// Returns 0 when the monitor answered (count_read: the reply's length);
-// 310 when it answered with an error number, which is no consent; 14 when
-// no monitor listens, 201 when it went before answering; or why it gave no
-// answer (40: it took the request and did not answer within the reply
-// limit). Every wait is bounded.
+int16_t ask_monitor(unsigned char* buffer, int16_t* count_read);
+
+// The exchange with $CMON, a state of the host: the one that asks the
+// monitor, or a stand-in a fuzz target or test put in its place; and the
+// deadline of the consultation under way, which the one that asks the
+// monitor keeps to (the stand-in's form has no room for it).
+struct MonitorState {
+  zeb::util::CmonExchange exchange = ask_monitor;
+  zp::Deadline deadline;
+};
+
+MonitorState& monitor() { return zp::host().state<MonitorState>(); }
+
+// One request to $CMON and its reply, read back into the same buffer, the
+// whole exchange within the consultation's deadline. Returns 0 when the
+// monitor answered (count_read: the reply's length); 310 when it answered
+// with an error number, or hung up on the request and lives on, which is
+// no consent; 14 when no monitor listens, 201 when it went before
+// answering; or why it gave no answer (40: it took the request and did not
+// answer in time).
 int16_t ask_monitor(unsigned char* buffer, int16_t* count_read) {
   char* bytes = reinterpret_cast<char*>(buffer);
   int16_t reply_error = 0;
   const int16_t error =
       zp::exchange_with_process("$CMON", {bytes, static_cast<size_t>(zp::kCmonRequestLength)},
                                 {bytes, static_cast<size_t>(zp::kCmonReplyLength)}, count_read,
-                                &reply_error)
+                                &reply_error, monitor().deadline)
           .code();
   if (error == 0 && reply_error != 0) return err::kMonitorRefused;
   return error;
-}
-
-zeb::util::CmonExchange& exchange() {
-  static zeb::util::CmonExchange e = ask_monitor;
-  return e;
 }
 
 // Length of a name given as text: up to a NUL or a blank.
@@ -55,7 +65,7 @@ int16_t text_length(const char* text) {
 }  // namespace
 
 namespace zeb::util {
-void set_cmon_exchange(CmonExchange e) { exchange() = e != nullptr ? e : ask_monitor; }
+void set_cmon_exchange(CmonExchange e) { monitor().exchange = e != nullptr ? e : ask_monitor; }
 }  // namespace zeb::util
 
 int16_t UTIL_MOM(int16_t* process_id) {
@@ -77,7 +87,8 @@ int16_t UTIL_MOM(int16_t* process_id) {
 }
 
 int16_t zeb::util::consult_monitor(char* program, int16_t* priority, int16_t* processor,
-                                   const char* name_a, const char* name_b) {
+                                   const char* name_a, const char* name_b,
+                                   std::optional<zp::Deadline> deadline) {
   int16_t own_priority = 0, access_id = 0;
   // Without its own priority and user the request cannot be made: the
   // look-up's error is the answer, never a refusal the monitor did not give.
@@ -105,7 +116,9 @@ int16_t zeb::util::consult_monitor(char* program, int16_t* priority, int16_t* pr
   zp::encode_cmon_request(request, buffer);
 
   int16_t count = 0;
-  const int16_t asked = exchange()(reinterpret_cast<unsigned char*>(buffer), &count);
+  MonitorState& state = monitor();
+  state.deadline = deadline.value_or(zp::Deadline::reply_limit());
+  const int16_t asked = state.exchange(reinterpret_cast<unsigned char*>(buffer), &count);
   if (asked == 0) {
     // The monitor answered. Only what its reply holds whole is taken: the
     // rest of the buffer is still the request.

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+
+#include "platform/processes/processes.h"
 
 namespace zeb::util {
 
@@ -13,14 +16,17 @@ namespace zeb::util {
 // error that kept it from answering.
 using CmonExchange = int16_t (*)(unsigned char* buffer, int16_t* count_read);
 
-// Replaces the exchange; nullptr puts back the one that asks $CMON.
+// Replaces the exchange (of the host in force); nullptr puts back the one
+// that asks $CMON.
 void set_cmon_exchange(CmonExchange exchange);
 
 // UTIL_CMON with the reason of a "no": 0 when the creation may go ahead
 // (the monitor allowed it, or there is no monitor to ask), 310 when the
 // monitor refused, else the error that kept the monitor from being asked
-// or from answering (40: it did not answer within the reply limit).
+// or from answering (40: it did not answer in time). The whole exchange
+// with the monitor keeps to deadline, by default the reply limit from now.
 int16_t consult_monitor(char* program, int16_t* priority, int16_t* processor, const char* name_a,
-                        const char* name_b);
+                        const char* name_b,
+                        std::optional<platform::Deadline> deadline = std::nullopt);
 
 }  // namespace zeb::util

@@ -88,16 +88,14 @@ std::string ReadFile(const std::string& path) {
 // Starts this binary in the given child mode; returns the error word.
 int16_t StartChild(const char* mode, const std::string& out, int16_t* id,
                    const char* name = nullptr, int16_t priority = -1) {
-  ::setenv("ZEB_SPAWN_TEST_CHILD", mode, 1);
-  ::setenv("ZEB_SPAWN_TEST_OUT", out.c_str(), 1);
+  zeb::testing::ScopedVariable child("ZEB_SPAWN_TEST_CHILD", mode);
+  zeb::testing::ScopedVariable log("ZEB_SPAWN_TEST_OUT", out);
   std::string program = OwnProgram();
   int16_t error = -1;
   int16_t word = name != nullptr ? NEWPROCESS(zeb::mask({1, 2, 5, 6, 7}), program.data(), priority,
                                               0, -1, id, &error, name)
                                  : NEWPROCESS(zeb::mask({1, 2, 5, 6}), program.data(), priority, 0,
                                               -1, id, &error);
-  ::unsetenv("ZEB_SPAWN_TEST_CHILD");
-  ::unsetenv("ZEB_SPAWN_TEST_OUT");
   EXPECT_EQ(word, error);
   return word;
 }

@@ -156,7 +156,7 @@ ChildRun start(const ScratchDir& dir, std::vector<std::string> env, bool channel
   run.out = dir.path() + "/out-" + std::to_string(std::rand());
   env.push_back("ZEB_SOCKET_DIR=" + dir.path() + "/sockets");
   env.push_back("ZEB_RECEIVE_TEST_OUT=" + run.out);
-  EXPECT_EQ(zp::start_child({self_path()}, env, channel, &run.child), 0);
+  EXPECT_TRUE(zp::start_child({self_path()}, env, channel, &run.child).ok());
   return run;
 }
 

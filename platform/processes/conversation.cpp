@@ -7,51 +7,50 @@
 #include <cstring>
 
 #include <zeb/platform/errors.h>
+#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 
 namespace zeb::platform {
 
-int16_t run_startup_conversation(const Connection& connection, const StartupConversation& talk,
-                                 std::vector<int16_t>* replies, int timeout_ms) {
-  auto send = [&](bool system, const Message& m) -> int16_t {
+Status run_startup_conversation(const Connection& connection, const StartupConversation& talk,
+                                std::vector<int16_t>* replies, int timeout_ms) {
+  auto send = [&](bool system, const Message& m) {
     int16_t reply = 0;
-    int16_t error = send_message(connection, system, m, &reply, timeout_ms);
+    const int16_t error = send_message(connection, system, m, &reply, timeout_ms);
     if (error == 0) replies->push_back(reply);
-    return error;
+    return Status::error(error, "start-up conversation");
   };
-  int16_t error = send(true, open_message());
-  if (error != 0) return error;
-  error = send(false, talk.startup);
-  if (error != 0) return error;
+  if (Status s = send(true, open_message()); !s.ok()) return s;
+  if (Status s = send(false, talk.startup); !s.ok()) return s;
   // A child that does not ask for more (reply 70, "continue") gets no
   // ASSIGN and no PARAM.
   if (replies->back() == 70) {
-    for (const Message& m : talk.assigns) {
-      if ((error = send(false, m)) != 0) return error;
-    }
-    for (const Message& m : talk.params) {
-      if ((error = send(false, m)) != 0) return error;
+    for (const std::vector<Message>* list : {&talk.assigns, &talk.params}) {
+      for (const Message& m : *list) {
+        if (Status s = send(false, m); !s.ok()) return s;
+      }
     }
   }
   return send(true, close_message());
 }
 
-int16_t start_child(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
-                    bool with_channel, Child* child) {
-  if (argv.empty()) return err::kMissingParameter;
+Status start_child(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
+                   bool with_channel, Child* child) {
+  if (argv.empty()) return Status::error(err::kMissingParameter, "no program");
   Child result;
   int child_end = -1;
   if (with_channel) {
-    int16_t error = make_private_channel(&result.channel, &child_end);
-    if (error != 0) return error;
+    const int16_t error = make_private_channel(&result.channel, &child_end);
+    if (error != 0) return Status::error(error, "private channel");
   }
-  // The environment: ours, less what extra_env and the channel replace.
+  // The environment: the host's configuration, as create_process gives it,
+  // less what extra_env and the channel replace.
   auto name_of = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
   std::vector<std::string> names;
   for (const std::string& e : extra_env) names.push_back(name_of(e));
   names.push_back("ZEB_RECEIVE_FD");
   std::vector<std::string> env;
-  for (const std::string& entry : syscalls().environment()) {
+  for (const std::string& entry : host().config().entries) {
     if (std::find(names.begin(), names.end(), name_of(entry)) == names.end()) env.push_back(entry);
   }
   env.insert(env.end(), extra_env.begin(), extra_env.end());
@@ -68,11 +67,11 @@ int16_t start_child(const std::vector<std::string>& argv, const std::vector<std:
   if (child_end >= 0) syscalls().close(child_end);
   if (error != 0) {
     close_connection(&result.channel);
-    return error;
+    return Status::error(error, "start " + argv[0]);
   }
   result.pid = static_cast<int>(pid);
   *child = result;
-  return 0;
+  return Status();
 }
 
 int wait_child(Child* child) {

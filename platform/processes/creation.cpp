@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -49,6 +50,7 @@ struct ChildEntry {
 // intact and cleans up only its own entry.
 struct Children {
   std::mutex lock;
+  std::condition_variable forgotten;  // an entry has gone from the table
   std::vector<ChildEntry> entries;
 };
 
@@ -84,6 +86,7 @@ void forget(Children& c, long pid, const std::function<int(int)>& close) {
     c.entries.erase(it);
     break;
   }
+  c.forgotten.notify_all();
 }
 
 void add_child(const ChildEntry& entry) {
@@ -179,13 +182,22 @@ int16_t program_path(const char* program, std::string* path) {
   return host_path_of_internal(program, path);
 }
 
-// Why spawn failed, as a creation error word.
-int16_t creation_error(int e) {
+// Why spawn failed, as a creation error word. path is the program file.
+int16_t creation_error(int e, const std::string& path) {
   switch (e) {
+    case ENOENT: {
+      // The program file is there, and exec still found no file: what is
+      // missing is the interpreter its "#!" line names (or the loader an
+      // executable asks for), a file the program needs to run.
+      FileStatus status;
+      if (syscalls().stat(path.c_str(), &status) == 0) {
+        return zeb::create_error_word(zeb::kCreateLibraryFile, err::kNotFound);
+      }
+      return zeb::create_error_word(zeb::kCreateProgramFile, err::kNotFound);
+    }
     case EAGAIN:
     case ENOMEM:
       return zeb::create_error_word(zeb::kCreateOutOfProcesses, error_from_errno(e));
-    case ENOENT:
     case ENOTDIR:
     case ENAMETOOLONG:
     case ELOOP:
@@ -257,13 +269,29 @@ long named_child(const std::string& name) {
 }
 
 void end_child(long pid) {
-  Children& c = children();
-  std::lock_guard<std::mutex> guard(c.lock);
-  for (const ChildEntry& e : c.entries) {
-    // Not reaped yet, so the pid is still this child's. A child that has
-    // just ended needs no signal: the failure is harmless.
-    if (e.pid == pid) (void)syscalls().kill_child(e.pidfd, e.pid);
+  std::shared_ptr<Children> table = children_table();
+  Children& c = *table;
+  std::unique_lock<std::mutex> guard(c.lock);
+  auto entry = [&c, pid] {
+    return std::find_if(c.entries.begin(), c.entries.end(),
+                        [pid](const ChildEntry& e) { return e.pid == pid; });
+  };
+  auto it = entry();
+  if (it == c.entries.end()) return;
+  // Not reaped yet, so the pid is still this child's. A child that has
+  // just ended needs no signal: the failure is harmless.
+  (void)syscalls().kill_child(it->pidfd, it->pid);
+  if (!it->watched) {
+    // Nobody else reaps it: this thread does, as the watcher would.
+    const int pidfd = it->pidfd;
+    guard.unlock();
+    syscalls().wait_exit(pidfd, pid, true);
+    forget(c, pid, syscalls().close);
+    return;
   }
+  // Its watcher reaps it and forgets it; SIGKILL cannot be caught, so this
+  // wait ends as soon as the host has ended the child.
+  c.forgotten.wait(guard, [&] { return entry() == c.entries.end(); });
 }
 
 namespace {
@@ -357,7 +385,13 @@ Result<Created> create_process(const CreateRequest& request) {
 
   const Syscalls& sys = syscalls();
   int pair[2];
-  if (sys.socketpair(pair) != 0) return failed(zeb::kCreateOutOfProcesses, last_error());
+  if (sys.socketpair(pair) != 0) {
+    // No channel for the new process: this process is out of descriptors
+    // (34) or memory for the link (30, 31), and no process was asked for.
+    // That is a file-system error of this process, not the host refusing
+    // a process: the plain error, never a creation error word.
+    return Status::error(last_error(), "no channel for a new process");
+  }
   // The descriptor the child's pidfd will take, held until the child runs:
   // under a descriptor limit the creation fails before a child exists,
   // rather than leave one that cannot be watched or talked to.
@@ -368,12 +402,17 @@ Result<Created> create_process(const CreateRequest& request) {
     sys.close(pair[1]);
     return failed(zeb::kCreateOutOfProcesses, error);
   }
-  // The environment: this process's, less its name and its own channel.
+  // The environment: the host's configuration (every variable this
+  // process's library read when its host was built, with the changes made
+  // to it since), less the name and the channel, which are this process's
+  // own. Not the live environment: a child must see what its parent's
+  // library sees (the socket directory, the volumes, the reply limit), and
+  // a test's host reaches the children it makes.
   std::vector<std::string> env;
-  for (std::string& e : sys.environment()) {
+  for (const std::string& e : host().config().entries) {
     if (is_variable(e.c_str(), "ZEB_PROCESS_NAME") || is_variable(e.c_str(), "ZEB_RECEIVE_FD"))
       continue;
-    env.push_back(std::move(e));
+    env.push_back(e);
   }
   if (!own_name.empty()) env.push_back("ZEB_PROCESS_NAME=" + own_name);
   env.push_back("ZEB_RECEIVE_FD=" + std::to_string(pair[1]));
@@ -392,7 +431,7 @@ Result<Created> create_process(const CreateRequest& request) {
   if (pid < 0) {
     // No child: the spawn's error is the one reported.
     sys.close(pair[0]);
-    return Status::error(creation_error(spawn_errno), "spawn " + path);
+    return Status::error(creation_error(spawn_errno, path), "spawn " + path);
   }
   ChildEntry entry;
   entry.pid = pid;

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -91,12 +92,12 @@ TEST(Children, BelongToTheirHostAndAreReapedAfterItGoes) {
   long pid = 0;
   int channel = -1;
   {
-    zp::ScopedHost host(zp::Configuration::from_entries({"ZEB_VOLUMES=$CT=" + dir.path()}));
-    ::setenv("ZEB_CREATION_TEST_CHILD", "1", 1);  // for the child's environment
+    // ZEB_CREATION_TEST_CHILD is for the child's environment.
+    zp::ScopedHost host(zp::Configuration::from_entries(
+        {"ZEB_VOLUMES=$CT=" + dir.path(), "ZEB_CREATION_TEST_CHILD=1"}));
     zp::CreateRequest request;
     request.program = program;
     zp::Result<zp::Created> created = zp::create_process(request);
-    ::unsetenv("ZEB_CREATION_TEST_CHILD");
     ASSERT_TRUE(created.ok()) << created.status().to_string();
     pid = zeb::testing::host_pid(created->id.data());
     channel = zp::dup_child_channel(pid);
@@ -118,13 +119,12 @@ TEST(Children, BelongToTheirHostAndAreReapedAfterItGoes) {
 TEST(Children, ANamedChildIsFoundAmongTheChildrenWhileItLives) {
   zeb::testing::ScratchDirectory dir;
   ASSERT_TRUE(link_this_program(dir.path()));
-  zp::ScopedHost host(zp::Configuration::from_entries({"ZEB_VOLUMES=$CT=" + dir.path()}));
-  ::setenv("ZEB_CREATION_TEST_CHILD", "1", 1);
+  zp::ScopedHost host(zp::Configuration::from_entries(
+      {"ZEB_VOLUMES=$CT=" + dir.path(), "ZEB_CREATION_TEST_CHILD=1"}));
   zp::CreateRequest request;
   request.program = "$CT     BIN     CHILD   ";
   request.name = "$CTNM ";
   zp::Result<zp::Created> created = zp::create_process(request);
-  ::unsetenv("ZEB_CREATION_TEST_CHILD");
   ASSERT_TRUE(created.ok()) << created.status().to_string();
   const long pid = created->pid;
   {
@@ -150,20 +150,41 @@ TEST(Children, ANamedChildIsFoundAmongTheChildrenWhileItLives) {
 }
 
 TEST(Children, CreationErrorsAreCreationWords) {
-  zp::ScopedHost host(zp::Configuration::from_entries({}));
+  // A program whose "#!" interpreter does not exist, on a volume of its own.
+  zeb::testing::ScratchDirectory dir;
+  ASSERT_EQ(::mkdir((dir.path() + "/bin").c_str(), 0700), 0);
+  {
+    std::ofstream script(dir.path() + "/bin/script");
+    script << "#!/nonexistent/interpreter\n";
+  }
+  ASSERT_EQ(::chmod((dir.path() + "/bin/script").c_str(), 0700), 0);
+  zp::ScopedHost host(zp::Configuration::from_entries({"ZEB_VOLUMES=$CT=" + dir.path()}));
   const std::string missing = "$ZHOST  NOSUCHSBNOSUCHPR";
   const std::array<char, 24> own = zp::program_internal_name(::getpid());
   struct Case {
     const char* program;
     const char* name;
     int16_t word;
+    bool no_channel = false;  // socketpair fails with EMFILE
   } cases[] = {
       {nullptr, nullptr, zeb::create_error_word(zeb::kCreateProgramFile, 29)},
       {missing.c_str(), nullptr, zeb::create_error_word(zeb::kCreateProgramFile, 11)},
       // A name must begin with "$".
       {own.data(), "NONAME", zeb::create_error_word(zeb::kCreateNameError, zeb::err::kBadName)},
+      // The program is there; the file it needs to run is not.
+      {"$CT     BIN     SCRIPT  ", nullptr,
+       zeb::create_error_word(zeb::kCreateLibraryFile, zeb::err::kNotFound)},
+      // No channel for the child: this process's own error, no word.
+      {own.data(), nullptr, zeb::err::kNoControlBlock, true},
   };
   for (const Case& c : cases) {
+    zp::SyscallOverride scope;
+    if (c.no_channel) {
+      zp::syscalls().socketpair = [](int*) {
+        errno = EMFILE;
+        return -1;
+      };
+    }
     zp::CreateRequest request;
     request.program = c.program;
     request.name = c.name;

@@ -36,11 +36,16 @@ std::string trimmed(const char* text, size_t size) {
 
 // A connection to a process: the private channel when pid is a child of
 // this process (named_child: found among the children, never by a search
-// of the host's processes), else the socket that name listens on.
-int16_t connect_process(long pid, const std::string& name, int* fd) {
+// of the host's processes; *child is then pid), else the socket that name
+// listens on.
+int16_t connect_process(long pid, const std::string& name, int* fd, long* child = nullptr) {
+  if (child != nullptr) *child = 0;
   if (pid != 0) {
     *fd = dup_child_channel(pid);
-    if (*fd >= 0) return 0;
+    if (*fd >= 0) {
+      if (child != nullptr) *child = pid;
+      return 0;
+    }
   }
   if (name.empty()) return err::kNoSuchDevice;
   Connection connection;
@@ -140,40 +145,51 @@ Status ProcessFileHandle::send(std::span<const char> message) {
   return Status::error(error, "message to a process");
 }
 
+Deadline Deadline::after_ms(int ms) {
+  return Deadline(syscalls().monotonic_ns() + static_cast<int64_t>(ms) * 1000000);
+}
+
+Deadline Deadline::reply_limit() { return after_ms(reply_limit_ms()); }
+
+int Deadline::remaining_ms() const {
+  const int64_t left = at_ns_ - syscalls().monotonic_ns();
+  if (left <= 0) return 0;
+  // Rounded up, so that a wait never ends before the deadline.
+  return static_cast<int>(std::min<int64_t>((left + 999999) / 1000000, 1 << 30));
+}
+
 ChildChannel::~ChildChannel() {
-  // A child that failed to answer is not waited for again; one that did is
-  // closed as FILE_CLOSE_ would close it, whatever it answers.
-  if (fd_ >= 0 && answered_) close().ignore();
+  // The connection ends; what the child still had to say is not waited for.
   if (fd_ >= 0) syscalls().close(fd_);
 }
 
-Result<ChildChannel> ChildChannel::open(long pid) {
-  ChildChannel channel;
-  channel.fd_ = dup_child_channel(pid);
-  if (channel.fd_ < 0) return Status::error(err::kPathDown, "child's channel");
-  int16_t reply = 0;
-  int16_t error =
-      send_message(Connection{channel.fd_}, true, open_message(), &reply, reply_limit_ms());
-  if (error != 0) channel.answered_ = false;
-  if (error == 0) error = reply;
-  if (error != 0) return Status::error(error, "open child");
-  return channel;
+Result<ChildChannel> ChildChannel::connect(long pid, Deadline deadline) {
+  const int fd = dup_child_channel(pid);
+  if (fd < 0) return Status::error(err::kPathDown, "child's channel");
+  return ChildChannel(fd, deadline);
 }
 
-Status ChildChannel::send(std::span<const char> message) {
-  if (fd_ < 0 || !answered_) return Status::error(err::kNotOpenFile, "child's channel");
+Result<ChildReply> ChildChannel::exchange(bool system, std::span<const char> message) {
+  if (fd_ < 0) return Status::error(err::kNotOpenFile, "child's channel");
   int16_t reply = 0;
-  int16_t error = send_message(Connection{fd_}, false, Message(message.begin(), message.end()),
-                               &reply, reply_limit_ms());
-  if (error != 0) answered_ = false;
-  return Status::error(error != 0 ? error : reply, "message to a child");
+  const int16_t error =
+      send_message(Connection{fd_}, system, Message(message.begin(), message.end()), &reply,
+                   deadline_.remaining_ms());
+  if (error != 0) return Status::error(error, "message to a child");
+  return ChildReply{reply};
 }
 
-Status ChildChannel::send_all(std::span<const std::span<const char>> messages,
-                              const std::function<int16_t(int16_t)>& judge, bool then_close) {
-  if (fd_ < 0 || !answered_) return Status::error(err::kNotOpenFile, "child's channel");
+Result<ChildReply> ChildChannel::open() { return exchange(true, open_message()); }
+
+Result<ChildReply> ChildChannel::send(std::span<const char> message) {
+  return exchange(false, message);
+}
+
+Result<ChildReply> ChildChannel::send_all(std::span<const std::span<const char>> messages,
+                                          const std::function<bool(int16_t)>& accepts,
+                                          bool then_close) {
+  if (fd_ < 0) return Status::error(err::kNotOpenFile, "child's channel");
   const Connection connection{fd_};
-  const int limit = reply_limit_ms();
   const Message close = close_message();
   std::vector<Outgoing> out;
   out.reserve(messages.size() + 1);
@@ -181,81 +197,66 @@ Status ChildChannel::send_all(std::span<const std::span<const char>> messages,
   if (then_close) out.push_back({close, true});
   size_t next = 0;          // the next of out to send
   size_t on_their_way = 0;  // sent, and their replies not read yet
-  bool close_sent = false;
-  int16_t verdict = 0, closed = 0;
+  size_t answered = 0;      // replies read
   while (true) {
     // As many as the channel takes, up to kMessagesOnTheirWay on their way,
     // sent in batches: more go only once half of those on their way have
     // been answered (or all, when the channel took fewer), so that one call
-    // sends many. Once a reply has ended the conversation, only "close" is
-    // still sent.
-    if (verdict != 0 && then_close && !close_sent) next = std::max(next, messages.size());
-    const size_t end = verdict == 0 || then_close ? out.size() : next;
-    while (next < end && on_their_way <= kMessagesOnTheirWay / 2) {
-      const size_t room = std::min(end - next, kMessagesOnTheirWay - on_their_way);
+    // sends many.
+    while (next < out.size() && on_their_way <= kMessagesOnTheirWay / 2) {
+      const size_t room = std::min(out.size() - next, kMessagesOnTheirWay - on_their_way);
       size_t posted = 0;
       int16_t error =
           post_messages(connection, std::span<const Outgoing>(out).subspan(next, room), &posted);
       if (error == err::kTimedOut && on_their_way == 0) {
         // No room, and nothing of ours in the way: wait for room as for a
-        // reply, within the limit.
+        // reply, within what is left of the deadline.
         pollfd wait = {fd_, POLLOUT, 0};
-        const int ready = syscalls().poll(&wait, 1, limit);
+        const int ready = syscalls().poll(&wait, 1, deadline_.remaining_ms());
         error = ready < 0 ? error_from_errno(errno) : ready == 0 ? err::kTimedOut : int16_t{0};
         if (error == 0) continue;
       }
       if (error == err::kTimedOut && on_their_way > 0) break;  // a reply makes room
-      if (error != 0) {
-        answered_ = false;
-        return Status::error(verdict != 0 ? verdict : judge(error), "message to a child");
-      }
-      if (next + posted > messages.size()) close_sent = true;
+      if (error != 0) return Status::error(error, "message to a child");
       next += posted;
       on_their_way += posted;
       if (posted < room) break;  // the channel is full: replies make room
     }
     if (on_their_way == 0) break;
-    // The reply to the oldest on its way: "close"'s comes last. A channel
-    // that gave no reply in time or has gone is not waited for again.
-    const bool of_close = close_sent && on_their_way == 1;
+    // The reply to the oldest on its way: "close"'s comes last.
     int16_t reply = 0;
-    const int16_t error = await_reply(connection, &reply, limit, nullptr, 0, nullptr, true);
+    const int16_t error =
+        await_reply(connection, &reply, deadline_.remaining_ms(), nullptr, 0, nullptr, true);
+    if (error != 0) return Status::error(error, "message to a child");
     --on_their_way;
-    if (error != 0) {
-      answered_ = false;
-      return Status::error(verdict != 0 ? verdict : judge(error), "message to a child");
+    if (++answered == out.size() && then_close) {
+      // The connection ends with "close", whatever the answer.
+      syscalls().close(fd_);
+      fd_ = -1;
+      return ChildReply{reply};
     }
-    if (of_close) {
-      closed = reply;
-    } else if (verdict == 0) {
-      verdict = judge(reply);
+    if (!accepts(reply)) {
+      // The child's answer ends the conversation: what is still on its way
+      // is not waited for, and the channel is done with.
+      syscalls().close(fd_);
+      fd_ = -1;
+      return ChildReply{reply};
     }
   }
-  if (then_close) {
-    // The connection ends with "close", whatever the answer.
-    syscalls().close(fd_);
-    fd_ = -1;
-  }
-  if (verdict != 0) return Status::error(verdict, "message to a child");
-  return Status::error(then_close ? judge(closed) : int16_t{0}, "close child");
+  return ChildReply{0};
 }
 
-Status ChildChannel::close() {
-  if (fd_ < 0) return Status::error(err::kNotOpenFile, "child's channel");
-  int16_t error = 0, reply = 0;
-  if (answered_) {
-    error = send_message(Connection{fd_}, true, close_message(), &reply, reply_limit_ms());
-    if (error == 0) error = reply;
-  }
+Result<ChildReply> ChildChannel::close() {
+  Result<ChildReply> answer = exchange(true, close_message());
   // The connection ends whatever the answer.
-  syscalls().close(fd_);
+  if (fd_ >= 0) syscalls().close(fd_);
   fd_ = -1;
-  return Status::error(error, "close child");
+  return answer;
 }
 
 namespace {
 
-// The processes that took an exchange and let its reply limit run out, by
+// The processes that took an exchange and let its deadline run out, by
 // process handle (a pid reused by another process is another handle). Such
 // a process is hung: asking it again would cost every caller the whole
 // limit, so while it lives it gets no more exchanges, and they give 40 at
@@ -264,10 +265,14 @@ struct Unanswering {
   std::vector<std::array<int16_t, 10>> handles;
 };
 
-std::array<int16_t, 10> peer_handle(int fd) {
+// The handle of the process at the far end of a connection: the child
+// itself for a child's private channel (whose peer credentials would name
+// this process, which made the pair), else the peer a socket names.
+std::array<int16_t, 10> peer_handle(int fd, long child) {
   std::array<int16_t, 10> handle;
-  long pid = 0, uid = 0;
-  if (syscalls().peer_credentials(fd, &pid, &uid) != 0 || pid <= 0) {
+  long pid = child, uid = 0;
+  if (pid == 0 && (syscalls().peer_credentials(fd, &pid, &uid) != 0 || pid <= 0)) pid = 0;
+  if (pid == 0) {
     null_handle(handle.data());
   } else {
     process_handle_of(pid, handle.data());
@@ -275,40 +280,62 @@ std::array<int16_t, 10> peer_handle(int fd) {
   return handle;
 }
 
+long handle_pid_of(const std::array<int16_t, 10>& handle) {
+  return (static_cast<long>(static_cast<uint16_t>(handle[2])) << 16) |
+         static_cast<uint16_t>(handle[3]);
+}
+
 }  // namespace
 
 Status exchange_with_process(std::string_view name, std::span<const char> message,
-                             std::span<char> reply, int16_t* reply_len, int16_t* reply_error) {
+                             std::span<char> reply, int16_t* reply_len, int16_t* reply_error,
+                             Deadline deadline) {
   *reply_len = 0;
   *reply_error = 0;
   const std::string process = process_name_from(std::string(name));
   if (process.empty()) return Status::error(err::kBadName, "process name");
   int fd = -1;
-  if (int16_t error = connect_process(named_child(process), process, &fd); error != 0) {
+  long child = 0;
+  if (int16_t error = connect_process(named_child(process), process, &fd, &child); error != 0) {
     return Status::error(error, "connect " + process);
   }
   Connection connection{fd};
   std::vector<std::array<int16_t, 10>>& hung = host().state<Unanswering>().handles;
-  const std::array<int16_t, 10> peer = peer_handle(fd);
+  const std::array<int16_t, 10> peer = peer_handle(fd, child);
   const bool known = peer[0] == 1;
   if (known && std::find(hung.begin(), hung.end(), peer) != hung.end()) {
     close_connection(&connection);
     return Status::error(err::kTimedOut, process + " did not answer before");
   }
-  int16_t error = send_message(connection, true, open_message(), reply_error, reply_limit_ms());
+  int16_t error =
+      send_message(connection, true, open_message(), reply_error, deadline.remaining_ms());
+  bool asked = false;
   if (error == 0 && *reply_error == 0) {
-    error = send_message(
-        connection, false, Message(message.begin(), message.end()), reply_error, reply_limit_ms(),
-        reply.data(), static_cast<int16_t>(std::min<size_t>(reply.size(), kMaxMessage)), reply_len);
+    asked = true;
+    error =
+        send_message(connection, false, Message(message.begin(), message.end()), reply_error,
+                     deadline.remaining_ms(), reply.data(),
+                     static_cast<int16_t>(std::min<size_t>(reply.size(), kMaxMessage)), reply_len);
     if (error == 0) {
-      // The reply is in; the close's answer changes nothing of it, and a
-      // process that does not answer the close is left at its limit.
+      // The reply is in, and the close's answer changes nothing of it; but
+      // a process that lets the close run out of time is as hung as one
+      // that does so on the message.
       int16_t closed = 0;
-      (void)send_message(connection, true, close_message(), &closed, reply_limit_ms());
+      const int16_t close_error =
+          send_message(connection, true, close_message(), &closed, deadline.remaining_ms());
+      if (close_error == err::kTimedOut && known) hung.push_back(peer);
     }
   }
   close_connection(&connection);
   if (error == err::kTimedOut && known) hung.push_back(peer);
+  if (error == err::kPathDown && asked && known && process_lives_on(handle_pid_of(peer))) {
+    // It took the message and hung up on it, and it has not ended: it
+    // refused to answer. Only a monitor that has gone has nothing to say.
+    std::array<int16_t, 10> now;
+    process_handle_of(handle_pid_of(peer), now.data());
+    if (now == peer)
+      return Status::error(err::kMonitorRefused, process + " hung up on the message");
+  }
   return Status::error(error, "message to " + process);
 }
 

@@ -209,6 +209,22 @@ long find_named_process(const std::string& text) {
 
 bool process_alive(long pid) { return alive(pid); }
 
+bool process_lives_on(long pid) {
+  // The kernel's flags of the process, the ninth field of its stat line:
+  // PF_EXITING is set as it starts to end, before its descriptors close.
+  constexpr unsigned long kExiting = 0x4;
+  std::string stat = read_proc("/proc/" + std::to_string(pid) + "/stat");
+  size_t at = stat.rfind(')');
+  if (at == std::string::npos || at + 2 >= stat.size()) return false;
+  const char state = stat[at + 2];
+  if (state == 'Z' || state == 'X') return false;
+  // After ") S": ppid, pgrp, session, tty, tpgid, then the flags.
+  at += 3;
+  for (int field = 0; field < 5 && at != std::string::npos; ++field) at = stat.find(' ', at + 1);
+  if (at == std::string::npos) return false;
+  return (std::strtoul(stat.c_str() + at + 1, nullptr, 10) & kExiting) == 0;
+}
+
 long parent_of(long pid) {
   std::string stat = read_proc("/proc/" + std::to_string(pid) + "/stat");
   size_t close = stat.rfind(')');

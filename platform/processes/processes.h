@@ -36,6 +36,10 @@ long pid_of_identifier(const int16_t* process_id);
 long find_named_process(const std::string& name);
 long parent_of(long pid);
 bool process_alive(long pid);
+// Whether a process lives on and is not on its way out (a process that
+// ends closes its descriptors before it is gone: a hang-up from one that is
+// ending is its end, not a choice it made).
+bool process_lives_on(long pid);
 
 // This process's cpu-and-pin word; the living process that answers to a
 // word (this one when the word is its own, else the lowest pid; 0: none).
@@ -85,7 +89,9 @@ struct Created {
   long pid = 0;  // the host process
 };
 // Starts a process that this one can talk to over a private channel. The
-// error is a creation error word (newprocess.h).
+// error is a creation error word (newprocess.h), except when no channel
+// could be made: then this process's own file-system error (34, 30, 31),
+// below any word (a word is 0x200 or more), and nothing was started.
 Result<Created> create_process(const CreateRequest& request);
 
 // A new descriptor for this process's end of the private channel of a child
@@ -99,8 +105,10 @@ int dup_child_channel(long pid);
 // one, found without a search of the host's processes.
 long named_child(const std::string& name);
 
-// Ends a child made by create_process that has not been reaped (SIGKILL);
-// its watcher reaps it. Nothing happens for any other pid.
+// Ends a child made by create_process that has not been reaped (SIGKILL)
+// and returns once it has been reaped and what was kept for it is closed,
+// so that no process of that pid is left. Nothing happens for any other
+// pid.
 void end_child(long pid);
 
 // This process's creator's pid, fixed at the first use (0: not known).
@@ -212,58 +220,92 @@ class ReceiveQueueHandle {
   int16_t filenum_ = -1;
 };
 
+// One bound for a whole exchange with another process, on the monotonic
+// clock: every wait of the exchange takes what is left of it, so a peer
+// that answers each step just in time cannot stretch the exchange beyond
+// it.
+class Deadline {
+ public:
+  // The deadline ms milliseconds from now; the reply limit from now
+  // (reply_limit_ms, connection.h).
+  static Deadline after_ms(int ms);
+  static Deadline reply_limit();
+  // Milliseconds left (0 once it has passed), for a poll.
+  int remaining_ms() const;
+  // The earlier of the two.
+  Deadline sooner(Deadline other) const { return at_ns_ <= other.at_ns_ ? *this : other; }
+
+  Deadline() = default;  // one that has passed
+
+ private:
+  explicit Deadline(int64_t at_ns) : at_ns_(at_ns) {}
+  int64_t at_ns_ = 0;
+};
+
+// What a child answered: the error number of its reply, as sent (0, 70
+// "continue", its own error, or a number below 0 that is no error number at
+// all). A channel that broke is not an answer: it is the status of the
+// Result that would have carried one (40 no reply in time, 201 the child
+// has gone, 308 a record that is no reply).
+struct ChildReply {
+  int16_t error = 0;
+};
+
 // The parent's end of the private channel of a child made by
 // create_process, for the conversation that starts it. Every wait for a
-// reply is bounded by the reply limit (reply_limit_ms, connection.h): a
-// child that does not answer in time gives 40. The connection ends with the
-// object, after "close" unless close() was called or the child failed to
-// answer.
+// reply takes what is left of the channel's one deadline. The descriptor
+// ends with the object; "close" is sent only by close() or by send_all
+// with then_close.
 class ChildChannel {
  public:
-  ChildChannel() = default;
-  ChildChannel(ChildChannel&& other) noexcept : fd_(other.fd_), answered_(other.answered_) {
+  ChildChannel() = default;  // no channel
+  ChildChannel(ChildChannel&& other) noexcept : fd_(other.fd_), deadline_(other.deadline_) {
     other.fd_ = -1;
   }
   ChildChannel& operator=(ChildChannel&&) = delete;
   ~ChildChannel();
 
-  // A connection to the child, "open" sent and answered: 0 or the reply's
-  // error; 40 when it did not answer in time; 201 when it has gone.
-  static Result<ChildChannel> open(long pid);
-  // One data message: the status is the child's reply error, or 40 or 201.
-  Status send(std::span<const char> message);
+  // A new descriptor of the child's channel, every wait on it bounded by
+  // deadline: 201 when the child has no channel (it has gone).
+  static Result<ChildChannel> connect(long pid, Deadline deadline);
+  // "open" and the child's reply to it.
+  Result<ChildReply> open();
+  // One data message and the child's reply to it.
+  Result<ChildReply> send(std::span<const char> message);
   // Data messages in order, up to kMessagesOnTheirWay of them sent before
-  // their replies are read (several with one call), each reply waited for
-  // within the reply limit and given to judge (as is the error of a message
-  // that could not be sent: 40, 201, ...), which says 0 to go on or the
-  // error that ends it. Nothing is sent after the message whose reply ended
-  // it, beyond those already on their way, whose replies are read. With
-  // then_close, "close" follows the messages on their way (close() would
-  // follow them in any case when the child answers) and the connection
-  // ends. The status is judge's error; else, with then_close, judge's
-  // verdict on the reply to "close"; else 0.
+  // their replies are read (several with one call). Each reply is given to
+  // accepts; the first it does not accept ends the conversation at once
+  // and is the answer: nothing more is sent or read, and the channel is
+  // done with (its child is to be ended). With then_close, "close" follows
+  // the last message, its reply read last: the answer is then the reply to
+  // "close" and the connection ends; else 0.
   static constexpr size_t kMessagesOnTheirWay = 64;
-  Status send_all(std::span<const std::span<const char>> messages,
-                  const std::function<int16_t(int16_t)>& judge, bool then_close = false);
+  Result<ChildReply> send_all(std::span<const std::span<const char>> messages,
+                              const std::function<bool(int16_t)>& accepts, bool then_close);
   // Sends "close" and waits for its reply; the connection ends either way.
-  Status close();
+  Result<ChildReply> close();
 
  private:
+  ChildChannel(int fd, Deadline deadline) : fd_(fd), deadline_(deadline) {}
+  Result<ChildReply> exchange(bool system, std::span<const char> message);
   int fd_ = -1;
-  bool answered_ = true;  // false once a wait ran out or the child went
+  Deadline deadline_;
 };
 
 // One message to the named process ("$NAME") of this user and its reply,
-// the way UTIL_CMON asks $CMON: "open", the message, "close", each wait
-// bounded by the reply limit. Up to reply.size() bytes of the reply go to
-// reply (count in *reply_len), and its error number to *reply_error (the
-// error the process answered "open" with, when that was not 0). The status
-// is 0 when the process answered; 14 when no process of the name listens
-// (it cannot be reached); 40 when it took the connection but did not
-// answer in time; 201 when it went in between; or the error that kept the
-// message from it.
+// the way UTIL_CMON asks $CMON: "open", the message, "close", all of it
+// within deadline. Up to reply.size() bytes of the reply go to reply
+// (count in *reply_len), and its error number to *reply_error (the error
+// the process answered "open" with, when that was not 0). The status is 0
+// when the process answered; 14 when no process of the name listens (it
+// cannot be reached); 40 when it took the connection but did not answer in
+// time (it is hung: while it lives it is not asked again, and later
+// exchanges give 40 at once); 201 when it went in between; 310 when it
+// hung up on the message and lives on (it refused to answer); or the error
+// that kept the message from it.
 Status exchange_with_process(std::string_view name, std::span<const char> message,
-                             std::span<char> reply, int16_t* reply_len, int16_t* reply_error);
+                             std::span<char> reply, int16_t* reply_len, int16_t* reply_error,
+                             Deadline deadline);
 
 // Opens a process by its 24-byte name (a named process, an unnamed child by
 // its identifier, or anything else as a file name) under a new file number.
