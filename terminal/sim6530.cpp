@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <new>
 
 namespace zeb::terminal {
 namespace {
@@ -472,46 +473,44 @@ void Sim6530::hang_up() {
 }
 
 void Sim6530::run() {
+  try {
+    serve();
+  } catch (const std::exception& e) {
+    // A terminal that cannot go on hangs up, so the program ends rather
+    // than wait for answers that never come; failure() says why.
+    std::lock_guard<std::mutex> lock(mutex_);
+    failure_ = dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "out of memory" : e.what();
+    stop_ = true;
+    pty_.close();
+  }
+  taken_.notify_all();
+}
+
+void Sim6530::serve() {
   for (;;) {
-    bool want_output = false;
+    bool want_output = false, want_input = false;
     uint64_t drain_asked = 0;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (stop_) return;
       want_output = !unsent_.empty();
+      // Backpressure: nothing more is read while bytes already read wait
+      // for room among the answers; the program's writes then wait on the
+      // line, as they would with a real terminal that stops taking them.
+      want_input = unfed_.empty();
       drain_asked = drain_asked_;
     }
-    platform::PseudoTerminal::Ready ready = pty_.wait_ready(want_output, 10);
+    platform::PseudoTerminal::Ready ready = pty_.wait_ready(want_output, 10, want_input);
     std::string in;
-    const bool took = ready.input && pty_.read(&in, 0) > 0;
-    if (took) {
-      bool conversational = pty_.canonical();
-      std::vector<std::string> replies;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        output_ += in;
-        last_activity_ = now_ms();
-        screen_.feed(in, conversational, &replies);
-        for (std::string& r : replies) {
-          if (!answers_.empty()) {
-            r = answers_.front() == kIgnore ? "" : answers_.front();
-            answers_.pop_front();
-          }
-          // A program that asks without ever reading the answers would
-          // have the terminal hold them without end: past kMaxUnsent they
-          // are dropped, as a line that overflows drops them.
-          if (unsent_.size() + r.size() <= kMaxUnsent) unsent_ += r;
-        }
-      }
-      taken_.notify_all();
-    }
-    bool idle = false;
+    const bool took = want_input && ready.input && pty_.read(&in, 0, kReadChunk) > 0;
+    const bool conversational = pty_.canonical();
+    bool idle = false, news = took;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (!took && drain_asked > drain_done_) {
-        // The line had nothing to read after the drain was asked for.
-        drain_done_ = drain_asked;
-        taken_.notify_all();
+      if (took) {
+        keep_output(in);
+        last_activity_ = now_ms();
+        unfed_ = std::move(in);
       }
       if (ready.hung_up && !took && !ready.output) {
         // No program holds the line open and it takes nothing more: the
@@ -519,12 +518,49 @@ void Sim6530::run() {
         unsent_.clear();
         idle = true;
       }
+      apply_unfed(conversational);
+      if (!took && unfed_.empty() && drain_asked > drain_done_) {
+        // The line had nothing to read after the drain was asked for.
+        drain_done_ = drain_asked;
+        news = true;
+      }
       send_unsent();
     }
+    if (news) taken_.notify_all();
     // A line nobody holds open reports it at once: wait a little before
     // looking again rather than spin.
     if (idle) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+}
+
+// Applies what was read, a few bytes at a time, while the answers waiting
+// for the program stay under kMaxUnsent; what is left waits until the
+// program has read some. The caller holds mutex_.
+void Sim6530::apply_unfed(bool conversational) {
+  size_t used = 0;
+  std::vector<std::string> replies;
+  while (used < unfed_.size() && unsent_.size() < kMaxUnsent) {
+    size_t n = std::min(kFeedSlice, unfed_.size() - used);
+    replies.clear();
+    screen_.feed(std::string_view(unfed_).substr(used, n), conversational, &replies);
+    used += n;
+    for (std::string& r : replies) {
+      if (!answers_.empty()) {
+        r = answers_.front() == kIgnore ? "" : answers_.front();
+        answers_.pop_front();
+      }
+      unsent_ += r;
+    }
+  }
+  unfed_.erase(0, used);
+}
+
+// Keeps what the program sent for output() and wait_for(): the latest
+// kMaxOutput bytes, so a program that writes without end while nobody asks
+// does not fill the memory.
+void Sim6530::keep_output(const std::string& in) {
+  output_ += in;
+  if (output_.size() > kMaxOutput) output_.erase(0, output_.size() - kMaxOutput);
 }
 
 // Sends what the line takes now of the bytes for the program; the rest
@@ -551,7 +587,13 @@ void Sim6530::drain() {
 
 bool Sim6530::wait_for(const std::function<bool(const std::string&)>& done) {
   std::unique_lock<std::mutex> lock(mutex_);
-  return taken_.wait_for(lock, std::chrono::seconds(10), [&] { return done(output_); });
+  taken_.wait_for(lock, std::chrono::seconds(10), [&] { return done(output_) || stop_; });
+  return done(output_);
+}
+
+std::string Sim6530::failure() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return failure_;
 }
 
 // Quiet means nothing arrived for quiet_ms, counted from this call at the

@@ -126,8 +126,8 @@ class Sim6530 {
   void answer_next(std::string bytes);
   // The next request gets no answer.
   void ignore_next();
-  // Every byte the program sent since the last call, once the line has been
-  // quiet for quiet_ms.
+  // Every byte the program sent since the last call (the latest MiB of
+  // them), once the line has been quiet for quiet_ms.
   std::string output(int quiet_ms = 60);
   // Waits until done holds for the bytes the program sent since the last
   // output(), each time the terminal has taken in more (ten seconds at
@@ -148,15 +148,26 @@ class Sim6530 {
   }
   // Closes the master side: the program's terminal hangs up.
   void hang_up();
+  // Why the terminal stopped on its own (it then hung up): empty while it
+  // serves.
+  std::string failure();
 
  private:
   void run();
+  void serve();
+  void apply_unfed(bool conversational);
+  void keep_output(const std::string& in);
   void settle(int quiet_ms);
   void send_unsent();
 
-  // The most bytes for the program (answers and typed input) held while the
-  // program does not read them.
+  // Past this many bytes for the program (answers and typed input) that it
+  // has not read, the terminal applies no more of what the program sent,
+  // and reads no more of it, until the program reads: nothing is dropped.
+  // One step of kFeedSlice bytes may go past it by its own answers.
   static constexpr size_t kMaxUnsent = 1 << 20;
+  static constexpr size_t kFeedSlice = 16;
+  static constexpr size_t kReadChunk = 1 << 16;  // the most read at a time
+  static constexpr size_t kMaxOutput = 1 << 20;  // of what the program sent, kept
 
   platform::PseudoTerminal pty_;
   int16_t open_error_ = 0;
@@ -169,6 +180,8 @@ class Sim6530 {
   // terminal thread sends them as the program reads, so a program that
   // writes without reading never holds up the terminal.
   std::string unsent_;
+  std::string unfed_;  // read from the program, not yet applied (backpressure)
+  std::string failure_;
   std::deque<std::string> answers_;  // verbatim answers; "\x01IGNORE" for none
   int64_t last_activity_ = 0;
   bool stop_ = false;

@@ -20,7 +20,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <iostream>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -101,9 +103,31 @@ int write_screen(const std::string& path, const std::vector<std::string>& rows) 
   return error;
 }
 
+// What an exception that reached main says: "out of memory", or its text.
+std::string reason(const std::exception& e) {
+  return dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "out of memory" : e.what();
+}
+
+int run(int argc, char** argv);
+
 }  // namespace
 
+// sim6530 never ends on an exception: one that reaches here (no memory, no
+// thread for the terminal) is said on standard error and ends it with 125.
 int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "sim6530: the simulated terminal failed: " << reason(e) << "\n";
+  } catch (...) {
+    std::cerr << "sim6530: the simulated terminal failed\n";
+  }
+  return kFailed;
+}
+
+namespace {
+
+int run(int argc, char** argv) {
   int pages = 8, rows = 24, columns = 80;
   std::vector<int> keys;
   std::string screen_file;
@@ -202,6 +226,10 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
   }
+  if (std::string failure = sim.failure(); !failure.empty()) {
+    std::cerr << "sim6530: the simulated terminal failed: " << failure << "\n";
+    return kFailed;
+  }
   // Everything the program wrote is on the screen before it is shown.
   sim.drain();
   std::vector<std::string> shown;
@@ -232,3 +260,5 @@ int main(int argc, char** argv) {
   }
   return status;
 }
+
+}  // namespace
