@@ -1,10 +1,16 @@
 // The simulated 6530 terminal.
 #include "terminal/sim6530.h"
 
+#include <fcntl.h>
+#include <poll.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <new>
+
+#include "platform/host/syscalls.h"
 
 namespace zeb::terminal {
 namespace {
@@ -27,6 +33,26 @@ int hex_digit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
+}
+
+// The state letter and the controlling terminal's number of a process or
+// thread from its /proc stat file; false when it has gone.
+bool process_state(const std::string& path, char* state, long* tty) {
+  std::string text;
+  if (platform::syscalls().read_file(path.c_str(), &text) != 0) return false;
+  // The name in parentheses may hold anything; the fields follow its last
+  // ')': state, parent, group, session, terminal.
+  size_t close = text.rfind(')');
+  if (close == std::string::npos || close + 2 >= text.size()) return false;
+  *state = text[close + 2];
+  const char* p = text.c_str() + close + 3;
+  char* end = nullptr;
+  for (int field = 0; field < 4; ++field) {
+    *tty = std::strtol(p, &end, 10);
+    if (end == p) return false;
+    p = end;
+  }
+  return true;
 }
 
 }  // namespace
@@ -458,6 +484,11 @@ Sim6530::Sim6530(int pages, int rows, int columns) : screen_(pages, rows, column
     return;
   }
   last_activity_ = now_ms();
+  // The number /proc gives a process whose controlling terminal is the
+  // slave /dev/pts/N: major 136, minor N, in the kernel's encoding.
+  const std::string& path = pty_.slave_path();
+  long minor = std::strtol(path.c_str() + path.rfind('/') + 1, nullptr, 10);
+  tty_number_ = (minor & 0xFF) | (136L << 8) | ((minor & ~0xFFL) << 12);
   thread_ = std::thread([this] { run(); });
 }
 
@@ -488,8 +519,8 @@ void Sim6530::run() {
 
 void Sim6530::serve() {
   for (;;) {
-    bool want_output = false, want_input = false;
-    uint64_t drain_asked = 0;
+    bool want_output = false, want_input = false, check_taken = false;
+    uint64_t drain_asked = 0, handed = 0;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (stop_) return;
@@ -499,18 +530,27 @@ void Sim6530::serve() {
       // line, as they would with a real terminal that stops taking them.
       want_input = unfed_.empty();
       drain_asked = drain_asked_;
+      check_taken = outstanding_ && unsent_.empty();
+      handed = handed_;
     }
     platform::PseudoTerminal::Ready ready = pty_.wait_ready(want_output, 10, want_input);
+    // Whether the program has read all it was handed, looked at before its
+    // output is read: what is read from here on came after, as its answer
+    // (or, when it wrote just before it read, is taken for one).
+    const bool taken = check_taken && !unread_input();
     std::string in;
     const bool took = want_input && ready.input && pty_.read(&in, 0, kReadChunk) > 0;
     const bool conversational = pty_.canonical();
     bool idle = false, news = took;
     {
       std::lock_guard<std::mutex> lock(mutex_);
+      if (taken && handed_ == handed) outstanding_ = false;
       if (took) {
         keep_output(in);
         last_activity_ = now_ms();
         unfed_ = std::move(in);
+        // Written after the program read all it was handed: its answer.
+        if (!outstanding_) answered_ = true;
       }
       if (ready.hung_up && !took && !ready.output) {
         // No program holds the line open and it takes nothing more: the
@@ -525,6 +565,7 @@ void Sim6530::serve() {
         news = true;
       }
       send_unsent();
+      press_scripted(!took && !ready.input);
     }
     if (news) taken_.notify_all();
     // A line nobody holds open reports it at once: wait a little before
@@ -549,7 +590,7 @@ void Sim6530::apply_unfed(bool conversational) {
         r = answers_.front() == kIgnore ? "" : answers_.front();
         answers_.pop_front();
       }
-      unsent_ += r;
+      hand_over(r);
     }
   }
   unfed_.erase(0, used);
@@ -612,14 +653,96 @@ void Sim6530::settle(int quiet_ms) {
 
 void Sim6530::type(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
-  unsent_ += text;
-  send_unsent();
+  hand_over(text);
 }
 
 void Sim6530::press_key(uint8_t key) {
   std::lock_guard<std::mutex> lock(mutex_);
-  unsent_ += screen_.function_key(key, pty_.canonical());
+  hand_over(screen_.function_key(key, pty_.canonical()));
+}
+
+void Sim6530::press_when_waiting(uint8_t key) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  scripted_.push_back(key);
+}
+
+size_t Sim6530::keys_not_pressed() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return scripted_.size();
+}
+
+// Bytes for the program: they are outstanding until it has read them, and
+// what it writes before then is no answer to them. The caller holds mutex_.
+void Sim6530::hand_over(const std::string& bytes) {
+  if (bytes.empty()) return;
+  unsent_ += bytes;
+  ++handed_;
+  outstanding_ = true;
+  answered_ = false;
   send_unsent();
+}
+
+// Presses the next scripted key when the program waits for it. The program
+// waits when it has answered what it was last handed (written something
+// after reading it, or after it started, for the first key), the terminal
+// has taken in all it wrote and it has read all it was sent, and every
+// process on the terminal sleeps. None of this is a matter of time: a
+// program that is slow to start or to answer, on a busy machine, gets each
+// key in the read that waits for it, and in the mode that read is in. A
+// program that reads a key without having written anything since its last
+// input waits for it in vain, and so does one that never sleeps. The
+// caller holds mutex_.
+void Sim6530::press_scripted(bool line_quiet) {
+  if (scripted_.empty() || !answered_ || outstanding_ || !line_quiet || !unfed_.empty() ||
+      !unsent_.empty() || !program_sleeps()) {
+    return;
+  }
+  uint8_t key = scripted_.front();
+  scripted_.pop_front();
+  hand_over(screen_.function_key(key, pty_.canonical()));
+}
+
+// Whether the program has bytes of the terminal's it has not read: the
+// slave side is readable (for a canonical line, a whole line is there).
+bool Sim6530::unread_input() const {
+  int fd = platform::syscalls().open(pty_.slave_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK, 0);
+  if (fd < 0) return false;  // no line to read from: nothing waits on it
+  struct pollfd p {
+    fd, POLLIN, 0
+  };
+  bool readable = platform::syscalls().poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
+  platform::syscalls().close(fd);
+  return readable;
+}
+
+// Whether every thread of every process whose controlling terminal is this
+// one sleeps (state S in /proc; a stopped or ended process counts as
+// sleeping). Running, runnable and disk-waiting ones do not: they are still
+// on their way to what they will wait for.
+bool Sim6530::program_sleeps() const {
+  std::vector<std::string> processes;
+  if (platform::syscalls().list_directory("/proc", &processes) != 0) return false;
+  for (const std::string& pid : processes) {
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    char state = 0;
+    long tty = 0;
+    if (!process_state("/proc/" + pid + "/stat", &state, &tty) || tty != tty_number_) continue;
+    std::vector<std::string> threads;
+    if (platform::syscalls().list_directory(("/proc/" + pid + "/task").c_str(), &threads) != 0) {
+      threads.clear();
+    }
+    for (const std::string& tid : threads) {
+      if (tid == "." || tid == "..") continue;
+      if (process_state("/proc/" + pid + "/task/" + tid + "/stat", &state, &tty) &&
+          std::string_view("STtZX").find(state) == std::string_view::npos) {
+        return false;
+      }
+    }
+    if (threads.empty() && std::string_view("STtZX").find(state) == std::string_view::npos) {
+      return false;
+    }
+  }
+  return true;
 }
 
 void Sim6530::answer_next(std::string bytes) {

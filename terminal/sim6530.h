@@ -122,6 +122,12 @@ class Sim6530 {
   void type(const std::string& text);
   // A function key: the key byte and the cursor's page, row and column.
   void press_key(uint8_t key);
+  // Presses a function key when the program waits for it (see
+  // press_scripted), after the keys given before; for a program that runs
+  // on its own, as sim6530 runs one.
+  void press_when_waiting(uint8_t key);
+  // The keys of press_when_waiting not pressed yet.
+  size_t keys_not_pressed();
   // The next request is answered with exactly these bytes instead.
   void answer_next(std::string bytes);
   // The next request gets no answer.
@@ -157,6 +163,10 @@ class Sim6530 {
   void serve();
   void apply_unfed(bool conversational);
   void keep_output(const std::string& in);
+  void hand_over(const std::string& bytes);
+  void press_scripted(bool line_quiet);
+  bool unread_input() const;
+  bool program_sleeps() const;
   void settle(int quiet_ms);
   void send_unsent();
 
@@ -182,6 +192,11 @@ class Sim6530 {
   std::string unsent_;
   std::string unfed_;  // read from the program, not yet applied (backpressure)
   std::string failure_;
+  std::deque<uint8_t> scripted_;     // keys to press when the program waits
+  bool outstanding_ = false;         // the program has not read all it was handed
+  uint64_t handed_ = 0;              // hand-overs so far
+  bool answered_ = false;            // it wrote since it read what it was handed
+  long tty_number_ = -1;             // the slave's number in /proc/PID/stat
   std::deque<std::string> answers_;  // verbatim answers; "\x01IGNORE" for none
   int64_t last_activity_ = 0;
   bool stop_ = false;

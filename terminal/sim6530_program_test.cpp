@@ -230,4 +230,44 @@ TEST_F(Sim6530Program, EndsWithTheProgramsStatus) {
   }
 }
 
+// A program that starts slowly and answers each key slowly, as any program
+// may on a busy machine: it sleeps before it enters raw mode and after each
+// read, then shows each read's length and first byte. Each key must come
+// alone, in the read that waits for it, in raw mode.
+constexpr const char* kSlowProgram =
+    "select(undef, undef, undef, 0.3); system('stty raw -echo'); $| = 1; print 'ready'; "
+    "my $log = ''; for (1 .. 3) { sysread(STDIN, my $key, 64); select(undef, undef, undef, "
+    "0.2); $log .= length($key) . substr($key, 0, 1); print '.' } print \"\\r\\n$log\"";
+
+TEST_F(Sim6530Program, KeysArePressedWhenTheProgramWaitsForThem) {
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    std::string screen;  // the screen file: 4 rows
+    std::string err;
+  } cases[] = {
+      {"slow to start and to answer",
+       {"--key=64", "--key=64", "--key=79", "perl", "-e", kSlowProgram},
+       "ready...\n4@4@4O\n\n\n",
+       ""},
+      // The line is canonical: the key ends with CR, which ends the line.
+      {"a conversational read",
+       {"--key=64", "sh", "-c", "echo go; read a; echo \"got $a\""},
+       "go\ngot @ !\n\n\n",
+       ""},
+      {"a program that ends first",
+       {"--key=64", "--key=65", "true"},
+       "\n\n\n\n",
+       "sim6530: 2 of the 2 keys not pressed: the program ended without waiting for them\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args{"--rows=4", "--columns=20", "--screen=" + screen()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    Outcome r = run(args);
+    EXPECT_EQ(r.status, 0) << c.what << ": " << r.err;
+    EXPECT_EQ(r.err, c.err) << c.what;
+    EXPECT_EQ(read_text(screen()), c.screen) << c.what;
+  }
+}
+
 }  // namespace
