@@ -125,10 +125,21 @@ int main(int argc, char** argv) {
 
 namespace {
 
-int run(int argc, char** argv) {
+// What the command line asks for.
+struct Options {
   int pages = 8, rows = 24, columns = 80;
   std::vector<int> keys;
   std::string screen_file;
+};
+
+// Reads the options into *o; returns -1 to go on with PROGRAM at optind, or
+// the exit status to end with (help, version, a refusal).
+int parse(int argc, char** argv, Options* o) {
+  int& pages = o->pages;
+  int& rows = o->rows;
+  int& columns = o->columns;
+  std::vector<int>& keys = o->keys;
+  std::string& screen_file = o->screen_file;
   enum { kPages = 1, kRows, kColumns, kKey, kScreen, kHelpOption, kVersion };
   static const struct option kOptions[] = {
       {"pages", required_argument, nullptr, kPages},
@@ -190,8 +201,15 @@ int run(int argc, char** argv) {
     }
   }
   if (optind >= argc) return refuse("no program to run");
+  return -1;
+}
 
-  zeb::terminal::Sim6530 sim(pages, rows, columns);
+int run(int argc, char** argv) {
+  Options o;
+  if (int status = parse(argc, argv, &o); status >= 0) return status;
+  const std::vector<int>& keys = o.keys;
+  const std::string& screen_file = o.screen_file;
+  zeb::terminal::Sim6530 sim(o.pages, o.rows, o.columns);
   if (!sim.ok()) {
     std::cerr << "sim6530: cannot open a pseudo-terminal: "
               << describe(sim.open_error(), sim.open_errno()) << "\n";
