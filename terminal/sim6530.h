@@ -1,29 +1,14 @@
-// A simulated 6530 block-mode terminal.
+// A simulated 6530 block-mode terminal on a pseudo-terminal.
 //
-// Screen6530 is the terminal itself: pages of rows and columns, a cursor,
-// tab stops, fields and video attributes. It applies the control sequences
-// a program sends and composes the replies to its read requests (cursor
-// position, status, characters and screens, function keys).
-//
-// Sim6530 puts a Screen6530 on the master side of a pseudo-terminal and
-// runs it on a thread of its own, so a program (or a test) opens the slave
-// as its terminal ($PTSn) and sees a 6530 answer.
-//
-// Replies: in conversational mode (the line canonical) every reply ends
-// with CR, which the program's line read removes. In block mode a reply is
-// sent as it is, except that text (a screen read, the revision level, a
-// configuration item) ends with CR there too, so a read of one empty
-// position is the CR alone. The cursor position reply is
-// "_" and the page, row and column bytes; the status reply is "?", three
-// status bytes and three number bytes; a function key is the key byte and
-// the page, row and column of the cursor.
+// Sim6530 puts a Screen6530 (screen6530.h) on the master side of a
+// pseudo-terminal and runs it on a thread of its own, so a program (or a
+// test) opens the slave as its terminal ($PTSn) and sees a 6530 answer.
 #pragma once
 
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -31,75 +16,9 @@
 #include <vector>
 
 #include "platform/files/pty.h"
+#include "terminal/screen6530.h"
 
 namespace zeb::terminal {
-
-class Screen6530 {
- public:
-  struct Cell {
-    char ch = 0;         // 0: never written
-    uint8_t attr = 0;    // video attribute in force when it was written
-    bool field = false;  // a field begins here
-  };
-
-  explicit Screen6530(int pages = 8, int rows = 24, int columns = 80);
-
-  // Applies the bytes a program sent. Sequences cut off at the end are kept
-  // for the next call. Each reply the bytes ask for is appended to
-  // *replies, finished for the mode (conversational: CR added).
-  void feed(std::string_view bytes, bool conversational, std::vector<std::string>* replies);
-  // The reply a function key makes now.
-  std::string function_key(uint8_t key, bool conversational) const;
-
-  int pages() const { return pages_; }
-  int rows() const { return rows_; }
-  int columns() const { return columns_; }
-  int cursor_row() const { return row_; }
-  int cursor_column() const { return col_; }
-  int select_page() const { return select_; }
-  int display_page() const { return display_; }
-  int max_page() const { return max_page_; }
-  const Cell& cell(int page, int row, int column) const;
-  // One row's text, empty cells as blanks, trailing blanks removed.
-  std::string row_text(int page, int row) const;
-  // The page's rows, each ended by a line feed, trailing empty rows left out.
-  std::string page_text(int page) const;
-
-  int bells = 0;
-  int prints = 0;
-  bool locked = false;
-  bool protect = false;
-  bool local_edit = true;
-  uint8_t video = 0;  // attribute of what is written next
-  uint8_t video_prior = 0;
-  std::string message;                           // ESC o
-  std::vector<uint8_t> datatype_table;           // ESC r, 96 bytes
-  std::map<int, std::string> terminal_config;    // ESC v: item -> value
-  std::map<int, std::string> io_config;          // ESC x T: item -> data
-  std::map<int, std::pair<int, int>> color_map;  // entry -> the two bytes
-  std::vector<std::string> fields;               // each field definition's bytes
-  int unknown = 0;                               // sequences the terminal does not know
-
- private:
-  Cell& at(int page, int row, int column);
-  void put(char c, bool conversational);
-  void next_row(bool conversational);
-  void roll_up(int from);
-  void erase(int page, int r1, int c1, int r2, int c2);
-  void clamp();
-  std::string region(int r1, int c1, int r2, int c2, bool blanks, bool attrs) const;
-  std::string finish(std::string body, bool conversational, bool screen) const;
-  // Applies one sequence at the start of b; returns its length, 0 when it
-  // is not complete yet.
-  size_t step(std::string_view b, bool conversational, std::vector<std::string>* replies);
-
-  int pages_, rows_, columns_;
-  std::vector<Cell> cells_;
-  int row_ = 1, col_ = 1;
-  int select_ = 0, display_ = 0, max_page_;
-  std::vector<bool> tabs_;
-  std::string pending_;
-};
 
 class Sim6530 {
  public:
@@ -122,12 +41,18 @@ class Sim6530 {
   void type(const std::string& text);
   // A function key: the key byte and the cursor's page, row and column.
   void press_key(uint8_t key);
+  // Presses a function key when the program waits for it (see
+  // press_scripted), after the keys given before; for a program that runs
+  // on its own, as sim6530 runs one.
+  void press_when_waiting(uint8_t key);
+  // The keys of press_when_waiting not pressed yet.
+  size_t keys_not_pressed();
   // The next request is answered with exactly these bytes instead.
   void answer_next(std::string bytes);
   // The next request gets no answer.
   void ignore_next();
-  // Every byte the program sent since the last call, once the line has been
-  // quiet for quiet_ms.
+  // Every byte the program sent since the last call (the latest MiB of
+  // them), once the line has been quiet for quiet_ms.
   std::string output(int quiet_ms = 60);
   // Waits until done holds for the bytes the program sent since the last
   // output(), each time the terminal has taken in more (ten seconds at
@@ -148,15 +73,30 @@ class Sim6530 {
   }
   // Closes the master side: the program's terminal hangs up.
   void hang_up();
+  // Why the terminal stopped on its own (it then hung up): empty while it
+  // serves.
+  std::string failure();
 
  private:
   void run();
+  void serve();
+  void apply_unfed(bool conversational);
+  void keep_output(const std::string& in);
+  void hand_over(const std::string& bytes);
+  void press_scripted(bool line_quiet);
+  bool unread_input() const;
+  bool program_sleeps() const;
   void settle(int quiet_ms);
   void send_unsent();
 
-  // The most bytes for the program (answers and typed input) held while the
-  // program does not read them.
+  // Past this many bytes for the program (answers and typed input) that it
+  // has not read, the terminal applies no more of what the program sent,
+  // and reads no more of it, until the program reads: nothing is dropped.
+  // One step of kFeedSlice bytes may go past it by its own answers.
   static constexpr size_t kMaxUnsent = 1 << 20;
+  static constexpr size_t kFeedSlice = 16;
+  static constexpr size_t kReadChunk = 1 << 16;  // the most read at a time
+  static constexpr size_t kMaxOutput = 1 << 20;  // of what the program sent, kept
 
   platform::PseudoTerminal pty_;
   int16_t open_error_ = 0;
@@ -169,6 +109,13 @@ class Sim6530 {
   // terminal thread sends them as the program reads, so a program that
   // writes without reading never holds up the terminal.
   std::string unsent_;
+  std::string unfed_;  // read from the program, not yet applied (backpressure)
+  std::string failure_;
+  std::deque<uint8_t> scripted_;     // keys to press when the program waits
+  bool outstanding_ = false;         // the program has not read all it was handed
+  uint64_t handed_ = 0;              // hand-overs so far
+  bool answered_ = false;            // it wrote since it read what it was handed
+  long tty_number_ = -1;             // the slave's number in /proc/PID/stat
   std::deque<std::string> answers_;  // verbatim answers; "\x01IGNORE" for none
   int64_t last_activity_ = 0;
   bool stop_ = false;

@@ -9,20 +9,20 @@
 // The line processes output as a terminal's usually does (a line feed the
 // program writes arrives as CR LF), so plain line output reads as on any
 // terminal. Each --key K (a decimal byte value) is pressed as a function
-// key, one after the other, whenever the program has been quiet for a tenth
-// of a second. When the program ends, the displayed page is printed as
+// key, one after the other, each when the program waits for it (see
+// Sim6530::press_when_waiting). When the program ends, the displayed page is printed as
 // text, framed, followed by the cursor's place, and written to the --screen
 // file; the exit status is the program's (sim6530.1 lists the others).
 #include <getopt.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <iostream>
+#include <new>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <zeb/platform/errors.h>
@@ -47,9 +47,9 @@ constexpr const char* kHelp =
     "  --pages=N      pages of display memory, 1 to 8 (default 8)\n"
     "  --rows=N       rows of a page, 1 to 224 (default 24)\n"
     "  --columns=N    columns of a row, 1 to 224 (default 80)\n"
-    "  --key=K        press function key K (a byte value, 0 to 255) once the\n"
-    "                 program has been quiet for a tenth of a second; repeat\n"
-    "                 for more keys, pressed in order\n"
+    "  --key=K        press function key K (a byte value, 0 to 255) when the\n"
+    "                 program waits for it; repeat for more keys, pressed in\n"
+    "                 order, each once the program has answered the one before\n"
     "  --screen=FILE  write the rows of the displayed page to FILE at the end,\n"
     "                 one line per row, trailing blanks trimmed\n"
     "  --help         print this help and exit\n"
@@ -101,12 +101,45 @@ int write_screen(const std::string& path, const std::vector<std::string>& rows) 
   return error;
 }
 
+// What an exception that reached main says: "out of memory", or its text.
+std::string reason(const std::exception& e) {
+  return dynamic_cast<const std::bad_alloc*>(&e) != nullptr ? "out of memory" : e.what();
+}
+
+int run(int argc, char** argv);
+
 }  // namespace
 
+// sim6530 never ends on an exception: one that reaches here (no memory, no
+// thread for the terminal) is said on standard error and ends it with 125.
 int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "sim6530: the simulated terminal failed: " << reason(e) << "\n";
+  } catch (...) {
+    std::cerr << "sim6530: the simulated terminal failed\n";
+  }
+  return kFailed;
+}
+
+namespace {
+
+// What the command line asks for.
+struct Options {
   int pages = 8, rows = 24, columns = 80;
   std::vector<int> keys;
   std::string screen_file;
+};
+
+// Reads the options into *o; returns -1 to go on with PROGRAM at optind, or
+// the exit status to end with (help, version, a refusal).
+int parse(int argc, char** argv, Options* o) {
+  int& pages = o->pages;
+  int& rows = o->rows;
+  int& columns = o->columns;
+  std::vector<int>& keys = o->keys;
+  std::string& screen_file = o->screen_file;
   enum { kPages = 1, kRows, kColumns, kKey, kScreen, kHelpOption, kVersion };
   static const struct option kOptions[] = {
       {"pages", required_argument, nullptr, kPages},
@@ -168,8 +201,15 @@ int main(int argc, char** argv) {
     }
   }
   if (optind >= argc) return refuse("no program to run");
+  return -1;
+}
 
-  zeb::terminal::Sim6530 sim(pages, rows, columns);
+int run(int argc, char** argv) {
+  Options o;
+  if (int status = parse(argc, argv, &o); status >= 0) return status;
+  const std::vector<int>& keys = o.keys;
+  const std::string& screen_file = o.screen_file;
+  zeb::terminal::Sim6530 sim(o.pages, o.rows, o.columns);
   if (!sim.ok()) {
     std::cerr << "sim6530: cannot open a pseudo-terminal: "
               << describe(sim.open_error(), sim.open_errno()) << "\n";
@@ -192,15 +232,15 @@ int main(int argc, char** argv) {
     std::cerr << "sim6530: cannot run " << program[0] << ": " << describe(error, e) << "\n";
     return e == ENOENT ? kNotFound : e == EACCES || e == ENOEXEC ? kCannotRun : kFailed;
   }
-  size_t next_key = 0;
-  int status = -1;
-  while ((status = zeb::platform::PseudoTerminal::wait(pid, true)) < 0) {
-    if (next_key < keys.size()) {
-      sim.output(100);
-      sim.press_key(static_cast<uint8_t>(keys[next_key++]));
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+  for (int key : keys) sim.press_when_waiting(static_cast<uint8_t>(key));
+  int status = zeb::platform::PseudoTerminal::wait(pid, false);
+  if (std::string failure = sim.failure(); !failure.empty()) {
+    std::cerr << "sim6530: the simulated terminal failed: " << failure << "\n";
+    return kFailed;
+  }
+  if (size_t left = sim.keys_not_pressed(); left > 0) {
+    std::cerr << "sim6530: " << left << " of the " << keys.size()
+              << " keys not pressed: the program ended without waiting for them\n";
   }
   // Everything the program wrote is on the screen before it is shown.
   sim.drain();
@@ -232,3 +272,5 @@ int main(int argc, char** argv) {
   }
   return status;
 }
+
+}  // namespace

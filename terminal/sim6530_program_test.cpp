@@ -2,6 +2,7 @@
 // of plain output, its screen file, its exit status and its messages.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,9 +39,10 @@ int capture_file() {
   return fd;
 }
 
-// Runs sim6530 with args, its output and error captured. A sim6530 that
-// never ends is ended by SIGALRM after a minute, which the case then sees.
-Outcome run(const std::vector<std::string>& args) {
+// Runs sim6530 with args, its output and error captured, with a stack
+// limit of stack_kb when it is not 0. A sim6530 that never ends is ended by
+// SIGALRM after a minute, which the case then sees.
+Outcome run(const std::vector<std::string>& args, rlim_t stack_kb = 0) {
   int out = capture_file(), err = capture_file();
   pid_t pid = fork();
   if (pid == 0) {
@@ -50,6 +52,12 @@ Outcome run(const std::vector<std::string>& args) {
     dup2(err, 2);
     for (int fd = 3; fd < 1024; ++fd) close(fd);
     alarm(60);
+    if (stack_kb != 0) {
+      struct rlimit limit {
+        stack_kb * 1024, stack_kb * 1024
+      };
+      setrlimit(RLIMIT_STACK, &limit);
+    }
     std::vector<char*> argv{const_cast<char*>(SIM6530_PATH)};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -165,12 +173,22 @@ TEST_F(Sim6530Program, PlainOutputReadsAsOnATerminalAndTheScreenFileHoldsIt) {
   }
 }
 
+// 200 requests for a screen of 10,000 characters, 2 MB of answers in all,
+// sent before the program reads any: it ends with 0 when every answer came,
+// in order, ended by the revision level it asked for last.
+constexpr const char* kManyAnswers =
+    "system('stty raw -echo'); $| = 1; print \"\\021\\203\\203\", \"\\033<\" x 200, "
+    "\"\\033_\"; my ($got, $buf) = ('', ''); while ($got !~ /SIM6530 C00\\r\\z/) "
+    "{ sysread(STDIN, $buf, 65536) > 0 or exit 2; $got .= $buf } "
+    "my $row = ' ' x 10000 . \"\\r\"; exit($got eq $row x 200 . \"SIM6530 C00\\r\" ? 0 : 1)";
+
 TEST_F(Sim6530Program, EndsWithTheProgramsStatus) {
   const struct {
     const char* what;
     std::vector<std::string> args;
     int status;
     std::string err;  // what standard error begins with
+    rlim_t stack_kb = 0;
   } cases[] = {
       {"an exit status", {"sh", "-c", "exit 7"}, 7, ""},
       {"a signal", {"sh", "-c", "kill -TERM $$"}, 128 + SIGTERM, ""},
@@ -181,6 +199,18 @@ TEST_F(Sim6530Program, EndsWithTheProgramsStatus) {
        {"sh", "-c", "i=0; while [ $i -lt 20000 ]; do printf '\\033a'; i=$((i+1)); done"},
        0,
        ""},
+      // Past a MiB of answers the terminal takes no more requests until the
+      // program reads: none is dropped.
+      {"answers past the bound all arrive",
+       {"--rows=100", "--columns=100", "perl", "-e", kManyAnswers},
+       0,
+       ""},
+      // A stack limit of 2 TB leaves no room for the terminal's thread.
+      {"no thread for the terminal",
+       {"true"},
+       125,
+       "sim6530: the simulated terminal failed: Resource temporarily unavailable\n",
+       rlim_t{2} << 30},
       {"no such program",
        {"/nonexistent/program"},
        127,
@@ -193,10 +223,50 @@ TEST_F(Sim6530Program, EndsWithTheProgramsStatus) {
        "directory or record not in file); Linux: No such file or directory\n"},
   };
   for (const auto& c : cases) {
-    Outcome r = run(c.args);
+    Outcome r = run(c.args, c.stack_kb);
     EXPECT_EQ(r.signal, 0) << c.what;
     EXPECT_EQ(r.status, c.status) << c.what;
     EXPECT_EQ(r.err, c.err) << c.what;
+  }
+}
+
+// A program that starts slowly and answers each key slowly, as any program
+// may on a busy machine: it sleeps before it enters raw mode and after each
+// read, then shows each read's length and first byte. Each key must come
+// alone, in the read that waits for it, in raw mode.
+constexpr const char* kSlowProgram =
+    "select(undef, undef, undef, 0.3); system('stty raw -echo'); $| = 1; print 'ready'; "
+    "my $log = ''; for (1 .. 3) { sysread(STDIN, my $key, 64); select(undef, undef, undef, "
+    "0.2); $log .= length($key) . substr($key, 0, 1); print '.' } print \"\\r\\n$log\"";
+
+TEST_F(Sim6530Program, KeysArePressedWhenTheProgramWaitsForThem) {
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    std::string screen;  // the screen file: 4 rows
+    std::string err;
+  } cases[] = {
+      {"slow to start and to answer",
+       {"--key=64", "--key=64", "--key=79", "perl", "-e", kSlowProgram},
+       "ready...\n4@4@4O\n\n\n",
+       ""},
+      // The line is canonical: the key ends with CR, which ends the line.
+      {"a conversational read",
+       {"--key=64", "sh", "-c", "echo go; read a; echo \"got $a\""},
+       "go\ngot @ !\n\n\n",
+       ""},
+      {"a program that ends first",
+       {"--key=64", "--key=65", "true"},
+       "\n\n\n\n",
+       "sim6530: 2 of the 2 keys not pressed: the program ended without waiting for them\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args{"--rows=4", "--columns=20", "--screen=" + screen()};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    Outcome r = run(args);
+    EXPECT_EQ(r.status, 0) << c.what << ": " << r.err;
+    EXPECT_EQ(r.err, c.err) << c.what;
+    EXPECT_EQ(read_text(screen()), c.screen) << c.what;
   }
 }
 

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <termios.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include <zeb/platform/errors.h>
@@ -33,7 +34,7 @@ std::string PseudoTerminal::slave_name() const {
   return "$PTS" + slave_path_.substr(slave_path_.rfind('/') + 1);
 }
 
-long PseudoTerminal::read(std::string* out, int timeout_ms) {
+long PseudoTerminal::read(std::string* out, int timeout_ms, size_t max_bytes) {
   if (master_ < 0) return -1;
   struct pollfd p {
     master_, POLLIN, 0
@@ -41,17 +42,19 @@ long PseudoTerminal::read(std::string* out, int timeout_ms) {
   if (syscalls().poll(&p, 1, timeout_ms) <= 0) return 0;
   char buf[4096];
   long total = 0;
-  for (;;) {
-    long n = syscalls().read(master_, buf, sizeof buf);
+  for (size_t left = max_bytes; left > 0;) {
+    long n = syscalls().read(master_, buf, std::min(sizeof buf, left));
     if (n > 0) {
       out->append(buf, static_cast<size_t>(n));
       total += n;
+      left -= static_cast<size_t>(n);
       continue;
     }
     // EAGAIN: all is read; EIO: no program holds the slave open any more.
     if (n < 0 && errno == EIO && total == 0) return -1;
     return total;
   }
+  return total;
 }
 
 long PseudoTerminal::write_some(std::string_view bytes) {
@@ -62,14 +65,15 @@ long PseudoTerminal::write_some(std::string_view bytes) {
   return errno == EAGAIN ? 0 : -1;
 }
 
-PseudoTerminal::Ready PseudoTerminal::wait_ready(bool want_output, int timeout_ms) {
+PseudoTerminal::Ready PseudoTerminal::wait_ready(bool want_output, int timeout_ms,
+                                                 bool want_input) {
   Ready ready;
   if (master_ < 0) {
     ready.hung_up = true;
     return ready;
   }
   struct pollfd p {
-    master_, static_cast<short>(POLLIN | (want_output ? POLLOUT : 0)), 0
+    master_, static_cast<short>((want_input ? POLLIN : 0) | (want_output ? POLLOUT : 0)), 0
   };
   if (syscalls().poll(&p, 1, timeout_ms) <= 0) return ready;
   ready.input = (p.revents & POLLIN) != 0;

@@ -4,6 +4,7 @@
 // program opens by its name ($PTSn, see platform/README.md) or runs on.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -27,11 +28,11 @@ class PseudoTerminal {
   const std::string& slave_path() const { return slave_path_; }
   std::string slave_name() const;
 
-  // Appends what the program wrote to *out, waiting at most timeout_ms
-  // (-1: without limit) for the first byte. Returns the number of bytes
-  // read, 0 when nothing came, -1 when the slave side is closed by every
-  // program and nothing is left to read.
-  long read(std::string* out, int timeout_ms);
+  // Appends what the program wrote to *out, at most max_bytes of it,
+  // waiting at most timeout_ms (-1: without limit) for the first byte.
+  // Returns the number of bytes read, 0 when nothing came, -1 when the
+  // slave side is closed by every program and nothing is left to read.
+  long read(std::string* out, int timeout_ms, size_t max_bytes = SIZE_MAX);
   // Sends bytes to the program as typed at the terminal: what the line
   // takes of them now, without waiting. Returns the number of bytes taken
   // (0 when the line is full), -1 when the line refuses them. A caller
@@ -40,13 +41,14 @@ class PseudoTerminal {
   long write_some(std::string_view bytes);
 
   // What the line is ready for after waiting at most timeout_ms (-1:
-  // without limit) for input, or for room for output when want_output.
+  // without limit) for input (unless want_input is false), or for room for
+  // output when want_output.
   struct Ready {
     bool input = false;    // the program wrote something to read
     bool output = false;   // the line takes more bytes for the program
     bool hung_up = false;  // no program holds the slave open
   };
-  Ready wait_ready(bool want_output, int timeout_ms);
+  Ready wait_ready(bool want_output, int timeout_ms, bool want_input = true);
   // Whether the program has the line in canonical (conversational) mode.
   bool canonical() const;
   // Turns the line's output processing (OPOST with ONLCR: a line feed the
