@@ -2,16 +2,11 @@
 // pseudo-terminal.
 #include "terminal/sim6530.h"
 
-#include <fcntl.h>
-#include <poll.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <new>
-
-#include "platform/host/syscalls.h"
 
 namespace zeb::terminal {
 namespace {
@@ -24,26 +19,6 @@ int64_t now_ms() {
       .count();
 }
 
-// The state letter and the controlling terminal's number of a process or
-// thread from its /proc stat file; false when it has gone.
-bool process_state(const std::string& path, char* state, long* tty) {
-  std::string text;
-  if (platform::syscalls().read_file(path.c_str(), &text) != 0) return false;
-  // The name in parentheses may hold anything; the fields follow its last
-  // ')': state, parent, group, session, terminal.
-  size_t close = text.rfind(')');
-  if (close == std::string::npos || close + 2 >= text.size()) return false;
-  *state = text[close + 2];
-  const char* p = text.c_str() + close + 3;
-  char* end = nullptr;
-  for (int field = 0; field < 4; ++field) {
-    *tty = std::strtol(p, &end, 10);
-    if (end == p) return false;
-    p = end;
-  }
-  return true;
-}
-
 }  // namespace
 
 Sim6530::Sim6530(int pages, int rows, int columns) : screen_(pages, rows, columns) {
@@ -53,11 +28,6 @@ Sim6530::Sim6530(int pages, int rows, int columns) : screen_(pages, rows, column
     return;
   }
   last_activity_ = now_ms();
-  // The number /proc gives a process whose controlling terminal is the
-  // slave /dev/pts/N: major 136, minor N, in the kernel's encoding.
-  const std::string& path = pty_.slave_path();
-  long minor = std::strtol(path.c_str() + path.rfind('/') + 1, nullptr, 10);
-  tty_number_ = (minor & 0xFF) | (136L << 8) | ((minor & ~0xFFL) << 12);
   thread_ = std::thread([this] { run(); });
 }
 
@@ -106,7 +76,7 @@ void Sim6530::serve() {
     // Whether the program has read all it was handed, looked at before its
     // output is read: what is read from here on came after, as its answer
     // (or, when it wrote just before it read, is taken for one).
-    const bool taken = check_taken && !unread_input();
+    const bool taken = check_taken && !pty_.unread_input();
     std::string in;
     const bool took = want_input && ready.input && pty_.read(&in, 0, kReadChunk) > 0;
     const bool conversational = pty_.canonical();
@@ -263,55 +233,12 @@ void Sim6530::hand_over(const std::string& bytes) {
 // caller holds mutex_.
 void Sim6530::press_scripted(bool line_quiet) {
   if (scripted_.empty() || !answered_ || outstanding_ || !line_quiet || !unfed_.empty() ||
-      !unsent_.empty() || !program_sleeps()) {
+      !unsent_.empty() || !pty_.users_asleep()) {
     return;
   }
   uint8_t key = scripted_.front();
   scripted_.pop_front();
   hand_over(screen_.function_key(key, pty_.canonical()));
-}
-
-// Whether the program has bytes of the terminal's it has not read: the
-// slave side is readable (for a canonical line, a whole line is there).
-bool Sim6530::unread_input() const {
-  int fd = platform::syscalls().open(pty_.slave_path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK, 0);
-  if (fd < 0) return false;  // no line to read from: nothing waits on it
-  struct pollfd p {
-    fd, POLLIN, 0
-  };
-  bool readable = platform::syscalls().poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
-  platform::syscalls().close(fd);
-  return readable;
-}
-
-// Whether every thread of every process whose controlling terminal is this
-// one sleeps (state S in /proc; a stopped or ended process counts as
-// sleeping). Running, runnable and disk-waiting ones do not: they are still
-// on their way to what they will wait for.
-bool Sim6530::program_sleeps() const {
-  std::vector<std::string> processes;
-  if (platform::syscalls().list_directory("/proc", &processes) != 0) return false;
-  for (const std::string& pid : processes) {
-    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    char state = 0;
-    long tty = 0;
-    if (!process_state("/proc/" + pid + "/stat", &state, &tty) || tty != tty_number_) continue;
-    std::vector<std::string> threads;
-    if (platform::syscalls().list_directory(("/proc/" + pid + "/task").c_str(), &threads) != 0) {
-      threads.clear();
-    }
-    for (const std::string& tid : threads) {
-      if (tid == "." || tid == "..") continue;
-      if (process_state("/proc/" + pid + "/task/" + tid + "/stat", &state, &tty) &&
-          std::string_view("STtZX").find(state) == std::string_view::npos) {
-        return false;
-      }
-    }
-    if (threads.empty() && std::string_view("STtZX").find(state) == std::string_view::npos) {
-      return false;
-    }
-  }
-  return true;
 }
 
 void Sim6530::answer_next(std::string bytes) {

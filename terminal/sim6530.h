@@ -84,8 +84,6 @@ class Sim6530 {
   void keep_output(const std::string& in);
   void hand_over(const std::string& bytes);
   void press_scripted(bool line_quiet);
-  bool unread_input() const;
-  bool program_sleeps() const;
   void settle(int quiet_ms);
   void send_unsent();
 
@@ -115,7 +113,6 @@ class Sim6530 {
   bool outstanding_ = false;         // the program has not read all it was handed
   uint64_t handed_ = 0;              // hand-overs so far
   bool answered_ = false;            // it wrote since it read what it was handed
-  long tty_number_ = -1;             // the slave's number in /proc/PID/stat
   std::deque<std::string> answers_;  // verbatim answers; "\x01IGNORE" for none
   int64_t last_activity_ = 0;
   bool stop_ = false;

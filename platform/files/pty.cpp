@@ -1,16 +1,45 @@
 // Pseudo-terminal masters through the host seam.
 #include "platform/files/pty.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
 
 #include <zeb/platform/errors.h>
 #include "platform/host/syscalls.h"
 
 namespace zeb::platform {
+namespace {
+
+// The state letter and the controlling terminal's number of a process or
+// thread from its /proc stat file; false when it has gone.
+bool process_state(const std::string& path, char* state, long* tty) {
+  std::string text;
+  if (syscalls().read_file(path.c_str(), &text) != 0) return false;
+  // The name in parentheses may hold anything; the fields follow its last
+  // ')': state, parent, group, session, terminal.
+  size_t close = text.rfind(')');
+  if (close == std::string::npos || close + 2 >= text.size()) return false;
+  *state = text[close + 2];
+  const char* p = text.c_str() + close + 3;
+  char* end = nullptr;
+  for (int field = 0; field < 4; ++field) {
+    *tty = std::strtol(p, &end, 10);
+    if (end == p) return false;
+    p = end;
+  }
+  return true;
+}
+
+bool asleep(char state) { return std::string_view("STtZX").find(state) != std::string_view::npos; }
+
+}  // namespace
 
 PseudoTerminal::~PseudoTerminal() { close(); }
 
@@ -28,6 +57,45 @@ int16_t PseudoTerminal::open() {
     syscalls().tcsetattr(master_, TCSANOW, &s);
   }
   return 0;
+}
+
+bool PseudoTerminal::unread_input() const {
+  int fd = syscalls().open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK, 0);
+  if (fd < 0) return false;  // no line to read from: nothing waits on it
+  struct pollfd p {
+    fd, POLLIN, 0
+  };
+  bool readable = syscalls().poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
+  syscalls().close(fd);
+  return readable;
+}
+
+bool PseudoTerminal::users_asleep() const {
+  // The number /proc gives a process whose controlling terminal is the
+  // slave /dev/pts/N: major 136, minor N, in the kernel's encoding.
+  const long minor = std::strtol(slave_path_.c_str() + slave_path_.rfind('/') + 1, nullptr, 10);
+  const long tty_number = (minor & 0xFF) | (136L << 8) | ((minor & ~0xFFL) << 12);
+  std::vector<std::string> processes;
+  if (syscalls().list_directory("/proc", &processes) != 0) return false;
+  for (const std::string& pid : processes) {
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    char state = 0;
+    long tty = 0;
+    if (!process_state("/proc/" + pid + "/stat", &state, &tty) || tty != tty_number) continue;
+    std::vector<std::string> threads;
+    if (syscalls().list_directory(("/proc/" + pid + "/task").c_str(), &threads) != 0) {
+      threads.clear();
+    }
+    for (const std::string& tid : threads) {
+      if (tid == "." || tid == "..") continue;
+      if (process_state("/proc/" + pid + "/task/" + tid + "/stat", &state, &tty) &&
+          !asleep(state)) {
+        return false;
+      }
+    }
+    if (threads.empty() && !asleep(state)) return false;
+  }
+  return true;
 }
 
 std::string PseudoTerminal::slave_name() const {

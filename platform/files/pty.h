@@ -51,6 +51,14 @@ class PseudoTerminal {
   Ready wait_ready(bool want_output, int timeout_ms, bool want_input = true);
   // Whether the program has the line in canonical (conversational) mode.
   bool canonical() const;
+  // Whether the program has bytes of the terminal's it has not read: the
+  // slave side is readable (for a canonical line, a whole line is there).
+  bool unread_input() const;
+  // Whether every thread of every process whose controlling terminal is
+  // this one sleeps (state S in /proc; a stopped or ended process counts
+  // as sleeping). Running, runnable and disk-waiting ones do not: they are
+  // still on their way to what they will wait for.
+  bool users_asleep() const;
   // Turns the line's output processing (OPOST with ONLCR: a line feed the
   // program writes reaches the terminal as CR LF) on or off; false when the
   // line refuses.
