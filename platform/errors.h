@@ -31,6 +31,7 @@ constexpr int16_t kTimedOut = 40;
 constexpr int16_t kNoDiscSpace = 43;
 constexpr int16_t kFileFull = 45;
 constexpr int16_t kSecurityViolation = 48;
+constexpr int16_t kNoMoreOpens = 61;    // no more file opens permitted on this volume or device
 constexpr int16_t kInternalError = 53;  // file system internal error
 constexpr int16_t kWriteProtected = 101;
 constexpr int16_t kDeviceError = 190;

@@ -37,6 +37,13 @@ struct FileStatus {
   bool is_regular() const { return (mode & 0170000u) == 0100000u; }
 };
 
+// One event of the kernel's event interface: what happened (EPOLLIN,
+// EPOLLHUP, ...) and the data given when the descriptor was added.
+struct ReadyEvent {
+  uint32_t events = 0;
+  uint64_t data = 0;
+};
+
 struct Syscalls {
   // Descriptors and files.
   std::function<int(const char* path, int flags, unsigned mode)> open;
@@ -144,6 +151,20 @@ struct Syscalls {
   // Gives the processor to another thread or process that is ready to run,
   // if any (sched_yield).
   std::function<void()> yield_processor;
+  // Connects like connect_unix, but while the listener's queue of
+  // connections is full it waits for room, up to timeout_ms (-1: without
+  // limit), whatever the socket's blocking mode, which stays as it was; -1
+  // with EAGAIN when the time ran out first.
+  std::function<int(int fd, const char* path, int timeout_ms)> connect_unix_waiting;
+  // The kernel's event interface (epoll), for a waiter on many descriptors:
+  // a new instance (close-on-exec, above 2); adding (EPOLL_CTL_ADD),
+  // changing or removing (EPOLL_CTL_DEL) the events of fd, handed back with
+  // data when they happen; and waiting up to timeout_ms (-1: without limit)
+  // for at most max ready events, resumed with the time that is left when
+  // interrupted. epoll_wait returns the number of events stored.
+  std::function<int()> epoll_create;
+  std::function<int(int epfd, int op, int fd, uint32_t events, uint64_t data)> epoll_ctl;
+  std::function<int(int epfd, ReadyEvent* ready, int max, int timeout_ms)> epoll_wait;
   // The process and user at the other end of a Unix socket (SO_PEERCRED).
   std::function<int(int fd, long* pid, long* uid)> peer_credentials;
   // The socket's domain and type; -1 when fd is not a socket.

@@ -9,6 +9,7 @@
 #include <pwd.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/epoll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
@@ -217,6 +218,74 @@ int real_connect_unix(int fd, const char* path) {
   if (fill_address(path, &address) != 0) return -1;
   return restarting(
       [&] { return ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address); });
+}
+
+int64_t real_monotonic_ns();
+
+int real_connect_unix_waiting(int fd, const char* path, int timeout_ms) {
+  sockaddr_un address;
+  if (fill_address(path, &address) != 0) return -1;
+  // A blocking connect waits while the listener's queue is full, for as
+  // long as the socket's send time-out allows (none: for ever); the socket
+  // is made blocking for the connect alone.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) return -1;
+  if ((flags & O_NONBLOCK) != 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return -1;
+  const int64_t end = timeout_ms < 0 ? -1 : real_monotonic_ns() + int64_t{timeout_ms} * 1000000;
+  int rc = -1;
+  for (;;) {
+    timeval limit{};  // zero: without limit
+    if (end >= 0) {
+      const int64_t left = end - real_monotonic_ns();
+      if (left <= 0) {
+        errno = EAGAIN;
+        break;
+      }
+      limit.tv_sec = static_cast<time_t>(left / 1000000000);
+      limit.tv_usec = static_cast<suseconds_t>(std::max<int64_t>(1, left % 1000000000 / 1000));
+    }
+    if (::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0) break;
+    rc = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    // Interrupted: waited again with the time that is left.
+    if (rc == 0 || errno != EINTR) break;
+  }
+  const int e = errno;
+  const timeval none{};
+  // The time-out and the mode go back as they were; a failure to put them
+  // back changes nothing of what the connect did (sends of the library
+  // never block on the socket's time-out: they do not wait or are polled).
+  (void)::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &none, sizeof none);
+  if ((flags & O_NONBLOCK) != 0) (void)::fcntl(fd, F_SETFL, flags);
+  errno = e;
+  return rc;
+}
+
+int real_epoll_create() { return above_standard(::epoll_create1(EPOLL_CLOEXEC)); }
+
+int real_epoll_ctl(int epfd, int op, int fd, uint32_t events, uint64_t data) {
+  epoll_event event{};
+  event.events = events;
+  event.data.u64 = data;
+  return ::epoll_ctl(epfd, op, fd, &event);
+}
+
+int real_epoll_wait(int epfd, ReadyEvent* ready, int max, int timeout_ms) {
+  constexpr int kMost = 256;
+  epoll_event events[kMost];
+  max = std::clamp(max, 1, kMost);
+  const int64_t end = timeout_ms < 0 ? -1 : real_monotonic_ns() + int64_t{timeout_ms} * 1000000;
+  for (;;) {
+    const int n = ::epoll_wait(epfd, events, max, timeout_ms);
+    if (n >= 0) {
+      for (int i = 0; i < n; ++i) ready[i] = ReadyEvent{events[i].events, events[i].data.u64};
+      return n;
+    }
+    if (errno != EINTR) return -1;
+    if (end >= 0) {
+      const int64_t left = end - real_monotonic_ns();
+      timeout_ms = left <= 0 ? 0 : static_cast<int>((left + 999999) / 1000000);
+    }
+  }
 }
 
 int real_accept(int fd) {
@@ -506,6 +575,10 @@ void add_process_entries(Syscalls& s) {
   s.recv = real_recv;
   s.send_records = real_send_records;
   s.yield_processor = [] { ::sched_yield(); };
+  s.connect_unix_waiting = real_connect_unix_waiting;
+  s.epoll_create = real_epoll_create;
+  s.epoll_ctl = real_epoll_ctl;
+  s.epoll_wait = real_epoll_wait;
   s.peer_credentials = real_peer_credentials;
   s.socket_kind = real_socket_kind;
   s.try_lock = real_try_lock;

@@ -26,30 +26,36 @@ int16_t make_private_channel(Connection* parent, int* child) {
   return 0;
 }
 
-int16_t connect_named_process(std::string_view name, Connection* connection) {
+Result<Connection> connect_named(std::string_view name, int timeout_ms) {
   std::string wanted = process_name_from(std::string(name));
-  if (wanted.empty()) return err::kBadName;
+  if (wanted.empty()) return Status::error(err::kBadName, "process name");
   std::string dir = socket_directory();
   int16_t error = check_socket_directory(dir, false);
-  if (error == err::kNotFound) return err::kNoSuchDevice;
-  if (error != 0) return error;
+  if (error == err::kNotFound) return Status::error(err::kNoSuchDevice, wanted);
+  if (error != 0) return Status::error(error, dir);
   std::string path = dir + "/" + wanted.substr(1);
-  if (path.size() > kMaxSocketPath) return err::kBadName;
-  // Never blocking: a process whose queue of connections is full (one that
-  // does not accept them) would hold a blocking connect for ever. It is
-  // there and does not answer: 40, at once.
+  if (path.size() > kMaxSocketPath) return Status::error(err::kBadName, path);
+  // The connection never blocks once made. While the process's queue of
+  // connections is full (it is busy accepting others), the connect waits
+  // its turn within the limit; a process that does not accept at all is
+  // there and does not answer: 40 when the limit passes.
   int fd = syscalls().unix_socket(SOCK_SEQPACKET | SOCK_NONBLOCK);
-  if (fd < 0) return error_from_errno(errno);
-  if (syscalls().connect_unix(fd, path.c_str()) != 0) {
+  if (fd < 0) return Status::from_errno(errno, "socket");
+  if (syscalls().connect_unix_waiting(fd, path.c_str(), timeout_ms) != 0) {
     error = (errno == ENOENT || errno == ECONNREFUSED)  ? err::kNoSuchDevice
             : (errno == EAGAIN || errno == EWOULDBLOCK) ? err::kTimedOut
                                                         : error_from_errno(errno);
     // Never connected: the connect's error is the one reported.
     syscalls().close(fd);
-    return error;
+    return Status::error(error, "connect " + wanted);
   }
-  connection->fd = fd;
-  return 0;
+  return Connection{fd};
+}
+
+int16_t connect_named_process(std::string_view name, Connection* connection) {
+  Result<Connection> made = connect_named(name, reply_limit_ms());
+  if (made.ok()) *connection = *made;
+  return made.code();
 }
 
 void close_connection(Connection* connection) {
@@ -118,10 +124,22 @@ int16_t post_message(const Connection& connection, bool system, std::span<const 
   return 0;
 }
 
-int16_t await_reply(const Connection& connection, int16_t* reply_error, int timeout_ms,
-                    void* reply_data, int16_t reply_max, int16_t* reply_len, bool look_first) {
-  if (connection.fd < 0) return err::kNotOpenFile;
-  const int16_t accept = std::max<int16_t>(reply_max, 0);
+namespace {
+
+// Reads one record. A receiver that closed its end with a message of ours
+// unread leaves a reset that the first read reports, ahead of the records
+// it sent before it closed (a refusal): those are read after it.
+long receive_record(int fd, char* record, size_t size, bool wait) {
+  long n = syscalls().recv(fd, record, size, wait);
+  if (n < 0 && errno == ECONNRESET) n = syscalls().recv(fd, record, size, false);
+  return n;
+}
+
+}  // namespace
+
+Result<Reply> next_reply(const Connection& connection, std::span<char> reply_to, int timeout_ms,
+                         bool look_first) {
+  if (connection.fd < 0) return Status::error(err::kNotOpenFile, "reply");
   pollfd wait = {connection.fd, POLLIN, 0};
   char reply[kReplyHeader + kMaxMessage];
   long n = 0;
@@ -137,7 +155,7 @@ int16_t await_reply(const Connection& connection, int16_t* reply_error, int time
     // each reply.
     constexpr int kYields = 32;
     for (int tries = 0;; ++tries) {
-      n = syscalls().recv(connection.fd, reply, sizeof reply, false);
+      n = receive_record(connection.fd, reply, sizeof reply, false);
       read = n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
       if (read || tries == kYields) break;
       syscalls().yield_processor();
@@ -146,33 +164,73 @@ int16_t await_reply(const Connection& connection, int16_t* reply_error, int time
   }
   if (!read) {
     int ready = syscalls().poll(&wait, 1, timeout_ms);
-    if (ready < 0) return error_from_errno(errno);
-    if (ready == 0) return err::kTimedOut;
-    n = syscalls().recv(connection.fd, reply, sizeof reply, true);
+    if (ready < 0) return Status::from_errno(errno, "reply");
+    if (ready == 0) return Status::error(err::kTimedOut, "reply");
+    n = receive_record(connection.fd, reply, sizeof reply, true);
   }
   // A record too short to be a reply (an empty one included, when poll saw
   // no hang-up) comes from a receiver that is there and does not speak
   // this protocol; no record at all, from one that has gone.
   if ((n == 0 && (wait.revents & POLLHUP) == 0) || (n > 0 && n < kReplyHeader)) {
-    return err::kBadMessage;
+    return Status::error(err::kBadMessage, "reply");
   }
-  if (n < kReplyHeader) return err::kPathDown;
+  if (n < kReplyHeader) return Status::error(err::kPathDown, "reply");
   n = std::min<long>(n, static_cast<long>(sizeof reply));
-  *reply_error = static_cast<int16_t>((static_cast<unsigned char>(reply[0]) << 8) |
-                                      static_cast<unsigned char>(reply[1]));
-  size_t length = std::min<size_t>(static_cast<size_t>(n - kReplyHeader), accept);
-  if (reply_data != nullptr && length > 0) std::memcpy(reply_data, reply + kReplyHeader, length);
-  if (reply_len != nullptr) *reply_len = static_cast<int16_t>(length);
+  Reply got;
+  got.error = static_cast<int16_t>((static_cast<unsigned char>(reply[0]) << 8) |
+                                   static_cast<unsigned char>(reply[1]));
+  const size_t length = std::min<size_t>(static_cast<size_t>(n - kReplyHeader),
+                                         std::min<size_t>(reply_to.size(), kMaxMessage));
+  if (length > 0) std::memcpy(reply_to.data(), reply + kReplyHeader, length);
+  got.length = static_cast<int16_t>(length);
+  return got;
+}
+
+int16_t await_reply(const Connection& connection, int16_t* reply_error, int timeout_ms,
+                    void* reply_data, int16_t reply_max, int16_t* reply_len, bool look_first) {
+  const size_t accept =
+      reply_data != nullptr ? static_cast<size_t>(std::max<int16_t>(reply_max, 0)) : 0;
+  Result<Reply> got = next_reply(
+      connection, std::span<char>(static_cast<char*>(reply_data), accept), timeout_ms, look_first);
+  if (!got.ok()) return got.code();
+  *reply_error = got->error;
+  if (reply_len != nullptr) *reply_len = got->length;
   return 0;
+}
+
+Result<Reply> exchange(const Connection& connection, const Request& request) {
+  const int16_t accept =
+      static_cast<int16_t>(std::min<size_t>(request.reply_to.size(), kMaxMessage));
+  const int16_t error = post_message(connection, request.system, request.message, true, accept);
+  if (error == err::kPathDown) {
+    // Gone, or refused before its message was read: a refusal is a record
+    // the receiver sent before it closed its end.
+    char reply[kReplyHeader];
+    if (receive_record(connection.fd, reply, sizeof reply, false) >= kReplyHeader) {
+      return Reply{static_cast<int16_t>((static_cast<unsigned char>(reply[0]) << 8) |
+                                        static_cast<unsigned char>(reply[1])),
+                   0};
+    }
+  }
+  if (error != 0) return Status::error(error, "send");
+  return next_reply(connection, request.reply_to, request.timeout_ms);
 }
 
 int16_t send_message(const Connection& connection, bool system, const Message& message,
                      int16_t* reply_error, int timeout_ms, void* reply_data, int16_t reply_max,
                      int16_t* reply_len) {
-  if (int16_t error = post_message(connection, system, message, true, reply_max); error != 0) {
-    return error;
-  }
-  return await_reply(connection, reply_error, timeout_ms, reply_data, reply_max, reply_len);
+  Request request;
+  request.message = message;
+  request.system = system;
+  request.reply_to = std::span<char>(
+      static_cast<char*>(reply_data),
+      reply_data != nullptr ? static_cast<size_t>(std::max<int16_t>(reply_max, 0)) : 0);
+  request.timeout_ms = timeout_ms;
+  Result<Reply> got = exchange(connection, request);
+  if (!got.ok()) return got.code();
+  *reply_error = got->error;
+  if (reply_len != nullptr) *reply_len = got->length;
+  return 0;
 }
 
 int reply_limit_ms() {
@@ -193,11 +251,20 @@ int reply_limit_ms() {
 int16_t process_message(int fd, const void* buffer, int16_t write_count, void* reply,
                         int16_t reply_max, int16_t* reply_len, int16_t* reply_error,
                         int timeout_ms) {
-  Connection connection{fd};
-  const char* bytes = static_cast<const char*>(buffer);
-  Message message(bytes, bytes + write_count);
-  return send_message(connection, false, message, reply_error, timeout_ms, reply, reply_max,
-                      reply_len);
+  // The message goes from the caller's buffer as it stands: nothing is
+  // copied or allocated for it (the reply may land in the same buffer).
+  Request request;
+  request.message = std::span<const char>(static_cast<const char*>(buffer),
+                                          static_cast<size_t>(std::max<int16_t>(write_count, 0)));
+  request.reply_to =
+      std::span<char>(static_cast<char*>(reply),
+                      reply != nullptr ? static_cast<size_t>(std::max<int16_t>(reply_max, 0)) : 0);
+  request.timeout_ms = timeout_ms;
+  Result<Reply> got = exchange(Connection{fd}, request);
+  if (!got.ok()) return got.code();
+  *reply_error = got->error;
+  if (reply_len != nullptr) *reply_len = got->length;
+  return 0;
 }
 
 void close_process(int fd) {

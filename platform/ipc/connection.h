@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/host/status.h"
 #include "platform/ipc/messages.h"
 
 namespace zeb::platform {
@@ -38,32 +39,62 @@ struct Connection {
 int16_t make_private_channel(Connection* parent, int* child);
 
 // Connects to the $RECEIVE of the process named name ("$NAME") of this
-// user, without blocking (the connection stays non-blocking). Returns 0; 14
-// when no such process listens; 40 when it takes no more connections (it
-// does not accept them); 48 when the socket directory is not this user's
-// own with mode 0700; 13 when it is relative or too long; or the error.
-int16_t connect_named_process(std::string_view name, Connection* connection);
+// user, without blocking (the connection stays non-blocking) except while
+// the process's queue of connections is full: the connect then waits its
+// turn, up to timeout_ms milliseconds (-1: no limit). Errors: 14 when no
+// such process listens; 40 when the time ran out with the queue still full;
+// 48 when the socket directory is not this user's own with mode 0700; 13
+// when it is relative or too long; or the error.
+Result<Connection> connect_named(std::string_view name, int timeout_ms);
 
 void close_connection(Connection* connection);
 
-// Sends one message (a system message when system is true) and waits up to
-// timeout_ms milliseconds (-1: no limit) for the reply. The reply's error
-// number goes to *reply_error and up to reply_max bytes of its data to
-// reply_data (count in *reply_len). Returns 0 when a reply came; 40 on time
-// out; 201 when the receiver is gone; 308 for a record too short to be a
-// reply; 22 for a message longer than 32767 bytes.
+// What one reply carries: the receiver's error number, and how many bytes
+// of its data were kept.
+struct Reply {
+  int16_t error = 0;
+  int16_t length = 0;
+};
+
+// One message and where its reply goes.
+struct Request {
+  std::span<const char> message;
+  bool system = false;       // a system message
+  std::span<char> reply_to;  // the reply's data, up to this size (at most 32767), goes here
+  int timeout_ms = -1;       // the longest wait for the reply; -1: no limit
+};
+
+// Sends one message and waits for its reply. The reply is the result
+// whatever its error number; the Status is the transport's: 40 when no
+// reply came in time; 201 when the receiver is gone; 308 for a record too
+// short to be a reply; 22 for a message longer than 32767 bytes. A receiver
+// that refused the connection before it read anything (out of descriptors,
+// another user) leaves its refusal as the reply, even when it had already
+// closed its end when the message went.
+Result<Reply> exchange(const Connection& connection, const Request& request);
+
+// Waits up to timeout_ms (-1: no limit) for the next reply of a message on
+// its way, its data to reply_to; results as exchange's. With look_first it
+// reads a reply that is there already without a poll first (a sender with
+// several messages on their way).
+Result<Reply> next_reply(const Connection& connection, std::span<char> reply_to, int timeout_ms,
+                         bool look_first = false);
+
+// The same in error numbers, for callers not yet moved to the typed calls
+// above: connect_named with reply_limit_ms() as its limit; exchange, the
+// reply's error in *reply_error and up to reply_max bytes of its data in
+// reply_data (count in *reply_len).
+int16_t connect_named_process(std::string_view name, Connection* connection);
 int16_t send_message(const Connection& connection, bool system, const Message& message,
                      int16_t* reply_error, int timeout_ms = -1, void* reply_data = nullptr,
                      int16_t reply_max = 0, int16_t* reply_len = nullptr);
 
-// The two halves of send_message, for a sender that keeps several messages
-// on their way and reads the replies after, in order (the channel keeps
+// The two halves of exchange, for a sender that keeps several messages on
+// their way and reads the replies after, in order (the channel keeps
 // records in order). post_message sends one message whose reply may carry
 // up to reply_max bytes; with wait false it never blocks and gives 40 when
-// the channel has no room for it now. await_reply waits up to timeout_ms
-// for the next reply; its results are send_message's. With look_first it
-// reads a reply that is there already without a poll first (a sender with
-// several messages on their way).
+// the channel has no room for it now. await_reply is next_reply in error
+// numbers, as send_message is exchange.
 int16_t post_message(const Connection& connection, bool system, std::span<const char> message,
                      bool wait, int16_t reply_max = 0);
 // Several messages posted in order with one call, never blocking, each

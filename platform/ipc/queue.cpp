@@ -6,15 +6,18 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <zeb/platform/errors.h>
@@ -30,16 +33,27 @@ namespace {
 
 constexpr int16_t kNoOutstanding = 26;  // AWAITIO with no outstanding operation
 constexpr int16_t kTooManyNowait = 28;  // a read is already outstanding
-// Connections of other processes served at once; further ones are closed
-// as they come, so a stranger cannot use up the process's descriptors.
-constexpr size_t kMaxStrangers = 32;
 
 enum class Source { kNone, kShell, kChannel, kStranger };
 
+// A connection of another process (an opener of a named process), held for
+// as long as it stays open: there is no count of them but the process's
+// descriptors.
 struct Stranger {
   int fd = -1;
   int16_t handle[10];
 };
+
+// What each descriptor the queue waits on is called in the event interface:
+// the listening socket, the parent's channel, and each stranger by a number
+// of its own (never reused, so an event of a stranger that has gone since
+// finds nobody, never a newcomer on the same descriptor).
+constexpr uint64_t kListenerKey = 0;
+constexpr uint64_t kChannelKey = 1;
+constexpr uint64_t kFirstStrangerKey = 2;
+// Events taken from the kernel at once, and connections accepted at once:
+// a batch, served one message a descriptor before the next is asked for.
+constexpr int kBatch = 64;
 
 struct Queue {
   bool open = false;
@@ -50,8 +64,21 @@ struct Queue {
   int lock_fd = -1;                // holds the name while the queue is open
   std::string socket_path;
   std::string lock_path;
-  std::vector<Stranger> strangers;
-  size_t next_stranger = 0;  // strangers are served in turn
+  // The strangers, and the descriptors the queue waits on: the event
+  // instance, with the listener and each stranger added once, as they come.
+  std::unordered_map<uint64_t, Stranger> strangers;
+  uint64_t next_key = kFirstStrangerKey;
+  int events_fd = -1;
+  int watched_channel = -1;  // the parent's channel, once added
+  bool accepting = false;    // the listener is among the events
+  // A spare descriptor, given up for a moment to accept an opener when the
+  // process has no other left, so that the opener is told (61) instead of
+  // waiting in the queue of connections until its time runs out.
+  int spare_fd = -1;
+  // The ready events of the last wait not served yet, in the kernel's
+  // order: each ready descriptor is served once before the kernel is asked
+  // again, so no opener starves while others keep sending.
+  std::deque<ReadyEvent> ready;
   // The outstanding read.
   bool read_pending = false;
   void* buffer = nullptr;
@@ -60,6 +87,7 @@ struct Queue {
   // The message awaiting its reply.
   Source reply_to = Source::kNone;
   int reply_fd = -1;
+  uint64_t reply_key = 0;  // the stranger that awaits it
   int16_t reply_max = 0;
   bool have_info = false;
   int16_t info[17] = {};
@@ -172,11 +200,13 @@ int16_t listen_named(const std::string& name, Queue* q) {
     return error;
   }
   // A stale socket is removed as far as possible; bind reports a
-  // name that is still taken.
+  // name that is still taken. The queue of connections is as long as the
+  // host allows (the kernel cuts the length asked for to its own limit,
+  // net.core.somaxconn): openers beyond it wait in their connect.
   syscalls().unlink(q->socket_path.c_str());
   q->listen_fd = syscalls().unix_socket(SOCK_SEQPACKET | SOCK_NONBLOCK);
   if (q->listen_fd < 0 || syscalls().bind_unix(q->listen_fd, q->socket_path.c_str()) != 0 ||
-      syscalls().listen(q->listen_fd, 16) != 0) {
+      syscalls().listen(q->listen_fd, INT_MAX) != 0) {
     error = errno_error();
     close_fd(&q->listen_fd);
     // The name is given back whole: nothing of it stays.
@@ -206,8 +236,11 @@ void stop_listening(Queue* q) {
     release_name(*q);
   }
   close_fd(&q->lock_fd);
-  for (Stranger& s : q->strangers) close_fd(&s.fd);
+  for (auto& [key, s] : q->strangers) close_fd(&s.fd);
   q->strangers.clear();
+  q->ready.clear();
+  close_fd(&q->spare_fd);
+  close_fd(&q->events_fd);
 }
 
 // Hands one message to the outstanding read.
@@ -241,7 +274,7 @@ bool send_reply(int fd, int16_t error, const void* data, size_t length) {
 
 enum class Got { kMessage, kNothing, kHangup, kRefused };
 
-// Reads one message record from fd, whose poll gave revents, into frame
+// Reads one message record from fd, whose poll or event gave revents, into frame
 // (header included). A read of 0 bytes is a hang-up only when poll said so;
 // otherwise it was an empty record, which is no message (should the sender
 // have gone in between, the next poll says so). With polled false, fd was
@@ -256,7 +289,9 @@ Got read_frame(int fd, short revents, std::vector<char>* frame, bool polled = tr
     pollfd look = {fd, POLLIN, 0};
     revents = syscalls().poll(&look, 1, 0) == 1 ? look.revents : 0;
   }
-  if (n < 0 || (n == 0 && (revents & (POLLHUP | POLLERR)) != 0)) return Got::kHangup;
+  // A sender that shut its side for writing sends nothing more: as good as
+  // gone (its empty reads would otherwise wake the queue for ever).
+  if (n < 0 || (n == 0 && (revents & (POLLHUP | POLLERR | EPOLLRDHUP)) != 0)) return Got::kHangup;
   // A longer record was cut to the largest message.
   frame->assign(record, record + std::min(static_cast<size_t>(n), sizeof record));
   if (n < kFrameHeader || ((*frame)[0] != kFrameData && (*frame)[0] != kFrameSystem)) {
@@ -288,11 +323,110 @@ void close_queue(Queue* q) {
 
 int64_t monotonic_ms() { return syscalls().monotonic_ns() / 1000000; }
 
+// Forgets a stranger: out of the events first (its descriptor may live on
+// in a child that shares it), then closed.
+void drop_stranger(Queue* q, uint64_t key) {
+  auto it = q->strangers.find(key);
+  if (it == q->strangers.end()) return;
+  // Removal fails only for a descriptor that is not there; the close
+  // ends the connection in any case.
+  (void)syscalls().epoll_ctl(q->events_fd, EPOLL_CTL_DEL, it->second.fd, 0, 0);
+  close_fd(&it->second.fd);
+  q->strangers.erase(it);
+  // A descriptor is free again: a listener put aside for want of them
+  // takes connections again.
+  if (!q->accepting && q->listen_fd >= 0 &&
+      syscalls().epoll_ctl(q->events_fd, EPOLL_CTL_MOD, q->listen_fd, EPOLLIN, kListenerKey) == 0) {
+    q->accepting = true;
+  }
+}
+
+// Tells an opener that it is not taken, with one reply record (what its
+// "open" reads), and closes its connection. Nothing is read from it.
+void refuse(int fd, int16_t error) {
+  // An opener that has gone needs no answer.
+  send_reply(fd, error, nullptr, 0);
+  syscalls().close(fd);
+}
+
+// The process has no descriptor left for the next opener (if one waits: a
+// full table is reported before the queue is looked at): the spare is
+// given up to take it and tell it so, then made again. True when an opener
+// was refused. Without a spare (one could not be made again) the listener
+// is put aside until a stranger leaves, so that a connection the process
+// cannot take does not wake it for ever; openers then wait their turn or
+// their time.
+bool refuse_for_want_of_descriptors(Queue* q) {
+  if (q->spare_fd >= 0) {
+    close_fd(&q->spare_fd);
+    const int fd = syscalls().accept(q->listen_fd);
+    if (fd >= 0) refuse(fd, err::kNoMoreOpens);
+    q->spare_fd = syscalls().dup(q->listen_fd);
+    if (q->spare_fd >= 0) return fd >= 0;
+  }
+  if (syscalls().epoll_ctl(q->events_fd, EPOLL_CTL_MOD, q->listen_fd, 0, kListenerKey) == 0) {
+    q->accepting = false;
+  }
+  return false;
+}
+
+// Takes the openers waiting in the queue of connections, a batch at a
+// time. An opener of another user is refused (48) before anything is read
+// from it, and one whose credentials cannot be read (no process of this
+// host) is closed at once: the socket directory is this user's alone, but
+// the check does not rely on it. The user is the effective one, whose
+// socket directory it is; root is no exception.
+void accept_openers(Queue* q) {
+  const long self = syscalls().geteuid();
+  for (int i = 0; i < kBatch; ++i) {
+    const int fd = syscalls().accept(q->listen_fd);
+    if (fd < 0) {
+      if ((errno == EMFILE || errno == ENFILE) && refuse_for_want_of_descriptors(q)) continue;
+      // Nobody waits (EAGAIN), or the opener gave up meanwhile
+      // (ECONNABORTED): the listener says when there is more.
+      return;
+    }
+    long pid = 0, uid = -1;
+    if (syscalls().peer_credentials(fd, &pid, &uid) != 0) {
+      syscalls().close(fd);
+      continue;
+    }
+    if (uid != self) {
+      refuse(fd, err::kSecurityViolation);
+      continue;
+    }
+    const uint64_t key = q->next_key++;
+    if (syscalls().epoll_ctl(q->events_fd, EPOLL_CTL_ADD, fd, EPOLLIN | EPOLLRDHUP, key) != 0) {
+      // The kernel keeps no more events for this user (max_user_watches):
+      // the opener is not taken, and hears so.
+      refuse(fd, err::kNoMoreOpens);
+      continue;
+    }
+    Stranger s;
+    s.fd = fd;
+    process_handle_of(pid, s.handle);
+    q->strangers.emplace(key, s);
+  }
+}
+
+// Adds the parent's channel to the events when it is there and not yet
+// added (it is adopted at its first use, and dropped when it hangs up).
+int16_t watch_channel(Queue* q, int channel) {
+  if (channel < 0 || channel == q->watched_channel) return 0;
+  if (syscalls().epoll_ctl(q->events_fd, EPOLL_CTL_ADD, channel, EPOLLIN | EPOLLRDHUP,
+                           kChannelKey) != 0 &&
+      errno != EEXIST) {
+    return errno_error();
+  }
+  q->watched_channel = channel;
+  return 0;
+}
+
 // Waits for the next message for the outstanding read, at most limit_ms
 // milliseconds (-1: no limit). The conversation a shell-started program
 // receives comes first, without waiting; then the parent's channel, which
 // is always looked at before the strangers so that they cannot crowd the
-// parent out.
+// parent out; then the strangers in turn.
 int16_t wait_message(int64_t limit_ms) {
   QueueState& st = state();
   Queue& q = st.queue;
@@ -325,6 +459,10 @@ int16_t wait_message(int64_t limit_ms) {
       return deliver_frame(Source::kChannel, channel, mother, frame);
     }
     if (got == Got::kHangup) {
+      // Out of the events before it goes (a failure leaves an entry the
+      // close removes).
+      (void)syscalls().epoll_ctl(q.events_fd, EPOLL_CTL_DEL, channel, 0, 0);
+      q.watched_channel = -1;
       drop_private_channel();
       // A parent that goes away before its conversation is over (before
       // "open" included) leaves the process without its environment, and
@@ -339,7 +477,7 @@ int16_t wait_message(int64_t limit_ms) {
     return std::nullopt;
   };
   // A message of the parent's that is there already (the parent sends the
-  // conversation ahead of its replies) is taken without a poll: the parent
+  // conversation ahead of its replies) is taken without a wait: the parent
   // comes first in any case.
   if (const int channel = private_channel(); channel >= 0) {
     if (std::optional<int16_t> result =
@@ -347,68 +485,74 @@ int16_t wait_message(int64_t limit_ms) {
       return *result;
     }
   }
+  if (int16_t error = watch_channel(&q, private_channel()); error != 0) return error;
   for (;;) {
-    int channel = private_channel();
-    std::vector<pollfd> fds;
-    if (channel >= 0) fds.push_back({channel, POLLIN, 0});
-    for (const Stranger& s : q.strangers) fds.push_back({s.fd, POLLIN, 0});
-    if (q.listen_fd >= 0) fds.push_back({q.listen_fd, POLLIN, 0});
+    while (!q.ready.empty()) {
+      const ReadyEvent event = q.ready.front();
+      q.ready.pop_front();
+      if (event.data == kChannelKey) {
+        const int channel = private_channel();
+        if (channel < 0) continue;
+        const short revents = static_cast<short>(event.events);
+        if (std::optional<int16_t> result =
+                from_channel(channel, read_frame(channel, revents, &frame))) {
+          return *result;
+        }
+        continue;
+      }
+      if (event.data == kListenerKey) {
+        if (q.listen_fd >= 0) accept_openers(&q);
+        continue;
+      }
+      auto it = q.strangers.find(event.data);
+      if (it == q.strangers.end()) continue;  // gone since
+      const Got got = read_frame(it->second.fd, static_cast<short>(event.events), &frame);
+      if (got == Got::kMessage) {
+        const int16_t result =
+            deliver_frame(Source::kStranger, it->second.fd, it->second.handle, frame);
+        q.reply_key = it->first;
+        return result;
+      }
+      if (got == Got::kHangup) drop_stranger(&q, it->first);
+    }
     int timeout = -1;
     if (deadline >= 0) {
       int64_t left = std::max<int64_t>(0, deadline - monotonic_ms());
       timeout = static_cast<int>(std::min<int64_t>(left, 1 << 30));
     }
-    int ready = syscalls().poll(fds.data(), fds.size(), timeout);
-    if (ready < 0) return errno_error();
-    if (ready == 0) {
+    ReadyEvent events[kBatch];
+    const int n = syscalls().epoll_wait(q.events_fd, events, kBatch, timeout);
+    if (n < 0) return errno_error();
+    if (n == 0) {
       if (deadline >= 0 && monotonic_ms() >= deadline) return err::kTimedOut;
       continue;
     }
-    size_t at = 0;
-    if (channel >= 0) {
-      if (fds[at].revents != 0) {
-        if (std::optional<int16_t> result =
-                from_channel(channel, read_frame(channel, fds[at].revents, &frame))) {
-          return *result;
-        }
-        continue;
-      }
-      ++at;
-    }
-    size_t count = q.strangers.size();
-    for (size_t k = 0; k < count; ++k) {
-      size_t i = (q.next_stranger + k) % count;
-      if (fds[at + i].revents == 0) continue;
-      Got got = read_frame(q.strangers[i].fd, fds[at + i].revents, &frame);
-      if (got == Got::kMessage) {
-        q.next_stranger = i + 1;
-        return deliver_frame(Source::kStranger, q.strangers[i].fd, q.strangers[i].handle, frame);
-      }
-      if (got == Got::kHangup) {
-        close_fd(&q.strangers[i].fd);
-      }
-    }
-    q.strangers.erase(std::remove_if(q.strangers.begin(), q.strangers.end(),
-                                     [](const Stranger& s) { return s.fd < 0; }),
-                      q.strangers.end());
-    if (q.listen_fd >= 0 && fds.back().revents != 0) {
-      for (;;) {
-        int fd = syscalls().accept(q.listen_fd);
-        if (fd < 0) break;
-        long pid = 0, uid = 0;
-        if (q.strangers.size() >= kMaxStrangers ||
-            syscalls().peer_credentials(fd, &pid, &uid) != 0) {
-          // Refused before anything was read from it.
-          syscalls().close(fd);
-          continue;
-        }
-        Stranger s;
-        s.fd = fd;
-        process_handle_of(pid, s.handle);
-        q.strangers.push_back(s);
+    // The parent's channel goes ahead of the strangers.
+    for (int i = 0; i < n; ++i) {
+      if (events[i].data == kChannelKey) {
+        q.ready.push_front(events[i]);
+      } else {
+        q.ready.push_back(events[i]);
       }
     }
   }
+}
+
+// Makes the queue's event instance, with the listener in it and the spare
+// descriptor of a named process.
+int16_t start_events(Queue* q) {
+  q->events_fd = syscalls().epoll_create();
+  if (q->events_fd < 0) return errno_error();
+  if (q->listen_fd >= 0) {
+    if (syscalls().epoll_ctl(q->events_fd, EPOLL_CTL_ADD, q->listen_fd, EPOLLIN, kListenerKey) !=
+        0) {
+      return errno_error();
+    }
+    q->accepting = true;
+    q->spare_fd = syscalls().dup(q->listen_fd);
+    if (q->spare_fd < 0) return errno_error();
+  }
+  return 0;
 }
 
 }  // namespace
@@ -430,6 +574,11 @@ int16_t receive_open(int16_t filenum, int16_t nowait_depth) {
   if (!name.empty()) {
     int16_t error = listen_named(name, &q);
     if (error != 0) return error;
+  }
+  if (int16_t error = start_events(&q); error != 0) {
+    // Nothing of the open stays: the name is given back.
+    close_queue(&q);
+    return error;
   }
   st.conversation_played = true;
   q.open = true;
@@ -518,15 +667,8 @@ Result<int16_t> receive_reply(std::span<const char> data, int16_t error) {
     st.shell_replies.push_back(error);
   } else if (!send_reply(q.reply_fd, error, data.data(), length)) {
     result = Status::error(err::kPathDown, "reply");
-    if (source == Source::kStranger) {
-      // A stranger that does not take its reply is dropped.
-      for (Stranger& s : q.strangers) {
-        if (s.fd == q.reply_fd) close_fd(&s.fd);
-      }
-      q.strangers.erase(std::remove_if(q.strangers.begin(), q.strangers.end(),
-                                       [](const Stranger& s) { return s.fd < 0; }),
-                        q.strangers.end());
-    }
+    // A stranger that does not take its reply is dropped.
+    if (source == Source::kStranger) drop_stranger(&q, q.reply_key);
   }
   q.reply_fd = -1;
   if (!result.ok()) return result;

@@ -6,10 +6,17 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <map>
+#include <thread>
 
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +38,7 @@
 #include "platform/ipc/queue.h"
 #include "platform/processes/conversation.h"
 #include "platform/processes/processes.h"
+#include "platform/testing/testing.h"
 
 namespace zp = zeb::platform;
 using zeb::mask;
@@ -111,6 +119,42 @@ int take_name() {
   return error == 201 ? 0 : 99;
 }
 
+// A named echo server: answers every message with its own bytes and error
+// 0 until its parent sends "close", then prints "served N" (the data
+// messages of strangers). ZEB_RECEIVE_TEST_FILES, when set, is its limit of
+// descriptors.
+int echo() {
+  rlimit limit{};
+  if (const char* files = std::getenv("ZEB_RECEIVE_TEST_FILES")) {
+    limit.rlim_cur = limit.rlim_max = std::strtoul(files, nullptr, 10);
+  } else if (getrlimit(RLIMIT_NOFILE, &limit) == 0) {
+    limit.rlim_cur = limit.rlim_max;  // as many requesters as the host lets it hold
+  }
+  if (setrlimit(RLIMIT_NOFILE, &limit) != 0) return 11;
+  int16_t fnum = -1;
+  if (FILE_OPEN_(mask({1, 2, 3}), "$RECEIVE", 8, &fnum) != 0) return 10;
+  int16_t mom[10];
+  PROCESS_GETINFO_(mask({6}), nullptr, nullptr, 0, nullptr, nullptr, mom);
+  long served = 0;
+  char buffer[600];
+  for (;;) {
+    int16_t count = 0, info[17];
+    const int16_t error = READUPDATE(mask({1, 2, 3, 4}), fnum, buffer, 596, &count);
+    if (error != 0 && error != 6) {
+      std::fprintf(out, "end %d\n", error);
+      return 12;
+    }
+    FILE_GETRECEIVEINFO_(mask({1}), info);
+    const bool mine = std::memcmp(info + 6, mom, sizeof mom) == 0;
+    served += error == 0 && !mine;
+    REPLY(mask({1, 2, 5}), buffer, count, nullptr, 0, 0);
+    if (error == 6 && mine && count >= 2 && buffer[0] == '\xff' && buffer[1] == '\x98') {
+      std::fprintf(out, "served %ld\n", served);
+      return FILE_CLOSE_(mask({1}), fnum);
+    }
+  }
+}
+
 class ChildMode : public testing::Environment {
  public:
   void SetUp() override {
@@ -118,7 +162,9 @@ class ChildMode : public testing::Environment {
     if (mode == nullptr) return;
     if (std::string(mode) == "take") std::_Exit(take_name());
     out = std::fopen(std::getenv("ZEB_RECEIVE_TEST_OUT"), "w");
-    int status = std::string(mode) == "serve" ? serve_queue() : stranger();
+    int status = std::string(mode) == "serve"  ? serve_queue()
+                 : std::string(mode) == "echo" ? echo()
+                                               : stranger();
     std::fclose(out);
     std::_Exit(status);
   }
@@ -518,6 +564,216 @@ TEST(QueueHost, EachHostHasItsOwnQueueAndItsSocketGoesWithIt) {
     EXPECT_FALSE(std::filesystem::exists(sockets + "/QA"));
   }
   EXPECT_FALSE(zp::receive_holds(40));
+}
+
+}  // namespace
+
+namespace {
+
+// A named process under load: many openers at once, openers it cannot
+// take, and openers that wait for room in its queue of connections.
+
+// Opens the named process as FILE_OPEN_ does: the connection, then
+// "open". The reply's error, or the transport's.
+int16_t open_named(const std::string& name, zp::Connection* c, int timeout_ms = 10000) {
+  zp::Result<zp::Connection> made = zp::connect_named(name, timeout_ms);
+  if (!made.ok()) return made.code();
+  *c = *made;
+  const zp::Message open = zp::open_message();
+  zp::Request request;
+  request.message = open;
+  request.system = true;
+  request.timeout_ms = 10000;
+  zp::Result<zp::Reply> got = zp::exchange(*c, request);
+  return got.ok() ? got->error : got.code();
+}
+
+// True when the echo server answers text with text.
+bool echoed(const zp::Connection& c, const std::string& text) {
+  char reply[600];
+  zp::Request request;
+  request.message = text;
+  request.reply_to = reply;
+  request.timeout_ms = 10000;
+  zp::Result<zp::Reply> got = zp::exchange(c, request);
+  return got.ok() && got->error == 0 && std::string(reply, got->length) == text;
+}
+
+// One requester as a program is written: FILE_OPEN_ of the server, each
+// message with WRITEREADX and its reply checked, FILE_CLOSE_. The exit
+// status: 0, the open's error, or 250 for a reply that is not its request.
+int request(int who, int messages) {
+  int16_t f = -1;
+  if (int16_t error = FILE_OPEN_(mask({1, 2, 3}), "$ECHO", 5, &f); error != 0) {
+    return std::min<int>(error, 249);
+  }
+  for (int m = 0; m < messages; ++m) {
+    char text[64], buffer[64];
+    std::memset(text, '.', sizeof text);
+    std::snprintf(text, sizeof text, "requester %d message %d", who, m);
+    std::memcpy(buffer, text, sizeof text);
+    int16_t got = 0;
+    if (WRITEREADX(mask({1, 2, 3, 4, 5}), f, buffer, 64, 64, &got) != 0 || got != 64 ||
+        std::memcmp(buffer, text, sizeof text) != 0) {
+      return 250;
+    }
+  }
+  return FILE_CLOSE_(mask({1}), f) == 0 ? 0 : 251;
+}
+
+// Five hundred requesters start together (on one signal: the gate's
+// close) against one server: every one is served, every reply is its
+// request, and the server counts every message.
+TEST(ReceiveLoad, FiveHundredRequestersAtOnceAreAllServed) {
+  constexpr int kRequesters = 500, kMessages = 4;
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_max < kRequesters + 64) {
+    GTEST_SKIP() << "the descriptor limit holds fewer than " << kRequesters << " requesters";
+  }
+  ScratchDir dir;
+  zeb::testing::ScopedVariable sockets("ZEB_SOCKET_DIR", dir.path() + "/sockets");
+  ChildRun server = start(dir, {"ZEB_RECEIVE_TEST_CHILD=echo", "ZEB_PROCESS_NAME=$ECHO"});
+  ASSERT_EQ(send(server.child.channel, true, zp::open_message()), 0);  // it listens now
+  int gate[2];
+  ASSERT_EQ(::pipe(gate), 0);
+  std::vector<pid_t> pids;
+  for (int i = 0; i < kRequesters; ++i) {
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::close(gate[1]);
+      char go;
+      // The read ends when the parent closes the gate: all start at once.
+      (void)!::read(gate[0], &go, 1);
+      std::_Exit(request(i, kMessages));
+    }
+    ASSERT_GT(pid, 0);
+    pids.push_back(pid);
+  }
+  ::close(gate[0]);
+  ::close(gate[1]);
+  std::map<int, int> statuses;  // exit status: how many requesters
+  for (pid_t pid : pids) {
+    int status = -1;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ++statuses[WIFEXITED(status) ? WEXITSTATUS(status) : -1];
+  }
+  EXPECT_EQ(statuses, (std::map<int, int>{{0, kRequesters}}));
+  EXPECT_EQ(send(server.child.channel, true, zp::close_message()), 0);
+  EXPECT_EQ(finish(&server), "served " + std::to_string(kRequesters * kMessages) + "\n");
+}
+
+// Who a named process takes: this user's openers while it has descriptors
+// for them (each answered, whoever else came); the first one beyond its
+// descriptors is refused with 61 and those it holds go on being served;
+// another user's opener is refused with 48 (only root can be another user
+// here: the socket directory is opened to it as a race against the
+// directory would).
+TEST(ReceiveLoad, OpenersBeyondTheDescriptorsOrOfAnotherUserAreRefused) {
+  ScratchDir dir;
+  const std::string sockets = dir.path() + "/sockets";
+  zeb::testing::ScopedVariable variable("ZEB_SOCKET_DIR", sockets);
+  ChildRun server = start(
+      dir, {"ZEB_RECEIVE_TEST_CHILD=echo", "ZEB_PROCESS_NAME=$ECHO", "ZEB_RECEIVE_TEST_FILES=24"});
+  ASSERT_EQ(send(server.child.channel, true, zp::open_message()), 0);
+  struct Case {
+    const char* who;
+    bool other_user;
+    int16_t refusal;  // what the opener beyond those taken gets
+  };
+  for (const Case& c : {Case{"another user", true, 48}, Case{"this user", false, 61}}) {
+    if (c.other_user) {
+      if (::geteuid() != 0) continue;  // no other user to be without root
+      ASSERT_EQ(::chmod(sockets.c_str(), 0711), 0);
+      ASSERT_EQ(::chmod((sockets + "/ECHO").c_str(), 0777), 0);
+      zeb::testing::ChildRun other = zeb::testing::run_in_child([] {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 100;
+        zp::Connection c;
+        return static_cast<int>(open_named("$ECHO", &c));
+      });
+      ASSERT_EQ(::chmod(sockets.c_str(), 0700), 0);
+      EXPECT_EQ(other.status, c.refusal) << c.who;
+      continue;
+    }
+    std::vector<zp::Connection> held;
+    int16_t error = 0;
+    while (held.size() < 64) {
+      zp::Connection c;
+      error = open_named("$ECHO", &c);
+      if (error != 0) break;
+      held.push_back(c);
+    }
+    EXPECT_EQ(error, c.refusal) << c.who << " after " << held.size();
+    EXPECT_GT(held.size(), 4u) << c.who;
+    for (size_t i = 0; i < held.size(); ++i) {
+      EXPECT_TRUE(echoed(held[i], "still served " + std::to_string(i))) << c.who << " " << i;
+    }
+    for (zp::Connection& c : held) zp::close_connection(&c);
+  }
+  EXPECT_EQ(send(server.child.channel, true, zp::close_message()), 0);
+  const std::string out = finish(&server);
+  EXPECT_EQ(out.rfind("served ", 0), 0u) << out;
+}
+
+// The system call the thread tid is blocked in, or -1 when it runs.
+long blocked_in(pid_t tid) {
+  const std::string text = read_file("/proc/self/task/" + std::to_string(tid) + "/syscall");
+  return text.empty() || text[0] == 'r' ? -1 : std::atol(text.c_str());
+}
+
+// An open waits while the process's queue of connections is full, and is
+// taken when the process accepts another; it gives 40 only when its limit
+// passes, and 14 when nobody listens. The process here is a listener of
+// the test's own with room for one waiting connection, already taken.
+TEST(ReceiveLoad, OpensWaitTheirTurnInAFullQueue) {
+  ScratchDir dir;
+  const std::string sockets = dir.path() + "/sockets";
+  ASSERT_EQ(::mkdir(sockets.c_str(), 0700), 0);
+  zeb::testing::ScopedVariable variable("ZEB_SOCKET_DIR", sockets);
+  struct Case {
+    const char* name;
+    bool listens;
+    bool accepts;  // once the open waits
+    int limit_ms;
+    int16_t expected;
+  };
+  for (const Case& c : {Case{"$FULLA", true, true, -1, 0}, Case{"$FULLB", true, false, 20, 40},
+                        Case{"$NONE", false, false, -1, 14}}) {
+    int listener = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0), filler = -1;
+    ASSERT_GE(listener, 0);
+    if (c.listens) {
+      sockaddr_un address{};
+      address.sun_family = AF_UNIX;
+      std::snprintf(address.sun_path, sizeof address.sun_path, "%s/%s", sockets.c_str(),
+                    c.name + 1);
+      ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+      ASSERT_EQ(::listen(listener, 0), 0);
+      filler = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+      ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    }
+    std::atomic<pid_t> tid{0};
+    std::atomic<bool> done{false};
+    int16_t result = -1;
+    std::thread opener([&] {
+      tid = static_cast<pid_t>(::syscall(SYS_gettid));
+      zp::Result<zp::Connection> made = zp::connect_named(c.name, c.limit_ms);
+      result = made.code();
+      if (made.ok()) ::close(made->fd);
+      done = true;
+    });
+    if (c.accepts) {
+      // Taken once it waits in its connect, and not before.
+      while (tid == 0 || (!done && blocked_in(tid) != SYS_connect)) std::this_thread::yield();
+      EXPECT_FALSE(done) << c.name << " did not wait";
+      const int taken = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+      EXPECT_GE(taken, 0);
+      ::close(taken);
+    }
+    opener.join();
+    EXPECT_EQ(result, c.expected) << c.name;
+    ::close(filler);
+    ::close(listener);
+  }
 }
 
 }  // namespace
