@@ -63,7 +63,7 @@ std::vector<std::string> split(std::string_view text, char separator) {
   return pieces;
 }
 
-// "sim:rpm=N[,subtype=N][,fail=K][,ldev=N][,clock=virtual|real]"
+// "sim:rpm=N[,subtype=N][,fail=K][,busy=K][,ldev=N][,clock=virtual|real]"
 bool parse_simulated(const std::string& options, Volume* volume) {
   for (const std::string& item : split(options, ',')) {
     size_t eq = item.find('=');
@@ -84,6 +84,9 @@ bool parse_simulated(const std::string& options, Volume* volume) {
       volume->subtype = static_cast<int16_t>(value);
     } else if (key == "fail") {
       volume->fail_at = value;
+    } else if (key == "busy") {
+      if (value < 1) return false;
+      volume->busy_every = value;
     } else if (key == "ldev") {
       if (value < 1) return false;
       volume->ldev = value;
@@ -124,7 +127,7 @@ std::vector<Volume> parse_table(const std::string& table, int* refused) {
       volume.simulated = true;
       if (!parse_simulated(target.substr(4), &volume)) {
         warn("bad simulated disk \"" + target + "\" for " + volume.name +
-             " (sim:rpm=N[,subtype=N][,fail=K][,ldev=N][,clock=virtual|real]); ignored");
+             " (sim:rpm=N[,subtype=N][,fail=K][,busy=K][,ldev=N][,clock=virtual|real]); ignored");
         ++*refused;
         continue;
       }

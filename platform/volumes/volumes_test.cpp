@@ -20,8 +20,8 @@ namespace {
 TEST(VolumeTable, ParsesDirectoriesAndSimulatedDisks) {
   auto v = parse_volume_table(
       "$TMPV=/tmp;$s72=sim:rpm=7200;$SKIP=sim:rpm=7200,subtype=36;"
-      "$BAD=sim:rpm=7200,fail=31");
-  ASSERT_EQ(v.size(), 4u);
+      "$BAD=sim:rpm=7200,fail=31;$BUSY=sim:rpm=7200,busy=10");
+  ASSERT_EQ(v.size(), 5u);
   EXPECT_EQ(v[0].name, "$TMPV");
   EXPECT_EQ(v[0].root, "/tmp");
   EXPECT_FALSE(v[0].simulated);
@@ -30,6 +30,7 @@ TEST(VolumeTable, ParsesDirectoriesAndSimulatedDisks) {
   EXPECT_EQ(v[1].rpm, 7200);
   EXPECT_EQ(v[2].subtype, 36);
   EXPECT_EQ(v[3].fail_at, 31);
+  EXPECT_EQ(v[4].busy_every, 10);
 }
 
 TEST(VolumeTable, LogicalDeviceNumbersRiseInTableOrder) {
@@ -47,7 +48,7 @@ TEST(VolumeTable, RefusesBadEntriesAndKeepsTheRest) {
       "NODOLLAR=/tmp;$1ABC=/tmp;$TOOLONGNM=/tmp;$NODIR=/no/such/dir;$NORPM=sim:subtype=3;"
       "$ZERO=sim:rpm=0;$JUNK=sim:rpm=7200,color=red;$DUP=/tmp;$DUP=/tmp;$OK=sim:rpm=5400;novalue;"
       "$FAST=sim:rpm=7200,clock=fast;$VC=sim:rpm=7200,clock=virtual;$RC=sim:clock=real,rpm=9;;"
-      "$TRAIL=sim:rpm=1,;$LEAD=sim:,rpm=1;");
+      "$TRAIL=sim:rpm=1,;$LEAD=sim:,rpm=1;$IDLE=sim:rpm=1,busy=0");
   std::vector<std::string> names;
   std::vector<bool> virtual_clock;
   for (const auto& volume : v) {
