@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -736,6 +738,60 @@ TEST(Reports, JsonOfARealDirectoryNamesItsMount) {
   EXPECT_TRUE(j["fs_type"].is_string()) << r.out;
   EXPECT_EQ(j["pass_us"].size(), 60u);
   EXPECT_GT(j["rpm"].get<int>(), 0);
+}
+
+std::string file_text(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A volume that cannot be written (here a read-only tmpfs in the child's own
+// mount namespace, as ProtectHome=read-only makes /home) is in every report
+// with error 101, never left out.
+TEST(Reports, ReadOnlyVolumeIsInEveryReport) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a read-only file system";
+  char dir_template[] = "/tmp/zeb-vorn-ro-XXXXXX";
+  ASSERT_NE(mkdtemp(dir_template), nullptr);
+  const std::string dir = dir_template, ro = dir + "/ro", prom = dir + "/vorn.prom";
+  ASSERT_EQ(mkdir(ro.c_str(), 0755), 0);
+  auto read_only_mount = [ro] {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+        mount("tmpfs", ro.c_str(), "tmpfs", MS_RDONLY, nullptr) != 0) {
+      _exit(125);
+    }
+  };
+  const std::string error = "{\"number\":101,\"text\":\"media is write protected\",\"linux\":"
+                            "\"Read-only file system\"}";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    bool in_file;  // the text is in the metrics file, not on standard output
+    std::string text;
+  } cases[] = {
+      {{"--quiet"}, 4, false, "Drive: $TMPFS   Error: 101 (media is write protected)\n"},
+      {{"--quiet", "--verbose"},
+       4,
+       false,
+       "        error 101 (media is write protected; Read-only file system)\n"},
+      {{"--json"}, 4, false, "\"ok\":false,\"error\":" + error},
+      {{"--quiet", "--prometheus", prom},
+       4,
+       true,
+       "vorn_volume_error{volume=\"$TMPFS\",device=\"\",mountpoint=\"" + ro + "\"} 101\n"},
+      {{"--list"}, 0, false, "$TMPFS\t" + ro + "\t-\n"},
+  };
+  for (const Case& k : cases) {
+    std::vector<std::string> args = k.args;
+    args.insert(args.end(), {"--volume", ro});
+    Outcome r = run(args, {}, kCapture, kCapture, kCapture, read_only_mount);
+    if (r.status == 125) GTEST_SKIP() << "no mount namespace here";
+    EXPECT_EQ(r.status, k.status) << args[0] << ": " << r.err;
+    const std::string where = k.in_file ? file_text(prom) : r.out;
+    EXPECT_NE(where.find(k.text), std::string::npos) << args[0] << ":\n" << where;
+  }
+  std::filesystem::remove_all(dir);
 }
 
 // The manual page's version is the program's.

@@ -166,16 +166,20 @@ std::vector<Volume> discover() {
     std::string root;
     std::string mount_point;
     bool read_only;
+    bool unwritable;  // a file system that cannot be written at all
   };
   std::vector<Mount> mounts;
   for (const std::string& line : split(text, '\n')) {
-    // id, parent, major:minor, root, mount point, mount options, ...
+    // id, parent, major:minor, root, mount point, mount options,
+    // [optional fields...], "-", type, source, super options.
     std::vector<std::string> fields;
     for (const std::string& field : split(line, ' ')) {
       if (!field.empty()) fields.push_back(field);
-      if (fields.size() == 6) break;
     }
     if (fields.size() < 6) continue;
+    size_t dash = 6;
+    while (dash < fields.size() && fields[dash] != "-") ++dash;
+    const std::string type = dash + 1 < fields.size() ? fields[dash + 1] : "";
     const std::string& device = fields[2];
     const std::string& root = fields[3];
     const std::string& mount_point = fields[4];
@@ -183,8 +187,13 @@ std::vector<Volume> discover() {
     // Only block devices appear below /sys/dev/block.
     if (syscalls().access(("/sys/dev/block/" + device).c_str(), F_OK) != 0) continue;
     bool read_only = options == "ro" || options.rfind("ro,", 0) == 0;
-    mounts.push_back(
-        {device, unescape_mount_field(root), unescape_mount_field(mount_point), read_only});
+    // Images that no mount can write (a snap's squashfs, a CD's iso9660)
+    // hold no disk to measure: they are volumes the survey skips, as it
+    // skips subtype 36, rather than failures in every run.
+    bool unwritable = type == "squashfs" || type == "iso9660" || type == "erofs" ||
+                      type == "cramfs" || type == "romfs";
+    mounts.push_back({device, unescape_mount_field(root), unescape_mount_field(mount_point),
+                      read_only, unwritable});
   }
   std::vector<Volume> volumes;
   std::set<std::string> seen_devices;
@@ -209,7 +218,10 @@ std::vector<Volume> discover() {
     }
     Volume volume;
     volume.root = best->mount_point;
-    volume.subtype = best->read_only ? kSubtypeNoSurvey : 0;
+    // A file system mounted read-only everywhere (ProtectHome=read-only,
+    // say) is still a disk of the host: its measurement fails with 101 and
+    // says so in every report, never leaving the volume silently out.
+    volume.subtype = best->unwritable ? kSubtypeNoSurvey : 0;
     volumes.push_back(volume);
     kernel_names.push_back(kernel_name);
   }

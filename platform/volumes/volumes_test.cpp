@@ -61,7 +61,8 @@ TEST(VolumeTable, RefusesBadEntriesAndKeepsTheRest) {
 
 // Without ZEB_VOLUMES the table is the mounted block devices, one volume each:
 // the mount of the file system's root before a bind mount, a writable mount
-// before a read-only one (which is never surveyed), escapes undone.
+// before a read-only one (which is measured, and fails), escapes undone; an
+// image no mount can write (squashfs) is never surveyed.
 TEST(VolumeTable, DiscoveryReadsTheMountList) {
   std::vector<std::string> found;
   {
@@ -73,14 +74,19 @@ TEST(VolumeTable, DiscoveryReadsTheMountList) {
                "24 1 8:2 /x /m\\040two ro - ext4 /dev/sda2 ro\n"
                "25 1 8:2 / /m2  ro,noatime - ext4 /dev/sda2 ro\n"
                "short line\n"
-               "26 1 8:3 / /w\\011tab rw - xfs /dev/sdb rw");
+               "26 1 8:3 / /w\\011tab rw - xfs /dev/sdb rw\n"
+               "27 1 7:0 / /snap/core rw shared:5 - squashfs /dev/loop0 ro");
     syscalls().access = [](const char* path, int) {
-      return std::strncmp(path, "/sys/dev/block/8:", 17) == 0 ? 0 : -1;
+      return std::strncmp(path, "/sys/dev/block/8:", 17) == 0 ||
+                     std::strcmp(path, "/sys/dev/block/7:0") == 0
+                 ? 0
+                 : -1;
     };
     syscalls().readlink = [](const char* path, std::string* target) {
       const std::string device = path + 15;  // after "/sys/dev/block/"
       *target = "../../devices/virtual/block/" + std::string(device == "8:1"   ? "sda1"
                                                              : device == "8:2" ? "sda2"
+                                                             : device == "7:0" ? "loop0"
                                                                                : "sdb");
       return 0;
     };
@@ -90,7 +96,8 @@ TEST(VolumeTable, DiscoveryReadsTheMountList) {
       found.push_back(v.name + " " + v.root + " " + std::to_string(v.subtype));
     }
   }
-  EXPECT_EQ(found, (std::vector<std::string>{"$SDA1 /data 0", "$SDA2 /m2 36", "$SDB /w\ttab 0"}));
+  EXPECT_EQ(found, (std::vector<std::string>{"$SDA1 /data 0", "$SDA2 /m2 0", "$SDB /w\ttab 0",
+                                             "$LOOP0 /snap/core 36"}));
 }
 
 TEST(VolumeNames, FollowTheKernelNameAndStayUnique) {
