@@ -35,7 +35,7 @@ bool is_directory(const std::string& path) {
   return syscalls().stat(path.c_str(), &status) == 0 && status.is_directory();
 }
 
-void warn(const std::string& text) { write_error_line("ZEB_VOLUMES: " + text); }
+void warn(const std::string& text) { write_error_line(program_name() + ": ZEB_VOLUMES: " + text); }
 
 // Parses "N" as a positive decimal number that fits 31 bits.
 bool parse_number(const std::string& text, int32_t* value) {
@@ -343,7 +343,7 @@ std::string swap_volume() {
     static bool told = false;
     if (!told) {
       told = true;
-      write_error_line(std::string("ZEB_SWAPVOL: \"") + configured +
+      write_error_line(program_name() + ": ZEB_SWAPVOL: \"" + configured +
                        "\" is not a volume; the swap file goes in the temporary directory");
     }
   }
