@@ -88,7 +88,7 @@ std::string json_line(const VolumeReport& r) {
   ordered_json j;
   j["version"] = kJsonVersion;
   j["volume"] = text_or_null(r.name);
-  j["argument"] = text_or_null(r.argument);
+  j["argument"] = r.argument ? ordered_json(*r.argument) : ordered_json();
   j["measured_at"] = utc_time(r.measured_at);
   j["simulated"] = r.simulated;
   j["mount_point"] = text_or_null(r.details.mount_point);

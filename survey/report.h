@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,8 @@ constexpr int kJsonVersion = 1;
 
 // One volume of the walk: what is known of it and how its measurement went.
 struct VolumeReport {
-  std::string name;      // "$VDA"; empty for a --volume argument that named nothing
-  std::string argument;  // the --volume argument that gave the volume, if one did
+  std::string name;                     // "$VDA"; empty for a --volume argument that named nothing
+  std::optional<std::string> argument;  // the --volume argument that gave the volume
   // When the measurement ended (or the argument was refused), Unix seconds.
   int64_t measured_at = 0;
   bool simulated = false;

@@ -281,12 +281,7 @@ VolumeEntries install_volume_entries(const std::vector<std::string>& entries, in
     }
     platform::Result<platform::DeviceDetails> details = platform::device_details(dir);
     if (!details.ok()) {
-      // A named entry is the table's to report, as in ZEB_VOLUMES.
-      if (named) {
-        table += e + ";";
-      } else {
-        refuse(e, details.code(), error_words(details.code()));
-      }
+      refuse(e, details.code(), error_words(details.code()));
       continue;
     }
     if (auto held = holder.find(details->number); held != holder.end()) {

@@ -837,6 +837,13 @@ TEST(Reports, VolumeEntriesFoldAndRefusalsAreObjects) {
        {"/nonexistent", sim},
        "vorn: --volume \"/nonexistent\": error 11 (file not in directory or record not in file; "
        "No such file or directory); ignored\n"},
+      {{"--volume", "", "--volume", "$N=/nonexistent"},
+       4,
+       {"", ""},
+       {"", "$N=/nonexistent"},
+       "vorn: --volume \"\": error 11 (file not in directory or record not in file; No such "
+       "file or directory); ignored\nvorn: --volume \"$N=/nonexistent\": error 11 (file not in "
+       "directory or record not in file; No such file or directory); ignored\n"},
       {{"--volume", "x;y", "--volume", sim},
        1,
        {"", "$S"},
