@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -57,6 +58,28 @@ std::string list_line(const VolumeReport& r) {
          (r.simulated ? std::string("sim") : or_dash(r.details.device));
 }
 
+std::string utc_time(int64_t unix_seconds) {
+  // Days since 1970-01-01 to the proleptic Gregorian calendar, in eras of
+  // 400 years (146097 days) counted from 0000-03-01.
+  int64_t days = unix_seconds / 86400, rest = unix_seconds % 86400;
+  if (rest < 0) rest += 86400, --days;
+  const int64_t z = days + 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  const int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t year = yoe + era * 400 + (month <= 2);
+  char text[128];
+  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ",
+                static_cast<long long>(year), static_cast<long long>(month),
+                static_cast<long long>(day), static_cast<long long>(rest / 3600),
+                static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
+  return text;
+}
+
 std::string json_line(const VolumeReport& r) {
   using nlohmann::ordered_json;
   auto text_or_null = [](const std::string& s) {
@@ -64,7 +87,9 @@ std::string json_line(const VolumeReport& r) {
   };
   ordered_json j;
   j["version"] = kJsonVersion;
-  j["volume"] = r.name;
+  j["volume"] = text_or_null(r.name);
+  j["argument"] = r.argument ? ordered_json(*r.argument) : ordered_json();
+  j["measured_at"] = utc_time(r.measured_at);
   j["simulated"] = r.simulated;
   j["mount_point"] = text_or_null(r.details.mount_point);
   j["device"] = text_or_null(r.details.device);

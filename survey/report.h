@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,10 @@ constexpr int kJsonVersion = 1;
 
 // One volume of the walk: what is known of it and how its measurement went.
 struct VolumeReport {
-  std::string name;  // "$VDA"
+  std::string name;                     // "$VDA"; empty for a --volume argument that named nothing
+  std::optional<std::string> argument;  // the --volume argument that gave the volume
+  // When the measurement ended (or the argument was refused), Unix seconds.
+  int64_t measured_at = 0;
   bool simulated = false;
   platform::DeviceDetails details;
   int16_t error = 0;            // 0: measured
@@ -36,6 +40,9 @@ std::string list_line(const VolumeReport& r);
 
 // One JSON object on one line (no line feed); the layout is in vorn(1).
 std::string json_line(const VolumeReport& r);
+
+// Unix seconds as UTC in RFC 3339: "2026-03-01T12:00:05Z".
+std::string utc_time(int64_t unix_seconds);
 
 // The node_exporter textfile-collector text for the volumes of a run that
 // ended at unix_seconds.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -199,7 +200,7 @@ namespace {
 // ends the other tools of a pipeline; any other failure says so.
 [[noreturn]] void report_lost(int16_t error) {
   if (error != err::kPathDown) {
-    platform::write_error_line("vorn: write error on $ZHOME: " + error_words(error));
+    platform::write_error_line("vorn: write error on standard output: " + error_words(error));
   }
   platform::end_process(kAbendStatus);
 }
@@ -231,50 +232,80 @@ class Output {
   int16_t fnum_ = -1;
 };
 
+// What --volume entries came to: the arguments that named nothing (each
+// already reported on standard error), and the argument behind each volume.
+struct VolumeEntries {
+  std::vector<VolumeReport> refused;               // argument and error set
+  std::map<std::string, std::string> argument_of;  // volume name -> its --volume argument
+};
+
 // Turns --volume entries into a volume table that replaces ZEB_VOLUMES and
 // discovery. "$NAME=..." is an entry as ZEB_VOLUMES writes it; anything else
 // is a directory, named after the block device that holds it (or its file
-// system's type when no block device does). Returns the number of entries
-// refused, each reported on standard error with its reason.
-int install_volume_entries(const std::vector<std::string>& entries) {
-  int refused = 0;
+// system's type when no block device does). A file system is measured once:
+// a directory on one that an earlier entry already holds is folded into
+// that entry, and standard error says so. An entry that names nothing is
+// reported on standard error with its reason.
+VolumeEntries install_volume_entries(const std::vector<std::string>& entries, int64_t unix_time) {
+  VolumeEntries result;
+  auto refuse = [&](const std::string& e, int16_t error, const std::string& why) {
+    platform::write_error_line("vorn: --volume \"" + e + "\": " + why + "; ignored");
+    VolumeReport r;
+    r.argument = e;
+    r.error = error;
+    r.measured_at = unix_time;
+    result.refused.push_back(std::move(r));
+  };
   std::set<std::string> taken;
   for (const std::string& e : entries) {
     if (!e.empty() && e[0] == '$' && e.find('=') != std::string::npos) {
       taken.insert(platform::upper(e.substr(0, e.find('='))));
     }
   }
+  std::map<std::string, std::string> holder;  // file system ("MAJ:MIN") -> its volume
   std::string table;
   for (const std::string& e : entries) {
-    std::string entry = e;
-    if (e.empty() || e[0] != '$' || e.find('=') == std::string::npos) {
-      // ';' separates the table's entries: a directory that holds one cannot
-      // be written into it.
-      if (e.find(';') != std::string::npos) {
-        platform::write_error_line("vorn: --volume \"" + e + "\": a directory name with ';' " +
-                                   "cannot be measured; ignored");
-        ++refused;
-        continue;
-      }
-      platform::Result<platform::DeviceDetails> details = platform::device_details(e);
-      if (!details.ok()) {
-        platform::write_error_line("vorn: --volume \"" + e + "\": " + error_words(details.code()) +
-                                   "; ignored");
-        ++refused;
-        continue;
-      }
+    const bool named = !e.empty() && e[0] == '$' && e.find('=') != std::string::npos;
+    std::string name = named ? platform::upper(e.substr(0, e.find('='))) : std::string();
+    const std::string dir = named ? e.substr(e.find('=') + 1) : e;
+    if (named && dir.rfind("sim:", 0) == 0) {
+      table += e + ";";
+      result.argument_of.emplace(name, e);
+      continue;
+    }
+    // ';' separates the table's entries: a directory that holds one cannot
+    // be written into it.
+    if (!named && e.find(';') != std::string::npos) {
+      refuse(e, err::kBadName, "a directory name with ';' cannot be measured");
+      continue;
+    }
+    platform::Result<platform::DeviceDetails> details = platform::device_details(dir);
+    if (!details.ok()) {
+      refuse(e, details.code(), error_words(details.code()));
+      continue;
+    }
+    if (auto held = holder.find(details->number); held != holder.end()) {
+      // Measuring one disk twice tells nothing new; the entry is not an
+      // error either, so the exit status is unchanged.
+      platform::write_error_line("vorn: --volume \"" + e + "\": on the file system of \"" +
+                                 result.argument_of[held->second] + "\", measured once as " +
+                                 held->second);
+      continue;
+    }
+    if (!named) {
       std::string base = !details->kernel_name.empty() ? details->kernel_name
                          : !details->fs_type.empty()   ? details->fs_type
                                                        : std::string("vol");
-      std::string name = platform::volume_name_for_device(base, taken);
+      name = platform::volume_name_for_device(base, taken);
       taken.insert(name);
-      entry = name + "=" + e;
     }
-    table += entry + ";";
+    holder.emplace(details->number, name);
+    result.argument_of.emplace(name, e);
+    table += named ? e + ";" : name + "=" + e + ";";
   }
   // Before anything has built the table: the host builds it from this.
   platform::host().mutable_config().volumes = table;
-  return refused;
+  return result;
 }
 
 // Unix seconds of the wall clock (the processor clock's Greenwich
@@ -286,9 +317,28 @@ int64_t unix_seconds() {
 
 }  // namespace
 
+// Says on standard error that the metrics file cannot be written and ends
+// the run with status 3.
+[[noreturn]] void metrics_lost(const std::string& path, const platform::Status& status) {
+  platform::write_error_line("vorn: cannot write " + path + ": " + error_words(status.code()) +
+                             (status.what().empty() ? "" : " (" + status.what() + ")"));
+  platform::end_process(kAbendStatus);
+}
+
 void run_survey(const SurveyOptions& options) {
+  // A metrics file that cannot be written is found before an hour of
+  // measuring, not after it.
+  if (options.prometheus) {
+    if (platform::Status s = platform::probe_host_file(*options.prometheus); !s.ok()) {
+      metrics_lost(*options.prometheus, s);
+    }
+  }
   int failed = 0;
-  if (!options.volumes.empty()) failed += install_volume_entries(options.volumes);
+  VolumeEntries given;
+  if (!options.volumes.empty()) {
+    given = install_volume_entries(options.volumes, unix_seconds());
+    failed += static_cast<int>(given.refused.size());
+  }
   failed += platform::host().state<platform::VolumeTable>().refused();
   platform::Status started = runtime::start(4000, 0x29);
   if (!started.ok()) startup_failed(started.code());
@@ -298,6 +348,11 @@ void run_survey(const SurveyOptions& options) {
     if (lost_write().error != 0) report_lost(lost_write().error);
   }
   Output out;
+  // Entries that named nothing come first, in the JSON report as objects of
+  // their own: no volume, the argument and the error.
+  if (options.json) {
+    for (const VolumeReport& r : given.refused) out.line(json_line(r));
+  }
   std::vector<VolumeReport> reports;
   int measured = 0;
   int32_t ldev = 0;
@@ -313,6 +368,8 @@ void run_survey(const SurveyOptions& options) {
     if (device->subtype == kSubtypeNoSurvey) continue;
     VolumeReport r;
     r.name = device->name;
+    if (auto a = given.argument_of.find(r.name); a != given.argument_of.end())
+      r.argument = a->second;
     const platform::Volume* volume = platform::find_volume(r.name);
     r.simulated = volume != nullptr && volume->simulated;
     if (volume != nullptr && (options.json || options.list || options.prometheus)) {
@@ -327,6 +384,7 @@ void run_survey(const SurveyOptions& options) {
     }
     int32_t intervals[kSurveyPasses];
     r.error = measure_volume(r.name, intervals);
+    r.measured_at = unix_seconds();
     if (r.error == 0) {
       r.passes.assign(intervals, intervals + kSurveyPasses);
       r.figures = pass_figures(intervals);
@@ -355,12 +413,7 @@ void run_survey(const SurveyOptions& options) {
   if (options.prometheus) {
     platform::Status written =
         platform::replace_host_file(*options.prometheus, prometheus_text(reports, unix_seconds()));
-    if (!written.ok()) {
-      platform::write_error_line("vorn: cannot write " + *options.prometheus + ": " +
-                                 error_words(written.code()) +
-                                 (written.what().empty() ? "" : " (" + written.what() + ")"));
-      platform::end_process(kAbendStatus);
-    }
+    if (!written.ok()) metrics_lost(*options.prometheus, written);
   }
   // Scripts read the status as fio's and ioping's: a run that measured
   // nothing failed, and so did one where a volume could not be measured.

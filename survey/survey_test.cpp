@@ -24,6 +24,7 @@
 #include "platform/testing/testing.h"
 #include "platform/volumes/scratch.h"
 #include "platform/volumes/volumes.h"
+#include "survey/report.h"
 #include "survey/survey.h"
 
 namespace {
@@ -53,6 +54,24 @@ std::vector<int32_t> table_with_middle(int32_t middle, int32_t low, int32_t high
   }
   std::shuffle(t.begin(), t.end(), std::mt19937(42));
   return t;
+}
+
+// The time of a JSON object: Unix seconds in the proleptic Gregorian
+// calendar, UTC, across leap days, centuries and the epoch.
+TEST(Report, UtcTimeOfUnixSeconds) {
+  struct Case {
+    int64_t seconds;
+    const char* text;
+  } cases[] = {
+      {0, "1970-01-01T00:00:00Z"},
+      {-1, "1969-12-31T23:59:59Z"},
+      {951782400, "2000-02-29T00:00:00Z"},
+      {1709251199, "2024-02-29T23:59:59Z"},
+      {4107542399, "2100-02-28T23:59:59Z"},
+      {4107542400, "2100-03-01T00:00:00Z"},
+      {253402300799, "9999-12-31T23:59:59Z"},
+  };
+  for (const Case& k : cases) EXPECT_EQ(zeb::utc_time(k.seconds), k.text) << k.seconds;
 }
 
 TEST(TrimmedMean, MiddleFortyGiveTheRpm) {

@@ -49,7 +49,7 @@ const char* const kHelp[] = {
     "Environment:",
     "  ZEB_VOLUMES  the volumes to measure instead of every mounted block device:",
     "               $NAME=DIRECTORY or",
-    "               $NAME=sim:rpm=N[,subtype=N][,fail=K][,ldev=N][,clock=virtual|real],",
+    "               $NAME=sim:rpm=N[,subtype=N][,fail=K][,busy=K][,ldev=N][,clock=virtual|real],",
     "               separated by ';'",
     "  ZEB_SWAPVOL  the volume that holds the library's swap file",
     "  TMPDIR       the temporary directory (default /tmp)",

@@ -5,8 +5,10 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -235,7 +237,8 @@ TEST(LostReport, EndsWithStatusThreeAndOneLine) {
     const char* err;
   } cases[] = {
       {"> /dev/full", dev_full, false,
-       "vorn: write error on $ZHOME: error 43 (unable to obtain disc space for file extent; No "
+       "vorn: write error on standard output: error 43 (unable to obtain disc space for file "
+       "extent; No "
        "space left on device)\n"},
       // A reader that went away ends the run quietly, with status 3.
       {"| (closed), SIGPIPE ignored", broken_pipe, true, ""},
@@ -350,7 +353,7 @@ TEST(Startup, SwapVolumeThatIsNoVolumeIsReported) {
     Outcome r = run({}, {std::string("ZEB_SWAPVOL=") + value});
     EXPECT_EQ(r.status, 0) << value;
     EXPECT_EQ(count_lines(r.out), kReportLines) << value;
-    EXPECT_TRUE(starts_with(r.err, "ZEB_SWAPVOL: ")) << value << ": " << r.err;
+    EXPECT_TRUE(starts_with(r.err, "vorn: ZEB_SWAPVOL: ")) << value << ": " << r.err;
     EXPECT_NE(r.err.find(std::string("\"") + value + "\""), std::string::npos) << r.err;
     EXPECT_EQ(count_lines(r.err), 1) << r.err;
   }
@@ -655,9 +658,11 @@ TEST(Reports, PrometheusFileIsReplacedWhole) {
     names.push_back(e.path().filename());
   }
   EXPECT_EQ(names, std::vector<std::string>{"vorn.prom"});
-  // A file that cannot be written ends the run with status 3 and says why.
+  // A file that cannot be written ends the run with status 3 and says why,
+  // before anything is measured.
   Outcome bad = run({"--quiet", "--prometheus", dir + "/none/vorn.prom"}, {kTable});
   EXPECT_EQ(bad.status, 3);
+  EXPECT_EQ(bad.out, "");
   EXPECT_TRUE(starts_with(bad.err, "vorn: cannot write " + dir +
                                        "/none/vorn.prom: error 11 (file not in directory or "
                                        "record not in file; No such file or directory)"))
@@ -680,11 +685,11 @@ TEST(Reports, StatusSaysWhatWasMeasured) {
       {{"--quiet"},
        "$Y=/nonexistent",
        4,
-       "ZEB_VOLUMES: $Y: \"/nonexistent\" is not an existing directory; ignored\n"},
+       "vorn: ZEB_VOLUMES: $Y: \"/nonexistent\" is not an existing directory; ignored\n"},
       {{"--quiet"},
        "$Y=/nonexistent;" + good,
        1,
-       "ZEB_VOLUMES: $Y: \"/nonexistent\" is not an existing directory; ignored\n"},
+       "vorn: ZEB_VOLUMES: $Y: \"/nonexistent\" is not an existing directory; ignored\n"},
       {{"--quiet"}, "$BAD=sim:rpm=6000,fail=1", 4, ""},
       {{"--quiet"}, "$CD=sim:rpm=6000,subtype=36", 4, ""},
       {{"--quiet", "--volume", "/nonexistent"},
@@ -736,6 +741,168 @@ TEST(Reports, JsonOfARealDirectoryNamesItsMount) {
   EXPECT_TRUE(j["fs_type"].is_string()) << r.out;
   EXPECT_EQ(j["pass_us"].size(), 60u);
   EXPECT_GT(j["rpm"].get<int>(), 0);
+}
+
+std::string file_text(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A volume that cannot be written (here a read-only tmpfs in the child's own
+// mount namespace, as ProtectHome=read-only makes /home) is in every report
+// with error 101, never left out.
+TEST(Reports, ReadOnlyVolumeIsInEveryReport) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a read-only file system";
+  char dir_template[] = "/tmp/zeb-vorn-ro-XXXXXX";
+  ASSERT_NE(mkdtemp(dir_template), nullptr);
+  const std::string dir = dir_template, ro = dir + "/ro", prom = dir + "/vorn.prom";
+  ASSERT_EQ(mkdir(ro.c_str(), 0755), 0);
+  auto read_only_mount = [ro] {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+        mount("tmpfs", ro.c_str(), "tmpfs", MS_RDONLY, nullptr) != 0) {
+      _exit(125);
+    }
+  };
+  const std::string error =
+      "{\"number\":101,\"text\":\"media is write protected\",\"linux\":"
+      "\"Read-only file system\"}";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    bool in_file;  // the text is in the metrics file, not on standard output
+    std::string text;
+  } cases[] = {
+      {{"--quiet"}, 4, false, "Drive: $TMPFS   Error: 101 (media is write protected)\n"},
+      {{"--quiet", "--verbose"},
+       4,
+       false,
+       "        error 101 (media is write protected; Read-only file system)\n"},
+      {{"--json"}, 4, false, "\"ok\":false,\"error\":" + error},
+      {{"--quiet", "--prometheus", prom},
+       4,
+       true,
+       "vorn_volume_error{volume=\"$TMPFS\",device=\"\",mountpoint=\"" + ro + "\"} 101\n"},
+      {{"--list"}, 0, false, "$TMPFS\t" + ro + "\t-\n"},
+  };
+  for (const Case& k : cases) {
+    std::vector<std::string> args = k.args;
+    args.insert(args.end(), {"--volume", ro});
+    Outcome r = run(args, {}, kCapture, kCapture, kCapture, read_only_mount);
+    if (r.status == 125) GTEST_SKIP() << "no mount namespace here";
+    EXPECT_EQ(r.status, k.status) << args[0] << ": " << r.err;
+    const std::string where = k.in_file ? file_text(prom) : r.out;
+    EXPECT_NE(where.find(k.text), std::string::npos) << args[0] << ":\n" << where;
+  }
+  std::filesystem::remove_all(dir);
+}
+
+// --volume entries: a file system is measured once, however many entries
+// name it, and the folded entry is told on standard error; an entry that
+// names nothing gets a JSON object of its own with its error. Every object
+// says when it was measured.
+TEST(Reports, VolumeEntriesFoldAndRefusalsAreObjects) {
+  char dir_template[] = "/tmp/zeb-vorn-fold-XXXXXX";
+  ASSERT_NE(mkdtemp(dir_template), nullptr);
+  const std::string dir = dir_template, a = dir + "/a", b = dir + "/b";
+  ASSERT_EQ(mkdir(a.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(b.c_str(), 0755), 0);
+  const std::string sim = "$S=sim:rpm=6000,clock=virtual";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::vector<std::string> names;  // "volume" of each line; "" for null
+    std::vector<std::string> arguments;
+    const char* err;  // $ is the first volume's name
+  } cases[] = {
+      {{"--volume", a, "--volume", b},
+       0,
+       {"$"},
+       {a},
+       "vorn: --volume \"BBB\": on the file system of \"AAA\", measured once as $\n"},
+      {{"--volume", "$P=" + a, "--volume", "$Q=" + b},
+       0,
+       {"$P"},
+       {"$P=" + a},
+       "vorn: --volume \"$Q=BBB\": on the file system of \"$P=AAA\", measured once as $P\n"},
+      {{"--volume", a, "--volume", "$S=" + a, "--volume", sim},
+       0,
+       {"$", "$S"},
+       {a, sim},
+       "vorn: --volume \"$S=AAA\": on the file system of \"AAA\", measured once as $\n"},
+      {{"--volume", "/nonexistent", "--volume", sim},
+       1,
+       {"", "$S"},
+       {"/nonexistent", sim},
+       "vorn: --volume \"/nonexistent\": error 11 (file not in directory or record not in file; "
+       "No such file or directory); ignored\n"},
+      {{"--volume", "", "--volume", "$N=/nonexistent"},
+       4,
+       {"", ""},
+       {"", "$N=/nonexistent"},
+       "vorn: --volume \"\": error 11 (file not in directory or record not in file; No such "
+       "file or directory); ignored\nvorn: --volume \"$N=/nonexistent\": error 11 (file not in "
+       "directory or record not in file; No such file or directory); ignored\n"},
+      {{"--volume", "x;y", "--volume", sim},
+       1,
+       {"", "$S"},
+       {"x;y"},
+       "vorn: --volume \"x;y\": a directory name with ';' cannot be measured; ignored\n"},
+  };
+  auto utc_now = [](time_t ahead) {
+    char text[32];
+    time_t now = time(nullptr) + ahead;
+    strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", gmtime(&now));
+    return std::string(text);
+  };
+  for (const Case& k : cases) {
+    std::vector<std::string> args = k.args;
+    args.insert(args.begin(), "--json");
+    const std::string before = utc_now(0);
+    Outcome r = run(args, {"TMPDIR=" + dir});
+    const std::string after = utc_now(0);
+    // $S runs the whole process on the virtual clock, which starts at the next
+    // whole minute of the real one and moves on by the 0.6 s of its sixty
+    // rewrites, which take no real time.
+    const std::string virtual_after = utc_now(62);
+    EXPECT_EQ(r.status, k.status) << k.args[1];
+    std::vector<std::string> lines = lines_of(r.out);
+    ASSERT_EQ(lines.size(), k.names.size()) << r.out;
+    std::string first_name;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      nlohmann::json j = nlohmann::json::parse(lines[i]);
+      if (i == 0 && j["volume"].is_string()) first_name = j["volume"];
+      if (k.names[i].empty()) {
+        EXPECT_TRUE(j["volume"].is_null()) << lines[i];
+        EXPECT_EQ(j["ok"], false);
+        EXPECT_TRUE(j["error"]["number"].is_number()) << lines[i];
+      } else if (k.names[i] == "$") {
+        EXPECT_EQ(j["volume"].get<std::string>()[0], '$') << lines[i];
+      } else {
+        EXPECT_EQ(j["volume"], k.names[i]) << lines[i];
+      }
+      if (i < k.arguments.size()) {
+        EXPECT_EQ(j["argument"], k.arguments[i]) << lines[i];
+      }
+      // RFC 3339 in UTC compares as text.
+      const std::string at = j["measured_at"];
+      const bool on_virtual_clock = r.out.find("\"simulated\":true") != std::string::npos;
+      EXPECT_TRUE(at.size() == 20 && before <= at &&
+                  at <= (on_virtual_clock ? virtual_after : after))
+          << before << " " << at << " " << after;
+    }
+    std::string err = k.err;
+    for (auto [from, to] : {std::pair<std::string, std::string>{"AAA", a}, {"BBB", b}}) {
+      for (size_t at; (at = err.find(from)) != std::string::npos;) err.replace(at, 3, to);
+    }
+    // A "$" alone at the end stands for the name the first volume was given.
+    if (err.size() > 1 && err[err.size() - 2] == '$' && !first_name.empty()) {
+      err.insert(err.size() - 1, first_name.substr(1));
+    }
+    EXPECT_EQ(r.err, err) << k.args[1];
+  }
+  std::filesystem::remove_all(dir);
 }
 
 // The manual page's version is the program's.

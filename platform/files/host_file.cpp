@@ -10,19 +10,49 @@
 
 namespace zeb::platform {
 
-Status replace_host_file(const std::string& path, std::string_view text, unsigned mode) {
-  if (path.empty() || path.back() == '/') return Status::error(error_from_errno(EISDIR), path);
+namespace {
+
+// The temporary beside path: ".NAME.PID.tmp" in path's directory.
+std::string temporary_for(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  const std::string temp = (slash == std::string::npos ? std::string() : dir) + "." + base + "." +
-                           std::to_string(syscalls().getpid()) + ".tmp";
+  return (slash == std::string::npos ? std::string() : dir) + "." + base + "." +
+         std::to_string(syscalls().getpid()) + ".tmp";
+}
+
+// Creates the temporary for writing: a descriptor, or -1 with errno set.
+int create_temporary(const std::string& temp, unsigned mode) {
   const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
   int fd = syscalls().open(temp.c_str(), flags, mode);
   if (fd < 0 && errno == EEXIST) {
     // Left by an earlier process of the same number that was killed midway.
     if (syscalls().unlink(temp.c_str()) == 0) fd = syscalls().open(temp.c_str(), flags, mode);
   }
+  return fd;
+}
+
+}  // namespace
+
+Status probe_host_file(const std::string& path) {
+  if (path.empty() || path.back() == '/') return Status::error(error_from_errno(EISDIR), path);
+  FileStatus status;
+  if (syscalls().stat(path.c_str(), &status) == 0 && status.is_directory()) {
+    return Status::error(error_from_errno(EISDIR), path);
+  }
+  const std::string temp = temporary_for(path);
+  int fd = create_temporary(temp, 0600);
+  if (fd < 0) return Status::error(last_error(), "create " + temp);
+  // Empty and ours: neither the close nor the removal can lose anything.
+  syscalls().close(fd);
+  syscalls().unlink(temp.c_str());
+  return Status();
+}
+
+Status replace_host_file(const std::string& path, std::string_view text, unsigned mode) {
+  if (path.empty() || path.back() == '/') return Status::error(error_from_errno(EISDIR), path);
+  const std::string temp = temporary_for(path);
+  int fd = create_temporary(temp, mode);
   if (fd < 0) return Status::error(last_error(), "create " + temp);
   auto fail = [&](const std::string& what) {
     Status status = Status::error(last_error(), what);

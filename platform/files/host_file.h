@@ -18,4 +18,9 @@ namespace zeb::platform {
 // as it was; the status names what failed.
 Status replace_host_file(const std::string& path, std::string_view text, unsigned mode = 0644);
 
+// Tells ahead of a long run whether replace_host_file could begin: path is
+// not a directory and its temporary can be created (it is created and
+// removed at once). A failure names what failed, as replace_host_file's.
+Status probe_host_file(const std::string& path);
+
 }  // namespace zeb::platform

@@ -69,5 +69,30 @@ TEST(ReplaceHostFile, WholeOrNotAtAll) {
   EXPECT_EQ(replace_host_file(dir.path() + "/", "x").code(), 2);
 }
 
+// The probe ahead of a long run finds what would fail the replacement at its
+// start, and leaves nothing behind either way.
+TEST(ReplaceHostFile, ProbeFindsWhatWouldFailFirst) {
+  zeb::testing::ScratchDirectory dir;
+  struct Case {
+    std::string path;
+    int16_t error;  // 0: the file could be replaced
+  } cases[] = {
+      {dir.path() + "/m.prom", 0},
+      {dir.path() + "/none/m.prom", 11},
+      {dir.path(), 2},  // a directory
+      {dir.path() + "/", 2},
+      {"", 2},
+  };
+  for (const Case& k : cases) {
+    EXPECT_EQ(probe_host_file(k.path).code(), k.error) << k.path;
+  }
+  EXPECT_EQ(entries(dir.path()), 0u);
+  SyscallOverride fault;
+  syscalls().open = [](const char*, int, unsigned) { return errno = EROFS, -1; };
+  Status s = probe_host_file(dir.path() + "/m.prom");
+  EXPECT_EQ(s.code(), 101);
+  EXPECT_EQ(s.what().rfind("create ", 0), 0u) << s.what();
+}
+
 }  // namespace
 }  // namespace zeb::platform

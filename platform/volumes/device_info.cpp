@@ -108,6 +108,7 @@ Result<DeviceDetails> device_details(const std::string& directory) {
     // number is not a block device's).
     number = m->device;
   }
+  details.number = number;
   const std::string sys = "/sys/dev/block/" + number;
   std::string target;
   if (syscalls().readlink(sys.c_str(), &target) != 0 || target.empty()) return details;

@@ -20,6 +20,7 @@ struct DeviceDetails {
   std::string source;       // the mount's source as the kernel gives it ("/dev/vda1")
   std::string kernel_name;  // the block device's kernel name ("vda1"); empty if none
   std::string device;       // "/dev/" and the kernel name; empty if no block device
+  std::string number;       // the file system's device number, "MAJ:MIN": one per file system
   // Of the whole disk (a partition's parent); absent where /sys has no such file.
   std::optional<std::string> model;        // device/model, blanks trimmed
   std::optional<bool> rotational;          // queue/rotational

@@ -69,6 +69,12 @@ int16_t simdisk_write(const Volume& v, long long offset) {
     int64_t revolution = (60000000000LL + v.rpm - 1) / v.rpm;
     if (target < asked + revolution) target = asked + revolution;
   }
+  // A busy disk: every K-th write finds another request ahead of it at the
+  // block and waits three more revolutions, as on a disk another program
+  // shares. The figure, a trimmed mean, stays; the pass times spread.
+  if (v.busy_every > 0 && state.writes % v.busy_every == 0) {
+    target += 3 * ((60000000000LL + v.rpm - 1) / v.rpm);
+  }
   // A sleep that fails for any reason but an interruption is not retried:
   // the rest of the wait is spent reading the clock, which always ends.
   if (sys.sleep_until_ns(target) != 0) {

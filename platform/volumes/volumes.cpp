@@ -35,7 +35,7 @@ bool is_directory(const std::string& path) {
   return syscalls().stat(path.c_str(), &status) == 0 && status.is_directory();
 }
 
-void warn(const std::string& text) { write_error_line("ZEB_VOLUMES: " + text); }
+void warn(const std::string& text) { write_error_line(program_name() + ": ZEB_VOLUMES: " + text); }
 
 // Parses "N" as a positive decimal number that fits 31 bits.
 bool parse_number(const std::string& text, int32_t* value) {
@@ -63,7 +63,7 @@ std::vector<std::string> split(std::string_view text, char separator) {
   return pieces;
 }
 
-// "sim:rpm=N[,subtype=N][,fail=K][,ldev=N][,clock=virtual|real]"
+// "sim:rpm=N[,subtype=N][,fail=K][,busy=K][,ldev=N][,clock=virtual|real]"
 bool parse_simulated(const std::string& options, Volume* volume) {
   for (const std::string& item : split(options, ',')) {
     size_t eq = item.find('=');
@@ -84,6 +84,9 @@ bool parse_simulated(const std::string& options, Volume* volume) {
       volume->subtype = static_cast<int16_t>(value);
     } else if (key == "fail") {
       volume->fail_at = value;
+    } else if (key == "busy") {
+      if (value < 1) return false;
+      volume->busy_every = value;
     } else if (key == "ldev") {
       if (value < 1) return false;
       volume->ldev = value;
@@ -124,7 +127,7 @@ std::vector<Volume> parse_table(const std::string& table, int* refused) {
       volume.simulated = true;
       if (!parse_simulated(target.substr(4), &volume)) {
         warn("bad simulated disk \"" + target + "\" for " + volume.name +
-             " (sim:rpm=N[,subtype=N][,fail=K][,ldev=N][,clock=virtual|real]); ignored");
+             " (sim:rpm=N[,subtype=N][,fail=K][,busy=K][,ldev=N][,clock=virtual|real]); ignored");
         ++*refused;
         continue;
       }
@@ -163,16 +166,20 @@ std::vector<Volume> discover() {
     std::string root;
     std::string mount_point;
     bool read_only;
+    bool unwritable;  // a file system that cannot be written at all
   };
   std::vector<Mount> mounts;
   for (const std::string& line : split(text, '\n')) {
-    // id, parent, major:minor, root, mount point, mount options, ...
+    // id, parent, major:minor, root, mount point, mount options,
+    // [optional fields...], "-", type, source, super options.
     std::vector<std::string> fields;
     for (const std::string& field : split(line, ' ')) {
       if (!field.empty()) fields.push_back(field);
-      if (fields.size() == 6) break;
     }
     if (fields.size() < 6) continue;
+    size_t dash = 6;
+    while (dash < fields.size() && fields[dash] != "-") ++dash;
+    const std::string type = dash + 1 < fields.size() ? fields[dash + 1] : "";
     const std::string& device = fields[2];
     const std::string& root = fields[3];
     const std::string& mount_point = fields[4];
@@ -180,8 +187,13 @@ std::vector<Volume> discover() {
     // Only block devices appear below /sys/dev/block.
     if (syscalls().access(("/sys/dev/block/" + device).c_str(), F_OK) != 0) continue;
     bool read_only = options == "ro" || options.rfind("ro,", 0) == 0;
-    mounts.push_back(
-        {device, unescape_mount_field(root), unescape_mount_field(mount_point), read_only});
+    // Images that no mount can write (a snap's squashfs, a CD's iso9660)
+    // hold no disk to measure: they are volumes the survey skips, as it
+    // skips subtype 36, rather than failures in every run.
+    bool unwritable = type == "squashfs" || type == "iso9660" || type == "erofs" ||
+                      type == "cramfs" || type == "romfs";
+    mounts.push_back({device, unescape_mount_field(root), unescape_mount_field(mount_point),
+                      read_only, unwritable});
   }
   std::vector<Volume> volumes;
   std::set<std::string> seen_devices;
@@ -206,7 +218,10 @@ std::vector<Volume> discover() {
     }
     Volume volume;
     volume.root = best->mount_point;
-    volume.subtype = best->read_only ? kSubtypeNoSurvey : 0;
+    // A file system mounted read-only everywhere (ProtectHome=read-only,
+    // say) is still a disk of the host: its measurement fails with 101 and
+    // says so in every report, never leaving the volume silently out.
+    volume.subtype = best->unwritable ? kSubtypeNoSurvey : 0;
     volumes.push_back(volume);
     kernel_names.push_back(kernel_name);
   }
@@ -328,7 +343,7 @@ std::string swap_volume() {
     static bool told = false;
     if (!told) {
       told = true;
-      write_error_line(std::string("ZEB_SWAPVOL: \"") + configured +
+      write_error_line(program_name() + ": ZEB_SWAPVOL: \"" + configured +
                        "\" is not a volume; the swap file goes in the temporary directory");
     }
   }

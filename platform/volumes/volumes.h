@@ -30,6 +30,7 @@ struct Volume {
   bool simulated = false;
   int32_t rpm = 0;             // simulated disk: revolutions per minute
   int32_t fail_at = 0;         // simulated disk: the write (1-based) that fails; 0 none
+  int32_t busy_every = 0;      // simulated disk: every K-th write waits 3 revolutions more; 0 none
   bool virtual_clock = false;  // simulated disk: the process runs on the virtual clock
 };
 

@@ -20,8 +20,8 @@ namespace {
 TEST(VolumeTable, ParsesDirectoriesAndSimulatedDisks) {
   auto v = parse_volume_table(
       "$TMPV=/tmp;$s72=sim:rpm=7200;$SKIP=sim:rpm=7200,subtype=36;"
-      "$BAD=sim:rpm=7200,fail=31");
-  ASSERT_EQ(v.size(), 4u);
+      "$BAD=sim:rpm=7200,fail=31;$BUSY=sim:rpm=7200,busy=10");
+  ASSERT_EQ(v.size(), 5u);
   EXPECT_EQ(v[0].name, "$TMPV");
   EXPECT_EQ(v[0].root, "/tmp");
   EXPECT_FALSE(v[0].simulated);
@@ -30,6 +30,7 @@ TEST(VolumeTable, ParsesDirectoriesAndSimulatedDisks) {
   EXPECT_EQ(v[1].rpm, 7200);
   EXPECT_EQ(v[2].subtype, 36);
   EXPECT_EQ(v[3].fail_at, 31);
+  EXPECT_EQ(v[4].busy_every, 10);
 }
 
 TEST(VolumeTable, LogicalDeviceNumbersRiseInTableOrder) {
@@ -47,7 +48,7 @@ TEST(VolumeTable, RefusesBadEntriesAndKeepsTheRest) {
       "NODOLLAR=/tmp;$1ABC=/tmp;$TOOLONGNM=/tmp;$NODIR=/no/such/dir;$NORPM=sim:subtype=3;"
       "$ZERO=sim:rpm=0;$JUNK=sim:rpm=7200,color=red;$DUP=/tmp;$DUP=/tmp;$OK=sim:rpm=5400;novalue;"
       "$FAST=sim:rpm=7200,clock=fast;$VC=sim:rpm=7200,clock=virtual;$RC=sim:clock=real,rpm=9;;"
-      "$TRAIL=sim:rpm=1,;$LEAD=sim:,rpm=1;");
+      "$TRAIL=sim:rpm=1,;$LEAD=sim:,rpm=1;$IDLE=sim:rpm=1,busy=0");
   std::vector<std::string> names;
   std::vector<bool> virtual_clock;
   for (const auto& volume : v) {
@@ -60,7 +61,8 @@ TEST(VolumeTable, RefusesBadEntriesAndKeepsTheRest) {
 
 // Without ZEB_VOLUMES the table is the mounted block devices, one volume each:
 // the mount of the file system's root before a bind mount, a writable mount
-// before a read-only one (which is never surveyed), escapes undone.
+// before a read-only one (which is measured, and fails), escapes undone; an
+// image no mount can write (squashfs) is never surveyed.
 TEST(VolumeTable, DiscoveryReadsTheMountList) {
   std::vector<std::string> found;
   {
@@ -72,14 +74,19 @@ TEST(VolumeTable, DiscoveryReadsTheMountList) {
                "24 1 8:2 /x /m\\040two ro - ext4 /dev/sda2 ro\n"
                "25 1 8:2 / /m2  ro,noatime - ext4 /dev/sda2 ro\n"
                "short line\n"
-               "26 1 8:3 / /w\\011tab rw - xfs /dev/sdb rw");
+               "26 1 8:3 / /w\\011tab rw - xfs /dev/sdb rw\n"
+               "27 1 7:0 / /snap/core rw shared:5 - squashfs /dev/loop0 ro");
     syscalls().access = [](const char* path, int) {
-      return std::strncmp(path, "/sys/dev/block/8:", 17) == 0 ? 0 : -1;
+      return std::strncmp(path, "/sys/dev/block/8:", 17) == 0 ||
+                     std::strcmp(path, "/sys/dev/block/7:0") == 0
+                 ? 0
+                 : -1;
     };
     syscalls().readlink = [](const char* path, std::string* target) {
       const std::string device = path + 15;  // after "/sys/dev/block/"
       *target = "../../devices/virtual/block/" + std::string(device == "8:1"   ? "sda1"
                                                              : device == "8:2" ? "sda2"
+                                                             : device == "7:0" ? "loop0"
                                                                                : "sdb");
       return 0;
     };
@@ -89,7 +96,8 @@ TEST(VolumeTable, DiscoveryReadsTheMountList) {
       found.push_back(v.name + " " + v.root + " " + std::to_string(v.subtype));
     }
   }
-  EXPECT_EQ(found, (std::vector<std::string>{"$SDA1 /data 0", "$SDA2 /m2 36", "$SDB /w\ttab 0"}));
+  EXPECT_EQ(found, (std::vector<std::string>{"$SDA1 /data 0", "$SDA2 /m2 0", "$SDB /w\ttab 0",
+                                             "$LOOP0 /snap/core 36"}));
 }
 
 TEST(VolumeNames, FollowTheKernelNameAndStayUnique) {
