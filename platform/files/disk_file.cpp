@@ -70,8 +70,6 @@ Status File::position(int32_t) { return Status::error(err::kInvalidOperation); }
 
 namespace {
 
-Status errno_status() { return Status::from_errno(errno); }
-
 // A file of a simulated volume: every write first waits for its block.
 class SimulatedDiskFile : public DiskFile {
  public:
@@ -99,7 +97,7 @@ int16_t DiskFile::device_type_word() const {
 Status DiskFile::write(std::span<const char> data, int16_t* written) {
   if (!data.empty()) {
     long n = syscalls().pwrite(fd_, data.data(), data.size(), position_);
-    if (n < 0) return errno_status();
+    if (n < 0) return Status::from_errno(errno);
     if (static_cast<size_t>(n) != data.size()) return Status::error(err::kNoDiscSpace);
     position_ += n;
   }
@@ -109,7 +107,7 @@ Status DiskFile::write(std::span<const char> data, int16_t* written) {
 
 Status DiskFile::read(std::span<char> buffer, int16_t* count_read) {
   long n = syscalls().pread(fd_, buffer.data(), buffer.size(), position_);
-  if (n < 0) return errno_status();
+  if (n < 0) return Status::from_errno(errno);
   if (n == 0 && !buffer.empty()) return Status::error(err::kEndOfFile);
   position_ += n;
   if (count_read != nullptr) *count_read = static_cast<int16_t>(n);
@@ -119,7 +117,7 @@ Status DiskFile::read(std::span<char> buffer, int16_t* count_read) {
 Status DiskFile::position(int32_t address) {
   if (address == -1) {
     FileStatus status;
-    if (syscalls().fstat(fd_, &status) != 0) return errno_status();
+    if (syscalls().fstat(fd_, &status) != 0) return Status::from_errno(errno);
     position_ = status.size;
   } else if (address < 0) {
     return Status::error(err::kOutOfBounds);
@@ -266,17 +264,17 @@ Status create_disk_file(const FileName& name, long long size, const FileAttribut
     auto file = std::make_shared<HeldFile>();
     file->temporary = false;
     file->fd = syscalls().memfd_create("zeb-sim");
-    if (file->fd < 0) return errno_status();
-    if (size > 0 && extend_file(file->fd, size) != 0) return errno_status();
+    if (file->fd < 0) return Status::from_errno(errno);
+    if (size > 0 && extend_file(file->fd, size) != 0) return Status::from_errno(errno);
     store_attributes(file->fd, attributes);
     held[name.external()] = file;
     return Status();
   }
   std::string path = host_path(*v, name);
   std::string dir = path.substr(0, path.find_last_of('/'));
-  if (syscalls().mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return errno_status();
+  if (syscalls().mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return Status::from_errno(errno);
   int fd = syscalls().open(path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0600);
-  if (fd < 0) return errno_status();
+  if (fd < 0) return Status::from_errno(errno);
   int16_t error = 0;
   if (size > 0 && extend_file(fd, size) != 0) error = error_from_errno(errno);
   if (error == 0) store_attributes(fd, attributes);
@@ -302,7 +300,7 @@ Result<FileName> create_temporary_file(std::string_view volume, bool swap, long 
   if (swap) {
     // The blocks are reserved now, so a full disk is this call's error.
     if (reserve_file(file->fd, size) != 0) {
-      Status error = errno_status();
+      Status error = Status::from_errno(errno);
       note_failure("cannot make a temporary file of " + std::to_string(size) + " bytes in " +
                    (v->simulated ? v->name : file->directory) + file_size_limit_text(size));
       return error;

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <cerrno>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -111,6 +113,17 @@ TEST_F(KeyFileTest, WholeFileWritesAndReads) {
   ASSERT_EQ(zeb::platform::keyfile_write(volume_.path("sub/keyed"), 3, {"NEW-rec."}, &problem), 0);
   ASSERT_EQ(KEYPOSITIONX(zeb::mask({1, 2, 5}), fnum_, "BBB", 0, 0, zeb::kPositionExact), 0);
   EXPECT_EQ(read_all(), "BBB-fou. |1");
+  // A failed flush of the directory after the rename is reported, not
+  // taken for success.
+  {
+    zeb::platform::SyscallOverride fault;
+    auto fsyncs = std::make_shared<int>(0);
+    zeb::platform::syscalls().fsync = [fsyncs, real = fault.saved().fsync](int fd) {
+      return ++*fsyncs == 2 ? (errno = EIO, -1) : real(fd);
+    };
+    EXPECT_EQ(zeb::platform::keyfile_write(volume_.path("sub/keyed"), 3, kRecords, &problem), 190);
+    EXPECT_EQ(problem.rfind("flush the directory ", 0), 0u) << problem;
+  }
   // Nothing but the files made here is in the directory.
   std::vector<std::string> names;
   zeb::platform::syscalls().list_directory(volume_.path("sub").c_str(), &names);

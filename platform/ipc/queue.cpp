@@ -84,8 +84,6 @@ struct QueueState {
 
 QueueState& state() { return host().state<QueueState>(); }
 
-int16_t errno_error() { return error_from_errno(errno); }
-
 uint16_t get16(const char* p) {
   return static_cast<uint16_t>((static_cast<unsigned char>(p[0]) << 8) |
                                static_cast<unsigned char>(p[1]));
@@ -108,9 +106,9 @@ class DirectoryLock {
     fd_ =
         syscalls().open((dir + "/.sweep").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ >= 0 && syscalls().lock(fd_) != 0) {
-      error_ = errno_error();
+      error_ = error_from_errno(errno);
     } else if (fd_ < 0) {
-      error_ = errno_error();
+      error_ = error_from_errno(errno);
     }
   }
   ~DirectoryLock() { close_fd(&fd_); }  // the close releases the lock
@@ -163,11 +161,11 @@ int16_t listen_named(const std::string& name, Queue* q) {
   sweep_stale_sockets(dir);
   q->lock_fd =
       syscalls().open(q->lock_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (q->lock_fd < 0) return errno_error();
+  if (q->lock_fd < 0) return error_from_errno(errno);
   if (syscalls().try_lock(q->lock_fd) != 0) {
     // Under the directory's lock only a living process of the name holds
     // its lock.
-    error = errno == EWOULDBLOCK ? err::kFileInUse : errno_error();
+    error = errno == EWOULDBLOCK ? err::kFileInUse : error_from_errno(errno);
     close_fd(&q->lock_fd);
     return error;
   }
@@ -177,7 +175,7 @@ int16_t listen_named(const std::string& name, Queue* q) {
   q->listen_fd = syscalls().unix_socket(SOCK_SEQPACKET | SOCK_NONBLOCK);
   if (q->listen_fd < 0 || syscalls().bind_unix(q->listen_fd, q->socket_path.c_str()) != 0 ||
       syscalls().listen(q->listen_fd, 16) != 0) {
-    error = errno_error();
+    error = error_from_errno(errno);
     close_fd(&q->listen_fd);
     // The name is given back whole: nothing of it stays.
     syscalls().unlink(q->lock_path.c_str());
@@ -359,7 +357,7 @@ int16_t wait_message(int64_t limit_ms) {
       timeout = static_cast<int>(std::min<int64_t>(left, 1 << 30));
     }
     int ready = syscalls().poll(fds.data(), fds.size(), timeout);
-    if (ready < 0) return errno_error();
+    if (ready < 0) return error_from_errno(errno);
     if (ready == 0) {
       if (deadline >= 0 && monotonic_ms() >= deadline) return err::kTimedOut;
       continue;

@@ -357,13 +357,13 @@ Result<Created> create_process(const CreateRequest& request) {
 
   const Syscalls& sys = syscalls();
   int pair[2];
-  if (sys.socketpair(pair) != 0) return failed(zeb::kCreateOutOfProcesses, last_error());
+  if (sys.socketpair(pair) != 0) return failed(zeb::kCreateOutOfProcesses, error_from_errno(errno));
   // The descriptor the child's pidfd will take, held until the child runs:
   // under a descriptor limit the creation fails before a child exists,
   // rather than leave one that cannot be watched or talked to.
   const int reserved = sys.dup(pair[0]);
   if (reserved < 0) {
-    const int16_t error = last_error();
+    const int16_t error = error_from_errno(errno);
     sys.close(pair[0]);
     sys.close(pair[1]);
     return failed(zeb::kCreateOutOfProcesses, error);
