@@ -4,8 +4,8 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
-#include <cstring>
 #include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
