@@ -190,52 +190,53 @@ FileAttributes read_attributes(int fd) {
   return a;
 }
 
-int16_t open_descriptor(const FileName& name, const Volume** volume, int* fd,
-                        std::shared_ptr<HeldFile>* held, int flags) {
+Result<OpenedDescriptor> open_descriptor(const FileName& name, int flags) {
   const Volume* v = find_volume(name.volume);
-  if (v == nullptr) return err::kNoSuchDevice;
-  *volume = v;
-  if (name.volume_only()) return err::kBadName;
+  if (v == nullptr) return Status::error(err::kNoSuchDevice);
+  if (name.volume_only()) return Status::error(err::kBadName);
+  OpenedDescriptor opened;
+  opened.volume = v;
   auto& table = file_table().held();
   auto it = table.find(name.external());
   if (it != table.end()) {
-    *fd = syscalls().dup(it->second->fd);
-    if (*fd < 0) {
-      int16_t error = error_from_errno(errno);
+    opened.fd = syscalls().dup(it->second->fd);
+    if (opened.fd < 0) {
       const std::string& dir = it->second->directory;
-      note_failure("cannot open " + name.external() +
-                   (dir.empty() ? "" : " (a temporary file in " + dir + ")") + " again");
-      return error;
+      Status status = Status::from_errno(
+          errno, "cannot open " + name.external() +
+                     (dir.empty() ? "" : " (a temporary file in " + dir + ")") + " again");
+      note_failure(status.what());
+      return status;
     }
-    *held = it->second;
-    return 0;
+    opened.held = it->second;
+    return opened;
   }
-  if (v->simulated || name.temporary()) return err::kNotFound;
+  if (v->simulated || name.temporary()) return Status::error(err::kNotFound);
   // Opened without waiting: a FIFO where a disk file is expected would
   // otherwise stop the open until some writer came. A FIFO is no disk file
   // and is refused; a device keeps the blocking open it had.
   const std::string path = host_path(*v, name);
-  *fd = syscalls().open(path.c_str(), O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | flags, 0);
-  if (*fd < 0) return error_from_errno(errno);
+  opened.fd = syscalls().open(path.c_str(), O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | flags, 0);
+  if (opened.fd < 0) return Status::from_errno(errno, "open " + path);
   FileStatus status;
-  if (syscalls().fstat(*fd, &status) == 0 && !status.is_regular() && !status.is_directory()) {
+  if (syscalls().fstat(opened.fd, &status) == 0 && !status.is_regular() && !status.is_directory()) {
     // Nothing was read or written through it.
-    syscalls().close(*fd);
-    *fd = -1;
-    if ((status.mode & 0170000u) == 0010000u) return err::kInvalidOperation;
-    *fd = syscalls().open(path.c_str(), O_NOFOLLOW | O_CLOEXEC | flags, 0);
-    if (*fd < 0) return error_from_errno(errno);
+    syscalls().close(opened.fd);
+    if ((status.mode & 0170000u) == 0010000u) {
+      return Status::error(err::kInvalidOperation, path + " is a FIFO");
+    }
+    opened.fd = syscalls().open(path.c_str(), O_NOFOLLOW | O_CLOEXEC | flags, 0);
+    if (opened.fd < 0) return Status::from_errno(errno, "open " + path);
   }
-  return 0;
+  return opened;
 }
 
 Result<std::unique_ptr<File>> open_disk_file(const FileName& name, int flags) {
-  const Volume* v = nullptr;
-  int fd = -1;
-  std::shared_ptr<HeldFile> held;
-  if (int16_t error = open_descriptor(name, &v, &fd, &held, flags); error != 0) {
-    return Status::error(error);
-  }
+  Result<OpenedDescriptor> opened = open_descriptor(name, flags);
+  if (!opened.ok()) return opened.status();
+  const int fd = opened->fd;
+  const Volume* v = opened->volume;
+  std::shared_ptr<HeldFile> held = std::move(opened->held);
   std::unique_ptr<File> file;
   // A key-sequenced file is read through its index from now on.
   if (keyfile_recognise(fd)) {

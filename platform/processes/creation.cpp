@@ -176,7 +176,9 @@ int16_t program_path(const char* program, std::string* path) {
     if (subvol.empty() || file.empty()) return err::kBadName;
     return zhost_path(subvol, file, path);
   }
-  return host_path_of_internal(program, path);
+  Result<std::string> found = host_path_of_internal(program);
+  if (found.ok()) *path = std::move(*found);
+  return found.code();
 }
 
 // Why spawn failed, as a creation error word.
