@@ -301,9 +301,10 @@ Result<FileName> create_temporary_file(std::string_view volume, bool swap, long 
   if (swap) {
     // The blocks are reserved now, so a full disk is this call's error.
     if (reserve_file(file->fd, size) != 0) {
-      Status error = Status::from_errno(errno);
-      note_failure("cannot make a temporary file of " + std::to_string(size) + " bytes in " +
-                   (v->simulated ? v->name : file->directory) + file_size_limit_text(size));
+      Status error = Status::from_errno(
+          errno, "cannot make a temporary file of " + std::to_string(size) + " bytes in " +
+                     (v->simulated ? v->name : file->directory) + file_size_limit_text(size));
+      note_failure(error.what());
       return error;
     }
     // A swap file lives until the process ends: nothing closes it by file

@@ -33,7 +33,13 @@ Status recorded(File& f, Status status) {
   return status;
 }
 
-Status no_file(int16_t error) { return Status::error(file_table().record_no_file(error)); }
+// Keeps the error of an open or creation that produced no file number as
+// the error of file number -1, and hands its status on whole.
+Status no_file(Status status) {
+  file_table().record_no_file(status.code());
+  return status;
+}
+Status no_file(int16_t error) { return no_file(Status::error(error)); }
 
 // Forgets the held files of the volume table in force before it is
 // replaced: every file of a simulated volume, and temporary files that are
@@ -95,9 +101,9 @@ Result<int16_t> open_file(std::string_view text, OpenOptions options) {
     int how = options.access == 1 ? O_RDONLY : options.access == 2 ? O_WRONLY : O_RDWR;
     file = open_disk_file(name, how | O_DSYNC);
   }
-  if (!file.ok()) return no_file(file.code());
+  if (!file.ok()) return no_file(file.status());
   table.put(number, std::move(file.value()));
-  no_file(0).ignore();  // a successful open clears the error of file number -1
+  file_table().record_no_file(0);  // a successful open clears the error of file number -1
   return number;
 }
 
@@ -266,14 +272,14 @@ Status create_by_internal_name(char* internal_name, const Extents& extents,
   const long long size = (primary + secondary * (count - 1)) * zeb::kPageBytes;
   if (name.volume_only()) {
     Result<FileName> made = create_temporary_file(name.volume, true, size);
-    if (!made.ok()) return no_file(made.code());
+    if (!made.ok()) return no_file(made.status());
     to_internal(*made, internal_name);
     return Status();
   }
   attributes.primary = static_cast<int16_t>(std::min<long long>(primary, INT16_MAX));
   attributes.secondary = static_cast<int16_t>(std::min<long long>(secondary, INT16_MAX));
   attributes.maxextents = static_cast<int16_t>(count);
-  return no_file(create_disk_file(name, size, attributes).code());
+  return no_file(create_disk_file(name, size, attributes));
 }
 
 Result<int> open_internal_for_mapping(const char* internal_name) {
