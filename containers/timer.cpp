@@ -125,15 +125,17 @@ int16_t TIMER_INIT(void** list, void* pool) {
 
 namespace zeb::containers {
 
-int16_t insert_timer(void* list, TimerProc procedure, int32_t ticks, const TimerSetting& setting,
-                     void** timer) {
+Status insert_timer(void* list, TimerProc procedure, int32_t ticks, const TimerSetting& setting,
+                    void** timer) {
   // A periodic timer must move forward when it re-arms, or TIMER_DELAY would
   // run it for ever.
-  if (setting.type == zeb::kTimerPeriodic && ticks < 0) return err::kOutOfBounds;
+  if (setting.type == zeb::kTimerPeriodic && ticks < 0) {
+    return Status::error(err::kOutOfBounds, "a periodic timer with negative ticks");
+  }
   auto* h = header_of(list);
   void* buffer = nullptr;
   int16_t error = MEM_ALLOC(pool_of(h), &buffer, zeb::kTimerRecordSize);
-  if (error != err::kOk) return error;
+  if (error != err::kOk) return Status::error(error, "timer record");
   auto* e = entry_of(buffer);
   std::memset(e, 0, sizeof *e);
   if (timer != nullptr) *timer = e;
@@ -144,17 +146,19 @@ int16_t insert_timer(void* list, TimerProc procedure, int32_t ticks, const Timer
   e->arg3 = setting.arg3;
   e->interval = static_cast<int64_t>(ticks) * zeb::kTickMicros + zeb::kTimerSlackMicros;
   e->expiry = PROCESSOR_CLOCK() + e->interval;
-  return TIMER_INSERT_(h, e);
+  // Linking an entry into its list cannot fail.
+  TIMER_INSERT_(h, e);
+  return Status();
 }
 
-int16_t delete_timer(void* timer) {
+Status delete_timer(void* timer) {
   auto* e = entry_of(timer);
   int16_t error = check_handle(e);
-  if (error != err::kOk) return error;
-  return delete_entry(list_of(e), e);
+  if (error == err::kOk) error = delete_entry(list_of(e), e);
+  return error == err::kOk ? Status() : Status::error(error, "timer");
 }
 
-int16_t delete_matching_timers(void* list, const TimerMatch& match) {
+Status delete_matching_timers(void* list, const TimerMatch& match) {
   auto* h = header_of(list);
   void* p = next_of(h);
   while (p != h) {
@@ -163,11 +167,11 @@ int16_t delete_matching_timers(void* list, const TimerMatch& match) {
     if ((!match.arg1 || e->arg1 == *match.arg1) && (!match.arg2 || e->arg2 == *match.arg2) &&
         (!match.arg3 || e->arg3 == *match.arg3)) {
       int16_t error = delete_entry(h, e);
-      if (error != err::kOk) return error;
+      if (error != err::kOk) return Status::error(error, "timer");
     }
     p = following;
   }
-  return err::kOk;
+  return Status();
 }
 
 }  // namespace zeb::containers
@@ -185,7 +189,8 @@ int16_t TIMER_INSERT(uint32_t mask, void* list, void** timer, TimerProc procedur
   if (zeb::present(mask, 7)) setting.arg2 = arg2;
   if (zeb::present(mask, 8)) setting.arg3 = arg3;
   return zeb::containers::insert_timer(list, procedure, ticks, setting,
-                                       zeb::present(mask, 2) ? timer : nullptr);
+                                       zeb::present(mask, 2) ? timer : nullptr)
+      .code();
 }
 
 int16_t TIMER_INSERT_(void* list, void* entry) {
@@ -214,13 +219,13 @@ int16_t TIMER_REMOVE_(void* entry) {
 int16_t TIMER_DELETE(uint32_t mask, void* list, void* timer, int16_t arg1, int16_t arg2,
                      int32_t arg3) {
   if (!zeb::mask_fits(mask, 5)) return err::kInvalidOperation;
-  if (zeb::present(mask, 2) && timer != nullptr) return zeb::containers::delete_timer(timer);
+  if (zeb::present(mask, 2) && timer != nullptr) return zeb::containers::delete_timer(timer).code();
   if (!zeb::present(mask, 1) || list == nullptr) return err::kMissingParameter;
   zeb::containers::TimerMatch match;
   if (zeb::present(mask, 3)) match.arg1 = arg1;
   if (zeb::present(mask, 4)) match.arg2 = arg2;
   if (zeb::present(mask, 5)) match.arg3 = arg3;
-  return zeb::containers::delete_matching_timers(list, match);
+  return zeb::containers::delete_matching_timers(list, match).code();
 }
 
 int16_t TIMER_DELAY(void* list, int32_t* delay) {

@@ -6,8 +6,11 @@
 #include <optional>
 
 #include <zeb/containers/timer.h>
+#include "platform/host/status.h"
 
 namespace zeb::containers {
+
+using platform::Status;
 
 // A timer's type (0 once, kTimerPeriodic again every interval) and the
 // arguments its procedure is called with.
@@ -21,12 +24,12 @@ struct TimerSetting {
 // insert_timer: arms procedure on list to run after ticks; *timer, when
 // given, receives the new timer. list and procedure must not be null. 22
 // for a periodic timer with negative ticks, else the pool's error.
-int16_t insert_timer(void* list, TimerProc procedure, int32_t ticks, const TimerSetting& setting,
-                     void** timer = nullptr);
+Status insert_timer(void* list, TimerProc procedure, int32_t ticks, const TimerSetting& setting,
+                    void** timer = nullptr);
 
 // delete_timer: deletes one timer, wherever it is listed (an error for a
 // handle that is no timer).
-int16_t delete_timer(void* timer);
+Status delete_timer(void* timer);
 
 // delete_matching_timers: deletes every timer of list whose arguments equal
 // each one given (all of them when none is).
@@ -35,6 +38,6 @@ struct TimerMatch {
   std::optional<int16_t> arg2;
   std::optional<int32_t> arg3;
 };
-int16_t delete_matching_timers(void* list, const TimerMatch& match);
+Status delete_matching_timers(void* list, const TimerMatch& match);
 
 }  // namespace zeb::containers

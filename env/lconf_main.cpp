@@ -12,8 +12,9 @@
 // NAME has at most 32 characters and is upshifted (a leading "=" is dropped,
 // as look-ups drop it); file and alternate names are upshifted, each a file
 // name or a logical name "=NAME". FILE is replaced atomically: on any bad
-// line nothing is written, an existing FILE stays as it was, and the line is
-// reported as "TEXT:LINE: reason". show writes a byte that is no printable
+// line nothing is written, an existing FILE stays as it was, and every bad
+// line is reported as "TEXT:LINE: reason" (the first 20, then how many more
+// there were). show writes a byte that is no printable
 // character (a control byte, or one that is not UTF-8) as \xHH, and a
 // backslash that would read as such an escape as \x5C, so that what show
 // prints builds the same file again and never drives the terminal.
@@ -45,6 +46,11 @@ constexpr int kRecord = zeb::kLconfRecordSize;
 constexpr int kMaxValue = kRecord - zeb::kLconfValueOffset;
 
 constexpr int kFailure = 1;
+
+// Bad lines of TEXT reported one by one, as a compiler reports errors; the
+// number of any beyond them is told after. Twenty fill a terminal's screen
+// without scrolling the first out of sight.
+constexpr int kMaxReported = 20;
 constexpr int kUsageStatus = 2;
 
 const char* const kUsage =
@@ -246,6 +252,7 @@ int build(const std::string& text_path, const std::string& file_path) {
   std::map<std::string, int> lines_of;  // key -> line number
   std::string line;
   int number = 0;
+  int bad_lines = 0;  // each is reported, and then nothing is written
   while (std::getline(in, line)) {
     ++number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -259,8 +266,9 @@ int build(const std::string& text_path, const std::string& file_path) {
       reason = "entry already given on line " + std::to_string(lines_of[key]);
     }
     if (!reason.empty()) {
-      std::cerr << text_path << ":" << number << ": " << reason << "\n";
-      return kFailure;
+      if (++bad_lines <= kMaxReported)
+        std::cerr << text_path << ":" << number << ": " << reason << "\n";
+      continue;
     }
     lines_of[key] = number;
     records.push_back(record);
@@ -270,6 +278,11 @@ int build(const std::string& text_path, const std::string& file_path) {
     return fail(text_path, std::string("cannot read: ") + std::strerror(e),
                 zeb::platform::error_from_errno(e));
   }
+  if (bad_lines > kMaxReported) {
+    std::cerr << text_path << ": " << bad_lines - kMaxReported << " more bad line"
+              << (bad_lines - kMaxReported == 1 ? "" : "s") << " not shown\n";
+  }
+  if (bad_lines != 0) return kFailure;
   in.close();  // read whole: its descriptor is free for the writing
   std::string problem;
   if (int16_t error =

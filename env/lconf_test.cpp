@@ -219,6 +219,48 @@ TEST(Lconf, BuildRefusesALink) {
   EXPECT_EQ(others(dir.path(), {"in.txt", "target", "conf"}), std::vector<std::string>{});
 }
 
+// Every bad line of TEXT is told in one run, in order, up to twenty and then
+// how many more; whatever the count, nothing is written.
+TEST(Lconf, EveryBadLineIsReported) {
+  zeb::testing::ScratchDirectory dir;
+  const std::string text = dir.path() + "/in.txt", file = dir.path() + "/conf";
+  const std::string good = "P GOOD value\n";
+  // n lines that are each bad, the k-th naming an entry of its own.
+  auto bad_lines = [](int n) {
+    std::string lines;
+    for (int k = 0; k < n; ++k) lines += "X ENTRY" + std::to_string(k) + "\n";
+    return lines;
+  };
+  auto reports = [&](int first_line, int n) {
+    std::string err;
+    for (int k = 0; k < n; ++k) {
+      err += text + ":" + std::to_string(first_line + k) + ": record type must be P or A\n";
+    }
+    return err;
+  };
+  struct {
+    const char* what;
+    std::string lines;
+    std::string err;
+  } cases[] = {
+      {"four kinds", good + "Q X y\n" + "P\n" + "# fine\n" + "A NAME\n" + "P GOOD again\n",
+       text + ":2: record type must be P or A\n" + text + ":3: missing name\n" + text +
+           ":5: missing file name\n" + text + ":6: entry already given on line 1\n"},
+      {"twenty", good + bad_lines(20), reports(2, 20)},
+      {"twenty-one", good + bad_lines(21), reports(2, 20) + text + ": 1 more bad line not shown\n"},
+      {"a thousand", bad_lines(1000), reports(1, 20) + text + ": 980 more bad lines not shown\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    write_file(text, c.lines);
+    Outcome r = lconf(dir.path(), {"build", text, file});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(others(dir.path(), {"in.txt"}), std::vector<std::string>{});
+  }
+}
+
 // The command line: help and version, refusals with their reasons, and
 // failures in the library's words and the system's.
 TEST(Lconf, CommandLine) {

@@ -245,38 +245,27 @@ int16_t FILEINFO(uint32_t mask, int16_t filenum, int16_t* error, char* filename,
     set(23, buffersize, a.buffersize);
     set(24, possible_extents, a.maxextents);
   };
-  auto size_of = [](int fd) -> int32_t {
-    FileStatus status;
-    if (syscalls().fstat(fd, &status) != 0) return -1;
-    return status.size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(status.size);
-  };
   if (present(mask, 1)) {
     if (filenum == -1) {
       set(2, error, file_table().no_file_error());
       return 0;
     }
-    File* f = file_table().find(filenum);
-    if (f == nullptr) return err::kNotOpenFile;
-    set(2, error, f->last_error());
+    Result<FileDetails> details = file_details(filenum);
+    if (!details.ok()) return details.code();
+    set(2, error, details->last_error);
     if (present(mask, 3) && filename != nullptr) {
       FileName name;
-      if (parse_name(f->name(), &name)) to_internal(name, filename);
+      if (parse_name(details->name, &name)) to_internal(name, filename);
     }
-    set(4, ldevnum, static_cast<int16_t>(f->volume() != nullptr ? f->volume()->ldev : 0));
-    set(5, devtype, f->device_type_word());
-    DiskFile* disk = f->disk();
+    set(4, ldevnum, details->ldev);
+    set(5, devtype, details->device_type);
     if (present(mask, 18) && capacity != nullptr) {
-      if (disk == nullptr)
-        *capacity = 0;
-      else if ((*capacity = size_of(disk->host_fd())) < 0)
-        return error_from_errno(errno);
+      if (!details->capacity.ok()) return details->capacity.code();
+      *capacity = *details->capacity;
     }
-    if (disk != nullptr) {
-      set_attributes(read_attributes(disk->host_fd()));
-      FileStatus status;
-      if (syscalls().fstat(disk->host_fd(), &status) == 0) {
-        set(16, security, static_cast<int16_t>(status.mode & 0777));
-      }
+    if (details->disk) {
+      set_attributes(details->attributes);
+      if (details->security) set(16, security, *details->security);
     }
     return 0;
   }
@@ -297,31 +286,19 @@ int16_t FILERECINFO(uint32_t mask, int16_t filenum, void*, void*, void*, void*, 
                     int16_t* filetype, int16_t* recordlen, int16_t* blocklen, FileKeyInfo* keyinfo,
                     FileKeyInfo* altkeys, FileKeyInfo* partitions, const char* filename) {
   if (!zeb::mask_fits(mask, 15)) return err::kInvalidOperation;
-  int fd = -1;
-  bool owned = false;
+  Result<FileAttributes> a = Status::error(err::kMissingParameter);
   if (present(mask, 1) && filenum != -1) {
-    File* f = file_table().find(filenum);
-    if (f == nullptr) return err::kNotOpenFile;
-    if (f->disk() == nullptr) return err::kInvalidOperation;
-    fd = f->host_fd();
-  } else {
-    if (!present(mask, 15) || filename == nullptr) return err::kMissingParameter;
-    FileName name;
-    if (!from_internal(filename, &name)) return err::kBadName;
-    const Volume* v = nullptr;
-    std::shared_ptr<HeldFile> held;
-    if (int16_t error = open_descriptor(name, &v, &fd, &held, 0); error != 0) return error;
-    owned = true;
+    a = disk_file_attributes(filenum);
+  } else if (present(mask, 15) && filename != nullptr) {
+    a = disk_file_attributes(filename);
   }
-  FileAttributes a = read_attributes(fd);
-  // Only read through: the close has nothing to lose.
-  if (owned) syscalls().close(fd);
+  if (!a.ok()) return a.code();
   auto set = [&](int n, int16_t* target, int16_t value) {
     if (present(mask, n) && target != nullptr) *target = value;
   };
-  set(9, filetype, a.filetype);
-  set(10, recordlen, a.recordlen);
-  set(11, blocklen, a.blocklen);
+  set(9, filetype, a->filetype);
+  set(10, recordlen, a->recordlen);
+  set(11, blocklen, a->blocklen);
   for (auto [n, info] :
        {std::pair{12, keyinfo}, std::pair{13, altkeys}, std::pair{14, partitions}}) {
     if (present(mask, n) && info != nullptr) *info = FileKeyInfo{};
@@ -331,19 +308,7 @@ int16_t FILERECINFO(uint32_t mask, int16_t filenum, void*, void*, void*, void*, 
 
 int16_t FILE_SETSECURITY_(const char* internal_name, int16_t security) {
   if (internal_name == nullptr) return err::kMissingParameter;
-  FileName name;
-  if (!from_internal(internal_name, &name)) return err::kBadName;
-  const Volume* v = nullptr;
-  int fd = -1;
-  std::shared_ptr<HeldFile> held;
-  if (int16_t error = open_descriptor(name, &v, &fd, &held, 0); error != 0) return error;
-  int16_t result = 0;
-  if (syscalls().fchmod(fd, static_cast<unsigned>(security) & 0777u) != 0)
-    result = error_from_errno(errno);
-  // The mode change was made and checked; the close has nothing left
-  // to lose.
-  syscalls().close(fd);
-  return result;
+  return set_security(internal_name, security).code();
 }
 
 int16_t FNAMECOLLAPSE(const char* internal_name, char* external_name) {

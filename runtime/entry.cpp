@@ -42,7 +42,8 @@ int16_t ZEB_TIMERINSERT(uint32_t mask_word, void** timer, TimerProc procedure, i
   if (present(mask_word, 6)) setting.arg2 = arg2;
   if (present(mask_word, 7)) setting.arg3 = arg3;
   return zeb::containers::insert_timer(timers, procedure, ticks, setting,
-                                       present(mask_word, 1) ? timer : nullptr);
+                                       present(mask_word, 1) ? timer : nullptr)
+      .code();
 }
 
 int16_t ZEB_TIMERDELETE(uint32_t mask_word, void* timer, int16_t arg1, int16_t arg2, int32_t arg3) {
@@ -50,12 +51,12 @@ int16_t ZEB_TIMERDELETE(uint32_t mask_word, void* timer, int16_t arg1, int16_t a
   if (timers == nullptr) return err::kNoStartup;
   if (!zeb::mask_fits(mask_word, 4)) return err::kInvalidOperation;
   using zeb::present;
-  if (present(mask_word, 1) && timer != nullptr) return zeb::containers::delete_timer(timer);
+  if (present(mask_word, 1) && timer != nullptr) return zeb::containers::delete_timer(timer).code();
   zeb::containers::TimerMatch match;
   if (present(mask_word, 2)) match.arg1 = arg1;
   if (present(mask_word, 3)) match.arg2 = arg2;
   if (present(mask_word, 4)) match.arg3 = arg3;
-  return zeb::containers::delete_matching_timers(timers, match);
+  return zeb::containers::delete_matching_timers(timers, match).code();
 }
 
 int16_t ZEB_TIMERDELAY(int32_t* delay) {

@@ -50,8 +50,8 @@ int32_t capacity_of(std::string name) {
 void make_file(const std::string& name, long long bytes) {
   std::string n = name;
   ASSERT_EQ(CREATE(zeb::mask({1}), n.data()), 0);
-  int16_t error = 0;
-  int fd = zeb::platform::open_internal_for_mapping(name.c_str(), &error);
+  zeb::platform::Result<int> opened = zeb::platform::open_internal_for_mapping(name.c_str());
+  int fd = opened.ok() ? *opened : -1;
   ASSERT_GE(fd, 0);
   ASSERT_EQ(zeb::platform::syscalls().ftruncate(fd, bytes), 0);
   zeb::platform::syscalls().close(fd);

@@ -70,8 +70,6 @@ Status File::position(int32_t) { return Status::error(err::kInvalidOperation); }
 
 namespace {
 
-Status errno_status() { return Status::from_errno(errno); }
-
 // A file of a simulated volume: every write first waits for its block.
 class SimulatedDiskFile : public DiskFile {
  public:
@@ -99,7 +97,7 @@ int16_t DiskFile::device_type_word() const {
 Status DiskFile::write(std::span<const char> data, int16_t* written) {
   if (!data.empty()) {
     long n = syscalls().pwrite(fd_, data.data(), data.size(), position_);
-    if (n < 0) return errno_status();
+    if (n < 0) return Status::from_errno(errno);
     if (static_cast<size_t>(n) != data.size()) return Status::error(err::kNoDiscSpace);
     position_ += n;
   }
@@ -109,7 +107,7 @@ Status DiskFile::write(std::span<const char> data, int16_t* written) {
 
 Status DiskFile::read(std::span<char> buffer, int16_t* count_read) {
   long n = syscalls().pread(fd_, buffer.data(), buffer.size(), position_);
-  if (n < 0) return errno_status();
+  if (n < 0) return Status::from_errno(errno);
   if (n == 0 && !buffer.empty()) return Status::error(err::kEndOfFile);
   position_ += n;
   if (count_read != nullptr) *count_read = static_cast<int16_t>(n);
@@ -119,7 +117,7 @@ Status DiskFile::read(std::span<char> buffer, int16_t* count_read) {
 Status DiskFile::position(int32_t address) {
   if (address == -1) {
     FileStatus status;
-    if (syscalls().fstat(fd_, &status) != 0) return errno_status();
+    if (syscalls().fstat(fd_, &status) != 0) return Status::from_errno(errno);
     position_ = status.size;
   } else if (address < 0) {
     return Status::error(err::kOutOfBounds);
@@ -192,52 +190,53 @@ FileAttributes read_attributes(int fd) {
   return a;
 }
 
-int16_t open_descriptor(const FileName& name, const Volume** volume, int* fd,
-                        std::shared_ptr<HeldFile>* held, int flags) {
+Result<OpenedDescriptor> open_descriptor(const FileName& name, int flags) {
   const Volume* v = find_volume(name.volume);
-  if (v == nullptr) return err::kNoSuchDevice;
-  *volume = v;
-  if (name.volume_only()) return err::kBadName;
+  if (v == nullptr) return Status::error(err::kNoSuchDevice);
+  if (name.volume_only()) return Status::error(err::kBadName);
+  OpenedDescriptor opened;
+  opened.volume = v;
   auto& table = file_table().held();
   auto it = table.find(name.external());
   if (it != table.end()) {
-    *fd = syscalls().dup(it->second->fd);
-    if (*fd < 0) {
-      int16_t error = error_from_errno(errno);
+    opened.fd = syscalls().dup(it->second->fd);
+    if (opened.fd < 0) {
       const std::string& dir = it->second->directory;
-      note_failure("cannot open " + name.external() +
-                   (dir.empty() ? "" : " (a temporary file in " + dir + ")") + " again");
-      return error;
+      Status status = Status::from_errno(
+          errno, "cannot open " + name.external() +
+                     (dir.empty() ? "" : " (a temporary file in " + dir + ")") + " again");
+      note_failure(status.what());
+      return status;
     }
-    *held = it->second;
-    return 0;
+    opened.held = it->second;
+    return opened;
   }
-  if (v->simulated || name.temporary()) return err::kNotFound;
+  if (v->simulated || name.temporary()) return Status::error(err::kNotFound);
   // Opened without waiting: a FIFO where a disk file is expected would
   // otherwise stop the open until some writer came. A FIFO is no disk file
   // and is refused; a device keeps the blocking open it had.
   const std::string path = host_path(*v, name);
-  *fd = syscalls().open(path.c_str(), O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | flags, 0);
-  if (*fd < 0) return error_from_errno(errno);
+  opened.fd = syscalls().open(path.c_str(), O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | flags, 0);
+  if (opened.fd < 0) return Status::from_errno(errno, "open " + path);
   FileStatus status;
-  if (syscalls().fstat(*fd, &status) == 0 && !status.is_regular() && !status.is_directory()) {
+  if (syscalls().fstat(opened.fd, &status) == 0 && !status.is_regular() && !status.is_directory()) {
     // Nothing was read or written through it.
-    syscalls().close(*fd);
-    *fd = -1;
-    if ((status.mode & 0170000u) == 0010000u) return err::kInvalidOperation;
-    *fd = syscalls().open(path.c_str(), O_NOFOLLOW | O_CLOEXEC | flags, 0);
-    if (*fd < 0) return error_from_errno(errno);
+    syscalls().close(opened.fd);
+    if ((status.mode & 0170000u) == 0010000u) {
+      return Status::error(err::kInvalidOperation, path + " is a FIFO");
+    }
+    opened.fd = syscalls().open(path.c_str(), O_NOFOLLOW | O_CLOEXEC | flags, 0);
+    if (opened.fd < 0) return Status::from_errno(errno, "open " + path);
   }
-  return 0;
+  return opened;
 }
 
 Result<std::unique_ptr<File>> open_disk_file(const FileName& name, int flags) {
-  const Volume* v = nullptr;
-  int fd = -1;
-  std::shared_ptr<HeldFile> held;
-  if (int16_t error = open_descriptor(name, &v, &fd, &held, flags); error != 0) {
-    return Status::error(error);
-  }
+  Result<OpenedDescriptor> opened = open_descriptor(name, flags);
+  if (!opened.ok()) return opened.status();
+  const int fd = opened->fd;
+  const Volume* v = opened->volume;
+  std::shared_ptr<HeldFile> held = std::move(opened->held);
   std::unique_ptr<File> file;
   // A key-sequenced file is read through its index from now on.
   if (keyfile_recognise(fd)) {
@@ -266,17 +265,17 @@ Status create_disk_file(const FileName& name, long long size, const FileAttribut
     auto file = std::make_shared<HeldFile>();
     file->temporary = false;
     file->fd = syscalls().memfd_create("zeb-sim");
-    if (file->fd < 0) return errno_status();
-    if (size > 0 && extend_file(file->fd, size) != 0) return errno_status();
+    if (file->fd < 0) return Status::from_errno(errno);
+    if (size > 0 && extend_file(file->fd, size) != 0) return Status::from_errno(errno);
     store_attributes(file->fd, attributes);
     held[name.external()] = file;
     return Status();
   }
   std::string path = host_path(*v, name);
   std::string dir = path.substr(0, path.find_last_of('/'));
-  if (syscalls().mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return errno_status();
+  if (syscalls().mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return Status::from_errno(errno);
   int fd = syscalls().open(path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0600);
-  if (fd < 0) return errno_status();
+  if (fd < 0) return Status::from_errno(errno);
   int16_t error = 0;
   if (size > 0 && extend_file(fd, size) != 0) error = error_from_errno(errno);
   if (error == 0) store_attributes(fd, attributes);
@@ -302,9 +301,10 @@ Result<FileName> create_temporary_file(std::string_view volume, bool swap, long 
   if (swap) {
     // The blocks are reserved now, so a full disk is this call's error.
     if (reserve_file(file->fd, size) != 0) {
-      Status error = errno_status();
-      note_failure("cannot make a temporary file of " + std::to_string(size) + " bytes in " +
-                   (v->simulated ? v->name : file->directory) + file_size_limit_text(size));
+      Status error = Status::from_errno(
+          errno, "cannot make a temporary file of " + std::to_string(size) + " bytes in " +
+                     (v->simulated ? v->name : file->directory) + file_size_limit_text(size));
+      note_failure(error.what());
       return error;
     }
     // A swap file lives until the process ends: nothing closes it by file

@@ -156,11 +156,15 @@ std::unique_ptr<File> make_process_file(int fd, const std::string& name);
 // when the volume name is not one.
 std::string terminal_device_path(std::string_view volume);
 
-// Opens a host descriptor for a parsed disk-file name; *held is set for held
-// files. flags holds the access mode and any other open flags; a held file's
-// descriptor is a duplicate and keeps the mode the file was made with. The
-// caller owns *fd.
-int16_t open_descriptor(const FileName& name, const Volume** volume, int* fd,
-                        std::shared_ptr<HeldFile>* held, int flags);
+// A host descriptor for a parsed disk-file name, opened with flags (the
+// access mode and any other open flags): its volume and, for a held file,
+// the hold (the descriptor is then a duplicate and keeps the mode the file
+// was made with). The caller owns fd.
+struct OpenedDescriptor {
+  int fd = -1;
+  const Volume* volume = nullptr;
+  std::shared_ptr<HeldFile> held;
+};
+Result<OpenedDescriptor> open_descriptor(const FileName& name, int flags);
 
 }  // namespace zeb::platform

@@ -33,7 +33,13 @@ Status recorded(File& f, Status status) {
   return status;
 }
 
-Status no_file(int16_t error) { return Status::error(file_table().record_no_file(error)); }
+// Keeps the error of an open or creation that produced no file number as
+// the error of file number -1, and hands its status on whole.
+Status no_file(Status status) {
+  file_table().record_no_file(status.code());
+  return status;
+}
+Status no_file(int16_t error) { return no_file(Status::error(error)); }
 
 // Forgets the held files of the volume table in force before it is
 // replaced: every file of a simulated volume, and temporary files that are
@@ -95,9 +101,9 @@ Result<int16_t> open_file(std::string_view text, OpenOptions options) {
     int how = options.access == 1 ? O_RDONLY : options.access == 2 ? O_WRONLY : O_RDWR;
     file = open_disk_file(name, how | O_DSYNC);
   }
-  if (!file.ok()) return no_file(file.code());
+  if (!file.ok()) return no_file(file.status());
   table.put(number, std::move(file.value()));
-  no_file(0).ignore();  // a successful open clears the error of file number -1
+  file_table().record_no_file(0);  // a successful open clears the error of file number -1
   return number;
 }
 
@@ -176,12 +182,10 @@ Result<FileInfo> file_info(int16_t filenum) {
 Result<DiskFileInfo> disk_file_info(const char* internal_name) {
   FileName name;
   if (!from_internal(internal_name, &name)) return Status::error(err::kBadName);
-  const Volume* v = nullptr;
-  int fd = -1;
-  std::shared_ptr<HeldFile> held;
-  if (int16_t error = open_descriptor(name, &v, &fd, &held, O_RDONLY); error != 0) {
-    return Status::error(error);
-  }
+  Result<OpenedDescriptor> opened = open_descriptor(name, O_RDONLY);
+  if (!opened.ok()) return opened.status();
+  const int fd = opened->fd;
+  const Volume* v = opened->volume;
   DiskFileInfo info;
   info.ldev = static_cast<int16_t>(v->ldev);
   info.device_type = static_cast<int16_t>((zeb::kDeviceTypeDisk << 6) | (v->subtype & 0x3F));
@@ -194,6 +198,64 @@ Result<DiskFileInfo> disk_file_info(const char* internal_name) {
   // written through it, so its close has nothing to report.
   syscalls().close(fd);
   return info;
+}
+
+Result<FileDetails> file_details(int16_t filenum) {
+  File* f = file_table().find(filenum);
+  if (f == nullptr) return Status::error(err::kNotOpenFile);
+  FileDetails details;
+  details.last_error = f->last_error();
+  details.name = f->name();
+  details.ldev = static_cast<int16_t>(f->volume() != nullptr ? f->volume()->ldev : 0);
+  details.device_type = f->device_type_word();
+  DiskFile* disk = f->disk();
+  if (disk == nullptr) return details;
+  details.disk = true;
+  details.attributes = read_attributes(disk->host_fd());
+  if (FileStatus status; syscalls().fstat(disk->host_fd(), &status) == 0) {
+    details.capacity = status.size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(status.size);
+    details.security = static_cast<int16_t>(status.mode & 0777);
+  } else {
+    details.capacity = Status::from_errno(errno, "size of " + f->name());
+  }
+  return details;
+}
+
+Result<FileAttributes> disk_file_attributes(int16_t filenum) {
+  File* f = file_table().find(filenum);
+  if (f == nullptr) return Status::error(err::kNotOpenFile);
+  if (f->disk() == nullptr) return Status::error(err::kInvalidOperation);
+  return read_attributes(f->host_fd());
+}
+
+// The descriptor of the disk file an internal name names, opened without
+// access for an inquiry or a change of its permission bits.
+Result<OpenedDescriptor> open_for_inquiry(const char* internal_name) {
+  FileName name;
+  if (!from_internal(internal_name, &name)) return Status::error(err::kBadName);
+  return open_descriptor(name, O_RDONLY);
+}
+
+Result<FileAttributes> disk_file_attributes(const char* internal_name) {
+  Result<OpenedDescriptor> opened = open_for_inquiry(internal_name);
+  if (!opened.ok()) return opened.status();
+  FileAttributes attributes = read_attributes(opened->fd);
+  // Only read through: the close has nothing to lose.
+  syscalls().close(opened->fd);
+  return attributes;
+}
+
+Status set_security(const char* internal_name, int16_t security) {
+  Result<OpenedDescriptor> opened = open_for_inquiry(internal_name);
+  if (!opened.ok()) return opened.status();
+  Status status;
+  if (syscalls().fchmod(opened->fd, static_cast<unsigned>(security) & 0777u) != 0) {
+    status = Status::from_errno(errno, "permissions of " + collapse_name(internal_name));
+  }
+  // The mode change was made and checked; the close has nothing left to
+  // lose.
+  syscalls().close(opened->fd);
+  return status;
 }
 
 Status create_by_internal_name(char* internal_name, const Extents& extents,
@@ -210,27 +272,22 @@ Status create_by_internal_name(char* internal_name, const Extents& extents,
   const long long size = (primary + secondary * (count - 1)) * zeb::kPageBytes;
   if (name.volume_only()) {
     Result<FileName> made = create_temporary_file(name.volume, true, size);
-    if (!made.ok()) return no_file(made.code());
+    if (!made.ok()) return no_file(made.status());
     to_internal(*made, internal_name);
     return Status();
   }
   attributes.primary = static_cast<int16_t>(std::min<long long>(primary, INT16_MAX));
   attributes.secondary = static_cast<int16_t>(std::min<long long>(secondary, INT16_MAX));
   attributes.maxextents = static_cast<int16_t>(count);
-  return no_file(create_disk_file(name, size, attributes).code());
+  return no_file(create_disk_file(name, size, attributes));
 }
 
-int open_internal_for_mapping(const char* internal_name, int16_t* error) {
+Result<int> open_internal_for_mapping(const char* internal_name) {
   FileName name;
-  if (!from_internal(internal_name, &name)) {
-    *error = err::kBadName;
-    return -1;
-  }
-  const Volume* v = nullptr;
-  int fd = -1;
-  std::shared_ptr<HeldFile> held;
-  *error = open_descriptor(name, &v, &fd, &held, O_RDWR);
-  return *error == 0 ? fd : -1;
+  if (!from_internal(internal_name, &name)) return Status::error(err::kBadName);
+  Result<OpenedDescriptor> opened = open_descriptor(name, O_RDWR);
+  if (!opened.ok()) return opened.status();
+  return opened->fd;
 }
 
 void install_volume_table(const std::string& text) { replace_volume_table(text.c_str()); }

@@ -95,6 +95,36 @@ struct DiskFileInfo {
 };
 Result<DiskFileInfo> disk_file_info(const char* internal_name);
 
+// file_details: what FILEINFO tells of an open file: its last error and
+// name, its logical device (0 on no volume) and device type word ((type <<
+// 6) | subtype), and for a disk file its size, creation attributes and
+// permission bits. 16 when nothing is open under filenum.
+struct FileDetails {
+  int16_t last_error = 0;
+  std::string name;
+  int16_t ldev = 0;
+  int16_t device_type = 0;
+  bool disk = false;
+  // Bytes, at most INT32_MAX (0 for a file that is no disk file), or why
+  // the size could not be read.
+  Result<int32_t> capacity = 0;
+  FileAttributes attributes;        // a disk file's
+  std::optional<int16_t> security;  // a disk file's permission bits, when readable
+};
+Result<FileDetails> file_details(int16_t filenum);
+
+// disk_file_attributes: the creation attributes of an open disk file (16
+// when nothing is open under filenum, 2 when it is no disk file), or of the
+// disk file a 24-byte internal name names, looked up without opening it for
+// the caller (13 for a malformed name, else the error of reaching it).
+Result<FileAttributes> disk_file_attributes(int16_t filenum);
+Result<FileAttributes> disk_file_attributes(const char* internal_name);
+
+// set_security: sets the permission bits of the disk file a 24-byte internal
+// name names to the low nine bits of security (13 for a malformed name,
+// else the error of reaching or changing it).
+Status set_security(const char* internal_name, int16_t security);
+
 // create_disk_file: creates the named disk file of size bytes (0: empty)
 // with the attributes; 10 when it exists.
 Status create_disk_file(const FileName& name, long long size, const FileAttributes& attributes);
@@ -180,8 +210,8 @@ int host_fd(int16_t filenum);
 void set_file_error(int16_t filenum, int16_t error);
 // open_internal_for_mapping: opens the file named by a 24-byte internal name
 // for reading and writing (not O_DSYNC) and returns a new host descriptor,
-// which the caller owns, or -1 with *error set.
-int open_internal_for_mapping(const char* internal_name, int16_t* error);
+// which the caller owns.
+Result<int> open_internal_for_mapping(const char* internal_name);
 
 // Replaces the device table with one written as ZEB_VOLUMES is (bad entries
 // are reported on standard error and left out), as though the process had
@@ -194,10 +224,10 @@ void install_volume_table(const std::string& text);
 void restore_volume_table();
 
 // For the processes room: the file table takes a connection to a process's
-// $RECEIVE under a new file number (0, or 34 when the table is full), keeps
+// $RECEIVE under a new file number (34 when the table is full), keeps
 // the error of an open that produced no file number, and sets the last
 // error of an open file number (false when the number is not open).
-int16_t add_process_file(int fd, const std::string& name, int16_t* filenum);
+Result<int16_t> add_process_file(int fd, const std::string& name);
 int16_t record_open_error(int16_t error);
 bool set_last_error(int16_t filenum, int16_t error);
 

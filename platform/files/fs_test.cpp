@@ -312,8 +312,8 @@ TEST(NamedFiles, TemporaryByCreateWritesItsNameBack) {
                      nullptr, nullptr, &capacity),
             0);
   EXPECT_EQ(capacity, 8 * 63 * 2048);
-  int16_t error = 0;
-  int fd = zeb::platform::open_internal_for_mapping(internal, &error);
+  zeb::platform::Result<int> opened = zeb::platform::open_internal_for_mapping(internal);
+  int fd = opened.ok() ? *opened : -1;
   ASSERT_GE(fd, 0);
   close(fd);
 }

@@ -24,6 +24,7 @@
 #include <zeb/platform/errors.h>
 #include "platform/files/disk_file.h"
 #include "platform/files/files.h"
+#include "platform/files/host_file.h"
 #include "platform/host/syscalls.h"
 
 namespace err = zeb::err;
@@ -94,32 +95,31 @@ int16_t sqlite_error(int code) {
   }
 }
 
-// Opens the database behind an open descriptor for reading.
+// Opens the database behind an open descriptor for reading. A database that
+// is refused is closed after its statements are finalised: SQLite does not
+// close a connection that still has prepared statements, which would keep
+// its descriptor and memory for good.
 int16_t open_database(int fd, sqlite3** db, int* key_length) {
   std::string uri = "file:/proc/self/fd/" + std::to_string(fd) + "?immutable=1";
   int rc = sqlite3_open_v2(uri.c_str(), db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr);
-  if (rc != SQLITE_OK) {
-    // A connection that failed to open holds nothing to lose.
+  int16_t error = rc == SQLITE_OK ? err::kOk : sqlite_error(rc);
+  if (error == err::kOk) {
+    Statement version(*db, "PRAGMA user_version");
+    Statement table(*db, "SELECT record FROM records LIMIT 0");
+    if (!version.ok() || !table.ok() || sqlite3_step(version.get()) != SQLITE_ROW) {
+      error = err::kInvalidOperation;
+    } else {
+      *key_length = sqlite3_column_int(version.get(), 0);
+      if (*key_length <= 0 || *key_length > 255) error = err::kInvalidOperation;
+    }
+  }  // both statements are finalised here
+  if (error != err::kOk) {
+    // A read-only connection, or one that failed to open, holds nothing to
+    // lose; with no statement left its close cannot be refused.
     sqlite3_close(*db);
     *db = nullptr;
-    return sqlite_error(rc);
   }
-  Statement version(*db, "PRAGMA user_version");
-  Statement table(*db, "SELECT record FROM records LIMIT 0");
-  if (!version.ok() || !table.ok() || sqlite3_step(version.get()) != SQLITE_ROW) {
-    // A read-only connection holds nothing to lose.
-    sqlite3_close(*db);
-    *db = nullptr;
-    return err::kInvalidOperation;
-  }
-  *key_length = sqlite3_column_int(version.get(), 0);
-  if (*key_length <= 0 || *key_length > 255) {
-    // A read-only connection holds nothing to lose.
-    sqlite3_close(*db);
-    *db = nullptr;
-    return err::kInvalidOperation;
-  }
-  return err::kOk;
+  return error;
 }
 
 // The next record for the file's position into *record; false at the end.
@@ -155,8 +155,6 @@ int16_t next_record(KeyFile& k, std::string* record) {
   k.read = true;
   return err::kOk;
 }
-
-int16_t errno_error() { return error_from_errno(errno); }
 
 }  // namespace
 
@@ -348,62 +346,21 @@ int16_t keyfile_write(const std::string& path, int key_length,
   }
   sweep_abandoned(dir, base);
   // The new file is made unnamed in the directory (O_TMPFILE) and named
-  // only when it is whole and on disk, just before the rename: a writer
-  // killed before then leaves nothing behind. Where the file system cannot
-  // make an unnamed file it is made under its name from the start.
-  int fd = syscalls().open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-  const bool unnamed = fd >= 0;
-  std::string temp;
-  bool named = false;
-  auto next_name = [&](int attempt) {
-    temp = path + ".new-" + std::to_string(syscalls().getpid()) + "-" + std::to_string(attempt);
-  };
-  for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-    next_name(attempt);
-    fd = syscalls().open(temp.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_WRONLY | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
-    named = fd >= 0;
-  }
-  if (fd < 0) return fail(errno_error(), std::strerror(errno));
-  // The mode is kept where the file system allows; a rewritten file
-  // with the default mode is still whole.
-  if (keep_mode) syscalls().fchmod(fd, st.mode & 07777);
-  auto discard = [&](int16_t error, const std::string& what) {
-    if (fd >= 0) syscalls().close(fd);
-    // Clean-up after a failure that is reported: what it cannot remove
-    // is left behind for the next write's sweep, never taken for the file.
-    if (named) syscalls().unlink(temp.c_str());
-    return fail(error, what);
-  };
-  for (size_t done = 0; done < image.size();) {
-    long n = syscalls().write(fd, image.data() + done, image.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return discard(errno_error(), std::strerror(errno));
-    if (n == 0) return discard(err::kNoDiscSpace, std::strerror(ENOSPC));
-    done += static_cast<size_t>(n);
-  }
-  if (syscalls().fsync(fd) != 0) return discard(errno_error(), std::strerror(errno));
-  for (int attempt = 0; unnamed && !named && attempt < 100; ++attempt) {
-    next_name(attempt);
-    if (syscalls().link_open_file(fd, temp.c_str()) == 0) {
-      named = true;
-    } else if (errno != EEXIST) {
-      return discard(errno_error(), std::strerror(errno));
-    }
-  }
-  if (!named) return discard(err::kAlreadyExists, "no free name for the new file");
-  // The data reached the disk through fsync: the close has nothing
-  // left to lose.
-  syscalls().close(fd);
-  fd = -1;
-  if (syscalls().rename(temp.c_str(), path.c_str()) != 0)
-    return discard(errno_error(), std::strerror(errno));
-  int dfd = syscalls().open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-  if (dfd >= 0) {
-    // The rename is made; some file systems cannot sync a directory,
-    // and the file is whole either way.
-    syscalls().fsync(dfd);
-    syscalls().close(dfd);
+  // path.new-PID-N only when it is whole and on disk, just before the
+  // rename: a writer killed before then leaves nothing behind.
+  Replacement how;
+  const std::string pid = std::to_string(syscalls().getpid());
+  how.temp_name = [&](int attempt) { return path + ".new-" + pid + "-" + std::to_string(attempt); };
+  how.unnamed = true;
+  // The mode of the file replaced is kept where the file system allows; a
+  // rewritten file with the default mode is still whole.
+  if (keep_mode) how.exact_mode = st.mode & 07777;
+  how.mode_best_effort = true;
+  Status replaced = replace_host_file(path, image, how);
+  if (!replaced.ok()) {
+    const char* host_text = host_error_text(replaced.code());
+    return fail(replaced.code(), replaced.what() + (host_text != nullptr ? ": " : "") +
+                                     (host_text != nullptr ? host_text : ""));
   }
   return err::kOk;
 }
@@ -415,7 +372,7 @@ int16_t keyfile_read_all(const std::string& path, std::vector<std::string>* reco
   int fd = syscalls().open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
   if (fd < 0) {
     *problem = std::strerror(errno);
-    return errno_error();
+    return error_from_errno(errno);
   }
   int16_t error = err::kOk;
   if (FileStatus st; syscalls().fstat(fd, &st) == 0 && !st.is_regular()) {

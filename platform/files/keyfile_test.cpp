@@ -4,8 +4,11 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -111,10 +114,62 @@ TEST_F(KeyFileTest, WholeFileWritesAndReads) {
   ASSERT_EQ(zeb::platform::keyfile_write(volume_.path("sub/keyed"), 3, {"NEW-rec."}, &problem), 0);
   ASSERT_EQ(KEYPOSITIONX(zeb::mask({1, 2, 5}), fnum_, "BBB", 0, 0, zeb::kPositionExact), 0);
   EXPECT_EQ(read_all(), "BBB-fou. |1");
+  // A failed flush of the directory after the rename is reported, not
+  // taken for success.
+  {
+    zeb::platform::SyscallOverride fault;
+    auto fsyncs = std::make_shared<int>(0);
+    zeb::platform::syscalls().fsync = [fsyncs, real = fault.saved().fsync](int fd) {
+      return ++*fsyncs == 2 ? (errno = EIO, -1) : real(fd);
+    };
+    EXPECT_EQ(zeb::platform::keyfile_write(volume_.path("sub/keyed"), 3, kRecords, &problem), 190);
+    EXPECT_EQ(problem.rfind("flush the directory ", 0), 0u) << problem;
+  }
   // Nothing but the files made here is in the directory.
   std::vector<std::string> names;
   zeb::platform::syscalls().list_directory(volume_.path("sub").c_str(), &names);
   EXPECT_EQ(names.size(), 2u);
+}
+
+// The descriptors this process has open.
+size_t open_descriptors() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+// A file that is recognised as key-sequenced but refused when opened gives
+// back everything its open took: a thousand refused opens, by FILE_OPEN_ and
+// by a whole-file read, leave the descriptors as they were.
+TEST_F(KeyFileTest, RefusedOpensLeaveNothingBehind) {
+  struct Damage {
+    const char* what;
+    size_t offset;  // the header bytes overwritten
+    std::string bytes;
+  } damages[] = {
+      {"key length 0", 60, std::string(4, '\0')},          // user_version
+      {"key length 256", 60, std::string("\0\0\1\0", 4)},  // beyond 255
+  };
+  const std::string path = volume_.path("sub/damaged");
+  for (const Damage& d : damages) {
+    SCOPED_TRACE(d.what);
+    std::string problem;
+    ASSERT_EQ(zeb::platform::keyfile_write(path, 3, kRecords, &problem), 0) << problem;
+    {
+      std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+      f.seekp(static_cast<std::streamoff>(d.offset));
+      f.write(d.bytes.data(), static_cast<std::streamsize>(d.bytes.size()));
+    }
+    const size_t before = open_descriptors();
+    std::vector<std::string> records;
+    for (int i = 0; i < 1000; ++i) {
+      int16_t fnum = -2;
+      ASSERT_EQ(FILE_OPEN_(zeb::mask({1, 2, 3, 4}), "$KS.SUB.DAMAGED", 15, &fnum, zeb::kAccessRead),
+                2);
+      ASSERT_EQ(zeb::platform::keyfile_read_all(path, &records, &problem), 2);
+    }
+    EXPECT_EQ(open_descriptors(), before);
+  }
 }
 
 TEST(DefineInfo, EnvironmentVariablesAreDefines) {

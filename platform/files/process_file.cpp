@@ -90,13 +90,12 @@ std::unique_ptr<File> make_process_file(int fd, const std::string& name) {
   return std::make_unique<ProcessFile>(name, fd);
 }
 
-int16_t add_process_file(int fd, const std::string& name, int16_t* filenum) {
+Result<int16_t> add_process_file(int fd, const std::string& name) {
   FileTable& table = file_table();
   int16_t number = table.free_number();
-  if (number < 0) return err::kNoControlBlock;
+  if (number < 0) return Status::error(err::kNoControlBlock, "file table full");
   table.put(number, make_process_file(fd, name));
-  *filenum = number;
-  return 0;
+  return number;
 }
 
 int16_t record_open_error(int16_t error) { return file_table().record_no_file(error); }

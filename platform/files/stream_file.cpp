@@ -84,12 +84,12 @@ Result<std::unique_ptr<File>> open_stream_file(const FileName& name) {
   int source = name.volume == kStdinName ? 0 : name.volume == kStderrName ? 2 : 1;
   int fd = syscalls().dup(source);
   if (fd < 0) {
-    Status error = Status::from_errno(errno);
-    note_failure(std::string("cannot open ") +
-                 (source == 0   ? "standard input"
-                  : source == 1 ? "standard output"
-                                : "standard error") +
-                 " (" + name.external() + ")");
+    Status error = Status::from_errno(errno, std::string("cannot open ") +
+                                                 (source == 0   ? "standard input"
+                                                  : source == 1 ? "standard output"
+                                                                : "standard error") +
+                                                 " (" + name.external() + ")");
+    note_failure(error.what());
     return error;
   }
   return std::unique_ptr<File>(std::make_unique<StreamFile>(name.external(), fd));

@@ -61,8 +61,6 @@ struct Terminal {
   int16_t count = 0;  // count transferred
 };
 
-int16_t errno_error() { return error_from_errno(errno); }
-
 int64_t now_ns() { return syscalls().monotonic_ns(); }
 
 // The events fd is ready for now, without waiting.
@@ -103,7 +101,7 @@ bool advance(Terminal& t, short* events, int64_t* wake_ns) {
         *events = POLLOUT;
         return false;
       }
-      finish(t, errno_error());
+      finish(t, error_from_errno(errno));
       return true;
     }
     t.written += static_cast<size_t>(n);
@@ -136,7 +134,7 @@ bool advance(Terminal& t, short* events, int64_t* wake_ns) {
       } else {
         // A tty that hung up, or a raw tty that reads nothing, has gone
         // away: the error is the one a write to it gives (EIO).
-        finish(t, t.got > 0 ? 0 : n < 0 ? errno_error() : error_from_errno(EIO));
+        finish(t, t.got > 0 ? 0 : n < 0 ? error_from_errno(errno) : error_from_errno(EIO));
         return true;
       }
     } else if ((r & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
@@ -261,7 +259,7 @@ void decode(const uint16_t words[4], struct termios* s) {
 }
 
 int16_t apply(Terminal& t, const struct termios& s) {
-  if (syscalls().tcsetattr(t.fd, TCSANOW, &s) != 0) return errno_error();
+  if (syscalls().tcsetattr(t.fd, TCSANOW, &s) != 0) return error_from_errno(errno);
   t.changed = true;
   return 0;
 }
@@ -366,7 +364,8 @@ Result<std::unique_ptr<File>> open_terminal_file(const FileName& name, int16_t n
   struct termios settings {};
   if (!path.empty()) {
     opened = sys.open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK, 0);
-    if (opened < 0) return Status::error(errno == ENOENT ? err::kNoSuchDevice : errno_error());
+    if (opened < 0)
+      return Status::error(errno == ENOENT ? err::kNoSuchDevice : error_from_errno(errno));
   } else {
     int source = volume == kStdinName ? 0 : volume == kStderrName ? 2 : 1;
     if (sys.tcgetattr(source, &settings) != 0) {
@@ -375,7 +374,7 @@ Result<std::unique_ptr<File>> open_terminal_file(const FileName& name, int16_t n
     std::string self = "/proc/self/fd/" + std::to_string(source);
     opened = sys.open(self.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK, 0);
     if (opened < 0) opened = sys.dup(source);
-    if (opened < 0) return Status::error(errno_error());
+    if (opened < 0) return Status::error(error_from_errno(errno));
   }
   if (sys.tcgetattr(opened, &settings) != 0) {
     // Not a terminal: the descriptor was only asked about.
@@ -467,7 +466,8 @@ Result<ModeWords> set_mode(int16_t filenum, int16_t function, std::optional<int1
   Terminal* t = terminal_at(filenum);
   if (t == nullptr) return Status::error(not_terminal(filenum));
   struct termios s {};
-  if (syscalls().tcgetattr(t->fd, &s) != 0) return Status::error(record(filenum, errno_error()));
+  if (syscalls().tcgetattr(t->fd, &s) != 0)
+    return Status::error(record(filenum, error_from_errno(errno)));
   ModeWords before = {0, 0};
   if (function == zeb::kSetModeTerminalMode) {
     before[0] = (s.c_lflag & ICANON) != 0 ? 0 : 1;
@@ -504,7 +504,8 @@ Status set_param(int16_t filenum, int16_t function, std::optional<std::span<cons
   if (params && params->size() != 8) return Status::error(record(filenum, err::kBadCount));
   if (before && before->size() < 8) return Status::error(record(filenum, err::kOutOfBounds));
   struct termios s {};
-  if (syscalls().tcgetattr(t->fd, &s) != 0) return Status::error(record(filenum, errno_error()));
+  if (syscalls().tcgetattr(t->fd, &s) != 0)
+    return Status::error(record(filenum, error_from_errno(errno)));
   uint16_t words[4];
   encode(s, words);
   if (params) {

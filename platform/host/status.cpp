@@ -1,6 +1,9 @@
 // Status (see status.h).
 #include "platform/host/status.h"
 
+#include <cstdlib>
+
+#include "platform/host/diagnostics.h"
 #include "platform/host/syscalls.h"
 
 namespace zeb::platform {
@@ -14,6 +17,12 @@ std::string Status::to_string() const {
   std::string text = "error " + std::to_string(code_);
   if (!what_.empty()) text += " (" + what_ + ")";
   return text;
+}
+
+void no_value(const Status& status) {
+  write_error_line(program_name() + ": internal error: the value of a failed result was used (" +
+                   status.to_string() + ")");
+  std::abort();
 }
 
 }  // namespace zeb::platform

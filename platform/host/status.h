@@ -4,10 +4,14 @@
 // a Status is returned and must be looked at ([[nodiscard]]).
 #pragma once
 
+#include <cassert>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+
+#include <zeb/platform/errors.h>
 
 namespace zeb::platform {
 
@@ -37,22 +41,42 @@ class [[nodiscard]] Status {
   std::string what_;
 };
 
-// A value, or the status that stands in its way.
+// Ends the process after a line on standard error naming the status of a
+// Result whose missing value was asked for.
+[[noreturn]] void no_value(const Status& status);
+
+// A value, or the status that stands in its way: never both, never neither.
+// An error holds no T at all (no T is made for it), and value() on an error
+// is a fault of the caller's, which ends the process with a line saying so
+// rather than hand on a value that was never made.
 template <typename T>
 class [[nodiscard]] Result {
  public:
-  Result(T value) : value_(std::move(value)) {}          // NOLINT: implicit by design
-  Result(Status status) : status_(std::move(status)) {}  // NOLINT: an error
-  bool ok() const { return status_.ok(); }
+  Result(T value) : value_(std::move(value)) {}  // NOLINT: implicit by design
+  // An error. A success status stands for no value, which is a fault of the
+  // caller's: it becomes the internal error (and trips the assertion in a
+  // debug build), never a result that claims a value it lacks.
+  Result(Status status) : status_(std::move(status)) {  // NOLINT: an error
+    assert(!status_.ok() && "a Result is built from an error, never from success");
+    if (status_.ok()) status_ = Status::error(zeb::err::kInternalError, "a result without a value");
+  }
+  bool ok() const { return value_.has_value(); }
   const Status& status() const { return status_; }
   int16_t code() const { return status_.code(); }
-  T& value() { return value_; }
-  const T& value() const { return value_; }
-  T& operator*() { return value_; }
-  T* operator->() { return &value_; }
+  T& value() & { return checked(); }
+  const T& value() const& { return const_cast<Result*>(this)->checked(); }
+  T&& value() && { return std::move(checked()); }
+  T& operator*() { return checked(); }
+  const T& operator*() const { return const_cast<Result*>(this)->checked(); }
+  T* operator->() { return &checked(); }
+  const T* operator->() const { return &const_cast<Result*>(this)->checked(); }
 
  private:
-  T value_{};
+  T& checked() {
+    if (!value_) no_value(status_);
+    return *value_;
+  }
+  std::optional<T> value_;
   Status status_;
 };
 

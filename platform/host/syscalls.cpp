@@ -330,6 +330,4 @@ void serve_file(const std::string& path, std::string text) {
   });
 }
 
-int16_t last_error() { return error_from_errno(errno); }
-
 }  // namespace zeb::platform

@@ -276,7 +276,4 @@ int16_t error_from_errno(int e);
 // error). For messages that give both vocabularies.
 const char* host_error_text(int16_t error);
 
-// The error number of the last failed entry (errno) as a file-system error.
-int16_t last_error();
-
 }  // namespace zeb::platform

@@ -349,9 +349,9 @@ int files_of_a_process_without_stdin_and_stdout(const std::string& root) {
   if (open_name(named, &f) != 0 || !library_descriptor(zeb::platform::host_fd(f))) return 15;
   char swap[24];
   std::memcpy(swap, "$SCRATCH                ", 24);
-  int16_t error = 0;
   if (CREATE(zeb::mask({1}), swap) != 0) return 16;
-  int mapped = zeb::platform::open_internal_for_mapping(swap, &error);
+  zeb::platform::Result<int> opened = zeb::platform::open_internal_for_mapping(swap);
+  int mapped = opened.ok() ? *opened : -1;
   if (!library_descriptor(mapped)) return 17;
   if (open_name("$ZERR", &f) != 0 || !library_descriptor(zeb::platform::host_fd(f))) return 18;
   if (open_name("$ZOUT", &f) != 16) return 19;  // there is no standard output to stand for

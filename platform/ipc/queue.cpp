@@ -112,8 +112,6 @@ struct QueueState {
 
 QueueState& state() { return host().state<QueueState>(); }
 
-int16_t errno_error() { return error_from_errno(errno); }
-
 uint16_t get16(const char* p) {
   return static_cast<uint16_t>((static_cast<unsigned char>(p[0]) << 8) |
                                static_cast<unsigned char>(p[1]));
@@ -136,9 +134,9 @@ class DirectoryLock {
     fd_ =
         syscalls().open((dir + "/.sweep").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd_ >= 0 && syscalls().lock(fd_) != 0) {
-      error_ = errno_error();
+      error_ = error_from_errno(errno);
     } else if (fd_ < 0) {
-      error_ = errno_error();
+      error_ = error_from_errno(errno);
     }
   }
   ~DirectoryLock() { close_fd(&fd_); }  // the close releases the lock
@@ -191,11 +189,11 @@ int16_t listen_named(const std::string& name, Queue* q) {
   sweep_stale_sockets(dir);
   q->lock_fd =
       syscalls().open(q->lock_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (q->lock_fd < 0) return errno_error();
+  if (q->lock_fd < 0) return error_from_errno(errno);
   if (syscalls().try_lock(q->lock_fd) != 0) {
     // Under the directory's lock only a living process of the name holds
     // its lock.
-    error = errno == EWOULDBLOCK ? err::kFileInUse : errno_error();
+    error = errno == EWOULDBLOCK ? err::kFileInUse : error_from_errno(errno);
     close_fd(&q->lock_fd);
     return error;
   }
@@ -207,7 +205,7 @@ int16_t listen_named(const std::string& name, Queue* q) {
   q->listen_fd = syscalls().unix_socket(SOCK_SEQPACKET | SOCK_NONBLOCK);
   if (q->listen_fd < 0 || syscalls().bind_unix(q->listen_fd, q->socket_path.c_str()) != 0 ||
       syscalls().listen(q->listen_fd, INT_MAX) != 0) {
-    error = errno_error();
+    error = error_from_errno(errno);
     close_fd(&q->listen_fd);
     // The name is given back whole: nothing of it stays.
     syscalls().unlink(q->lock_path.c_str());
@@ -416,7 +414,7 @@ int16_t watch_channel(Queue* q, int channel) {
   if (syscalls().epoll_ctl(q->events_fd, EPOLL_CTL_ADD, channel, EPOLLIN | EPOLLRDHUP,
                            kChannelKey) != 0 &&
       errno != EEXIST) {
-    return errno_error();
+    return error_from_errno(errno);
   }
   q->watched_channel = channel;
   return 0;
@@ -522,7 +520,7 @@ int16_t wait_message(int64_t limit_ms) {
     }
     ReadyEvent events[kBatch];
     const int n = syscalls().epoll_wait(q.events_fd, events, kBatch, timeout);
-    if (n < 0) return errno_error();
+    if (n < 0) return error_from_errno(errno);
     if (n == 0) {
       if (deadline >= 0 && monotonic_ms() >= deadline) return err::kTimedOut;
       continue;
@@ -542,15 +540,15 @@ int16_t wait_message(int64_t limit_ms) {
 // descriptor of a named process.
 int16_t start_events(Queue* q) {
   q->events_fd = syscalls().epoll_create();
-  if (q->events_fd < 0) return errno_error();
+  if (q->events_fd < 0) return error_from_errno(errno);
   if (q->listen_fd >= 0) {
     if (syscalls().epoll_ctl(q->events_fd, EPOLL_CTL_ADD, q->listen_fd, EPOLLIN, kListenerKey) !=
         0) {
-      return errno_error();
+      return error_from_errno(errno);
     }
     q->accepting = true;
     q->spare_fd = syscalls().dup(q->listen_fd);
-    if (q->spare_fd < 0) return errno_error();
+    if (q->spare_fd < 0) return error_from_errno(errno);
   }
   return 0;
 }

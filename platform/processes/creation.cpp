@@ -179,7 +179,9 @@ int16_t program_path(const char* program, std::string* path) {
     if (subvol.empty() || file.empty()) return err::kBadName;
     return zhost_path(subvol, file, path);
   }
-  return host_path_of_internal(program, path);
+  Result<std::string> found = host_path_of_internal(program);
+  if (found.ok()) *path = std::move(*found);
+  return found.code();
 }
 
 // Why spawn failed, as a creation error word. path is the program file.
@@ -390,14 +392,14 @@ Result<Created> create_process(const CreateRequest& request) {
     // (34) or memory for the link (30, 31), and no process was asked for.
     // That is a file-system error of this process, not the host refusing
     // a process: the plain error, never a creation error word.
-    return Status::error(last_error(), "no channel for a new process");
+    return Status::error(error_from_errno(errno), "no channel for a new process");
   }
   // The descriptor the child's pidfd will take, held until the child runs:
   // under a descriptor limit the creation fails before a child exists,
   // rather than leave one that cannot be watched or talked to.
   const int reserved = sys.dup(pair[0]);
   if (reserved < 0) {
-    const int16_t error = last_error();
+    const int16_t error = error_from_errno(errno);
     sys.close(pair[0]);
     sys.close(pair[1]);
     return failed(zeb::kCreateOutOfProcesses, error);

@@ -63,7 +63,11 @@ int16_t open_connection(int fd, const std::string& name, int16_t* filenum) {
   int16_t reply = 0;
   int16_t error = send_message(connection, true, open_message(), &reply, reply_limit_ms());
   if (error == 0) error = reply;
-  if (error == 0) error = add_process_file(fd, name, filenum);
+  if (error == 0) {
+    Result<int16_t> added = add_process_file(fd, name);
+    if (added.ok()) *filenum = *added;
+    error = added.code();
+  }
   // Never added to the table: the open's error is the one reported.
   if (error != 0) syscalls().close(fd);
   return error;

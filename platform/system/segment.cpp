@@ -179,10 +179,10 @@ Status allocate_segment(int16_t segment_id, int32_t segment_size, const char* sw
     return Status::error(err::kNoSegment);
   }
 
-  int16_t error = 0;
-  int fd = open_internal_for_mapping(swapfile, &error);
-  if (fd < 0) return Status::error(error != 0 ? error : err::kNoSegment, "swap file");
-  error = prepare_file(fd, segment_size);
+  Result<int> opened = open_internal_for_mapping(swapfile);
+  if (!opened.ok()) return Status::error(opened.code(), "swap file");
+  const int fd = *opened;
+  int16_t error = prepare_file(fd, segment_size);
   if (error != 0) {
     // The preparation's error is the one reported.
     syscalls().close(fd);

@@ -33,9 +33,9 @@ std::string temp_swap_file(int32_t pages) {
 }
 
 std::string read_file(const std::string& internal, long long offset, size_t n) {
-  int16_t error = 0;
-  int fd = zeb::platform::open_internal_for_mapping(internal.c_str(), &error);
-  EXPECT_GE(fd, 0) << error;
+  zeb::platform::Result<int> opened = zeb::platform::open_internal_for_mapping(internal.c_str());
+  int fd = opened.ok() ? *opened : -1;
+  EXPECT_GE(fd, 0) << opened.code();
   std::string out(n, '\0');
   EXPECT_EQ(zeb::platform::syscalls().pread(fd, out.data(), n, offset), static_cast<long>(n));
   zeb::platform::syscalls().close(fd);

@@ -190,8 +190,9 @@ Result<ScratchFile> create_scratch(const Volume& v, bool swap) {
     }
     if (!refused) break;
   }
-  note_failure("cannot create a temporary file in " + first_dir);
-  return Status::error(first_error, "create a temporary file in " + first_dir);
+  Status status = Status::error(first_error, "cannot create a temporary file in " + first_dir);
+  note_failure(status.what());
+  return status;
 }
 
 }  // namespace zeb::platform

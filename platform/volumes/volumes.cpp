@@ -37,6 +37,11 @@ bool is_directory(const std::string& path) {
 
 void warn(const std::string& text) { write_error_line(program_name() + ": ZEB_VOLUMES: " + text); }
 
+// Whether the host was told that its ZEB_SWAPVOL names no volume.
+struct SwapVolumeWarning {
+  bool told = false;
+};
+
 // Parses "N" as a positive decimal number that fits 31 bits.
 bool parse_number(const std::string& text, int32_t* value) {
   if (text.empty() || text.size() > 9) return false;
@@ -339,8 +344,8 @@ std::string swap_volume() {
   if (configured != nullptr && *configured != '\0') {
     const Volume* v = find_volume(configured);
     if (v != nullptr) return v->name;
-    // Told once per process, like a bad ZEB_VOLUMES entry.
-    static bool told = false;
+    // Told once for the host's configuration, like a bad ZEB_VOLUMES entry.
+    bool& told = host().state<SwapVolumeWarning>().told;
     if (!told) {
       told = true;
       write_error_line(program_name() + ": ZEB_SWAPVOL: \"" + configured +
@@ -369,16 +374,16 @@ std::string host_path(const Volume& v, const FileName& name) {
   return root + sub + "/" + file;
 }
 
-int16_t host_path_of_internal(const char* internal_name, std::string* path) {
+Result<std::string> host_path_of_internal(const char* internal_name) {
   FileName name;
   if (!from_internal(internal_name, &name) || name.temporary() || name.file.empty()) {
-    return err::kBadName;
+    return Status::error(err::kBadName);
   }
   const Volume* v = find_volume(name.volume);
-  if (v == nullptr) return err::kNoSuchDevice;
-  if (v->simulated) return err::kInvalidOperation;
-  *path = host_path(*v, name);
-  return 0;
+  if (v == nullptr) return Status::error(err::kNoSuchDevice, name.volume);
+  if (v->simulated)
+    return Status::error(err::kInvalidOperation, name.volume + " keeps no host files");
+  return host_path(*v, name);
 }
 
 bool internal_name_of_path(const std::string& path, char* internal_name) {

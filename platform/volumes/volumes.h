@@ -89,13 +89,13 @@ std::string volume_name_for_device(const std::string& kernel_name,
 
 // Host paths. host_path: where a named file of directory volume v lives
 // (subvolume and file are lower-case directory and file names below the
-// root). host_path_of_internal: the host path of a 24-byte internal name (0,
-// or 13 for a malformed name, 14 for no such volume, 2 for a simulated
-// volume, which keeps no host files). internal_name_of_path: the internal
+// root). host_path_of_internal: the host path of a 24-byte internal name (13
+// for a malformed name, 14 for no such volume, 2 for a simulated volume,
+// which keeps no host files). internal_name_of_path: the internal
 // name of a host path that lies at SUBVOL/FILE below a directory volume's
 // root and is spelled as the volume spells its files (false otherwise).
 std::string host_path(const Volume& v, const FileName& name);
-int16_t host_path_of_internal(const char* internal_name, std::string* path);
+Result<std::string> host_path_of_internal(const char* internal_name);
 bool internal_name_of_path(const std::string& path, char* internal_name);
 
 // Device information: which device to find and what is known of it.

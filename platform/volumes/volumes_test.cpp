@@ -9,6 +9,7 @@
 #include <set>
 
 #include <zeb/platform/platform.h>
+#include "platform/host/diagnostics.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/volumes/device_info.h"
@@ -98,6 +99,28 @@ TEST(VolumeTable, DiscoveryReadsTheMountList) {
   }
   EXPECT_EQ(found, (std::vector<std::string>{"$SDA1 /data 0", "$SDA2 /m2 0", "$SDB /w\ttab 0",
                                              "$LOOP0 /snap/core 36"}));
+}
+
+// A ZEB_SWAPVOL that names no volume is told once for each host's
+// configuration, however often the swap volume is asked for.
+TEST(SwapVolume, AnUnknownOneIsToldOncePerHost) {
+  std::string told;
+  SyscallOverride capture;
+  syscalls().write = [&told, real = capture.saved().write](int fd, const void* p, size_t n) {
+    if (fd != 2) return real(fd, p, n);
+    told.append(static_cast<const char*>(p), n);
+    return static_cast<long>(n);
+  };
+  const std::string line = program_name() +
+                           ": ZEB_SWAPVOL: \"$NONE\" is not a volume; the swap file goes in the "
+                           "temporary directory\n";
+  for (int host_number = 1; host_number <= 2; ++host_number) {
+    ScopedHost own(Configuration::from_entries({"ZEB_VOLUMES=", "ZEB_SWAPVOL=$NONE"}));
+    for (int ask = 0; ask < 3; ++ask) EXPECT_EQ(swap_volume(), "$TMP");
+    std::string expected;
+    for (int k = 0; k < host_number; ++k) expected += line;
+    EXPECT_EQ(told, expected);
+  }
 }
 
 TEST(VolumeNames, FollowTheKernelNameAndStayUnique) {
