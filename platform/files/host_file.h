@@ -18,4 +18,10 @@ namespace zeb::platform {
 // as it was; the status names what failed.
 Status replace_host_file(const std::string& path, std::string_view text, unsigned mode = 0644);
 
+// Reads the whole host file at path into *text (a regular file, a pipe or
+// a device, read to its end). Returns 0, or the errno value of the step that
+// failed; *opened (when given) tells whether the open succeeded, so that a
+// caller can say "cannot read" of a file it could open.
+int read_host_file(const std::string& path, std::string* text, bool* opened = nullptr);
+
 }  // namespace zeb::platform

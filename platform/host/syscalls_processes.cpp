@@ -34,6 +34,8 @@
 #include <cstring>
 #include <span>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 namespace zeb::platform::real {
 namespace {
@@ -162,6 +164,16 @@ int real_wait_exit(int pidfd, long pid, bool wait) {
                  });
   if (rc != 0) return -1;
   return !wait && info.si_pid == 0 ? 1 : 0;
+}
+
+int real_start_thread(std::function<void()> work) {
+  try {
+    std::thread(std::move(work)).detach();
+    return 0;
+  } catch (const std::system_error& e) {
+    errno = e.code().value();
+    return -1;
+  }
 }
 
 int real_socketpair(int* fds) {
@@ -506,6 +518,7 @@ void add_process_entries(Syscalls& s) {
   s.recv = real_recv;
   s.send_records = real_send_records;
   s.yield_processor = [] { ::sched_yield(); };
+  s.start_thread = real_start_thread;
   s.peer_credentials = real_peer_credentials;
   s.socket_kind = real_socket_kind;
   s.try_lock = real_try_lock;

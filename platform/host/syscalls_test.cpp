@@ -173,7 +173,7 @@ TEST(Seam, EveryHostCallOfTheProceduresGoesThroughTheTable) {
   X(file_size_limit) X(stat) X(lstat) X(access) X(mkdir) X(rmdir) X(unlink) X(unlinkat)     \
   X(rename) X(link_open_file) X(readlink) X(realpath) X(list_directory) X(read_file) X(kernel_release)        \
   X(clock_ticks) X(getpid) X(getuid) X(geteuid) X(user_names) X(spawn) X(pidfd_open)        \
-  X(wait_exit) X(kill_child) X(socketpair) X(fgetxattr) X(fsetxattr) X(fchmod) X(unix_socket)             \
+  X(wait_exit) X(kill_child) X(start_thread) X(socketpair) X(fgetxattr) X(fsetxattr) X(fchmod) X(unix_socket)             \
   X(bind_unix) X(listen) X(accept) X(connect_unix) X(send) X(recv) X(send_records) X(yield_processor) X(peer_credentials)      \
   X(socket_kind) X(try_lock) X(lock) X(socket_listening) X(set_cloexec) X(chmod) X(getcwd) X(getppid) X(exit_process) X(hold_sigpipe)   \
   X(release_sigpipe) X(environment) X(monotonic_ns) X(realtime_ns) X(process_time_ns)       \
