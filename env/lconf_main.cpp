@@ -241,7 +241,8 @@ int build(const std::string& text_path, const std::string& file_path) {
   std::string text;
   bool opened = false;
   if (const int e = zeb::platform::read_host_file(text_path, &text, &opened); e != 0) {
-    return fail(text_path, opened ? std::string("cannot read: ") + std::strerror(e) : std::strerror(e),
+    return fail(text_path,
+                opened ? std::string("cannot read: ") + std::strerror(e) : std::strerror(e),
                 zeb::platform::error_from_errno(e));
   }
   std::istringstream in(text);

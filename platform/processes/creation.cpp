@@ -401,9 +401,8 @@ Result<Created> create_process(const CreateRequest& request) {
   entry.watched = true;
   add_child(entry);
   if (sys.start_thread([table = children_table(), pid, pidfd = entry.pidfd,
-                        wait_exit = sys.wait_exit, close = sys.close] {
-        watch(table, pid, pidfd, wait_exit, close);
-      }) != 0) {
+                        wait_exit = sys.wait_exit,
+                        close = sys.close] { watch(table, pid, pidfd, wait_exit, close); }) != 0) {
     // No thread to be had (the host's process limit counts threads too):
     // the child is reaped by a later NEWPROCESS once it has ended.
     Children& c = children();
