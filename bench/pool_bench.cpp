@@ -1,9 +1,16 @@
 // MEM_ALLOC / MEM_FREE against malloc / free, on a last-in-first-out
-// pattern and on a random pattern of small sizes. The random pattern runs
+// pattern and on two random patterns. The first uses small sizes and runs
 // with 64, 1,024 and 16,384 slots (about half of them hold a block at any
 // time), so the ratios show how the cost grows with the number of blocks.
+// The second holds a fixed number of live blocks (64, 512, 1,024) of sizes
+// spread from 8 to 4,096 bytes: each step frees one and allocates another.
+// Both random patterns also run on the plain walk of the free list
+// (containers/pool_walk.h, the same placement without the index, the
+// statistics or the checks), so the ratios show what the pool's index wins
+// or costs.
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -11,6 +18,7 @@
 
 #include <zeb/containers/pool.h>
 #include "bench/ratio_reporter.h"
+#include "containers/pool_walk.h"
 
 namespace {
 
@@ -129,12 +137,90 @@ void BM_MallocRandom(benchmark::State& state) {
       [](void* p) { std::free(p); });
 }
 
+// The plain walk over a pool's area: alloc and release as run_* want them.
+struct Walk {
+  zeb::testing::WalkPool walk{reinterpret_cast<char*>(area().data())};
+  Walk() { MEM_DEFINEPOOL(area().data(), kPoolBytes); }
+  void* alloc(int32_t size) {
+    const uint32_t block = walk.alloc(size);
+    return block == 0 ? nullptr : walk.p + block + 8;
+  }
+  void release(void* p) { walk.free(static_cast<uint32_t>(static_cast<char*>(p) - walk.p) - 8); }
+};
+
+void BM_WalkRandom(benchmark::State& state) {
+  Walk w;
+  run_random(
+      state, [&w](int32_t size) { return w.alloc(size); }, [&w](void* p) { w.release(p); });
+}
+
+// Held: a fixed number of live blocks; each step frees the block of a random
+// slot and allocates one of the step's size in its place. Sizes are spread
+// evenly over the powers of two from 8 to 4,096 bytes (log-uniform).
+std::vector<Step> held_steps(size_t live, size_t n) {
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<double> exponent(3.0, 12.0);
+  std::vector<Step> out(n);
+  for (auto& s : out) {
+    s = {static_cast<uint32_t>(rng() % live), static_cast<int32_t>(std::exp2(exponent(rng)))};
+  }
+  return out;
+}
+
+template <typename Alloc, typename Release>
+void run_held(benchmark::State& state, Alloc alloc, Release release) {
+  const size_t live = static_cast<size_t>(state.range(0));
+  const std::vector<Step> steps = held_steps(live, 1 << 16);
+  std::vector<void*> held(live);
+  for (size_t i = 0; i < live; ++i) held[i] = alloc(steps[i].size);
+  size_t k = 0;
+  for (auto _ : state) {
+    const Step s = steps[k++ & (steps.size() - 1)];
+    release(held[s.slot]);
+    void* block = alloc(s.size);
+    benchmark::DoNotOptimize(block);
+    *static_cast<char*>(block) = 1;
+    held[s.slot] = block;
+  }
+  for (void* p : held) release(p);
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
+}
+
+void BM_PoolHeld(benchmark::State& state) {
+  void* pool = area().data();
+  MEM_DEFINEPOOL(pool, kPoolBytes);
+  run_held(
+      state,
+      [pool](int32_t size) {
+        void* p = nullptr;
+        MEM_ALLOC(pool, &p, size);
+        return p;
+      },
+      [pool](void* p) { MEM_FREE(pool, p); });
+}
+
+void BM_MallocHeld(benchmark::State& state) {
+  run_held(
+      state, [](int32_t size) { return std::malloc(static_cast<size_t>(size)); },
+      [](void* p) { std::free(p); });
+}
+
+void BM_WalkHeld(benchmark::State& state) {
+  Walk w;
+  run_held(
+      state, [&w](int32_t size) { return w.alloc(size); }, [&w](void* p) { w.release(p); });
+}
+
 }  // namespace
 
 BENCHMARK(BM_PoolLifo)->Arg(1)->Arg(16)->Arg(256);
 BENCHMARK(BM_MallocLifo)->Arg(1)->Arg(16)->Arg(256);
 BENCHMARK(BM_PoolRandom)->Arg(64)->Arg(1024)->Arg(16384);
 BENCHMARK(BM_MallocRandom)->Arg(64)->Arg(1024)->Arg(16384);
+BENCHMARK(BM_WalkRandom)->Arg(64)->Arg(1024)->Arg(16384);
+BENCHMARK(BM_PoolHeld)->Arg(64)->Arg(512)->Arg(1024);
+BENCHMARK(BM_MallocHeld)->Arg(64)->Arg(512)->Arg(1024);
+BENCHMARK(BM_WalkHeld)->Arg(64)->Arg(512)->Arg(1024);
 
 int main(int argc, char** argv) {
   using Pair = zeb::bench::RatioReporter::Pair;
@@ -146,6 +232,14 @@ int main(int argc, char** argv) {
           Pair{"BM_PoolRandom/64", "BM_MallocRandom/64", "random, 64 slots"},
           Pair{"BM_PoolRandom/1024", "BM_MallocRandom/1024", "random, 1,024 slots"},
           Pair{"BM_PoolRandom/16384", "BM_MallocRandom/16384", "random, 16,384 slots"},
+          Pair{"BM_PoolHeld/64", "BM_MallocHeld/64", "held, 64 live, 8 to 4,096 bytes"},
+          Pair{"BM_PoolHeld/1024", "BM_MallocHeld/1024", "held, 1,024 live, 8 to 4,096 bytes"},
+          Pair{"BM_PoolRandom/1024", "BM_WalkRandom/1024",
+               "against the plain walk: random, 1,024 slots"},
+          Pair{"BM_PoolRandom/16384", "BM_WalkRandom/16384",
+               "against the plain walk: random, 16,384 slots"},
+          Pair{"BM_PoolHeld/512", "BM_WalkHeld/512", "against the plain walk: held, 512 live"},
+          Pair{"BM_PoolHeld/1024", "BM_WalkHeld/1024", "against the plain walk: held, 1,024 live"},
           Pair{"BM_PoolRandom/16384", "BM_PoolRandom/64",
                "pool time per operation, 16,384 slots / 64 slots", RatioReporter::Ratio::kCpuTime},
       });

@@ -19,6 +19,11 @@
 #   left as it is (Doxygen shows it as written).
 # - Lines indented past the comment's own blank (aligned tables, parameter
 #   lists) are kept as preformatted text.
+# - A line that begins with \see or \copydoc is Doxygen's own command and
+#   passes unescaped, so an entry point links the procedure that holds its
+#   contract; the procedure names on it (upper case with an underscore,
+#   MEM_ALLOC) become explicit references, since words are not linked on
+#   their own (AUTOLINK_SUPPORT is off).
 #
 # Usage: awk -f doc_comments.awk HEADER
 
@@ -40,6 +45,14 @@ function escape(text,    out, i, c, code, quoted) {
 # own blank (aligned tables, parameter lists) are kept as they stand, as a
 # preformatted block; other text is escaped and flows.
 function doc_line(prefix, text) {
+  if (text ~ /^\\(see|copydoc) /) {
+    if (verbatim) print prefix
+    verbatim = 0
+    blank_before = 0
+    if (text ~ /^\\see /) gsub(/[A-Z][A-Z0-9]*_[A-Z0-9_]*/, "\\ref &", text)
+    print prefix " " text
+    return
+  }
   if (text ~ /^[ \t]/) {
     if (!verbatim && !blank_before) print prefix
     print prefix "    " text

@@ -20,11 +20,8 @@
 // prints builds the same file again and never drives the terminal.
 #include <getopt.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -34,6 +31,8 @@
 #include <zeb/platform/fs.h>
 #include <zeb/platform/keyfile.h>
 #include "format/format_core.h"
+#include "platform/files/host_file.h"
+#include "platform/host/diagnostics.h"
 #include "platform/host/syscalls.h"
 
 #ifndef LCONF_VERSION
@@ -74,7 +73,9 @@ const char* const kHelp =
     "2 bad arguments. See lconf(1).\n";
 
 int refuse(const std::string& reason) {
-  std::cerr << "lconf: " << reason << "\n" << kUsage;
+  std::string text = "lconf: " + reason + "\n" + kUsage;
+  text.pop_back();  // the line's own end
+  zeb::platform::write_error_line(text);
   return kUsageStatus;
 }
 
@@ -88,7 +89,7 @@ std::string library_error(int16_t error) {
 // One line on standard error for a failed step on path: what went wrong
 // (the Linux text where the host gave one) and the library's number and text.
 int fail(const std::string& path, const std::string& what, int16_t error) {
-  std::cerr << "lconf: " << path << ": " << what << "; " << library_error(error) << "\n";
+  zeb::platform::write_error_line("lconf: " + path + ": " + what + "; " + library_error(error));
   return kFailure;
 }
 
@@ -243,11 +244,14 @@ std::string parse_line(const std::string& text, std::string* record, std::string
 }
 
 int build(const std::string& text_path, const std::string& file_path) {
-  std::ifstream in(text_path, std::ios::binary);
-  if (!in) {
-    const int e = errno;
-    return fail(text_path, std::strerror(e), zeb::platform::error_from_errno(e));
+  std::string text;
+  bool opened = false;
+  if (const int e = zeb::platform::read_host_file(text_path, &text, &opened); e != 0) {
+    return fail(text_path,
+                opened ? std::string("cannot read: ") + std::strerror(e) : std::strerror(e),
+                zeb::platform::error_from_errno(e));
   }
+  std::istringstream in(text);
   std::vector<std::string> records;
   std::map<std::string, int> lines_of;  // key -> line number
   std::string line;
@@ -266,24 +270,20 @@ int build(const std::string& text_path, const std::string& file_path) {
       reason = "entry already given on line " + std::to_string(lines_of[key]);
     }
     if (!reason.empty()) {
-      if (++bad_lines <= kMaxReported)
-        std::cerr << text_path << ":" << number << ": " << reason << "\n";
+      if (++bad_lines <= kMaxReported) {
+        zeb::platform::write_error_line(text_path + ":" + std::to_string(number) + ": " + reason);
+      }
       continue;
     }
     lines_of[key] = number;
     records.push_back(record);
   }
-  if (in.bad()) {
-    const int e = errno;
-    return fail(text_path, std::string("cannot read: ") + std::strerror(e),
-                zeb::platform::error_from_errno(e));
-  }
   if (bad_lines > kMaxReported) {
-    std::cerr << text_path << ": " << bad_lines - kMaxReported << " more bad line"
-              << (bad_lines - kMaxReported == 1 ? "" : "s") << " not shown\n";
+    const int more = bad_lines - kMaxReported;
+    zeb::platform::write_error_line(text_path + ": " + std::to_string(more) + " more bad line" +
+                                    (more == 1 ? "" : "s") + " not shown");
   }
   if (bad_lines != 0) return kFailure;
-  in.close();  // read whole: its descriptor is free for the writing
   std::string problem;
   if (int16_t error =
           zeb::platform::keyfile_write(file_path, zeb::kLconfKeySize, records, &problem);
@@ -330,9 +330,7 @@ int show(const std::string& file_path) {
     out << "# a record the library does not read: " << escaped(r.substr(0, zeb::kLconfKeySize))
         << "\n";
   }
-  std::cout << out.str() << std::flush;
-  if (!std::cout) {
-    const int e = errno;
+  if (const int e = zeb::platform::write_standard_output(out.str()); e != 0) {
     return fail("standard output", std::string("cannot write the records: ") + std::strerror(e),
                 zeb::platform::error_from_errno(e));
   }
@@ -374,14 +372,9 @@ int main(int argc, char** argv) {
   if (help && version) return refuse("--help and --version cannot go together");
   if (help || version) {
     if (optind != argc) return refuse(std::string("unexpected argument \"") + argv[optind] + "\"");
-    if (help) {
-      std::cout << kUsage << kHelp;
-    } else {
-      std::cout << "lconf (zeb) " LCONF_VERSION "\n";
-    }
-    std::cout << std::flush;
-    if (!std::cout) {
-      const int e = errno;
+    const std::string text =
+        help ? std::string(kUsage) + kHelp : std::string("lconf (zeb) " LCONF_VERSION "\n");
+    if (const int e = zeb::platform::write_standard_output(text); e != 0) {
       return fail("standard output", std::strerror(e), zeb::platform::error_from_errno(e));
     }
     return 0;

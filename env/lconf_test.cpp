@@ -295,6 +295,11 @@ TEST(Lconf, CommandLine) {
        "",
        "lconf: " + missing +
            ": No such file or directory; error 11 (file not in directory or record not in file)\n"},
+      {{"build", dir.path(), dir.path() + "/conf"},
+       1,
+       "",
+       "lconf: " + dir.path() +
+           ": cannot read: Is a directory; error 2 (operation not allowed on this type file)\n"},
       {{"show", missing},
        1,
        "",

@@ -237,151 +237,182 @@ bool plain_number(State& s, int64_t value) {
 
 }  // namespace
 
-// Numbers: i, d and q widen their value and share this parser and builder.
-void process_number(State& s, int64_t value) {
-  s.next_char();
-  bool negative = value < 0;
-  uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-  char sign = 0;
+namespace {
+
+// What a number directive asks for, read from the text after its letter.
+struct NumberField {
+  uint64_t bits = 0;  // what the digits show: the magnitude, or base 16's pattern
+  char sign = 0;      // '+' or '-' in front of the digits; 0 for none
   int width = 0;
   int places = 0;
   unsigned base = 10;
   char fill = ' ';
-  char marker = 0;
+  char marker = 0;  // the byte in front of the sign, when has_marker
   bool has_marker = false;
+  // Every byte of the field shows as itself (no <hh> form needed).
+  bool shown() const { return printable(fill) && (!has_marker || printable(marker)); }
+};
+
+// Job 1: reads the sign flags, width and places, base, fill and marker after
+// the directive's letter, leaving the closing backslash current.
+NumberField parse_number_field(State& s, int64_t value) {
+  s.next_char();
+  NumberField f;
+  bool negative = value < 0;
+  const uint64_t magnitude =
+      negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
   // A directive with nothing after its letter keeps every default.
   if (s.cur != '\\') {
     if (s.test_char('+')) {
-      sign = negative ? '-' : '+';
+      f.sign = negative ? '-' : '+';
       negative = false;
     }
     if (s.test_char('-') && negative) {
-      sign = '-';
+      f.sign = '-';
       negative = false;
     }
-    s.get_width(&width, &places);
-    width = clamp_field(width);
-    if (s.test_char('h')) base = 16;
-    if (s.test_char('o')) base = 8;
+    s.get_width(&f.width, &f.places);
+    f.width = clamp_field(f.width);
+    if (s.test_char('h')) f.base = 16;
+    if (s.test_char('o')) f.base = 8;
     if (s.test_char('=')) {
-      if (s.cur != 0) fill = static_cast<char>(s.cur);
+      if (s.cur != 0) f.fill = static_cast<char>(s.cur);
       s.next_char();
     }
     if (s.test_char('>')) {
       if (s.cur != 0) {
-        marker = static_cast<char>(s.cur);
-        has_marker = true;
+        f.marker = static_cast<char>(s.cur);
+        f.has_marker = true;
       }
       s.next_char();
     }
   }
   // Without a sign, bases 10 and 8 show the magnitude; base 16 shows the
   // 64-bit two's complement pattern of a negative value.
-  uint64_t bits = (negative && base == 16) ? static_cast<uint64_t>(value) : magnitude;
+  f.bits = (negative && f.base == 16) ? static_cast<uint64_t>(value) : magnitude;
+  return f;
+}
 
-  // The usual field (decimal, no places, a fill and a marker that show as
-  // themselves) goes straight into the caller's buffer when all of it fits.
-  const bool shown = printable(fill) && (!has_marker || printable(marker));
-  if (base == 10 && places <= 0 && shown) {
-    const int digits = decimal_digits(bits);
-    const int front_len = (has_marker ? 1 : 0) + (sign != 0 ? 1 : 0);
-    const int total = front_len + digits;
-    const int pad = total < width ? width - total : 0;
-    if (pad + total <= s.remaining) {
-      char* o = s.out;
-      if (fill != '0') {
-        fill_short(o, fill, static_cast<size_t>(pad));
-        o += pad;
-      }
-      if (has_marker) *o++ = marker;
-      if (sign != 0) *o++ = sign;
-      if (fill == '0') {
-        fill_short(o, '0', static_cast<size_t>(pad));
-        o += pad;
-      }
-      put_decimal(o + digits, bits);
-      s.out = o + digits;
-      s.remaining -= pad + total;
-      return;
-    }
+// The usual field (decimal, no places, a fill and a marker that show as
+// themselves) goes straight into the caller's buffer when all of it fits.
+// Gives false, having written nothing, for any other field.
+bool put_usual_number(State& s, const NumberField& f) {
+  if (f.base != 10 || f.places > 0 || !f.shown()) return false;
+  const int digits = decimal_digits(f.bits);
+  const int front_len = (f.has_marker ? 1 : 0) + (f.sign != 0 ? 1 : 0);
+  const int total = front_len + digits;
+  const int pad = total < f.width ? f.width - total : 0;
+  if (pad + total > s.remaining) return false;
+  char* o = s.out;
+  if (f.fill != '0') {
+    fill_short(o, f.fill, static_cast<size_t>(pad));
+    o += pad;
   }
+  if (f.has_marker) *o++ = f.marker;
+  if (f.sign != 0) *o++ = f.sign;
+  if (f.fill == '0') {
+    fill_short(o, '0', static_cast<size_t>(pad));
+    o += pad;
+  }
+  put_decimal(o + digits, f.bits);
+  s.out = o + digits;
+  s.remaining -= pad + total;
+  return true;
+}
 
+// Job 2: builds the number right to left, ending at end: fraction digits,
+// the point, then the integer digits (at least one). Gives where it begins;
+// *len is its length. end must have 24 bytes in front of it.
+char* build_number(const NumberField& f, char* const end, int* len) {
   // Digit positions: 16 in base 16, 20 in base 10; base 8 gets 22 so that
   // every 64-bit magnitude fits. Places leave at least one position in front
   // of the point.
-  const int positions = base == 16 ? 16 : (base == 10 ? 20 : 22);
-  if (places < 0) places = 0;
+  const int positions = f.base == 16 ? 16 : (f.base == 10 ? 20 : 22);
+  int places = f.places < 0 ? 0 : f.places;
   if (places > positions - 1) places = positions - 1;
-
-  // The number is built right to left at the end of num: fraction digits,
-  // the point, then the integer digits (at least one).
-  char num[48];
-  char* const num_end = num + sizeof num;
-  char* p = num_end;
-  uint64_t v = bits;
-  const unsigned shift = base == 16 ? 4 : 3;
-  char* frac_end = num_end;
+  char* p = end;
+  uint64_t v = f.bits;
+  const unsigned shift = f.base == 16 ? 4 : 3;
+  char* frac_end = end;
   if (places > 0) {
     for (int i = 0; i < places; ++i) {
-      if (base == 10) {
+      if (f.base == 10) {
         *--p = static_cast<char>('0' + v % 10);
         v /= 10;
       } else {
-        *--p = kHexDigits[v & (base - 1)];
+        *--p = kHexDigits[v & (f.base - 1)];
         v >>= shift;
       }
     }
     // Without a width, trailing fraction zeros go, and the point with them
     // when the whole fraction is zero.
-    if (width == 0) {
+    if (f.width == 0) {
       while (frac_end > p && frac_end[-1] == '0') --frac_end;
     }
     if (frac_end > p) {
       *--p = '.';
     } else {
-      p = frac_end = num_end;
+      p = frac_end = end;
     }
   }
-  if (base == 10) {
+  if (f.base == 10) {
     p = put_decimal(p, v);
   } else if (v == 0) {
     *--p = '0';
   } else {
-    for (; v != 0; v >>= shift) *--p = kHexDigits[v & (base - 1)];
+    for (; v != 0; v >>= shift) *--p = kHexDigits[v & (f.base - 1)];
   }
-  const int len = static_cast<int>(frac_end - p);
+  *len = static_cast<int>(frac_end - p);
+  return p;
+}
 
+// Job 3: writes the field: the marker and the sign in front of the number,
+// padded to the width with the fill (zeros go between the sign and the
+// digits, any other fill in front of everything).
+void write_number_field(State& s, const NumberField& f, const char* number, int len) {
   char front[2];
   int front_len = 0;
-  if (has_marker) front[front_len++] = marker;
-  if (sign != 0) front[front_len++] = sign;
+  if (f.has_marker) front[front_len++] = f.marker;
+  if (f.sign != 0) front[front_len++] = f.sign;
   const int total = front_len + len;
-  const int pad = total < width ? width - total : 0;
+  const int pad = total < f.width ? f.width - total : 0;
 
-  if (shown) {
+  if (f.shown()) {
     // Every byte shows as itself: straight into the caller's buffer.
-    if (fill == '0') {
+    if (f.fill == '0') {
       s.put_bytes(front, front_len);
       s.put_fill('0', pad);
     } else {
-      s.put_fill(fill, pad);
+      s.put_fill(f.fill, pad);
       s.put_bytes(front, front_len);
     }
-    s.put_bytes(p, len);
+    s.put_bytes(number, len);
     return;
   }
   // A fill or marker that cannot be shown is written in the <hh> form.
   char* w = s.work;
-  if (fill == '0') {
+  if (f.fill == '0') {
     std::memcpy(w, front, static_cast<size_t>(front_len));
     std::memset(w + front_len, '0', static_cast<size_t>(pad));
   } else {
-    std::memset(w, fill, static_cast<size_t>(pad));
+    std::memset(w, f.fill, static_cast<size_t>(pad));
     std::memcpy(w + pad, front, static_cast<size_t>(front_len));
   }
-  std::memcpy(w + pad + front_len, p, static_cast<size_t>(len));
+  std::memcpy(w + pad + front_len, number, static_cast<size_t>(len));
   const int field = total + pad;
   s.output(field, w, field, kLeft);
+}
+
+}  // namespace
+
+// Numbers: i, d and q widen their value and share this parser and builder.
+void process_number(State& s, int64_t value) {
+  const NumberField f = parse_number_field(s, value);
+  if (put_usual_number(s, f)) return;
+  char num[48];
+  int len = 0;
+  const char* number = build_number(f, num + sizeof num, &len);
+  write_number_field(s, f, number, len);
 }
 
 namespace {

@@ -606,6 +606,26 @@ TEST(Tables, CountsOrderAndBoundaries) {
   EXPECT_STREQ(zeb::format::table_text(Table::kFileError, 40), "operation timed out.");
   EXPECT_STREQ(zeb::format::table_text(Table::kFileError, 162), "operation timed out");
   EXPECT_STREQ(zeb::format::table_text(Table::kFileError, 197), "An SQL error has occured");
+  // The texts that name subsystems in general words.
+  const zeb::format::TableEntry general[] = {
+      {38, "attempt to perform operation on wrong type of system"},
+      {82, "all or part of the transaction subsystem is not running"},
+      {84, "the transaction subsystem has not been configured"},
+      {85, "the device is not up for transactions"},
+      {199, "disc file is protected by the security subsystem"},
+      {252, "required network class is not available"},
+      {901, "invalid server-class monitor process name"},
+      {902, "error with server-class monitor connection"},
+      {903, "unknown message received from server-class monitor"},
+      {914, "server-class monitor does not recognize Server Class name"},
+      {915, "denied because server-class monitor is shutting down"},
+      {916, "denied by server-class monitor, Server creation failure"},
+      {917, "send request has a TransId, ServerClass has transactions OFF"},
+      {921, "maximum server-class monitors allowed has been exceeded"},
+  };
+  for (const zeb::format::TableEntry& e : general) {
+    EXPECT_STREQ(zeb::format::table_text(Table::kFileError, e.code), e.text) << e.code;
+  }
 }
 
 TEST(Tables, FileErrorDirective) {

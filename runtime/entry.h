@@ -28,24 +28,52 @@ ZEB_EXPORT int16_t ENV_READINFILE(const EnvRecord* env, void* buffer, int16_t ma
 // Returns the file's last error after the write, 29 without env.
 ZEB_EXPORT int16_t ENV_WRITEOUTFILE(const EnvRecord* env, const void* buffer, int16_t length);
 
-// ENV_READINFILE and ENV_WRITEOUTFILE on the library's environment.
+// ENV_READINFILE on the library's environment: reads one record of the IN
+// file into buffer, at most maxlen bytes, and stores the count read.
+// Returns the file's last error (1 at the end of the file), or 309 before
+// ZEB_STARTUP.
+// \see ENV_READINFILE
 ZEB_EXPORT int16_t ZEB_READINFILE(void* buffer, int16_t maxlen, int16_t* count);
+
+// ENV_WRITEOUTFILE on the library's environment: writes one record of
+// length bytes to the OUT file. Returns the file's last error, or 309
+// before ZEB_STARTUP.
+// \see ENV_WRITEOUTFILE
 ZEB_EXPORT int16_t ZEB_WRITEOUTFILE(const void* buffer, int16_t length);
 
-// ENV_ADDPARAM on the library's environment.
+// ENV_ADDPARAM on the library's environment: adds a parameter (name and
+// value upshifted), replacing every parameter of the same name. Returns 0,
+// 309 before ZEB_STARTUP, 22 for a length outside 0-255, 29 for a missing
+// address with a non-zero length, or the pool's error.
+// \see ENV_ADDPARAM
 ZEB_EXPORT int16_t ZEB_ADDPARAM(const char* name, int16_t name_length, const char* value,
                                 int16_t value_length);
 
-// ENV_SPAWN on the library's environment: 1 program (internal name), 2 process
-// name, 3 processor, 4 priority, 5 start-up message, 6 receives the new
-// process's identifier, 7 its creation error, 8 home terminal.
+// Starts a program as a child process and conducts its start-up
+// conversation, as ENV_SPAWN does on the library's environment (which it
+// passes as ENV_SPAWN's parameter 1): 1 program (24-byte internal name,
+// required), 2 process name, 3 processor, 4 priority, 5 start-up message
+// (absent: this process's own), 6 receives the new process's identifier,
+// 7 its creation error word, 8 home terminal. The child is sent the start-up
+// message and this process's ASSIGNs and PARAMs. Returns 0, 309 before
+// ZEB_STARTUP, 2 for mask bits beyond parameter 8, or ENV_SPAWN's error:
+// 29 without a program, 310 when $CMON refuses, 311 when no process could
+// be created (parameter 7 says why), or the error of the conversation.
+// \see ENV_SPAWN, which holds the whole contract.
 ZEB_EXPORT int16_t ZEB_SPAWN(uint32_t mask, const char* program = nullptr,
                              const char* name = nullptr, int16_t cpu = -1, int16_t priority = -1,
                              const char* startup = nullptr, int16_t* pid = nullptr,
                              int16_t* error = nullptr, const char* hometerm = nullptr);
 
-// ENV_INQUIRE on the library's environment: 1 item, 2 key, 3 buffer,
-// 4 length.
+// Answers one question about the process's environment, as ENV_INQUIRE does
+// on the library's environment: 1 item (required; ENVINFO_... in env.h),
+// 2 key (a name, for items 8 to 16), 3 buffer that receives the answer,
+// 4 length, stored when given. Returns 0, 309 before ZEB_STARTUP or when
+// the start-up flag the item needs was not given, 2 for mask bits beyond
+// parameter 4, 29 without the item or a needed key, 22 for an item out of
+// range, 11 for no such ASSIGN or PARAM, 315 or 316 for a PARAM that is no
+// number or address, or the error of the name look-up.
+// \see ENV_INQUIRE, which holds the whole contract and the list of items.
 ZEB_EXPORT int16_t ZEB_ENVINFO(uint32_t mask, int16_t item = 0, const char* key = nullptr,
                                void* buffer = nullptr, int16_t* length = nullptr);
 
@@ -63,18 +91,49 @@ ZEB_EXPORT int16_t ZEB_OPEN(uint32_t mask, const char* name = nullptr, int16_t* 
                             int16_t seq_block_buffer_id = 0, int16_t seq_block_buffer_len = 0,
                             const void* primary_handle = nullptr);
 
-// MEM_ALLOC, MEM_FREE and MEM_STATS (1 stats, 2 reset) on the library's pool.
+// Allocates a buffer of at least size bytes from the library's pool (in the
+// library's memory, sized by ZEB_STARTUP's parameter 1) and stores its
+// address in *buffer; the buffer is 8-aligned and stays until ZEB_MEMFREE.
+// Returns 0, 309 before ZEB_STARTUP, 29 when buffer is null, or 303 when the
+// pool has no room (the size asked for is kept as the statistics' failsize
+// and *buffer is not written).
+// \see MEM_ALLOC, which holds the whole contract.
 ZEB_EXPORT int16_t ZEB_MEMALLOC(void** buffer, int32_t size);
+
+// Gives a buffer that ZEB_MEMALLOC returned back to the library's pool.
+// Returns 0, 309 before ZEB_STARTUP, 304 when buffer is not a buffer in use
+// of the pool (never allocated, or freed already), or 305 when its boundary
+// tags were overwritten; a refused call changes nothing but the count of
+// free requests.
+// \see MEM_FREE, which holds the whole contract.
 ZEB_EXPORT int16_t ZEB_MEMFREE(void* buffer);
+
+// The library pool's statistics: 1 stats, filled when given (see
+// PoolStats); 2 reset, which when given and non-zero starts the counts
+// again after the record is filled. Returns 0, 309 before ZEB_STARTUP, or 2
+// for mask bits beyond parameter 2. The start-up flag kFlagMemStats writes
+// the same figures as three lines at shut-down (ZEB_SHOWMEMSTATS).
+// \see MEM_STATS, which holds the whole contract.
 ZEB_EXPORT int16_t ZEB_MEMSTATS(uint32_t mask, PoolStats* stats = nullptr, int16_t reset = 0);
 
-// TIMER_INSERT (1 timer, 2 procedure, 3 ticks, 4 type, 5-7 arguments),
-// TIMER_DELETE (1 timer, 2-4 argument selectors) and TIMER_DELAY on the
-// library's timer list.
+// TIMER_INSERT on the library's timer list: 1 timer, 2 procedure, 3 ticks,
+// 4 type, 5-7 arguments (procedure and ticks required). Returns 309 before
+// ZEB_STARTUP, 2 for mask bits beyond parameter 7, 29 without a procedure
+// or ticks, or TIMER_INSERT's result.
+// \see TIMER_INSERT
 ZEB_EXPORT int16_t ZEB_TIMERINSERT(uint32_t mask, void** timer = nullptr,
                                    TimerProc procedure = nullptr, int32_t ticks = 0,
                                    int16_t type = 0, int16_t arg1 = 0, int16_t arg2 = 0,
                                    int32_t arg3 = 0);
+
+// TIMER_DELETE on the library's timer list: 1 timer, 2-4 argument
+// selectors. Returns 309 before ZEB_STARTUP, 2 for mask bits beyond
+// parameter 4, or TIMER_DELETE's result.
+// \see TIMER_DELETE
 ZEB_EXPORT int16_t ZEB_TIMERDELETE(uint32_t mask, void* timer = nullptr, int16_t arg1 = 0,
                                    int16_t arg2 = 0, int32_t arg3 = 0);
+
+// TIMER_DELAY on the library's timer list. Returns 309 before ZEB_STARTUP,
+// or TIMER_DELAY's result.
+// \see TIMER_DELAY
 ZEB_EXPORT int16_t ZEB_TIMERDELAY(int32_t* delay);

@@ -232,14 +232,14 @@ std::string run_vorn(const std::string& table, int* status, const std::string& e
 
 const char* const kHelp[] = {
     "",
-    "VORN reports the effective RPM of each disk on the HP NonStop",
+    "VORN reports the effective RPM of each disk on the host",
     "system.  Effective RPM is the rate at which a program can",
     "repeatedly write to the same physical sector on a disk drive.",
     "",
     "mEffective RPM may be 1/2 actual RPM on some drives such as",
-    "4250's on K series.  It may be reported lower than actual on",
+    "older models.  It may be reported lower than actual on",
     "a busy drive.  In some cases it has been shown reduced on",
-    "mirrored drives, such as mirrored 4250's where it shows as 1/3",
+    "mirrored drives, such as some mirrored pairs, where it shows as 1/3",
     "the physical RPM of the drive.",
     "",
     "This information should be useful in tuning an application by",

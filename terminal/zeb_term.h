@@ -11,26 +11,35 @@
 #include <zeb/platform/export.h>
 
 // TERM_FLUSH: sends what is buffered.
+// \see TERM_FLUSH
 ZEB_EXPORT int16_t ZEB_TERMFLUSH();
 // TERM_SEND: appends length bytes (at most 4076) to the session buffer.
+// \see TERM_SEND
 ZEB_EXPORT int16_t ZEB_TERMSEND(const void* data, int16_t length);
 // TERM_RECV: sends what is buffered and reads the reply (318: longer than
 // maxlen).
+// \see TERM_RECV
 ZEB_EXPORT int16_t ZEB_TERMRECV(void* buffer, int16_t maxlen, int16_t* count);
 // TERM_FUNC_NW: flushes and starts a read for input without waiting; AWAITIOX
 // completes it, then ZEB_TERMFUNCCOMPLETE hands the input over.
+// \see TERM_FUNC_NW
 ZEB_EXPORT int16_t ZEB_TERMFUNCNW();
 // TERM_FUNC_COMPLETE: the input of the completed read (*count: the count
 // AWAITIOX gave).
+// \see TERM_FUNC_COMPLETE
 ZEB_EXPORT int16_t ZEB_TERMFUNCCOMPLETE(void* buffer, int16_t maxlen, int16_t* count);
 // TERM_FUNC_CANCEL: cancels the read ZEB_TERMFUNCNW started.
+// \see TERM_FUNC_CANCEL
 ZEB_EXPORT int16_t ZEB_TERMFUNCCANCEL();
 // TERM_FUNC: reads input, waiting at most timelimit hundredths of a second
 // (40 when it passes).
+// \see TERM_FUNC
 ZEB_EXPORT int16_t ZEB_TERMFUNC(void* buffer, int16_t maxlen, int16_t* count, int32_t timelimit);
 // TERM_BLOCKMODE: block mode (320 for a terminal that is not a 6530).
+// \see TERM_BLOCKMODE
 ZEB_EXPORT int16_t ZEB_TERMBLOCKMODE();
 // TERM_CONVMODE: back to conversational mode.
+// \see TERM_CONVMODE
 ZEB_EXPORT int16_t ZEB_TERMCONVMODE();
 
 namespace zeb {

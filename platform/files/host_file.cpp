@@ -190,4 +190,25 @@ Status replace_host_file(const std::string& path, std::string_view text, unsigne
   return replace_host_file(path, text, how);
 }
 
+int read_host_file(const std::string& path, std::string* text, bool* opened) {
+  if (opened != nullptr) *opened = false;
+  const int fd = syscalls().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (fd < 0) return errno;
+  if (opened != nullptr) *opened = true;
+  text->clear();
+  char buffer[65536];
+  for (;;) {
+    const long n = syscalls().read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      const int e = errno;
+      syscalls().close(fd);  // read-only: nothing to lose
+      return e;
+    }
+    text->append(buffer, static_cast<size_t>(n));
+  }
+  syscalls().close(fd);  // read-only and read whole: nothing to lose
+  return 0;
+}
+
 }  // namespace zeb::platform

@@ -56,4 +56,10 @@ Status replace_host_file(const std::string& path, std::string_view text, unsigne
 // removed at once). A failure names what failed, as replace_host_file's.
 Status probe_host_file(const std::string& path);
 
+// Reads the whole host file at path into *text (a regular file, a pipe or
+// a device, read to its end). Returns 0, or the errno value of the step that
+// failed; *opened (when given) tells whether the open succeeded, so that a
+// caller can say "cannot read" of a file it could open.
+int read_host_file(const std::string& path, std::string* text, bool* opened = nullptr);
+
 }  // namespace zeb::platform

@@ -58,6 +58,14 @@ void write_error_line(std::string_view text) {
   errno = saved;
 }
 
+int write_standard_output(std::string_view text) {
+  const int saved = errno;
+  const long written = write_all_no_sigpipe(1, text.data(), text.size());
+  const int e = written < 0 ? errno : 0;
+  errno = saved;
+  return e;
+}
+
 const std::string& failure_note() { return note(); }
 void clear_failure_note() { note().clear(); }
 void note_failure(std::string text) { note() = std::move(text); }

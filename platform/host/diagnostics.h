@@ -17,6 +17,12 @@ namespace zeb::platform {
 // error swallows the line silently; the process never receives SIGPIPE.
 void write_error_line(std::string_view text);
 
+// Writes all of text to descriptor 1 (standard output), without SIGPIPE, for
+// programs that print their results there. Returns 0, or the errno value of
+// the failed write (EPIPE when the reader went away, EBADF when descriptor 1
+// is closed).
+int write_standard_output(std::string_view text);
+
 // What the platform last failed to use, in words an operator can act on
 // (for example "cannot create a temporary file in /nonexistent"), or empty.
 // The runtime clears it before start-up and reads it when start-up fails.

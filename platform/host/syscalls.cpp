@@ -291,7 +291,11 @@ Syscalls make_real() {
   s.user_names = real_user_names;
   s.listen = [](int fd, int backlog) { return ::listen(fd, backlog); };
   s.getppid = [] { return static_cast<long>(::getppid()); };
-  s.exit_process = [](int status) { std::_Exit(status); };
+  s.exit_process = [](int status) {
+    // A stream that will not flush cannot be helped: the process is ending.
+    std::fflush(nullptr);
+    std::_Exit(status);
+  };
   s.environment = [] {
     std::vector<std::string> entries;
     for (char** e = environ; e != nullptr && *e != nullptr; ++e) entries.emplace_back(*e);

@@ -123,6 +123,9 @@ struct Syscalls {
   // Ends a child that has not been reaped with SIGKILL: through its pidfd,
   // or by its pid where pidfd is -1.
   std::function<int(int pidfd, long pid)> kill_child;
+  // Runs work on a new thread of this process, detached: it ends when work
+  // returns. -1 with errno (EAGAIN) when the host gives no thread.
+  std::function<int(std::function<void()> work)> start_thread;
   // A connected pair of Unix packet sockets (SOCK_SEQPACKET).
   std::function<int(int* fds)> socketpair;
 
@@ -184,7 +187,8 @@ struct Syscalls {
   std::function<int(std::string* dir)> getcwd;
   std::function<long()> getppid;
   // Ends the process at once with status (_exit after the caller's own
-  // clean-up); never returns.
+  // clean-up), once the C library's output streams are flushed (what exit
+  // would flush, without running exit's handlers); never returns.
   std::function<void(int status)> exit_process;
   // Keeping SIGPIPE away from a write to a pipe or socket, around the write
   // entry: hold_sigpipe blocks SIGPIPE in the calling thread and tells

@@ -35,6 +35,8 @@
 #include <cstring>
 #include <span>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 namespace zeb::platform::real {
 namespace {
@@ -163,6 +165,16 @@ int real_wait_exit(int pidfd, long pid, bool wait) {
                  });
   if (rc != 0) return -1;
   return !wait && info.si_pid == 0 ? 1 : 0;
+}
+
+int real_start_thread(std::function<void()> work) {
+  try {
+    std::thread(std::move(work)).detach();
+    return 0;
+  } catch (const std::system_error& e) {
+    errno = e.code().value();
+    return -1;
+  }
 }
 
 int real_socketpair(int* fds) {
@@ -579,6 +591,7 @@ void add_process_entries(Syscalls& s) {
   s.epoll_create = real_epoll_create;
   s.epoll_ctl = real_epoll_ctl;
   s.epoll_wait = real_epoll_wait;
+  s.start_thread = real_start_thread;
   s.peer_credentials = real_peer_credentials;
   s.socket_kind = real_socket_kind;
   s.try_lock = real_try_lock;

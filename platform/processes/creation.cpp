@@ -12,8 +12,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include <zeb/platform/clock.h>
@@ -443,9 +441,9 @@ Result<Created> create_process(const CreateRequest& request) {
   reap_unwatched();
   entry.watched = true;
   add_child(entry);
-  try {
-    std::thread(watch, children_table(), pid, entry.pidfd, sys.wait_exit, sys.close).detach();
-  } catch (const std::system_error&) {
+  if (sys.start_thread([table = children_table(), pid, pidfd = entry.pidfd,
+                        wait_exit = sys.wait_exit,
+                        close = sys.close] { watch(table, pid, pidfd, wait_exit, close); }) != 0) {
     // No thread to be had (the host's process limit counts threads too):
     // the child is reaped by a later NEWPROCESS once it has ended.
     Children& c = children();

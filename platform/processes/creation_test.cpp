@@ -113,6 +113,45 @@ TEST(Children, BelongToTheirHostAndAreReapedAfterItGoes) {
   EXPECT_TRUE(zeb::testing::process_gone(pid));
 }
 
+// Without a thread for a watcher (the seam's start_thread fails as at the
+// host's thread limit) a child is still made, and once it has ended the
+// next creation reaps it.
+TEST(Children, WithoutAWatcherThreadTheNextCreationReapsAnEndedChild) {
+  zeb::testing::ScratchDirectory dir;
+  ASSERT_TRUE(link_this_program(dir.path()));
+  // ZEB_CREATION_TEST_CHILD is for the children's environment.
+  zp::ScopedHost host(zp::Configuration::from_entries(
+      {"ZEB_VOLUMES=$CT=" + dir.path(), "ZEB_CREATION_TEST_CHILD=1"}));
+  zp::SyscallOverride scope;
+  zp::syscalls().start_thread = [](std::function<void()>) {
+    errno = EAGAIN;
+    return -1;
+  };
+  zp::CreateRequest request;
+  request.program = "$CT     BIN     CHILD   ";
+  long pids[2] = {0, 0};
+  int channels[2] = {-1, -1};
+  for (int i = 0; i < 2; ++i) {
+    zp::Result<zp::Created> created = zp::create_process(request);
+    ASSERT_TRUE(created.ok()) << created.status().to_string();
+    pids[i] = zeb::testing::host_pid(created->id.data());
+    channels[i] = zp::dup_child_channel(pids[i]);
+    ASSERT_GE(channels[i], 0);
+    if (i == 0) {
+      // The first child ends; it waits, unreaped, for the second creation.
+      ASSERT_EQ(::send(channels[0], "x", 1, MSG_NOSIGNAL), 1);
+      siginfo_t info{};
+      ASSERT_EQ(::waitid(P_PID, static_cast<id_t>(pids[0]), &info, WEXITED | WNOWAIT), 0);
+    }
+  }
+  EXPECT_TRUE(zeb::testing::process_gone(pids[0]));
+  // The second has no watcher either: the test ends and reaps it itself.
+  ASSERT_EQ(::send(channels[1], "x", 1, MSG_NOSIGNAL), 1);
+  EXPECT_EQ(::waitpid(static_cast<pid_t>(pids[1]), nullptr, 0), pids[1]);
+  ::close(channels[0]);
+  ::close(channels[1]);
+}
+
 // A named child is found by its name among this host's children, without a
 // look at the host's other processes (the process table cannot be listed
 // here); once it has ended it is found no more, and another name never is.

@@ -2,7 +2,6 @@
 // offers its callers.
 #include "platform/processes/self.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -49,9 +48,7 @@ namespace zeb::platform {
 
 void end_process(int status) {
   receive_at_exit();
-  // The process is ending: a stream that will not flush cannot be
-  // helped.
-  std::fflush(nullptr);
+  // The entry flushes the C library's streams before the process ends.
   syscalls().exit_process(status);
   // The entry ends the process; one that came back would be a fault of the
   // table, and the process still ends.
