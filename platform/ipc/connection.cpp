@@ -29,18 +29,24 @@ int16_t make_private_channel(Connection* parent, int* child) {
 int16_t connect_named_process(std::string_view name, Connection* connection) {
   std::string wanted = process_name_from(std::string(name));
   if (wanted.empty()) return err::kBadName;
-  std::string dir = socket_directory();
-  int16_t error = check_socket_directory(dir, false);
-  if (error == err::kNotFound) return err::kNoSuchDevice;
+  SocketDirectory dir;
+  int16_t error = open_socket_directory(socket_directory(), false, &dir);
+  // No process of this user listens in a directory that is missing, or
+  // that another user has taken (the note says which and whose): the
+  // process is not there. So a squatted directory costs named processes
+  // their sockets, and nothing else (a spawn's look for its monitor).
+  if (error == err::kNotFound || (error == err::kSecurityViolation && dir.foreign)) {
+    return err::kNoSuchDevice;
+  }
   if (error != 0) return error;
-  std::string path = dir + "/" + wanted.substr(1);
-  if (path.size() > kMaxSocketPath) return err::kBadName;
   // Never blocking: a process whose queue of connections is full (one that
   // does not accept them) would hold a blocking connect for ever. It is
   // there and does not answer: 40, at once.
   int fd = syscalls().unix_socket(SOCK_SEQPACKET | SOCK_NONBLOCK);
   if (fd < 0) return error_from_errno(errno);
-  if (syscalls().connect_unix(fd, path.c_str()) != 0) {
+  // Through the directory's descriptor: the socket reached is the one in
+  // the directory that was checked.
+  if (syscalls().connect_unix(fd, dir.file(wanted.substr(1)).c_str()) != 0) {
     error = (errno == ENOENT || errno == ECONNREFUSED)  ? err::kNoSuchDevice
             : (errno == EAGAIN || errno == EWOULDBLOCK) ? err::kTimedOut
                                                         : error_from_errno(errno);

@@ -39,9 +39,11 @@ int16_t make_private_channel(Connection* parent, int* child);
 
 // Connects to the $RECEIVE of the process named name ("$NAME") of this
 // user, without blocking (the connection stays non-blocking). Returns 0; 14
-// when no such process listens; 40 when it takes no more connections (it
-// does not accept them); 48 when the socket directory is not this user's
-// own with mode 0700; 13 when it is relative or too long; or the error.
+// when no such process listens (the socket directory missing, or another
+// user's, included: none of this user's processes can listen there); 40
+// when it takes no more connections (it does not accept them); 48 when this
+// user's socket directory is not safe (mode not 0700, a link); 13 when it is
+// relative or too long; or the error.
 int16_t connect_named_process(std::string_view name, Connection* connection);
 
 void close_connection(Connection* connection);
