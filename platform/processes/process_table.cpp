@@ -242,16 +242,18 @@ bool name_carried_elsewhere(const std::string& text, bool older_only) {
   // This process's ancestors are older and may carry the name only because
   // this process inherited it from them (a shell that exported it): they
   // do not keep it from the name.
+  const long parent = older_only ? parent_of(own) : 1;
+  // Without this process's own start or parent nothing is known to be
+  // older: the name's lock alone decides then.
+  if (older_only && (own_start == 0 || parent == 0)) return false;
   std::vector<long> ancestors;
-  for (long p = parent_of(own); older_only && p > 1 && ancestors.size() < 64; p = parent_of(p)) {
-    ancestors.push_back(p);
-  }
+  for (long p = parent; p > 1 && ancestors.size() < 64; p = parent_of(p)) ancestors.push_back(p);
   for (long pid : other_pids()) {
     if (!carries_name(pid, name)) continue;
     if (!older_only) return true;
     if (std::find(ancestors.begin(), ancestors.end(), pid) != ancestors.end()) continue;
     const uint64_t start = process_start_time(pid);
-    if (start < own_start || (start == own_start && pid < own)) return true;
+    if (start != 0 && (start < own_start || (start == own_start && pid < own))) return true;
   }
   return false;
 }
