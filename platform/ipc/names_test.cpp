@@ -91,13 +91,12 @@ struct Place {
 constexpr char kProgram[] = "$NT     BIN     CHILD   ";
 
 // Creates a child (mode: "hold" or "wait") of the host in force, named
-// name when it is not empty. Returns the creation error word (0 when
-// created) and the child's pid in *pid.
+// name when it is not empty, its socket directory sockets (the default when
+// empty). Returns the creation error word (0 when created); *pid the child.
 int16_t create(const char* mode, const std::string& name, const std::string& sockets, long* pid) {
   ::setenv("ZEB_NAMES_TEST_CHILD", mode, 1);
-  ::setenv("ZEB_SOCKET_DIR", sockets.c_str(), 1);
-  std::string padded = name;
-  padded.resize(6, ' ');
+  if (!sockets.empty()) ::setenv("ZEB_SOCKET_DIR", sockets.c_str(), 1);
+  const std::string padded = (name + "      ").substr(0, 6);
   zp::CreateRequest request;
   request.program = kProgram;
   request.name = name.empty() ? nullptr : padded.c_str();
@@ -272,31 +271,21 @@ TEST(SocketDirectory, TheDefaultIsPrivateAndASquattedOneStopsOnlyNames) {
   ::mkdir(squatted.c_str(), 0700);
   ::chown(squatted.c_str(), kOther, kOther);
   zp::ScopedHost host(place.config({"XDG_RUNTIME_DIR=" + d + "/run"}));
-  ::setenv("XDG_RUNTIME_DIR", (d + "/run").c_str(), 1);
   zp::Connection connection;
   zp::clear_failure_note();
   EXPECT_EQ(zp::connect_named_process("$CMON", &connection), 14);
   for (const std::string& word : {squatted, user_name(kOther), std::string("ZEB_SOCKET_DIR")}) {
     EXPECT_NE(zp::failure_note().find(word), std::string::npos) << zp::failure_note();
   }
+  // The children find the default as their creator does.
+  ::setenv("XDG_RUNTIME_DIR", (d + "/run").c_str(), 1);
   long pid = 0;
-  // create() sets ZEB_SOCKET_DIR for the child; here the child must find
-  // the default, as its creator does.
-  ::unsetenv("ZEB_SOCKET_DIR");
-  zp::CreateRequest request;
-  request.program = kProgram;
-  ::setenv("ZEB_NAMES_TEST_CHILD", "wait", 1);
-  zp::Result<zp::Created> unnamed = zp::create_process(request);
-  ASSERT_TRUE(unnamed.ok()) << unnamed.status().to_string();
-  pid = unnamed->pid;
+  ASSERT_EQ(create("wait", "", "", &pid), 0);
   EXPECT_EQ(child_report(pid), 0);
   end_child(pid);
-  request.name = "$SQ   ";
   zp::clear_failure_note();
-  zp::Result<zp::Created> named = zp::create_process(request);
-  ::unsetenv("ZEB_NAMES_TEST_CHILD");
+  EXPECT_EQ(create("wait", "$SQ", "", &pid), zeb::create_error_word(8, 48));
   ::unsetenv("XDG_RUNTIME_DIR");
-  EXPECT_EQ(named.status().code(), zeb::create_error_word(8, 48));
   EXPECT_NE(zp::failure_note().find(squatted), std::string::npos) << zp::failure_note();
   EXPECT_NE(zp::failure_note().find(user_name(kOther)), std::string::npos);
 }
