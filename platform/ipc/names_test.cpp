@@ -202,9 +202,17 @@ TEST(SocketDirectory, AFlippingLinkNeverMovesTheSocket) {
   ::chmod((d + "/bad/zeb").c_str(), 0777);
   if (root()) ::chown((d + "/bad/zeb").c_str(), kOther, kOther);
   ::symlink((d + "/good").c_str(), (d + "/flip").c_str());
-  std::atomic<bool> stop{false};
-  std::thread flipper([&] {
-    for (bool good = false; !stop.load(); good = !good) {
+  // Flips until the test ends, however it ends.
+  struct Flipper {
+    std::atomic<bool> stop{false};
+    std::thread thread;
+    ~Flipper() {
+      stop = true;
+      thread.join();
+    }
+  } flipper;
+  flipper.thread = std::thread([&] {
+    for (bool good = false; !flipper.stop.load(); good = !good) {
       ::unlink((d + "/next").c_str());
       ::symlink((d + (good ? "/good" : "/bad")).c_str(), (d + "/next").c_str());
       ::rename((d + "/next").c_str(), (d + "/flip").c_str());
@@ -224,8 +232,6 @@ TEST(SocketDirectory, AFlippingLinkNeverMovesTheSocket) {
       zp::receive_close(30);
     }
   }
-  stop = true;
-  flipper.join();
   std::printf("names taken: %d of 300\n", taken);
 }
 
