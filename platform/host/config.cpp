@@ -15,6 +15,7 @@ Configuration Configuration::from_entries(std::vector<std::string> entries) {
   c.defaults = c.find("ZEB_DEFAULTS");
   c.receive_fd = c.find("ZEB_RECEIVE_FD");
   c.socket_dir = c.find("ZEB_SOCKET_DIR");
+  c.runtime_dir = c.find("XDG_RUNTIME_DIR");
   c.reply_limit = c.find("ZEB_REPLY_LIMIT");
   c.terminal = c.find("ZEB_TERMINAL");
   c.process_name = c.find("ZEB_PROCESS_NAME");

@@ -1,5 +1,5 @@
 // The configuration: every variable of the process's environment that the
-// library reads (the ZEB_* variables, TMPDIR, HOME and PATH), read once,
+// library reads (the ZEB_* variables, TMPDIR, HOME, PATH and XDG_RUNTIME_DIR), read once,
 // through the host seam, when the process's host is built. Nothing else in
 // the library reads the environment; a test builds a Configuration of its
 // own and a host from it (host.h) instead of setting variables.
@@ -15,13 +15,14 @@ namespace zeb::platform {
 struct Configuration {
   // The variables by name; absent ones are empty optionals. An empty value
   // is kept as given: each user decides what an empty value means.
-  std::optional<std::string> volumes;       // ZEB_VOLUMES: the volume table
-  std::optional<std::string> swap_volume;   // ZEB_SWAPVOL
-  std::optional<std::string> defaults;      // ZEB_DEFAULTS: $VOLUME.SUBVOL
-  std::optional<std::string> receive_fd;    // ZEB_RECEIVE_FD: the parent's channel
-  std::optional<std::string> socket_dir;    // ZEB_SOCKET_DIR
-  std::optional<std::string> reply_limit;   // ZEB_REPLY_LIMIT: hundredths of a second
-  std::optional<std::string> terminal;      // ZEB_TERMINAL: "6530" or another kind
+  std::optional<std::string> volumes;      // ZEB_VOLUMES: the volume table
+  std::optional<std::string> swap_volume;  // ZEB_SWAPVOL
+  std::optional<std::string> defaults;     // ZEB_DEFAULTS: $VOLUME.SUBVOL
+  std::optional<std::string> receive_fd;   // ZEB_RECEIVE_FD: the parent's channel
+  std::optional<std::string> socket_dir;   // ZEB_SOCKET_DIR
+  std::optional<std::string> runtime_dir;  // XDG_RUNTIME_DIR: the user's private run-time directory
+  std::optional<std::string> reply_limit;  // ZEB_REPLY_LIMIT: hundredths of a second
+  std::optional<std::string> terminal;     // ZEB_TERMINAL: "6530" or another kind
   std::optional<std::string> process_name;  // ZEB_PROCESS_NAME
   std::optional<std::string> tmpdir;        // TMPDIR
   std::optional<std::string> home;          // HOME

@@ -153,6 +153,18 @@ int real_readlink(const char* path, std::string* target) {
   return 0;
 }
 
+int real_readlinkat(int dirfd, const char* path, std::string* target) {
+  char buf[PATH_MAX];
+  ssize_t n = ::readlinkat(dirfd, path, buf, sizeof buf);
+  if (n < 0) return -1;
+  if (static_cast<size_t>(n) == sizeof buf) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  target->assign(buf, static_cast<size_t>(n));
+  return 0;
+}
+
 int real_realpath(const char* path, std::string* resolved) {
   char buf[PATH_MAX];
   if (::realpath(path, buf) == nullptr) return -1;
@@ -280,6 +292,7 @@ Syscalls make_real() {
     return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path, AT_SYMLINK_FOLLOW);
   };
   s.readlink = real_readlink;
+  s.readlinkat = real_readlinkat;
   s.realpath = real_realpath;
   s.list_directory = real_list_directory;
   s.read_file = real_read_file;

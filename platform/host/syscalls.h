@@ -86,6 +86,9 @@ struct Syscalls {
   // (linkat through /proc/self/fd); -1 with errno EEXIST when path exists.
   std::function<int(int fd, const char* path)> link_open_file;
   std::function<int(const char* path, std::string* target)> readlink;
+  // The text of the link path names relative to dirfd; an empty path reads
+  // the link dirfd itself is (opened with O_PATH | O_NOFOLLOW).
+  std::function<int(int dirfd, const char* path, std::string* target)> readlinkat;
   std::function<int(const char* path, std::string* resolved)> realpath;
   // The names in a directory, without "." and "..".
   std::function<int(const char* path, std::vector<std::string>* names)> list_directory;

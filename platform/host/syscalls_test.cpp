@@ -171,7 +171,7 @@ TEST(Seam, EveryHostCallOfTheProceduresGoesThroughTheTable) {
   X(open) X(openat) X(close) X(read) X(write) X(pread) X(pwrite) X(fstat) X(ftruncate)      \
   X(fsync) X(fallocate) X(dup) X(memfd_create) X(mmap) X(munmap) X(madvise)                 \
   X(file_size_limit) X(stat) X(lstat) X(access) X(mkdir) X(rmdir) X(unlink) X(unlinkat)     \
-  X(rename) X(link_open_file) X(readlink) X(realpath) X(list_directory) X(read_file) X(kernel_release)        \
+  X(rename) X(link_open_file) X(readlink) X(readlinkat) X(realpath) X(list_directory) X(read_file) X(kernel_release)        \
   X(clock_ticks) X(getpid) X(getuid) X(geteuid) X(user_names) X(spawn) X(pidfd_open)        \
   X(wait_exit) X(kill_child) X(socketpair) X(fgetxattr) X(fsetxattr) X(fchmod) X(unix_socket)             \
   X(bind_unix) X(listen) X(accept) X(connect_unix) X(send) X(recv) X(start_thread) X(send_records) X(yield_processor) X(connect_unix_waiting) X(epoll_create) X(epoll_ctl) X(epoll_wait) X(peer_credentials)      \

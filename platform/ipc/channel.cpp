@@ -7,11 +7,15 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <string>
+#include <vector>
 
 #include <zeb/platform/errors.h>
+#include "platform/host/config.h"
 #include "platform/host/diagnostics.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
@@ -174,16 +178,173 @@ void mother_handle(int16_t* handle) {
   std::memcpy(handle, s.mother, sizeof s.mother);
 }
 
-std::string socket_directory() {
-  const std::optional<std::string>& configured = host().config().socket_dir;
-  if (configured && !configured->empty()) return *configured;
-  return "/tmp/zeb-" + std::to_string(syscalls().geteuid());
+namespace {
+
+std::string descriptor_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// Who owns a file, for a note: "name (uid N)", or "uid N" without an entry.
+std::string owner_text(uint32_t uid) {
+  std::string user, group;
+  if (syscalls().user_names(uid, &user, &group) == 0) {
+    return user + " (uid " + std::to_string(uid) + ")";
+  }
+  return "uid " + std::to_string(uid);
 }
 
-int16_t check_socket_directory(const std::string& dir, bool create) {
+bool is_link(const FileStatus& st) { return (st.mode & 0170000u) == 0120000u; }
+
+void split_path(const std::string& path, std::deque<std::string>* parts, bool front) {
+  std::deque<std::string> found;
+  size_t at = 0;
+  while (at <= path.size()) {
+    size_t slash = path.find('/', at);
+    if (slash == std::string::npos) slash = path.size();
+    std::string part = path.substr(at, slash - at);
+    if (!part.empty() && part != ".") found.push_back(std::move(part));
+    at = slash + 1;
+  }
+  parts->insert(front ? parts->begin() : parts->end(), found.begin(), found.end());
+}
+
+// What walking a directory's path found.
+struct Walked {
+  int fd = -1;           // the directory's last component (O_PATH), when not refused
+  FileStatus status;     // of what stands at the last component
+  bool created = false;  // made by this walk
+  std::string refusal;   // why it was refused ("" when not)
+  bool foreign = false;  // refused because another user owns what was met
+};
+
+// The kernel's own limit of links in one path.
+constexpr int kMostLinks = 40;
+
+// Walks path (absolute) from "/" a component at a time, each opened with
+// O_PATH | O_NOFOLLOW, so that no link is followed unseen: a link that root
+// or this user owns is followed by its text, read from the very link that
+// was looked at; one that another user owns could be turned elsewhere at
+// any moment, and is refused. The last component is never followed: it must
+// be what is used. With create a missing last component is made a
+// directory (mode 0700). Returns 0 (refusals included: see *w) or the error.
+int16_t walk_directory(const std::string& path, bool create, Walked* w) {
+  const Syscalls& sys = syscalls();
+  const long euid = sys.geteuid();
+  std::deque<std::string> parts;
+  split_path(path, &parts, false);
+  int at = sys.open("/", O_PATH | O_DIRECTORY, 0);
+  if (at < 0) return error_from_errno(errno);
+  int links = 0;
+  int16_t error = 0;
+  while (!parts.empty()) {
+    const std::string part = parts.front();
+    parts.pop_front();
+    const bool last = parts.empty();
+    int next = sys.openat(at, part.c_str(), O_PATH | O_NOFOLLOW, 0);
+    if (next < 0 && errno == ENOENT && last && create) {
+      // Another process of this user may make it at the same moment.
+      if (sys.mkdir((descriptor_path(at) + "/" + part).c_str(), 0700) == 0) {
+        w->created = true;
+      } else if (errno != EEXIST) {
+        error = error_from_errno(errno);
+        break;
+      }
+      next = sys.openat(at, part.c_str(), O_PATH | O_NOFOLLOW, 0);
+    }
+    if (next < 0) {
+      error = error_from_errno(errno);
+      break;
+    }
+    FileStatus st;
+    if (sys.fstat(next, &st) != 0) {
+      error = error_from_errno(errno);
+      sys.close(next);
+      break;
+    }
+    if (is_link(st) && !last) {
+      std::string target;
+      if (st.uid != 0 && static_cast<long>(st.uid) != euid) {
+        w->refusal = "is reached through the symbolic link " + part + ", which " +
+                     owner_text(st.uid) + " owns";
+        w->foreign = true;
+      } else if (++links > kMostLinks) {
+        error = error_from_errno(ELOOP);
+      } else if (sys.readlinkat(next, "", &target) != 0) {
+        error = error_from_errno(errno);
+      } else if (!target.empty() && target[0] == '/') {
+        sys.close(at);
+        at = sys.open("/", O_PATH | O_DIRECTORY, 0);
+        if (at < 0) error = error_from_errno(errno);
+      }
+      sys.close(next);
+      if (error != 0 || !w->refusal.empty()) break;
+      split_path(target, &parts, true);
+      continue;
+    }
+    if (!st.is_directory() && !last) {
+      error = error_from_errno(ENOTDIR);
+      sys.close(next);
+      break;
+    }
+    sys.close(at);
+    at = next;
+    if (last) w->status = st;
+  }
+  if (error != 0 || !w->refusal.empty()) {
+    sys.close(at);
+    return error;
+  }
+  if (parts.empty() && w->status.mode == 0 && sys.fstat(at, &w->status) != 0) {
+    // The path named "/" itself.
+    error = error_from_errno(errno);
+    sys.close(at);
+    return error;
+  }
+  w->fd = at;
+  return 0;
+}
+
+}  // namespace
+
+void SocketDirectory::close() {
+  // An O_PATH descriptor: nothing to lose.
+  if (fd >= 0) syscalls().close(fd);
+  fd = -1;
+}
+
+std::string SocketDirectory::file(const std::string& name) const {
+  return descriptor_path(fd) + "/" + name;
+}
+
+std::string socket_directory() {
+  const Configuration& config = host().config();
+  if (config.socket_dir && !config.socket_dir->empty()) return *config.socket_dir;
+  const std::string euid = std::to_string(syscalls().geteuid());
+  // The directory the system makes for the user at log-in is private from
+  // the start, so nobody can take the name of the default first. Without
+  // XDG_RUNTIME_DIR (cron, sudo) the system's place of it is tried, so that
+  // the user's processes all meet in one directory.
+  std::vector<std::string> runtime;
+  if (config.runtime_dir && !config.runtime_dir->empty()) runtime.push_back(*config.runtime_dir);
+  runtime.push_back("/run/user/" + euid);
+  for (const std::string& dir : runtime) {
+    if (dir[0] != '/' || dir.size() + 4 + kLongestSocketName > kMaxSocketPath) continue;
+    Walked w;
+    if (walk_directory(dir, false, &w) != 0 || !w.refusal.empty()) continue;
+    syscalls().close(w.fd);
+    if (!is_link(w.status) && w.status.is_directory() &&
+        static_cast<long>(w.status.uid) == syscalls().geteuid() && (w.status.mode & 077) == 0) {
+      return dir + (dir.back() == '/' ? "zeb" : "/zeb");
+    }
+  }
+  return "/tmp/zeb-" + euid;
+}
+
+int16_t open_socket_directory(const std::string& dir, bool create, SocketDirectory* out) {
+  out->close();
+  out->path = dir;
+  out->foreign = false;
   // A relative directory would be another one in every working directory,
-  // and a socket path longer than the host takes could never be bound:
-  // both are refused before anything is made.
+  // and a socket path longer than the host takes could not be named by
+  // other programs: both are refused before anything is made.
   if (dir.empty() || dir[0] != '/') {
     note_failure("the socket directory " + dir + " (ZEB_SOCKET_DIR) is not an absolute path");
     return err::kBadName;
@@ -192,32 +353,53 @@ int16_t check_socket_directory(const std::string& dir, bool create) {
     note_failure("the socket directory " + dir + " (ZEB_SOCKET_DIR) is too long for a socket");
     return err::kBadName;
   }
-  if (create && syscalls().mkdir(dir.c_str(), 0700) == 0) {
-    // The umask may have taken bits away; the directory is made private.
-    if (syscalls().chmod(dir.c_str(), 0700) != 0) return error_from_errno(errno);
-  } else if (create && errno != EEXIST) {
-    return error_from_errno(errno);
+  Walked w;
+  if (int16_t error = walk_directory(dir, create, &w); error != 0) return error;
+  const long euid = syscalls().geteuid();
+  const FileStatus& st = w.status;
+  std::string refusal = w.refusal;
+  bool foreign = w.foreign;
+  if (refusal.empty()) {
+    foreign = static_cast<long>(st.uid) != euid;
+    if (is_link(st)) {
+      refusal = "is a symbolic link, owned by " + owner_text(st.uid);
+    } else if (!st.is_directory()) {
+      refusal = "is not a directory (its owner is " + owner_text(st.uid) + ")";
+    } else if (foreign) {
+      refusal = "belongs to " + owner_text(st.uid) + ", not to this user";
+    } else if (w.created && syscalls().chmod(descriptor_path(w.fd).c_str(), 0700) != 0) {
+      // The umask may have taken bits away: the directory is made private.
+      const int16_t error = error_from_errno(errno);
+      syscalls().close(w.fd);
+      return error;
+    } else if (!w.created && (st.mode & 07777) != 0700) {
+      // One that others can reach: its sockets could be anybody's.
+      char mode[8];
+      std::snprintf(mode, sizeof mode, "%04o", st.mode & 07777);
+      refusal = std::string("has mode ") + mode + ", not 0700";
+    }
   }
-  int fd = syscalls().open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0);
-  if (fd < 0) {
-    if (errno != ELOOP && errno != ENOTDIR) return error_from_errno(errno);
-    note_failure("the socket directory " + dir + " is not a directory");
+  if (!refusal.empty()) {
+    if (w.fd >= 0) syscalls().close(w.fd);
+    note_failure("the socket directory " + dir + " " + refusal +
+                 (foreign ? "; set ZEB_SOCKET_DIR to a directory of your own" : ""));
+    out->foreign = foreign;
     return err::kSecurityViolation;
   }
-  FileStatus st;
-  int16_t error = 0;
-  if (syscalls().fstat(fd, &st) != 0) {
-    error = error_from_errno(errno);
-  } else if (!st.is_directory() || static_cast<long>(st.uid) != syscalls().geteuid() ||
-             (st.mode & 07777) != 0700) {
-    // Another user's directory, or one that others can reach: its sockets
-    // could belong to anybody.
-    note_failure("the socket directory " + dir + " is not this user's own with mode 0700");
-    error = err::kSecurityViolation;
-  }
-  // Only looked at: the close has nothing to lose.
-  syscalls().close(fd);
-  return error;
+  out->fd = w.fd;
+  return 0;
+}
+
+int16_t check_socket_directory(const std::string& dir, bool create) {
+  SocketDirectory opened;
+  return open_socket_directory(dir, create, &opened);
+}
+
+uint64_t process_start_time(long pid) {
+  uint64_t start = 0;
+  uint32_t uid = 0;
+  process_identity(pid, &start, &uid);
+  return start;
 }
 
 }  // namespace zeb::platform

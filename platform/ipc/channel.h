@@ -40,20 +40,62 @@ bool parent_channel_broken();
 // Forgets the private channel after its far end hung up.
 void drop_private_channel();
 
-// The per-user directory of named processes' sockets: ZEB_SOCKET_DIR, else
-// /tmp/zeb-UID.
+// The per-user directory of named processes' sockets: ZEB_SOCKET_DIR when
+// set; else "zeb" in the user's private run-time directory (XDG_RUNTIME_DIR,
+// else /run/user/EUID) when that is a directory of this user that nobody
+// else may enter; else /tmp/zeb-EUID.
 std::string socket_directory();
 
 // The longest name a file of the socket directory has, "/" included: a
 // lock file "/.NAME.lock" of a five-letter name.
 constexpr size_t kLongestSocketName = 12;
 
-// Reads a directory for socket_directory(): creates it (mode 0700) when
-// missing and checks it is a directory of this user with mode 0700. Returns
-// 0; 13, before anything is made, for a relative directory or one too long
-// for its sockets; 48 when it is not safe; or the error. A refusal leaves a
-// note naming the directory (failure_note()).
+// The socket directory, checked once and then used only through its
+// descriptor, so that nothing done to its path afterwards (a link flipped,
+// a directory renamed) moves a socket or a lock file elsewhere.
+struct SocketDirectory {
+  int fd = -1;       // the directory (O_PATH); -1 when not open
+  std::string path;  // as it was named, for notes
+  // Set with a refusal when the directory, or what stands in its place, is
+  // another user's: none of this user's processes can listen there.
+  bool foreign = false;
+
+  SocketDirectory() = default;
+  ~SocketDirectory() { close(); }
+  SocketDirectory(const SocketDirectory&) = delete;
+  SocketDirectory& operator=(const SocketDirectory&) = delete;
+  void close();
+  // The path of the file name in this directory through the descriptor
+  // (/proc/self/fd/N/name): binding or connecting a socket by it reaches
+  // this directory whatever its path names by then.
+  std::string file(const std::string& name) const;
+};
+
+// Opens the socket directory dir. The path is walked a component at a time
+// without following links by the kernel: a link that root or this user owns
+// is followed (its text read once, from the link that was looked at), one
+// that another user owns is refused, and the directory itself must not be
+// a link. With create the directory is made (mode 0700) when missing. It
+// must then be a directory of this user with mode exactly 0700. Returns 0
+// with *out open; 13, before anything is made, for a relative directory or
+// one too long for its sockets; 11 when it is missing (and not to be made);
+// 48 when it is not safe (a note names it, its owner, and, when the owner is
+// another user, how to choose another directory; out->foreign is set then);
+// or the error.
+int16_t open_socket_directory(const std::string& dir, bool create, SocketDirectory* out);
+
+// open_socket_directory, the directory closed again: only its answer.
 int16_t check_socket_directory(const std::string& dir, bool create);
+
+// The start time of a process (clock ticks since boot); 0 when unknown.
+uint64_t process_start_time(long pid);
+
+// Defined by the process room (processes/): whether another living process
+// of this user (its effective user) carries the process name ("$NAME") in
+// its environment; with older_only, only one that started before this
+// process (at the same tick: with a lower pid) and is not one of its
+// ancestors (which may only have passed the name on to it).
+bool name_carried_elsewhere(const std::string& name, bool older_only);
 
 // Defined by the process room (processes/), which numbers the processors:
 // the cpu-and-pin word of a host process id.

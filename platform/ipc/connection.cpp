@@ -29,19 +29,25 @@ int16_t make_private_channel(Connection* parent, int* child) {
 Result<Connection> connect_named(std::string_view name, int timeout_ms) {
   std::string wanted = process_name_from(std::string(name));
   if (wanted.empty()) return Status::error(err::kBadName, "process name");
-  std::string dir = socket_directory();
-  int16_t error = check_socket_directory(dir, false);
-  if (error == err::kNotFound) return Status::error(err::kNoSuchDevice, wanted);
-  if (error != 0) return Status::error(error, dir);
-  std::string path = dir + "/" + wanted.substr(1);
-  if (path.size() > kMaxSocketPath) return Status::error(err::kBadName, path);
+  SocketDirectory dir;
+  int16_t error = open_socket_directory(socket_directory(), false, &dir);
+  // No process of this user listens in a directory that is missing, or
+  // that another user has taken (the note says which and whose): the
+  // process is not there. So a squatted directory costs named processes
+  // their sockets, and nothing else (a spawn's look for its monitor).
+  if (error == err::kNotFound || (error == err::kSecurityViolation && dir.foreign)) {
+    return Status::error(err::kNoSuchDevice, wanted);
+  }
+  if (error != 0) return Status::error(error, socket_directory());
   // The connection never blocks once made. While the process's queue of
   // connections is full (it is busy accepting others), the connect waits
   // its turn within the limit; a process that does not accept at all is
   // there and does not answer: 40 when the limit passes.
   int fd = syscalls().unix_socket(SOCK_SEQPACKET | SOCK_NONBLOCK);
   if (fd < 0) return Status::from_errno(errno, "socket");
-  if (syscalls().connect_unix_waiting(fd, path.c_str(), timeout_ms) != 0) {
+  // Through the directory's descriptor: the socket reached is the one in
+  // the directory that was checked.
+  if (syscalls().connect_unix_waiting(fd, dir.file(wanted.substr(1)).c_str(), timeout_ms) != 0) {
     error = (errno == ENOENT || errno == ECONNREFUSED)  ? err::kNoSuchDevice
             : (errno == EAGAIN || errno == EWOULDBLOCK) ? err::kTimedOut
                                                         : error_from_errno(errno);

@@ -42,9 +42,11 @@ int16_t make_private_channel(Connection* parent, int* child);
 // user, without blocking (the connection stays non-blocking) except while
 // the process's queue of connections is full: the connect then waits its
 // turn, up to timeout_ms milliseconds (-1: no limit). Errors: 14 when no
-// such process listens; 40 when the time ran out with the queue still full;
-// 48 when the socket directory is not this user's own with mode 0700; 13
-// when it is relative or too long; or the error.
+// such process listens (the socket directory missing, or another user's,
+// included: none of this user's processes can listen there); 40 when the
+// time ran out with the queue still full; 48 when this user's socket
+// directory is not safe (mode not 0700, a link); 13 when it is relative or
+// too long; or the error.
 Result<Connection> connect_named(std::string_view name, int timeout_ms);
 
 void close_connection(Connection* connection);

@@ -25,6 +25,7 @@
 #include "platform/host/syscalls.h"
 #include "platform/ipc/channel.h"
 #include "platform/ipc/connection.h"
+#include "platform/ipc/name_lock.h"
 
 namespace err = zeb::err;
 
@@ -61,9 +62,6 @@ struct Queue {
   int16_t nowait_depth = 0;
   std::deque<ShellMessage> shell;  // the shell-started conversation still to come
   int listen_fd = -1;              // a named process's socket
-  int lock_fd = -1;                // holds the name while the queue is open
-  std::string socket_path;
-  std::string lock_path;
   // The strangers, and the descriptors the queue waits on: the event
   // instance, with the listener and each stranger added once, as they come.
   std::unordered_map<uint64_t, Stranger> strangers;
@@ -123,117 +121,13 @@ void close_fd(int* fd) {
   *fd = -1;
 }
 
-// The socket directory's own lock (flock on the file ".sweep"): held while
-// a process takes its name and while stale names are swept, each only for a
-// few file-system calls. So a sweep, which must lock every name's lock file
-// to learn whether it is free, never makes a process that takes another
-// name at the same moment see its lock held ("in use").
-class DirectoryLock {
- public:
-  explicit DirectoryLock(const std::string& dir) {
-    fd_ =
-        syscalls().open((dir + "/.sweep").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd_ >= 0 && syscalls().lock(fd_) != 0) {
-      error_ = error_from_errno(errno);
-    } else if (fd_ < 0) {
-      error_ = error_from_errno(errno);
-    }
-  }
-  ~DirectoryLock() { close_fd(&fd_); }  // the close releases the lock
-  DirectoryLock(const DirectoryLock&) = delete;
-  DirectoryLock& operator=(const DirectoryLock&) = delete;
-  int16_t error() const { return error_; }
-
- private:
-  int fd_ = -1;
-  int16_t error_ = 0;
-};
-
-// Removes the socket and lock file of named processes that ended without
-// closing their queue (killed, say): a name whose lock nobody holds is
-// free. Runs under the directory's lock, so the lock files it takes for a
-// moment are nobody else's business, and a lock file it removes is one
-// nobody has open to take.
-void sweep_stale_sockets(const std::string& dir) {
-  std::vector<std::string> names;
-  if (syscalls().list_directory(dir.c_str(), &names) != 0) return;
-  for (const std::string& file : names) {
-    if (file.size() < 7 || file[0] != '.' || file.compare(file.size() - 5, 5, ".lock") != 0) {
-      continue;
-    }
-    std::string lock_path = dir + "/" + file;
-    int fd = syscalls().open(lock_path.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0);
-    if (fd < 0) continue;
-    if (syscalls().try_lock(fd) == 0) {
-      // A stale name: its socket and lock file are removed as far as
-      // possible (what stays is swept again next time).
-      syscalls().unlink((dir + "/" + file.substr(1, file.size() - 6)).c_str());
-      syscalls().unlink(lock_path.c_str());
-    }
-    syscalls().close(fd);
-  }
-}
-
-// Takes the process name while the queue is open: a lock file keeps a second
-// process of the same name out, and the socket is bound afresh (a socket file
-// left by a process that died is replaced).
-int16_t listen_named(const std::string& name, Queue* q) {
-  std::string dir = socket_directory();
-  int16_t error = check_socket_directory(dir, true);
-  if (error != 0) return error;
-  std::string base = name.substr(1);
-  q->socket_path = dir + "/" + base;
-  q->lock_path = dir + "/." + base + ".lock";
-  DirectoryLock directory(dir);
-  if (directory.error() != 0) return directory.error();
-  sweep_stale_sockets(dir);
-  q->lock_fd =
-      syscalls().open(q->lock_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (q->lock_fd < 0) return error_from_errno(errno);
-  if (syscalls().try_lock(q->lock_fd) != 0) {
-    // Under the directory's lock only a living process of the name holds
-    // its lock.
-    error = errno == EWOULDBLOCK ? err::kFileInUse : error_from_errno(errno);
-    close_fd(&q->lock_fd);
-    return error;
-  }
-  // A stale socket is removed as far as possible; bind reports a
-  // name that is still taken. The queue of connections is as long as the
-  // host allows (the kernel cuts the length asked for to its own limit,
-  // net.core.somaxconn): openers beyond it wait in their connect.
-  syscalls().unlink(q->socket_path.c_str());
-  q->listen_fd = syscalls().unix_socket(SOCK_SEQPACKET | SOCK_NONBLOCK);
-  if (q->listen_fd < 0 || syscalls().bind_unix(q->listen_fd, q->socket_path.c_str()) != 0 ||
-      syscalls().listen(q->listen_fd, INT_MAX) != 0) {
-    error = error_from_errno(errno);
-    close_fd(&q->listen_fd);
-    // The name is given back whole: nothing of it stays.
-    syscalls().unlink(q->lock_path.c_str());
-    close_fd(&q->lock_fd);
-    return error;
-  }
-  return 0;
-}
-
-// Removes the socket and the lock file of a name this process holds.
-void release_name(const Queue& q) {
-  DirectoryLock directory(q.socket_path.substr(0, q.socket_path.rfind('/')));
-  syscalls().unlink(q.socket_path.c_str());
-  // Without the directory's lock the lock file stays for the next sweep.
-  if (directory.error() == 0) syscalls().unlink(q.lock_path.c_str());
-}
-
 void stop_listening(Queue* q) {
   if (q->listen_fd >= 0) {
     close_fd(&q->listen_fd);
-    // The socket and the lock file go with the queue as far as possible
-    // (what stays is swept by the next named process). Both are still this
-    // process's: nobody removes or replaces them while it holds the lock,
-    // and a process taking the name meanwhile waits for the directory's
-    // lock, so it never locks a lock file that is about to go.
-    release_name(*q);
+    // The socket goes with the queue; the name stays this process's for as
+    // long as it lives (name_lock.h).
+    remove_name_socket();
   }
-  close_fd(&q->lock_fd);
   for (auto& [key, s] : q->strangers) close_fd(&s.fd);
   q->strangers.clear();
   q->ready.clear();
@@ -570,7 +464,7 @@ int16_t receive_open(int16_t filenum, int16_t nowait_depth) {
   }
   std::string name = process_name();
   if (!name.empty()) {
-    int16_t error = listen_named(name, &q);
+    int16_t error = take_process_name(name, &q.listen_fd);
     if (error != 0) return error;
   }
   if (int16_t error = start_events(&q); error != 0) {
@@ -585,10 +479,9 @@ int16_t receive_open(int16_t filenum, int16_t nowait_depth) {
 }
 
 void receive_at_exit() {
-  QueueState* st = host().find_state<QueueState>();
-  // The process is ending: a stale socket is removed by the next
-  // process that takes the name.
-  if (st != nullptr && st->queue.listen_fd >= 0) release_name(st->queue);
+  // The process is ending: its name is given back (what cannot be removed
+  // is swept by the next process that takes a name).
+  release_name_at_exit();
 }
 
 void receive_close(int16_t filenum) {

@@ -22,6 +22,7 @@
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/ipc/channel.h"
+#include "platform/ipc/name_lock.h"
 #include "platform/names/file_names.h"
 #include "platform/names/name_rules.h"
 #include "platform/processes/processes.h"
@@ -376,11 +377,12 @@ Result<Created> create_process(const CreateRequest& request) {
     return failed(zeb::kCreateProgramFile, detail);
   }
   std::string own_name;
+  NameReservation reservation;  // a named child's name, held until the child runs
   if (request.name != nullptr) {
     std::string text = trimmed(request.name, 6);
     own_name = process_name_from(text);
     if (own_name.empty() || text[0] != '$') return failed(zeb::kCreateNameError, err::kBadName);
-    if (find_named_process(own_name) != 0) return failed(zeb::kCreateNameError, err::kFileInUse);
+    if (int16_t e = reservation.hold(own_name); e != 0) return failed(zeb::kCreateNameError, e);
   }
 
   const Syscalls& sys = syscalls();

@@ -191,20 +191,71 @@ long pid_of_identifier(const int16_t* process_id) {
   return find_named_process(name);
 }
 
+namespace {
+
+// Whether a living process other than this one runs as this user (its
+// effective user is this process's) and carries the name in its
+// environment. Only this user's processes count: root can read every
+// user's environment, and any user can set ZEB_PROCESS_NAME. The owner of
+// /proc/PID is looked at first, since it is cheap; the effective uid then
+// decides.
+bool carries_name(long pid, const std::string& name) {
+  const long euid = syscalls().geteuid();
+  zeb::platform::FileStatus st;
+  if (syscalls().stat(("/proc/" + std::to_string(pid)).c_str(), &st) != 0) return false;
+  long real = 0, effective = -1;
+  return (static_cast<long>(st.uid) == euid || st.uid == 0) && !zombie(pid) &&
+         name_of(pid) == name && uids_of(pid, &real, &effective) && effective == euid;
+}
+
+// The pids of /proc other than this process's.
+std::vector<long> other_pids() {
+  std::vector<std::string> entries;
+  std::vector<long> pids;
+  if (syscalls().list_directory("/proc", &entries) != 0) return pids;
+  for (const std::string& entry : entries) {
+    char* end = nullptr;
+    long pid = std::strtol(entry.c_str(), &end, 10);
+    if (pid > 0 && end != entry.c_str() && *end == '\0' && pid != own_pid()) pids.push_back(pid);
+  }
+  return pids;
+}
+
+}  // namespace
+
 long find_named_process(const std::string& text) {
   std::string name = process_name_from(text);
   if (name.empty()) return 0;
   if (process_name() == name) return own_pid();
-  std::vector<std::string> entries;
-  if (syscalls().list_directory("/proc", &entries) != 0) return 0;
   long best = 0;
-  for (const std::string& entry : entries) {
-    char* end = nullptr;
-    long pid = std::strtol(entry.c_str(), &end, 10);
-    if (pid <= 0 || end == entry.c_str() || *end != '\0' || pid == own_pid()) continue;
-    if ((best == 0 || pid < best) && !zombie(pid) && name_of(pid) == name) best = pid;
+  for (long pid : other_pids()) {
+    if ((best == 0 || pid < best) && carries_name(pid, name)) best = pid;
   }
   return best;
+}
+
+bool name_carried_elsewhere(const std::string& text, bool older_only) {
+  std::string name = process_name_from(text);
+  if (name.empty()) return false;
+  const long own = own_pid();
+  const uint64_t own_start = older_only ? process_start_time(own) : 0;
+  // This process's ancestors are older and may carry the name only because
+  // this process inherited it from them (a shell that exported it): they
+  // do not keep it from the name.
+  const long parent = older_only ? parent_of(own) : 1;
+  // Without this process's own start or parent nothing is known to be
+  // older: the name's lock alone decides then.
+  if (older_only && (own_start == 0 || parent == 0)) return false;
+  std::vector<long> ancestors;
+  for (long p = parent; p > 1 && ancestors.size() < 64; p = parent_of(p)) ancestors.push_back(p);
+  for (long pid : other_pids()) {
+    if (!carries_name(pid, name)) continue;
+    if (!older_only) return true;
+    if (std::find(ancestors.begin(), ancestors.end(), pid) != ancestors.end()) continue;
+    const uint64_t start = process_start_time(pid);
+    if (start != 0 && (start < own_start || (start == own_start && pid < own))) return true;
+  }
+  return false;
 }
 
 bool process_alive(long pid) { return alive(pid); }

@@ -1,0 +1,225 @@
+// Process names and who holds them (see name_lock.h).
+#include "platform/ipc/name_lock.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+
+#include <climits>
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <zeb/platform/errors.h>
+#include "platform/host/diagnostics.h"
+#include "platform/host/host.h"
+#include "platform/host/syscalls.h"
+
+namespace zeb::platform {
+namespace {
+
+void close_fd(int* fd) {
+  // A lock file or socket that ends: close has nothing to lose.
+  if (*fd >= 0) syscalls().close(*fd);
+  *fd = -1;
+}
+
+std::string lock_file(const std::string& base) { return "." + base + ".lock"; }
+
+// The socket directory's own lock (flock on the file ".sweep"): held while a
+// name is decided, each time only for a few file-system calls. So a sweep,
+// which must lock every name's lock file to learn whether it is free, never
+// makes a process that takes another name at the same moment see its lock
+// held, and no spawn checks a name while another one's child is not yet
+// made.
+int lock_directory(const SocketDirectory& dir, int16_t* error) {
+  int fd = syscalls().openat(dir.fd, ".sweep", O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
+  *error = 0;
+  if (fd < 0 || syscalls().lock(fd) != 0) {
+    *error = error_from_errno(errno);
+    close_fd(&fd);
+  }
+  return fd;
+}
+
+// Removes the socket and lock file of named processes that ended without
+// giving their name back (killed, say): a name whose lock nobody holds is
+// free. Runs under the directory's lock, so the lock files it takes for a
+// moment are nobody else's business, and a lock file it removes is one
+// nobody has open to take.
+void sweep_stale_names(const SocketDirectory& dir) {
+  std::vector<std::string> names;
+  if (syscalls().list_directory(dir.file("").c_str(), &names) != 0) return;
+  for (const std::string& file : names) {
+    if (file.size() < 7 || file[0] != '.' || file.compare(file.size() - 5, 5, ".lock") != 0) {
+      continue;
+    }
+    int fd = syscalls().openat(dir.fd, file.c_str(), O_RDWR | O_NOFOLLOW, 0);
+    if (fd < 0) continue;
+    if (syscalls().try_lock(fd) == 0) {
+      // A stale name: its socket and lock file are removed as far as
+      // possible (what stays is swept again next time).
+      syscalls().unlinkat(dir.fd, file.substr(1, file.size() - 6).c_str(), 0);
+      syscalls().unlinkat(dir.fd, file.c_str(), 0);
+    }
+    syscalls().close(fd);
+  }
+}
+
+// True when a process holds the lock of the name base (under the
+// directory's lock).
+bool lock_held(const SocketDirectory& dir, const std::string& base, int16_t* error) {
+  *error = 0;
+  int fd = syscalls().openat(dir.fd, lock_file(base).c_str(), O_RDWR | O_NOFOLLOW, 0);
+  if (fd < 0) {
+    if (errno != ENOENT) *error = error_from_errno(errno);
+    return false;
+  }
+  const bool held = syscalls().try_lock(fd) != 0;
+  if (held && errno != EWOULDBLOCK) *error = error_from_errno(errno);
+  // A lock taken only to look is given back by the close.
+  syscalls().close(fd);
+  return held;
+}
+
+// The name this process holds, owned by the host: a test's host gives its
+// name back when it goes.
+struct NameHold {
+  long pid = 0;      // the process that took it
+  std::string base;  // the name without "$"
+  SocketDirectory dir;
+  int lock_fd = -1;     // holds the name
+  bool socket = false;  // the socket file is this process's
+
+  NameHold() = default;
+  NameHold(const NameHold&) = delete;
+  NameHold& operator=(const NameHold&) = delete;
+  ~NameHold() { give_back(); }
+
+  bool held() const { return lock_fd >= 0; }
+
+  void remove_socket() {
+    // The socket is this process's while it holds the name: nobody else
+    // binds the name, and a sweep leaves a held name alone.
+    if (socket && pid == syscalls().getpid()) syscalls().unlinkat(dir.fd, base.c_str(), 0);
+    socket = false;
+  }
+
+  // Gives the name back whole. A copy of the process made by fork holds
+  // the same lock and removes nothing: the name is still its parent's.
+  void give_back() {
+    if (!held()) return;
+    if (pid == syscalls().getpid()) {
+      remove_socket();
+      // The lock file goes under the directory's lock, so that nobody
+      // locks a file that is about to go; without it, the file stays for
+      // the next sweep.
+      int16_t error = 0;
+      int directory = lock_directory(dir, &error);
+      if (error == 0) syscalls().unlinkat(dir.fd, lock_file(base).c_str(), 0);
+      close_fd(&lock_fd);
+      close_fd(&directory);
+    }
+    close_fd(&lock_fd);
+    dir.close();
+    socket = false;
+    base.clear();
+  }
+};
+
+}  // namespace
+
+int16_t take_process_name(const std::string& name, int* listen_fd) {
+  *listen_fd = -1;
+  const std::string base = name.substr(1);
+  NameHold& h = host().state<NameHold>();
+  const long pid = syscalls().getpid();
+  // A name held by the process this one was forked from, or another name
+  // than the configuration's now, is not this process's to keep.
+  if (h.held() && (h.pid != pid || h.base != base)) h.give_back();
+  int16_t error = 0;
+  int directory = -1;
+  if (!h.held()) {
+    if (error = open_socket_directory(socket_directory(), true, &h.dir); error != 0) return error;
+    directory = lock_directory(h.dir, &error);
+    if (error != 0) {
+      h.dir.close();
+      return error;
+    }
+    sweep_stale_names(h.dir);
+    h.lock_fd =
+        syscalls().openat(h.dir.fd, lock_file(base).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
+    if (h.lock_fd < 0 || syscalls().try_lock(h.lock_fd) != 0) {
+      error = h.lock_fd >= 0 && errno == EWOULDBLOCK ? err::kFileInUse : error_from_errno(errno);
+    } else if (name_carried_elsewhere(name, true)) {
+      // An older process of this user was started with the name and has not
+      // taken it yet (a spawn's child on its way): the name is its.
+      error = err::kFileInUse;
+    }
+    if (error != 0) {
+      if (error == err::kFileInUse) note_failure("the process name " + name + " is in use");
+      close_fd(&h.lock_fd);
+      close_fd(&directory);
+      h.dir.close();
+      return error;
+    }
+    h.pid = pid;
+    h.base = base;
+    // A program that returns from main gives its name back as STOP does.
+    // Registered once for the process: the exit is the process's, whatever
+    // host is in force.
+    static const bool registered = std::atexit([] { release_name_at_exit(); }) == 0;
+    (void)registered;
+  }
+  // A socket file left by a process that died is replaced; bind reports a
+  // name that is still taken. Bound through the directory's descriptor, so
+  // the socket lands in the directory that was checked.
+  syscalls().unlinkat(h.dir.fd, base.c_str(), 0);
+  int fd = syscalls().unix_socket(SOCK_SEQPACKET | SOCK_NONBLOCK);
+  if (fd < 0 || syscalls().bind_unix(fd, h.dir.file(base).c_str()) != 0) {
+    error = error_from_errno(errno);
+  } else {
+    h.socket = true;
+    // The queue of connections is as long as the host allows (the kernel
+    // cuts the length asked for to its own limit, net.core.somaxconn):
+    // openers beyond it wait in their connect.
+    if (syscalls().listen(fd, INT_MAX) != 0) error = error_from_errno(errno);
+  }
+  close_fd(&directory);
+  if (error != 0) {
+    close_fd(&fd);
+    // The name is given back whole: nothing of it stays.
+    h.give_back();
+    return error;
+  }
+  *listen_fd = fd;
+  return 0;
+}
+
+void remove_name_socket() {
+  if (NameHold* h = host().find_state<NameHold>()) h->remove_socket();
+}
+
+void release_name_at_exit() {
+  if (NameHold* h = host().find_state<NameHold>()) h->give_back();
+}
+
+NameReservation::~NameReservation() { close_fd(&lock_fd_); }
+
+int16_t NameReservation::hold(const std::string& name) {
+  if (int16_t error = open_socket_directory(socket_directory(), true, &directory_); error != 0) {
+    return error;
+  }
+  int16_t error = 0;
+  lock_fd_ = lock_directory(directory_, &error);
+  if (error != 0) return error;
+  const bool held = lock_held(directory_, name.substr(1), &error);
+  if (error != 0) return error;
+  if (held || process_name() == name || name_carried_elsewhere(name, false)) {
+    note_failure("the process name " + name + " is in use");
+    return err::kFileInUse;
+  }
+  return 0;
+}
+
+}  // namespace zeb::platform
