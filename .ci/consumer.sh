@@ -23,44 +23,11 @@ fail() {
   exit 1
 }
 
-mkdir -p "$work/app"
-cat > "$work/app/main.cpp" <<'CPP'
-#include <cstring>
-
-#include <zeb/zeb.h>
-int main() {
-  char line[32];
-  int32_t v = 42;
-  int16_t n = UTIL_FORMAT(zeb::mask({1, 2, 3, 4}), "n=\\d\\", line, sizeof line, &v);
-  if (n != 4 || std::memcmp(line, "n=42", 4) != 0) return 1;
-  return static_cast<uint32_t>(UTIL_CRC32(0, "123456789", 9)) == 0xCBF43926u ? 0 : 1;
-}
-CPP
-cat > "$work/app/msg.cpp" <<'CPP'
-#include <zeb/msg/msg.h>
-int main() {
-  unsigned char m[64];
-  MSG_INIT(m);
-  return MSG_VERIFY(m);
-}
-CPP
-cat > "$work/app/CMakeLists.txt" <<CMAKE
-cmake_minimum_required(VERSION 3.25)
-project(app CXX)
-add_compile_options(-O3 -Wall -Wextra)
-if(USE_INSTALLED)
-  find_package(zeb REQUIRED)
-else()
-  add_subdirectory($src zeb)
-endif()
-add_executable(app main.cpp)
-target_link_libraries(app PRIVATE zeb::zeb)
-add_executable(app_msg msg.cpp)
-target_link_libraries(app_msg PRIVATE zeb::msg)
-CMAKE
+# The other project's sources: .ci/consumer/.
+app="$src/.ci/consumer"
 
 echo "-- add_subdirectory"
-cmake -S "$work/app" -B "$work/sub" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+cmake -S "$app" -B "$work/sub" -DZEB_SOURCE_DIR="$src" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
 cmake --build "$work/sub" -j"$jobs" >"$work/sub.log" 2>&1 || { cat "$work/sub.log"; fail "embedded build failed"; }
 grep 'warning:' "$work/sub.log" || true
 "$work/sub/app" || fail "app (add_subdirectory) failed"
@@ -84,23 +51,12 @@ for package in GTest benchmark OpenSSL ZLIB fmt; do
   hidden+=("-DCMAKE_DISABLE_FIND_PACKAGE_$package=ON")
 done
 
-# A plain Makefile that takes everything from pkg-config.
-mkdir -p "$work/make"
-cp "$work/app/main.cpp" "$work/make/main.cpp"
-cat > "$work/make/Makefile" <<'MAKE'
-CXXFLAGS += -std=c++20 -Wall -Wextra -Werror $(shell pkg-config --cflags zeb)
-LDLIBS += $(shell pkg-config --libs zeb)
-LDFLAGS += -Wl,-rpath,$(shell pkg-config --variable=libdir zeb)
-app: main.o
-	$(CXX) $(LDFLAGS) -o $@ $^ $(LDLIBS)
-MAKE
-
-# pkg_config_build <prefix> <name>: builds the Makefile's program against the
-# package installed at prefix, in $work/<name>, and runs it.
+# pkg_config_build <prefix> <name>: builds the plain Makefile's program
+# against the package installed at prefix, in $work/<name>, and runs it.
 pkg_config_build() {
   local dir="$work/$2"
-  cp -r "$work/make" "$dir"
-  PKG_CONFIG_PATH=$(echo "$1"/lib*/pkgconfig) make -C "$dir" >"$dir.log" 2>&1 ||
+  mkdir -p "$dir"
+  PKG_CONFIG_PATH=$(echo "$1"/lib*/pkgconfig) make -C "$dir" -f "$app/Makefile" >"$dir.log" 2>&1 ||
     { cat "$dir.log"; fail "pkg-config build ($2) failed"; }
   "$dir/app" || fail "app (pkg-config, $2) failed"
 }
@@ -128,7 +84,7 @@ while IFS= read -r header; do
 done < <(find "$inc/zeb" -name '*.h')
 exports=$(cat "$work"/prefix/lib*/cmake/zeb/zebTargets*.cmake)
 ! grep -q 'zeb::zeb_' <<<"$exports" || fail "exported names differ from the aliases"
-cmake -S "$work/app" -B "$work/inst" -DUSE_INSTALLED=ON -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
+cmake -S "$app" -B "$work/inst" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
 cmake --build "$work/inst" -j"$jobs" >/dev/null
 "$work/inst/app" || fail "app (find_package) failed"
 "$work/inst/app_msg" || fail "app_msg (find_package) failed"
@@ -174,7 +130,7 @@ unmarked=$(comm -23 <(echo "$public") <(echo "$names"))
 [ -z "$unmarked" ] || fail "procedures the public headers name are not exported: $unmarked"
 echo "libzeb.so: SONAME $soname, exports the $(wc -l <<<"$names") public procedures only"
 
-cmake -S "$work/app" -B "$work/inst-shared" -DUSE_INSTALLED=ON -DCMAKE_PREFIX_PATH="$work/shared" >/dev/null
+cmake -S "$app" -B "$work/inst-shared" -DCMAKE_PREFIX_PATH="$work/shared" >/dev/null
 cmake --build "$work/inst-shared" -j"$jobs" >/dev/null
 pkg_config_build "$work/shared" make-shared
 # Run with the installed shared library alone: the build tree and the static

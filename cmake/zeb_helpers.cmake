@@ -58,17 +58,86 @@ function(zeb_public_header source name)
   file(CREATE_LINK ${source} ${ZEB_INCLUDE_DIR}/zeb/${name} SYMBOLIC)
 endfunction()
 
-# zeb_man_page(<page>): the manual page <page> (say vorn.1) made from
-# <page>.in in the current folder, with @PROJECT_VERSION@ and
-# @ZEB_RELEASE_DATE@ filled in from the build, and installed in its section.
-# The made page's path is left in ZEB_MAN_PAGE_<page> for tests to read.
+# zeb_man_page(<page> [COMPONENT <part>] [NO_INSTALL]): the manual page
+# <page> (say vorn.1) made from <page>.in in the current folder, with
+# @PROJECT_VERSION@ and @ZEB_RELEASE_DATE@ filled in from the build, and
+# installed in its section, in the install component <part> (the Debian
+# package that carries it, see cmake/zeb_packaging.cmake). With
+# ZEB_INSTALL_MAN_GZIP the page is installed compressed (gzip -9n, as
+# Debian installs manual pages). The made page's path is left in
+# ZEB_MAN_PAGE_<page> for tests to read.
 function(zeb_man_page page)
-  configure_file(${CMAKE_CURRENT_SOURCE_DIR}/${page}.in ${CMAKE_CURRENT_BINARY_DIR}/${page} @ONLY)
-  set(ZEB_MAN_PAGE_${page} ${CMAKE_CURRENT_BINARY_DIR}/${page} PARENT_SCOPE)
-  if(ZEB_INSTALL)
-    string(REGEX REPLACE "^.*\\.([0-9])$" "\\1" section ${page})
-    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+  cmake_parse_arguments(M "NO_INSTALL" "COMPONENT" "" ${ARGN})
+  set(made ${CMAKE_CURRENT_BINARY_DIR}/${page})
+  configure_file(${CMAKE_CURRENT_SOURCE_DIR}/${page}.in ${made} @ONLY)
+  set(ZEB_MAN_PAGE_${page} ${made} PARENT_SCOPE)
+  if(NOT ZEB_INSTALL OR M_NO_INSTALL)
+    return()
   endif()
+  if(NOT M_COMPONENT)
+    set(M_COMPONENT Unspecified)
+  endif()
+  if(ZEB_INSTALL_MAN_GZIP)
+    # Made again at every configure, as the page itself is.
+    execute_process(COMMAND gzip -9 -n -c ${made} OUTPUT_FILE ${made}.gz RESULT_VARIABLE failed)
+    if(failed)
+      message(FATAL_ERROR "gzip could not compress ${made}")
+    endif()
+    set(made ${made}.gz)
+  endif()
+  string(REGEX REPLACE "^.*\\.([0-9])$" "\\1" section ${page})
+  install(FILES ${made} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${M_COMPONENT})
+endfunction()
+
+# zeb_program(<name> SOURCES ... [DEPS ...] COMPONENT <part>): one of the
+# library's programs (vorn, lconf, sim6530). It is built when the programs,
+# the tests or the benchmarks are (tests and benchmarks run it), as
+# BUILD/<name>, compiled with <NAME>_VERSION (upper case) set to the
+# project's version and with the source tree on its include path; its manual
+# page <name>.1 is made from <name>.1.in beside the sources. Program and page
+# are installed only with ZEB_BUILD_PROGRAMS (a build for the tests alone
+# installs no programs), in the install component <part>. Tests and
+# benchmarks that run the program say so with PROGRAMS (see zeb_test).
+function(zeb_program name)
+  if(NOT (ZEB_BUILD_PROGRAMS OR ZEB_BUILD_TESTS OR ZEB_BUILD_BENCH))
+    return()
+  endif()
+  cmake_parse_arguments(P "" "COMPONENT" "SOURCES;DEPS" ${ARGN})
+  if(NOT P_COMPONENT)
+    message(FATAL_ERROR "zeb_program(${name}): say which COMPONENT installs it")
+  endif()
+  add_executable(${name} ${P_SOURCES})
+  target_link_libraries(${name} PRIVATE ${P_DEPS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  string(TOUPPER ${name} upper)
+  target_compile_definitions(${name} PRIVATE ${upper}_VERSION="${PROJECT_VERSION}")
+  zeb_warnings(${name})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR})
+  if(ZEB_BUILD_PROGRAMS)
+    zeb_man_page(${name}.1 COMPONENT ${P_COMPONENT})
+    if(ZEB_INSTALL)
+      install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${P_COMPONENT})
+    endif()
+  else()
+    zeb_man_page(${name}.1 NO_INSTALL)
+  endif()
+  set_target_properties(${name} PROPERTIES ZEB_MAN_PAGE ${ZEB_MAN_PAGE_${name}.1})
+endfunction()
+
+# zeb_uses_programs(<target> <program>...): the target (a test or a
+# benchmark) runs these programs of zeb_program: they are built first, and
+# for each the target is compiled with <NAME>_PATH (the built program),
+# <NAME>_MAN_PAGE (its made manual page) and <NAME>_VERSION (the version it
+# prints), NAME in upper case.
+function(zeb_uses_programs target)
+  foreach(program ${ARGN})
+    string(TOUPPER ${program} upper)
+    add_dependencies(${target} ${program})
+    target_compile_definitions(${target} PRIVATE
+      ${upper}_PATH="$<TARGET_FILE:${program}>"
+      ${upper}_MAN_PAGE="$<TARGET_PROPERTY:${program},ZEB_MAN_PAGE>"
+      ${upper}_VERSION="${PROJECT_VERSION}")
+  endforeach()
 endfunction()
 
 # zeb_tool(<name> <source>... DEPS ...): an executable of our own tree that is
@@ -82,26 +151,30 @@ function(zeb_tool name)
   zeb_warnings(${name})
 endfunction()
 
-# zeb_test(<name> SOURCES ... [DEPS ...]): one GoogleTest binary, one CTest
-# test. Every test is named in its folder's CMakeLists.txt; a listed source
-# that is missing fails the configure step.
+# zeb_test(<name> SOURCES ... [DEPS ...] [PROGRAMS ...]): one GoogleTest
+# binary, one CTest test. Every test is named in its folder's CMakeLists.txt;
+# a listed source that is missing fails the configure step. PROGRAMS are the
+# programs the test runs as child processes (see zeb_uses_programs).
 function(zeb_test name)
   if(NOT ZEB_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(T "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;DEPS;PROGRAMS" ${ARGN})
   zeb_tool(${name} ${T_SOURCES} DEPS ${T_DEPS} GTest::gmock GTest::gtest GTest::gtest_main)
+  zeb_uses_programs(${name} ${T_PROGRAMS})
   add_test(NAME ${name} COMMAND ${name})
 endfunction()
 
-# zeb_bench(<name> SOURCES ... [DEPS ...] [CUSTOM_MAIN]): one Google Benchmark
-# binary; CUSTOM_MAIN when the sources bring their own main().
+# zeb_bench(<name> SOURCES ... [DEPS ...] [PROGRAMS ...] [CUSTOM_MAIN]): one
+# Google Benchmark binary; CUSTOM_MAIN when the sources bring their own
+# main(), PROGRAMS as for zeb_test.
 function(zeb_bench name)
   if(NOT ZEB_BUILD_BENCH)
     return()
   endif()
-  cmake_parse_arguments(B "CUSTOM_MAIN" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(B "CUSTOM_MAIN" "" "SOURCES;DEPS;PROGRAMS" ${ARGN})
   zeb_tool(${name} ${B_SOURCES} DEPS ${B_DEPS} benchmark::benchmark)
+  zeb_uses_programs(${name} ${B_PROGRAMS})
   if(NOT B_CUSTOM_MAIN)
     target_link_libraries(${name} PRIVATE benchmark::benchmark_main)
   endif()
