@@ -4,8 +4,8 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 
-#include <climits>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <string>
 #include <vector>
