@@ -10,8 +10,6 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,41 +21,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-void write_file(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-struct Outcome {
-  int status;  // exit status, or 128 + the signal that ended it
-  std::string out, err;
-};
+using zeb::testing::ChildRun;
+using zeb::testing::file_text;
+using zeb::testing::write_text;
 
 // Runs lconf with args (no shell) in a child, output and errors captured.
-Outcome lconf(const std::string& dir, const std::vector<std::string>& args) {
-  const std::string out = dir + "/.out", err = dir + "/.err";
-  pid_t pid = fork();
-  if (pid == 0) {
-    std::vector<char*> argv{const_cast<char*>(LCONF_PATH)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    if (!freopen(out.c_str(), "w", stdout) || !freopen(err.c_str(), "w", stderr)) _exit(126);
-    execv(LCONF_PATH, argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  Outcome r{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), read_file(out),
-            read_file(err)};
-  fs::remove(out);
-  fs::remove(err);
-  return r;
+ChildRun lconf(const std::vector<std::string>& args) {
+  zeb::testing::Program program;
+  program.path = LCONF_PATH;
+  program.args = args;
+  return zeb::testing::run_program(program);
 }
 
 // The names in dir other than the ones given.
@@ -77,7 +50,7 @@ TEST(Lconf, ShowEscapesWhatATerminalWouldObeyAndRoundTrips) {
   zeb::testing::ScratchVolume volume("$CF");
   ASSERT_EQ(::mkdir(volume.path("sub").c_str(), 0700), 0);
   const std::string text = volume.path("in.txt"), file = volume.path("sub/conf");
-  write_file(text,
+  write_text(text,
              "P a v\r\r\n"                // one CR is the line end's; the other is the value's
              "P ctl x\x1b[2J\x07y\x7f\n"  // ESC, BEL, DEL
              "P utf h\xc3\xa9llo\n"       // UTF-8 shows as it is
@@ -86,7 +59,7 @@ TEST(Lconf, ShowEscapesWhatATerminalWouldObeyAndRoundTrips) {
              "P bad \xff\xc3\n"           // nor bytes that are not UTF-8
              "P esc \\x41\\x5c\\q\\x4\n"  // \xHH is the byte; other backslashes stay
              "P nul a\\x00b\n");
-  Outcome built = lconf(volume.root(), {"build", text, file});
+  ChildRun built = lconf({"build", text, file});
   ASSERT_EQ(built.status, 0) << built.err;
   const std::string want =
       "P A v\\x0D\n"
@@ -96,12 +69,12 @@ TEST(Lconf, ShowEscapesWhatATerminalWouldObeyAndRoundTrips) {
       "P ESC A\\\\q\\x4\n"
       "P NUL a\\x00b\n"
       "P UTF h\xc3\xa9llo\n";
-  Outcome shown = lconf(volume.root(), {"show", file});
+  ChildRun shown = lconf({"show", file});
   ASSERT_EQ(shown.status, 0) << shown.err;
   EXPECT_EQ(shown.out, want);
-  write_file(text, shown.out);
-  ASSERT_EQ(lconf(volume.root(), {"build", text, volume.path("sub/again")}).status, 0);
-  EXPECT_EQ(lconf(volume.root(), {"show", volume.path("sub/again")}).out, want);
+  write_text(text, shown.out);
+  ASSERT_EQ(lconf({"build", text, volume.path("sub/again")}).status, 0);
+  EXPECT_EQ(lconf({"show", volume.path("sub/again")}).out, want);
 
   // The values as the library reads them.
   struct {
@@ -133,7 +106,7 @@ TEST(Lconf, ShowNamesRecordsOfAnotherFormByTheirKeys) {
                                          {"x", std::string("\x1b]0;t\x07", 6), long_p}, &problem),
             0)
       << problem;
-  Outcome shown = lconf(dir.path(), {"show", file});
+  ChildRun shown = lconf({"show", file});
   EXPECT_EQ(shown.status, 0) << shown.err;
   EXPECT_EQ(shown.out,
             "# a record the library does not read: \\x1B]0;t\\x07\n"
@@ -152,9 +125,9 @@ TEST(Lconf, KilledBuildsLeaveNothingAfterTheNextBuild) {
   std::string lines;
   for (int i = 0; i < 3000; ++i)
     lines += "P N" + std::to_string(i) + " value " + std::to_string(i) + "\n";
-  write_file(text, lines);
-  ASSERT_EQ(lconf(dir.path(), {"build", text, file}).status, 0);
-  const std::string whole = read_file(file);
+  write_text(text, lines);
+  ASSERT_EQ(lconf({"build", text, file}).status, 0);
+  const std::string whole = file_text(file);
 
   // A process id that has ended: a child that exited and was reaped.
   pid_t dead = fork();
@@ -162,7 +135,7 @@ TEST(Lconf, KilledBuildsLeaveNothingAfterTheNextBuild) {
   waitpid(dead, nullptr, 0);
   const std::string d = std::to_string(dead), live = std::to_string(getpid());
   for (const std::string& name : {"conf.new-" + d + "-0", "conf.new-" + d + "-3-journal"}) {
-    write_file(dir.path() + "/" + name, "left");
+    write_text(dir.path() + "/" + name, "left");
   }
   const std::vector<std::string> kept = {
       "conf.new-" + live + "-0",  // its process runs
@@ -171,10 +144,10 @@ TEST(Lconf, KilledBuildsLeaveNothingAfterTheNextBuild) {
       "conf.new-" + d + "-2",     // a directory
       "conf.new-" + d + "-4",     // a link
   };
-  for (size_t i = 0; i < 3; ++i) write_file(dir.path() + "/" + kept[i], "keep");
+  for (size_t i = 0; i < 3; ++i) write_text(dir.path() + "/" + kept[i], "keep");
   fs::create_directory(dir.path() + "/" + kept[3]);
   fs::create_symlink(text, dir.path() + "/" + kept[4]);
-  ASSERT_EQ(lconf(dir.path(), {"build", text, file}).status, 0);
+  ASSERT_EQ(lconf({"build", text, file}).status, 0);
   std::vector<std::string> sorted = kept;
   std::sort(sorted.begin(), sorted.end());
   EXPECT_EQ(others(dir.path(), {"in.txt", "conf"}), sorted);
@@ -194,11 +167,11 @@ TEST(Lconf, KilledBuildsLeaveNothingAfterTheNextBuild) {
     }
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
-    EXPECT_EQ(read_file(file), whole) << i;
+    EXPECT_EQ(file_text(file), whole) << i;
   }
-  ASSERT_EQ(lconf(dir.path(), {"build", text, file}).status, 0);
+  ASSERT_EQ(lconf({"build", text, file}).status, 0);
   EXPECT_EQ(others(dir.path(), {"in.txt", "conf"}), std::vector<std::string>{});
-  EXPECT_EQ(read_file(file), whole);
+  EXPECT_EQ(file_text(file), whole);
 }
 
 // A link as FILE is refused with its reason; the link and its target stay.
@@ -206,16 +179,16 @@ TEST(Lconf, BuildRefusesALink) {
   zeb::testing::ScratchDirectory dir;
   const std::string text = dir.path() + "/in.txt", target = dir.path() + "/target",
                     link = dir.path() + "/conf";
-  write_file(text, "P A 1\n");
-  write_file(target, "old");
+  write_text(text, "P A 1\n");
+  write_text(target, "old");
   fs::create_symlink(target, link);
-  Outcome r = lconf(dir.path(), {"build", text, link});
+  ChildRun r = lconf({"build", text, link});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "lconf: " + link +
                        ": a symbolic link; name the file it points to; error 2 (operation not "
                        "allowed on this type file)\n");
   EXPECT_TRUE(fs::is_symlink(link));
-  EXPECT_EQ(read_file(target), "old");
+  EXPECT_EQ(file_text(target), "old");
   EXPECT_EQ(others(dir.path(), {"in.txt", "target", "conf"}), std::vector<std::string>{});
 }
 
@@ -252,8 +225,8 @@ TEST(Lconf, EveryBadLineIsReported) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    write_file(text, c.lines);
-    Outcome r = lconf(dir.path(), {"build", text, file});
+    write_text(text, c.lines);
+    ChildRun r = lconf({"build", text, file});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, c.err);
@@ -270,7 +243,7 @@ TEST(Lconf, CommandLine) {
       "       lconf show FILE\n"
       "       lconf --help | --version\n";
   const std::string missing = dir.path() + "/missing.txt", text = dir.path() + "/in.txt";
-  write_file(text, "not a configuration file");
+  write_text(text, "not a configuration file");
   const std::string fifo = dir.path() + "/fifo";  // nothing ever writes it
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   struct {
@@ -321,7 +294,7 @@ TEST(Lconf, CommandLine) {
     std::string shown;
     for (const std::string& a : c.args) shown += a + " ";
     SCOPED_TRACE(shown);
-    Outcome r = lconf(dir.path(), c.args);
+    ChildRun r = lconf(c.args);
     EXPECT_EQ(r.status, c.status);
     if (c.status == 0) {
       EXPECT_EQ(r.out.substr(0, c.out.size()), c.out);
@@ -332,11 +305,11 @@ TEST(Lconf, CommandLine) {
     }
   }
   // A bad line of TEXT is told by its place.
-  Outcome bad = lconf(dir.path(), {"build", text, dir.path() + "/conf"});
+  ChildRun bad = lconf({"build", text, dir.path() + "/conf"});
   EXPECT_EQ(bad.err, text + ":1: record type must be P or A\n");
 
   // The manual page carries the build's version and no unfilled field.
-  const std::string page = read_file(LCONF_MAN_PAGE);
+  const std::string page = file_text(LCONF_MAN_PAGE);
   EXPECT_NE(page.find("\"zeb " LCONF_VERSION "\""), std::string::npos);
   EXPECT_EQ(page.find('@'), std::string::npos);
 }

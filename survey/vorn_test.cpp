@@ -16,6 +16,8 @@
 #include <unistd.h>
 #include <nlohmann/json.hpp>
 
+#include "platform/testing/testing.h"
+
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -27,83 +29,20 @@
 
 namespace {
 
-struct Outcome {
-  int status = -1;  // exit status, or -1 when the child ended by a signal
-  int signal = 0;   // the signal that ended it, if any
-  std::string out, err;
-};
+using zeb::testing::ChildRun;
+using zeb::testing::kCapture;
+using zeb::testing::kClosed;
 
-std::string slurp(int fd) {
-  std::string text;
-  lseek(fd, 0, SEEK_SET);
-  char buffer[4096];
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
-  close(fd);
-  return text;
-}
-
-int capture_file() {
-  FILE* f = tmpfile();
-  int fd = dup(fileno(f));
-  fclose(f);
-  return fd;
-}
-
-// What a child's standard descriptors are: captured, closed, or given.
-constexpr int kCapture = -1;
-constexpr int kClosed = -2;
-
-struct Child {
-  std::vector<std::string> args;
-  std::vector<std::string> env;  // NAME=VALUE, set on top of the test's own
-  int in = kCapture, out = kCapture, err = kCapture;
-  std::function<void()> setup;  // runs in the child just before exec
-  std::string program = VORN_PATH;
-};
-
-Outcome run(const Child& c);
-
-// Runs vorn with args and env (NAME=VALUE on top of the test's own), its
-// standard descriptors captured, closed or given, and setup run in the child
-// just before exec. The volume table defaults to one simulated disk.
-Outcome run(std::vector<std::string> args, std::vector<std::string> env = {}, int in = kCapture,
-            int out = kCapture, int err = kCapture, std::function<void()> setup = nullptr) {
-  return run(Child{std::move(args), std::move(env), in, out, err, std::move(setup)});
-}
-
-Outcome run(const Child& c) {
-  int out_file = capture_file(), err_file = capture_file();
-  pid_t pid = fork();
-  if (pid == 0) {
-    setenv("ZEB_VOLUMES", "$S=sim:rpm=60000", 1);
-    for (const std::string& e : c.env) putenv(const_cast<char*>(e.c_str()));
-    int null = open("/dev/null", O_RDONLY);
-    int wanted[3] = {c.in == kCapture ? null : c.in, c.out == kCapture ? out_file : c.out,
-                     c.err == kCapture ? err_file : c.err};
-    for (int fd = 0; fd < 3; ++fd) {
-      if (wanted[fd] != kClosed) dup2(wanted[fd], fd);
-    }
-    for (int fd = 0; fd < 3; ++fd) {
-      if (wanted[fd] == kClosed) close(fd);
-    }
-    // The child starts with the standard three only, as from a shell.
-    for (int fd = 3; fd < 1024; ++fd) close(fd);
-    if (c.setup) c.setup();
-    std::vector<char*> argv{const_cast<char*>(c.program.c_str())};
-    for (const std::string& a : c.args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(c.program.c_str(), argv.data());
-    _exit(127);
-  }
-  Outcome r;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
-  r.out = slurp(out_file);
-  r.err = slurp(err_file);
-  return r;
+// Runs vorn (or program) with args and env (NAME=VALUE on top of the test's
+// own), its standard descriptors captured, closed or given, and setup run in
+// the child just before exec. The volume table defaults to one simulated
+// disk: it comes first, so that a table in env overrides it.
+ChildRun run(std::vector<std::string> args, std::vector<std::string> env = {}, int in = kCapture,
+             int out = kCapture, int err = kCapture, std::function<void()> setup = nullptr,
+             std::string program = VORN_PATH) {
+  env.insert(env.begin(), "ZEB_VOLUMES=$S=sim:rpm=60000");
+  return zeb::testing::run_program(
+      {std::move(program), std::move(args), std::move(env), in, out, err, std::move(setup)});
 }
 
 int count_lines(const std::string& text) {
@@ -134,16 +73,16 @@ TEST(CommandLine, HelpAndVersionMeasureNothing) {
                {{"--version", "--help"}, "vorn (zeb) "},
                {{"--quiet", "--help"}, kUsage}};
   for (const Case& k : cases) {
-    Outcome r = run(k.args, {"ZEB_VOLUMES=not-a-table"});
+    ChildRun r = run(k.args, {"ZEB_VOLUMES=not-a-table"});
     EXPECT_EQ(r.status, 0) << k.args[0];
     EXPECT_TRUE(starts_with(r.out, k.first_line)) << k.args[0] << ": " << r.out;
     EXPECT_EQ(r.out.find("Drive:"), std::string::npos) << k.args[0];
     EXPECT_EQ(r.err, "") << k.args[0];
   }
-  Outcome version = run({"--version"});
+  ChildRun version = run({"--version"});
   EXPECT_EQ(count_lines(version.out), 1);
   // The help text names every option of a simulated disk.
-  Outcome help = run({"--help"});
+  ChildRun help = run({"--help"});
   for (const char* word : {"rpm=N", "subtype=N", "fail=K", "ldev=N", "clock=virtual|real"}) {
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
   }
@@ -165,7 +104,7 @@ TEST(CommandLine, RefusalsGiveTheReasonAndOneUsageLine) {
       {{"--list", "--json"}, "vorn: --list measures nothing and takes only --volume and --quiet; "},
   };
   for (const Case& k : cases) {
-    Outcome r = run(k.args, {"ZEB_VOLUMES=not-a-table"});
+    ChildRun r = run(k.args, {"ZEB_VOLUMES=not-a-table"});
     EXPECT_EQ(r.status, 2) << k.args[0];
     EXPECT_EQ(r.out, "") << k.args[0];
     EXPECT_EQ(count_lines(r.err), 1) << r.err;
@@ -175,7 +114,7 @@ TEST(CommandLine, RefusalsGiveTheReasonAndOneUsageLine) {
 
 TEST(CommandLine, HelpThatCannotBeWrittenIsAnError) {
   int full = open("/dev/full", O_WRONLY);
-  Outcome r = run({"--help"}, {}, kCapture, full);
+  ChildRun r = run({"--help"}, {}, kCapture, full);
   close(full);
   EXPECT_EQ(r.status, 3);
   EXPECT_EQ(r.err,
@@ -201,7 +140,7 @@ TEST(ClosedDescriptors, NeverCorruptAndEndCleanly) {
       {">&- 2>&-", kCapture, kClosed, kClosed, 3, 0, nullptr},
   };
   for (const Case& k : cases) {
-    Outcome r = run({}, {}, k.in, k.out, k.err);
+    ChildRun r = run({}, {}, k.in, k.out, k.err);
     EXPECT_EQ(r.signal, 0) << k.name;
     EXPECT_EQ(r.status, k.status) << k.name;
     EXPECT_EQ(count_lines(r.out), k.out_lines) << k.name << "\n" << r.out;
@@ -250,8 +189,8 @@ TEST(LostReport, EndsWithStatusThreeAndOneLine) {
     int fd = k.output();
     ASSERT_GE(fd, 0);
     bool ignore = k.ignore_sigpipe;
-    Outcome r = run({}, {}, kCapture, fd, kCapture,
-                    [ignore] { signal(SIGPIPE, ignore ? SIG_IGN : SIG_DFL); });
+    ChildRun r = run({}, {}, kCapture, fd, kCapture,
+                     [ignore] { signal(SIGPIPE, ignore ? SIG_IGN : SIG_DFL); });
     close(fd);
     EXPECT_EQ(r.signal, 0) << k.name;
     EXPECT_EQ(r.status, 3) << k.name;
@@ -275,7 +214,7 @@ TEST(LostReport, SomeLinesWrittenThenThePipeCloses) {
   // Ten drives of 60 ms each: lines keep coming long after the reader left.
   std::string table = "ZEB_VOLUMES=";
   for (char c = 'A'; c < 'K'; ++c) table += std::string("$") + c + "=sim:rpm=60000;";
-  Outcome r = run({}, {table}, kCapture, fds[1], kCapture, [] { signal(SIGPIPE, SIG_IGN); });
+  ChildRun r = run({}, {table}, kCapture, fds[1], kCapture, [] { signal(SIGPIPE, SIG_IGN); });
   close(fds[1]);
   waitpid(head, nullptr, 0);
   // As `yes | head` ends: quietly, with the status of a report not written.
@@ -338,7 +277,7 @@ TEST(Startup, EveryFailureSaysWhatOnStandardError) {
     if (kSanitized &&
         (std::string(k.name) == "ulimit -n 4" || std::string(k.name) == "ulimit -v 200000"))
       continue;
-    Outcome r = run({}, k.env, kCapture, kCapture, kCapture, k.setup);
+    ChildRun r = run({}, k.env, kCapture, kCapture, kCapture, k.setup);
     EXPECT_EQ(r.signal, 0) << k.name;
     EXPECT_EQ(r.status, 3) << k.name;
     EXPECT_EQ(r.out, "") << k.name;
@@ -350,7 +289,7 @@ TEST(Startup, EveryFailureSaysWhatOnStandardError) {
 
 TEST(Startup, SwapVolumeThatIsNoVolumeIsReported) {
   for (const char* value : {"$NOPE", "not a name"}) {
-    Outcome r = run({}, {std::string("ZEB_SWAPVOL=") + value});
+    ChildRun r = run({}, {std::string("ZEB_SWAPVOL=") + value});
     EXPECT_EQ(r.status, 0) << value;
     EXPECT_EQ(count_lines(r.out), kReportLines) << value;
     EXPECT_TRUE(starts_with(r.err, "vorn: ZEB_SWAPVOL: ")) << value << ": " << r.err;
@@ -396,14 +335,9 @@ class OtherUser : public ::testing::Test {
 TEST_F(OtherUser, MeasuresWhatItCanAndSaysWhyNotTheRest) {
   // $D's root is not the user's, but its temporary directory on the same file
   // system is; /dev is another file system where the user may create nothing.
-  Outcome r =
-      run(Child{{},
-                {"ZEB_VOLUMES=$D=" + root_ + ";$DEV=/dev", "TMPDIR=" + tmp_, "HOME=/nonexistent"},
-                kCapture,
-                kCapture,
-                kCapture,
-                become_nobody,
-                program_});
+  ChildRun r =
+      run({}, {"ZEB_VOLUMES=$D=" + root_ + ";$DEV=/dev", "TMPDIR=" + tmp_, "HOME=/nonexistent"},
+          kCapture, kCapture, kCapture, become_nobody, program_);
   // One volume could not be measured.
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(r.err, "");
@@ -446,7 +380,7 @@ TEST(ManualPage, ExampleMatchesTheProgram) {
   ASSERT_TRUE(starts_with(command, prefix)) << command;
   ASSERT_EQ(command.substr(command.size() - suffix.size()), suffix) << command;
   std::string table = command.substr(prefix.size(), command.size() - prefix.size() - suffix.size());
-  Outcome r = run({}, {"ZEB_VOLUMES=" + table});
+  ChildRun r = run({}, {"ZEB_VOLUMES=" + table});
   EXPECT_EQ(r.status, 1);  // $BAD
   std::vector<std::string> drives;
   size_t start = 0;
@@ -483,13 +417,13 @@ const char* const kDriveLines =
     "Drive: $BAD     Error: 190 (device error)\n";
 
 TEST(Reports, TextModesKeepTheDefaultLinesAndAddTheSpread) {
-  Outcome plain = run({}, {kTable});
+  ChildRun plain = run({}, {kTable});
   EXPECT_EQ(plain.status, 1);  // $BAD
   std::vector<std::string> lines = lines_of(plain.out);
   ASSERT_EQ(lines.size(), 21u) << plain.out;
   EXPECT_EQ(join(lines, 18), kDriveLines);
 
-  Outcome quiet = run({"--quiet"}, {kTable});
+  ChildRun quiet = run({"--quiet"}, {kTable});
   EXPECT_EQ(quiet.status, 1);
   EXPECT_EQ(quiet.out, kDriveLines);
 
@@ -502,17 +436,17 @@ TEST(Reports, TextModesKeepTheDefaultLinesAndAddTheSpread) {
       "trimmed mean 11111\n"
       "Drive: $BAD     Error: 190 (device error)\n"
       "        error 190 (device error; Input/output error)\n";
-  Outcome verbose = run({"--verbose"}, {kTable});
+  ChildRun verbose = run({"--verbose"}, {kTable});
   EXPECT_EQ(verbose.status, 1);
   EXPECT_EQ(verbose.out,
             join(std::vector<std::string>(lines.begin(), lines.begin() + 18)) + spread);
-  Outcome both = run({"--quiet", "--verbose"}, {kTable});
+  ChildRun both = run({"--quiet", "--verbose"}, {kTable});
   EXPECT_EQ(both.out, spread);
   EXPECT_EQ(both.err, "");
 }
 
 TEST(Reports, JsonHasOneObjectPerVolumeWithEveryPass) {
-  Outcome r = run({"--json"}, {kTable});
+  ChildRun r = run({"--json"}, {kTable});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "");
   std::vector<std::string> lines = lines_of(r.out);
@@ -561,7 +495,7 @@ TEST(Reports, PrometheusFileIsReplacedWhole) {
   ASSERT_NE(mkdtemp(dir_template), nullptr);
   const std::string dir = dir_template, file = dir + "/vorn.prom";
   { std::ofstream(file) << "old\n"; }
-  Outcome r = run({"--quiet", "--prometheus", file}, {kTable});
+  ChildRun r = run({"--quiet", "--prometheus", file}, {kTable});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, kDriveLines);
   std::ifstream in(file);
@@ -660,7 +594,7 @@ TEST(Reports, PrometheusFileIsReplacedWhole) {
   EXPECT_EQ(names, std::vector<std::string>{"vorn.prom"});
   // A file that cannot be written ends the run with status 3 and says why,
   // before anything is measured.
-  Outcome bad = run({"--quiet", "--prometheus", dir + "/none/vorn.prom"}, {kTable});
+  ChildRun bad = run({"--quiet", "--prometheus", dir + "/none/vorn.prom"}, {kTable});
   EXPECT_EQ(bad.status, 3);
   EXPECT_EQ(bad.out, "");
   EXPECT_TRUE(starts_with(bad.err, "vorn: cannot write " + dir +
@@ -707,7 +641,7 @@ TEST(Reports, StatusSaysWhatWasMeasured) {
       {{"--list"}, "$CD=sim:rpm=6000,subtype=36", 4, ""},
   };
   for (const Case& k : cases) {
-    Outcome r = run(k.args, {"ZEB_VOLUMES=" + k.table});
+    ChildRun r = run(k.args, {"ZEB_VOLUMES=" + k.table});
     EXPECT_EQ(r.status, k.status) << k.args.back() << " " << k.table << "\n" << r.out;
     EXPECT_EQ(r.err, k.err) << k.args.back() << " " << k.table;
   }
@@ -715,12 +649,12 @@ TEST(Reports, StatusSaysWhatWasMeasured) {
 
 TEST(Reports, ListNamesTheVolumesAndMeasuresNothing) {
   // $F's first write would fail: a listing that measured would show it.
-  Outcome r = run({"--list"}, {"ZEB_VOLUMES=$A=sim:rpm=6000;$F=sim:rpm=6000,fail=1;$CD=sim:"
-                               "rpm=6000,subtype=36"});
+  ChildRun r = run({"--list"}, {"ZEB_VOLUMES=$A=sim:rpm=6000;$F=sim:rpm=6000,fail=1;$CD=sim:"
+                                "rpm=6000,subtype=36"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "$A\t-\tsim\n$F\t-\tsim\n");
   // A directory is named after its device and shows its mount point.
-  Outcome tmp = run({"--list", "--volume", "/tmp"});
+  ChildRun tmp = run({"--list", "--volume", "/tmp"});
   EXPECT_EQ(tmp.status, 0) << tmp.err;
   std::vector<std::string> fields;
   std::istringstream line(tmp.out);
@@ -732,7 +666,7 @@ TEST(Reports, ListNamesTheVolumesAndMeasuresNothing) {
 
 // A real directory: the JSON tells which mount point and file system it is.
 TEST(Reports, JsonOfARealDirectoryNamesItsMount) {
-  Outcome r = run({"--json", "--volume", "/tmp"}, {"TMPDIR=/tmp"});
+  ChildRun r = run({"--json", "--volume", "/tmp"}, {"TMPDIR=/tmp"});
   ASSERT_EQ(r.status, 0) << r.err;
   nlohmann::json j = nlohmann::json::parse(r.out);
   EXPECT_EQ(j["simulated"], false);
@@ -789,7 +723,7 @@ TEST(Reports, ReadOnlyVolumeIsInEveryReport) {
   for (const Case& k : cases) {
     std::vector<std::string> args = k.args;
     args.insert(args.end(), {"--volume", ro});
-    Outcome r = run(args, {}, kCapture, kCapture, kCapture, read_only_mount);
+    ChildRun r = run(args, {}, kCapture, kCapture, kCapture, read_only_mount);
     if (r.status == 125) GTEST_SKIP() << "no mount namespace here";
     EXPECT_EQ(r.status, k.status) << args[0] << ": " << r.err;
     const std::string where = k.in_file ? file_text(prom) : r.out;
@@ -860,7 +794,7 @@ TEST(Reports, VolumeEntriesFoldAndRefusalsAreObjects) {
     std::vector<std::string> args = k.args;
     args.insert(args.begin(), "--json");
     const std::string before = utc_now(0);
-    Outcome r = run(args, {"TMPDIR=" + dir});
+    ChildRun r = run(args, {"TMPDIR=" + dir});
     const std::string after = utc_now(0);
     // $S runs the whole process on the virtual clock, which starts at the next
     // whole minute of the real one and moves on by the 0.6 s of its sixty
@@ -912,7 +846,7 @@ TEST(ManualPage, VersionIsTheProgramsVersion) {
   ASSERT_TRUE(std::getline(page, th));
   const size_t from = th.find("\"zeb "), to = th.find('"', from + 1);
   ASSERT_TRUE(from != std::string::npos && to != std::string::npos) << th;
-  Outcome r = run({"--version"});
+  ChildRun r = run({"--version"});
   EXPECT_EQ(r.out, "vorn (zeb) " + th.substr(from + 5, to - from - 5) + "\n");
 }
 

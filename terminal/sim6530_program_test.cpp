@@ -1,56 +1,31 @@
 // The sim6530 program as its users run it: its command line, what it shows
 // of plain output, its screen file, its exit status and its messages.
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/testing/testing.h"
+
 namespace {
 
-struct Outcome {
-  int status = -1;
-  int signal = 0;
-  std::string out, err;
-};
-
-std::string slurp(int fd) {
-  std::string text;
-  char buf[4096];
-  lseek(fd, 0, SEEK_SET);
-  for (long n; (n = read(fd, buf, sizeof buf)) > 0;) text.append(buf, static_cast<size_t>(n));
-  close(fd);
-  return text;
-}
-
-int capture_file() {
-  FILE* f = tmpfile();
-  int fd = dup(fileno(f));
-  fclose(f);
-  return fd;
-}
+using zeb::testing::ChildRun;
+using zeb::testing::file_text;
 
 // Runs sim6530 with args, its output and error captured, with a stack
 // limit of stack_kb when it is not 0. A sim6530 that never ends is ended by
 // SIGALRM after a minute, which the case then sees.
-Outcome run(const std::vector<std::string>& args, rlim_t stack_kb = 0) {
-  int out = capture_file(), err = capture_file();
-  pid_t pid = fork();
-  if (pid == 0) {
-    int null = open("/dev/null", O_RDONLY);
-    dup2(null, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    for (int fd = 3; fd < 1024; ++fd) close(fd);
+ChildRun run(const std::vector<std::string>& args, rlim_t stack_kb = 0) {
+  zeb::testing::Program program;
+  program.path = SIM6530_PATH;
+  program.args = args;
+  program.setup = [stack_kb] {
     alarm(60);
     if (stack_kb != 0) {
       struct rlimit limit {
@@ -58,27 +33,8 @@ Outcome run(const std::vector<std::string>& args, rlim_t stack_kb = 0) {
       };
       setrlimit(RLIMIT_STACK, &limit);
     }
-    std::vector<char*> argv{const_cast<char*>(SIM6530_PATH)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(SIM6530_PATH, argv.data());
-    _exit(99);
-  }
-  Outcome r;
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
-  r.out = slurp(out);
-  r.err = slurp(err);
-  return r;
-}
-
-std::string read_text(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  };
+  return zeb::testing::run_program(program);
 }
 
 class Sim6530Program : public ::testing::Test {
@@ -116,7 +72,7 @@ TEST_F(Sim6530Program, CommandLineRefusesWithAReason) {
       {{}, "sim6530: no program to run\n"},
   };
   for (const auto& c : cases) {
-    Outcome r = run(c.args);
+    ChildRun r = run(c.args);
     std::string what = c.args.empty() ? "(none)" : c.args[0];
     EXPECT_EQ(r.status, 2) << what;
     EXPECT_EQ(r.out, "") << what;
@@ -125,16 +81,16 @@ TEST_F(Sim6530Program, CommandLineRefusesWithAReason) {
 }
 
 TEST_F(Sim6530Program, HelpVersionAndManualPageAgree) {
-  Outcome help = run({"--help", "--bogus"});
+  ChildRun help = run({"--help", "--bogus"});
   EXPECT_EQ(help.status, 0);
   EXPECT_EQ(help.out.rfind("Usage: sim6530 [OPTION]... PROGRAM [ARG]...\n", 0), 0u) << help.out;
   EXPECT_EQ(help.err, "");
-  Outcome version = run({"--version"});
+  ChildRun version = run({"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "sim6530 (zeb) " ZEB_VERSION_TEXT "\n");
   // Every option of the help text has its entry in the manual page, which
   // carries the build's version and no unfilled placeholder.
-  std::string page = read_text(SIM6530_MAN_PAGE);
+  std::string page = file_text(SIM6530_MAN_PAGE);
   EXPECT_NE(page.find("\"zeb " ZEB_VERSION_TEXT "\""), std::string::npos);
   EXPECT_EQ(page.find('@'), std::string::npos);
   for (const char* option : {"pages", "rows", "columns", "key", "screen", "help", "version"}) {
@@ -158,9 +114,9 @@ TEST_F(Sim6530Program, PlainOutputReadsAsOnATerminalAndTheScreenFileHoldsIt) {
        "12345678901234567890\n1234\n\n\n\n\n", "page 0, cursor at row 2, column 5\n"},
   };
   for (const auto& c : cases) {
-    Outcome r = run({"--rows=6", "--columns", "20", "--screen=" + screen(), "sh", "-c", c.script});
+    ChildRun r = run({"--rows=6", "--columns", "20", "--screen=" + screen(), "sh", "-c", c.script});
     EXPECT_EQ(r.status, 0) << c.what << ": " << r.err;
-    EXPECT_EQ(read_text(screen()), c.screen) << c.what;
+    EXPECT_EQ(file_text(screen()), c.screen) << c.what;
     // The framed page on standard output shows the same rows.
     std::string framed = "+--------------------+\n";
     std::istringstream rows(c.screen);
@@ -223,7 +179,7 @@ TEST_F(Sim6530Program, EndsWithTheProgramsStatus) {
        "directory or record not in file); Linux: No such file or directory\n"},
   };
   for (const auto& c : cases) {
-    Outcome r = run(c.args, c.stack_kb);
+    ChildRun r = run(c.args, c.stack_kb);
     EXPECT_EQ(r.signal, 0) << c.what;
     EXPECT_EQ(r.status, c.status) << c.what;
     EXPECT_EQ(r.err, c.err) << c.what;
@@ -263,10 +219,10 @@ TEST_F(Sim6530Program, KeysArePressedWhenTheProgramWaitsForThem) {
   for (const auto& c : cases) {
     std::vector<std::string> args{"--rows=4", "--columns=20", "--screen=" + screen()};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    Outcome r = run(args);
+    ChildRun r = run(args);
     EXPECT_EQ(r.status, 0) << c.what << ": " << r.err;
     EXPECT_EQ(r.err, c.err) << c.what;
-    EXPECT_EQ(read_text(screen()), c.screen) << c.what;
+    EXPECT_EQ(file_text(screen()), c.screen) << c.what;
   }
 }
 

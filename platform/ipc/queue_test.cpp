@@ -24,7 +24,6 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -186,20 +185,16 @@ class ScratchDir {
   std::string path_;
 };
 
-std::string read_file(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using zeb::testing::file_text;
 
-struct ChildRun {
+// A child started on this test program, and the file it writes its report to.
+struct RunningChild {
   zp::Child child;
   std::string out;
 };
 
-ChildRun start(const ScratchDir& dir, std::vector<std::string> env, bool channel = true) {
-  ChildRun run;
+RunningChild start(const ScratchDir& dir, std::vector<std::string> env, bool channel = true) {
+  RunningChild run;
   run.out = dir.path() + "/out-" + std::to_string(std::rand());
   env.push_back("ZEB_SOCKET_DIR=" + dir.path() + "/sockets");
   env.push_back("ZEB_RECEIVE_TEST_OUT=" + run.out);
@@ -207,9 +202,9 @@ ChildRun start(const ScratchDir& dir, std::vector<std::string> env, bool channel
   return run;
 }
 
-std::string finish(ChildRun* run) {
+std::string finish(RunningChild* run) {
   EXPECT_EQ(zp::wait_child(&run->child), 0);
-  return read_file(run->out);
+  return file_text(run->out);
 }
 
 int16_t send(const zp::Connection& c, bool system, const zp::Message& m,
@@ -223,7 +218,7 @@ int16_t send(const zp::Connection& c, bool system, const zp::Message& m,
 
 TEST(ReceiveTest, PrivateChannelDeliversCutsAndAnswers) {
   ScratchDir dir;
-  ChildRun run = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve"});
+  RunningChild run = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve"});
   const zp::Connection& c = run.child.channel;
   // The reply's error is the count the child read; its data the message's
   // first bytes, cut to what the sender accepts.
@@ -240,10 +235,10 @@ TEST(ReceiveTest, PrivateChannelDeliversCutsAndAnswers) {
 
 TEST(ReceiveTest, StrangersReachANamedProcessAndAreNotTheMother) {
   ScratchDir dir;
-  ChildRun run = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve", "ZEB_PROCESS_NAME=$RT1"});
+  RunningChild run = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve", "ZEB_PROCESS_NAME=$RT1"});
   const zp::Connection& c = run.child.channel;
   EXPECT_EQ(send(c, true, zp::open_message()), 32);  // the child's queue is open now
-  ChildRun other =
+  RunningChild other =
       start(dir, {"ZEB_RECEIVE_TEST_CHILD=stranger", "ZEB_RECEIVE_TEST_TARGET=$rt1"}, false);
   EXPECT_EQ(finish(&other), "32 4\n");
   EXPECT_EQ(send(c, true, zp::close_message()), 4);
@@ -254,16 +249,16 @@ TEST(ReceiveTest, StrangersReachANamedProcessAndAreNotTheMother) {
   struct stat st {};
   ASSERT_EQ(stat((dir.path() + "/sockets").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0700u);
-  ChildRun late =
+  RunningChild late =
       start(dir, {"ZEB_RECEIVE_TEST_CHILD=stranger", "ZEB_RECEIVE_TEST_TARGET=$RT1"}, false);
   EXPECT_EQ(finish(&late), "connect 14\n");
 }
 
 TEST(ReceiveTest, ASecondProcessOfTheSameNameIsRefused) {
   ScratchDir dir;
-  ChildRun first = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve", "ZEB_PROCESS_NAME=$RT2"});
+  RunningChild first = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve", "ZEB_PROCESS_NAME=$RT2"});
   EXPECT_EQ(send(first.child.channel, true, zp::open_message()), 32);
-  ChildRun second = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve", "ZEB_PROCESS_NAME=$RT2"});
+  RunningChild second = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve", "ZEB_PROCESS_NAME=$RT2"});
   EXPECT_EQ(zp::wait_child(&second.child), 10);  // FILE_OPEN_ of $RECEIVE failed
   EXPECT_EQ(send(first.child.channel, true, zp::close_message()), 4);
   finish(&first);
@@ -273,14 +268,14 @@ TEST(ReceiveTest, EndsOfTheWaitAreReported) {
   ScratchDir dir;
   // Nothing arrives within the limit: 40.
   // The parent keeps its end open until the child has ended.
-  ChildRun silent = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve", "ZEB_RECEIVE_TEST_LIMIT=5"});
+  RunningChild silent = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve", "ZEB_RECEIVE_TEST_LIMIT=5"});
   int status = -1;
   EXPECT_EQ(zp::syscalls().waitpid(silent.child.pid, &status, false), silent.child.pid);
   EXPECT_EQ(status, 0);
   zp::close_connection(&silent.child.channel);
-  EXPECT_EQ(read_file(silent.out), "end 40\n");
+  EXPECT_EQ(file_text(silent.out), "end 40\n");
   // The parent goes away after "open": the wait ends with 201 at once.
-  ChildRun gone = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve"});
+  RunningChild gone = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve"});
   EXPECT_EQ(send(gone.child.channel, true, zp::open_message()), 32);
   zp::close_connection(&gone.child.channel);
   EXPECT_EQ(finish(&gone), "6 32 -103 mom\nend 201\n");
@@ -292,7 +287,7 @@ TEST(ReceiveTest, AChannelThatCannotFinishTheStartupGives201AtOnce) {
   ScratchDir dir;
   // The parent hangs up before "open" (also: a pair whose other end is
   // closed when the child looks).
-  ChildRun early = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve", "ZEB_RECEIVE_TEST_LIMIT=6000"});
+  RunningChild early = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve", "ZEB_RECEIVE_TEST_LIMIT=6000"});
   zp::close_connection(&early.child.channel);
   EXPECT_EQ(finish(&early), "end 201\n");
   // The descriptor is a listening socket of the parent's.
@@ -321,14 +316,14 @@ TEST(ReceiveTest, AChannelThatCannotFinishTheStartupGives201AtOnce) {
   EXPECT_EQ(zp::syscalls().waitpid(pid, &status, false), pid);
   EXPECT_EQ(status, 0);
   ::close(listener);
-  EXPECT_EQ(read_file(out_path), "end 201\n");
+  EXPECT_EQ(file_text(out_path), "end 201\n");
 }
 
 // Two hundred processes of different names start together in one socket
 // directory: each gets its name, and when they end nothing of theirs stays.
 TEST(ReceiveTest, ParallelNamedStartupsNeverCollide) {
   ScratchDir dir;
-  std::vector<ChildRun> runs;
+  std::vector<RunningChild> runs;
   for (int i = 0; i < 200; ++i) {
     char name[8];
     std::snprintf(name, sizeof name, "$P%03d", i);
@@ -336,7 +331,7 @@ TEST(ReceiveTest, ParallelNamedStartupsNeverCollide) {
         start(dir, {"ZEB_RECEIVE_TEST_CHILD=take", std::string("ZEB_PROCESS_NAME=") + name}));
   }
   int failures = 0;
-  for (ChildRun& run : runs) failures += zp::wait_child(&run.child) != 0;
+  for (RunningChild& run : runs) failures += zp::wait_child(&run.child) != 0;
   EXPECT_EQ(failures, 0);
   std::vector<std::string> left;
   for (const auto& entry : std::filesystem::directory_iterator(dir.path() + "/sockets")) {
@@ -364,7 +359,7 @@ TEST(ReceiveTest, ReplyLimitIsReadInHundredthsWithASafeDefault) {
 
 TEST(ReceiveTest, ARecordThatIsNoMessageIsRefusedWithoutReachingTheQueue) {
   ScratchDir dir;
-  ChildRun run = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve"});
+  RunningChild run = start(dir, {"ZEB_RECEIVE_TEST_CHILD=serve"});
   int fd = run.child.channel.fd;
   for (std::string bad : {std::string("x"), std::string("\x07\0\0\0ab", 6), std::string()}) {
     ASSERT_EQ(::send(fd, bad.data(), bad.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bad.size()));
@@ -633,7 +628,7 @@ TEST(ReceiveLoad, FiveHundredRequestersAtOnceAreAllServed) {
   }
   ScratchDir dir;
   zeb::testing::ScopedVariable sockets("ZEB_SOCKET_DIR", dir.path() + "/sockets");
-  ChildRun server = start(dir, {"ZEB_RECEIVE_TEST_CHILD=echo", "ZEB_PROCESS_NAME=$ECHO"});
+  RunningChild server = start(dir, {"ZEB_RECEIVE_TEST_CHILD=echo", "ZEB_PROCESS_NAME=$ECHO"});
   ASSERT_EQ(send(server.child.channel, true, zp::open_message()), 0);  // it listens now
   int gate[2];
   ASSERT_EQ(::pipe(gate), 0);
@@ -674,7 +669,7 @@ TEST(ReceiveLoad, OpenersBeyondTheDescriptorsOrOfAnotherUserAreRefused) {
   ScratchDir dir;
   const std::string sockets = dir.path() + "/sockets";
   zeb::testing::ScopedVariable variable("ZEB_SOCKET_DIR", sockets);
-  ChildRun server = start(
+  RunningChild server = start(
       dir, {"ZEB_RECEIVE_TEST_CHILD=echo", "ZEB_PROCESS_NAME=$ECHO", "ZEB_RECEIVE_TEST_FILES=24"});
   ASSERT_EQ(send(server.child.channel, true, zp::open_message()), 0);
   struct Case {
@@ -718,7 +713,7 @@ TEST(ReceiveLoad, OpenersBeyondTheDescriptorsOrOfAnotherUserAreRefused) {
 
 // The system call the thread tid is blocked in, or -1 when it runs.
 long blocked_in(pid_t tid) {
-  const std::string text = read_file("/proc/self/task/" + std::to_string(tid) + "/syscall");
+  const std::string text = file_text("/proc/self/task/" + std::to_string(tid) + "/syscall");
   return text.empty() || text[0] == 'r' ? -1 : std::atol(text.c_str());
 }
 
