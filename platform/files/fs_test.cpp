@@ -2,12 +2,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -434,10 +436,19 @@ TEST_F(StdinPipe, ALongLineComesInPieces) {
   EXPECT_EQ(pieces, "abc|def|g|");
 }
 
-extern "C" void on_alarm(int) {}
+std::atomic<int> alarms{0};
+extern "C" void on_alarm(int) { alarms.fetch_add(1); }
+
+// Whether the thread tid is blocked in a system call.
+bool blocked(pid_t tid) {
+  const std::string text =
+      zeb::testing::file_text("/proc/self/task/" + std::to_string(tid) + "/syscall");
+  return !text.empty() && text[0] != 'r';
+}
 
 // A read from a stream that a signal interrupts goes on reading: a timer
-// interrupts it every 5 ms until the line arrives.
+// interrupts it every 5 ms until the line arrives, which it does only once
+// the reader has been interrupted while blocked in its read.
 TEST_F(StdinPipe, ASignalDoesNotEndARead) {
   struct sigaction action {};
   action.sa_handler = on_alarm;  // no SA_RESTART: the kernel ends the read
@@ -448,8 +459,11 @@ TEST_F(StdinPipe, ASignalDoesNotEndARead) {
   sigaddset(&alarm_only, SIGALRM);
   // The writer is blind to the alarm, so it lands on the reading thread.
   pthread_sigmask(SIG_BLOCK, &alarm_only, &previous);
-  std::thread writer([this] {
-    usleep(100000);
+  const pid_t reader = gettid();
+  std::thread writer([this, reader] {
+    while (!blocked(reader)) sched_yield();
+    const int before = alarms.load();
+    while (alarms.load() < before + 3 || !blocked(reader)) sched_yield();
     ASSERT_EQ(write(ends_[1], "late\n", 5), 5);
   });
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);

@@ -213,7 +213,14 @@ TEST(TerminalIo, BlockModeReadTakesTheBurst) {
   char buf[8];
   ASSERT_EQ(READX(mask({1, 2, 3}), f, buf, 6), 0);
   pty.send("AB");
-  usleep(10000);
+  // The second part is sent only once the first has reached the terminal.
+  const int slave = ::open(("/dev/pts/" + pty.name.substr(4)).c_str(), O_RDONLY | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  struct pollfd first {
+    slave, POLLIN, 0
+  };
+  ASSERT_EQ(poll(&first, 1, -1), 1);
+  close(slave);
   pty.send("CD\rEFGH");  // no line end in block mode; the read count stops it
   int16_t which = f, count = 0;
   ASSERT_EQ(await(&which, &count, 500), 0);
