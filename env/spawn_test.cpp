@@ -292,6 +292,16 @@ class ChildVariables {
   std::vector<std::unique_ptr<Scoped>> scoped_;
 };
 
+// The entries of a directory, . and .. aside (0 when it cannot be read).
+int EntriesIn(const std::string& path) {
+  int n = 0;
+  if (DIR* d = ::opendir(path.c_str())) {
+    while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
+    ::closedir(d);
+  }
+  return n;
+}
+
 // The child's log, once it has ended (pid 0: once the log is there).
 std::string Lines(const std::string& path, long pid) {
   if (pid != 0) {
@@ -589,15 +599,7 @@ TEST(Spawn, TheMonitorRefusesOrOverridesTheProcessor) {
 }
 
 TEST(Spawn, AHundredSpawnsLeaveNothingBehind) {
-  auto count = [](const std::string& path) {
-    int n = 0;
-    if (DIR* d = ::opendir(path.c_str())) {
-      while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
-      ::closedir(d);
-    }
-    return n;
-  };
-  const int fds = count("/proc/self/fd"), sockets = count(zp::socket_directory());
+  const int fds = EntriesIn("/proc/self/fd"), sockets = EntriesIn(zp::socket_directory());
   zeb::test::TestEnv env;
   ASSERT_TRUE(env.param("P", "V"));
   std::string startup = Startup("");
@@ -617,9 +619,9 @@ TEST(Spawn, AHundredSpawnsLeaveNothingBehind) {
     ASSERT_TRUE(zeb::testing::process_gone(pid)) << pid;  // ended and reaped: no zombie
   // Children of the tests before may still have been closing theirs when
   // the count was taken: none of these hundred may have added any.
-  zeb::testing::wait_until([&] { return count("/proc/self/fd") <= fds; });
-  EXPECT_LE(count("/proc/self/fd"), fds);
-  EXPECT_EQ(count(zp::socket_directory()), sockets);
+  zeb::testing::wait_until([&] { return EntriesIn("/proc/self/fd") <= fds; });
+  EXPECT_LE(EntriesIn("/proc/self/fd"), fds);
+  EXPECT_EQ(EntriesIn(zp::socket_directory()), sockets);
 }
 
 // Every wait of the parent's side has its bound (ZEB_REPLY_LIMIT, here a
@@ -627,14 +629,6 @@ TEST(Spawn, AHundredSpawnsLeaveNothingBehind) {
 // monitor that takes the request and never answers, gives 40, and nothing
 // is left behind: no process, no descriptor, no socket.
 TEST(Spawn, EveryWaitIsBoundedAndLeavesNothingBehind) {
-  auto count = [](const std::string& path) {
-    int n = 0;
-    if (DIR* d = ::opendir(path.c_str())) {
-      while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
-      ::closedir(d);
-    }
-    return n;
-  };
   zeb::testing::ScratchDirectory dir, sockets;
   ChildVariables vars{{"ZEB_SOCKET_DIR", sockets.path()},
                       {"ZEB_REPLY_LIMIT", "10"},
@@ -643,7 +637,7 @@ TEST(Spawn, EveryWaitIsBoundedAndLeavesNothingBehind) {
   std::string startup = Startup("t");
   zeb::test::TestEnv env;
   ASSERT_TRUE(env.param("P", "V"));
-  const int fds = count("/proc/self/fd");
+  const int fds = EntriesIn("/proc/self/fd");
   for (const char* stall : {"open", "startup", "close"}) {
     ChildVariables child{{"ZEB_SPAWN_TEST_CHILD", "record"}, {"ZEB_SPAWN_TEST_STALL", stall}};
     int16_t id[4] = {};
@@ -710,8 +704,8 @@ TEST(Spawn, EveryWaitIsBoundedAndLeavesNothingBehind) {
     EXPECT_EQ(id[0], -9);
   }
   ::close(listener);
-  zeb::testing::wait_until([&] { return count("/proc/self/fd") <= fds; });
-  EXPECT_LE(count("/proc/self/fd"), fds);
+  zeb::testing::wait_until([&] { return EntriesIn("/proc/self/fd") <= fds; });
+  EXPECT_LE(EntriesIn("/proc/self/fd"), fds);
 }
 
 // What the child answers is reported in the library's own numbers: 0 and
