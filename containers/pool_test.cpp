@@ -33,6 +33,13 @@ class Area {
   int32_t size_;
 };
 
+// Declares `area_name`, an area of `size` bytes, and `pool_name`, a pool
+// defined over it; the test stops if the pool is refused.
+#define DEFINE_POOL(area_name, pool_name, size) \
+  Area area_name(size);                         \
+  void* pool_name = area_name.data();           \
+  ASSERT_EQ(MEM_DEFINEPOOL(pool_name, size), 0)
+
 int32_t i32_at(const char* p) {
   int32_t v;
   std::memcpy(&v, p, sizeof v);
@@ -180,9 +187,7 @@ TEST(PoolAlloc, BlockSizesRoundUpToEightWithAMinimumOf16) {
 }
 
 TEST(PoolAlloc, FreeBlockWithinThresholdIsTakenWhole) {
-  Area area(8192);
-  void* pool = area.data();
-  ASSERT_EQ(MEM_DEFINEPOOL(pool, 8192), 0);
+  DEFINE_POOL(area, pool, 8192);
   void* a = alloc(pool, 104);  // a 112-byte block
   void* keep = alloc(pool, 8);
   ASSERT_EQ(MEM_FREE(pool, a), 0);
@@ -197,9 +202,7 @@ TEST(PoolAlloc, FreeBlockWithinThresholdIsTakenWhole) {
 }
 
 TEST(PoolAlloc, LargerFreeBlockIsSplitFromTheTop) {
-  Area area(8192);
-  void* pool = area.data();
-  ASSERT_EQ(MEM_DEFINEPOOL(pool, 8192), 0);
+  DEFINE_POOL(area, pool, 8192);
   void* a = alloc(pool, 112);  // a 120-byte block
   alloc(pool, 8);
   ASSERT_EQ(MEM_FREE(pool, a), 0);
@@ -217,9 +220,7 @@ TEST(PoolAlloc, LargerFreeBlockIsSplitFromTheTop) {
 }
 
 TEST(PoolAlloc, FirstFitTakesTheFirstListedBlockThatIsLargeEnough) {
-  Area area(8192);
-  void* pool = area.data();
-  ASSERT_EQ(MEM_DEFINEPOOL(pool, 8192), 0);
+  DEFINE_POOL(area, pool, 8192);
   void* small = alloc(pool, 16);
   alloc(pool, 8);
   void* big = alloc(pool, 64);
@@ -234,9 +235,7 @@ TEST(PoolAlloc, FirstFitTakesTheFirstListedBlockThatIsLargeEnough) {
 // ---- Release and joins ------------------------------------------------------
 
 TEST(PoolFree, JoinsWithFreeNeighboursAndReleasesTheTail) {
-  Area area(8192);
-  void* pool = area.data();
-  ASSERT_EQ(MEM_DEFINEPOOL(pool, 8192), 0);
+  DEFINE_POOL(area, pool, 8192);
   void* a = alloc(pool, 40);
   void* b = alloc(pool, 40);
   void* c = alloc(pool, 40);
@@ -257,9 +256,7 @@ TEST(PoolFree, JoinsWithFreeNeighboursAndReleasesTheTail) {
 }
 
 TEST(PoolFree, OnlyBlockIsReleasedWithoutJoin) {
-  Area area(1024);
-  void* pool = area.data();
-  ASSERT_EQ(MEM_DEFINEPOOL(pool, 1024), 0);
+  DEFINE_POOL(area, pool, 1024);
   int32_t before = area.header()->unextended;
   ASSERT_EQ(MEM_FREE(pool, alloc(pool, 100)), 0);
   PoolStats s = stats(pool);
@@ -271,9 +268,7 @@ TEST(PoolFree, OnlyBlockIsReleasedWithoutJoin) {
 }
 
 TEST(PoolFree, JoinWithBothNeighboursCountsTwo) {
-  Area area(8192);
-  void* pool = area.data();
-  ASSERT_EQ(MEM_DEFINEPOOL(pool, 8192), 0);
+  DEFINE_POOL(area, pool, 8192);
   void* a = alloc(pool, 40);
   void* b = alloc(pool, 40);
   void* c = alloc(pool, 40);
@@ -291,9 +286,7 @@ TEST(PoolFree, JoinWithBothNeighboursCountsTwo) {
 
 TEST(PoolStatsTest, ResetKeepsTheCarvedSizeAndRestartsTheClock) {
   zeb::platform::clock_freeze();
-  Area area(8192);
-  void* pool = area.data();
-  ASSERT_EQ(MEM_DEFINEPOOL(pool, 8192), 0);
+  DEFINE_POOL(area, pool, 8192);
   void* a = alloc(pool, 100);
   alloc(pool, 100);
   ASSERT_EQ(MEM_FREE(pool, a), 0);
@@ -335,9 +328,7 @@ TEST(PoolStatsTest, ChecksItsMask) {
 // ---- Failures ---------------------------------------------------------------
 
 TEST(PoolFail, FailedAllocationKeepsItsBlockSizeAndChangesNothingElse) {
-  Area area(1024);
-  void* pool = area.data();
-  ASSERT_EQ(MEM_DEFINEPOOL(pool, 1024), 0);
+  DEFINE_POOL(area, pool, 1024);
   void* a = alloc(pool, 500);
   PoolHeader before = *area.header();
   void* b = reinterpret_cast<void*>(0x1234);
@@ -354,9 +345,7 @@ TEST(PoolFail, FailedAllocationKeepsItsBlockSizeAndChangesNothingElse) {
 }
 
 TEST(PoolFail, HugeRequestsFailWithoutOverflow) {
-  Area area(1024);
-  void* pool = area.data();
-  ASSERT_EQ(MEM_DEFINEPOOL(pool, 1024), 0);
+  DEFINE_POOL(area, pool, 1024);
   void* b = nullptr;
   for (int32_t size : {INT32_MAX, INT32_MAX - 8, INT32_MAX - 14, 0x7FFFFFF0, 1 << 30}) {
     EXPECT_EQ(MEM_ALLOC(pool, &b, size), err::kPoolExhausted) << size;
@@ -369,9 +358,7 @@ TEST(PoolFail, HugeRequestsFailWithoutOverflow) {
 }
 
 TEST(PoolFail, SpaceComesBackAfterAFailure) {
-  Area area(512);
-  void* pool = area.data();
-  ASSERT_EQ(MEM_DEFINEPOOL(pool, 512), 0);
+  DEFINE_POOL(area, pool, 512);
   std::vector<void*> live;
   void* b = nullptr;
   while (MEM_ALLOC(pool, &b, 24) == 0) live.push_back(b);
@@ -384,9 +371,7 @@ TEST(PoolFail, SpaceComesBackAfterAFailure) {
 // ---- Tag checks -------------------------------------------------------------
 
 TEST(PoolTags, OverwrittenEndTagIsRefusedAndChangesNoLink) {
-  Area area(4096);
-  void* pool = area.data();
-  ASSERT_EQ(MEM_DEFINEPOOL(pool, 4096), 0);
+  DEFINE_POOL(area, pool, 4096);
   void* a = alloc(pool, 40);
   void* b = alloc(pool, 40);
   void* c = alloc(pool, 40);
@@ -409,9 +394,7 @@ TEST(PoolTags, OverwrittenEndTagIsRefusedAndChangesNoLink) {
 }
 
 TEST(PoolTags, BufferLengthRefusesFreeAndEndBlocks) {
-  Area area(4096);
-  void* pool = area.data();
-  ASSERT_EQ(MEM_DEFINEPOOL(pool, 4096), 0);
+  DEFINE_POOL(area, pool, 4096);
   void* a = alloc(pool, 40);
   void* b = alloc(pool, 40);
   ASSERT_EQ(MEM_FREE(pool, a), 0);
@@ -422,9 +405,7 @@ TEST(PoolTags, BufferLengthRefusesFreeAndEndBlocks) {
 }
 
 TEST(PoolTags, DoubleFreeIsRefusedInEveryShape) {
-  Area area(4096);
-  void* pool = area.data();
-  ASSERT_EQ(MEM_DEFINEPOOL(pool, 4096), 0);
+  DEFINE_POOL(area, pool, 4096);
   void* a = alloc(pool, 40);
   void* b = alloc(pool, 40);
   void* c = alloc(pool, 40);
@@ -475,9 +456,7 @@ class PoolProperty : public ::testing::TestWithParam<uint32_t> {};
 
 TEST_P(PoolProperty, RandomSequencesKeepEveryInvariant) {
   const int32_t kSize = 64 * 1024 + 40;
-  Area area(kSize);
-  void* pool = area.data();
-  ASSERT_EQ(MEM_DEFINEPOOL(pool, kSize), 0);
+  DEFINE_POOL(area, pool, kSize);
   std::mt19937 rng(GetParam());
   std::map<void*, Live> live;
   std::vector<void*> dead;  // freed addresses not reused since

@@ -30,6 +30,7 @@
 #include <zeb/platform/receive.h>
 #include <zeb/platform/this_process.h>
 #include <zeb/util/helpers.h>
+#include "env/test_env.h"
 #include "gtest/gtest.h"
 #include "platform/ipc/channel.h"
 #include "platform/ipc/messages.h"
@@ -44,76 +45,13 @@ namespace {
 
 int16_t Code(const char* m) { return zp::get16(m); }
 
-std::string Pad(const std::string& s, size_t n) {
-  std::string r = s.substr(0, n);
-  r.resize(n, ' ');
-  return r;
-}
-
-// An environment record in a pool of its own, as ENV_STARTUP leaves it.
-class Env {
- public:
-  Env() : area_(1 << 16) {
-    MEM_DEFINEPOOL(area_.data(), static_cast<int32_t>(area_.size()));
-    void* buffer = nullptr;
-    MEM_ALLOC(area_.data(), &buffer, sizeof(EnvRecord));
-    env_ = static_cast<EnvRecord*>(buffer);
-    std::memset(env_, ' ', sizeof *env_);
-    env_->start_time = 0;
-    zeb::env_set_pool(env_, area_.data());
-    env_->flags = 0x0001;
-    env_->in_fnum = env_->out_fnum = env_->term_fnum = zeb::kNotOpen;
-    env_->param_list = env_->assign_list = zeb::kEmptyList;
-    env_->startup_len = 0;
-  }
-  EnvRecord* get() { return env_; }
-
-  // Pushes a node holding message at the head of a list, as the store does:
-  // links are relative to their own word; an empty list leads to its head.
-  void Push(int32_t* head, const std::string& message) {
-    void* buffer = nullptr;
-    ASSERT_EQ(MEM_ALLOC(area_.data(), &buffer, static_cast<int32_t>(message.size() + 6)), 0);
-    char* node = static_cast<char*>(buffer);
-    char* first = reinterpret_cast<char*>(head) + *head;
-    int32_t link = static_cast<int32_t>(first - node);
-    int16_t length = static_cast<int16_t>(message.size());
-    std::memcpy(node, &link, 4);
-    std::memcpy(node + 4, &length, 2);
-    std::memcpy(node + 6, message.data(), message.size());
-    *head = static_cast<int32_t>(node - reinterpret_cast<char*>(head));
-  }
-  void Param(const std::string& name, const std::string& value) {
-    zp::Message m = zp::param_message({{name, value}});
-    Push(&env_->param_list, std::string(m.begin(), m.end()));
-  }
-  // An ASSIGN of logical to the file $VOL.SUB.FILE (internal form).
-  void Assign(const std::string& logical, const std::string& file) {
-    std::string internal;
-    size_t start = 0;
-    for (int part = 0; part < 3; ++part) {
-      size_t dot = file.find('.', start);
-      internal += Pad(file.substr(start, dot == std::string::npos ? dot : dot - start), 8);
-      start = dot == std::string::npos ? file.size() : dot + 1;
-    }
-    zp::Message m = zp::assign_message(logical, internal.c_str());
-    Push(&env_->assign_list, std::string(m.begin(), m.end()));
-  }
-  // Stores this process's own start-up message as the intake does.
-  void Own(const std::string& message) {
-    env_->startup_len = static_cast<int16_t>(message.size());
-    std::memcpy(env_->startup_msg, message.data(), message.size());
-    env_->startup_msg[message.size()] = '\0';
-  }
-
- private:
-  std::vector<char> area_;
-  EnvRecord* env_ = nullptr;
-};
-
-// A start-up message with the given parameter text and its NUL.
+// A start-up message from the codec: defaults $VOL.SUB, IN $IN, OUT $OUT
+// and the given parameter text.
 std::string Startup(const std::string& text) {
-  return std::string("\xFF\xFF", 2) + Pad("$VOL", 8) + Pad("SUB", 8) + Pad("$IN", 24) +
-         Pad("$OUT", 24) + text + std::string(1, '\0');
+  const std::string defaults = zeb::test::pad("$VOL", 8) + zeb::test::pad("SUB", 8);
+  const std::string in = zeb::test::pad("$IN", 24), out = zeb::test::pad("$OUT", 24);
+  zp::Message m = zp::startup_message(defaults.c_str(), in.c_str(), out.c_str(), text);
+  return std::string(m.begin(), m.end());
 }
 
 // ---------------------------------------------------------------------------
@@ -195,7 +133,7 @@ int Record() {
 // ENV_INQUIRE gives: the parameter text, the PARAMs named in
 // ZEB_SPAWN_TEST_NAMES, the ASSIGN "=OUTPUT", and its nice value.
 int Intake() {
-  Env env;
+  zeb::test::TestEnv env;
   int16_t result = ENV_INITIALIZER_(mask({1, 2, 3, 4}), ENV_STARTUPPROC_, ENV_ASSIGNPROC_,
                                     ENV_PARAMPROC_, env.get());
   g_log += "intake " + std::to_string(result) + "\n";
@@ -270,7 +208,7 @@ int Limited() {
   ::getrlimit(RLIMIT_NOFILE, &saved);
   rlimit tight = saved;
   tight.rlim_cur = static_cast<rlim_t>(Number("ZEB_SPAWN_TEST_LIMIT", 5));
-  Env env;
+  zeb::test::TestEnv env;
   char program[24];
   PROCESSINFO(mask({1, 6}), MYPID(), nullptr, nullptr, nullptr, nullptr, program);
   zeb::testing::set_variable("ZEB_SPAWN_TEST_CHILD", "record");
@@ -354,12 +292,22 @@ class ChildVariables {
   std::vector<std::unique_ptr<Scoped>> scoped_;
 };
 
+// The entries of a directory, . and .. aside (0 when it cannot be read).
+int EntriesIn(const std::string& path) {
+  int n = 0;
+  if (DIR* d = ::opendir(path.c_str())) {
+    while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
+    ::closedir(d);
+  }
+  return n;
+}
+
 // The child's log, once it has ended (pid 0: once the log is there).
 std::string Lines(const std::string& path, long pid) {
   if (pid != 0) {
     EXPECT_TRUE(zeb::testing::process_gone(pid));
   }
-  for (int i = 0; i < 500 && ::access(path.c_str(), F_OK) != 0; ++i) ::usleep(10000);
+  zeb::testing::wait_until([&] { return ::access(path.c_str(), F_OK) == 0; });
   std::ifstream in(path);
   std::stringstream s;
   s << in.rdbuf();
@@ -400,11 +348,11 @@ TEST(Spawn, TheChildReceivesStartupAssignsAndParamsInOrder) {
   zeb::testing::ScratchDirectory sockets;
   ChildVariables socket_dir{{"ZEB_SOCKET_DIR", sockets.path()}};
   for (const Case& c : cases) {
-    Env env;
+    zeb::test::TestEnv env;
     std::string startup = Startup(c.text);
-    env.Assign("INPUT", "$A.B.C");
-    env.Assign("OUTPUT", "$D.E.F");
-    for (const char* name : {"ONE", "TWO", "THREE"}) env.Param(name, "V");
+    ASSERT_TRUE(env.assign("INPUT", "$A", "B", "C"));
+    ASSERT_TRUE(env.assign("OUTPUT", "$D", "E", "F"));
+    for (const char* name : {"ONE", "TWO", "THREE"}) ASSERT_TRUE(env.param(name, "V"));
     ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "record"},
                         {"ZEB_SPAWN_TEST_OUT", out},
                         {"ZEB_SPAWN_TEST_REPLY", c.reply}};
@@ -454,12 +402,13 @@ TEST(Spawn, ARefusalAmongManyMessagesEndsTheSpawnWithItsError) {
   const std::string out = dir.path() + "/log";
   const std::string program = OwnProgram();
   std::string startup = Startup("t");
-  Env env;
+  zeb::test::TestEnv env;
   // Names are built by appending: GCC 12's -Wrestrict misreads
   // "literal" + std::to_string(i) in optimised builds.
   for (int i = 0; i < 20; ++i)
-    env.Assign(std::string("LOGICAL").append(std::to_string(i)), "$A.B.C");
-  for (int i = 0; i < 40; ++i) env.Param(std::string("P").append(std::to_string(i)), "V");
+    ASSERT_TRUE(env.assign(std::string("LOGICAL").append(std::to_string(i)), "$A", "B", "C"));
+  for (int i = 0; i < 40; ++i)
+    ASSERT_TRUE(env.param(std::string("P").append(std::to_string(i)), "V"));
   struct Case {
     const char *at, *refusal;
     int16_t result;
@@ -491,15 +440,17 @@ TEST(Spawn, OwnStartupIsHandedOnOrAnEmptyTextWithoutOne) {
   const std::string out = dir.path() + "/log";
   std::string program = OwnProgram();
   struct Case {
-    std::string own;  // this process's start-up message ("": none arrived)
+    const char* own;  // the text of this process's start-up message (null: none arrived)
     std::string want;
   } cases[] = {
-      {Startup("from my parent"), Startup("from my parent") + std::string(1, '\0')},
-      {"", std::string("\xFF\xFF", 2) + std::string(64, ' ') + std::string(2, '\0')},
+      {"from my parent", Startup("from my parent")},
+      {nullptr, std::string("\xFF\xFF", 2) + std::string(64, ' ') + std::string(2, '\0')},
   };
   for (const Case& c : cases) {
-    Env env;
-    if (!c.own.empty()) env.Own(c.own.substr(0, c.own.size() - 1));
+    zeb::test::TestEnv env;
+    // Stored as the intake stores it: through its text, without the NUL.
+    if (c.own != nullptr)
+      env.startup(Startup(c.own).substr(0, zp::kStartupTextOffset + std::strlen(c.own)));
     ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "record"}, {"ZEB_SPAWN_TEST_OUT", out}};
     int16_t id[4];
     ASSERT_EQ(ENV_SPAWN(mask({1, 2, 7}), env.get(), program.data(), nullptr, 0, 0, nullptr, id), 0);
@@ -512,8 +463,8 @@ TEST(Spawn, OwnStartupIsHandedOnOrAnEmptyTextWithoutOne) {
 TEST(Spawn, TheChildSeesItsEnvironmentThroughInquiry) {
   zeb::testing::ScratchDirectory dir;
   const std::string out = dir.path() + "/log";
-  Env env;
-  env.Assign("OUTPUT", "$D.E.F");
+  zeb::test::TestEnv env;
+  ASSERT_TRUE(env.assign("OUTPUT", "$D", "E", "F"));
   ASSERT_EQ(ENV_ADDPARAM(env.get(), "speed", 5, "fast", 4), 0);
   ASSERT_EQ(ENV_ADDPARAM(env.get(), "odd", 3, "abc", 3), 0);
   std::string startup = Startup("run it");
@@ -532,15 +483,15 @@ TEST(Spawn, TheChildSeesItsEnvironmentThroughInquiry) {
             "intake 0\ntext RUN IT" + std::string(2, '\0') +
                 "\nparam SPEED 0 FAST\nparam odd 0 ABC\n"
                 "param missing 11 \nassign 0 " +
-                Pad("$D", 8) + Pad("E", 8) + Pad("F", 8) + "\nnice " +
-                std::to_string(std::min(nice + 1, 19)) + "\n");
+                zeb::test::pad("$D", 8) + zeb::test::pad("E", 8) + zeb::test::pad("F", 8) +
+                "\nnice " + std::to_string(std::min(nice + 1, 19)) + "\n");
 }
 
 TEST(Spawn, AChildKilledInMidConversationEndsItPromptly) {
   zeb::testing::ScratchDirectory dir;
   const std::string out = dir.path() + "/log";
-  Env env;
-  env.Assign("INPUT", "$A.B.C");
+  zeb::test::TestEnv env;
+  ASSERT_TRUE(env.assign("INPUT", "$A", "B", "C"));
   std::string startup = Startup("text");
   ChildVariables vars{
       {"ZEB_SPAWN_TEST_CHILD", "record"}, {"ZEB_SPAWN_TEST_OUT", out}, {"ZEB_SPAWN_TEST_DIE", "1"}};
@@ -555,7 +506,7 @@ TEST(Spawn, AChildKilledInMidConversationEndsItPromptly) {
 }
 
 TEST(Spawn, FailuresBeforeAndAtCreation) {
-  Env env;
+  zeb::test::TestEnv env;
   std::string program = OwnProgram();
   std::string startup = Startup("x");
   struct Case {
@@ -609,13 +560,11 @@ TEST(Spawn, TheMonitorRefusesOrOverridesTheProcessor) {
     int16_t ppd[9];
     std::memcpy(ppd, "$CMON ", 6);
     zp::Connection probe;
-    for (int i = 0; i < 500 && zp::connect_named_process("$CMON", &probe) != 0; ++i) {
-      ::usleep(10000);
-    }
+    zeb::testing::wait_until([&] { return zp::connect_named_process("$CMON", &probe) == 0; });
     zp::close_connection(&probe);
     ASSERT_EQ(LOOKUPPROCESSNAME(ppd), 0);
 
-    Env env;
+    zeb::test::TestEnv env;
     std::string startup = Startup("t");
     ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "record"}, {"ZEB_SPAWN_TEST_OUT", out}};
     int16_t id[4] = {-9, -9, -9, -9};
@@ -644,23 +593,15 @@ TEST(Spawn, TheMonitorRefusesOrOverridesTheProcessor) {
     const char stop[2] = {0x7F, static_cast<char>(0xFF)};
     EXPECT_EQ(WRITEX(mask({1, 2, 3}), fnum, stop, 2), 0);
     FILE_CLOSE_(mask({1}), fnum);
-    for (int i = 0; i < 500 && zp::find_named_process("$CMON") != 0; ++i) ::usleep(10000);
+    zeb::testing::wait_until([] { return zp::find_named_process("$CMON") == 0; });
     EXPECT_EQ(zp::find_named_process("$CMON"), 0);
   }
 }
 
 TEST(Spawn, AHundredSpawnsLeaveNothingBehind) {
-  auto count = [](const std::string& path) {
-    int n = 0;
-    if (DIR* d = ::opendir(path.c_str())) {
-      while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
-      ::closedir(d);
-    }
-    return n;
-  };
-  const int fds = count("/proc/self/fd"), sockets = count(zp::socket_directory());
-  Env env;
-  env.Param("P", "V");
+  const int fds = EntriesIn("/proc/self/fd"), sockets = EntriesIn(zp::socket_directory());
+  zeb::test::TestEnv env;
+  ASSERT_TRUE(env.param("P", "V"));
   std::string startup = Startup("");
   zeb::testing::ScratchDirectory dir;
   ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "record"},
@@ -678,9 +619,9 @@ TEST(Spawn, AHundredSpawnsLeaveNothingBehind) {
     ASSERT_TRUE(zeb::testing::process_gone(pid)) << pid;  // ended and reaped: no zombie
   // Children of the tests before may still have been closing theirs when
   // the count was taken: none of these hundred may have added any.
-  for (int i = 0; i < 500 && count("/proc/self/fd") > fds; ++i) ::usleep(10000);
-  EXPECT_LE(count("/proc/self/fd"), fds);
-  EXPECT_EQ(count(zp::socket_directory()), sockets);
+  zeb::testing::wait_until([&] { return EntriesIn("/proc/self/fd") <= fds; });
+  EXPECT_LE(EntriesIn("/proc/self/fd"), fds);
+  EXPECT_EQ(EntriesIn(zp::socket_directory()), sockets);
 }
 
 // Every wait of the parent's side has its bound (ZEB_REPLY_LIMIT, here a
@@ -688,23 +629,15 @@ TEST(Spawn, AHundredSpawnsLeaveNothingBehind) {
 // monitor that takes the request and never answers, gives 40, and nothing
 // is left behind: no process, no descriptor, no socket.
 TEST(Spawn, EveryWaitIsBoundedAndLeavesNothingBehind) {
-  auto count = [](const std::string& path) {
-    int n = 0;
-    if (DIR* d = ::opendir(path.c_str())) {
-      while (dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
-      ::closedir(d);
-    }
-    return n;
-  };
   zeb::testing::ScratchDirectory dir, sockets;
   ChildVariables vars{{"ZEB_SOCKET_DIR", sockets.path()},
                       {"ZEB_REPLY_LIMIT", "10"},
                       {"ZEB_SPAWN_TEST_OUT", dir.path() + "/log"}};
   const std::string program = OwnProgram();
   std::string startup = Startup("t");
-  Env env;
-  env.Param("P", "V");
-  const int fds = count("/proc/self/fd");
+  zeb::test::TestEnv env;
+  ASSERT_TRUE(env.param("P", "V"));
+  const int fds = EntriesIn("/proc/self/fd");
   for (const char* stall : {"open", "startup", "close"}) {
     ChildVariables child{{"ZEB_SPAWN_TEST_CHILD", "record"}, {"ZEB_SPAWN_TEST_STALL", stall}};
     int16_t id[4] = {};
@@ -724,9 +657,7 @@ TEST(Spawn, EveryWaitIsBoundedAndLeavesNothingBehind) {
     ASSERT_EQ(NEWPROCESS(mask({1, 5, 7}), program.data(), 0, 0, 0, monitor, nullptr, "$CMON "), 0);
   }
   zp::Connection probe;
-  for (int i = 0; i < 3000 && zp::connect_named_process("$CMON", &probe) != 0; ++i) {
-    ::usleep(10000);
-  }
+  zeb::testing::wait_until([&] { return zp::connect_named_process("$CMON", &probe) == 0; }, 3000);
   zp::close_connection(&probe);
   {
     ChildVariables child{{"ZEB_SPAWN_TEST_CHILD", "record"}};
@@ -773,8 +704,8 @@ TEST(Spawn, EveryWaitIsBoundedAndLeavesNothingBehind) {
     EXPECT_EQ(id[0], -9);
   }
   ::close(listener);
-  for (int i = 0; i < 500 && count("/proc/self/fd") > fds; ++i) ::usleep(10000);
-  EXPECT_LE(count("/proc/self/fd"), fds);
+  zeb::testing::wait_until([&] { return EntriesIn("/proc/self/fd") <= fds; });
+  EXPECT_LE(EntriesIn("/proc/self/fd"), fds);
 }
 
 // What the child answers is reported in the library's own numbers: 0 and
@@ -790,8 +721,8 @@ TEST(Spawn, RepliesThatAreNoErrorNumbersGive308) {
   } cases[] = {{"-32768", "0", 308}, {"70", "70", 0}, {"70", "-1", 308},
                {"0", "-5", 308},     {"45", "0", 45}, {"70", "12", 12}};
   for (const Case& c : cases) {
-    Env env;
-    env.Param("P", "V");
+    zeb::test::TestEnv env;
+    ASSERT_TRUE(env.param("P", "V"));
     ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "record"},
                         {"ZEB_SPAWN_TEST_OUT", dir.path() + "/log"},
                         {"ZEB_SPAWN_TEST_REPLY", c.startup_reply},
@@ -849,10 +780,10 @@ TEST(Spawn, AFailedSpawnLeavesNoProcess) {
       {"no answer to the start-up message", {{"ZEB_SPAWN_TEST_STALL", "startup"}}, true, "10", 40},
   };
   for (const Case& c : cases) {
-    Env env;
+    zeb::test::TestEnv env;
     if (c.hand_on) {
-      env.Assign("OUTPUT", "$D.E.F");
-      env.Param("P", "V");
+      ASSERT_TRUE(env.assign("OUTPUT", "$D", "E", "F"));
+      ASSERT_TRUE(env.param("P", "V"));
     }
     ChildVariables common{{"ZEB_SPAWN_TEST_CHILD", "record"},
                           {"ZEB_SPAWN_TEST_OUT", dir.path() + "/log"},
@@ -961,7 +892,7 @@ TEST(Spawn, AMonitorThatDoesNotPlayItsPartGivesNoConsent) {
                         {"ZEB_SPAWN_TEST_OUT", dir.path() + "/log"},
                         {"ZEB_REPLY_LIMIT", c.limit}};
     RawMonitor monitor(sockets.path(), c.how);
-    Env env;
+    zeb::test::TestEnv env;
     int16_t id[4] = {-9, -9, -9, -9};
     EXPECT_EQ(
         ENV_SPAWN(mask({1, 2, 6, 7}), env.get(), program.data(), nullptr, 0, 0, startup.data(), id),
@@ -1020,7 +951,7 @@ TEST(Spawn, AParentKilledInMidConversationEndsItsChildWith201) {
     ASSERT_TRUE(zp::start_child({"/proc/self/exe"}, {}, false, &killer).ok());
     EXPECT_EQ(zp::wait_child(&killer), 128 + SIGKILL);
     // The child is not this process's: its log says how and that it ended.
-    for (int i = 0; i < 6000 && ::access(out.c_str(), F_OK) != 0; ++i) ::usleep(10000);
+    zeb::testing::wait_until([&] { return ::access(out.c_str(), F_OK) == 0; }, 6000);
     const std::string log = Lines(out, 0);
     EXPECT_EQ(log.substr(0, log.find('\n')), steps >= 7 ? "intake 0" : "intake 201")
         << "steps " << steps;

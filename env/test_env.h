@@ -12,6 +12,12 @@
 
 namespace zeb::test {
 
+inline std::string pad(const std::string& s, size_t n) {
+  std::string r = s.substr(0, n);
+  r.resize(n, ' ');
+  return r;
+}
+
 class TestEnv {
  public:
   explicit TestEnv(int32_t pool_size = 1 << 16, uint16_t flags = 0x0001)
@@ -40,16 +46,42 @@ class TestEnv {
     std::memcpy(env_->default_names, message.data() + zeb::platform::kStartupDefaultsOffset, 16);
   }
 
+  // Pushes a node holding message at the head of the list at head, as the
+  // store does: links are relative to their own word; an empty list leads
+  // to its head. False when the pool has no room.
+  bool push(int32_t* head, const std::string& message) {
+    namespace zp = zeb::platform;
+    void* buffer = nullptr;
+    const auto size = static_cast<int32_t>(zp::kNodeMessageOffset + message.size());
+    if (MEM_ALLOC(area_.data(), &buffer, size) != 0) return false;
+    char* node = static_cast<char*>(buffer);
+    char* first = reinterpret_cast<char*>(head) + *head;
+    int32_t link = static_cast<int32_t>(first - node);
+    int16_t length = static_cast<int16_t>(message.size());
+    std::memcpy(node, &link, sizeof link);
+    std::memcpy(node + zp::kNodeLengthOffset, &length, sizeof length);
+    std::memcpy(node + zp::kNodeMessageOffset, message.data(), message.size());
+    *head = static_cast<int32_t>(node - reinterpret_cast<char*>(head));
+    return true;
+  }
+  // A PARAM of one pair, from the codec, on the PARAM list.
+  bool param(const std::string& name, const std::string& value) {
+    zeb::platform::Message m = zeb::platform::param_message({{name, value}});
+    return push(&env_->param_list, std::string(m.begin(), m.end()));
+  }
+  // An ASSIGN of logical to volume.subvol.file, from the codec, on the
+  // ASSIGN list.
+  bool assign(const std::string& logical, const std::string& volume, const std::string& subvol,
+              const std::string& file) {
+    const std::string physical = pad(volume, 8) + pad(subvol, 8) + pad(file, 8);
+    zeb::platform::Message m = zeb::platform::assign_message(logical, physical.c_str());
+    return push(&env_->assign_list, std::string(m.begin(), m.end()));
+  }
+
  private:
   std::vector<char> area_;
   EnvRecord* env_ = nullptr;
 };
-
-inline std::string pad(const std::string& s, size_t n) {
-  std::string r = s.substr(0, n);
-  r.resize(n, ' ');
-  return r;
-}
 
 // The byte images a parent sends, built with the codec's layout. The
 // images stop where a test needs them to (no NUL after the start-up text,

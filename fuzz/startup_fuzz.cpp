@@ -22,6 +22,7 @@
 #include <zeb/containers/pool.h>
 #include <zeb/env/env.h>
 #include <zeb/platform/errors.h>
+#include "env/test_env.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 
@@ -50,20 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     zp::SyscallOverride parent;
     zp::syscalls().getppid = [] { return static_cast<long>(::getpid()); };
 
-    std::vector<char> area(1 << 16);
-    MEM_DEFINEPOOL(area.data(), static_cast<int32_t>(area.size()));
-    void* buffer = nullptr;
-    if (MEM_ALLOC(area.data(), &buffer, sizeof(EnvRecord)) != 0) std::abort();
-    EnvRecord* env = static_cast<EnvRecord*>(buffer);
-    std::memset(env, ' ', sizeof *env);
-    env->start_time = 0;
-    zeb::env_set_pool(env, area.data());
-    env->flags = 0x0001;
-    env->in_fnum = env->out_fnum = env->term_fnum = zeb::kNotOpen;
-    env->param_list = env->assign_list = zeb::kEmptyList;
-    env->startup_len = 0;
+    zeb::test::TestEnv env;
+    if (env.get() == nullptr) std::abort();
     result = ENV_INITIALIZER_(zeb::mask({1, 2, 3, 4}), ENV_STARTUPPROC_, ENV_ASSIGNPROC_,
-                              ENV_PARAMPROC_, env);
+                              ENV_PARAMPROC_, env.get());
   }
   // The adopted channel outlives the host; this process made it.
   ::close(fds[1]);

@@ -80,6 +80,20 @@ bool link_this_program(const std::string& dir) {
          ::symlink(self.c_str(), (dir + "/bin/child").c_str()) == 0;
 }
 
+// A host whose volume $CT is dir; ZEB_CREATION_TEST_CHILD is for the
+// children's environment.
+zp::Configuration child_host_configuration(const std::string& dir) {
+  return zp::Configuration::from_entries({"ZEB_VOLUMES=$CT=" + dir, "ZEB_CREATION_TEST_CHILD=1"});
+}
+
+// A scratch volume $CT holding this program as BIN.CHILD, and a host over
+// it; a test stops unless `linked`.
+struct ChildVolume {
+  zeb::testing::ScratchDirectory dir;
+  bool linked = link_this_program(dir.path());
+  zp::ScopedHost host{child_host_configuration(dir.path())};
+};
+
 // The children table belongs to the host that made the child; its watcher
 // reaps the child even when that host has gone first, and another host does
 // not know the child.
@@ -93,8 +107,7 @@ TEST(Children, BelongToTheirHostAndAreReapedAfterItGoes) {
   int channel = -1;
   {
     // ZEB_CREATION_TEST_CHILD is for the child's environment.
-    zp::ScopedHost host(zp::Configuration::from_entries(
-        {"ZEB_VOLUMES=$CT=" + dir.path(), "ZEB_CREATION_TEST_CHILD=1"}));
+    zp::ScopedHost host(child_host_configuration(dir.path()));
     zp::CreateRequest request;
     request.program = program;
     zp::Result<zp::Created> created = zp::create_process(request);
@@ -117,11 +130,8 @@ TEST(Children, BelongToTheirHostAndAreReapedAfterItGoes) {
 // host's thread limit) a child is still made, and once it has ended the
 // next creation reaps it.
 TEST(Children, WithoutAWatcherThreadTheNextCreationReapsAnEndedChild) {
-  zeb::testing::ScratchDirectory dir;
-  ASSERT_TRUE(link_this_program(dir.path()));
-  // ZEB_CREATION_TEST_CHILD is for the children's environment.
-  zp::ScopedHost host(zp::Configuration::from_entries(
-      {"ZEB_VOLUMES=$CT=" + dir.path(), "ZEB_CREATION_TEST_CHILD=1"}));
+  ChildVolume volume;
+  ASSERT_TRUE(volume.linked);
   zp::SyscallOverride scope;
   zp::syscalls().start_thread = [](std::function<void()>) {
     errno = EAGAIN;
@@ -156,10 +166,8 @@ TEST(Children, WithoutAWatcherThreadTheNextCreationReapsAnEndedChild) {
 // look at the host's other processes (the process table cannot be listed
 // here); once it has ended it is found no more, and another name never is.
 TEST(Children, ANamedChildIsFoundAmongTheChildrenWhileItLives) {
-  zeb::testing::ScratchDirectory dir;
-  ASSERT_TRUE(link_this_program(dir.path()));
-  zp::ScopedHost host(zp::Configuration::from_entries(
-      {"ZEB_VOLUMES=$CT=" + dir.path(), "ZEB_CREATION_TEST_CHILD=1"}));
+  ChildVolume volume;
+  ASSERT_TRUE(volume.linked);
   zp::CreateRequest request;
   request.program = "$CT     BIN     CHILD   ";
   request.name = "$CTNM ";

@@ -251,4 +251,12 @@ void report_failed_check(const char* what, const char* file, int line) {
   std::fprintf(stderr, "%s:%d: check failed: %s\n", file, line, what);
 }
 
+bool wait_until(const std::function<bool()>& done, int tries, int pause_us) {
+  for (int i = 0; i < tries; ++i) {
+    if (done()) return true;
+    ::usleep(static_cast<useconds_t>(pause_us));
+  }
+  return false;
+}
+
 }  // namespace zeb::testing

@@ -168,6 +168,12 @@ class SwapVolumeHost : public ::testing::Environment {
 // the half of ZEB_FAIL_IF that is not a return.
 void report_failed_check(const char* what, const char* file, int line);
 
+// Asks done up to `tries` times, pausing `pause_us` microseconds after each
+// no, and says whether it ever answered yes. For a peer this process cannot
+// be told about (a named process coming up or going, a log another process
+// writes); the caller checks the outcome itself.
+bool wait_until(const std::function<bool()>& done, int tries = 500, int pause_us = 10000);
+
 }  // namespace zeb::testing
 
 // In a body that reports by what it returns (0: all held), as the bodies of
