@@ -115,17 +115,22 @@ void run_random(benchmark::State& state, Alloc alloc, Release release) {
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
 }
 
+// The pool's allocation and release, as the traces call them.
+auto pool_alloc(void* pool) {
+  return [pool](int32_t size) {
+    void* p = nullptr;
+    MEM_ALLOC(pool, &p, size);
+    return p;
+  };
+}
+auto pool_free(void* pool) {
+  return [pool](void* p) { MEM_FREE(pool, p); };
+}
+
 void BM_PoolRandom(benchmark::State& state) {
   void* pool = area().data();
   MEM_DEFINEPOOL(pool, kPoolBytes);
-  run_random(
-      state,
-      [pool](int32_t size) {
-        void* p = nullptr;
-        MEM_ALLOC(pool, &p, size);
-        return p;
-      },
-      [pool](void* p) { MEM_FREE(pool, p); });
+  run_random(state, pool_alloc(pool), pool_free(pool));
   PoolStats st{};
   MEM_STATS(zeb::mask({1, 2}), pool, &st);
   state.counters["maxused_kb"] = st.maxused / 1024.0;
@@ -189,14 +194,7 @@ void run_held(benchmark::State& state, Alloc alloc, Release release) {
 void BM_PoolHeld(benchmark::State& state) {
   void* pool = area().data();
   MEM_DEFINEPOOL(pool, kPoolBytes);
-  run_held(
-      state,
-      [pool](int32_t size) {
-        void* p = nullptr;
-        MEM_ALLOC(pool, &p, size);
-        return p;
-      },
-      [pool](void* p) { MEM_FREE(pool, p); });
+  run_held(state, pool_alloc(pool), pool_free(pool));
 }
 
 void BM_MallocHeld(benchmark::State& state) {

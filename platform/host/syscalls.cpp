@@ -141,18 +141,6 @@ int real_rmdir(const char* path) { return ::rmdir(path); }
 int real_unlink(const char* path) { return ::unlink(path); }
 int real_unlinkat(int dirfd, const char* path, int flags) { return ::unlinkat(dirfd, path, flags); }
 
-int real_readlink(const char* path, std::string* target) {
-  char buf[PATH_MAX];
-  ssize_t n = ::readlink(path, buf, sizeof buf);
-  if (n < 0) return -1;
-  if (static_cast<size_t>(n) == sizeof buf) {
-    errno = ENAMETOOLONG;
-    return -1;
-  }
-  target->assign(buf, static_cast<size_t>(n));
-  return 0;
-}
-
 int real_readlinkat(int dirfd, const char* path, std::string* target) {
   char buf[PATH_MAX];
   ssize_t n = ::readlinkat(dirfd, path, buf, sizeof buf);
@@ -163,6 +151,10 @@ int real_readlinkat(int dirfd, const char* path, std::string* target) {
   }
   target->assign(buf, static_cast<size_t>(n));
   return 0;
+}
+
+int real_readlink(const char* path, std::string* target) {
+  return real_readlinkat(AT_FDCWD, path, target);
 }
 
 int real_realpath(const char* path, std::string* resolved) {
