@@ -18,6 +18,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 jobs=$(nproc)
 
+# Under pipefail a "producer | grep -q" can fail on a match: grep leaves at
+# the first line and the producer dies of SIGPIPE. Matches here read all
+# their input (grep >/dev/null) or test a captured string.
 fail() {
   echo "consumer check: $*" >&2
   exit 1
@@ -38,7 +41,7 @@ grep -q '^CMAKE_BUILD_TYPE:STRING=$' "$work/sub/CMakeCache.txt" ||
 grep -q -- '-O3' "$work/sub/compile_commands.json" || fail "the embedding project's flags did not reach the library"
 # The embedding project sees the public headers only: the source tree, where
 # the internal headers live, is not on its include path.
-! grep 'app.dir/main.cpp.o' "$work/sub/compile_commands.json" | grep -q -- "-I$src[ \"]" ||
+! grep 'app.dir/main.cpp.o' "$work/sub/compile_commands.json" | grep -- "-I$src[ \"]" >/dev/null ||
   fail "the source tree is on the embedding project's include path"
 built=$(find "$work/sub" -type f -perm -u+x ! -path '*/CMakeFiles/*' -printf '%f\n' | sort | tr '\n' ' ')
 [ "$built" = "app app_msg " ] || fail "an embedding project built more than its own programs: $built"
@@ -72,7 +75,7 @@ for internal in platform/host platform/files platform/volumes platform/names \
   platform/processes platform/system platform/ipc format/format_internal.h survey; do
   [ ! -e "$inc/zeb/$internal" ] || fail "internal $internal installed"
 done
-! find "$inc/zeb" -name '*_test*' | grep -q . || fail "test sources installed"
+! find "$inc/zeb" -name '*_test*' | grep . >/dev/null || fail "test sources installed"
 # Every installed header compiles on its own against the installed tree alone
 # (from an empty directory, so that nothing of the source tree is found).
 mkdir "$work/empty"
@@ -88,7 +91,7 @@ cmake -S "$app" -B "$work/inst" -DCMAKE_PREFIX_PATH="$work/prefix" >/dev/null
 cmake --build "$work/inst" -j"$jobs" >/dev/null
 "$work/inst/app" || fail "app (find_package) failed"
 "$work/inst/app_msg" || fail "app_msg (find_package) failed"
-! find "$work/prefix" -name 'libzeb*.so*' | grep -q . || fail "a static build installed a shared library"
+! find "$work/prefix" -name 'libzeb*.so*' | grep . >/dev/null || fail "a static build installed a shared library"
 # The library's functions that the public headers name: the shared library
 # must export each (one not marked ZEB_EXPORT links from the archives but
 # not against libzeb.so).
@@ -106,7 +109,7 @@ cmake --build "$work/lib" -j"$jobs" >/dev/null
 cmake --install "$work/lib" --prefix "$work/shared" >/dev/null
 lib=$(echo "$work"/shared/lib*/libzeb.so)
 [ -f "$lib" ] || fail "no libzeb.so installed"
-! find "$work/shared" -name '*.a' | grep -q . || fail "a shared build installed static libraries"
+! find "$work/shared" -name '*.a' | grep . >/dev/null || fail "a shared build installed static libraries"
 major=$(sed -n 's/^project(zeb VERSION \([0-9]*\)\..*/\1/p' "$src/CMakeLists.txt")
 soname=$(readelf -d "$lib" | sed -n 's/.*(SONAME).*\[\(.*\)\]/\1/p')
 [ "$soname" = "libzeb.so.$major" ] || fail "SONAME is '$soname', not libzeb.so.$major"
@@ -137,7 +140,7 @@ pkg_config_build "$work/shared" make-shared
 # package are gone, and the programs find libzeb there.
 rm -rf "$work/lib" "$work/prefix"
 for program in "$work/inst-shared/app" "$work/inst-shared/app_msg" "$work/make-shared/app"; do
-  ldd "$program" | grep -q "libzeb.so.$major => $work/shared/" ||
+  [[ $(ldd "$program") == *"libzeb.so.$major => $work/shared/"* ]] ||
     fail "$program does not load the installed libzeb: $(ldd "$program")"
   "$program" || fail "$program (shared library) failed"
 done
