@@ -24,14 +24,9 @@ namespace zeb::env {
 namespace {
 
 // Opens the file whose internal name is at name24 (collapsed to external
-// form first) into *fnum.
-int16_t open_internal(const char* name24, int16_t* fnum) {
-  *fnum = zeb::kNotOpen;
-  zeb::platform::Result<int16_t> opened =
-      zeb::platform::open_file(zeb::platform::collapse_name(name24));
-  if (!opened.ok()) return opened.code();
-  *fnum = *opened;
-  return 0;
+// form first): its file number, or the open's status.
+zeb::platform::Result<int16_t> open_internal(const char* name24) {
+  return zeb::platform::open_file(zeb::platform::collapse_name(name24));
 }
 
 // A configuration file that is there but cannot serve (not a key-sequenced
@@ -74,7 +69,8 @@ Status start(EnvRecord** env, void* pool, uint16_t flags, const char* lconf) {
   if (lconf == nullptr) lconf = "=lconf";
   void* memory = nullptr;
   int16_t error = MEM_ALLOC(pool, &memory, static_cast<int32_t>(sizeof(EnvRecord)));
-  if (error != 0) return Status::error(error, "environment record");
+  // A bare number from the pool: no note (see runtime::start).
+  if (error != 0) return Status::error(error);
   auto* record = static_cast<EnvRecord*>(memory);
   *env = record;
   std::memset(record, ' ', sizeof *record);
@@ -92,13 +88,14 @@ Status start(EnvRecord** env, void* pool, uint16_t flags, const char* lconf) {
     if (!status.ok()) return status;
   }
   if ((flags & kFlagOpenIn) != 0) {
-    error = open_internal(record->startup_msg + zeb::platform::kStartupInOffset, &record->in_fnum);
-    if (error != 0) return Status::error(error, "open the IN file");
+    Result<int16_t> in = open_internal(record->startup_msg + zeb::platform::kStartupInOffset);
+    if (!in.ok()) return in.status();
+    record->in_fnum = *in;
   }
   if ((flags & kFlagOpenOut) != 0) {
-    error =
-        open_internal(record->startup_msg + zeb::platform::kStartupOutOffset, &record->out_fnum);
-    if (error != 0) return Status::error(error, "open the OUT file");
+    Result<int16_t> out = open_internal(record->startup_msg + zeb::platform::kStartupOutOffset);
+    if (!out.ok()) return out.status();
+    record->out_fnum = *out;
   }
   if ((flags & kFlagOpenHomeTerm) != 0) {
     // The home terminal's name is the platform's fixed name for the
@@ -107,7 +104,7 @@ Status start(EnvRecord** env, void* pool, uint16_t flags, const char* lconf) {
     const std::string name = zeb::platform::home_terminal_name();
     record->term_fnum = zeb::kNotOpen;
     zeb::platform::Result<int16_t> opened = zeb::platform::open_file(name);
-    if (!opened.ok()) return Status::error(opened.code(), "open the home terminal");
+    if (!opened.ok()) return opened.status();
     record->term_fnum = *opened;
   }
   // An unresolved name leaves lconf_name blank; start-up goes on.

@@ -83,23 +83,24 @@ Result<void*> allocate_segment(int16_t pages, int16_t segment_id, const char* sw
       // when it is 0, the creation's stands.
       platform::Result<int16_t> last = platform::last_error(-1);
       const int16_t code = last.ok() && *last != 0 ? *last : created.code();
-      return Status::error(code, "create the swap file");
+      return Status::error(code, created.what());
     }
   } else if (verdict != 0) {
-    return Status::error(verdict, "swap file");
+    return Status::error(verdict);
   }
 
   // The segment is as large as its swap file. An inquiry that fails leaves
   // no size to ask for, so it ends the allocation with its error.
   platform::Result<platform::DiskFileInfo> info = platform::disk_file_info(name);
-  if (!info.ok()) return Status::error(info.code(), "swap file");
+  if (!info.ok()) return info.status();
   const int32_t capacity = info->capacity;
   if (capacity < static_cast<int64_t>(pages) * kPageBytes) return Status::error(err::kNoSegment);
 
   // The segment options a flags word would choose (this host has one kind:
   // a read-write view of its own swap file) are not asked for.
-  if (!platform::allocate_segment(segment_id, capacity, name).ok()) {
-    return Status::error(err::kNoSegment, "segment");
+  // Any failure to map it is 317; the note says what stood in the way.
+  if (Status mapped = platform::allocate_segment(segment_id, capacity, name); !mapped.ok()) {
+    return Status::error(err::kNoSegment, mapped.what());
   }
   return static_cast<void*>(platform::segment_base());
 }

@@ -18,7 +18,6 @@
 #include <zeb/terminal/zeb_term.h>
 #include "containers/pool_core.h"
 #include "env/environment.h"
-#include "platform/host/diagnostics.h"
 #include "platform/system/segments.h"
 #include "runtime/runtime_core.h"
 
@@ -26,8 +25,11 @@ namespace err = zeb::err;
 
 namespace zeb::runtime {
 
+// A failure hands on the status of the step that failed, its note unchanged:
+// the note names what the operator can act on (a host file or directory, a
+// limit) and is what a program tells when start-up fails. Errors that come
+// as bare numbers from the library's own procedures carry no note.
 Status start(int16_t pages, std::optional<uint16_t> flags, const char* lconf) {
-  platform::clear_failure_note();
   Result<void*> segment = allocate_segment(pages, kLibrarySegmentId, nullptr);
   if (!segment.ok()) return segment.status();
   void* base = *segment;
@@ -38,17 +40,17 @@ Status start(int16_t pages, std::optional<uint16_t> flags, const char* lconf) {
   // there, there is no context to start.
   platform::use_segment(kLibrarySegmentId).status().ignore();
   LibraryContext* context = library_context();
-  if (context == nullptr) return Status::error(err::kNoSegment, "library segment");
+  if (context == nullptr) return Status::error(err::kNoSegment);
   // A reused swap file still holds an earlier run's context.
   *context = LibraryContext{};
   char* pool = static_cast<char*>(base) + kLibraryPoolOffset;
   int16_t error =
       MEM_DEFINEPOOL(pool, static_cast<int32_t>(pages) * kPageBytes - kLibraryPoolOffset);
-  if (error != 0) return Status::error(error, "library pool");
+  if (error != 0) return Status::error(error);
   context->pool = to_segment_offset(pool);
   void* timers = nullptr;
   error = TIMER_INIT(&timers, pool);
-  if (error != 0) return Status::error(error, "timer list");
+  if (error != 0) return Status::error(error);
   context->timers = to_segment_offset(timers);
   // The environment's half of start-up needs the flags.
   if (!flags.has_value()) return Status::error(err::kMissingParameter);
@@ -57,7 +59,7 @@ Status start(int16_t pages, std::optional<uint16_t> flags, const char* lconf) {
   context->env = to_segment_offset(env);
   if (!status.ok()) return status;
   error = open_startup_session(*flags);
-  if (error != 0) return Status::error(error, "terminal session");
+  if (error != 0) return Status::error(error);
   context->flags = *flags;
   return Status();
 }

@@ -62,12 +62,12 @@ constexpr const char* kBanner[] = {
 static_assert(sizeof kBanner / sizeof kBanner[0] == 18);
 
 // Tells the operator on standard error that the library could not start,
-// naming what it could not use when the platform knows, and ends the process.
-[[noreturn]] void startup_failed(int16_t error) {
+// naming what it could not use when the start-up's status says, and ends
+// the process.
+[[noreturn]] void startup_failed(const zeb::platform::Status& status) {
   std::string line = "vorn: library start-up failed: ";
-  const std::string& what = zeb::platform::failure_note();
-  if (!what.empty()) line += what + ": ";
-  zeb::platform::write_error_line(line + zeb::error_words(error));
+  if (!status.what().empty()) line += status.what() + ": ";
+  zeb::platform::write_error_line(line + zeb::error_words(status.code()));
   ABEND();
 }
 
@@ -341,7 +341,7 @@ void run_survey(const SurveyOptions& options) {
   }
   failed += platform::host().state<platform::VolumeTable>().refused();
   platform::Status started = runtime::start(4000, 0x29);
-  if (!started.ok()) startup_failed(started.code());
+  if (!started.ok()) startup_failed(started);
   const bool text = !options.json && !options.list;
   if (text && !options.quiet) {
     INTRO();

@@ -18,7 +18,6 @@
 
 #include <zeb/platform/errors.h>
 #include <zeb/platform/types.h>
-#include "platform/host/diagnostics.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/volumes/scratch.h"
@@ -205,7 +204,6 @@ Result<OpenedDescriptor> open_descriptor(const FileName& name, int flags) {
       Status status = Status::from_errno(
           errno, "cannot open " + name.external() +
                      (dir.empty() ? "" : " (a temporary file in " + dir + ")") + " again");
-      note_failure(status.what());
       return status;
     }
     opened.held = it->second;
@@ -301,11 +299,9 @@ Result<FileName> create_temporary_file(std::string_view volume, bool swap, long 
   if (swap) {
     // The blocks are reserved now, so a full disk is this call's error.
     if (reserve_file(file->fd, size) != 0) {
-      Status error = Status::from_errno(
+      return Status::from_errno(
           errno, "cannot make a temporary file of " + std::to_string(size) + " bytes in " +
                      (v->simulated ? v->name : file->directory) + file_size_limit_text(size));
-      note_failure(error.what());
-      return error;
     }
     // A swap file lives until the process ends: nothing closes it by file
     // number.

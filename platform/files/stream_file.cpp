@@ -84,13 +84,11 @@ Result<std::unique_ptr<File>> open_stream_file(const FileName& name) {
   int source = name.volume == kStdinName ? 0 : name.volume == kStderrName ? 2 : 1;
   int fd = syscalls().dup(source);
   if (fd < 0) {
-    Status error = Status::from_errno(errno, std::string("cannot open ") +
-                                                 (source == 0   ? "standard input"
-                                                  : source == 1 ? "standard output"
-                                                                : "standard error") +
-                                                 " (" + name.external() + ")");
-    note_failure(error.what());
-    return error;
+    return Status::from_errno(errno, std::string("cannot open ") +
+                                         (source == 0   ? "standard input"
+                                          : source == 1 ? "standard output"
+                                                        : "standard error") +
+                                         " (" + name.external() + ")");
   }
   return std::unique_ptr<File>(std::make_unique<StreamFile>(name.external(), fd));
 }

@@ -1,5 +1,5 @@
-// Lines to standard error and the note of what the platform failed to use
-// (see diagnostics.h).
+// Lines to standard error and standard output that get out whatever the
+// process's descriptors (see diagnostics.h).
 #include "platform/host/diagnostics.h"
 
 #include <errno.h>
@@ -7,20 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 
 namespace zeb::platform {
-namespace {
-
-// The host's note of what the platform last failed to use.
-struct FailureNote {
-  std::string text;
-};
-
-std::string& note() { return host().state<FailureNote>().text; }
-
-}  // namespace
 
 long write_all(int fd, const void* buffer, size_t count) {
   const char* p = static_cast<const char*>(buffer);
@@ -65,10 +54,6 @@ int write_standard_output(std::string_view text) {
   errno = saved;
   return e;
 }
-
-const std::string& failure_note() { return note(); }
-void clear_failure_note() { note().clear(); }
-void note_failure(std::string text) { note() = std::move(text); }
 
 std::string program_name() {
   const char* name = program_invocation_short_name;

@@ -1,6 +1,6 @@
 // Telling the operator what went wrong when the library cannot use its own
-// output: one line straight to standard error, and a note of the host file
-// or directory that the platform last failed to use.
+// output: one line straight to standard error. What failed travels in the
+// note of the Status that reports it (platform/host/status.h), not here.
 //
 // Lines to standard error go to descriptor 2 itself, never through a new
 // descriptor, so they get out even when the process has no descriptor left
@@ -22,15 +22,6 @@ void write_error_line(std::string_view text);
 // the failed write (EPIPE when the reader went away, EBADF when descriptor 1
 // is closed).
 int write_standard_output(std::string_view text);
-
-// What the platform last failed to use, in words an operator can act on
-// (for example "cannot create a temporary file in /nonexistent"), or empty.
-// The runtime clears it before start-up and reads it when start-up fails.
-const std::string& failure_note();
-void clear_failure_note();
-
-// Platform-internal: records what could not be used.
-void note_failure(std::string text);
 
 // Platform-internal: writes all of buffer to a pipe, socket, terminal or
 // file descriptor. SIGPIPE is blocked around the write and a SIGPIPE that the

@@ -16,7 +16,6 @@
 
 #include <zeb/platform/errors.h>
 #include "platform/host/config.h"
-#include "platform/host/diagnostics.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/ipc/connection.h"
@@ -224,16 +223,17 @@ constexpr int kMostLinks = 40;
 // was looked at; one that another user owns could be turned elsewhere at
 // any moment, and is refused. The last component is never followed: it must
 // be what is used. With create a missing last component is made a
-// directory (mode 0700). Returns 0 (refusals included: see *w) or the error.
-int16_t walk_directory(const std::string& path, bool create, Walked* w) {
+// directory (mode 0700). Returns success (refusals included: see *w) or the
+// error, its note the path.
+Status walk_directory(const std::string& path, bool create, Walked* w) {
   const Syscalls& sys = syscalls();
   const long euid = sys.geteuid();
   std::deque<std::string> parts;
   split_path(path, &parts, false);
   int at = sys.open("/", O_PATH | O_DIRECTORY, 0);
-  if (at < 0) return error_from_errno(errno);
+  if (at < 0) return Status::from_errno(errno, path);
   int links = 0;
-  int16_t error = 0;
+  Status error;
   while (!parts.empty()) {
     const std::string part = parts.front();
     parts.pop_front();
@@ -244,18 +244,18 @@ int16_t walk_directory(const std::string& path, bool create, Walked* w) {
       if (sys.mkdir((descriptor_path(at) + "/" + part).c_str(), 0700) == 0) {
         w->created = true;
       } else if (errno != EEXIST) {
-        error = error_from_errno(errno);
+        error = Status::from_errno(errno, path);
         break;
       }
       next = sys.openat(at, part.c_str(), O_PATH | O_NOFOLLOW, 0);
     }
     if (next < 0) {
-      error = error_from_errno(errno);
+      error = Status::from_errno(errno, path);
       break;
     }
     FileStatus st;
     if (sys.fstat(next, &st) != 0) {
-      error = error_from_errno(errno);
+      error = Status::from_errno(errno, path);
       sys.close(next);
       break;
     }
@@ -266,21 +266,21 @@ int16_t walk_directory(const std::string& path, bool create, Walked* w) {
                      owner_text(st.uid) + " owns";
         w->foreign = true;
       } else if (++links > kMostLinks) {
-        error = error_from_errno(ELOOP);
+        error = Status::from_errno(ELOOP, path);
       } else if (sys.readlinkat(next, "", &target) != 0) {
-        error = error_from_errno(errno);
+        error = Status::from_errno(errno, path);
       } else if (!target.empty() && target[0] == '/') {
         sys.close(at);
         at = sys.open("/", O_PATH | O_DIRECTORY, 0);
-        if (at < 0) error = error_from_errno(errno);
+        if (at < 0) error = Status::from_errno(errno, path);
       }
       sys.close(next);
-      if (error != 0 || !w->refusal.empty()) break;
+      if (!error.ok() || !w->refusal.empty()) break;
       split_path(target, &parts, true);
       continue;
     }
     if (!st.is_directory() && !last) {
-      error = error_from_errno(ENOTDIR);
+      error = Status::from_errno(ENOTDIR, path);
       sys.close(next);
       break;
     }
@@ -288,18 +288,18 @@ int16_t walk_directory(const std::string& path, bool create, Walked* w) {
     at = next;
     if (last) w->status = st;
   }
-  if (error != 0 || !w->refusal.empty()) {
+  if (!error.ok() || !w->refusal.empty()) {
     sys.close(at);
     return error;
   }
   if (parts.empty() && w->status.mode == 0 && sys.fstat(at, &w->status) != 0) {
     // The path named "/" itself.
-    error = error_from_errno(errno);
+    error = Status::from_errno(errno, path);
     sys.close(at);
     return error;
   }
   w->fd = at;
-  return 0;
+  return Status();
 }
 
 }  // namespace
@@ -328,7 +328,7 @@ std::string socket_directory() {
   for (const std::string& dir : runtime) {
     if (dir[0] != '/' || dir.size() + 4 + kLongestSocketName > kMaxSocketPath) continue;
     Walked w;
-    if (walk_directory(dir, false, &w) != 0 || !w.refusal.empty()) continue;
+    if (!walk_directory(dir, false, &w).ok() || !w.refusal.empty()) continue;
     syscalls().close(w.fd);
     if (!is_link(w.status) && w.status.is_directory() &&
         static_cast<long>(w.status.uid) == syscalls().geteuid() && (w.status.mode & 077) == 0) {
@@ -338,7 +338,7 @@ std::string socket_directory() {
   return "/tmp/zeb-" + euid;
 }
 
-int16_t open_socket_directory(const std::string& dir, bool create, SocketDirectory* out) {
+Status open_socket_directory(const std::string& dir, bool create, SocketDirectory* out) {
   out->close();
   out->path = dir;
   out->foreign = false;
@@ -346,15 +346,15 @@ int16_t open_socket_directory(const std::string& dir, bool create, SocketDirecto
   // and a socket path longer than the host takes could not be named by
   // other programs: both are refused before anything is made.
   if (dir.empty() || dir[0] != '/') {
-    note_failure("the socket directory " + dir + " (ZEB_SOCKET_DIR) is not an absolute path");
-    return err::kBadName;
+    return Status::error(
+        err::kBadName, "the socket directory " + dir + " (ZEB_SOCKET_DIR) is not an absolute path");
   }
   if (dir.size() + kLongestSocketName > kMaxSocketPath) {
-    note_failure("the socket directory " + dir + " (ZEB_SOCKET_DIR) is too long for a socket");
-    return err::kBadName;
+    return Status::error(err::kBadName, "the socket directory " + dir +
+                                            " (ZEB_SOCKET_DIR) is too long for a socket");
   }
   Walked w;
-  if (int16_t error = walk_directory(dir, create, &w); error != 0) return error;
+  if (Status walked = walk_directory(dir, create, &w); !walked.ok()) return walked;
   const long euid = syscalls().geteuid();
   const FileStatus& st = w.status;
   std::string refusal = w.refusal;
@@ -369,7 +369,7 @@ int16_t open_socket_directory(const std::string& dir, bool create, SocketDirecto
       refusal = "belongs to " + owner_text(st.uid) + ", not to this user";
     } else if (w.created && syscalls().chmod(descriptor_path(w.fd).c_str(), 0700) != 0) {
       // The umask may have taken bits away: the directory is made private.
-      const int16_t error = error_from_errno(errno);
+      const Status error = Status::from_errno(errno);
       syscalls().close(w.fd);
       return error;
     } else if (!w.created && (st.mode & 07777) != 0700) {
@@ -381,16 +381,16 @@ int16_t open_socket_directory(const std::string& dir, bool create, SocketDirecto
   }
   if (!refusal.empty()) {
     if (w.fd >= 0) syscalls().close(w.fd);
-    note_failure("the socket directory " + dir + " " + refusal +
-                 (foreign ? "; set ZEB_SOCKET_DIR to a directory of your own" : ""));
     out->foreign = foreign;
-    return err::kSecurityViolation;
+    return Status::error(err::kSecurityViolation,
+                         "the socket directory " + dir + " " + refusal +
+                             (foreign ? "; set ZEB_SOCKET_DIR to a directory of your own" : ""));
   }
   out->fd = w.fd;
-  return 0;
+  return Status();
 }
 
-int16_t check_socket_directory(const std::string& dir, bool create) {
+Status check_socket_directory(const std::string& dir, bool create) {
   SocketDirectory opened;
   return open_socket_directory(dir, create, &opened);
 }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/host/status.h"
+
 namespace zeb::platform {
 
 struct Configuration;
@@ -79,13 +81,13 @@ struct SocketDirectory {
 // must then be a directory of this user with mode exactly 0700. Returns 0
 // with *out open; 13, before anything is made, for a relative directory or
 // one too long for its sockets; 11 when it is missing (and not to be made);
-// 48 when it is not safe (a note names it, its owner, and, when the owner is
-// another user, how to choose another directory; out->foreign is set then);
-// or the error.
-int16_t open_socket_directory(const std::string& dir, bool create, SocketDirectory* out);
+// 48 when it is not safe (the note names it, its owner, and, when the owner
+// is another user, how to choose another directory; out->foreign is set
+// then); or the error.
+Status open_socket_directory(const std::string& dir, bool create, SocketDirectory* out);
 
 // open_socket_directory, the directory closed again: only its answer.
-int16_t check_socket_directory(const std::string& dir, bool create);
+Status check_socket_directory(const std::string& dir, bool create);
 
 // The start time of a process (clock ticks since boot); 0 when unknown.
 uint64_t process_start_time(long pid);

@@ -30,15 +30,17 @@ Result<Connection> connect_named(std::string_view name, int timeout_ms) {
   std::string wanted = process_name_from(std::string(name));
   if (wanted.empty()) return Status::error(err::kBadName, "process name");
   SocketDirectory dir;
-  int16_t error = open_socket_directory(socket_directory(), false, &dir);
+  Status opened = open_socket_directory(socket_directory(), false, &dir);
   // No process of this user listens in a directory that is missing, or
   // that another user has taken (the note says which and whose): the
   // process is not there. So a squatted directory costs named processes
   // their sockets, and nothing else (a spawn's look for its monitor).
-  if (error == err::kNotFound || (error == err::kSecurityViolation && dir.foreign)) {
-    return Status::error(err::kNoSuchDevice, wanted);
+  if (opened.code() == err::kNotFound) return Status::error(err::kNoSuchDevice, wanted);
+  if (opened.code() == err::kSecurityViolation && dir.foreign) {
+    return Status::error(err::kNoSuchDevice, opened.what());
   }
-  if (error != 0) return Status::error(error, socket_directory());
+  if (!opened.ok()) return opened;
+  int16_t error = 0;
   // The connection never blocks once made. While the process's queue of
   // connections is full (it is busy accepting others), the connect waits
   // its turn within the limit; a process that does not accept at all is

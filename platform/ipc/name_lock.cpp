@@ -11,7 +11,6 @@
 #include <vector>
 
 #include <zeb/platform/errors.h>
-#include "platform/host/diagnostics.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 
@@ -32,12 +31,13 @@ std::string lock_file(const std::string& base) { return "." + base + ".lock"; }
 // makes a process that takes another name at the same moment see its lock
 // held, and no spawn checks a name while another one's child is not yet
 // made.
-int lock_directory(const SocketDirectory& dir, int16_t* error) {
+// The descriptor of the lock, which the caller closes to give it back.
+Result<int> lock_directory(const SocketDirectory& dir) {
   int fd = syscalls().openat(dir.fd, ".sweep", O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
-  *error = 0;
   if (fd < 0 || syscalls().lock(fd) != 0) {
-    *error = error_from_errno(errno);
+    const Status error = Status::from_errno(errno);
     close_fd(&fd);
+    return error;
   }
   return fd;
 }
@@ -68,17 +68,17 @@ void sweep_stale_names(const SocketDirectory& dir) {
 
 // True when a process holds the lock of the name base (under the
 // directory's lock).
-bool lock_held(const SocketDirectory& dir, const std::string& base, int16_t* error) {
-  *error = 0;
+Result<bool> lock_held(const SocketDirectory& dir, const std::string& base) {
   int fd = syscalls().openat(dir.fd, lock_file(base).c_str(), O_RDWR | O_NOFOLLOW, 0);
   if (fd < 0) {
-    if (errno != ENOENT) *error = error_from_errno(errno);
+    if (errno != ENOENT) return Status::from_errno(errno);
     return false;
   }
   const bool held = syscalls().try_lock(fd) != 0;
-  if (held && errno != EWOULDBLOCK) *error = error_from_errno(errno);
+  const int e = errno;
   // A lock taken only to look is given back by the close.
   syscalls().close(fd);
+  if (held && e != EWOULDBLOCK) return Status::from_errno(e);
   return held;
 }
 
@@ -114,11 +114,10 @@ struct NameHold {
       // The lock file goes under the directory's lock, so that nobody
       // locks a file that is about to go; without it, the file stays for
       // the next sweep.
-      int16_t error = 0;
-      int directory = lock_directory(dir, &error);
-      if (error == 0) syscalls().unlinkat(dir.fd, lock_file(base).c_str(), 0);
+      Result<int> directory = lock_directory(dir);
+      if (directory.ok()) syscalls().unlinkat(dir.fd, lock_file(base).c_str(), 0);
       close_fd(&lock_fd);
-      close_fd(&directory);
+      if (directory.ok()) close_fd(&*directory);
     }
     close_fd(&lock_fd);
     dir.close();
@@ -129,35 +128,37 @@ struct NameHold {
 
 }  // namespace
 
-int16_t take_process_name(const std::string& name, int* listen_fd) {
-  *listen_fd = -1;
+Result<int> take_process_name(const std::string& name) {
   const std::string base = name.substr(1);
   NameHold& h = host().state<NameHold>();
   const long pid = syscalls().getpid();
   // A name held by the process this one was forked from, or another name
   // than the configuration's now, is not this process's to keep.
   if (h.held() && (h.pid != pid || h.base != base)) h.give_back();
-  int16_t error = 0;
+  Status error;
   int directory = -1;
   if (!h.held()) {
-    if (error = open_socket_directory(socket_directory(), true, &h.dir); error != 0) return error;
-    directory = lock_directory(h.dir, &error);
-    if (error != 0) {
+    if (error = open_socket_directory(socket_directory(), true, &h.dir); !error.ok()) return error;
+    Result<int> locked = lock_directory(h.dir);
+    if (!locked.ok()) {
       h.dir.close();
-      return error;
+      return locked.status();
     }
+    directory = *locked;
     sweep_stale_names(h.dir);
     h.lock_fd =
         syscalls().openat(h.dir.fd, lock_file(base).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
+    bool in_use = false;
     if (h.lock_fd < 0 || syscalls().try_lock(h.lock_fd) != 0) {
-      error = h.lock_fd >= 0 && errno == EWOULDBLOCK ? err::kFileInUse : error_from_errno(errno);
-    } else if (name_carried_elsewhere(name, true)) {
+      in_use = h.lock_fd >= 0 && errno == EWOULDBLOCK;
+      if (!in_use) error = Status::from_errno(errno);
+    } else {
       // An older process of this user was started with the name and has not
       // taken it yet (a spawn's child on its way): the name is its.
-      error = err::kFileInUse;
+      in_use = name_carried_elsewhere(name, true);
     }
-    if (error != 0) {
-      if (error == err::kFileInUse) note_failure("the process name " + name + " is in use");
+    if (in_use) error = Status::error(err::kFileInUse, "the process name " + name + " is in use");
+    if (!error.ok()) {
       close_fd(&h.lock_fd);
       close_fd(&directory);
       h.dir.close();
@@ -177,23 +178,28 @@ int16_t take_process_name(const std::string& name, int* listen_fd) {
   syscalls().unlinkat(h.dir.fd, base.c_str(), 0);
   int fd = syscalls().unix_socket(SOCK_SEQPACKET | SOCK_NONBLOCK);
   if (fd < 0 || syscalls().bind_unix(fd, h.dir.file(base).c_str()) != 0) {
-    error = error_from_errno(errno);
+    error = Status::from_errno(errno);
   } else {
     h.socket = true;
     // The queue of connections is as long as the host allows (the kernel
     // cuts the length asked for to its own limit, net.core.somaxconn):
     // openers beyond it wait in their connect.
-    if (syscalls().listen(fd, INT_MAX) != 0) error = error_from_errno(errno);
+    if (syscalls().listen(fd, INT_MAX) != 0) error = Status::from_errno(errno);
   }
   close_fd(&directory);
-  if (error != 0) {
+  if (!error.ok()) {
     close_fd(&fd);
     // The name is given back whole: nothing of it stays.
     h.give_back();
     return error;
   }
-  *listen_fd = fd;
-  return 0;
+  return fd;
+}
+
+int16_t take_process_name(const std::string& name, int* listen_fd) {
+  Result<int> taken = take_process_name(name);
+  *listen_fd = taken.ok() ? *taken : -1;
+  return taken.code();
 }
 
 void remove_name_socket() {
@@ -206,20 +212,19 @@ void release_name_at_exit() {
 
 NameReservation::~NameReservation() { close_fd(&lock_fd_); }
 
-int16_t NameReservation::hold(const std::string& name) {
-  if (int16_t error = open_socket_directory(socket_directory(), true, &directory_); error != 0) {
-    return error;
+Status NameReservation::hold(const std::string& name) {
+  if (Status opened = open_socket_directory(socket_directory(), true, &directory_); !opened.ok()) {
+    return opened;
   }
-  int16_t error = 0;
-  lock_fd_ = lock_directory(directory_, &error);
-  if (error != 0) return error;
-  const bool held = lock_held(directory_, name.substr(1), &error);
-  if (error != 0) return error;
-  if (held || process_name() == name || name_carried_elsewhere(name, false)) {
-    note_failure("the process name " + name + " is in use");
-    return err::kFileInUse;
+  Result<int> locked = lock_directory(directory_);
+  if (!locked.ok()) return locked.status();
+  lock_fd_ = *locked;
+  Result<bool> held = lock_held(directory_, name.substr(1));
+  if (!held.ok()) return held.status();
+  if (*held || process_name() == name || name_carried_elsewhere(name, false)) {
+    return Status::error(err::kFileInUse, "the process name " + name + " is in use");
   }
-  return 0;
+  return Status();
 }
 
 }  // namespace zeb::platform

@@ -11,17 +11,23 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/host/status.h"
 #include "platform/ipc/channel.h"
 
 namespace zeb::platform {
 
 // Takes the process name ("$NAME") for this process, when it does not hold
-// it already, and listens on its socket: *listen_fd is the listening socket
+// it already, and listens on its socket: the result is the listening socket
 // (non-blocking), which the caller closes. The name is in use (12) when
 // another process holds its lock, or when an older living process of this
 // user carries the name (it was started with it first and has not taken it
-// yet). Returns 0, 12, the socket directory's errors (13, 48), or the
-// error.
+// yet). Errors: 12, the socket directory's (13, 48), or the error; the note
+// says what was in the way.
+Result<int> take_process_name(const std::string& name);
+
+// The same, its answer as the bare error number with *listen_fd the socket
+// (-1 on an error): kept only for the queue room's $RECEIVE open, which
+// calls it so, until that room takes the Result above.
 int16_t take_process_name(const std::string& name, int* listen_fd);
 
 // The caller closed the listening socket: its file goes; the name stays
@@ -43,11 +49,11 @@ class NameReservation {
   ~NameReservation();
   NameReservation(const NameReservation&) = delete;
   NameReservation& operator=(const NameReservation&) = delete;
-  // Checks the name ("$NAME") and holds the directory's lock: 0 when it is
-  // free; 12 when a process holds it or a living process of this user
+  // Checks the name ("$NAME") and holds the directory's lock: success when
+  // it is free; 12 when a process holds it or a living process of this user
   // carries it (this one included); the socket directory's errors (13, 48);
-  // or the error.
-  int16_t hold(const std::string& name);
+  // or the error. The note says what was in the way.
+  Status hold(const std::string& name);
 
  private:
   SocketDirectory directory_;

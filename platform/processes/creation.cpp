@@ -382,7 +382,10 @@ Result<Created> create_process(const CreateRequest& request) {
     std::string text = trimmed(request.name, 6);
     own_name = process_name_from(text);
     if (own_name.empty() || text[0] != '$') return failed(zeb::kCreateNameError, err::kBadName);
-    if (int16_t e = reservation.hold(own_name); e != 0) return failed(zeb::kCreateNameError, e);
+    if (Status held = reservation.hold(own_name); !held.ok()) {
+      // The creation's word, with the note of what was in the way.
+      return Status::error(zeb::create_error_word(zeb::kCreateNameError, held.code()), held.what());
+    }
   }
 
   const Syscalls& sys = syscalls();

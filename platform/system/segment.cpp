@@ -26,7 +26,6 @@
 #include <zeb/platform/errors.h>
 #include <zeb/platform/types.h>
 #include "platform/files/files.h"
-#include "platform/host/diagnostics.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/names/file_names.h"
@@ -139,11 +138,10 @@ bool map_at_base(SegmentState& st, const Segment& s) {
 
 // Makes the swap file at least size bytes long with its blocks reserved, so
 // that a page of the segment never faults for want of disk space.
-int16_t prepare_file(int fd, int32_t size) {
-  if (zeb::platform::reserve_file(fd, size) == 0) return 0;
-  int16_t error = zeb::platform::error_from_errno(errno);
-  zeb::platform::note_failure("cannot make the swap file " + std::to_string(size) + " bytes long");
-  return error;
+zeb::platform::Status prepare_file(int fd, int32_t size) {
+  if (zeb::platform::reserve_file(fd, size) == 0) return {};
+  return zeb::platform::Status::from_errno(
+      errno, "cannot make the swap file " + std::to_string(size) + " bytes long");
 }
 
 }  // namespace
@@ -174,19 +172,18 @@ Status allocate_segment(int16_t segment_id, int32_t segment_size, const char* sw
   if (segment_base() == nullptr) {
     // The range every segment is mapped in could not be reserved; the usual
     // cause is an address-space limit below it.
-    note_failure("cannot reserve " + std::to_string(zeb::kMaxSegmentBytes >> 20) +
-                 " MB of address space for segments (is ulimit -v too low?)");
-    return Status::error(err::kNoSegment);
+    return Status::error(err::kNoSegment,
+                         "cannot reserve " + std::to_string(kMaxSegmentBytes >> 20) +
+                             " MB of address space for segments (is ulimit -v too low?)");
   }
 
   Result<int> opened = open_internal_for_mapping(swapfile);
-  if (!opened.ok()) return Status::error(opened.code(), "swap file");
+  if (!opened.ok()) return opened.status();
   const int fd = *opened;
-  int16_t error = prepare_file(fd, segment_size);
-  if (error != 0) {
+  if (Status prepared = prepare_file(fd, segment_size); !prepared.ok()) {
     // The preparation's error is the one reported.
     syscalls().close(fd);
-    return Status::error(error, "swap file");
+    return prepared;
   }
   Segment s{fd, segment_size};
   if (state().in_use < 0) {

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include <zeb/platform/errors.h>
-#include "platform/host/diagnostics.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 
@@ -190,9 +189,7 @@ Result<ScratchFile> create_scratch(const Volume& v, bool swap) {
     }
     if (!refused) break;
   }
-  Status status = Status::error(first_error, "cannot create a temporary file in " + first_dir);
-  note_failure(status.what());
-  return status;
+  return Status::error(first_error, "cannot create a temporary file in " + first_dir);
 }
 
 }  // namespace zeb::platform

@@ -34,7 +34,7 @@ struct ScratchFile {
 // file (or the private-directory fallback) of mode 0600 in the first of
 // temporary_directories(v, swap) where the user may create it. A swap file
 // (swap) is not O_DSYNC. The error is the first refusal's, or the error
-// that ended the search; a failure leaves a note (failure_note()).
+// that ended the search; its note names the directory.
 Result<ScratchFile> create_scratch(const Volume& v, bool swap);
 
 // The directories where a temporary file of volume v may go, in order.

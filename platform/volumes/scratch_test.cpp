@@ -19,7 +19,6 @@
 
 #include <zeb/platform/platform.h>
 #include "platform/files/files.h"
-#include "platform/host/diagnostics.h"
 #include "platform/host/syscalls.h"
 #include "platform/names/file_names.h"
 #include "platform/testing/testing.h"
@@ -45,23 +44,24 @@ class CwdScope {
   std::filesystem::path old_;
 };
 
-// FILE_CREATE_ with only a volume: 0 and the file open (closed again at once)
-// or the error.
-int16_t scratch_file(const std::string& volume) {
-  char name[40];
-  std::memcpy(name, volume.data(), volume.size());
-  int16_t length = static_cast<int16_t>(volume.size());
-  int16_t error = FILE_CREATE_(zeb::mask({1, 2, 3}), name, sizeof name, &length);
-  if (error != 0) return error;
+// A file created with only a volume, as FILE_CREATE_ does it, then opened,
+// written and closed: success, or the status of the first failure (its note
+// names what was in the way).
+zeb::platform::Status scratch_file(const std::string& volume) {
+  zeb::platform::Result<zeb::platform::FileName> made =
+      zeb::platform::create_file(volume, 0, zeb::platform::FileAttributes{});
+  if (!made.ok()) return made.status();
+  const std::string name = made->external();
   int16_t fnum = -2;
-  error = FILE_OPEN_(zeb::mask({1, 2, 3}), name, length, &fnum);
-  if (error != 0) return error;
+  int16_t error =
+      FILE_OPEN_(zeb::mask({1, 2, 3}), name.c_str(), static_cast<int16_t>(name.size()), &fnum);
+  if (error != 0) return zeb::platform::Status::error(error);
   char block[512];
   std::memset(block, 'X', sizeof block);
   WRITEX(zeb::mask({1, 2, 3}), fnum, block, 512);
   FILE_GETINFO_(zeb::mask({1, 2}), fnum, &error);
   FILE_CLOSE_(zeb::mask({1}), fnum);
-  return error;
+  return zeb::platform::Status::error(error);
 }
 
 // The regular files anywhere below dir.
@@ -133,12 +133,12 @@ TEST_F(Placement, RootElseTheSameFileSystemsDirectoriesInOrder) {
     full = k.full;
     made_in.clear();
     install(scope);
-    int16_t error = scratch_file("$SCR");
-    EXPECT_EQ(error, k.error) << k.made_in;
+    zeb::platform::Status made = scratch_file("$SCR");
+    EXPECT_EQ(made.code(), k.error) << k.made_in;
     if (k.error == 0) {
       EXPECT_EQ(made_in, k.made_in);
     } else {
-      EXPECT_EQ(zeb::platform::failure_note(), "cannot create a temporary file in " + k.made_in);
+      EXPECT_EQ(made.what(), "cannot create a temporary file in " + k.made_in);
     }
   }
 }
@@ -154,15 +154,16 @@ TEST_F(Placement, SwapFileGoesInTheTemporaryDirectoryItself) {
   char internal[25] = "$SCR                    ";
   ASSERT_EQ(CREATE(zeb::mask({1, 2}), internal, 4), 0);
   EXPECT_EQ(made_in, T);
-  ASSERT_EQ(scratch_file("$SCR"), 0);
+  ASSERT_EQ(scratch_file("$SCR").code(), 0);
   EXPECT_EQ(made_in, volume.root());
   // Where the temporary directory cannot be used, the swap file goes nowhere
   // else: its error names the directory.
   refused = {T};
   std::memcpy(internal, "$SCR    ", 8);
   std::memset(internal + 8, ' ', 16);
-  EXPECT_EQ(CREATE(zeb::mask({1, 2}), internal, 4), 48);
-  EXPECT_EQ(zeb::platform::failure_note(), "cannot create a temporary file in " + T);
+  zeb::platform::Status swap = zeb::platform::create_by_internal_name(internal, {4, 0, 0});
+  EXPECT_EQ(swap.code(), 48);
+  EXPECT_EQ(swap.what(), "cannot create a temporary file in " + T);
 }
 
 // The file system has no O_TMPFILE; hook, when set, plays the other user at
@@ -214,7 +215,7 @@ TEST_F(Fallback, PrivateDirectoryKeepsTheFileFromEveryoneElse) {
   for (const Case& k : cases) {
     SyscallOverride scope;
     install(scope, k.rename_after_mkdir, k.rename_after_file);
-    EXPECT_EQ(scratch_file("$SCR"), k.error) << k.name;
+    EXPECT_EQ(scratch_file("$SCR").code(), k.error) << k.name;
     // No file is kept anywhere: a moved directory is left empty.
     EXPECT_EQ(files_below(volume.root()), 0) << k.name;
     for (const auto& e : std::filesystem::directory_iterator(volume.root())) {
