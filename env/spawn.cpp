@@ -1,4 +1,5 @@
 // Process spawning: the parent's side of the start-up conversation.
+#include <array>
 #include <cstring>
 #include <optional>
 #include <span>
@@ -124,11 +125,11 @@ Status spawn(EnvRecord& env, const SpawnRequest& request) {
   std::memcpy(program_file, request.program, 24);
   // The monitor's "no" is 310; a monitor that cannot be asked or does not
   // answer in time gives its own error (34, 40, ...), never a refusal.
-  if (int16_t allowed = zeb::util::consult_monitor(
+  if (Status allowed = zeb::util::consult_monitor(
           program_file, &prio, &processor, startup_message.data() + zp::kStartupInOffset,
           startup_message.data() + zp::kStartupOutOffset, deadline);
-      allowed != 0) {
-    return Status::error(allowed, "$CMON");
+      !allowed.ok()) {
+    return allowed;
   }
   // A monitor that took the whole deadline (it let "close" run out) leaves
   // none for the child: nothing is made that would only be ended again.
@@ -144,7 +145,9 @@ Status spawn(EnvRecord& env, const SpawnRequest& request) {
   // when the monitor's look-ups fail; no creation error word.
   if (!created.ok() && created.code() < 0x200) return created.status();
   const int16_t word = created.code();
-  if (request.pid != nullptr) std::memcpy(request.pid, created->id.data(), 8);
+  // A creation that failed made no process: its identifier is all zeros.
+  const std::array<int16_t, 4> id = created.ok() ? created->id : std::array<int16_t, 4>{};
+  if (request.pid != nullptr) std::memcpy(request.pid, id.data(), 8);
   if (request.word != nullptr) *request.word = word;
   if (static_cast<uint16_t>(word) >= 2) return Status::error(err::kCreationFailed);
 

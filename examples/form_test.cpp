@@ -21,9 +21,10 @@ bool Sent(Sim6530& sim, const std::string& text) {
 TEST(FormExample, FunctionKeysCountAndSendTheOrder) {
   Sim6530 sim(1, 8, 40);
   ASSERT_TRUE(sim.ok());
-  int16_t error = 0;
-  long pid = sim.pty().spawn({ZEB_FORM_PROGRAM}, {"ZEB_TERMINAL=6530"}, &error);
-  ASSERT_GT(pid, 0) << "error " << error;
+  zeb::platform::Result<long> spawned = sim.pty().spawn({ZEB_FORM_PROGRAM}, {"ZEB_TERMINAL=6530"});
+  ASSERT_TRUE(spawned.ok()) << spawned.status().to_string();
+  const long pid = *spawned;
+  ASSERT_GT(pid, 0);
   ASSERT_TRUE(Sent(sim, "F16 sends the order."));
   sim.press_key('@');  // F1
   ASSERT_TRUE(Sent(sim, "Quantity:   1"));
@@ -46,9 +47,10 @@ TEST(FormExample, FunctionKeysCountAndSendTheOrder) {
 TEST(FormExample, AnOrdinaryTerminalHasNoBlockMode) {
   Sim6530 sim(1, 8, 60);
   ASSERT_TRUE(sim.ok());
-  int16_t error = 0;
-  long pid = sim.pty().spawn({ZEB_FORM_PROGRAM}, {"ZEB_TERMINAL=vt100"}, &error);
-  ASSERT_GT(pid, 0) << "error " << error;
+  zeb::platform::Result<long> spawned = sim.pty().spawn({ZEB_FORM_PROGRAM}, {"ZEB_TERMINAL=vt100"});
+  ASSERT_TRUE(spawned.ok()) << spawned.status().to_string();
+  const long pid = *spawned;
+  ASSERT_GT(pid, 0);
   ASSERT_TRUE(Sent(sim, "form: no block mode on this terminal: 320"));
   EXPECT_EQ(zeb::platform::PseudoTerminal::wait(pid, false), 3);
 }

@@ -96,11 +96,11 @@ int32_t survey_rpm(int32_t* intervals) {
 
 namespace zeb {
 
-int16_t time_passes(int16_t filenum, int32_t* intervals) {
+platform::Status time_passes(int16_t filenum, int32_t* intervals) {
   int64_t previous = PROCESSOR_CLOCK();
   for (int pass = 0; pass < kSurveyPasses; ++pass) {
-    if (platform::Status s = platform::position_file(filenum, 0); !s.ok()) return s.code();
-    if (platform::Status s = platform::write_file(filenum, kBlockOfX); !s.ok()) return s.code();
+    if (platform::Status s = platform::position_file(filenum, 0); !s.ok()) return s;
+    if (platform::Status s = platform::write_file(filenum, kBlockOfX); !s.ok()) return s;
     int64_t now = PROCESSOR_CLOCK();
     int64_t interval = now - previous;
     // A pass longer than the 32-bit range (about 35 minutes) counts as the
@@ -108,19 +108,20 @@ int16_t time_passes(int16_t filenum, int32_t* intervals) {
     intervals[pass] = interval > INT32_MAX ? INT32_MAX : static_cast<int32_t>(interval);
     previous = now;
   }
-  return 0;
+  return platform::Status();
 }
 
-int16_t measure_volume(std::string_view name, int32_t* intervals) {
+platform::Status measure_volume(std::string_view name, int32_t* intervals) {
   // Negative lengths cannot arise from a view; over-long names are refused.
-  if (name.size() > static_cast<size_t>(kNameMax)) return err::kOutOfBounds;
+  if (name.size() > static_cast<size_t>(kNameMax))
+    return platform::Status::error(err::kOutOfBounds);
   platform::FileAttributes attributes;
   attributes.blocklen = kBlock;
   platform::Result<platform::FileName> created = platform::create_file(name, 0, attributes);
-  if (!created.ok()) return created.code();
+  if (!created.ok()) return created.status();
   platform::Result<int16_t> opened = platform::open_file(created->external());
-  if (!opened.ok()) return opened.code();
-  int16_t error = time_passes(*opened, intervals);
+  if (!opened.ok()) return opened.status();
+  platform::Status error = time_passes(*opened, intervals);
   // The file was opened here and is known to be open: closing it cannot
   // fail in a way the measurement could report.
   platform::close_file(*opened).ignore();
@@ -169,7 +170,9 @@ std::string error_words(int16_t error) {
 
 int16_t VORNIO(int16_t filenum, int32_t* rpm) {
   int32_t intervals[zeb::kSurveyPasses];
-  if (int16_t error = zeb::time_passes(filenum, intervals); error != 0) return error;
+  if (zeb::platform::Status timed = zeb::time_passes(filenum, intervals); !timed.ok()) {
+    return timed.code();
+  }
   *rpm = zeb::survey_rpm(intervals);
   return 0;
 }
@@ -178,10 +181,10 @@ int16_t VORN(const char* name, int16_t length, int32_t* rpm) {
   // Negative lengths are refused like over-long ones.
   if (length > kNameMax || length < 0) return zeb::err::kOutOfBounds;
   int32_t intervals[zeb::kSurveyPasses];
-  int16_t error =
+  zeb::platform::Status measured =
       zeb::measure_volume(std::string_view(name, static_cast<size_t>(length)), intervals);
-  if (error == 0) *rpm = zeb::survey_rpm(intervals);
-  return error;
+  if (measured.ok()) *rpm = zeb::survey_rpm(intervals);
+  return measured.code();
 }
 
 void INTRO() {
@@ -383,7 +386,8 @@ void run_survey(const SurveyOptions& options) {
       continue;
     }
     int32_t intervals[kSurveyPasses];
-    r.error = measure_volume(r.name, intervals);
+    // The report keeps the error number of a volume that was not measured.
+    r.error = measure_volume(r.name, intervals).code();
     r.measured_at = unix_seconds();
     if (r.error == 0) {
       r.passes.assign(intervals, intervals + kSurveyPasses);

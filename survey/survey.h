@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/host/status.h"
+
 // Program entry: starts the library, prints the banner and help text, walks
 // the disk devices, measures each and prints one line per disk, and ends the
 // process. Never returns. (The name is in parentheses so that a test
@@ -60,12 +62,13 @@ struct PassFigures {
 PassFigures pass_figures(const int32_t* intervals);
 
 // VORNIO's timed loop alone: sixty passes on an open file, their times
-// stored in intervals in pass order. 0, or the error of the pass that failed.
-int16_t time_passes(int16_t filenum, int32_t* intervals);
+// stored in intervals in pass order. Success, or the status of the pass that
+// failed.
+platform::Status time_passes(int16_t filenum, int32_t* intervals);
 
-// VORN's work on the volume named name, keeping the sixty pass times: 0, or
-// the error of the creation, the open or the pass that failed.
-int16_t measure_volume(std::string_view name, int32_t* intervals);
+// VORN's work on the volume named name, keeping the sixty pass times:
+// success, or the status of the creation, the open or the pass that failed.
+platform::Status measure_volume(std::string_view name, int32_t* intervals);
 
 // How the program reports: the options of its command line.
 struct SurveyOptions {

@@ -378,11 +378,11 @@ TEST(StartupSession, OpensOnItsTerminalAndClosesAtShutdown) {
     SCOPED_TRACE(c.environment.back());
     zeb::terminal::Sim6530 sim;
     ASSERT_TRUE(sim.ok());
-    int16_t error = 0;
-    long pid = sim.pty().spawn({"/proc/self/exe", "--gtest_filter=StartupSession.Helper"},
-                               c.environment, &error);
-    ASSERT_GT(pid, 0);
-    EXPECT_EQ(zeb::platform::PseudoTerminal::wait(pid, false), 0);
+    zeb::platform::Result<long> pid =
+        sim.pty().spawn({"/proc/self/exe", "--gtest_filter=StartupSession.Helper"}, c.environment);
+    ASSERT_TRUE(pid.ok()) << pid.status().to_string();
+    ASSERT_GT(*pid, 0);
+    EXPECT_EQ(zeb::platform::PseudoTerminal::wait(*pid, false), 0);
     EXPECT_TRUE(sim.wait_for(
         [](const std::string& in) { return in.find("started") != std::string::npos; }));
     EXPECT_NE(sim.output().find("started"), std::string::npos);

@@ -22,9 +22,9 @@ int64_t now_ms() {
 }  // namespace
 
 Sim6530::Sim6530(int pages, int rows, int columns) : screen_(pages, rows, columns) {
-  open_error_ = pty_.open();
-  if (open_error_ != 0) {
+  if (platform::Status opened = pty_.open(); !opened.ok()) {
     open_errno_ = errno;
+    open_error_ = opened.code();
     return;
   }
   last_activity_ = now_ms();

@@ -225,13 +225,14 @@ int run(int argc, char** argv) {
     return kFailed;
   }
   std::vector<std::string> program(argv + optind, argv + argc);
-  int16_t error = 0;
-  long pid = sim.pty().spawn(program, {"ZEB_TERMINAL=6530"}, &error);
-  if (pid < 0) {
+  zeb::platform::Result<long> spawned = sim.pty().spawn(program, {"ZEB_TERMINAL=6530"});
+  if (!spawned.ok()) {
     int e = errno;
-    std::cerr << "sim6530: cannot run " << program[0] << ": " << describe(error, e) << "\n";
+    std::cerr << "sim6530: cannot run " << program[0] << ": " << describe(spawned.code(), e)
+              << "\n";
     return e == ENOENT ? kNotFound : e == EACCES || e == ENOEXEC ? kCannotRun : kFailed;
   }
+  const long pid = *spawned;
   for (int key : keys) sim.press_when_waiting(static_cast<uint8_t>(key));
   int status = zeb::platform::PseudoTerminal::wait(pid, false);
   if (std::string failure = sim.failure(); !failure.empty()) {

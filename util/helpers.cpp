@@ -86,9 +86,11 @@ int16_t UTIL_MOM(int16_t* process_id) {
   return 0;
 }
 
-int16_t zeb::util::consult_monitor(char* program, int16_t* priority, int16_t* processor,
-                                   const char* name_a, const char* name_b,
-                                   std::optional<zp::Deadline> deadline) {
+zp::Status zeb::util::consult_monitor(char* program, int16_t* priority, int16_t* processor,
+                                      const char* name_a, const char* name_b,
+                                      std::optional<zp::Deadline> deadline) {
+  // Every failure names the monitor: what kept the creation from going ahead.
+  auto failed = [](int16_t error) { return zp::Status::error(error, "$CMON"); };
   int16_t own_priority = 0, access_id = 0;
   // Without its own priority and user the request cannot be made: the
   // look-up's error is the answer, never a refusal the monitor did not give.
@@ -98,7 +100,7 @@ int16_t zeb::util::consult_monitor(char* program, int16_t* priority, int16_t* pr
           PROCESS_GETINFO_(zeb::mask({5, 12}), nullptr, nullptr, 0, nullptr, &own_priority, nullptr,
                            nullptr, 0, nullptr, nullptr, nullptr, &access_id);
       error != 0) {
-    return error;
+    return failed(error);
   }
   // This process's processor: the high byte of its cpu-and-pin word, which
   // needs no look-up of its own.
@@ -125,26 +127,26 @@ int16_t zeb::util::consult_monitor(char* program, int16_t* priority, int16_t* pr
     const zp::CmonReply reply = zp::decode_cmon_reply(
         std::span<const char>(buffer, static_cast<size_t>(std::max<int16_t>(
                                           0, std::min<int16_t>(count, zp::kCmonRequestLength)))));
-    if (!reply.allowed) return err::kMonitorRefused;
+    if (!reply.allowed) return failed(err::kMonitorRefused);
     if (reply.program) std::memcpy(program, reply.program->data(), 24);
     if (reply.priority) *priority = *reply.priority;
     if (reply.processor) *processor = *reply.processor;
-    return 0;
+    return zp::Status();
   }
   // Consent by default holds only where there is no monitor to ask: none
   // listens (14), or it ended before it answered (201). A monitor that is
   // there and does not answer in time (40), or one that cannot be asked
   // (no descriptor left, an unsafe socket directory), gives no consent.
-  if (asked < 0) return err::kBadMessage;
-  if (asked != err::kNoSuchDevice && asked != err::kPathDown) return asked;
+  if (asked < 0) return failed(err::kBadMessage);
+  if (asked != err::kNoSuchDevice && asked != err::kPathDown) return failed(asked);
   if (*processor == -1) *processor = own_cpu;
   if (*priority == -1) *priority = static_cast<int16_t>(own_priority - 1);
-  return 0;
+  return zp::Status();
 }
 
 int16_t UTIL_CMON(char* program, int16_t* priority, int16_t* processor, const char* name_a,
                   const char* name_b) {
-  return zeb::util::consult_monitor(program, priority, processor, name_a, name_b) == 0
+  return zeb::util::consult_monitor(program, priority, processor, name_a, name_b).ok()
              ? zeb::kTrue
              : zeb::kFalse;
 }

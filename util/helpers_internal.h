@@ -20,13 +20,14 @@ using CmonExchange = int16_t (*)(unsigned char* buffer, int16_t* count_read);
 // that asks $CMON.
 void set_cmon_exchange(CmonExchange exchange);
 
-// UTIL_CMON with the reason of a "no": 0 when the creation may go ahead
-// (the monitor allowed it, or there is no monitor to ask), 310 when the
-// monitor refused, else the error that kept the monitor from being asked
-// or from answering (40: it did not answer in time). The whole exchange
+// UTIL_CMON with the reason of a "no": success when the creation may go
+// ahead (the monitor allowed it, or there is no monitor to ask), 310 when
+// the monitor refused, else the error that kept the monitor from being
+// asked or from answering (40: it did not answer in time); the note is
+// "$CMON". The whole exchange
 // with the monitor keeps to deadline, by default the reply limit from now.
-int16_t consult_monitor(char* program, int16_t* priority, int16_t* processor, const char* name_a,
-                        const char* name_b,
-                        std::optional<platform::Deadline> deadline = std::nullopt);
+platform::Status consult_monitor(char* program, int16_t* priority, int16_t* processor,
+                                 const char* name_a, const char* name_b,
+                                 std::optional<platform::Deadline> deadline = std::nullopt);
 
 }  // namespace zeb::util

@@ -74,9 +74,7 @@ class SimulatedDiskFile : public DiskFile {
  public:
   using DiskFile::DiskFile;
   Status write(std::span<const char> data, int16_t* written) override {
-    if (int16_t error = simdisk_write(*volume_, position_); error != 0) {
-      return Status::error(error);
-    }
+    if (Status waited = simdisk_write(*volume_, position_); !waited.ok()) return waited;
     return DiskFile::write(data, written);
   }
 };
@@ -274,15 +272,15 @@ Status create_disk_file(const FileName& name, long long size, const FileAttribut
   if (syscalls().mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) return Status::from_errno(errno);
   int fd = syscalls().open(path.c_str(), O_CREAT | O_EXCL | O_NOFOLLOW | O_RDWR | O_CLOEXEC, 0600);
   if (fd < 0) return Status::from_errno(errno);
-  int16_t error = 0;
-  if (size > 0 && extend_file(fd, size) != 0) error = error_from_errno(errno);
-  if (error == 0) store_attributes(fd, attributes);
+  Status sized;
+  if (size > 0 && extend_file(fd, size) != 0) sized = Status::from_errno(errno);
+  if (sized.ok()) store_attributes(fd, attributes);
   // The size and the attributes were set through it and checked; the
   // close has nothing left to lose. A file that failed is removed as
   // far as possible: the creation's error is the one reported.
   syscalls().close(fd);
-  if (error != 0) syscalls().unlink(path.c_str());
-  return Status::error(error);
+  if (!sized.ok()) syscalls().unlink(path.c_str());
+  return sized;
 }
 
 Result<FileName> create_temporary_file(std::string_view volume, bool swap, long long size) {

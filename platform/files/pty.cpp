@@ -43,9 +43,10 @@ bool asleep(char state) { return std::string_view("STtZX").find(state) != std::s
 
 PseudoTerminal::~PseudoTerminal() { close(); }
 
-int16_t PseudoTerminal::open() {
+Status PseudoTerminal::open() {
   close();
-  if (syscalls().openpty(&master_, &slave_path_) != 0) return error_from_errno(errno);
+  // errno is left as the failed call set it, for a caller that tells it.
+  if (syscalls().openpty(&master_, &slave_path_) != 0) return Status::from_errno(errno);
   struct termios s {};
   if (syscalls().tcgetattr(master_, &s) == 0) {
     s.c_lflag |= ICANON;
@@ -56,7 +57,7 @@ int16_t PseudoTerminal::open() {
     // courtesy to the reader.
     syscalls().tcsetattr(master_, TCSANOW, &s);
   }
-  return 0;
+  return Status();
 }
 
 bool PseudoTerminal::unread_input() const {
@@ -192,10 +193,16 @@ void PseudoTerminal::close() {
   master_ = -1;
 }
 
-long PseudoTerminal::spawn(const std::vector<std::string>& argv,
-                           const std::vector<std::string>& env, int16_t* error) {
+Result<long> PseudoTerminal::spawn(const std::vector<std::string>& argv,
+                                   const std::vector<std::string>& env) {
   long pid = syscalls().spawn_on_terminal(slave_path_.c_str(), argv, env);
-  if (pid < 0 && error != nullptr) *error = error_from_errno(errno);
+  if (pid < 0) {
+    // errno is left as the failed spawn set it, for a caller that tells it.
+    const int e = errno;
+    Status error = Status::from_errno(e, argv.empty() ? "" : argv[0]);
+    errno = e;
+    return error;
+  }
   return pid;
 }
 

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/host/status.h"
+
 namespace zeb::platform {
 
 class PseudoTerminal {
@@ -21,8 +23,9 @@ class PseudoTerminal {
 
   // Opens a new pair. The line starts as a terminal that echoes locally
   // would have it: canonical, no echo, no output processing, the
-  // terminal's CR ending a line. Returns 0 or the error.
-  int16_t open();
+  // terminal's CR ending a line. Returns success or the error, with errno
+  // as the host's refusal left it.
+  Status open();
   bool is_open() const { return master_ >= 0; }
   // The slave's host path (/dev/pts/N) and its terminal name ($PTSN).
   const std::string& slave_path() const { return slave_path_; }
@@ -71,9 +74,9 @@ class PseudoTerminal {
 
   // Runs argv (argv[0] looked up in PATH) with the slave as its controlling
   // terminal and standard descriptors, with the NAME=VALUE entries of env
-  // added to its environment. Returns the pid, or -1 with *error set.
-  long spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-             int16_t* error);
+  // added to its environment. Returns the pid, or the error (its note the
+  // program) with errno as the host's refusal left it.
+  Result<long> spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env);
   // Waits for a child started by spawn: its exit status (128 + the signal
   // for a child a signal ended), or -1 when it still runs and nohang.
   static int wait(long pid, bool nohang);

@@ -395,7 +395,7 @@ Result<Created> create_process(const CreateRequest& request) {
     // (34) or memory for the link (30, 31), and no process was asked for.
     // That is a file-system error of this process, not the host refusing
     // a process: the plain error, never a creation error word.
-    return Status::error(error_from_errno(errno), "no channel for a new process");
+    return Status::from_errno(errno, "no channel for a new process");
   }
   // The descriptor the child's pidfd will take, held until the child runs:
   // under a descriptor limit the creation fails before a child exists,

@@ -92,11 +92,10 @@ std::optional<Mount> mount_of(const std::string& path) {
 Result<DeviceDetails> device_details(const std::string& directory) {
   std::string path;
   if (syscalls().realpath(directory.c_str(), &path) != 0) {
-    return Status::error(error_from_errno(errno), directory);
+    return Status::from_errno(errno, directory);
   }
   FileStatus status;
-  if (syscalls().stat(path.c_str(), &status) != 0)
-    return Status::error(error_from_errno(errno), path);
+  if (syscalls().stat(path.c_str(), &status) != 0) return Status::from_errno(errno, path);
   if (!status.is_directory()) return Status::error(err::kInvalidOperation, path);
   DeviceDetails details;
   std::string number =

@@ -49,11 +49,11 @@ int64_t next_passage(int64_t now, int32_t rpm, int64_t block) {
 
 void simdisk_reset() { disks().clear(); }
 
-int16_t simdisk_write(const Volume& v, long long offset) {
+Status simdisk_write(const Volume& v, long long offset) {
   const Syscalls& sys = syscalls();
   DiskState& state = disks()[v.name];
   ++state.writes;
-  if (v.fail_at > 0 && state.writes == v.fail_at) return err::kDeviceError;
+  if (v.fail_at > 0 && state.writes == v.fail_at) return Status::error(err::kDeviceError);
   int64_t block = offset / 512;
   const int64_t asked = sys.monotonic_ns();
   int64_t target = next_passage(asked, v.rpm, block);
@@ -82,7 +82,7 @@ int16_t simdisk_write(const Volume& v, long long offset) {
     }
   }
   state.last_block = block;
-  return 0;
+  return Status();
 }
 
 }  // namespace zeb::platform
