@@ -528,6 +528,17 @@ TEST(Spawn, FailuresBeforeAndAtCreation) {
               c.result);
     EXPECT_EQ(error, c.error);
   }
+  // A creation that fails hands back an identifier of zeros, and the
+  // caller's process goes on.
+  {
+    int16_t id[4] = {7, 7, 7, 7};
+    int16_t error = -9;
+    EXPECT_EQ(ENV_SPAWN(mask({1, 2, 7, 8}), env.get(), "$NOVOL  SUB     PROG    ", nullptr, 0, 0,
+                        nullptr, id, &error),
+              311);
+    EXPECT_EQ(error, zeb::create_error_word(3, 14));
+    EXPECT_EQ(id[0] | id[1] | id[2] | id[3], 0);
+  }
   // A start-up message whose text never ends is refused before anything is
   // created.
   std::vector<char> endless(700, 'x');

@@ -500,19 +500,20 @@ TEST(ReceiveTest, SocketDirectoryMustBeThisUsersOwnAndPrivate) {
        {Case{d + "/new", true, 0}, Case{d + "/new", false, 0}, Case{d + "/missing", false, 11},
         Case{d + "/open", true, 48}, Case{d + "/link", true, 48}, Case{d + "/file", true, 48},
         Case{overlong, true, 13}, Case{"relative-sockets", true, 13}}) {
-    zp::clear_failure_note();
-    EXPECT_EQ(zp::check_socket_directory(c.path, c.create), c.error) << c.path;
+    const zp::Status checked = zp::check_socket_directory(c.path, c.create);
+    EXPECT_EQ(checked.code(), c.error) << c.path;
     // A refusal names the directory, and makes nothing.
     if (c.error == 48 || c.error == 13) {
-      EXPECT_NE(zp::failure_note().find(c.path), std::string::npos) << zp::failure_note();
+      EXPECT_NE(checked.what().find(c.path), std::string::npos) << checked.what();
     }
     if (c.error == 13) {
       EXPECT_FALSE(std::filesystem::exists(c.path)) << c.path;
     }
   }
   if (root) {
-    EXPECT_EQ(zp::check_socket_directory(d + "/other", true), 48);
-    EXPECT_NE(zp::failure_note().find(d + "/other"), std::string::npos);
+    const zp::Status other = zp::check_socket_directory(d + "/other", true);
+    EXPECT_EQ(other.code(), 48);
+    EXPECT_NE(other.what().find(d + "/other"), std::string::npos) << other.what();
   }
 }
 
