@@ -18,6 +18,8 @@
 #include <sstream>
 #include <vector>
 
+#include <zeb/platform/segment.h>
+#include <zeb/platform/types.h>
 #include "platform/files/files.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
@@ -170,6 +172,12 @@ void SwapVolumeHost::TearDown() {
 }
 
 const std::string& SwapVolumeHost::root() { return g_swap_root; }
+
+void SwapSegmentTest::SetUp() { ASSERT_FALSE(SwapVolumeHost::root().empty()); }
+
+void SwapSegmentTest::TearDown() {
+  for (int16_t id : ids_) DEALLOCATESEGMENT(mask({1}), id);
+}
 
 namespace {
 
