@@ -171,6 +171,13 @@ void SwapVolumeHost::TearDown() {
   directory_.reset();
 }
 
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
 const std::string& SwapVolumeHost::root() { return g_swap_root; }
 
 void SwapSegmentTest::SetUp() { ASSERT_FALSE(SwapVolumeHost::root().empty()); }

@@ -125,6 +125,10 @@ struct Program {
 // error as captured (empty where they were closed or given).
 ChildRun run_program(const Program& program);
 
+// The lines of text, without their line ends; a last line without one
+// counts, an empty text has none.
+std::vector<std::string> lines_of(const std::string& text);
+
 // The whole contents of a host file ("" when it cannot be read).
 std::string file_text(const std::string& path);
 
