@@ -1,13 +1,22 @@
-// The library's umbrella header: every public procedure and record.
+// The library's one umbrella header: every public procedure and record,
+// the platform's included.
 #pragma once
 
+#include <zeb/platform/clock.h>
 #include <zeb/platform/convert.h>
 #include <zeb/platform/cpuinfo.h>
+#include <zeb/platform/define.h>
+#include <zeb/platform/errors.h>
+#include <zeb/platform/filename.h>
+#include <zeb/platform/fs.h>
+#include <zeb/platform/keyfile.h>
 #include <zeb/platform/newprocess.h>
-#include <zeb/platform/platform.h>
 #include <zeb/platform/procinfo.h>
 #include <zeb/platform/receive.h>
 #include <zeb/platform/segment.h>
+#include <zeb/platform/terminal.h>
+#include <zeb/platform/this_process.h>
+#include <zeb/platform/types.h>
 
 #include <zeb/format/format.h>
 

@@ -28,18 +28,23 @@ const std::vector<uint8_t>& data() {
   return bytes;
 }
 
-void BM_UtilCrc32(benchmark::State& state) {
-  const auto n = static_cast<int32_t>(state.range(0));
+// Times `crc` over the first state.range(0) bytes of the random data.
+template <typename Crc>
+void time_crc(benchmark::State& state, Crc crc) {
+  const auto n = static_cast<size_t>(state.range(0));
   const uint8_t* p = data().data();
-  for (auto _ : state) benchmark::DoNotOptimize(UTIL_CRC32(0, p, n));
-  state.SetBytesProcessed(state.iterations() * n);
+  for (auto _ : state) benchmark::DoNotOptimize(crc(p, n));
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(n));
+}
+
+void BM_UtilCrc32(benchmark::State& state) {
+  time_crc(state,
+           [](const uint8_t* p, size_t n) { return UTIL_CRC32(0, p, static_cast<int32_t>(n)); });
 }
 
 void BM_TablesCrc32(benchmark::State& state) {
-  const auto n = static_cast<size_t>(state.range(0));
-  const uint8_t* p = data().data();
-  for (auto _ : state) benchmark::DoNotOptimize(zeb::util::crc32_update_tables(~0u, p, n));
-  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(n));
+  time_crc(state,
+           [](const uint8_t* p, size_t n) { return zeb::util::crc32_update_tables(~0u, p, n); });
 }
 
 void BM_FoldingCrc32(benchmark::State& state) {
@@ -47,24 +52,17 @@ void BM_FoldingCrc32(benchmark::State& state) {
     state.SkipWithError("no carry-less multiplication on this processor");
     return;
   }
-  const auto n = static_cast<size_t>(state.range(0));
-  const uint8_t* p = data().data();
-  for (auto _ : state) benchmark::DoNotOptimize(zeb::util::crc32_update_folding(~0u, p, n));
-  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(n));
+  time_crc(state,
+           [](const uint8_t* p, size_t n) { return zeb::util::crc32_update_folding(~0u, p, n); });
 }
 
 void BM_ZlibCrc32(benchmark::State& state) {
-  const auto n = static_cast<uInt>(state.range(0));
-  const uint8_t* p = data().data();
-  for (auto _ : state) benchmark::DoNotOptimize(crc32(0, p, n));
-  state.SetBytesProcessed(state.iterations() * n);
+  time_crc(state, [](const uint8_t* p, size_t n) { return crc32(0, p, static_cast<uInt>(n)); });
 }
 
 void BM_UtilCrc16(benchmark::State& state) {
-  const auto n = static_cast<int32_t>(state.range(0));
-  const uint8_t* p = data().data();
-  for (auto _ : state) benchmark::DoNotOptimize(UTIL_CRC16(0, p, n));
-  state.SetBytesProcessed(state.iterations() * n);
+  time_crc(state,
+           [](const uint8_t* p, size_t n) { return UTIL_CRC16(0, p, static_cast<int32_t>(n)); });
 }
 
 uint16_t bitwise_crc16(uint16_t crc, const uint8_t* p, size_t n) {
@@ -76,10 +74,7 @@ uint16_t bitwise_crc16(uint16_t crc, const uint8_t* p, size_t n) {
 }
 
 void BM_BitwiseCrc16(benchmark::State& state) {
-  const auto n = static_cast<size_t>(state.range(0));
-  const uint8_t* p = data().data();
-  for (auto _ : state) benchmark::DoNotOptimize(bitwise_crc16(0, p, n));
-  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(n));
+  time_crc(state, [](const uint8_t* p, size_t n) { return bitwise_crc16(0, p, n); });
 }
 
 // Sizes from a short record to a megabyte, either side of the folding

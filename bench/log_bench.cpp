@@ -31,19 +31,20 @@ void BM_DriveLine_ZebLog(benchmark::State& state) {
 }
 BENCHMARK(BM_DriveLine_ZebLog);
 
+void fprintf_drive_line() {
+  std::fprintf(g_stream, "Drive: %-8.*s Effective RPM: %d\n", static_cast<int>(g_drive_len),
+               kDriveName, static_cast<int>(g_rpm));
+}
+
 void BM_DriveLine_Fprintf(benchmark::State& state) {
-  for (auto _ : state) {
-    std::fprintf(g_stream, "Drive: %-8.*s Effective RPM: %d\n", static_cast<int>(g_drive_len),
-                 kDriveName, static_cast<int>(g_rpm));
-  }
+  for (auto _ : state) fprintf_drive_line();
   std::fflush(g_stream);
 }
 BENCHMARK(BM_DriveLine_Fprintf);
 
 void BM_DriveLine_FprintfFlush(benchmark::State& state) {
   for (auto _ : state) {
-    std::fprintf(g_stream, "Drive: %-8.*s Effective RPM: %d\n", static_cast<int>(g_drive_len),
-                 kDriveName, static_cast<int>(g_rpm));
+    fprintf_drive_line();
     std::fflush(g_stream);
   }
 }

@@ -151,32 +151,37 @@ function(zeb_tool name)
   zeb_warnings(${name})
 endfunction()
 
+# zeb_harness(<name> <framework libraries> SOURCES ... [DEPS ...]
+# [PROGRAMS ...]): what zeb_test and zeb_bench share, a tool linked with its
+# framework that runs PROGRAMS as child processes (see zeb_uses_programs).
+function(zeb_harness name framework)
+  cmake_parse_arguments(H "" "" "SOURCES;DEPS;PROGRAMS" ${ARGN})
+  zeb_tool(${name} ${H_SOURCES} DEPS ${H_DEPS} ${framework})
+  zeb_uses_programs(${name} ${H_PROGRAMS})
+endfunction()
+
 # zeb_test(<name> SOURCES ... [DEPS ...] [PROGRAMS ...]): one GoogleTest
 # binary, one CTest test. Every test is named in its folder's CMakeLists.txt;
 # a listed source that is missing fails the configure step. PROGRAMS are the
-# programs the test runs as child processes (see zeb_uses_programs).
+# programs the test runs as child processes.
 function(zeb_test name)
-  if(NOT ZEB_BUILD_TESTS)
-    return()
+  if(ZEB_BUILD_TESTS)
+    zeb_harness(${name} "GTest::gmock;GTest::gtest;GTest::gtest_main" ${ARGN})
+    add_test(NAME ${name} COMMAND ${name})
   endif()
-  cmake_parse_arguments(T "" "" "SOURCES;DEPS;PROGRAMS" ${ARGN})
-  zeb_tool(${name} ${T_SOURCES} DEPS ${T_DEPS} GTest::gmock GTest::gtest GTest::gtest_main)
-  zeb_uses_programs(${name} ${T_PROGRAMS})
-  add_test(NAME ${name} COMMAND ${name})
 endfunction()
 
 # zeb_bench(<name> SOURCES ... [DEPS ...] [PROGRAMS ...] [CUSTOM_MAIN]): one
 # Google Benchmark binary; CUSTOM_MAIN when the sources bring their own
 # main(), PROGRAMS as for zeb_test.
 function(zeb_bench name)
-  if(NOT ZEB_BUILD_BENCH)
-    return()
-  endif()
-  cmake_parse_arguments(B "CUSTOM_MAIN" "" "SOURCES;DEPS;PROGRAMS" ${ARGN})
-  zeb_tool(${name} ${B_SOURCES} DEPS ${B_DEPS} benchmark::benchmark)
-  zeb_uses_programs(${name} ${B_PROGRAMS})
-  if(NOT B_CUSTOM_MAIN)
-    target_link_libraries(${name} PRIVATE benchmark::benchmark_main)
+  cmake_parse_arguments(B "CUSTOM_MAIN" "" "" ${ARGN})
+  if(ZEB_BUILD_BENCH)
+    set(framework benchmark::benchmark)
+    if(NOT B_CUSTOM_MAIN)
+      list(APPEND framework benchmark::benchmark_main)
+    endif()
+    zeb_harness(${name} "${framework}" ${B_UNPARSED_ARGUMENTS})
   endif()
 endfunction()
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <map>
 #include <random>
@@ -51,6 +52,14 @@ void* alloc(void* pool, int32_t size) {
   void* b = nullptr;
   EXPECT_EQ(MEM_ALLOC(pool, &b, size), 0) << "size " << size;
   return b;
+}
+
+// Allocates N buffers of `size` bytes, one after the other.
+template <size_t N>
+std::array<void*, N> alloc_each(void* pool, int32_t size) {
+  std::array<void*, N> buffers{};
+  for (void*& b : buffers) b = alloc(pool, size);
+  return buffers;
 }
 
 int32_t buflen(const void* b) {
@@ -236,9 +245,7 @@ TEST(PoolAlloc, FirstFitTakesTheFirstListedBlockThatIsLargeEnough) {
 
 TEST(PoolFree, JoinsWithFreeNeighboursAndReleasesTheTail) {
   DEFINE_POOL(area, pool, 8192);
-  void* a = alloc(pool, 40);
-  void* b = alloc(pool, 40);
-  void* c = alloc(pool, 40);
+  auto [a, b, c] = alloc_each<3>(pool, 40);
   ASSERT_EQ(MEM_FREE(pool, b), 0);
   ASSERT_EQ(MEM_FREE(pool, a), 0);
   PoolStats s = stats(pool);
@@ -269,9 +276,7 @@ TEST(PoolFree, OnlyBlockIsReleasedWithoutJoin) {
 
 TEST(PoolFree, JoinWithBothNeighboursCountsTwo) {
   DEFINE_POOL(area, pool, 8192);
-  void* a = alloc(pool, 40);
-  void* b = alloc(pool, 40);
-  void* c = alloc(pool, 40);
+  auto [a, b, c] = alloc_each<3>(pool, 40);
   alloc(pool, 40);
   ASSERT_EQ(MEM_FREE(pool, a), 0);
   ASSERT_EQ(MEM_FREE(pool, c), 0);
@@ -372,9 +377,7 @@ TEST(PoolFail, SpaceComesBackAfterAFailure) {
 
 TEST(PoolTags, OverwrittenEndTagIsRefusedAndChangesNoLink) {
   DEFINE_POOL(area, pool, 4096);
-  void* a = alloc(pool, 40);
-  void* b = alloc(pool, 40);
-  void* c = alloc(pool, 40);
+  auto [a, b, c] = alloc_each<3>(pool, 40);
   ASSERT_EQ(MEM_FREE(pool, a), 0);
   // Run past the end of B into C's header.
   std::memset(b, 0x41, 48 + 4);
@@ -406,10 +409,7 @@ TEST(PoolTags, BufferLengthRefusesFreeAndEndBlocks) {
 
 TEST(PoolTags, DoubleFreeIsRefusedInEveryShape) {
   DEFINE_POOL(area, pool, 4096);
-  void* a = alloc(pool, 40);
-  void* b = alloc(pool, 40);
-  void* c = alloc(pool, 40);
-  void* d = alloc(pool, 40);
+  auto [a, b, c, d] = alloc_each<4>(pool, 40);
   alloc(pool, 40);
   // Free and listed: its size tag is positive.
   ASSERT_EQ(MEM_FREE(pool, b), 0);

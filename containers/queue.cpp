@@ -40,6 +40,45 @@ void unlink(QueueHeader* q, void* element) {
   ++q->removes;
 }
 
+// The two ends of a queue are handled by one procedure each, named by the
+// link In that leads from the header to the end (forward to the head,
+// backward to the tail) and its opposite Out, which leads back.
+using Link = void* QueueLinks::*;
+
+template <Link In, Link Out>
+int16_t put_at_end(QueueHeader* queue, void* element) {
+  if (queue == nullptr || element == nullptr) return err::kMissingParameter;
+  if (!valid_header(queue) || element == queue) return err::kQueueLinks;
+  void* end = queue->links.*In;
+  if (links(end)->*Out != queue) return err::kQueueLinks;
+  // The new element goes between the header and the old end.
+  if constexpr (In == &QueueLinks::forward) {
+    link_between(queue, queue, end, element);
+  } else {
+    link_between(queue, end, queue, element);
+  }
+  return err::kOk;
+}
+
+template <Link In, Link Out>
+int16_t take_from_end(QueueHeader* queue, void** element) {
+  if (queue == nullptr || element == nullptr) return err::kMissingParameter;
+  if (!valid_header(queue)) return err::kQueueLinks;
+  void* end = queue->links.*In;
+  if (links(end)->*Out != queue) return err::kQueueLinks;
+  if (queue->count == 0) return err::kEndOfQueue;
+  // A count that claims elements on a ring that has none is inconsistent.
+  if (end == queue) return err::kQueueLinks;
+  void* next = links(end)->*In;
+  if (links(next)->*Out != end) return err::kQueueLinks;
+  unlink(queue, end);
+  *element = end;
+  return err::kOk;
+}
+
+constexpr Link kForward = &QueueLinks::forward;
+constexpr Link kBackward = &QueueLinks::backward;
+
 }  // namespace
 
 int16_t QUEUE_INIT(QueueHeader* queue) {
@@ -80,21 +119,11 @@ int16_t QUEUE_INSERT(void* after, void* element) {
 }
 
 int16_t QUEUE_ENQUEUE(QueueHeader* queue, void* element) {
-  if (queue == nullptr || element == nullptr) return err::kMissingParameter;
-  if (!valid_header(queue) || element == queue) return err::kQueueLinks;
-  void* first = queue->links.forward;
-  if (links(first)->backward != queue) return err::kQueueLinks;
-  link_between(queue, queue, first, element);
-  return err::kOk;
+  return put_at_end<kForward, kBackward>(queue, element);
 }
 
 int16_t QUEUE_ENQUEUETAIL(QueueHeader* queue, void* element) {
-  if (queue == nullptr || element == nullptr) return err::kMissingParameter;
-  if (!valid_header(queue) || element == queue) return err::kQueueLinks;
-  void* last = queue->links.backward;
-  if (links(last)->forward != queue) return err::kQueueLinks;
-  link_between(queue, last, queue, element);
-  return err::kOk;
+  return put_at_end<kBackward, kForward>(queue, element);
 }
 
 int16_t QUEUE_DELETE(void* element) {
@@ -110,32 +139,11 @@ int16_t QUEUE_DELETE(void* element) {
 }
 
 int16_t QUEUE_DEQUEUE(QueueHeader* queue, void** element) {
-  if (queue == nullptr || element == nullptr) return err::kMissingParameter;
-  if (!valid_header(queue)) return err::kQueueLinks;
-  void* first = queue->links.forward;
-  if (links(first)->backward != queue) return err::kQueueLinks;
-  if (queue->count == 0) return err::kEndOfQueue;
-  // A count that claims elements on a ring that has none is inconsistent.
-  if (first == queue) return err::kQueueLinks;
-  void* second = links(first)->forward;
-  if (links(second)->backward != first) return err::kQueueLinks;
-  unlink(queue, first);
-  *element = first;
-  return err::kOk;
+  return take_from_end<kForward, kBackward>(queue, element);
 }
 
 int16_t QUEUE_DEQUEUETAIL(QueueHeader* queue, void** element) {
-  if (queue == nullptr || element == nullptr) return err::kMissingParameter;
-  if (!valid_header(queue)) return err::kQueueLinks;
-  void* last = queue->links.backward;
-  if (links(last)->forward != queue) return err::kQueueLinks;
-  if (queue->count == 0) return err::kEndOfQueue;
-  if (last == queue) return err::kQueueLinks;
-  void* before = links(last)->backward;
-  if (links(before)->forward != last) return err::kQueueLinks;
-  unlink(queue, last);
-  *element = last;
-  return err::kOk;
+  return take_from_end<kBackward, kForward>(queue, element);
 }
 
 int16_t QUEUE_STATS(uint32_t mask, QueueHeader* queue, QueueStats* stats, int16_t reset) {

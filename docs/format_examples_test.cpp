@@ -16,6 +16,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <zeb/platform/types.h>
@@ -42,6 +43,12 @@ struct Case {
   std::function<std::string(const char*)> run;
 };
 
+// The case that passes the arguments a, described as `arguments`.
+template <typename... A>
+Case With(std::string arguments, A... a) {
+  return {std::move(arguments), [a...](const char* f) { return F(f, a...); }};
+}
+
 int16_t i16(int v) { return static_cast<int16_t>(v); }
 
 // A 4-word process identifier: a name of up to five characters after "$"
@@ -63,50 +70,43 @@ std::map<std::string, Case> Cases() {
   static const char kInternal[] = "$DATA   REPORTS DAILY   ";
   static const ProcessId kNamed = {{'$', 'A', 'B', 'C', ' ', ' '}, i16(0x0117)};
   return {
-      {"Hello, world.", {"none", [](const char* f) { return F(f); }}},
-      {"@41@42@@", {"none", [](const char* f) { return F(f); }}},
-      {"a\\\\b", {"none", [](const char* f) { return F(f); }}},
-      {"[\\a8.%\\]", {"\"VDA\", 3", [](const char* f) { return F(f, "VDA", &kLen3); }}},
-      {"[\\ar8.%\\]", {"\"VDA\", 3", [](const char* f) { return F(f, "VDA", &kLen3); }}},
-      {"[\\v\\]", {"\"text\"", [](const char* f) { return F(f, "text"); }}},
-      {"[\\vc9\\]", {"\"mid\"", [](const char* f) { return F(f, "mid"); }}},
-      {"[\\vt\\]",
-       {"\"padded\" with two blanks each side", [](const char* f) { return F(f, "  padded  "); }}},
-      {"[\\v%\\]", {"\"ab\", 5", [](const char* f) { return F(f, "ab", &kWidth5); }}},
-      {"\\b\\ \\o\\ \\y\\",
-       {"1, 0, -1", [](const char* f) { return F(f, &kTrue, &kFalse, &kMinus1); }}},
-      {"[\\b3\\]", {"0", [](const char* f) { return F(f, &kFalse); }}},
-      {"\\ct\\", {"2", [](const char* f) { return F(f, &kType2); }}},
-      {"\\d\\", {"7200", [](const char* f) { return F(f, &k7200); }}},
-      {"[\\d8\\]", {"123", [](const char* f) { return F(f, &k123); }}},
-      {"[\\d8.2\\]", {"123456", [](const char* f) { return F(f, &k123456); }}},
-      {"\\d.2\\", {"150", [](const char* f) { return F(f, &k150); }}},
-      {"\\d+\\", {"0", [](const char* f) { return F(f, &kZero); }}},
-      {"\\d\\ \\d-\\", {"-42, -42", [](const char* f) { return F(f, &kMinus42, &kMinus42); }}},
-      {"\\dh\\", {"255", [](const char* f) { return F(f, &k255); }}},
-      {"\\d8h=0\\", {"255", [](const char* f) { return F(f, &k255); }}},
-      {"\\do\\", {"8", [](const char* f) { return F(f, &k8); }}},
-      {"[\\d6=0\\]", {"42", [](const char* f) { return F(f, &k42); }}},
-      {"[\\d8>$\\]", {"123", [](const char* f) { return F(f, &k123); }}},
-      {"\\ih\\", {"-1 (16-bit)", [](const char* f) { return F(f, &kMinus1); }}},
-      {"\\q\\", {"9000000000 (64-bit)", [](const char* f) { return F(f, &kBig); }}},
-      {"\\e\\", {"11", [](const char* f) { return F(f, &kError11); }}},
-      {"\\m\\", {"-2", [](const char* f) { return F(f, &kMessage2); }}},
-      {"\\n\\", {"0x030B", [](const char* f) { return F(f, &kCreate); }}},
-      {"\\f\\",
-       {"the internal name of `$DATA.REPORTS.DAILY`",
-        [](const char* f) { return F(f, kInternal); }}},
-      {"\\pi\\ \\pi#\\",
-       {"the identifier of `$ABC`, cpu 1, pin 23 (twice)",
-        [](const char* f) { return F(f, &kNamed, &kNamed); }}},
-      {"\\u#\\", {"0x0801", [](const char* f) { return F(f, &kUser); }}},
-      {"\\s5=-\\", {"none", [](const char* f) { return F(f); }}},
-      {"\\tj\\",
-       {"2000-01-01 00:00 as a Julian timestamp", [](const char* f) { return F(f, &kY2000); }}},
-      {"\\tj2.18\\", {"the same", [](const char* f) { return F(f, &kY2000); }}},
-      {"\\tj8.22\\", {"3723456789 (microseconds)", [](const char* f) { return F(f, &kElapsed); }}},
-      {"ab\\z6\\cd", {"none", [](const char* f) { return F(f); }}},
-      {"ab\\z%\\cd", {"12", [](const char* f) { return F(f, &kColumn); }}},
+      {"Hello, world.", With("none")},
+      {"@41@42@@", With("none")},
+      {"a\\\\b", With("none")},
+      {"[\\a8.%\\]", With("\"VDA\", 3", "VDA", &kLen3)},
+      {"[\\ar8.%\\]", With("\"VDA\", 3", "VDA", &kLen3)},
+      {"[\\v\\]", With("\"text\"", "text")},
+      {"[\\vc9\\]", With("\"mid\"", "mid")},
+      {"[\\vt\\]", With("\"padded\" with two blanks each side", "  padded  ")},
+      {"[\\v%\\]", With("\"ab\", 5", "ab", &kWidth5)},
+      {"\\b\\ \\o\\ \\y\\", With("1, 0, -1", &kTrue, &kFalse, &kMinus1)},
+      {"[\\b3\\]", With("0", &kFalse)},
+      {"\\ct\\", With("2", &kType2)},
+      {"\\d\\", With("7200", &k7200)},
+      {"[\\d8\\]", With("123", &k123)},
+      {"[\\d8.2\\]", With("123456", &k123456)},
+      {"\\d.2\\", With("150", &k150)},
+      {"\\d+\\", With("0", &kZero)},
+      {"\\d\\ \\d-\\", With("-42, -42", &kMinus42, &kMinus42)},
+      {"\\dh\\", With("255", &k255)},
+      {"\\d8h=0\\", With("255", &k255)},
+      {"\\do\\", With("8", &k8)},
+      {"[\\d6=0\\]", With("42", &k42)},
+      {"[\\d8>$\\]", With("123", &k123)},
+      {"\\ih\\", With("-1 (16-bit)", &kMinus1)},
+      {"\\q\\", With("9000000000 (64-bit)", &kBig)},
+      {"\\e\\", With("11", &kError11)},
+      {"\\m\\", With("-2", &kMessage2)},
+      {"\\n\\", With("0x030B", &kCreate)},
+      {"\\f\\", With("the internal name of `$DATA.REPORTS.DAILY`", kInternal)},
+      {"\\pi\\ \\pi#\\", With("the identifier of `$ABC`, cpu 1, pin 23 (twice)", &kNamed, &kNamed)},
+      {"\\u#\\", With("0x0801", &kUser)},
+      {"\\s5=-\\", With("none")},
+      {"\\tj\\", With("2000-01-01 00:00 as a Julian timestamp", &kY2000)},
+      {"\\tj2.18\\", With("the same", &kY2000)},
+      {"\\tj8.22\\", With("3723456789 (microseconds)", &kElapsed)},
+      {"ab\\z6\\cd", With("none")},
+      {"ab\\z%\\cd", With("12", &kColumn)},
   };
 }
 

@@ -8,7 +8,8 @@
 
 #include <zeb/env/env.h>
 #include <zeb/platform/errors.h>
-#include <zeb/platform/platform.h>
+#include <zeb/platform/this_process.h>
+#include <zeb/platform/types.h>
 #include "env/environment.h"
 
 namespace err = zeb::err;

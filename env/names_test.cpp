@@ -7,7 +7,11 @@
 #include <string>
 
 #include <zeb/env/env.h>
-#include <zeb/platform/platform.h>
+#include <zeb/platform/clock.h>
+#include <zeb/platform/errors.h>
+#include <zeb/platform/filename.h>
+#include <zeb/platform/fs.h>
+#include <zeb/platform/types.h>
 #include "platform/host/host.h"
 
 namespace {

@@ -7,9 +7,11 @@
 
 #include <zeb/containers/pool.h>
 #include <zeb/env/env.h>
+#include <zeb/platform/clock.h>
 #include <zeb/platform/errors.h>
 #include <zeb/platform/keyfile.h>
-#include <zeb/platform/platform.h>
+#include <zeb/platform/this_process.h>
+#include <zeb/platform/types.h>
 #include "env/environment.h"
 #include "env/startup.h"
 #include "format/format_core.h"

@@ -18,12 +18,25 @@ bool Sent(Sim6530& sim, const std::string& text) {
   return sim.wait_for([&](const std::string& out) { return out.find(text) != std::string::npos; });
 }
 
+// Starts the form on sim as a terminal of the given type: the process id, or
+// 0 (with the failure reported) when the simulator or the start failed.
+long StartForm(Sim6530& sim, const std::string& type) {
+  if (!sim.ok()) {
+    ADD_FAILURE() << "the simulated terminal did not start";
+    return 0;
+  }
+  zeb::platform::Result<long> spawned =
+      sim.pty().spawn({ZEB_FORM_PROGRAM}, {"ZEB_TERMINAL=" + type});
+  if (!spawned.ok()) {
+    ADD_FAILURE() << spawned.status().to_string();
+    return 0;
+  }
+  return *spawned;
+}
+
 TEST(FormExample, FunctionKeysCountAndSendTheOrder) {
   Sim6530 sim(1, 8, 40);
-  ASSERT_TRUE(sim.ok());
-  zeb::platform::Result<long> spawned = sim.pty().spawn({ZEB_FORM_PROGRAM}, {"ZEB_TERMINAL=6530"});
-  ASSERT_TRUE(spawned.ok()) << spawned.status().to_string();
-  const long pid = *spawned;
+  const long pid = StartForm(sim, "6530");
   ASSERT_GT(pid, 0);
   ASSERT_TRUE(Sent(sim, "F16 sends the order."));
   sim.press_key('@');  // F1
@@ -46,10 +59,7 @@ TEST(FormExample, FunctionKeysCountAndSendTheOrder) {
 
 TEST(FormExample, AnOrdinaryTerminalHasNoBlockMode) {
   Sim6530 sim(1, 8, 60);
-  ASSERT_TRUE(sim.ok());
-  zeb::platform::Result<long> spawned = sim.pty().spawn({ZEB_FORM_PROGRAM}, {"ZEB_TERMINAL=vt100"});
-  ASSERT_TRUE(spawned.ok()) << spawned.status().to_string();
-  const long pid = *spawned;
+  const long pid = StartForm(sim, "vt100");
   ASSERT_GT(pid, 0);
   ASSERT_TRUE(Sent(sim, "form: no block mode on this terminal: 320"));
   EXPECT_EQ(zeb::platform::PseudoTerminal::wait(pid, false), 3);

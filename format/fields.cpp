@@ -82,7 +82,7 @@ void process_cstring(State& s) {
 }
 
 void process_words(State& s, const char* yes, const char* no) {
-  const int16_t value = s.param16();
+  const int16_t value = s.param<int16_t>();
   s.next_char();
   int width = clamp_field(s.get_value());
   const char* text = value != 0 ? yes : no;
@@ -93,9 +93,9 @@ void process_cpu(State& s) {
   s.next_char();
   int16_t type = 0;
   if (s.test_char('n')) {
-    type = PROCESSORTYPE(s.param16());
+    type = PROCESSORTYPE(s.param<int16_t>());
   } else if (s.test_char('t')) {
-    type = s.param16();
+    type = s.param<int16_t>();
   } else {
     type = PROCESSORTYPE(static_cast<int16_t>(static_cast<uint16_t>(MYPID()) >> 8));
   }
@@ -114,7 +114,7 @@ void process_pid(State& s) {
   bool not_open = false;
   const int16_t my_system = MYSYSTEMNUMBER();
   if (s.test_char('p')) {
-    int16_t cpupin = s.param16();
+    int16_t cpupin = s.param<int16_t>();
     if (PROCESSINFO(zeb::mask({1, 2}), cpupin, reinterpret_cast<int16_t*>(id)) != 0) {
       // No such process: shown in numeric form.
       std::memset(id, 0, sizeof id);
@@ -123,7 +123,7 @@ void process_pid(State& s) {
       std::memcpy(id + 6, &cpupin, 2);
     }
   } else if (s.test_char('n')) {
-    int16_t fnum = s.param16();
+    int16_t fnum = s.param<int16_t>();
     char name24[24];
     if (open_file_name(fnum, name24)) {
       std::memcpy(id, name24, 8);
@@ -195,7 +195,7 @@ void process_userid(State& s) {
   } else if (s.test_char('c')) {
     PROCESSINFO(zeb::mask({1, 3}), MYPID(), nullptr, &user);
   } else {
-    user = s.param16();
+    user = s.param<int16_t>();
   }
   const bool numeric = s.test_char('#');
   int width = clamp_field(s.get_value());
@@ -229,7 +229,7 @@ void process_filename(State& s) {
   int len = 0;
   bool named = true;
   if (s.test_char('n')) {
-    int16_t fnum = s.param16();
+    int16_t fnum = s.param<int16_t>();
     if (fnum == -1 || !open_file_name(fnum, name24)) {
       named = false;
       len = text_length(kFileNotOpen);

@@ -26,24 +26,29 @@ constexpr int kArgSlots = 14;
 // few bytes to a few dozen, where a call and its size dispatch cost more than
 // the bytes. Runs of 0 to 32 bytes are done in at most four (possibly
 // overlapping) stores; longer ones go to memcpy and memset.
+
+// Copies n bytes, 0 <= n <= 2 * K, as two stores of K bytes (the first K and
+// the last K, overlapping when n < 2 * K) or by halving K. Always inlined,
+// so that the halving folds into one chain of tests: the benchmark showed
+// the drive line 3% slower when the compiler was left to choose.
+template <size_t K>
+[[gnu::always_inline]] inline void copy_ends(char* d, const char* s, size_t n) {
+  if constexpr (K == 1) {
+    if (n == 1) *d = *s;
+  } else if (n >= K) {
+    std::memcpy(d, s, K);
+    std::memcpy(d + n - K, s + n - K, K);
+  } else {
+    copy_ends<K / 2>(d, s, n);
+  }
+}
+
 inline void copy_short(char* d, const void* from, size_t n) {
   const char* s = static_cast<const char*>(from);
   if (n > 32) {
     std::memcpy(d, s, n);
-  } else if (n >= 16) {
-    std::memcpy(d, s, 16);
-    std::memcpy(d + n - 16, s + n - 16, 16);
-  } else if (n >= 8) {
-    std::memcpy(d, s, 8);
-    std::memcpy(d + n - 8, s + n - 8, 8);
-  } else if (n >= 4) {
-    std::memcpy(d, s, 4);
-    std::memcpy(d + n - 4, s + n - 4, 4);
-  } else if (n >= 2) {
-    std::memcpy(d, s, 2);
-    std::memcpy(d + n - 2, s + n - 2, 2);
-  } else if (n == 1) {
-    *d = *s;
+  } else {
+    copy_ends<16>(d, s, n);
   }
 }
 
@@ -147,21 +152,11 @@ struct State {
     return args[argpos++];
   }
 
-  int16_t param16() {
+  // The next argument read as a T, or 0 when the slot was not passed.
+  template <typename T>
+  T param() {
     const void* p = next_param();
-    int16_t v = 0;
-    if (p != nullptr) std::memcpy(&v, p, sizeof v);
-    return v;
-  }
-  int32_t param32() {
-    const void* p = next_param();
-    int32_t v = 0;
-    if (p != nullptr) std::memcpy(&v, p, sizeof v);
-    return v;
-  }
-  int64_t param64() {
-    const void* p = next_param();
-    int64_t v = 0;
+    T v = 0;
     if (p != nullptr) std::memcpy(&v, p, sizeof v);
     return v;
   }
@@ -170,7 +165,7 @@ struct State {
   int get_value() {
     if (cur == '%') {
       next_char();
-      return param16();
+      return param<int16_t>();
     }
     int n = 0;
     while (cur >= '0' && cur <= '9') {

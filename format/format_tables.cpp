@@ -406,7 +406,7 @@ void process_file_error(State& s) {
   s.next_char();
   int len = 0;
   if (s.test_char('n')) {
-    int16_t fnum = s.param16();
+    int16_t fnum = s.param<int16_t>();
     int16_t error = 0;
     if (FILEINFO(zeb::mask({1, 2}), fnum, &error) != 0) {
       len = static_cast<int>(sizeof kNotOpen) - 1;
@@ -415,7 +415,7 @@ void process_file_error(State& s) {
       len = table_lookup(Table::kFileError, error, s.work);
     }
   } else {
-    len = table_lookup(Table::kFileError, s.param16(), s.work);
+    len = table_lookup(Table::kFileError, s.param<int16_t>(), s.work);
   }
   int width = clamp_field(s.get_value());
   s.output(width, s.work, len, kLeft | kTrim);
@@ -423,7 +423,7 @@ void process_file_error(State& s) {
 
 void process_system_message(State& s) {
   s.next_char();
-  int len = table_lookup(Table::kSystemMessage, s.param16(), s.work);
+  int len = table_lookup(Table::kSystemMessage, s.param<int16_t>(), s.work);
   int width = clamp_field(s.get_value());
   s.output(width, s.work, len, kLeft | kTrim);
 }
@@ -449,7 +449,7 @@ static bool has_detail(int error) {
 
 void process_newprocess_error(State& s) {
   s.next_char();
-  uint16_t word = static_cast<uint16_t>(s.param16());
+  uint16_t word = static_cast<uint16_t>(s.param<int16_t>());
   int error = word >> 8;
   int detail = word & 0xFF;
   int len = table_lookup(Table::kProcessCreation, error, s.work);

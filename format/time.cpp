@@ -65,7 +65,7 @@ void process_time(State& s) {
         (static_cast<uint64_t>(w[0]) << 32) | (static_cast<uint64_t>(w[1]) << 16) | w[2];
     value = static_cast<int64_t>(count * 10000) + kJulianEpochOffset;
   } else if (s.test_char('j')) {
-    value = s.param64();
+    value = s.param<int64_t>();
   } else {
     value = PROCESSOR_CLOCK() + kJulianEpochOffset;
   }

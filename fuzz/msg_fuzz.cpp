@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -306,6 +307,55 @@ void call_delete(Run& r, Input& in, bool by_index) {
   if (expect == 0 && c.sound()) check(MSG_VERIFY(r.m) == 0);
 }
 
+// VERIFY agrees with the model and changes nothing.
+void call_verify(Run& r, Input&) {
+  const Chain c = walk(r.m);
+  r.snapshot();
+  check(MSG_VERIFY(r.m) == (c.sound() ? 0 : 308));
+  check(r.unchanged());
+}
+
+// Overwrites one word: the header's words or a segment's.
+void call_overwrite(Run& r, Input& in) {
+  const Chain c = walk(r.m);
+  const int pick = in.u8();
+  int at;
+  if (pick < 64)
+    at = 0;
+  else if (pick < 128)
+    at = 32;
+  else if (pick < 192 && !c.offsets.empty())
+    at = c.offsets[in.u8() % c.offsets.size()] + (pick & 2);
+  else
+    at = in.u16() % (r.capacity - 1);
+  put16(r.m + at, value(in, r, c));
+  r.clamp_total();
+}
+
+// Loads raw bytes from the input over the buffer's start.
+void call_load(Run& r, Input& in) {
+  const size_t want = static_cast<size_t>(in.u16());
+  const size_t n = std::min({want, in.n, static_cast<size_t>(r.capacity)});
+  std::memcpy(r.m, in.p, n);
+  in.p += n;
+  in.n -= n;
+  r.clamp_total();
+}
+
+// The calls an input byte picks from, by its value modulo their number.
+using Call = void (*)(Run&, Input&);
+constexpr Call kCalls[] = {
+    [](Run& r, Input&) { call_init(r); },
+    [](Run& r, Input& in) { call_add(r, in, false); },
+    [](Run& r, Input& in) { call_add(r, in, true); },
+    call_get,
+    [](Run& r, Input& in) { call_delete(r, in, true); },
+    [](Run& r, Input& in) { call_delete(r, in, false); },
+    call_verify,
+    call_overwrite,
+    call_load,
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -332,58 +382,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   for (int calls = 0; calls < kMaxCalls && in.n > 0; ++calls) {
-    switch (in.u8() % 9) {
-      case 0:
-        call_init(r);
-        break;
-      case 1:
-        call_add(r, in, false);
-        break;
-      case 2:
-        call_add(r, in, true);
-        break;
-      case 3:
-        call_get(r, in);
-        break;
-      case 4:
-        call_delete(r, in, true);
-        break;
-      case 5:
-        call_delete(r, in, false);
-        break;
-      case 6: {  // VERIFY agrees with the model and changes nothing
-        const Chain c = walk(r.m);
-        r.snapshot();
-        check(MSG_VERIFY(r.m) == (c.sound() ? 0 : 308));
-        check(r.unchanged());
-        break;
-      }
-      case 7: {  // overwrite one word: the header's words or a segment's
-        const Chain c = walk(r.m);
-        const int pick = in.u8();
-        int at;
-        if (pick < 64)
-          at = 0;
-        else if (pick < 128)
-          at = 32;
-        else if (pick < 192 && !c.offsets.empty())
-          at = c.offsets[in.u8() % c.offsets.size()] + (pick & 2);
-        else
-          at = in.u16() % (r.capacity - 1);
-        put16(r.m + at, value(in, r, c));
-        r.clamp_total();
-        break;
-      }
-      case 8: {  // load raw bytes from the input over the buffer's start
-        const size_t want = static_cast<size_t>(in.u16());
-        const size_t n = std::min({want, in.n, static_cast<size_t>(r.capacity)});
-        std::memcpy(r.m, in.p, n);
-        in.p += n;
-        in.n -= n;
-        r.clamp_total();
-        break;
-      }
-    }
+    kCalls[in.u8() % std::size(kCalls)](r, in);
   }
   return 0;
 }

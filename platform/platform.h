@@ -1,3 +1,5 @@
+// Not installed, and not to be included by new code: <zeb/zeb.h> is the
+// library's umbrella header, and a source names the headers it uses.
 // The operating-system procedures the library relies on, as this host
 // provides them. Only the platform folder talks to the operating system.
 #pragma once

@@ -2,7 +2,8 @@
 // file procedures they reach.
 #include <zeb/env/context.h>
 #include <zeb/platform/errors.h>
-#include <zeb/platform/platform.h>
+#include <zeb/platform/fs.h>
+#include <zeb/platform/types.h>
 #include <zeb/runtime/entry.h>
 #include "env/environment.h"
 #include "platform/files/files.h"

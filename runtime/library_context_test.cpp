@@ -19,12 +19,9 @@ namespace {
 const auto* const kSwapVolumeHost =
     ::testing::AddGlobalTestEnvironment(new zeb::testing::SwapVolumeHost);
 
-class ContextTest : public ::testing::Test {
+class ContextTest : public zeb::testing::SwapSegmentTest {
  protected:
-  void SetUp() override { ASSERT_FALSE(zeb::testing::SwapVolumeHost::root().empty()); }
-  void TearDown() override {
-    for (int16_t id : {7, 101}) DEALLOCATESEGMENT(zeb::mask({1}), id);
-  }
+  ContextTest() : SwapSegmentTest({7, 101}) {}
 };
 
 TEST_F(ContextTest, NoContextBeforeTheSegmentExists) {

@@ -57,12 +57,9 @@ void make_file(const std::string& name, long long bytes) {
   zeb::platform::syscalls().close(fd);
 }
 
-class AllocateSegment : public ::testing::Test {
+class AllocateSegment : public zeb::testing::SwapSegmentTest {
  protected:
-  void SetUp() override { ASSERT_FALSE(zeb::testing::SwapVolumeHost::root().empty()); }
-  void TearDown() override {
-    for (int16_t id : {5, 101}) DEALLOCATESEGMENT(zeb::mask({1}), id);
-  }
+  AllocateSegment() : SwapSegmentTest({5, 101}) {}
 };
 
 TEST(SwapExtents, FollowTheSizeRule) {

@@ -12,8 +12,9 @@
 #include <zeb/containers/timer.h>
 #include <zeb/env/context.h>
 #include <zeb/env/env.h>
-#include <zeb/platform/platform.h>
+#include <zeb/platform/errors.h>
 #include <zeb/platform/segment.h>
+#include <zeb/platform/types.h>
 #include <zeb/runtime/library_segment.h>
 #include <zeb/terminal/zeb_term.h>
 #include "containers/pool_core.h"

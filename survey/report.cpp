@@ -120,10 +120,13 @@ std::string json_line(const VolumeReport& r) {
 
 std::string prometheus_text(const std::vector<VolumeReport>& reports, int64_t unix_seconds) {
   std::string out;
-  out +=
-      "# HELP vorn_rewrite_seconds Time of one durable rewrite of a 512-byte block, over the sixty "
-      "passes of the last run.\n"
-      "# TYPE vorn_rewrite_seconds summary\n";
+  // The HELP and TYPE lines that open a metric family.
+  const auto family = [&out](const std::string& name, const char* type, const char* help) {
+    out += "# HELP " + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
+  };
+  family("vorn_rewrite_seconds", "summary",
+         "Time of one durable rewrite of a 512-byte block, over the sixty passes of the last "
+         "run.");
   for (const VolumeReport& r : reports) {
     if (r.error != 0) continue;
     const std::string l = labels(r);
@@ -140,27 +143,20 @@ std::string prometheus_text(const std::vector<VolumeReport>& reports, int64_t un
     out += "vorn_rewrite_seconds_sum{" + l + "} " + seconds(sum) + "\n";
     out += "vorn_rewrite_seconds_count{" + l + "} " + std::to_string(r.passes.size()) + "\n";
   }
-  out +=
-      "# HELP vorn_effective_rpm Rewrites of one block per minute, from the trimmed mean pass "
-      "time of the last run.\n"
-      "# TYPE vorn_effective_rpm gauge\n";
+  family("vorn_effective_rpm", "gauge",
+         "Rewrites of one block per minute, from the trimmed mean pass time of the last run.");
   for (const VolumeReport& r : reports) {
     if (r.error != 0) continue;
     out += "vorn_effective_rpm{" + labels(r) + "} " + std::to_string(r.figures.rpm) + "\n";
   }
-  out +=
-      "# HELP vorn_volume_error The error number of the volume's last measurement, 0 when it "
-      "was measured.\n"
-      "# TYPE vorn_volume_error gauge\n";
+  family("vorn_volume_error", "gauge",
+         "The error number of the volume's last measurement, 0 when it was measured.");
   for (const VolumeReport& r : reports) {
     out += "vorn_volume_error{" + labels(r) + "} " + std::to_string(r.error) + "\n";
   }
-  out +=
-      "# HELP vorn_last_run_timestamp_seconds When the last run of vorn ended, in seconds since "
-      "1970.\n"
-      "# TYPE vorn_last_run_timestamp_seconds gauge\n"
-      "vorn_last_run_timestamp_seconds " +
-      std::to_string(unix_seconds) + "\n";
+  family("vorn_last_run_timestamp_seconds", "gauge",
+         "When the last run of vorn ended, in seconds since 1970.");
+  out += "vorn_last_run_timestamp_seconds " + std::to_string(unix_seconds) + "\n";
   return out;
 }
 

@@ -10,8 +10,11 @@
 #include <utility>
 #include <vector>
 
+#include <zeb/platform/clock.h>
 #include <zeb/platform/errors.h>
-#include <zeb/platform/platform.h>
+#include <zeb/platform/fs.h>
+#include <zeb/platform/this_process.h>
+#include <zeb/platform/types.h>
 #include <zeb/runtime/runtime.h>
 #include "env/startup.h"
 #include "format/format_core.h"

@@ -29,6 +29,7 @@
 
 namespace {
 
+using zeb::testing::lines_of;
 using zeb::testing::ScratchVolume;
 
 bool file_number_open(int16_t filenum) {
@@ -218,16 +219,23 @@ TEST_F(RealVolume, InjectedFailureInPassThirty) {
   EXPECT_EQ(volume_.entries(), 0);
 }
 
-// Runs the vorn program with a volume table; returns its output and status.
-std::string run_vorn(const std::string& table, int* status, const std::string& env = "") {
+// What vorn left: its standard output and error together, and its wait
+// status.
+struct VornRun {
+  std::string out;
+  int status = -1;
+};
+
+// Runs the vorn program with a volume table and, before it, variables env.
+VornRun run_vorn(const std::string& table, const std::string& env = "") {
   std::string command = env + " ZEB_VOLUMES='" + table + "' " VORN_PATH " 2>&1";
   FILE* pipe = popen(command.c_str(), "r");
-  std::string output;
+  VornRun run;
   char buffer[4096];
   size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-  *status = pclose(pipe);
-  return output;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+  run.status = pclose(pipe);
+  return run;
 }
 
 const char* const kHelp[] = {
@@ -247,27 +255,13 @@ const char* const kHelp[] = {
     "",
 };
 
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
-
 TEST(Program, BannerHelpAndOneLinePerMeasuredDisk) {
-  int status = -1;
-  std::string out = run_vorn(
+  const VornRun run = run_vorn(
       "$S72=sim:rpm=7200,clock=virtual;$S54=sim:rpm=5400;$SKIP=sim:rpm=7200,subtype=36;"
-      "$BAD=sim:rpm=7200,fail=31;$SEVENC=sim:rpm=6000",
-      &status);
-  EXPECT_EQ(WEXITSTATUS(status), zeb::kSomeVolumesFailed);  // $BAD
-  auto lines = lines_of(out);
-  ASSERT_EQ(lines.size(), 22u) << out;
+      "$BAD=sim:rpm=7200,fail=31;$SEVENC=sim:rpm=6000");
+  EXPECT_EQ(WEXITSTATUS(run.status), zeb::kSomeVolumesFailed);  // $BAD
+  auto lines = lines_of(run.out);
+  ASSERT_EQ(lines.size(), 22u) << run.out;
   EXPECT_FALSE(lines[0].empty());
   for (int i = 0; i < 14; ++i) EXPECT_EQ(lines[1 + i], kHelp[i]) << "line " << i + 2;
   EXPECT_FALSE(lines[15].empty());
@@ -282,34 +276,30 @@ TEST(Program, BannerHelpAndOneLinePerMeasuredDisk) {
 }
 
 TEST(Program, WalkContinuesFromTheReturnedDeviceNumber) {
-  int status = -1;
   // Sparse device numbers: a walk that counted on by itself instead of
   // taking each returned number would visit a volume twice.
-  std::string out = run_vorn(
+  const VornRun run = run_vorn(
       "$A=sim:rpm=6000,ldev=5,clock=virtual;$SKIP=sim:rpm=6000,subtype=36,ldev=9;"
-      "$B=sim:rpm=3600,ldev=20",
-      &status);
-  EXPECT_EQ(status, 0);
-  auto lines = lines_of(out);
-  ASSERT_EQ(lines.size(), 20u) << out;
+      "$B=sim:rpm=3600,ldev=20");
+  EXPECT_EQ(run.status, 0);
+  auto lines = lines_of(run.out);
+  ASSERT_EQ(lines.size(), 20u) << run.out;
   EXPECT_EQ(lines[18], "Drive: $A       Effective RPM: 6000");
   EXPECT_EQ(lines[19], "Drive: $B       Effective RPM: 3600");
 }
 
 TEST(Program, AllDisksSkippedPrintsOnlyTheBanner) {
-  int status = -1;
-  std::string out = run_vorn("$A=sim:rpm=7200,subtype=36;$B=sim:rpm=7200,subtype=36", &status);
-  EXPECT_EQ(WEXITSTATUS(status), zeb::kNothingMeasured);
-  EXPECT_EQ(lines_of(out).size(), 18u) << out;
+  const VornRun run = run_vorn("$A=sim:rpm=7200,subtype=36;$B=sim:rpm=7200,subtype=36");
+  EXPECT_EQ(WEXITSTATUS(run.status), zeb::kNothingMeasured);
+  EXPECT_EQ(lines_of(run.out).size(), 18u) << run.out;
 }
 
 TEST(Program, FailedStartupMeasuresNothing) {
-  int status = -1;
   // No swap volume can hold the library's segment.
-  std::string out = run_vorn("$S72=sim:rpm=7200", &status, "TMPDIR=/nonexistent/zeb");
-  EXPECT_EQ(WEXITSTATUS(status), zeb::kAbendStatus);
+  const VornRun run = run_vorn("$S72=sim:rpm=7200", "TMPDIR=/nonexistent/zeb");
+  EXPECT_EQ(WEXITSTATUS(run.status), zeb::kAbendStatus);
   EXPECT_EQ(
-      out,
+      run.out,
       "vorn: library start-up failed: cannot create a temporary file in /nonexistent/zeb: error 11 "
       "(file not in directory or record not in file; No such file or directory)\n");
 }

@@ -32,6 +32,7 @@ namespace {
 using zeb::testing::ChildRun;
 using zeb::testing::kCapture;
 using zeb::testing::kClosed;
+using zeb::testing::lines_of;
 
 // Runs vorn (or program) with args and env (NAME=VALUE on top of the test's
 // own), its standard descriptors captured, closed or given, and setup run in
@@ -397,13 +398,6 @@ TEST(ManualPage, ExampleMatchesTheProgram) {
 const std::string kTable =
     "ZEB_VOLUMES=$S72=sim:rpm=7200,clock=virtual;$S54=sim:rpm=5400;"
     "$CD=sim:rpm=7200,subtype=36;$BAD=sim:rpm=7200,fail=31";
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 std::string join(const std::vector<std::string>& lines, size_t from = 0) {
   std::string text;

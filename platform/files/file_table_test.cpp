@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include <zeb/platform/platform.h>
 #include "platform/files/files.h"
 #include "platform/host/host.h"
 #include "platform/testing/testing.h"

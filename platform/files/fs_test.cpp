@@ -16,7 +16,10 @@
 #include <thread>
 #include <vector>
 
-#include <zeb/platform/platform.h>
+#include <zeb/platform/clock.h>
+#include <zeb/platform/fs.h>
+#include <zeb/platform/this_process.h>
+#include <zeb/platform/types.h>
 #include "platform/files/files.h"
 #include "platform/host/syscalls.h"
 #include "platform/names/file_names.h"

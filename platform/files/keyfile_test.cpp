@@ -12,7 +12,10 @@
 #include <string>
 #include <vector>
 
-#include <zeb/platform/platform.h>
+#include <zeb/platform/define.h>
+#include <zeb/platform/fs.h>
+#include <zeb/platform/keyfile.h>
+#include <zeb/platform/types.h>
 #include "platform/host/syscalls.h"
 #include "platform/testing/testing.h"
 

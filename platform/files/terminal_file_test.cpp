@@ -81,6 +81,15 @@ int16_t await(int16_t* f, int16_t* count, int32_t limit) {
   return AWAITIOX(mask({1, 3, 5}), f, nullptr, count, nullptr, limit);
 }
 
+// One pseudo-terminal with its slave open as a nowait terminal file, closed
+// at the end of the test.
+class TerminalFile : public ::testing::Test {
+ protected:
+  void TearDown() override { FILE_CLOSE_(mask({1}), f); }
+  Pty pty;
+  int16_t f = pty.open();
+};
+
 TEST(TerminalNames, DeviceNamesMapToHostPaths) {
   const struct {
     const char* volume;
@@ -135,9 +144,7 @@ TEST(TerminalOpen, RefusesWhatIsNoTerminal) {
             zeb::err::kTooManyNowait);
 }
 
-TEST(TerminalIo, WriteReadSendsThenReadsOneLine) {
-  Pty pty;
-  int16_t f = pty.open();
+TEST_F(TerminalFile, WriteReadSendsThenReadsOneLine) {
   char buf[32] = "prompt> ";
   ASSERT_EQ(WRITEREADX(mask({1, 2, 3, 4}), f, buf, 8, 20), 0);
   EXPECT_EQ(pty.received(), "prompt> ");
@@ -154,12 +161,9 @@ TEST(TerminalIo, WriteReadSendsThenReadsOneLine) {
   ASSERT_EQ(WRITEX(mask({1, 2, 3}), f, "line", 4), 0);
   ASSERT_EQ(await(&which, &count, 500), 0);
   EXPECT_EQ(pty.received(), "helline\n");
-  FILE_CLOSE_(mask({1}), f);
 }
 
-TEST(TerminalIo, TimeOutLeavesTheReadUntilCancel) {
-  Pty pty;
-  int16_t f = pty.open();
+TEST_F(TerminalFile, TimeOutLeavesTheReadUntilCancel) {
   char buf[16];
   ASSERT_EQ(READX(mask({1, 2, 3}), f, buf, 16), 0);
   int16_t count = -1, which = f, last = 0;
@@ -178,7 +182,6 @@ TEST(TerminalIo, TimeOutLeavesTheReadUntilCancel) {
   EXPECT_EQ(CANCEL(f), 0);
   EXPECT_EQ(CANCEL(f), zeb::err::kNoOutstanding);
   EXPECT_EQ(await(&which, &count, 5), zeb::err::kNoOutstanding);
-  FILE_CLOSE_(mask({1}), f);
 }
 
 TEST(TerminalIo, AnyFileCompletesWhicheverIsReadyFirst) {
@@ -204,9 +207,7 @@ TEST(TerminalIo, AnyFileCompletesWhicheverIsReadyFirst) {
   FILE_CLOSE_(mask({1}), fb);
 }
 
-TEST(TerminalIo, BlockModeReadTakesTheBurst) {
-  Pty pty;
-  int16_t f = pty.open();
+TEST_F(TerminalFile, BlockModeReadTakesTheBurst) {
   const int16_t raw[4] = {0, 0, 0, 1};
   ASSERT_EQ(SETMODE(mask({1, 2, 3}), f, 8, 1), 0);
   ASSERT_EQ(SETPARAM(mask({1, 2, 3, 4}), f, 3, raw, 8), 0);
@@ -228,12 +229,9 @@ TEST(TerminalIo, BlockModeReadTakesTheBurst) {
   ASSERT_EQ(READX(mask({1, 2, 3}), f, buf, 8), 0);
   ASSERT_EQ(await(&which, &count, 500), 0);
   EXPECT_EQ(std::string(buf, static_cast<size_t>(count)), "FGH");
-  FILE_CLOSE_(mask({1}), f);
 }
 
-TEST(TerminalIo, HangUpEndsTheWaitWithAnError) {
-  Pty pty;
-  int16_t f = pty.open();
+TEST_F(TerminalFile, HangUpEndsTheWaitWithAnError) {
   char buf[8];
   ASSERT_EQ(READX(mask({1, 2, 3}), f, buf, 8), 0);
   close(pty.master);
@@ -242,7 +240,6 @@ TEST(TerminalIo, HangUpEndsTheWaitWithAnError) {
   EXPECT_EQ(await(&which, &count, 1000), zeb::err::kDeviceError);
   EXPECT_EQ(WRITEREADX(mask({1, 2, 3, 4}), f, buf, 2, 0), 0);
   EXPECT_EQ(await(&which, &count, 1000), zeb::err::kDeviceError);
-  FILE_CLOSE_(mask({1}), f);
 }
 
 TEST(TerminalIo, WrongFilesAndMissingParameters) {
@@ -304,9 +301,7 @@ TEST(TerminalModes, ParameterSetSavesAndRestoresTheTty) {
   EXPECT_EQ(pty.settings().c_lflag, before.c_lflag);
 }
 
-TEST(TerminalModes, LineSpeedInTheHighByte) {
-  Pty pty;
-  int16_t f = pty.open();
+TEST_F(TerminalFile, LineSpeedInTheHighByte) {
   const struct {
     speed_t speed;
     int high;
@@ -319,7 +314,6 @@ TEST(TerminalModes, LineSpeedInTheHighByte) {
     ASSERT_EQ(SETMODE(mask({1, 2, 5}), f, 22, 0, 0, words), 0);
     EXPECT_EQ(words[0], static_cast<int16_t>(c.high << 8)) << c.high;
   }
-  FILE_CLOSE_(mask({1}), f);
 }
 
 // A job in the background of its terminal's session (the terminal is its

@@ -5,6 +5,8 @@
 
 #include <cstring>
 #include <ctime>
+#include <optional>
+#include <span>
 #include <string>
 
 #include <zeb/platform/clock.h>
@@ -54,41 +56,50 @@ TEST(Dnumout, FreeAndFixedWidth) {
   EXPECT_EQ(Dnumout(zeb::mask({1, 2}), 99, 10), "#");  // base missing
 }
 
+// One conversion: the text and base, and what is checked of the result:
+// how many characters the scan used, the value and the status. A field left
+// empty is not checked.
+struct NuminCase {
+  const char* text;
+  int16_t base;
+  std::optional<int> used;
+  std::optional<int32_t> value;
+  std::optional<int16_t> status;
+};
+
+// Runs each case through `convert` (DNUMIN, or NUMIN into a 16-bit result).
+template <typename Result, typename Convert>
+void check_numin(std::span<const NuminCase> cases, Convert convert) {
+  for (const NuminCase& c : cases) {
+    Result r = 0;
+    int16_t st = 9;
+    const char* end = convert(c.text, &r, c.base, &st);
+    if (c.used) {
+      EXPECT_EQ(end, c.text + *c.used) << c.text;
+    }
+    if (c.value) {
+      EXPECT_EQ(r, *c.value) << c.text;
+    }
+    if (c.status) {
+      EXPECT_EQ(st, *c.status) << c.text;
+    }
+  }
+}
+
 TEST(Dnumin, SignsBasesAndStatus) {
-  int32_t r = 0;
-  int16_t st = 9;
-  const char* t = "  ";
-  const char* text = "1234x";
-  EXPECT_EQ(DNUMIN(text, &r, 10, &st), text + 4);
-  EXPECT_EQ(r, 1234);
-  EXPECT_EQ(st, 0);
-  text = "-2147483648";
-  EXPECT_EQ(DNUMIN(text, &r, 10, &st), text + 11);
-  EXPECT_EQ(r, INT32_MIN);
-  EXPECT_EQ(st, 0);
-  DNUMIN("2147483648", &r, 10, &st);
-  EXPECT_EQ(st, 1);
-  DNUMIN("%HfF", &r, 10, &st);
-  EXPECT_EQ(r, 255);
-  EXPECT_EQ(st, 0);
-  DNUMIN("%17", &r, 10, &st);
-  EXPECT_EQ(r, 15);
-  DNUMIN("%b101", &r, 10, &st);
-  EXPECT_EQ(r, 5);
-  DNUMIN("FFFFFFFF", &r, 16, &st);
-  EXPECT_EQ(r, -1);
-  EXPECT_EQ(st, 0);
-  EXPECT_EQ(DNUMIN(t, &r, 10, &st), t);
-  EXPECT_EQ(st, -1);
-  int16_t s16 = 0;
-  NUMIN("65535", &s16, 10, &st);
-  EXPECT_EQ(s16, -1);
-  EXPECT_EQ(st, 0);
-  NUMIN("65536", &s16, 10, &st);
-  EXPECT_EQ(st, 1);
-  NUMIN("-32768", &s16, 10, &st);
-  EXPECT_EQ(s16, -32768);
-  EXPECT_EQ(st, 0);
+  const NuminCase dnumin[] = {
+      {"1234x", 10, 4, 1234, 0},     {"-2147483648", 10, 11, INT32_MIN, 0},
+      {"2147483648", 10, {}, {}, 1}, {"%HfF", 10, {}, 255, 0},
+      {"%17", 10, {}, 15, {}},       {"%b101", 10, {}, 5, {}},
+      {"FFFFFFFF", 16, {}, -1, 0},   {"  ", 10, 0, {}, -1},
+  };
+  check_numin<int32_t>(dnumin, DNUMIN);
+  const NuminCase numin[] = {
+      {"65535", 10, {}, -1, 0},
+      {"65536", 10, {}, {}, 1},
+      {"-32768", 10, {}, -32768, 0},
+  };
+  check_numin<int16_t>(numin, NUMIN);
 }
 
 TEST(Timestamps, KnownDates) {

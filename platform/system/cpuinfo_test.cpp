@@ -51,21 +51,26 @@ constexpr char kStat[] =
     "ctxt 99\n";
 
 TEST(CpuList, ParsesRangesAndSingles) {
+  const struct {
+    const char* text;
+    uint16_t bits;
+    int slots;
+  } cases[] = {
+      {"0-1,3\n", 0xD000, 4},
+      {"0", 0x8000, 1},
+      // Processors beyond 15 are not reported; the slots stop at 16.
+      {"14-63\n", 0x0003, 16},
+      {"\n", 0, 0},
+  };
   uint16_t bits = 0;
   int slots = 0;
-  ASSERT_TRUE(parse_cpu_list("0-1,3\n", &bits, &slots));
-  EXPECT_EQ(bits, 0xD000);
-  EXPECT_EQ(slots, 4);
-  ASSERT_TRUE(parse_cpu_list("0", &bits, &slots));
-  EXPECT_EQ(bits, 0x8000);
-  EXPECT_EQ(slots, 1);
-  // Processors beyond 15 are not reported; the slots stop at 16.
-  ASSERT_TRUE(parse_cpu_list("14-63\n", &bits, &slots));
-  EXPECT_EQ(bits, 0x0003);
-  EXPECT_EQ(slots, 16);
-  ASSERT_TRUE(parse_cpu_list("\n", &bits, &slots));
-  EXPECT_EQ(bits, 0);
-  EXPECT_EQ(slots, 0);
+  for (const auto& c : cases) {
+    bits = 0xFFFF;  // the parse must store both results
+    slots = -1;
+    ASSERT_TRUE(parse_cpu_list(c.text, &bits, &slots)) << c.text;
+    EXPECT_EQ(bits, c.bits) << c.text;
+    EXPECT_EQ(slots, c.slots) << c.text;
+  }
   for (const char* bad : {"x", "1-", "3-1", "1,,2", "-4", "1 2"}) {
     EXPECT_FALSE(parse_cpu_list(bad, &bits, &slots)) << bad;
   }

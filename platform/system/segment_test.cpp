@@ -32,7 +32,8 @@ std::string temp_swap_file(int32_t pages) {
   return name;
 }
 
-std::string read_file(const std::string& internal, long long offset, size_t n) {
+// The n bytes at offset of the internal file named internal.
+std::string bytes_at(const std::string& internal, long long offset, size_t n) {
   zeb::platform::Result<int> opened = zeb::platform::open_internal_for_mapping(internal.c_str());
   int fd = opened.ok() ? *opened : -1;
   EXPECT_GE(fd, 0) << opened.code();
@@ -66,8 +67,8 @@ TEST_F(SegmentTest, FirstSegmentIsInUseAndSharedWithItsSwapFile) {
   char* base = zeb::platform::segment_base();
   std::memcpy(base, "context", 7);
   std::memcpy(base + 8191, "z", 1);
-  EXPECT_EQ(read_file(swap, 0, 7), "context");
-  EXPECT_EQ(read_file(swap, 8191, 1), "z");
+  EXPECT_EQ(bytes_at(swap, 0, 7), "context");
+  EXPECT_EQ(bytes_at(swap, 8191, 1), "z");
 }
 
 TEST_F(SegmentTest, SwitchingSegmentsKeepsEachOnesContents) {
@@ -140,11 +141,11 @@ TEST_F(SegmentTest, AHostThatGoesLeavesTheBaseToTheNext) {
     EXPECT_EQ(zeb::platform::segment_base(), base);
     EXPECT_EQ(zeb::platform::segment_in_use_size(), 8192);
     std::memcpy(base + 4096, text, 6);
-    EXPECT_EQ(read_file(swap, 4096, 6), std::string(text, 6));
+    EXPECT_EQ(bytes_at(swap, 4096, 6), std::string(text, 6));
   }
   // The outer host's segment is its own again once the base holds it.
   EXPECT_EQ(zeb::platform::segment_in_use(), 1);
   EXPECT_EQ(std::string(base, 5), "outer");
   EXPECT_EQ(USESEGMENT(zeb::mask({1}), 1), 1);
-  EXPECT_EQ(read_file(outer_swap, 0, 5), "outer");
+  EXPECT_EQ(bytes_at(outer_swap, 0, 5), "outer");
 }

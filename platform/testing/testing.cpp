@@ -18,6 +18,8 @@
 #include <sstream>
 #include <vector>
 
+#include <zeb/platform/segment.h>
+#include <zeb/platform/types.h>
 #include "platform/files/files.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
@@ -169,7 +171,20 @@ void SwapVolumeHost::TearDown() {
   directory_.reset();
 }
 
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
 const std::string& SwapVolumeHost::root() { return g_swap_root; }
+
+void SwapSegmentTest::SetUp() { ASSERT_FALSE(SwapVolumeHost::root().empty()); }
+
+void SwapSegmentTest::TearDown() {
+  for (int16_t id : ids_) DEALLOCATESEGMENT(mask({1}), id);
+}
 
 namespace {
 

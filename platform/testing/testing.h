@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
@@ -124,6 +125,10 @@ struct Program {
 // error as captured (empty where they were closed or given).
 ChildRun run_program(const Program& program);
 
+// The lines of text, without their line ends; a last line without one
+// counts, an empty text has none.
+std::vector<std::string> lines_of(const std::string& text);
+
 // The whole contents of a host file ("" when it cannot be read).
 std::string file_text(const std::string& path);
 
@@ -162,6 +167,19 @@ class SwapVolumeHost : public ::testing::Environment {
  private:
   std::unique_ptr<ScratchDirectory> directory_;
   std::unique_ptr<platform::ScopedHost> host_;
+};
+
+// A test on SwapVolumeHost's volume that may allocate the segments `ids`:
+// it stops at once when the volume is not up, and deallocates them at its
+// end, whatever the test left.
+class SwapSegmentTest : public ::testing::Test {
+ protected:
+  explicit SwapSegmentTest(std::initializer_list<int16_t> ids) : ids_(ids) {}
+  void SetUp() override;
+  void TearDown() override;
+
+ private:
+  std::vector<int16_t> ids_;
 };
 
 // Says on standard error that the check `what` at file:line did not hold;
