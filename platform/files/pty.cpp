@@ -21,7 +21,7 @@ namespace {
 // thread from its /proc stat file; false when it has gone.
 bool process_state(const std::string& path, char* state, long* tty) {
   std::string text;
-  if (syscalls().read_file(path.c_str(), &text) != 0) return false;
+  if (syscalls().read_system_file(path.c_str(), &text) != 0) return false;
   // The name in parentheses may hold anything; the fields follow its last
   // ')': state, parent, group, session, terminal.
   size_t close = text.rfind(')');

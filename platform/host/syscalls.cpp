@@ -192,7 +192,7 @@ int real_list_directory(const char* path, std::vector<std::string>* names) {
 // Files of /proc and /sys are read whole with read(2): their size is not
 // known beforehand (fstat says 0). Reads stop at 16 MiB; no file the
 // platform reads comes near that.
-int real_read_file(const char* path, std::string* text) {
+int real_read_system_file(const char* path, std::string* text) {
   int fd = real_open(path, O_RDONLY, 0);
   if (fd < 0) return -1;
   text->clear();
@@ -287,7 +287,7 @@ Syscalls make_real() {
   s.readlinkat = real_readlinkat;
   s.realpath = real_realpath;
   s.list_directory = real_list_directory;
-  s.read_file = real_read_file;
+  s.read_system_file = real_read_system_file;
   s.kernel_release = real_kernel_release;
   s.clock_ticks = real_clock_ticks;
   s.getpid = real_getpid;
@@ -325,9 +325,9 @@ Syscalls& syscalls() {
 void reset_syscalls() { syscalls() = real_syscalls(); }
 
 void serve_file(const std::string& path, std::function<int(std::string*)> reader) {
-  auto next = syscalls().read_file;
-  syscalls().read_file = [path, reader = std::move(reader), next](const char* p,
-                                                                  std::string* text) {
+  auto next = syscalls().read_system_file;
+  syscalls().read_system_file = [path, reader = std::move(reader), next](const char* p,
+                                                                         std::string* text) {
     return path == p ? reader(text) : next(p, text);
   };
 }

@@ -95,7 +95,7 @@ struct Syscalls {
 
   // Host reads: the whole of a (small) file such as /proc/stat, the kernel
   // release, clock ticks per second, process and user identity.
-  std::function<int(const char* path, std::string* text)> read_file;
+  std::function<int(const char* path, std::string* text)> read_system_file;
   std::function<int(std::string* release)> kernel_release;
   std::function<long()> clock_ticks;
   std::function<long()> getpid;
@@ -268,7 +268,7 @@ class SyscallOverride {
   Syscalls saved_;
 };
 
-// Makes read_file answer path with text; other paths go on to the entry in
+// Makes read_system_file answer path with text; other paths go on to the entry in
 // place before. The reader form gives the text, or -1 with errno set.
 void serve_file(const std::string& path, std::string text);
 void serve_file(const std::string& path, std::function<int(std::string* text)> reader);

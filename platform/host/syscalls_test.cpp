@@ -95,7 +95,7 @@ TEST(Seam, EveryHostCallOfTheProceduresGoesThroughTheTable) {
          return error;
        },
        190},
-      {"read_file", [](Syscalls& s) { fail_eio(s.read_file); },
+      {"read_system_file", [](Syscalls& s) { fail_eio(s.read_system_file); },
        [] { return CPUTIMES(0, 0, nullptr, nullptr, nullptr, nullptr); }, 190},
       {"kernel_release",
        [](Syscalls& s) {
@@ -171,7 +171,7 @@ TEST(Seam, EveryHostCallOfTheProceduresGoesThroughTheTable) {
   X(open) X(openat) X(close) X(read) X(write) X(pread) X(pwrite) X(fstat) X(ftruncate)      \
   X(fsync) X(fallocate) X(dup) X(memfd_create) X(mmap) X(munmap) X(madvise)                 \
   X(file_size_limit) X(stat) X(lstat) X(access) X(mkdir) X(rmdir) X(unlink) X(unlinkat)     \
-  X(rename) X(link_open_file) X(readlink) X(readlinkat) X(realpath) X(list_directory) X(read_file) X(kernel_release)        \
+  X(rename) X(link_open_file) X(readlink) X(readlinkat) X(realpath) X(list_directory) X(read_system_file) X(kernel_release)        \
   X(clock_ticks) X(getpid) X(getuid) X(geteuid) X(user_names) X(spawn) X(pidfd_open)        \
   X(wait_exit) X(kill_child) X(socketpair) X(fgetxattr) X(fsetxattr) X(fchmod) X(unix_socket)             \
   X(bind_unix) X(listen) X(accept) X(connect_unix) X(send) X(recv) X(start_thread) X(send_records) X(yield_processor) X(connect_unix_waiting) X(epoll_create) X(epoll_ctl) X(epoll_wait) X(peer_credentials)      \
@@ -357,7 +357,7 @@ int files_of_a_process_without_stdin_and_stdout(const std::string& root) {
   if (open_name("$ZOUT", &f) != 16) return 19;  // there is no standard output to stand for
   std::string text;
   std::vector<std::string> names;
-  if (syscalls().read_file("/proc/self/stat", &text) != 0) return 20;
+  if (syscalls().read_system_file("/proc/self/stat", &text) != 0) return 20;
   if (syscalls().list_directory(root.c_str(), &names) != 0) return 21;
   int memfd = syscalls().memfd_create("check");
   if (!library_descriptor(memfd)) return 22;

@@ -45,7 +45,7 @@ void process_identity(long pid, uint64_t* start, uint32_t* uid) {
   FileStatus st;
   if (syscalls().stat(dir.c_str(), &st) == 0) *uid = st.uid;
   std::string text;
-  if (syscalls().read_file((dir + "/stat").c_str(), &text) != 0) return;
+  if (syscalls().read_system_file((dir + "/stat").c_str(), &text) != 0) return;
   // The command name in parentheses may hold anything; the fields after the
   // last ")" start with field 3 (the state). The start time is field 22.
   size_t close = text.rfind(')');
@@ -63,7 +63,7 @@ void process_identity(long pid, uint64_t* start, uint32_t* uid) {
 // reaped yet.
 bool process_ended(long pid) {
   std::string text;
-  if (syscalls().read_file(("/proc/" + std::to_string(pid) + "/stat").c_str(), &text) != 0) {
+  if (syscalls().read_system_file(("/proc/" + std::to_string(pid) + "/stat").c_str(), &text) != 0) {
     return errno == ENOENT || errno == ESRCH;
   }
   // The state is the first field after the command name in parentheses.

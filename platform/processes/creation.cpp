@@ -232,7 +232,7 @@ bool is_variable(const char* entry, const char* name) {
 
 std::string node_name() {
   std::string host;
-  if (syscalls().read_file("/proc/sys/kernel/hostname", &host) != 0) host.clear();
+  if (syscalls().read_system_file("/proc/sys/kernel/hostname", &host) != 0) host.clear();
   // The host name up to its first dot, made a name by the platform's rule
   // for host text.
   std::string name = name_from_host(host.substr(0, host.find_first_of(".\n")), 'N');

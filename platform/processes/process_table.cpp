@@ -49,7 +49,7 @@ int16_t word_of(long pid) {
 // Reads a whole (small) file of /proc; empty when it cannot be read.
 std::string read_proc(const std::string& path) {
   std::string text;
-  if (zeb::platform::syscalls().read_file(path.c_str(), &text) != 0) text.clear();
+  if (zeb::platform::syscalls().read_system_file(path.c_str(), &text) != 0) text.clear();
   return text;
 }
 

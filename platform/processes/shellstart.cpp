@@ -76,7 +76,7 @@ void internal_name(std::string_view external, char* name24) {
 
 std::vector<std::string> command_arguments() {
   std::string text;
-  if (syscalls().read_file("/proc/self/cmdline", &text) != 0) text.clear();
+  if (syscalls().read_system_file("/proc/self/cmdline", &text) != 0) text.clear();
   std::vector<std::string> args;
   size_t start = 0;
   while (start < text.size()) {

@@ -26,7 +26,7 @@ bool is_local(int16_t system) { return system == -1 || system == kLocalSystem; }
 // Reads one source of the host through the seam; 0 or the error.
 int16_t read_source(const char* path, std::string& out) {
   out.clear();
-  return syscalls().read_file(path, &out) == 0 ? err::kOk : error_from_errno(errno);
+  return syscalls().read_system_file(path, &out) == 0 ? err::kOk : error_from_errno(errno);
 }
 
 constexpr char kStatPath[] = "/proc/stat";

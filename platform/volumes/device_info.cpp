@@ -50,7 +50,7 @@ bool holds(const std::string& m, const std::string& path) {
 // The trimmed text of a small /sys file, or nothing.
 std::optional<std::string> read_attribute(const std::string& path) {
   std::string text;
-  if (syscalls().read_file(path.c_str(), &text) != 0) return std::nullopt;
+  if (syscalls().read_system_file(path.c_str(), &text) != 0) return std::nullopt;
   size_t first = text.find_first_not_of(" \t\n");
   if (first == std::string::npos) return std::string();
   size_t last = text.find_last_not_of(" \t\n");
@@ -66,7 +66,7 @@ struct Mount {
 // two equal ones (a later mount hides an earlier one at the same place).
 std::optional<Mount> mount_of(const std::string& path) {
   std::string text;
-  if (syscalls().read_file("/proc/self/mountinfo", &text) != 0) return std::nullopt;
+  if (syscalls().read_system_file("/proc/self/mountinfo", &text) != 0) return std::nullopt;
   std::optional<Mount> best;
   size_t start = 0;
   while (start < text.size()) {

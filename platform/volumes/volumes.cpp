@@ -165,7 +165,7 @@ std::string unescape_mount_field(const std::string& field) {
 
 std::vector<Volume> discover() {
   std::string text;
-  if (syscalls().read_file("/proc/self/mountinfo", &text) != 0) text.clear();
+  if (syscalls().read_system_file("/proc/self/mountinfo", &text) != 0) text.clear();
   struct Mount {
     std::string device;  // "major:minor"
     std::string root;
