@@ -227,24 +227,25 @@ Result<ChildReply> ChildChannel::send_all(std::span<const std::span<const char>>
       if (posted < room) break;  // the channel is full: replies make room
     }
     if (on_their_way == 0) break;
-    // The reply to the oldest on its way: "close"'s comes last.
-    int16_t reply = 0;
-    const int16_t error =
-        await_reply(connection, &reply, deadline_.remaining_ms(), nullptr, 0, nullptr, true);
-    if (error != 0) return Status::error(error, "message to a child");
-    --on_their_way;
-    if (++answered == out.size() && then_close) {
-      // The connection ends with "close", whatever the answer.
-      syscalls().close(fd_);
-      fd_ = -1;
-      return ChildReply{reply};
-    }
-    if (!accepts(reply)) {
-      // The child's answer ends the conversation: what is still on its way
-      // is not waited for, and the channel is done with.
-      syscalls().close(fd_);
-      fd_ = -1;
-      return ChildReply{reply};
+    // The reply to the oldest on its way, and with it those after it that
+    // are there already, read with one call: "close"'s comes last.
+    for (Result<Reply>& got : next_replies(connection, on_their_way, deadline_.remaining_ms())) {
+      if (!got.ok()) return Status::error(got.code(), "message to a child");
+      const int16_t reply = got->error;
+      --on_their_way;
+      if (++answered == out.size() && then_close) {
+        // The connection ends with "close", whatever the answer.
+        syscalls().close(fd_);
+        fd_ = -1;
+        return ChildReply{reply};
+      }
+      if (!accepts(reply)) {
+        // The child's answer ends the conversation: what is still on its
+        // way is not waited for, and the channel is done with.
+        syscalls().close(fd_);
+        fd_ = -1;
+        return ChildReply{reply};
+      }
     }
   }
   return ChildReply{0};
