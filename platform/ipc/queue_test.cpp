@@ -858,4 +858,41 @@ TEST(ReceiveLoad, OpensWaitTheirTurnInAFullQueue) {
   }
 }
 
+// The wait in line and the wait for the reply to "open" share one reply
+// limit: what the first took (here 20 of 30 s, on a clock the test moves)
+// is not there for the second, so an open never takes more than the limit.
+TEST(ReceiveLoad, AnOpenWaitsInLineAndForItsReplyWithinOneLimit) {
+  ScratchDir dir;
+  const std::string sockets = dir.path() + "/sockets";
+  ASSERT_EQ(::mkdir(sockets.c_str(), 0700), 0);
+  zeb::testing::ScopedVariable variable("ZEB_SOCKET_DIR", sockets);
+  // A process that takes the connection and never answers.
+  int listener = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s/SLOW", sockets.c_str());
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  int64_t now = zp::syscalls().monotonic_ns();
+  int line_wait = -2, reply_wait = -2;
+  {
+    zp::SyscallOverride scope;
+    zp::syscalls().monotonic_ns = [&] { return now; };
+    zp::syscalls().connect_unix_waiting = [&](int fd, const char* path, int timeout_ms) {
+      line_wait = timeout_ms;
+      now += 20000 * int64_t{1000000};  // its turn came after 20 s
+      return scope.saved().connect_unix_waiting(fd, path, timeout_ms);
+    };
+    zp::syscalls().poll = [&](pollfd* fds, unsigned long n, int timeout_ms) {
+      if (timeout_ms > 0) reply_wait = timeout_ms;
+      return timeout_ms > 0 ? 0 : scope.saved().poll(fds, n, timeout_ms);
+    };
+    int16_t filenum = -1;
+    EXPECT_EQ(FILE_OPEN_(mask({1, 2, 3}), "$SLOW", 5, &filenum), 40);
+  }
+  EXPECT_EQ(line_wait, 30000);
+  EXPECT_EQ(reply_wait, 10000);
+  ::close(listener);
+}
+
 }  // namespace
