@@ -2,9 +2,11 @@
 // the child (ZEB_SPAWN_TEST_CHILD says what it does there) and as the
 // process-creation monitor $CMON.
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -170,12 +173,16 @@ int Monitor() {
   int16_t fnum = -1;
   if (FILE_OPEN_(mask({1, 2, 3}), "$RECEIVE", 8, &fnum) != 0) return 10;
   const std::string how = std::getenv("ZEB_SPAWN_TEST_CMON");
+  long refused = 0;  // told to ZEB_SPAWN_TEST_SERVED, when set, as it stops
   char buffer[600];
   for (;;) {
     int16_t count = 0;
     int16_t error = READUPDATE(mask({1, 2, 3, 4}), fnum, buffer, zp::kStartupReadCount, &count);
     if (error != 0 && error != 6) return 11;
     if (error == 0 && Code(buffer) == kStopCode) {
+      if (const char* served = std::getenv("ZEB_SPAWN_TEST_SERVED")) {
+        zeb::testing::write_text(served, std::to_string(refused) + "\n");
+      }
       REPLY(mask({5}), nullptr, 0, nullptr, 0, 0);
       STOP();  // removes the monitor's socket
     }
@@ -184,11 +191,14 @@ int Monitor() {
       continue;
     }
     if (how == "hang") Hang();
-    g_log += zeb::testing::hex(buffer, static_cast<size_t>(count)) + "\n";
-    Flush();
+    if (std::getenv("ZEB_SPAWN_TEST_OUT") != nullptr) {
+      g_log += zeb::testing::hex(buffer, static_cast<size_t>(count)) + "\n";
+      Flush();
+    }
     char reply[30];
     std::memset(reply, 0, sizeof reply);
     if (how == "refuse") {
+      ++refused;
       reply[1] = 1;
       REPLY(mask({1, 2, 5}), reply, 2, nullptr, 0, 0);
       continue;
@@ -252,6 +262,28 @@ int Killer() {
   return 0;
 }
 
+std::string OwnProgram();
+
+// Spawns ZEB_SPAWN_TEST_SPAWNS times once the gate (a FIFO) opens, and
+// logs how many spawns gave each result ("310 25").
+int Spawner() {
+  const int gate = ::open(std::getenv("ZEB_SPAWN_TEST_GATE"), O_RDONLY);
+  if (gate < 0) return 20;
+  ::close(gate);
+  const std::string program = OwnProgram();
+  const std::string startup = Startup("t");
+  zeb::test::TestEnv env;
+  std::map<int16_t, int> results;
+  for (int i = std::atoi(std::getenv("ZEB_SPAWN_TEST_SPAWNS")); i > 0; --i) {
+    ++results[ENV_SPAWN(mask({1, 2, 6}), env.get(), program.data(), nullptr, 0, 0, startup.data())];
+  }
+  for (const auto& [result, count] : results) {
+    g_log += std::to_string(result) + " " + std::to_string(count) + "\n";
+  }
+  Flush();
+  return 0;
+}
+
 struct ChildMode : testing::Environment {
   void SetUp() override {
     const char* mode = std::getenv("ZEB_SPAWN_TEST_CHILD");
@@ -262,6 +294,7 @@ struct ChildMode : testing::Environment {
                  : m == "cmon"    ? Monitor()
                  : m == "limited" ? Limited()
                  : m == "killer"  ? Killer()
+                 : m == "spawner" ? Spawner()
                                   : 0;
     if (status == 0) STOP();  // a named child removes its socket
     std::_Exit(status);
@@ -549,6 +582,35 @@ TEST(Spawn, FailuresBeforeAndAtCreation) {
   EXPECT_EQ(error, -9);
 }
 
+// Starts a $CMON of this test program that answers as how says
+// (ZEB_SPAWN_TEST_CMON; its requests logged to log unless it is empty), and
+// waits until it listens.
+void StartMonitor(const std::string& program, const char* how, const std::string& log) {
+  int16_t monitor[4];
+  {
+    ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "cmon"}, {"ZEB_SPAWN_TEST_CMON", how}};
+    std::unique_ptr<zeb::testing::ScopedVariable> out;
+    if (!log.empty())
+      out = std::make_unique<zeb::testing::ScopedVariable>("ZEB_SPAWN_TEST_OUT", log);
+    ASSERT_EQ(NEWPROCESS(mask({1, 5, 7}), program.data(), 0, 0, 0, monitor, nullptr, "$CMON "), 0);
+  }
+  int16_t ppd[9];
+  std::memcpy(ppd, "$CMON ", 6);
+  zeb::testing::wait_until([&] { return zp::connect_named("$CMON", 1000).ok(); });
+  ASSERT_EQ(LOOKUPPROCESSNAME(ppd), 0);
+}
+
+// Tells the monitor to stop, and waits until it has gone.
+void StopMonitor() {
+  int16_t fnum = -1;
+  ASSERT_EQ(FILE_OPEN_(mask({1, 2, 3}), "$CMON", 5, &fnum), 0);
+  const char stop[2] = {0x7F, static_cast<char>(0xFF)};
+  EXPECT_EQ(WRITEX(mask({1, 2, 3}), fnum, stop, 2), 0);
+  FILE_CLOSE_(mask({1}), fnum);
+  zeb::testing::wait_until([] { return zp::find_named_process("$CMON") == 0; });
+  EXPECT_EQ(zp::find_named_process("$CMON"), 0);
+}
+
 // A $CMON started by the test refuses, or allows with another processor.
 TEST(Spawn, TheMonitorRefusesOrOverridesTheProcessor) {
   zeb::testing::ScratchDirectory dir;
@@ -559,21 +621,7 @@ TEST(Spawn, TheMonitorRefusesOrOverridesTheProcessor) {
   std::string program = OwnProgram();
   const std::string names(24, ' ');
   for (const char* how : {"refuse", "7"}) {
-    int16_t monitor[4];
-    {
-      ChildVariables vars{{"ZEB_SPAWN_TEST_CHILD", "cmon"},
-                          {"ZEB_SPAWN_TEST_OUT", log},
-                          {"ZEB_SPAWN_TEST_CMON", how}};
-      ASSERT_EQ(NEWPROCESS(mask({1, 5, 7}), program.data(), 0, 0, 0, monitor, nullptr, "$CMON "),
-                0);
-    }
-    // Wait until the monitor listens.
-    int16_t ppd[9];
-    std::memcpy(ppd, "$CMON ", 6);
-    zp::Connection probe;
-    zeb::testing::wait_until([&] { return zp::connect_named_process("$CMON", &probe) == 0; });
-    zp::close_connection(&probe);
-    ASSERT_EQ(LOOKUPPROCESSNAME(ppd), 0);
+    StartMonitor(program, how, log);
 
     zeb::test::TestEnv env;
     std::string startup = Startup("t");
@@ -599,14 +647,50 @@ TEST(Spawn, TheMonitorRefusesOrOverridesTheProcessor) {
       EXPECT_EQ(processor, 7);
       EXPECT_EQ(priority, 120);
     }
-    int16_t fnum = -1;
-    ASSERT_EQ(FILE_OPEN_(mask({1, 2, 3}), "$CMON", 5, &fnum), 0);
-    const char stop[2] = {0x7F, static_cast<char>(0xFF)};
-    EXPECT_EQ(WRITEX(mask({1, 2, 3}), fnum, stop, 2), 0);
-    FILE_CLOSE_(mask({1}), fnum);
-    zeb::testing::wait_until([] { return zp::find_named_process("$CMON") == 0; });
-    EXPECT_EQ(zp::find_named_process("$CMON"), 0);
+    StopMonitor();
   }
+}
+
+// Five hundred spawns that consult one monitor at once all get its answer
+// (here its "no", 310, so that no child is made); none gets 40 or 14
+// because the monitor was busy. They come from fifty processes that start
+// together (on the opening of a gate) and spawn ten times each, so
+// that the monitor meets many openers at once without five hundred test
+// processes on the host.
+TEST(Spawn, FiveHundredSpawnsAtOnceAllGetTheMonitorsAnswer) {
+  zeb::testing::ScratchDirectory dir;
+  zeb::testing::ScratchDirectory sockets;
+  ChildVariables socket_dir{{"ZEB_SOCKET_DIR", sockets.path()}};
+  const std::string program = OwnProgram();
+  const std::string served = dir.path() + "/served";
+  {
+    ChildVariables count{{"ZEB_SPAWN_TEST_SERVED", served}};
+    StartMonitor(program, "refuse", "");
+  }
+  const std::string gate = dir.path() + "/gate";
+  ASSERT_EQ(::mkfifo(gate.c_str(), 0600), 0);
+  constexpr int kSpawners = 50, kSpawns = 10;
+  std::vector<zp::Child> spawners(kSpawners);
+  for (int i = 0; i < kSpawners; ++i) {
+    ASSERT_TRUE(zp::start_child({"/proc/self/exe"},
+                                {"ZEB_SPAWN_TEST_CHILD=spawner", "ZEB_SPAWN_TEST_GATE=" + gate,
+                                 "ZEB_SPAWN_TEST_SPAWNS=" + std::to_string(kSpawns),
+                                 "ZEB_SPAWN_TEST_OUT=" + dir.path() + "/" + std::to_string(i)},
+                                false, &spawners[i])
+                    .ok());
+  }
+  // Held open until every spawner is done, so that none misses the gate.
+  const int open_gate = ::open(gate.c_str(), O_WRONLY);
+  ASSERT_GE(open_gate, 0);
+  for (int i = 0; i < kSpawners; ++i) {
+    EXPECT_EQ(zp::wait_child(&spawners[i]), 0);
+    EXPECT_EQ(zeb::testing::file_text(dir.path() + "/" + std::to_string(i)),
+              "310 " + std::to_string(kSpawns) + "\n")
+        << "spawner " << i;
+  }
+  ::close(open_gate);
+  StopMonitor();
+  EXPECT_EQ(zeb::testing::file_text(served), std::to_string(kSpawners * kSpawns) + "\n");
 }
 
 TEST(Spawn, AHundredSpawnsLeaveNothingBehind) {

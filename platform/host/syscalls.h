@@ -154,6 +154,14 @@ struct Syscalls {
   // without blocking or raising SIGPIPE: the number sent, at least 1, or -1
   // with errno (EAGAIN when not even the first fits now).
   std::function<long(int fd, const std::span<const char>* records, size_t count)> send_records;
+  // Receives up to count records in one call (recvmmsg), without blocking:
+  // record i into records[i], and its whole length, even when it was cut
+  // to that buffer (MSG_TRUNC), into lengths[i]. The number received, at
+  // least 1, or -1 with errno (EAGAIN when none is there). Once the peer
+  // has hung up, every place after what it sent holds a record of length
+  // 0: as with recv, poll tells an empty record from a hang-up.
+  std::function<long(int fd, const std::span<char>* records, size_t count, size_t* lengths)>
+      receive_records;
   // Gives the processor to another thread or process that is ready to run,
   // if any (sched_yield).
   std::function<void()> yield_processor;

@@ -332,6 +332,25 @@ long real_send_records(int fd, const std::span<const char>* records, size_t coun
   });
 }
 
+long real_receive_records(int fd, const std::span<char>* records, size_t count, size_t* lengths) {
+  constexpr size_t kMost = 64;
+  count = std::min(count, kMost);
+  iovec parts[kMost];
+  mmsghdr headers[kMost];
+  for (size_t i = 0; i < count; ++i) {
+    parts[i].iov_base = records[i].data();
+    parts[i].iov_len = records[i].size();
+    headers[i] = mmsghdr{};
+    headers[i].msg_hdr.msg_iov = &parts[i];
+    headers[i].msg_hdr.msg_iovlen = 1;
+  }
+  const long n = restarting([&] {
+    return ::recvmmsg(fd, headers, static_cast<unsigned>(count), MSG_DONTWAIT | MSG_TRUNC, nullptr);
+  });
+  for (long i = 0; i < n; ++i) lengths[i] = headers[i].msg_len;
+  return n;
+}
+
 int real_peer_credentials(int fd, long* pid, long* uid) {
   ucred cred{};
   socklen_t len = sizeof cred;
@@ -586,6 +605,7 @@ void add_process_entries(Syscalls& s) {
   s.send = real_send;
   s.recv = real_recv;
   s.send_records = real_send_records;
+  s.receive_records = real_receive_records;
   s.yield_processor = [] { ::sched_yield(); };
   s.connect_unix_waiting = real_connect_unix_waiting;
   s.epoll_create = real_epoll_create;

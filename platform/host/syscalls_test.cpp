@@ -174,7 +174,7 @@ TEST(Seam, EveryHostCallOfTheProceduresGoesThroughTheTable) {
   X(rename) X(link_open_file) X(readlink) X(readlinkat) X(realpath) X(list_directory) X(read_system_file) X(kernel_release)        \
   X(clock_ticks) X(getpid) X(getuid) X(geteuid) X(user_names) X(spawn) X(pidfd_open)        \
   X(wait_exit) X(kill_child) X(socketpair) X(fgetxattr) X(fsetxattr) X(fchmod) X(unix_socket)             \
-  X(bind_unix) X(listen) X(accept) X(connect_unix) X(send) X(recv) X(start_thread) X(send_records) X(yield_processor) X(connect_unix_waiting) X(epoll_create) X(epoll_ctl) X(epoll_wait) X(peer_credentials)      \
+  X(bind_unix) X(listen) X(accept) X(connect_unix) X(send) X(recv) X(start_thread) X(send_records) X(receive_records) X(yield_processor) X(connect_unix_waiting) X(epoll_create) X(epoll_ctl) X(epoll_wait) X(peer_credentials)      \
   X(socket_kind) X(try_lock) X(lock) X(socket_listening) X(set_cloexec) X(chmod) X(getcwd) X(getppid) X(exit_process) X(hold_sigpipe)   \
   X(release_sigpipe) X(environment) X(monotonic_ns) X(realtime_ns) X(process_time_ns)       \
   X(local_offset_s) X(sleep_until_ns) X(poll) X(tcgetattr) X(tcsetattr) X(openpty)          \

@@ -194,6 +194,85 @@ Result<Reply> next_reply(const Connection& connection, std::span<char> reply_to,
   return got;
 }
 
+namespace {
+
+// Places for replies read with one call: a reply without data is its
+// error number alone, and a longer record is cut (its length still says
+// what it was).
+constexpr size_t kMostReplies = 64;
+
+Result<Reply> reply_of(int fd, const char* record, size_t length, short revents) {
+  if (length >= static_cast<size_t>(kReplyHeader)) {
+    return Reply{static_cast<int16_t>((static_cast<unsigned char>(record[0]) << 8) |
+                                      static_cast<unsigned char>(record[1])),
+                 0};
+  }
+  // An empty record is told from a hang-up by poll, as next_reply does.
+  if (length == 0 && revents == 0) {
+    pollfd look = {fd, POLLIN, 0};
+    if (syscalls().poll(&look, 1, 0) == 1) revents = look.revents;
+  }
+  if (length == 0 && (revents & POLLHUP) != 0) return Status::error(err::kPathDown, "reply");
+  return Status::error(err::kBadMessage, "reply");
+}
+
+}  // namespace
+
+std::vector<Result<Reply>> next_replies(const Connection& connection, size_t most, int timeout_ms) {
+  std::vector<Result<Reply>> got;
+  if (connection.fd < 0) {
+    got.push_back(Status::error(err::kNotOpenFile, "reply"));
+    return got;
+  }
+  most = std::clamp<size_t>(most, 1, kMostReplies);
+  char places[kMostReplies][kReplyHeader];
+  std::span<char> records[kMostReplies];
+  for (size_t i = 0; i < most; ++i) records[i] = places[i];
+  size_t lengths[kMostReplies];
+  auto take = [&] {
+    long n = syscalls().receive_records(connection.fd, records, most, lengths);
+    // A receiver that closed with a message of ours unread leaves a reset
+    // ahead of the replies it sent before: those are read after it.
+    if (n < 0 && errno == ECONNRESET) {
+      n = syscalls().receive_records(connection.fd, records, most, lengths);
+    }
+    return n;
+  };
+  // Replies that are there are taken without a poll first. The receiver
+  // answers a batch at a time, so a sender that finds none sleeps until
+  // they come rather than yield the processor in a loop (on a busy host a
+  // yield gives the processor away for a whole time slice).
+  long n = take();
+  short revents = 0;
+  const int64_t end = syscalls().monotonic_ns() + static_cast<int64_t>(timeout_ms) * 1000000;
+  while (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    pollfd wait = {connection.fd, POLLIN, 0};
+    int left = timeout_ms;
+    if (timeout_ms > 0) {
+      // Rounded up, so that the wait never ends before its time.
+      left = static_cast<int>(
+          std::max<int64_t>(0, (end - syscalls().monotonic_ns() + 999999) / 1000000));
+    }
+    const int ready = syscalls().poll(&wait, 1, left);
+    if (ready <= 0) {
+      got.push_back(ready < 0 ? Status::from_errno(errno, "reply")
+                              : Status::error(err::kTimedOut, "reply"));
+      return got;
+    }
+    revents = wait.revents;
+    n = take();
+  }
+  if (n < 0) {
+    got.push_back(Status::error(err::kPathDown, "reply"));
+    return got;
+  }
+  for (long i = 0; i < n; ++i) {
+    got.push_back(reply_of(connection.fd, places[i], lengths[i], i == 0 ? revents : 0));
+    if (!got.back().ok()) break;
+  }
+  return got;
+}
+
 int16_t await_reply(const Connection& connection, int16_t* reply_error, int timeout_ms,
                     void* reply_data, int16_t reply_max, int16_t* reply_len, bool look_first) {
   const size_t accept =

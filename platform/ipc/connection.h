@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/host/status.h"
 #include "platform/ipc/messages.h"
@@ -81,6 +82,14 @@ Result<Reply> exchange(const Connection& connection, const Request& request);
 // several messages on their way).
 Result<Reply> next_reply(const Connection& connection, std::span<char> reply_to, int timeout_ms,
                          bool look_first = false);
+
+// Waits like next_reply with look_first for the reply to the oldest of
+// several messages on their way (none of whose replies carries data), and
+// takes with it, in the same call, the replies after it that are there
+// already: at most most (up to 64) in all. The replies in order, never
+// none; when a record that is no reply, or the receiver's hang-up, ended
+// them, the last is that error (as next_reply gives it).
+std::vector<Result<Reply>> next_replies(const Connection& connection, size_t most, int timeout_ms);
 
 // The same in error numbers, for callers not yet moved to the typed calls
 // above: connect_named with reply_limit_ms() as its limit; exchange, the

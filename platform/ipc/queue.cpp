@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -91,13 +93,49 @@ struct Queue {
   int16_t info[17] = {};
 };
 
-void close_queue(Queue* q);
+// The parent's channel, read ahead and answered in batches. A library
+// parent sends the messages of a start-up conversation ahead of their
+// replies: what the channel holds is read with one call and handed out one
+// message at a time, and the replies are collected and sent with one call.
+// A reply waits only while the next message of the parent's is already in
+// hand; the replies go with the reply to the last message read ahead,
+// before the queue would wait, when the queue closes and when the process
+// ends (STOP, ABEND, exit), so the parent never waits for a reply held
+// back while the process waits for it. What was read ahead and not handed
+// out outlives an open of the queue, as the channel does.
+constexpr size_t kAhead = 64;  // records read with one call, at most
+constexpr size_t kRecordSize = kFrameHeader + kMaxMessage;
+
+struct ChannelAhead {
+  // kAhead places of the largest record each, made at the first read (only
+  // the pages a record lands in are ever touched); one place of its own
+  // when they cannot be made.
+  std::unique_ptr<char[]> places;
+  size_t capacity = 0;
+  char one[kRecordSize];
+  size_t lengths[kAhead] = {};
+  size_t next = 0;   // the next record to hand out
+  size_t count = 0;  // records read
+  // The replies not sent yet, back to back, where each ends, and the
+  // channel they go to.
+  std::vector<char> replies;
+  std::vector<size_t> ends;
+  int fd = -1;
+
+  bool used_up() const { return next == count; }
+  char* place(size_t i) { return capacity == 1 ? one : places.get() + i * kRecordSize; }
+  // A record read ahead, cut to the largest message as a read cuts it.
+  std::span<const char> record(size_t i) { return {place(i), std::min(lengths[i], kRecordSize)}; }
+};
+
+void close_queue(Queue* q, ChannelAhead* ahead);
 
 // The queue and what outlives one open of it, owned by the host. A host
 // that goes closes its queue as FILE_CLOSE_ would: a message left without
 // its reply is answered, and the socket, lock and connections go.
 struct QueueState {
   Queue queue;
+  ChannelAhead ahead;
   bool conversation_played = false;  // the shell conversation comes once per host
   bool parent_open = false;          // the parent has the process open on the private channel
   bool parent_done = false;          // the parent closed its first open: the start-up is over
@@ -105,7 +143,7 @@ struct QueueState {
   QueueState() = default;
   QueueState(const QueueState&) = delete;
   QueueState& operator=(const QueueState&) = delete;
-  ~QueueState() { close_queue(&queue); }
+  ~QueueState() { close_queue(&queue, &ahead); }
 };
 
 QueueState& state() { return host().state<QueueState>(); }
@@ -166,21 +204,16 @@ bool send_reply(int fd, int16_t error, const void* data, size_t length) {
 
 enum class Got { kMessage, kNothing, kHangup, kRefused };
 
-// Reads one message record from fd, whose poll or event gave revents, into frame
-// (header included). A read of 0 bytes is a hang-up only when poll said so;
-// otherwise it was an empty record, which is no message (should the sender
-// have gone in between, the next poll says so). With polled false, fd was
-// not polled first, and a read of 0 bytes asks poll then.
-Got read_frame(int fd, short revents, std::vector<char>* frame, bool polled = true) {
+// Reads one message record from fd, whose event gave revents, into frame
+// (header included). A read of 0 bytes is a hang-up only when the event
+// said so; otherwise it was an empty record, which is no message (should
+// the sender have gone in between, the next event says so).
+Got read_frame(int fd, short revents, std::vector<char>* frame) {
   // The record lands on the stack and only its bytes are kept: a frame
   // made the largest size first would be cleared whole for every message.
   char record[kFrameHeader + kMaxMessage];
   long n = syscalls().recv(fd, record, sizeof record, false);
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Got::kNothing;
-  if (n == 0 && !polled) {
-    pollfd look = {fd, POLLIN, 0};
-    revents = syscalls().poll(&look, 1, 0) == 1 ? look.revents : 0;
-  }
   // A sender that shut its side for writing sends nothing more: as good as
   // gone (its empty reads would otherwise wake the queue for ever).
   if (n < 0 || (n == 0 && (revents & (POLLHUP | POLLERR | EPOLLRDHUP)) != 0)) return Got::kHangup;
@@ -195,22 +228,148 @@ Got read_frame(int fd, short revents, std::vector<char>* frame, bool polled = tr
   return Got::kMessage;
 }
 
-int16_t deliver_frame(Source source, int fd, const int16_t* handle,
-                      const std::vector<char>& frame) {
+int16_t deliver_frame(Source source, int fd, const int16_t* handle, std::span<const char> frame) {
   bool system = frame[0] == kFrameSystem;
   int16_t reply_max = static_cast<int16_t>(get16(frame.data() + 2) & 0x7FFF);
   return deliver(source, fd, handle, system, frame.data() + kFrameHeader,
                  frame.size() - kFrameHeader, reply_max);
 }
 
-void close_queue(Queue* q) {
+bool is_message(std::span<const char> record) {
+  return record.size() >= static_cast<size_t>(kFrameHeader) &&
+         (record[0] == kFrameData || record[0] == kFrameSystem);
+}
+
+// Sends the replies collected for the parent, as many as one call takes
+// each time. False when one could not go (the parent has gone, or takes no
+// more now): it and those after it are dropped, as a reply that cannot go
+// always is.
+bool send_replies(ChannelAhead* a) {
+  bool all = true;
+  for (size_t at = 0; at < a->ends.size();) {
+    std::span<const char> records[kAhead];
+    const size_t count = std::min(a->ends.size() - at, kAhead);
+    for (size_t i = 0; i < count; ++i) {
+      const size_t begin = at + i == 0 ? 0 : a->ends[at + i - 1];
+      records[i] = std::span<const char>(a->replies.data() + begin, a->ends[at + i] - begin);
+    }
+    const long sent = syscalls().send_records(a->fd, records, count);
+    if (sent <= 0) {
+      all = false;
+      break;
+    }
+    at += static_cast<size_t>(sent);
+  }
+  a->replies.clear();
+  a->ends.clear();
+  return all;
+}
+
+void add_reply(ChannelAhead* a, int fd, int16_t error, std::span<const char> data) {
+  a->fd = fd;
+  a->replies.push_back(static_cast<char>((static_cast<uint16_t>(error) >> 8) & 0xFF));
+  a->replies.push_back(static_cast<char>(static_cast<uint16_t>(error) & 0xFF));
+  a->replies.insert(a->replies.end(), data.begin(), data.end());
+  a->ends.push_back(a->replies.size());
+}
+
+// Records read ahead that are no messages are refused (2) in their turn,
+// among the replies.
+void refuse_records_ahead(ChannelAhead* a, int fd) {
+  while (!a->used_up() && !is_message(a->record(a->next))) {
+    add_reply(a, fd, err::kInvalidOperation, {});
+    ++a->next;
+  }
+}
+
+// The replies held for the parent go now: the process is ending, and a
+// reply it gave must reach the parent.
+void send_replies_at_exit() {
+  if (QueueState* st = host().find_state<QueueState>(); st != nullptr && !st->ahead.ends.empty()) {
+    // At the end nobody is left to be told of a reply that could not go.
+    (void)send_replies(&st->ahead);
+  }
+}
+
+// Answers a message of the parent's channel: held while the next message
+// read ahead is there, else sent at once with those held. A reply that
+// goes on (0, or 70 "continue") can wait, since the parent sent the next
+// message without waiting for it and needs that one's reply as well,
+// which the process gives with it. Any other reply may end the parent's
+// conversation, and the process that gave it may never read again: it
+// goes at once. False when a reply that went now could not.
+bool answer_parent(ChannelAhead* a, int fd, int16_t error, std::span<const char> data) {
+  constexpr int16_t kContinue = 70;
+  add_reply(a, fd, error, data);
+  refuse_records_ahead(a, fd);
+  if (a->used_up() || (error != 0 && error != kContinue)) return send_replies(a);
+  // A program that returns from main or calls exit with a reply held still
+  // gives it (STOP and ABEND send it through receive_at_exit).
+  static const bool registered = std::atexit([] { send_replies_at_exit(); }) == 0;
+  (void)registered;
+  return true;
+}
+
+void close_queue(Queue* q, ChannelAhead* ahead) {
   // A message left without its reply is answered, so that its sender does
-  // not wait for ever.
-  if (q->reply_to == Source::kChannel || q->reply_to == Source::kStranger) {
-    // A sender that has gone needs no answer.
+  // not wait for ever. A sender that has gone needs no answer.
+  if (q->reply_to == Source::kChannel) {
+    add_reply(ahead, q->reply_fd, err::kPathDown, {});
+  } else if (q->reply_to == Source::kStranger) {
     send_reply(q->reply_fd, err::kPathDown, nullptr, 0);
   }
+  q->reply_to = Source::kNone;
+  // The replies held go before the queue closes; what was read ahead and
+  // not handed out comes at the next open.
+  if (!ahead->ends.empty()) (void)send_replies(ahead);
   stop_listening(q);
+}
+
+// Reads what the parent's channel holds now into the places (the replies
+// held go first, so the parent can send more meanwhile). kMessage when a
+// record came; kNothing when none is there; kHangup when the parent has
+// gone.
+Got read_ahead(ChannelAhead* a, int channel) {
+  if (!a->ends.empty()) (void)send_replies(a);  // a reply that cannot go is no news here
+  if (a->capacity == 0) {
+    a->places.reset(new (std::nothrow) char[kAhead * kRecordSize]);
+    a->capacity = a->places ? kAhead : 1;
+  }
+  std::span<char> places[kAhead];
+  for (size_t i = 0; i < a->capacity; ++i) places[i] = std::span<char>(a->place(i), kRecordSize);
+  a->next = a->count = 0;
+  long n = syscalls().receive_records(channel, places, a->capacity, a->lengths);
+  if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? Got::kNothing : Got::kHangup;
+  // Once the parent has gone, every place after what it sent holds a
+  // record of length 0. Empty records at the end are its hang-up when poll
+  // says so; those before them are handed out first, and the next read
+  // meets the hang-up again.
+  size_t end = static_cast<size_t>(n);
+  while (end > 0 && a->lengths[end - 1] == 0) --end;
+  if (end < static_cast<size_t>(n)) {
+    pollfd look = {channel, POLLIN | POLLRDHUP, 0};
+    const short revents = syscalls().poll(&look, 1, 0) == 1 ? look.revents : 0;
+    if ((revents & (POLLHUP | POLLERR | POLLRDHUP)) != 0) {
+      if (end == 0) return Got::kHangup;
+      n = static_cast<long>(end);
+    }
+  }
+  a->count = static_cast<size_t>(n);
+  return Got::kMessage;
+}
+
+// The next message of the parent's channel into *record (valid until the
+// next read ahead): from what was read ahead, else from what the channel
+// holds now. Records that are no messages are refused in their turn.
+Got next_from_channel(ChannelAhead* a, int channel, std::span<const char>* record) {
+  for (;;) {
+    refuse_records_ahead(a, channel);
+    if (!a->used_up()) {
+      *record = a->record(a->next++);
+      return Got::kMessage;
+    }
+    if (const Got got = read_ahead(a, channel); got != Got::kMessage) return got;
+  }
 }
 
 int64_t monotonic_ms() { return syscalls().monotonic_ns() / 1000000; }
@@ -338,17 +497,19 @@ int16_t wait_message(int64_t limit_ms) {
   std::vector<char> frame;
   // What a read of the parent's channel comes to: a message delivered, a
   // hang-up reported, or nothing yet.
-  auto from_channel = [&](int channel, Got got) -> std::optional<int16_t> {
+  auto from_channel = [&](int channel) -> std::optional<int16_t> {
+    std::span<const char> record;
+    const Got got = next_from_channel(&st.ahead, channel, &record);
     if (got == Got::kMessage) {
-      if (frame[0] == kFrameSystem && frame.size() >= kFrameHeader + 2) {
-        int16_t code = static_cast<int16_t>(get16(frame.data() + kFrameHeader));
+      if (record[0] == kFrameSystem && record.size() >= kFrameHeader + 2) {
+        int16_t code = static_cast<int16_t>(get16(record.data() + kFrameHeader));
         if (code == kOpenCode) st.parent_open = true;
         if (code == kCloseCode && st.parent_open) {
           st.parent_open = false;
           st.parent_done = true;
         }
       }
-      return deliver_frame(Source::kChannel, channel, mother, frame);
+      return deliver_frame(Source::kChannel, channel, mother, record);
     }
     if (got == Got::kHangup) {
       // Out of the events before it goes (a failure leaves an entry the
@@ -372,10 +533,7 @@ int16_t wait_message(int64_t limit_ms) {
   // conversation ahead of its replies) is taken without a wait: the parent
   // comes first in any case.
   if (const int channel = private_channel(); channel >= 0) {
-    if (std::optional<int16_t> result =
-            from_channel(channel, read_frame(channel, 0, &frame, /*polled=*/false))) {
-      return *result;
-    }
+    if (std::optional<int16_t> result = from_channel(channel)) return *result;
   }
   if (int16_t error = watch_channel(&q, private_channel()); error != 0) return error;
   for (;;) {
@@ -385,11 +543,7 @@ int16_t wait_message(int64_t limit_ms) {
       if (event.data == kChannelKey) {
         const int channel = private_channel();
         if (channel < 0) continue;
-        const short revents = static_cast<short>(event.events);
-        if (std::optional<int16_t> result =
-                from_channel(channel, read_frame(channel, revents, &frame))) {
-          return *result;
-        }
+        if (std::optional<int16_t> result = from_channel(channel)) return *result;
         continue;
       }
       if (event.data == kListenerKey) {
@@ -407,6 +561,8 @@ int16_t wait_message(int64_t limit_ms) {
       }
       if (got == Got::kHangup) drop_stranger(&q, it->first);
     }
+    // Nothing is held back from the parent while the queue waits.
+    if (!st.ahead.ends.empty()) (void)send_replies(&st.ahead);
     int timeout = -1;
     if (deadline >= 0) {
       int64_t left = std::max<int64_t>(0, deadline - monotonic_ms());
@@ -469,7 +625,7 @@ int16_t receive_open(int16_t filenum, int16_t nowait_depth) {
   }
   if (int16_t error = start_events(&q); error != 0) {
     // Nothing of the open stays: the name is given back.
-    close_queue(&q);
+    close_queue(&q, &st.ahead);
     return error;
   }
   st.conversation_played = true;
@@ -479,8 +635,10 @@ int16_t receive_open(int16_t filenum, int16_t nowait_depth) {
 }
 
 void receive_at_exit() {
-  // The process is ending: its name is given back (what cannot be removed
-  // is swept by the next process that takes a name).
+  // The process is ending: the replies held for the parent go, and its
+  // name is given back (what cannot be removed is swept by the next
+  // process that takes a name).
+  send_replies_at_exit();
   release_name_at_exit();
 }
 
@@ -488,7 +646,7 @@ void receive_close(int16_t filenum) {
   QueueState& st = state();
   Queue& q = st.queue;
   if (!q.open || q.filenum != filenum) return;
-  close_queue(&q);
+  close_queue(&q, &st.ahead);
   q = Queue{};
 }
 
@@ -556,6 +714,12 @@ Result<int16_t> receive_reply(std::span<const char> data, int16_t error) {
   Status result;
   if (source == Source::kShell) {
     st.shell_replies.push_back(error);
+  } else if (source == Source::kChannel) {
+    // A reply held with others is reported by the reply that sends them:
+    // the one to the last message read ahead.
+    if (!answer_parent(&st.ahead, q.reply_fd, error, data.first(length))) {
+      result = Status::error(err::kPathDown, "reply");
+    }
   } else if (!send_reply(q.reply_fd, error, data.data(), length)) {
     result = Status::error(err::kPathDown, "reply");
     // A stranger that does not take its reply is dropped.

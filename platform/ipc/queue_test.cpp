@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -104,6 +105,40 @@ int stranger() {
   return 0;
 }
 
+// Answers what its parent sent ahead of the replies, once the parent has
+// opened the gate (a FIFO, so that every message is queued before the first
+// read): message i (from 1) gets the error ZEB_RECEIVE_TEST_REPLIES[i-1]
+// (a digit string, "0" for 0, "c" for 12). After message
+// ZEB_RECEIVE_TEST_AT the child ends with exit or STOP, or waits without
+// reading until its parent hangs up ("wait"), as ZEB_RECEIVE_TEST_THEN says.
+int answer_ahead() {
+  int gate = ::open(std::getenv("ZEB_RECEIVE_TEST_GATE"), O_RDONLY);
+  char byte;
+  if (gate < 0 || ::read(gate, &byte, 1) != 1) return 20;
+  ::close(gate);
+  int16_t fnum = -1;
+  if (FILE_OPEN_(mask({1, 2, 3}), "$RECEIVE", 8, &fnum) != 0) return 10;
+  const std::string replies = std::getenv("ZEB_RECEIVE_TEST_REPLIES");
+  const int at = std::atoi(std::getenv("ZEB_RECEIVE_TEST_AT"));
+  const std::string then = std::getenv("ZEB_RECEIVE_TEST_THEN");
+  char buffer[64];
+  for (int i = 1; i <= static_cast<int>(replies.size()); ++i) {
+    const int16_t error = READUPDATE(mask({1, 2, 3}), fnum, buffer, sizeof buffer);
+    if (error != 0) return 11;
+    REPLY(mask({5}), nullptr, 0, nullptr, 0, replies[i - 1] == 'c' ? 12 : replies[i - 1] - '0');
+    if (i != at) continue;
+    if (then == "exit") std::exit(0);
+    if (then == "stop") STOP();
+    // The parent's channel, watched past the queue: its hang-up ends the
+    // wait.
+    pollfd hangup = {std::atoi(std::getenv("ZEB_RECEIVE_FD")), 0, 0};
+    while (::poll(&hangup, 1, -1) < 0) {
+    }
+    return 0;
+  }
+  return 0;
+}
+
 // Runs the child's part, once main() runs, when this binary was started as
 // one.
 // A named process that takes its name and holds it until its parent hangs
@@ -162,9 +197,10 @@ class ChildMode : public testing::Environment {
     // An ordinary end: the name is given back at exit.
     if (std::string(mode) == "take") std::exit(take_name());
     out = std::fopen(std::getenv("ZEB_RECEIVE_TEST_OUT"), "w");
-    int status = std::string(mode) == "serve"  ? serve_queue()
-                 : std::string(mode) == "echo" ? echo()
-                                               : stranger();
+    int status = std::string(mode) == "serve"   ? serve_queue()
+                 : std::string(mode) == "echo"  ? echo()
+                 : std::string(mode) == "ahead" ? answer_ahead()
+                                                : stranger();
     std::fclose(out);
     std::_Exit(status);
   }
@@ -370,6 +406,56 @@ TEST(ReceiveTest, ARecordThatIsNoMessageIsRefusedWithoutReachingTheQueue) {
   }
   EXPECT_EQ(send(run.child.channel, true, zp::close_message()), 4);
   EXPECT_EQ(finish(&run), "6 4 -104 mom\nend 0\n");
+}
+
+// Messages a parent sends ahead of their replies are read with one call and
+// answered in batches: every reply comes, in order, also from a child that
+// ends (exit, STOP) with replies held, and a refusal comes at once from a
+// child that then stops reading, so the parent never waits for a reply held
+// back. A record that is no message among them is refused in its turn.
+TEST(ReceiveTest, RepliesToMessagesSentAheadComeInOrderAndNoneIsHeldBack) {
+  struct Case {
+    const char* what;
+    const char* replies;  // the child's answers, in order
+    const char* at;       // after which message it ends or stops reading
+    const char* then;
+    std::vector<std::string> records;  // "-" stands for a record that is no message
+    std::vector<int> expected;         // the replies read, then 201 when the child ended
+  } cases[] = {
+      {"all answered", "0120", "9", "wait", {"a", "b", "c", "d"}, {0, 1, 2, 0}},
+      {"ends with exit", "000", "2", "exit", {"a", "b", "c"}, {0, 0, 201}},
+      {"ends with STOP", "000", "2", "stop", {"a", "b", "c"}, {0, 0, 201}},
+      {"refuses, then stops reading", "0c0", "2", "wait", {"a", "b", "c"}, {0, 12}},
+      {"a record that is no message", "00", "9", "wait", {"a", "-", "b"}, {0, 2, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    const std::string gate = dir.path() + "/gate";
+    ASSERT_EQ(::mkfifo(gate.c_str(), 0600), 0);
+    RunningChild run = start(dir, {"ZEB_RECEIVE_TEST_CHILD=ahead", "ZEB_RECEIVE_TEST_GATE=" + gate,
+                                   std::string("ZEB_RECEIVE_TEST_REPLIES=") + c.replies,
+                                   std::string("ZEB_RECEIVE_TEST_AT=") + c.at,
+                                   std::string("ZEB_RECEIVE_TEST_THEN=") + c.then});
+    const zp::Connection& channel = run.child.channel;
+    for (const std::string& r : c.records) {
+      const std::string record = r == "-" ? std::string("x") : std::string("\1\0\0\0", 4) + r;
+      ASSERT_EQ(::send(channel.fd, record.data(), record.size(), MSG_NOSIGNAL),
+                static_cast<ssize_t>(record.size()));
+    }
+    // Every message is queued before the child reads the first.
+    const int opened = ::open(gate.c_str(), O_WRONLY);
+    ASSERT_GE(opened, 0);
+    ASSERT_EQ(::write(opened, "g", 1), 1);
+    ::close(opened);
+    std::vector<int> got;
+    for (size_t i = 0; i < c.expected.size(); ++i) {
+      zp::Result<zp::Reply> reply = zp::next_reply(channel, {}, 10000);
+      got.push_back(reply.ok() ? reply->error : reply.code());
+    }
+    EXPECT_EQ(got, c.expected);
+    EXPECT_EQ(zp::wait_child(&run.child), 0);
+  }
 }
 
 TEST(ReceiveTest, StartupMessageIsPaddedToAnEvenLength) {
@@ -771,6 +857,43 @@ TEST(ReceiveLoad, OpensWaitTheirTurnInAFullQueue) {
     ::close(filler);
     ::close(listener);
   }
+}
+
+// The wait in line and the wait for the reply to "open" share one reply
+// limit: what the first took (here 20 of 30 s, on a clock the test moves)
+// is not there for the second, so an open never takes more than the limit.
+TEST(ReceiveLoad, AnOpenWaitsInLineAndForItsReplyWithinOneLimit) {
+  ScratchDir dir;
+  const std::string sockets = dir.path() + "/sockets";
+  ASSERT_EQ(::mkdir(sockets.c_str(), 0700), 0);
+  zeb::testing::ScopedVariable variable("ZEB_SOCKET_DIR", sockets);
+  // A process that takes the connection and never answers.
+  int listener = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s/SLOW", sockets.c_str());
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+  int64_t now = zp::syscalls().monotonic_ns();
+  int line_wait = -2, reply_wait = -2;
+  {
+    zp::SyscallOverride scope;
+    zp::syscalls().monotonic_ns = [&] { return now; };
+    zp::syscalls().connect_unix_waiting = [&](int fd, const char* path, int timeout_ms) {
+      line_wait = timeout_ms;
+      now += 20000 * int64_t{1000000};  // its turn came after 20 s
+      return scope.saved().connect_unix_waiting(fd, path, timeout_ms);
+    };
+    zp::syscalls().poll = [&](pollfd* fds, unsigned long n, int timeout_ms) {
+      if (timeout_ms > 0) reply_wait = timeout_ms;
+      return timeout_ms > 0 ? 0 : scope.saved().poll(fds, n, timeout_ms);
+    };
+    int16_t filenum = -1;
+    EXPECT_EQ(FILE_OPEN_(mask({1, 2, 3}), "$SLOW", 5, &filenum), 40);
+  }
+  EXPECT_EQ(line_wait, 30000);
+  EXPECT_EQ(reply_wait, 10000);
+  ::close(listener);
 }
 
 }  // namespace

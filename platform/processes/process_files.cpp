@@ -37,8 +37,10 @@ std::string trimmed(const char* text, size_t size) {
 // A connection to a process: the private channel when pid is a child of
 // this process (named_child: found among the children, never by a search
 // of the host's processes; *child is then pid), else the socket that name
-// listens on.
-int16_t connect_process(long pid, const std::string& name, int* fd, long* child = nullptr) {
+// listens on, a wait for room in its queue of connections bounded by
+// deadline.
+int16_t connect_process(long pid, const std::string& name, Deadline deadline, int* fd,
+                        long* child = nullptr) {
   if (child != nullptr) *child = 0;
   if (pid != 0) {
     *fd = dup_child_channel(pid);
@@ -48,21 +50,24 @@ int16_t connect_process(long pid, const std::string& name, int* fd, long* child 
     }
   }
   if (name.empty()) return err::kNoSuchDevice;
-  Connection connection;
-  int16_t error = connect_named_process(name, &connection);
-  *fd = connection.fd;
-  return error;
+  Result<Connection> connection = connect_named(name, deadline.remaining_ms());
+  if (!connection.ok()) return connection.code();
+  *fd = connection->fd;
+  return 0;
 }
 
 // Sends "open" and takes a file number for the connection. A process that
-// does not answer "open" within the reply limit is no library process (a
-// program that never reads its $RECEIVE) or a hung one: the open fails with
-// 40 rather than wait for ever.
-int16_t open_connection(int fd, const std::string& name, int16_t* filenum) {
-  Connection connection{fd};
-  int16_t reply = 0;
-  int16_t error = send_message(connection, true, open_message(), &reply, reply_limit_ms());
-  if (error == 0) error = reply;
+// does not answer "open" within what is left of the open's deadline is no
+// library process (a program that never reads its $RECEIVE) or a hung one:
+// the open fails with 40 rather than wait for ever.
+int16_t open_connection(int fd, const std::string& name, Deadline deadline, int16_t* filenum) {
+  Request open;
+  const Message message = open_message();
+  open.message = message;
+  open.system = true;
+  open.timeout_ms = deadline.remaining_ms();
+  Result<Reply> reply = exchange(Connection{fd}, open);
+  int16_t error = reply.ok() ? reply->error : reply.code();
   if (error == 0) {
     Result<int16_t> added = add_process_file(fd, name);
     if (added.ok()) *filenum = *added;
@@ -82,11 +87,15 @@ bool is_process_name(const std::string& volume) {
 int16_t open_process_by_name(const std::string& name, int16_t* filenum) {
   const std::string process = process_name_from(name);
   if (process.empty()) return err::kBadName;
+  // One deadline for the whole open: the wait for room in the process's
+  // queue of connections and the wait for the reply to "open" share the
+  // reply limit, so an open never takes longer than it.
+  const Deadline deadline = Deadline::reply_limit();
   int fd = -1;
-  if (int16_t error = connect_process(named_child(process), process, &fd); error != 0) {
+  if (int16_t error = connect_process(named_child(process), process, deadline, &fd); error != 0) {
     return error;
   }
-  return open_connection(fd, process, filenum);
+  return open_connection(fd, process, deadline, filenum);
 }
 
 Result<int16_t> open_process(const char* name) {
@@ -100,9 +109,10 @@ Result<int16_t> open_process(const char* name) {
     int16_t id[4];
     std::memcpy(id, name, 8);
     long pid = pid_of_identifier(id);
+    const Deadline deadline = Deadline::reply_limit();
     int fd = -1;
-    error = connect_process(pid, "", &fd);
-    if (error == 0) error = open_connection(fd, "", &filenum);
+    error = connect_process(pid, "", deadline, &fd);
+    if (error == 0) error = open_connection(fd, "", deadline, &filenum);
     error = record_open_error(error);
   } else if (const std::string first = trimmed(name, 8); blank_rest && first.size() <= 6 &&
                                                          find_volume(first) == nullptr &&
@@ -227,24 +237,25 @@ Result<ChildReply> ChildChannel::send_all(std::span<const std::span<const char>>
       if (posted < room) break;  // the channel is full: replies make room
     }
     if (on_their_way == 0) break;
-    // The reply to the oldest on its way: "close"'s comes last.
-    int16_t reply = 0;
-    const int16_t error =
-        await_reply(connection, &reply, deadline_.remaining_ms(), nullptr, 0, nullptr, true);
-    if (error != 0) return Status::error(error, "message to a child");
-    --on_their_way;
-    if (++answered == out.size() && then_close) {
-      // The connection ends with "close", whatever the answer.
-      syscalls().close(fd_);
-      fd_ = -1;
-      return ChildReply{reply};
-    }
-    if (!accepts(reply)) {
-      // The child's answer ends the conversation: what is still on its way
-      // is not waited for, and the channel is done with.
-      syscalls().close(fd_);
-      fd_ = -1;
-      return ChildReply{reply};
+    // The reply to the oldest on its way, and with it those after it that
+    // are there already, read with one call: "close"'s comes last.
+    for (Result<Reply>& got : next_replies(connection, on_their_way, deadline_.remaining_ms())) {
+      if (!got.ok()) return Status::error(got.code(), "message to a child");
+      const int16_t reply = got->error;
+      --on_their_way;
+      if (++answered == out.size() && then_close) {
+        // The connection ends with "close", whatever the answer.
+        syscalls().close(fd_);
+        fd_ = -1;
+        return ChildReply{reply};
+      }
+      if (!accepts(reply)) {
+        // The child's answer ends the conversation: what is still on its
+        // way is not waited for, and the channel is done with.
+        syscalls().close(fd_);
+        fd_ = -1;
+        return ChildReply{reply};
+      }
     }
   }
   return ChildReply{0};
@@ -300,7 +311,8 @@ Status exchange_with_process(std::string_view name, std::span<const char> messag
   if (process.empty()) return Status::error(err::kBadName, "process name");
   int fd = -1;
   long child = 0;
-  if (int16_t error = connect_process(named_child(process), process, &fd, &child); error != 0) {
+  if (int16_t error = connect_process(named_child(process), process, deadline, &fd, &child);
+      error != 0) {
     return Status::error(error, "connect " + process);
   }
   Connection connection{fd};
