@@ -219,22 +219,15 @@ TEST_F(RealVolume, InjectedFailureInPassThirty) {
   EXPECT_EQ(volume_.entries(), 0);
 }
 
-// What vorn left: its standard output and error together, and its wait
-// status.
-struct VornRun {
-  std::string out;
-  int status = -1;
-};
-
-// Runs the vorn program with a volume table and, before it, variables env.
-VornRun run_vorn(const std::string& table, const std::string& env = "") {
-  std::string command = env + " ZEB_VOLUMES='" + table + "' " VORN_PATH " 2>&1";
-  FILE* pipe = popen(command.c_str(), "r");
-  VornRun run;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  run.status = pclose(pipe);
+// Runs the vorn program with a volume table and, on top of it, variables
+// env: what it left, its standard error after its standard output.
+zeb::testing::ChildRun run_vorn(const std::string& table, std::vector<std::string> env = {}) {
+  env.push_back("ZEB_VOLUMES=" + table);
+  zeb::testing::Program vorn;
+  vorn.path = VORN_PATH;
+  vorn.env = std::move(env);
+  zeb::testing::ChildRun run = zeb::testing::run_program(vorn);
+  run.out += run.err;
   return run;
 }
 
@@ -256,10 +249,10 @@ const char* const kHelp[] = {
 };
 
 TEST(Program, BannerHelpAndOneLinePerMeasuredDisk) {
-  const VornRun run = run_vorn(
+  const zeb::testing::ChildRun run = run_vorn(
       "$S72=sim:rpm=7200,clock=virtual;$S54=sim:rpm=5400;$SKIP=sim:rpm=7200,subtype=36;"
       "$BAD=sim:rpm=7200,fail=31;$SEVENC=sim:rpm=6000");
-  EXPECT_EQ(WEXITSTATUS(run.status), zeb::kSomeVolumesFailed);  // $BAD
+  EXPECT_EQ(run.status, zeb::kSomeVolumesFailed);  // $BAD
   auto lines = lines_of(run.out);
   ASSERT_EQ(lines.size(), 22u) << run.out;
   EXPECT_FALSE(lines[0].empty());
@@ -278,7 +271,7 @@ TEST(Program, BannerHelpAndOneLinePerMeasuredDisk) {
 TEST(Program, WalkContinuesFromTheReturnedDeviceNumber) {
   // Sparse device numbers: a walk that counted on by itself instead of
   // taking each returned number would visit a volume twice.
-  const VornRun run = run_vorn(
+  const zeb::testing::ChildRun run = run_vorn(
       "$A=sim:rpm=6000,ldev=5,clock=virtual;$SKIP=sim:rpm=6000,subtype=36,ldev=9;"
       "$B=sim:rpm=3600,ldev=20");
   EXPECT_EQ(run.status, 0);
@@ -289,15 +282,16 @@ TEST(Program, WalkContinuesFromTheReturnedDeviceNumber) {
 }
 
 TEST(Program, AllDisksSkippedPrintsOnlyTheBanner) {
-  const VornRun run = run_vorn("$A=sim:rpm=7200,subtype=36;$B=sim:rpm=7200,subtype=36");
-  EXPECT_EQ(WEXITSTATUS(run.status), zeb::kNothingMeasured);
+  const zeb::testing::ChildRun run =
+      run_vorn("$A=sim:rpm=7200,subtype=36;$B=sim:rpm=7200,subtype=36");
+  EXPECT_EQ(run.status, zeb::kNothingMeasured);
   EXPECT_EQ(lines_of(run.out).size(), 18u) << run.out;
 }
 
 TEST(Program, FailedStartupMeasuresNothing) {
   // No swap volume can hold the library's segment.
-  const VornRun run = run_vorn("$S72=sim:rpm=7200", "TMPDIR=/nonexistent/zeb");
-  EXPECT_EQ(WEXITSTATUS(run.status), zeb::kAbendStatus);
+  const zeb::testing::ChildRun run = run_vorn("$S72=sim:rpm=7200", {"TMPDIR=/nonexistent/zeb"});
+  EXPECT_EQ(run.status, zeb::kAbendStatus);
   EXPECT_EQ(
       run.out,
       "vorn: library start-up failed: cannot create a temporary file in /nonexistent/zeb: error 11 "
