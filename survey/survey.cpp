@@ -321,6 +321,39 @@ int64_t unix_seconds() {
   return (JULIANTIMESTAMP(0) - kUnixEpochJulianUs) / 1000000;
 }
 
+// A disk's report before it is measured: its name, the --volume argument
+// that named it, and, where an output shows them, what the host tells of it.
+VolumeReport describe(const std::string& name, const VolumeEntries& given,
+                      const SurveyOptions& options) {
+  VolumeReport r;
+  r.name = name;
+  if (auto a = given.argument_of.find(r.name); a != given.argument_of.end()) r.argument = a->second;
+  const platform::Volume* volume = platform::find_volume(r.name);
+  r.simulated = volume != nullptr && volume->simulated;
+  if (volume != nullptr && (options.json || options.list || options.prometheus)) {
+    // What the host cannot tell of a device stays unknown in the report.
+    platform::Result<platform::DeviceDetails> details = platform::device_details(*volume);
+    if (details.ok()) r.details = *details;
+  }
+  return r;
+}
+
+// A measured disk's line in the text report (and with verbose its passes).
+void text_lines(VolumeReport& r, bool verbose) {
+  char devname[10];
+  const size_t shown = std::min(r.name.size(), sizeof devname);
+  std::memcpy(devname, r.name.data(), shown);
+  int16_t devname_length = static_cast<int16_t>(shown);
+  if (r.error == 0) {
+    log_line("Drive: \\a8.%\\ Effective RPM: \\d\\", {devname, &devname_length, &r.figures.rpm});
+  } else {
+    // A drive whose measurement failed still gets its line, with the
+    // error number and its text.
+    log_line("Drive: \\a8.%\\ Error: \\e\\", {devname, &devname_length, &r.error});
+  }
+  if (verbose) log_line(verbose_line(r).c_str());
+}
+
 }  // namespace
 
 // Says on standard error that the metrics file cannot be written and ends
@@ -372,17 +405,7 @@ void run_survey(const SurveyOptions& options) {
     if (!device.ok()) break;
     ldev = device->ldev;
     if (device->subtype == kSubtypeNoSurvey) continue;
-    VolumeReport r;
-    r.name = device->name;
-    if (auto a = given.argument_of.find(r.name); a != given.argument_of.end())
-      r.argument = a->second;
-    const platform::Volume* volume = platform::find_volume(r.name);
-    r.simulated = volume != nullptr && volume->simulated;
-    if (volume != nullptr && (options.json || options.list || options.prometheus)) {
-      // What the host cannot tell of a device stays unknown in the report.
-      platform::Result<platform::DeviceDetails> details = platform::device_details(*volume);
-      if (details.ok()) r.details = *details;
-    }
+    VolumeReport r = describe(device->name, given, options);
     if (options.list) {
       out.line(list_line(r));
       ++measured;
@@ -399,21 +422,7 @@ void run_survey(const SurveyOptions& options) {
     } else {
       ++failed;
     }
-    if (text) {
-      char devname[10];
-      const size_t shown = std::min(r.name.size(), sizeof devname);
-      std::memcpy(devname, r.name.data(), shown);
-      int16_t devname_length = static_cast<int16_t>(shown);
-      if (r.error == 0) {
-        log_line("Drive: \\a8.%\\ Effective RPM: \\d\\",
-                 {devname, &devname_length, &r.figures.rpm});
-      } else {
-        // A drive whose measurement failed still gets its line, with the
-        // error number and its text.
-        log_line("Drive: \\a8.%\\ Error: \\e\\", {devname, &devname_length, &r.error});
-      }
-      if (options.verbose) log_line(verbose_line(r).c_str());
-    }
+    if (text) text_lines(r, options.verbose);
     if (options.json) out.line(json_line(r));
     reports.push_back(std::move(r));
   }
