@@ -176,9 +176,9 @@ TEST(SocketDirectory, IsThisUsersOwnReachedOnlyThroughTrustedLinks) {
     for (const std::string& word : c.note) {
       EXPECT_NE(zp::failure_note().find(word), std::string::npos) << c.dir << ": " << word;
     }
-    zp::Connection connection;
-    EXPECT_EQ(zp::connect_named_process("$SD", &connection), c.connect) << c.dir;
-    zp::close_connection(&connection);
+    zp::Result<zp::Connection> connection = zp::connect_named("$SD", zp::reply_limit_ms());
+    EXPECT_EQ(connection.code(), c.connect) << c.dir;
+    if (connection.ok()) zp::close_connection(&*connection);
     zp::receive_close(30);
   }
   // The link's directory was used, and nothing was made in another's.
@@ -278,9 +278,8 @@ TEST(SocketDirectory, TheDefaultIsPrivateAndASquattedOneStopsOnlyNames) {
   ::mkdir(squatted.c_str(), 0700);
   ::chown(squatted.c_str(), kOther, kOther);
   zp::ScopedHost host(place.config({"XDG_RUNTIME_DIR=" + d + "/run"}));
-  zp::Connection connection;
   zp::clear_failure_note();
-  EXPECT_EQ(zp::connect_named_process("$CMON", &connection), 14);
+  EXPECT_EQ(zp::connect_named("$CMON", zp::reply_limit_ms()).code(), 14);
   for (const std::string& word : {squatted, user_name(kOther), std::string("ZEB_SOCKET_DIR")}) {
     EXPECT_NE(zp::failure_note().find(word), std::string::npos) << zp::failure_note();
   }
