@@ -110,22 +110,37 @@ int run_child() {
   return 0;
 }
 
+// One message and its reply, waited for up to 10 s.
+zp::Result<zp::Reply> Exchange(const zp::Connection& c, bool system, const zp::Message& m) {
+  zp::Request request;
+  request.message = m;
+  request.system = system;
+  request.timeout_ms = 10000;
+  return zp::exchange(c, request);
+}
+
+// The error number of the reply to one message; -1 when none came.
+int Reply(const zp::Connection& c, bool system, const zp::Message& m) {
+  zp::Result<zp::Reply> reply = Exchange(c, system, m);
+  return reply.ok() ? reply->error : -1;
+}
+
 // A stranger: "open" and a start-up message to the named process; prints
 // the two replies.
 int run_stranger() {
   std::FILE* out = std::fopen(std::getenv("ZEB_INTAKE_TEST_OUT"), "w");
-  zp::Connection c;
-  int16_t error = zp::connect_named_process(std::getenv("ZEB_INTAKE_TEST_TARGET"), &c);
-  int16_t r1 = -1, r2 = -1;
-  if (error == 0) {
+  zp::Result<zp::Connection> made =
+      zp::connect_named(std::getenv("ZEB_INTAKE_TEST_TARGET"), zp::reply_limit_ms());
+  int r1 = -1, r2 = -1;
+  if (made.ok()) {
     char blanks[64];
     std::memset(blanks, ' ', sizeof blanks);
-    zp::send_message(c, true, zp::open_message(), &r1, 10000);
-    zp::send_message(c, false, zp::startup_message(blanks, blanks, blanks, "STRANGER"), &r2, 10000);
+    r1 = Reply(*made, true, zp::open_message());
+    r2 = Reply(*made, false, zp::startup_message(blanks, blanks, blanks, "STRANGER"));
+    zp::close_connection(&*made);
   }
-  std::fprintf(out, "%d %d %d\n", error, r1, r2);
+  std::fprintf(out, "%d %d %d\n", made.code(), r1, r2);
   std::fclose(out);
-  zp::close_connection(&c);
   return 0;
 }
 
@@ -321,9 +336,9 @@ TEST_F(IntakeTest, EdgesOfTheConversation) {
     zp::Child child = start(c.name, {});
     std::vector<int16_t> replies;
     for (const auto& [system, bytes] : c.messages) {
-      int16_t reply = -1;
-      ASSERT_EQ(zp::send_message(child.channel, system, bytes, &reply, 10000), 0) << c.name;
-      replies.push_back(reply);
+      zp::Result<zp::Reply> reply = Exchange(child.channel, system, bytes);
+      ASSERT_EQ(reply.code(), 0) << c.name;
+      replies.push_back(reply->error);
     }
     EXPECT_EQ(replies, c.replies) << c.name;
     std::string text = report(&child, c.name);
@@ -347,14 +362,15 @@ TEST_F(IntakeTest, ASilentParentEndsTheIntakeWith40) {
 
 TEST_F(IntakeTest, AStrangerGets60And100AndChangesNothing) {
   zp::Child child = start("named", {"ZEB_PROCESS_NAME=$INTK"});
-  int16_t reply = -1;
-  ASSERT_EQ(zp::send_message(child.channel, true, zp::open_message(), &reply, 10000), 0);
-  EXPECT_EQ(reply, 0);
+  zp::Result<zp::Reply> reply = Exchange(child.channel, true, zp::open_message());
+  ASSERT_EQ(reply.code(), 0);
+  EXPECT_EQ(reply->error, 0);
   zp::Child stranger =
       start("stranger", {"ZEB_INTAKE_TEST_CHILD=stranger", "ZEB_INTAKE_TEST_TARGET=$INTK"}, false);
   EXPECT_EQ(report(&stranger, "stranger"), "0 100 60\n");
-  ASSERT_EQ(zp::send_message(child.channel, true, zp::close_message(), &reply, 10000), 0);
-  EXPECT_EQ(reply, 0);
+  reply = Exchange(child.channel, true, zp::close_message());
+  ASSERT_EQ(reply.code(), 0);
+  EXPECT_EQ(reply->error, 0);
   std::string text = report(&child, "named");
   EXPECT_EQ(text.substr(0, kNothingStored.size()), kNothingStored) << text;
 }

@@ -60,12 +60,6 @@ Result<Connection> connect_named(std::string_view name, int timeout_ms) {
   return Connection{fd};
 }
 
-int16_t connect_named_process(std::string_view name, Connection* connection) {
-  Result<Connection> made = connect_named(name, reply_limit_ms());
-  if (made.ok()) *connection = *made;
-  return made.code();
-}
-
 void close_connection(Connection* connection) {
   // The connection ends whatever close says; every message was
   // answered or reported.
@@ -84,15 +78,15 @@ int16_t send_error(int e) {
 
 }  // namespace
 
-int16_t post_messages(const Connection& connection, std::span<const Outgoing> messages,
-                      size_t* posted) {
-  *posted = 0;
-  if (connection.fd < 0) return err::kNotOpenFile;
+Result<size_t> post_messages(const Connection& connection, std::span<const Outgoing> messages) {
+  if (connection.fd < 0) return Status::error(err::kNotOpenFile, "send");
   constexpr size_t kMost = 64;
   const size_t count = std::min(messages.size(), kMost);
   size_t bytes = 0;
   for (size_t i = 0; i < count; ++i) {
-    if (messages[i].message.size() > static_cast<size_t>(kMaxMessage)) return err::kOutOfBounds;
+    if (messages[i].message.size() > static_cast<size_t>(kMaxMessage)) {
+      return Status::error(err::kOutOfBounds, "message");
+    }
     bytes += kFrameHeader + messages[i].message.size();
   }
   std::vector<char> frames(bytes);
@@ -108,13 +102,16 @@ int16_t post_messages(const Connection& connection, std::span<const Outgoing> me
     at += records[i].size();
   }
   const long n = syscalls().send_records(connection.fd, records, count);
-  if (n < 0) return send_error(errno);
-  *posted = static_cast<size_t>(n);
-  return 0;
+  if (n < 0) return Status::error(send_error(errno), "send");
+  return static_cast<size_t>(n);
 }
 
+namespace {
+
+// Sends one message whose reply may carry up to reply_max bytes, waiting
+// for room when the channel has none now. Returns 0 or the error.
 int16_t post_message(const Connection& connection, bool system, std::span<const char> message,
-                     bool wait, int16_t reply_max) {
+                     int16_t reply_max) {
   if (message.size() > static_cast<size_t>(kMaxMessage)) return err::kOutOfBounds;
   if (connection.fd < 0) return err::kNotOpenFile;
   char frame[kFrameHeader + kMaxMessage];
@@ -124,13 +121,15 @@ int16_t post_message(const Connection& connection, bool system, std::span<const 
   frame[2] = static_cast<char>(accept >> 8);
   frame[3] = static_cast<char>(accept & 0xFF);
   if (!message.empty()) std::memcpy(frame + kFrameHeader, message.data(), message.size());
-  if (syscalls().send(connection.fd, frame, kFrameHeader + message.size(), wait) < 0) {
-    // A connection to a named process does not block (connect_named_process):
-    // a receiver whose queue is full takes no more, as good as no answer.
+  if (syscalls().send(connection.fd, frame, kFrameHeader + message.size(), true) < 0) {
+    // A connection to a named process does not block (connect_named): a
+    // receiver whose queue is full takes no more, as good as no answer.
     return send_error(errno);
   }
   return 0;
 }
+
+}  // namespace
 
 namespace {
 
@@ -145,37 +144,14 @@ long receive_record(int fd, char* record, size_t size, bool wait) {
 
 }  // namespace
 
-Result<Reply> next_reply(const Connection& connection, std::span<char> reply_to, int timeout_ms,
-                         bool look_first) {
+Result<Reply> next_reply(const Connection& connection, std::span<char> reply_to, int timeout_ms) {
   if (connection.fd < 0) return Status::error(err::kNotOpenFile, "reply");
   pollfd wait = {connection.fd, POLLIN, 0};
   char reply[kReplyHeader + kMaxMessage];
-  long n = 0;
-  bool read = false;
-  // With look_first, a reply that is there already (one of several on
-  // their way) is taken without a poll, and a read of 0 bytes asks poll
-  // then whether it was a hang-up.
-  if (look_first) {
-    // The receiver answers each of the messages on their way within a few
-    // microseconds: the processor is yielded a few times while the reply
-    // is not there yet (to the receiver, when it waits for this one),
-    // before this thread goes to sleep in poll and has to be woken for
-    // each reply.
-    constexpr int kYields = 32;
-    for (int tries = 0;; ++tries) {
-      n = receive_record(connection.fd, reply, sizeof reply, false);
-      read = n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
-      if (read || tries == kYields) break;
-      syscalls().yield_processor();
-    }
-    if (n == 0 && syscalls().poll(&wait, 1, 0) < 0) wait.revents = 0;
-  }
-  if (!read) {
-    int ready = syscalls().poll(&wait, 1, timeout_ms);
-    if (ready < 0) return Status::from_errno(errno, "reply");
-    if (ready == 0) return Status::error(err::kTimedOut, "reply");
-    n = receive_record(connection.fd, reply, sizeof reply, true);
-  }
+  int ready = syscalls().poll(&wait, 1, timeout_ms);
+  if (ready < 0) return Status::from_errno(errno, "reply");
+  if (ready == 0) return Status::error(err::kTimedOut, "reply");
+  long n = receive_record(connection.fd, reply, sizeof reply, true);
   // A record too short to be a reply (an empty one included, when poll saw
   // no hang-up) comes from a receiver that is there and does not speak
   // this protocol; no record at all, from one that has gone.
@@ -273,22 +249,10 @@ std::vector<Result<Reply>> next_replies(const Connection& connection, size_t mos
   return got;
 }
 
-int16_t await_reply(const Connection& connection, int16_t* reply_error, int timeout_ms,
-                    void* reply_data, int16_t reply_max, int16_t* reply_len, bool look_first) {
-  const size_t accept =
-      reply_data != nullptr ? static_cast<size_t>(std::max<int16_t>(reply_max, 0)) : 0;
-  Result<Reply> got = next_reply(
-      connection, std::span<char>(static_cast<char*>(reply_data), accept), timeout_ms, look_first);
-  if (!got.ok()) return got.code();
-  *reply_error = got->error;
-  if (reply_len != nullptr) *reply_len = got->length;
-  return 0;
-}
-
 Result<Reply> exchange(const Connection& connection, const Request& request) {
   const int16_t accept =
       static_cast<int16_t>(std::min<size_t>(request.reply_to.size(), kMaxMessage));
-  const int16_t error = post_message(connection, request.system, request.message, true, accept);
+  const int16_t error = post_message(connection, request.system, request.message, accept);
   if (error == err::kPathDown) {
     // Gone, or refused before its message was read: a refusal is a record
     // the receiver sent before it closed its end.
@@ -301,23 +265,6 @@ Result<Reply> exchange(const Connection& connection, const Request& request) {
   }
   if (error != 0) return Status::error(error, "send");
   return next_reply(connection, request.reply_to, request.timeout_ms);
-}
-
-int16_t send_message(const Connection& connection, bool system, const Message& message,
-                     int16_t* reply_error, int timeout_ms, void* reply_data, int16_t reply_max,
-                     int16_t* reply_len) {
-  Request request;
-  request.message = message;
-  request.system = system;
-  request.reply_to = std::span<char>(
-      static_cast<char*>(reply_data),
-      reply_data != nullptr ? static_cast<size_t>(std::max<int16_t>(reply_max, 0)) : 0);
-  request.timeout_ms = timeout_ms;
-  Result<Reply> got = exchange(connection, request);
-  if (!got.ok()) return got.code();
-  *reply_error = got->error;
-  if (reply_len != nullptr) *reply_len = got->length;
-  return 0;
 }
 
 int reply_limit_ms() {
@@ -356,11 +303,15 @@ int16_t process_message(int fd, const void* buffer, int16_t write_count, void* r
 
 void close_process(int fd) {
   Connection connection{fd};
-  int16_t reply = 0;
+  const Message close = close_message();
+  Request request;
+  request.message = close;
+  request.system = true;
+  request.timeout_ms = reply_limit_ms();
   // The connection ends whatever the answer: a process that has gone or
   // does not answer in time has nothing to say, and a close cannot fail
   // for it.
-  (void)send_message(connection, true, close_message(), &reply, reply_limit_ms());
+  exchange(connection, request).status().ignore();
   close_connection(&connection);
 }
 

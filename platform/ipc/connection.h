@@ -77,51 +77,29 @@ struct Request {
 Result<Reply> exchange(const Connection& connection, const Request& request);
 
 // Waits up to timeout_ms (-1: no limit) for the next reply of a message on
-// its way, its data to reply_to; results as exchange's. With look_first it
-// reads a reply that is there already without a poll first (a sender with
-// several messages on their way).
-Result<Reply> next_reply(const Connection& connection, std::span<char> reply_to, int timeout_ms,
-                         bool look_first = false);
+// its way, its data to reply_to; results as exchange's.
+Result<Reply> next_reply(const Connection& connection, std::span<char> reply_to, int timeout_ms);
 
-// Waits like next_reply with look_first for the reply to the oldest of
-// several messages on their way (none of whose replies carries data), and
-// takes with it, in the same call, the replies after it that are there
-// already: at most most (up to 64) in all. The replies in order, never
-// none; when a record that is no reply, or the receiver's hang-up, ended
-// them, the last is that error (as next_reply gives it).
+// Takes the reply to the oldest of several messages on their way (none of
+// whose replies carries data) without a poll first when it is there, else
+// waits for it like next_reply; and takes with it, in the same call, the
+// replies after it that are there already: at most most (up to 64) in
+// all. The replies in order, never none; when a record that is no reply,
+// or the receiver's hang-up, ended them, the last is that error (as
+// next_reply gives it).
 std::vector<Result<Reply>> next_replies(const Connection& connection, size_t most, int timeout_ms);
 
-// The same in error numbers, for callers not yet moved to the typed calls
-// above: connect_named with reply_limit_ms() as its limit; exchange, the
-// reply's error in *reply_error and up to reply_max bytes of its data in
-// reply_data (count in *reply_len).
-int16_t connect_named_process(std::string_view name, Connection* connection);
-int16_t send_message(const Connection& connection, bool system, const Message& message,
-                     int16_t* reply_error, int timeout_ms = -1, void* reply_data = nullptr,
-                     int16_t reply_max = 0, int16_t* reply_len = nullptr);
-
-// The two halves of exchange, for a sender that keeps several messages on
-// their way and reads the replies after, in order (the channel keeps
-// records in order). post_message sends one message whose reply may carry
-// up to reply_max bytes; with wait false it never blocks and gives 40 when
-// the channel has no room for it now. await_reply is next_reply in error
-// numbers, as send_message is exchange.
-int16_t post_message(const Connection& connection, bool system, std::span<const char> message,
-                     bool wait, int16_t reply_max = 0);
 // Several messages posted in order with one call, never blocking, each
-// accepting a reply without data: as many as the channel takes now (at
-// least one; *posted says how many), 0; 40 when not even the first fits
-// now; 201 when the receiver is gone; 22 for a message longer than 32767
-// bytes.
+// accepting a reply without data, for a sender that keeps several on their
+// way and reads the replies after, in order (the channel keeps records in
+// order): as many as the channel takes now, at least one, up to 64 (how
+// many is the result). Errors: 40 when not even the first fits now; 201
+// when the receiver is gone; 22 for a message longer than 32767 bytes.
 struct Outgoing {
   std::span<const char> message;
   bool system = false;
 };
-int16_t post_messages(const Connection& connection, std::span<const Outgoing> messages,
-                      size_t* posted);
-int16_t await_reply(const Connection& connection, int16_t* reply_error, int timeout_ms,
-                    void* reply_data = nullptr, int16_t reply_max = 0, int16_t* reply_len = nullptr,
-                    bool look_first = false);
+Result<size_t> post_messages(const Connection& connection, std::span<const Outgoing> messages);
 
 // How long a sender waits for the reply to "open", to "close" and to each
 // message of a conversation that starts a process, in milliseconds:
@@ -130,8 +108,9 @@ int reply_limit_ms();
 
 // A process file's connection (a descriptor the file table keeps): one data
 // message and its reply (0 when a reply came, its error in *reply_error),
-// waiting up to timeout_ms (-1: no limit); "close" and the end of the
-// connection, the reply to "close" waited for up to reply_limit_ms().
+// waiting up to timeout_ms (-1: no limit), for the file table's procedures,
+// which keep error numbers; "close" and the end of the connection, the
+// reply to "close" waited for up to reply_limit_ms().
 int16_t process_message(int fd, const void* buffer, int16_t write_count, void* reply,
                         int16_t reply_max, int16_t* reply_len, int16_t* reply_error,
                         int timeout_ms = -1);

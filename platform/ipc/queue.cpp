@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/epoll.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -15,8 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <memory>
-#include <new>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -107,10 +106,10 @@ constexpr size_t kAhead = 64;  // records read with one call, at most
 constexpr size_t kRecordSize = kFrameHeader + kMaxMessage;
 
 struct ChannelAhead {
-  // kAhead places of the largest record each, made at the first read (only
-  // the pages a record lands in are ever touched); one place of its own
-  // when they cannot be made.
-  std::unique_ptr<char[]> places;
+  // kAhead places of the largest record each, mapped at the first read
+  // (only the pages a record lands in are ever touched); one place of its
+  // own when they cannot be mapped.
+  char* places = nullptr;
   size_t capacity = 0;
   char one[kRecordSize];
   size_t lengths[kAhead] = {};
@@ -122,8 +121,16 @@ struct ChannelAhead {
   std::vector<size_t> ends;
   int fd = -1;
 
+  ChannelAhead() = default;
+  ChannelAhead(const ChannelAhead&) = delete;
+  ChannelAhead& operator=(const ChannelAhead&) = delete;
+  ~ChannelAhead() {
+    // Unmapping what was mapped cannot fail in a way that matters here.
+    if (places != nullptr) (void)syscalls().munmap(places, kAhead * kRecordSize);
+  }
+
   bool used_up() const { return next == count; }
-  char* place(size_t i) { return capacity == 1 ? one : places.get() + i * kRecordSize; }
+  char* place(size_t i) { return capacity == 1 ? one : places + i * kRecordSize; }
   // A record read ahead, cut to the largest message as a read cuts it.
   std::span<const char> record(size_t i) { return {place(i), std::min(lengths[i], kRecordSize)}; }
 };
@@ -332,8 +339,10 @@ void close_queue(Queue* q, ChannelAhead* ahead) {
 Got read_ahead(ChannelAhead* a, int channel) {
   if (!a->ends.empty()) (void)send_replies(a);  // a reply that cannot go is no news here
   if (a->capacity == 0) {
-    a->places.reset(new (std::nothrow) char[kAhead * kRecordSize]);
-    a->capacity = a->places ? kAhead : 1;
+    void* mapped = syscalls().mmap(nullptr, kAhead * kRecordSize, PROT_READ | PROT_WRITE,
+                                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped != nullptr) a->places = static_cast<char*>(mapped);
+    a->capacity = a->places != nullptr ? kAhead : 1;
   }
   std::span<char> places[kAhead];
   for (size_t i = 0; i < a->capacity; ++i) places[i] = std::span<char>(a->place(i), kRecordSize);

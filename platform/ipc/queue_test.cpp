@@ -91,15 +91,23 @@ int serve_queue() {
 // A stranger: sends "open" and one data message to the named process and
 // prints the two replies.
 int stranger() {
-  zp::Connection c;
-  int16_t error = zp::connect_named_process(std::getenv("ZEB_RECEIVE_TEST_TARGET"), &c);
-  if (error != 0) {
-    std::fprintf(out, "connect %d\n", error);
+  zp::Result<zp::Connection> made =
+      zp::connect_named(std::getenv("ZEB_RECEIVE_TEST_TARGET"), zp::reply_limit_ms());
+  if (!made.ok()) {
+    std::fprintf(out, "connect %d\n", made.code());
     return 0;
   }
-  int16_t r1 = -1, r2 = -1;
-  zp::send_message(c, true, zp::open_message(), &r1, 5000);
-  zp::send_message(c, false, zp::Message{'\xff', '\xff', 'x', 'y'}, &r2, 5000);
+  zp::Connection c = *made;
+  auto reply = [&](bool system, const zp::Message& m) -> int {
+    zp::Request request;
+    request.message = m;
+    request.system = system;
+    request.timeout_ms = 5000;
+    zp::Result<zp::Reply> got = zp::exchange(c, request);
+    return got.ok() ? got->error : -1;
+  };
+  const int r1 = reply(true, zp::open_message());
+  const int r2 = reply(false, zp::Message{'\xff', '\xff', 'x', 'y'});
   std::fprintf(out, "%d %d\n", r1, r2);
   zp::close_connection(&c);
   return 0;
@@ -245,11 +253,17 @@ std::string finish(RunningChild* run) {
 
 int16_t send(const zp::Connection& c, bool system, const zp::Message& m,
              std::string* data = nullptr, int16_t max = 0) {
-  int16_t reply = -1, length = 0;
   char buffer[64];
-  EXPECT_EQ(zp::send_message(c, system, m, &reply, 10000, buffer, max, &length), 0);
-  if (data != nullptr) data->assign(buffer, static_cast<size_t>(length));
-  return reply;
+  zp::Request request;
+  request.message = m;
+  request.system = system;
+  request.reply_to = std::span<char>(buffer, static_cast<size_t>(max));
+  request.timeout_ms = 10000;
+  zp::Result<zp::Reply> reply = zp::exchange(c, request);
+  EXPECT_EQ(reply.code(), 0);
+  if (!reply.ok()) return -1;
+  if (data != nullptr) data->assign(buffer, static_cast<size_t>(reply->length));
+  return reply->error;
 }
 
 TEST(ReceiveTest, PrivateChannelDeliversCutsAndAnswers) {

@@ -14,11 +14,15 @@ namespace zeb::platform {
 
 Status run_startup_conversation(const Connection& connection, const StartupConversation& talk,
                                 std::vector<int16_t>* replies, int timeout_ms) {
-  auto send = [&](bool system, const Message& m) {
-    int16_t reply = 0;
-    const int16_t error = send_message(connection, system, m, &reply, timeout_ms);
-    if (error == 0) replies->push_back(reply);
-    return Status::error(error, "start-up conversation");
+  auto send = [&](bool system, const Message& m) -> Status {
+    Request request;
+    request.message = m;
+    request.system = system;
+    request.timeout_ms = timeout_ms;
+    Result<Reply> reply = exchange(connection, request);
+    if (!reply.ok()) return Status::error(reply.code(), "start-up conversation");
+    replies->push_back(reply->error);
+    return Status();
   };
   if (Status s = send(true, open_message()); !s.ok()) return s;
   if (Status s = send(false, talk.startup); !s.ok()) return s;

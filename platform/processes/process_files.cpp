@@ -150,11 +150,11 @@ Result<ProcessFileHandle> ProcessFileHandle::open(const char* name24) {
 Status ProcessFileHandle::send(std::span<const char> message) {
   const int fd = host_fd(filenum_);
   if (fd < 0) return Status::error(err::kNotOpenFile, "process file");
-  int16_t reply = 0;
-  int16_t error = process_message(fd, message.data(), static_cast<int16_t>(message.size()), nullptr,
-                                  0, nullptr, &reply);
+  Request request;
+  request.message = message;
+  Result<Reply> reply = exchange(Connection{fd}, request);
   // The process's reply error is the message's, and the file's last error.
-  if (error == 0) error = reply;
+  const int16_t error = reply.ok() ? reply->error : reply.code();
   set_last_error(filenum_, error);
   return Status::error(error, "message to a process");
 }
@@ -185,12 +185,13 @@ Result<ChildChannel> ChildChannel::connect(long pid, Deadline deadline) {
 
 Result<ChildReply> ChildChannel::exchange(bool system, std::span<const char> message) {
   if (fd_ < 0) return Status::error(err::kNotOpenFile, "child's channel");
-  int16_t reply = 0;
-  const int16_t error =
-      send_message(Connection{fd_}, system, Message(message.begin(), message.end()), &reply,
-                   deadline_.remaining_ms());
-  if (error != 0) return Status::error(error, "message to a child");
-  return ChildReply{reply};
+  Request request;
+  request.message = message;
+  request.system = system;
+  request.timeout_ms = deadline_.remaining_ms();
+  Result<Reply> reply = platform::exchange(Connection{fd_}, request);
+  if (!reply.ok()) return Status::error(reply.code(), "message to a child");
+  return ChildReply{reply->error};
 }
 
 Result<ChildReply> ChildChannel::open() { return exchange(true, open_message()); }
@@ -219,9 +220,9 @@ Result<ChildReply> ChildChannel::send_all(std::span<const std::span<const char>>
     // sends many.
     while (next < out.size() && on_their_way <= kMessagesOnTheirWay / 2) {
       const size_t room = std::min(out.size() - next, kMessagesOnTheirWay - on_their_way);
-      size_t posted = 0;
-      int16_t error =
-          post_messages(connection, std::span<const Outgoing>(out).subspan(next, room), &posted);
+      Result<size_t> sent =
+          post_messages(connection, std::span<const Outgoing>(out).subspan(next, room));
+      int16_t error = sent.code();
       if (error == err::kTimedOut && on_their_way == 0) {
         // No room, and nothing of ours in the way: wait for room as for a
         // reply, within what is left of the deadline.
@@ -232,9 +233,9 @@ Result<ChildReply> ChildChannel::send_all(std::span<const std::span<const char>>
       }
       if (error == err::kTimedOut && on_their_way > 0) break;  // a reply makes room
       if (error != 0) return Status::error(error, "message to a child");
-      next += posted;
-      on_their_way += posted;
-      if (posted < room) break;  // the channel is full: replies make room
+      next += *sent;
+      on_their_way += *sent;
+      if (*sent < room) break;  // the channel is full: replies make room
     }
     if (on_their_way == 0) break;
     // The reply to the oldest on its way, and with it those after it that
@@ -323,23 +324,36 @@ Status exchange_with_process(std::string_view name, std::span<const char> messag
     close_connection(&connection);
     return Status::error(err::kTimedOut, process + " did not answer before");
   }
-  int16_t error =
-      send_message(connection, true, open_message(), reply_error, deadline.remaining_ms());
+  // One exchange of the three, within what is left of the deadline: the
+  // transport's error, else the reply's error in *reply_error.
+  auto ask = [&](bool system, std::span<const char> m, std::span<char> data) -> int16_t {
+    Request request;
+    request.message = m;
+    request.system = system;
+    request.reply_to = data;
+    request.timeout_ms = deadline.remaining_ms();
+    Result<Reply> got = platform::exchange(connection, request);
+    if (!got.ok()) return got.code();
+    *reply_error = got->error;
+    *reply_len = got->length;
+    return 0;
+  };
+  int16_t error = ask(true, open_message(), {});
   bool asked = false;
   if (error == 0 && *reply_error == 0) {
     asked = true;
-    error =
-        send_message(connection, false, Message(message.begin(), message.end()), reply_error,
-                     deadline.remaining_ms(), reply.data(),
-                     static_cast<int16_t>(std::min<size_t>(reply.size(), kMaxMessage)), reply_len);
+    error = ask(false, message, reply.first(std::min<size_t>(reply.size(), kMaxMessage)));
     if (error == 0) {
       // The reply is in, and the close's answer changes nothing of it; but
       // a process that lets the close run out of time is as hung as one
       // that does so on the message.
-      int16_t closed = 0;
-      const int16_t close_error =
-          send_message(connection, true, close_message(), &closed, deadline.remaining_ms());
-      if (close_error == err::kTimedOut && known) hung.push_back(peer);
+      Request close;
+      const Message close_bytes = close_message();
+      close.message = close_bytes;
+      close.system = true;
+      close.timeout_ms = deadline.remaining_ms();
+      Result<Reply> closed = platform::exchange(connection, close);
+      if (closed.code() == err::kTimedOut && known) hung.push_back(peer);
     }
   }
   close_connection(&connection);
