@@ -168,8 +168,8 @@ namespace zeb::env {
 Status run_intake(const IntakeCallbacks& callbacks) {
   // Nowait depth 1, so that each read is waited for within the time limit.
   // The queue's file number closes when the intake is over.
-  zp::Result<zp::ReceiveQueueHandle> queue = zp::ReceiveQueueHandle::open(1, 1, 8);
-  if (!queue.ok()) return Status::error(queue.code(), "open $RECEIVE");
+  zp::Result<zp::ReceiveQueueHandle> queue = zp::ReceiveQueueHandle::open(1);
+  if (!queue.ok()) return queue.status();
   const int16_t result = process_startup(callbacks);
   report_dropped();
   return Status::error(result);

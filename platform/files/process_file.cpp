@@ -48,23 +48,21 @@ class ProcessFile : public File {
 
   // The process's reply error is the write's.
   Status write(std::span<const char> data, int16_t* written) override {
-    int16_t reply = 0;
-    int16_t error = process_message(fd_, data.data(), static_cast<int16_t>(data.size()), nullptr, 0,
-                                    nullptr, &reply);
-    if (error != 0) return Status::error(error);
+    Result<Reply> reply = send(data, {});
+    if (!reply.ok()) return reply.status();
     if (written != nullptr) *written = static_cast<int16_t>(data.size());
-    return Status::error(reply);
+    return Status::error(reply->error);
   }
 
   Status write_read(char* buffer, int16_t write_count, int16_t read_count,
                     int16_t* count_read) override {
     if (buffer == nullptr) return Status::error(err::kMissingParameter);
     if (write_count < 0 || read_count < 0) return Status::error(err::kBadCount);
-    int16_t reply = 0, got = 0;
-    int16_t error = process_message(fd_, buffer, write_count, buffer, read_count, &got, &reply);
-    if (error != 0) return Status::error(error);
-    if (count_read != nullptr) *count_read = got;
-    return Status::error(reply);
+    Result<Reply> reply =
+        send({buffer, static_cast<size_t>(write_count)}, {buffer, static_cast<size_t>(read_count)});
+    if (!reply.ok()) return reply.status();
+    if (count_read != nullptr) *count_read = reply->length;
+    return Status::error(reply->error);
   }
 
   void close() override {
@@ -73,6 +71,15 @@ class ProcessFile : public File {
   }
 
  private:
+  // One message and its reply, whose data goes to reply_to: the message's
+  // own buffer may hold both, nothing is copied for the message.
+  Result<Reply> send(std::span<const char> message, std::span<char> reply_to) {
+    Request request;
+    request.message = message;
+    request.reply_to = reply_to;
+    return exchange(Connection{fd_}, request);
+  }
+
   int fd_;
 };
 
@@ -80,9 +87,7 @@ class ProcessFile : public File {
 
 Result<std::unique_ptr<File>> open_receive_file(int16_t filenum, const FileName& name,
                                                 int16_t nowait_depth) {
-  if (int16_t error = receive_open(filenum, nowait_depth); error != 0) {
-    return Status::error(error);
-  }
+  if (Status opened = receive_open(filenum, nowait_depth); !opened.ok()) return opened;
   return std::unique_ptr<File>(std::make_unique<ReceiveFile>(name.external(), filenum));
 }
 

@@ -282,25 +282,6 @@ int reply_limit_ms() {
   return static_cast<int>(hundredths * 10);
 }
 
-int16_t process_message(int fd, const void* buffer, int16_t write_count, void* reply,
-                        int16_t reply_max, int16_t* reply_len, int16_t* reply_error,
-                        int timeout_ms) {
-  // The message goes from the caller's buffer as it stands: nothing is
-  // copied or allocated for it (the reply may land in the same buffer).
-  Request request;
-  request.message = std::span<const char>(static_cast<const char*>(buffer),
-                                          static_cast<size_t>(std::max<int16_t>(write_count, 0)));
-  request.reply_to =
-      std::span<char>(static_cast<char*>(reply),
-                      reply != nullptr ? static_cast<size_t>(std::max<int16_t>(reply_max, 0)) : 0);
-  request.timeout_ms = timeout_ms;
-  Result<Reply> got = exchange(Connection{fd}, request);
-  if (!got.ok()) return got.code();
-  *reply_error = got->error;
-  if (reply_len != nullptr) *reply_len = got->length;
-  return 0;
-}
-
 void close_process(int fd) {
   Connection connection{fd};
   const Message close = close_message();

@@ -106,14 +106,8 @@ Result<size_t> post_messages(const Connection& connection, std::span<const Outgo
 // ZEB_REPLY_LIMIT in hundredths of a second (1 to 8640000), else 30 s.
 int reply_limit_ms();
 
-// A process file's connection (a descriptor the file table keeps): one data
-// message and its reply (0 when a reply came, its error in *reply_error),
-// waiting up to timeout_ms (-1: no limit), for the file table's procedures,
-// which keep error numbers; "close" and the end of the connection, the
-// reply to "close" waited for up to reply_limit_ms().
-int16_t process_message(int fd, const void* buffer, int16_t write_count, void* reply,
-                        int16_t reply_max, int16_t* reply_len, int16_t* reply_error,
-                        int timeout_ms = -1);
+// A process file's connection (a descriptor the file table keeps) ends:
+// "close", its reply waited for up to reply_limit_ms(), and the descriptor.
 void close_process(int fd);
 
 // Defined by the process room (processes/process_files.cpp), which knows the

@@ -196,12 +196,6 @@ Result<int> take_process_name(const std::string& name) {
   return fd;
 }
 
-int16_t take_process_name(const std::string& name, int* listen_fd) {
-  Result<int> taken = take_process_name(name);
-  *listen_fd = taken.ok() ? *taken : -1;
-  return taken.code();
-}
-
 void remove_name_socket() {
   if (NameHold* h = host().find_state<NameHold>()) h->remove_socket();
 }

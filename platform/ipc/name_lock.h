@@ -25,11 +25,6 @@ namespace zeb::platform {
 // says what was in the way.
 Result<int> take_process_name(const std::string& name);
 
-// The same, its answer as the bare error number with *listen_fd the socket
-// (-1 on an error): kept only for the queue room's $RECEIVE open, which
-// calls it so, until that room takes the Result above.
-int16_t take_process_name(const std::string& name, int* listen_fd);
-
 // The caller closed the listening socket: its file goes; the name stays
 // held.
 void remove_name_socket();

@@ -173,7 +173,7 @@ TEST(SocketDirectory, IsThisUsersOwnReachedOnlyThroughTrustedLinks) {
       continue;
     }
     zp::ScopedHost host(place.config({"ZEB_SOCKET_DIR=" + c.dir, "ZEB_PROCESS_NAME=$SD"}));
-    EXPECT_EQ(zp::receive_open(30, 0), c.listen) << c.dir;
+    EXPECT_EQ(zp::receive_open(30, 0).code(), c.listen) << c.dir;
     if (!c.note.empty()) {
       // The refusal as taking the name (what the open above does) tells it.
       const zp::Result<int> taken = zp::take_process_name("$SD");
@@ -230,7 +230,7 @@ TEST(SocketDirectory, AFlippingLinkNeverMovesTheSocket) {
   for (int i = 0; i < 300; ++i) {
     zp::ScopedHost host(
         place.config({"ZEB_SOCKET_DIR=" + d + "/flip/zeb", "ZEB_PROCESS_NAME=$FL"}));
-    const int16_t error = zp::receive_open(30, 0);
+    const int16_t error = zp::receive_open(30, 0).code();
     ASSERT_TRUE(error == 0 || error == 48) << error;
     ASSERT_TRUE(std::filesystem::is_empty(d + "/bad/zeb")) << i;
     if (error == 0) {
@@ -377,7 +377,7 @@ TEST(ProcessNames, AreHeldForLifeAndOnlyThisUsersProcessesCount) {
     zeb::testing::ChildRun taker = zeb::testing::run_in_child([&] {
       zp::ScopedHost own(
           place.config({"ZEB_SOCKET_DIR=" + sockets, std::string("ZEB_PROCESS_NAME=") + c.name}));
-      return static_cast<int>(zp::receive_open(30, 0));
+      return static_cast<int>(zp::receive_open(30, 0).code());
     });
     EXPECT_EQ(taker.status, c.take) << c.what;
     EXPECT_NE(zp::find_named_process(c.name), c.needs_root ? holder : 0) << c.what;
@@ -392,13 +392,13 @@ TEST(ProcessNames, AreHeldForLifeAndOnlyThisUsersProcessesCount) {
   // holds it; another host of the process gets it once the first has gone.
   {
     zp::ScopedHost first(place.config({"ZEB_SOCKET_DIR=" + sockets, "ZEB_PROCESS_NAME=$PD"}));
-    ASSERT_EQ(zp::receive_open(30, 0), 0);
+    ASSERT_EQ(zp::receive_open(30, 0).code(), 0);
     zp::receive_close(30);
     zp::ScopedHost second(place.config({"ZEB_SOCKET_DIR=" + sockets, "ZEB_PROCESS_NAME=$PD"}));
-    EXPECT_EQ(zp::receive_open(30, 0), 12);
+    EXPECT_EQ(zp::receive_open(30, 0).code(), 12);
   }
   zp::ScopedHost again(place.config({"ZEB_SOCKET_DIR=" + sockets, "ZEB_PROCESS_NAME=$PD"}));
-  EXPECT_EQ(zp::receive_open(30, 0), 0);
+  EXPECT_EQ(zp::receive_open(30, 0).code(), 0);
   zp::receive_close(30);
 }
 

@@ -614,33 +614,35 @@ int16_t start_events(Queue* q) {
 
 }  // namespace
 
-int16_t receive_open(int16_t filenum, int16_t nowait_depth) {
+Status receive_open(int16_t filenum, int16_t nowait_depth) {
   QueueState& st = state();
-  if (st.queue.open) return err::kFileInUse;
-  if (nowait_depth < 0 || nowait_depth > 1) return err::kInvalidOperation;
+  if (st.queue.open) return Status::error(err::kFileInUse, "$RECEIVE is open");
+  if (nowait_depth < 0 || nowait_depth > 1) return Status::error(err::kInvalidOperation);
   Queue q;
   q.filenum = filenum;
   q.nowait_depth = nowait_depth;
   if (!st.conversation_played && private_channel() < 0 && !parent_channel_broken()) {
     std::vector<ShellMessage> messages;
-    int16_t error = shell_conversation(&messages);
-    if (error != 0) return error;
+    if (int16_t error = shell_conversation(&messages); error != 0) {
+      return Status::error(error);
+    }
     q.shell.assign(messages.begin(), messages.end());
   }
   std::string name = process_name();
   if (!name.empty()) {
-    int16_t error = take_process_name(name, &q.listen_fd);
-    if (error != 0) return error;
+    Result<int> taken = take_process_name(name);
+    if (!taken.ok()) return taken.status();
+    q.listen_fd = *taken;
   }
   if (int16_t error = start_events(&q); error != 0) {
     // Nothing of the open stays: the name is given back.
     close_queue(&q, &st.ahead);
-    return error;
+    return Status::error(error);
   }
   st.conversation_played = true;
   q.open = true;
   st.queue = std::move(q);
-  return 0;
+  return Status();
 }
 
 void receive_at_exit() {

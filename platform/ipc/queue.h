@@ -26,7 +26,7 @@ inline constexpr std::string_view kReceiveName = "$RECEIVE";
 
 // Called by FILE_OPEN_ and FILE_CLOSE_ for "$RECEIVE" under file number
 // filenum. Returns 0 or the error of the open (12 when it is already open).
-int16_t receive_open(int16_t filenum, int16_t nowait_depth);
+Status receive_open(int16_t filenum, int16_t nowait_depth);
 void receive_close(int16_t filenum);
 // Removes a named process's socket as the process ends (STOP, ABEND).
 // Touches nothing that the exit may already have destroyed: only the

@@ -633,14 +633,14 @@ TEST(QueueHost, EachHostHasItsOwnQueueAndItsSocketGoesWithIt) {
   };
   {
     zp::ScopedHost a(config("$QA"));
-    ASSERT_EQ(zp::receive_open(40, 0), 0);
+    ASSERT_EQ(zp::receive_open(40, 0).code(), 0);
     EXPECT_TRUE(zp::receive_holds(40));
     EXPECT_TRUE(std::filesystem::exists(sockets + "/QA"));
     {
       zp::ScopedHost b(config("$QB"));
       EXPECT_FALSE(zp::receive_holds(40));
-      ASSERT_EQ(zp::receive_open(40, 0), 0);
-      EXPECT_EQ(zp::receive_open(41, 0), 12);
+      ASSERT_EQ(zp::receive_open(40, 0).code(), 0);
+      EXPECT_EQ(zp::receive_open(41, 0).code(), 12);
       // The typed calls serve this host's conversation: "open" first, and
       // no reply before a read.
       char buffer[64];

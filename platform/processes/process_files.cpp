@@ -18,6 +18,7 @@
 #include "platform/host/syscalls.h"
 #include "platform/ipc/channel.h"
 #include "platform/ipc/connection.h"
+#include "platform/ipc/queue.h"
 #include "platform/names/file_names.h"
 #include "platform/processes/processes.h"
 #include "platform/volumes/scratch.h"
@@ -383,13 +384,13 @@ ReceiveQueueHandle::~ReceiveQueueHandle() {
   if (filenum_ >= 0) FILE_CLOSE_(zeb::mask({1}), filenum_);
 }
 
-Result<ReceiveQueueHandle> ReceiveQueueHandle::open(int16_t nowait_depth, int16_t receive_depth,
-                                                    int16_t options) {
-  int16_t filenum = zeb::kNotOpen;
-  int16_t error = FILE_OPEN_(zeb::mask({1, 2, 3, 6, 7, 8}), "$RECEIVE", 8, &filenum, 0, 0,
-                             nowait_depth, receive_depth, options);
-  if (error != 0) return Status::error(error, "open $RECEIVE");
-  return ReceiveQueueHandle(filenum);
+Result<ReceiveQueueHandle> ReceiveQueueHandle::open(int16_t nowait_depth) {
+  // What failed is passed on as the open said it.
+  OpenOptions open;
+  open.nowait_depth = nowait_depth;
+  Result<int16_t> filenum = open_file(kReceiveName, open);
+  if (!filenum.ok()) return filenum.status();
+  return ReceiveQueueHandle(*filenum);
 }
 
 }  // namespace zeb::platform

@@ -199,8 +199,7 @@ class ProcessFileHandle {
 
 // This process's $RECEIVE opened as a file of the file table, for the
 // layers above that serve it with the queue's typed calls (ipc/queue.h):
-// closed when the object goes. The receive depth and the options are
-// accepted and not interpreted, as FILE_OPEN_ takes them.
+// closed when the object goes.
 class ReceiveQueueHandle {
  public:
   ReceiveQueueHandle() = default;
@@ -211,8 +210,7 @@ class ReceiveQueueHandle {
   ~ReceiveQueueHandle();
 
   // 12 when the queue is open already; 2 for a nowait depth above 1.
-  static Result<ReceiveQueueHandle> open(int16_t nowait_depth, int16_t receive_depth = 1,
-                                         int16_t options = 0);
+  static Result<ReceiveQueueHandle> open(int16_t nowait_depth);
   int16_t filenum() const { return filenum_; }
 
  private:
