@@ -8,7 +8,7 @@
 
 #include <zeb/env/env.h>
 #include <zeb/platform/errors.h>
-#include <zeb/platform/platform.h>
+#include <zeb/platform/this_process.h>
 #include "env/environment.h"
 #include "env/startup.h"
 #include "platform/host/diagnostics.h"

@@ -17,7 +17,7 @@
 
 #include <zeb/containers/pool.h>
 #include <zeb/env/env.h>
-#include <zeb/platform/platform.h>
+#include <zeb/platform/fs.h>
 #include "env/startup.h"
 #include "platform/host/syscalls.h"
 #include "platform/ipc/messages.h"

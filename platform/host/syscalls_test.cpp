@@ -15,11 +15,13 @@
 #include <string>
 #include <vector>
 
+#include <zeb/platform/clock.h>
 #include <zeb/platform/cpuinfo.h>
+#include <zeb/platform/fs.h>
 #include <zeb/platform/keyfile.h>
-#include <zeb/platform/platform.h>
 #include <zeb/platform/procinfo.h>
 #include <zeb/platform/segment.h>
+#include <zeb/platform/this_process.h>
 #include "platform/files/files.h"
 #include "platform/host/diagnostics.h"
 #include "platform/host/host.h"

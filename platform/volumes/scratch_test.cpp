@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include <zeb/platform/platform.h>
+#include <zeb/platform/fs.h>
 #include "platform/files/files.h"
 #include "platform/host/syscalls.h"
 #include "platform/names/file_names.h"

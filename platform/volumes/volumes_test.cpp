@@ -8,7 +8,7 @@
 #include <optional>
 #include <set>
 
-#include <zeb/platform/platform.h>
+#include <zeb/platform/fs.h>
 #include "platform/host/diagnostics.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
