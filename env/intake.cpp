@@ -15,7 +15,7 @@
 #include "platform/host/host.h"
 #include "platform/ipc/channel.h"
 #include "platform/ipc/messages.h"
-#include "platform/ipc/queue.h"
+#include "platform/ipc/receive_queue.h"
 #include "platform/processes/processes.h"
 
 namespace err = zeb::err;

@@ -1,5 +1,5 @@
 // The procedures of receive.h: adapters over the queue's typed calls
-// (platform/ipc/queue.h) that check the mask, copy results out and keep the
+// (platform/ipc/receive_queue.h) that check the mask, copy results out and keep the
 // file's last error.
 #include <zeb/platform/receive.h>
 
@@ -11,7 +11,7 @@
 #include <zeb/platform/errors.h>
 #include "platform/files/files.h"
 #include "platform/ipc/channel.h"
-#include "platform/ipc/queue.h"
+#include "platform/ipc/receive_queue.h"
 #include "platform/names/file_names.h"
 #include "platform/processes/processes.h"
 #include "platform/volumes/scratch.h"

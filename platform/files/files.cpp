@@ -17,7 +17,7 @@
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/ipc/connection.h"
-#include "platform/ipc/queue.h"
+#include "platform/ipc/receive_queue.h"
 #include "platform/names/file_names.h"
 #include "platform/volumes/scratch.h"
 #include "platform/volumes/volumes.h"

@@ -1,5 +1,5 @@
 // $RECEIVE and process files in the file table. The messages themselves go
-// through the process-connection functions (ipc/connection.h, ipc/queue.h);
+// through the process-connection functions (ipc/connection.h, ipc/receive_queue.h);
 // these classes only give them a file number.
 #include <memory>
 #include <string>
@@ -9,7 +9,7 @@
 #include "platform/files/files.h"
 #include "platform/host/syscalls.h"
 #include "platform/ipc/connection.h"
-#include "platform/ipc/queue.h"
+#include "platform/ipc/receive_queue.h"
 #include "platform/names/file_names.h"
 #include "platform/volumes/scratch.h"
 #include "platform/volumes/volumes.h"

@@ -29,7 +29,7 @@
 #include "platform/ipc/channel.h"
 #include "platform/ipc/connection.h"
 #include "platform/ipc/name_lock.h"
-#include "platform/ipc/queue.h"
+#include "platform/ipc/receive_queue.h"
 #include "platform/processes/processes.h"
 #include "platform/testing/testing.h"
 

@@ -18,7 +18,7 @@
 #include "platform/host/syscalls.h"
 #include "platform/ipc/channel.h"
 #include "platform/ipc/connection.h"
-#include "platform/ipc/queue.h"
+#include "platform/ipc/receive_queue.h"
 #include "platform/names/file_names.h"
 #include "platform/processes/processes.h"
 #include "platform/volumes/scratch.h"

@@ -198,7 +198,7 @@ class ProcessFileHandle {
 };
 
 // This process's $RECEIVE opened as a file of the file table, for the
-// layers above that serve it with the queue's typed calls (ipc/queue.h):
+// layers above that serve it with the queue's typed calls (ipc/receive_queue.h):
 // closed when the object goes.
 class ReceiveQueueHandle {
  public:

@@ -8,7 +8,7 @@
 #include <zeb/platform/errors.h>
 #include "platform/files/files.h"
 #include "platform/host/syscalls.h"
-#include "platform/ipc/queue.h"
+#include "platform/ipc/receive_queue.h"
 #include "platform/names/file_names.h"
 #include "platform/processes/processes.h"
 #include "platform/volumes/scratch.h"

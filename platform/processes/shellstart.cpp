@@ -12,7 +12,7 @@
 #include "platform/host/diagnostics.h"
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
-#include "platform/ipc/queue.h"
+#include "platform/ipc/receive_queue.h"
 #include "platform/names/file_names.h"
 #include "platform/names/name_rules.h"
 #include "platform/processes/processes.h"

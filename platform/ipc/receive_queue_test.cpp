@@ -35,7 +35,7 @@
 #include "platform/host/host.h"
 #include "platform/host/syscalls.h"
 #include "platform/ipc/channel.h"
-#include "platform/ipc/queue.h"
+#include "platform/ipc/receive_queue.h"
 #include "platform/processes/conversation.h"
 #include "platform/processes/processes.h"
 #include "platform/testing/testing.h"

@@ -1,8 +1,8 @@
-// $RECEIVE on Linux (see queue.h): one queue per host, fed by the private
+// $RECEIVE on Linux (see receive_queue.h): one queue per host, fed by the private
 // channel from a library parent, by the connections of other processes to a
 // named process's socket, and by the conversation the platform plays for a
 // program started from a shell.
-#include "platform/ipc/queue.h"
+#include "platform/ipc/receive_queue.h"
 
 #include <fcntl.h>
 #include <poll.h>
