@@ -80,10 +80,9 @@ Result<int16_t> open_file(std::string_view text, OpenOptions options) {
   // process's $RECEIVE.
   if (!receive && !terminal && name.volume_only() && !is_stream_name(name.volume) &&
       find_volume(name.volume) == nullptr && is_process_name(name.volume)) {
-    int16_t filenum = zeb::kNotOpen;
-    int16_t error = file_table().record_no_file(open_process_by_name(name.volume, &filenum));
-    if (error != 0) return Status::error(error);
-    return filenum;
+    Result<int16_t> opened = open_process_by_name(name.volume);
+    file_table().record_no_file(opened.code());
+    return opened;
   }
   FileTable& table = file_table();
   int16_t number = table.free_number();

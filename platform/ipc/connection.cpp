@@ -18,12 +18,10 @@
 
 namespace zeb::platform {
 
-int16_t make_private_channel(Connection* parent, int* child) {
+Result<PrivateChannel> make_private_channel() {
   int fds[2];
-  if (syscalls().socketpair(fds) != 0) return error_from_errno(errno);
-  parent->fd = fds[0];
-  *child = fds[1];
-  return 0;
+  if (syscalls().socketpair(fds) != 0) return Status::from_errno(errno, "private channel");
+  return PrivateChannel{Connection{fds[0]}, fds[1]};
 }
 
 Result<Connection> connect_named(std::string_view name, int timeout_ms) {

@@ -34,10 +34,13 @@ struct Connection {
   int fd = -1;
 };
 
-// Makes a private channel for a child: the parent's end in *parent (kept,
-// close-on-exec) and the end the child inherits in *child. Returns 0 or the
-// error.
-int16_t make_private_channel(Connection* parent, int* child);
+// A private channel for a child: the parent's end (kept, close-on-exec) and
+// the descriptor of the end the child inherits.
+struct PrivateChannel {
+  Connection parent;
+  int child = -1;
+};
+Result<PrivateChannel> make_private_channel();
 
 // Connects to the $RECEIVE of the process named name ("$NAME") of this
 // user, without blocking (the connection stays non-blocking) except while
@@ -117,6 +120,6 @@ void close_process(int fd);
 // channel when it is a child of this process, else its named socket),
 // "open" included, under a new file number.
 bool is_process_name(const std::string& name);
-int16_t open_process_by_name(const std::string& name, int16_t* filenum);
+Result<int16_t> open_process_by_name(const std::string& name);
 
 }  // namespace zeb::platform

@@ -622,11 +622,9 @@ Status receive_open(int16_t filenum, int16_t nowait_depth) {
   q.filenum = filenum;
   q.nowait_depth = nowait_depth;
   if (!st.conversation_played && private_channel() < 0 && !parent_channel_broken()) {
-    std::vector<ShellMessage> messages;
-    if (int16_t error = shell_conversation(&messages); error != 0) {
-      return Status::error(error);
-    }
-    q.shell.assign(messages.begin(), messages.end());
+    Result<std::vector<ShellMessage>> messages = shell_conversation();
+    if (!messages.ok()) return messages.status();
+    q.shell.assign(messages->begin(), messages->end());
   }
   std::string name = process_name();
   if (!name.empty()) {

@@ -83,8 +83,8 @@ struct ShellMessage {
 // command line, the volumes and the ZEB_ variables: the conversation the
 // platform plays for a program started from a shell: "open", the start-up
 // message, the ASSIGNs, the PARAMs and "close". Bad variables are reported
-// on standard error and left out. Returns 0, or 21 when the command line is
-// too long for a start-up message (nothing is built then).
-int16_t shell_conversation(std::vector<ShellMessage>* messages);
+// on standard error and left out. 21 when the command line is too long for
+// a start-up message (nothing is built then).
+Result<std::vector<ShellMessage>> shell_conversation();
 
 }  // namespace zeb::platform

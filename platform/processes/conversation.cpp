@@ -44,8 +44,10 @@ Status start_child(const std::vector<std::string>& argv, const std::vector<std::
   Child result;
   int child_end = -1;
   if (with_channel) {
-    const int16_t error = make_private_channel(&result.channel, &child_end);
-    if (error != 0) return Status::error(error, "private channel");
+    Result<PrivateChannel> made = make_private_channel();
+    if (!made.ok()) return made.status();
+    result.channel = made->parent;
+    child_end = made->child;
   }
   // The environment: the host's configuration, as create_process gives it,
   // less what extra_env and the channel replace.

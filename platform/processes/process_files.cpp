@@ -85,18 +85,22 @@ bool is_process_name(const std::string& volume) {
   return !process_name_from(volume).empty() && volume[0] == '$';
 }
 
-int16_t open_process_by_name(const std::string& name, int16_t* filenum) {
+Result<int16_t> open_process_by_name(const std::string& name) {
   const std::string process = process_name_from(name);
-  if (process.empty()) return err::kBadName;
+  if (process.empty()) return Status::error(err::kBadName, "process name");
   // One deadline for the whole open: the wait for room in the process's
   // queue of connections and the wait for the reply to "open" share the
   // reply limit, so an open never takes longer than it.
   const Deadline deadline = Deadline::reply_limit();
   int fd = -1;
   if (int16_t error = connect_process(named_child(process), process, deadline, &fd); error != 0) {
-    return error;
+    return Status::error(error, "connect " + process);
   }
-  return open_connection(fd, process, deadline, filenum);
+  int16_t filenum = zeb::kNotOpen;
+  if (int16_t error = open_connection(fd, process, deadline, &filenum); error != 0) {
+    return Status::error(error, "open " + process);
+  }
+  return filenum;
 }
 
 Result<int16_t> open_process(const char* name) {
@@ -118,7 +122,9 @@ Result<int16_t> open_process(const char* name) {
   } else if (const std::string first = trimmed(name, 8); blank_rest && first.size() <= 6 &&
                                                          find_volume(first) == nullptr &&
                                                          is_process_name(first)) {
-    error = record_open_error(open_process_by_name(first, &filenum));
+    Result<int16_t> opened = open_process_by_name(first);
+    error = record_open_error(opened.code());
+    if (opened.ok()) filenum = *opened;
   } else {
     char external[32];
     int16_t length = FNAMECOLLAPSE(name, external);

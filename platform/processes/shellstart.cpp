@@ -89,7 +89,7 @@ std::vector<std::string> command_arguments() {
   return args;
 }
 
-int16_t shell_conversation(std::vector<ShellMessage>* messages) {
+Result<std::vector<ShellMessage>> shell_conversation() {
   std::string text;
   for (const std::string& arg : command_arguments()) {
     if (!text.empty()) text.push_back(' ');
@@ -98,7 +98,7 @@ int16_t shell_conversation(std::vector<ShellMessage>* messages) {
   if (text.size() > static_cast<size_t>(kMaxParamText)) {
     warn("zeb: the command line is longer than " + std::to_string(kMaxParamText) +
          " bytes, the longest parameter text a start-up message holds");
-    return err::kBadCount;
+    return Status::error(err::kBadCount);
   }
   char defaults[16];
   std::memset(defaults, ' ', sizeof defaults);
@@ -144,8 +144,7 @@ int16_t shell_conversation(std::vector<ShellMessage>* messages) {
   }
   result.insert(result.end(), params.begin(), params.end());
   result.push_back({true, close_message()});
-  *messages = std::move(result);
-  return 0;
+  return result;
 }
 
 }  // namespace zeb::platform
