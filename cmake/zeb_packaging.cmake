@@ -51,7 +51,12 @@ if(ZEB_BUILD_PROGRAMS AND TARGET vorn)
   foreach(file ${rules})
     file(RELATIVE_PATH name ${PROJECT_SOURCE_DIR}/contrib/prometheus ${file})
     get_filename_component(folder ${name} DIRECTORY)
-    install(FILES ${file} DESTINATION ${CMAKE_INSTALL_DATADIR}/vorn/prometheus/${folder}
+    # The rules' test is a script an operator runs: it stays executable.
+    set(kind FILES)
+    if(name MATCHES "-test$")
+      set(kind PROGRAMS)
+    endif()
+    install(${kind} ${file} DESTINATION ${CMAKE_INSTALL_DATADIR}/vorn/prometheus/${folder}
       COMPONENT vorn)
   endforeach()
 endif()
